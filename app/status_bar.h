@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QLabel>
+#include <QList>
+#include <QStatusBar>
+
+// StatusBar1 of every window: panels are QLabel children named StatusPanel0, StatusPanel1, ...
+// whose text() is the panel text exactly. A width of 0 lets the panel span the rest of the bar.
+class StatusBar : public QStatusBar {
+  Q_OBJECT
+ public:
+  StatusBar(QWidget* parent, const QList<int>& widths = {0});
+
+  QString panelText(int panel = 0) const;
+  // Sets the text and repaints the bar at once, so a blocking sequence shows its progress.
+  void setPanelText(int panel, const QString& text);
+  void setText(const QString& text) { setPanelText(0, text); }
+  QString text() const { return panelText(0); }
+
+ private:
+  QList<QLabel*> panels_;
+};
