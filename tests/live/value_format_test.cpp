@@ -1,0 +1,86 @@
+#include "live/value_format.h"
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+struct FormatCase {
+  float value;
+  int decimals;
+  const char* expected;  // written with ',' as the separator
+};
+
+const FormatCase kCases[] = {
+    // module readings as the windows get them
+    {12.345f, 3, "12,345"},
+    {4.0f, 3, "4,000"},
+    {5.12f, 2, "5,12"},
+    {-12.345f, 3, "-12,345"},
+    {0.0f, 0, "0"},
+    {0.0f, 3, "0,000"},
+    {7.0f, 0, "7"},
+    // at most five significant digits, zeros filling the remaining places
+    {1.23456f, 2, "1,23"},
+    {1.23456f, 4, "1,2346"},
+    {1.23456f, 6, "1,234600"},
+    {12345.6f, 1, "12346,0"},
+    {99999.0f, 2, "99999,00"},
+    {0.000123456f, 8, "0,00012346"},
+    {1e-10f, 18, "0,000000000100000000"},
+    // rounding: half away from zero, carries across the separator
+    {2.5f, 0, "3"},
+    {-2.5f, 0, "-3"},
+    {0.125f, 2, "0,13"},
+    {9.99996f, 4, "10,0000"},
+    {0.006f, 2, "0,01"},
+    {0.004f, 2, "0,00"},
+    // a value that rounds to zero carries no sign
+    {-0.0001f, 2, "0,00"},
+    {-0.0f, 1, "0,0"},
+    // more than 18 decimals are written as 18, fewer than 0 as 0
+    {1.5f, 25, "1,500000000000000000"},
+    {7.6f, -1, "8"},
+    {-7.4f, -3, "-7"},
+    // more than five whole digits: general format
+    {8388607.0f, 0, "8,3886E6"},
+    {-8388607.0f, 3, "-8,3886E6"},
+    {123456.0f, 2, "1,2346E5"},
+    {100000.0f, 0, "1E5"},
+    {99999.5f, 0, "1E5"},
+    {120000.0f, 4, "1,2E5"},
+    {8388607000.0f, 3, "8,3886E9"},
+};
+
+class FormatTest : public ::testing::TestWithParam<QLocale::Language> {
+ protected:
+  void SetUp() override { QLocale::setDefault(QLocale(GetParam())); }
+  void TearDown() override { QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia)); }
+};
+
+TEST_P(FormatTest, TableOfValues) {
+  const QString separator = QLocale().decimalPoint();
+  for (const auto& c : kCases) {
+    const QString expected = QString::fromUtf8(c.expected).replace(QLatin1Char(','), separator);
+    EXPECT_EQ(FormatFixedPrecision5(c.value, c.decimals), expected)
+        << "value " << c.value << ", decimals " << c.decimals;
+  }
+}
+
+TEST_P(FormatTest, NonFiniteValues) {
+  EXPECT_EQ(FormatFixedPrecision5(std::numeric_limits<float>::quiet_NaN(), 2), "NAN");
+  EXPECT_EQ(FormatFixedPrecision5(std::numeric_limits<float>::infinity(), 2), "INF");
+  EXPECT_EQ(FormatFixedPrecision5(-std::numeric_limits<float>::infinity(), 2), "-INF");
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, FormatTest,
+                         ::testing::Values(QLocale::Czech, QLocale::English),
+                         [](const auto& info) {
+                           return info.param == QLocale::Czech ? std::string("Comma")
+                                                               : std::string("Point");
+                         });
+
+}  // namespace
