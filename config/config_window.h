@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "app/tdata.h"
+
+class QPushButton;
+class StatusBar;
+
+// One byte a configuration window moves: its place in ModuleConfigImage and its address in
+// the module's configuration memory.
+struct ConfigByteSlot {
+  std::size_t imageByte;
+  uint8_t address;
+};
+
+uint8_t& ImageByte(ModuleConfigImage& image, std::size_t index);
+uint8_t ImageByte(const ModuleConfigImage& image, std::size_t index);
+
+// What the three configuration windows share: the borrowed TData, a working copy of its
+// ModuleConfig, the buttons "Zapsat", "Přečíst", "Ok", "Cancel", the one-panel status bar and
+// the byte-by-byte read and verified write of the window's list of bytes.
+//
+// The sequences let the toolkit handle messages between exchanges, so the operator can press
+// buttons or close the window while one runs. A second sequence is not started then, and a
+// close (Ok, Cancel, Escape or the title bar) waits until the running sequence has ended:
+// otherwise the window would be hidden, or with "Ok" hand over a half-read copy, mid-transfer.
+class ConfigWindow : public QDialog {
+  Q_OBJECT
+ public:
+  void setData(TData* data) { data_ = data; }
+  TData* data() const { return data_; }
+  const ModuleConfigImage& workingCopy() const { return work_; }
+  bool sequenceRunning() const { return busy_; }
+
+  // Record to window, and window to record with the window's input checks; the verdict of
+  // PrectiOkno is the status text: exactly " " when the input was valid.
+  virtual void ZapisOkno(const ModuleConfigImage& image) = 0;
+  virtual void PrectiOkno(ModuleConfigImage& image) = 0;
+
+  // Module to record, storing each byte as it arrives; record (a copy) to module, each byte
+  // read back. Both stop at the first failure and do nothing without a connection.
+  void PrectiData(ModuleConfigImage& image);
+  void ZapisData(ModuleConfigImage image);
+
+  void done(int result) override;
+
+ public slots:
+  void FormShow();
+  void Button1Click();  // "Zapsat"
+  void Button2Click();  // "Přečíst"
+  void Button3Click();  // "Ok"
+  void Button4Click();  // "Cancel"
+
+ protected:
+  // bytes: in transfer order. pauseAfterLast: whether the pause that follows each byte also
+  // follows the last one (the address window pauses only between its bytes).
+  ConfigWindow(QWidget* parent, const QString& title, int clientWidth, int clientHeight,
+               std::vector<ConfigByteSlot> bytes, bool pauseAfterLast);
+
+  void setStatus(const QString& text);
+  QString status() const;
+
+  void showEvent(QShowEvent* event) override;
+
+  QPushButton* Button1;
+  QPushButton* Button2;
+  QPushButton* Button3;
+  QPushButton* Button4;
+  StatusBar* StatusBar1;
+
+ private:
+  // Runs one button's sequence with re-entry blocked, then the close asked for meanwhile.
+  template <typename F>
+  void runSequence(F&& body);
+  bool checkConnection();
+
+  TData* data_ = nullptr;
+  ModuleConfigImage work_{};
+  std::vector<ConfigByteSlot> bytes_;
+  bool pauseAfterLast_;
+  bool busy_ = false;
+  bool pendingOk_ = false;
+  std::optional<int> pendingDone_;
+};

@@ -1,0 +1,86 @@
+#include "config/tform14.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <cstddef>
+
+#include "comm/commands.h"
+
+namespace {
+
+// The three fields in the order of the group boxes.
+using Field = std::array<uint8_t, 4> ModuleConfigImage::*;
+constexpr std::array<Field, 3> GroupFields = {&ModuleConfigImage::DinNegation,
+                                              &ModuleConfigImage::DoutNegation,
+                                              &ModuleConfigImage::DoutInitialState};
+
+// Transfer order: every byte of the initial states first, then the input negation, then the
+// output negation; byte j of a field lives at its base address + 3j.
+std::vector<ConfigByteSlot> DigitalBytes() {
+  struct Block {
+    std::size_t imageOffset;
+    uint8_t base;
+  };
+  const Block blocks[] = {
+      {offsetof(ModuleConfigImage, DoutInitialState), CfgAddr::DoutInitialState},
+      {offsetof(ModuleConfigImage, DinNegation), CfgAddr::DinNegation},
+      {offsetof(ModuleConfigImage, DoutNegation), CfgAddr::DoutNegation},
+  };
+  std::vector<ConfigByteSlot> bytes;
+  for (const Block& block : blocks)
+    for (int j = 0; j < 4; ++j)
+      bytes.push_back({block.imageOffset + std::size_t(j),
+                       uint8_t(block.base + j * CfgAddr::DigitalStride)});
+  return bytes;
+}
+
+}  // namespace
+
+TForm14::TForm14(QWidget* parent)
+    : ConfigWindow(parent, QStringLiteral("Nastavení digitálních vstupů/výstupů"), 526, 398,
+                   DigitalBytes(), /*pauseAfterLast=*/true) {
+  const QString captions[3] = {QStringLiteral(" Negace DIN "), QStringLiteral("Negace DOUT "),
+                               QStringLiteral(" Počáteční stav DOUT ")};
+  const QString channelPrefix[3] = {QStringLiteral("DIN"), QStringLiteral("DOUT"),
+                                    QStringLiteral("DOUT")};
+  constexpr int groupWidth = 166, groupHeight = 326, groupGap = 6, margin = 8;
+  constexpr int rowHeight = 18, blockGap = 8, firstRow = 22, columnX[2] = {12, 88};
+
+  for (int g = 0; g < 3; ++g) {
+    auto* group = new QGroupBox(captions[g], this);
+    group->setObjectName(QStringLiteral("GroupBox%1").arg(g + 1));
+    group->setGeometry(margin + g * (groupWidth + groupGap), margin, groupWidth, groupHeight);
+    groups_[std::size_t(g)] = group;
+    for (int n = 0; n < 32; ++n) {
+      const int number = 32 * g + n + 1;
+      auto* box = new QCheckBox(channelPrefix[g] + QString::number(n), group);
+      box->setObjectName(QStringLiteral("CheckBox%1").arg(number));
+      const int row = n % 16;
+      box->setGeometry(columnX[n / 16], firstRow + row * rowHeight + (row >= 8 ? blockGap : 0),
+                       72, 17);
+      boxes_[std::size_t(number - 1)] = box;
+    }
+  }
+
+  Button1->setGeometry(margin, 344, 75, 25);
+  Button2->setGeometry(margin + 87, 344, 75, 25);
+  Button3->setGeometry(526 - margin - 162, 344, 75, 25);
+  Button4->setGeometry(526 - margin - 75, 344, 75, 25);
+}
+
+void TForm14::ZapisOkno(const ModuleConfigImage& image) {
+  for (int g = 0; g < 3; ++g)
+    for (int n = 0; n < 32; ++n)
+      boxes_[std::size_t(32 * g + n)]->setChecked(GroupBit(image.*GroupFields[std::size_t(g)], n));
+}
+
+void TForm14::PrectiOkno(ModuleConfigImage& image) {
+  for (int g = 0; g < 3; ++g) {
+    std::array<uint8_t, 4> field{};
+    for (int n = 0; n < 32; ++n)
+      SetGroupBit(field, n, boxes_[std::size_t(32 * g + n)]->isChecked());
+    image.*GroupFields[std::size_t(g)] = field;
+  }
+  setStatus(QStringLiteral(" "));
+}
