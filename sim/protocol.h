@@ -1,0 +1,146 @@
+#pragma once
+// Wire format between the stand-in drivers and the simulated module. Plain C++ with no Qt so
+// that the driver libraries can include it.
+//
+// One request frame goes out and at most one answer frame comes back, over UDP (the LAN
+// converter) or over a local SOCK_SEQPACKET socket (the other four interfaces). Multi-byte
+// fields are little-endian.
+//
+//   request (20 bytes): 'Q' 'X' version type=1 | seq u32 | rate u32 (Bd) |
+//                       address command index d0 d1 d2 d3 d4
+//   answer  (16 bytes): 'Q' 'X' version type=2 | seq u32 | address command status
+//                       d0 d1 d2 d3 d4
+//
+// The sequence number is the client's; the answer echoes it together with the address and
+// command, so a client can tell its answer from a late one to an earlier request.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace simproto {
+
+constexpr uint8_t Magic0 = 'Q';
+constexpr uint8_t Magic1 = 'X';
+constexpr uint8_t Version = 1;
+constexpr uint8_t TypeRequest = 1;
+constexpr uint8_t TypeAnswer = 2;
+constexpr size_t RequestSize = 20;
+constexpr size_t AnswerSize = 16;
+
+constexpr uint16_t DefaultUdpPort = 5000;
+// Environment variable through which the stand-in drivers find the local endpoint; the
+// simulator takes the same path with --endpoint.
+constexpr const char* EndpointEnv = "QX510_SIM_ENDPOINT";
+
+// Statuses the module itself answers (the drivers pass them through unchanged).
+namespace ModuleStatus {
+constexpr uint8_t Ok = 0;
+constexpr uint8_t UnknownCommand = 20;
+constexpr uint8_t BadIndex = 21;
+constexpr uint8_t BadConfigAddress = 22;
+constexpr uint8_t CopiesDiffer = 23;  // the two copies of an address or value disagree
+}  // namespace ModuleStatus
+
+struct Request {
+  uint32_t seq = 0;
+  uint32_t rate = 0;
+  uint8_t address = 0;
+  uint8_t command = 0;
+  uint8_t index = 0;
+  std::array<uint8_t, 5> data{};
+};
+
+struct Answer {
+  uint32_t seq = 0;
+  uint8_t address = 0;
+  uint8_t command = 0;
+  uint8_t status = 0;
+  std::array<uint8_t, 5> data{};
+};
+
+inline void PutU32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+inline uint32_t GetU32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline std::array<uint8_t, RequestSize> EncodeRequest(const Request& r) {
+  std::array<uint8_t, RequestSize> b{};
+  b[0] = Magic0;
+  b[1] = Magic1;
+  b[2] = Version;
+  b[3] = TypeRequest;
+  PutU32(&b[4], r.seq);
+  PutU32(&b[8], r.rate);
+  b[12] = r.address;
+  b[13] = r.command;
+  b[14] = r.index;
+  for (size_t i = 0; i < 5; ++i) b[15 + i] = r.data[i];
+  return b;
+}
+
+inline std::optional<Request> DecodeRequest(const uint8_t* p, size_t n) {
+  if (n != RequestSize || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != TypeRequest)
+    return std::nullopt;
+  Request r;
+  r.seq = GetU32(&p[4]);
+  r.rate = GetU32(&p[8]);
+  r.address = p[12];
+  r.command = p[13];
+  r.index = p[14];
+  for (size_t i = 0; i < 5; ++i) r.data[i] = p[15 + i];
+  return r;
+}
+
+inline std::array<uint8_t, AnswerSize> EncodeAnswer(const Answer& a) {
+  std::array<uint8_t, AnswerSize> b{};
+  b[0] = Magic0;
+  b[1] = Magic1;
+  b[2] = Version;
+  b[3] = TypeAnswer;
+  PutU32(&b[4], a.seq);
+  b[8] = a.address;
+  b[9] = a.command;
+  b[10] = a.status;
+  for (size_t i = 0; i < 5; ++i) b[11 + i] = a.data[i];
+  return b;
+}
+
+inline std::optional<Answer> DecodeAnswer(const uint8_t* p, size_t n) {
+  if (n != AnswerSize || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != TypeAnswer)
+    return std::nullopt;
+  Answer a;
+  a.seq = GetU32(&p[4]);
+  a.address = p[8];
+  a.command = p[9];
+  a.status = p[10];
+  for (size_t i = 0; i < 5; ++i) a.data[i] = p[11 + i];
+  return a;
+}
+
+// The local endpoint when neither the environment nor an option names one:
+// $XDG_RUNTIME_DIR/qx510-sim.sock, else /tmp/qx510-sim-<uid>.sock.
+inline std::string DefaultEndpointPath() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime) return std::string(runtime) + "/qx510-sim.sock";
+  return "/tmp/qx510-sim-" + std::to_string(getuid()) + ".sock";
+}
+
+// The endpoint the stand-in drivers use: the environment's, else the default.
+inline std::string EndpointPath() {
+  const char* env = std::getenv(EndpointEnv);
+  if (env && *env) return env;
+  return DefaultEndpointPath();
+}
+
+}  // namespace simproto

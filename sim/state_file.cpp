@@ -1,0 +1,92 @@
+#include "sim/state_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace {
+constexpr const char* Header = "qx510-sim 1";
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+}  // namespace
+
+std::string DefaultSimStatePath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::filesystem::path dir;
+  if (state && *state) {
+    dir = state;
+  } else {
+    const char* home = std::getenv("HOME");
+    dir = std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "state";
+  }
+  return (dir / "qx510-sim" / "module.state").string();
+}
+
+bool LoadSimState(const std::string& path, SimModule::Memory& memory, std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    SetError(error, "cannot open " + path);
+    return false;
+  }
+  std::string header;
+  std::getline(in, header);
+  if (header != Header) {
+    SetError(error, path + " is not a simulator state file");
+    return false;
+  }
+  SimModule::Memory loaded{};
+  for (auto& byte : loaded) {
+    std::string word;
+    if (!(in >> word) || word.size() != 2) {
+      SetError(error, path + " is truncated");
+      return false;
+    }
+    char* end = nullptr;
+    const long v = std::strtol(word.c_str(), &end, 16);
+    if (end != word.c_str() + 2) {
+      SetError(error, path + " holds a byte that is not hexadecimal");
+      return false;
+    }
+    byte = uint8_t(v);
+  }
+  memory = loaded;
+  return true;
+}
+
+bool SaveSimState(const std::string& path, const SimModule::Memory& memory, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path target(path);
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  std::ostringstream text;
+  text << Header << '\n';
+  for (size_t i = 0; i < memory.size(); ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", memory[i]);
+    text << hex << ((i % 16 == 15) ? '\n' : ' ');
+  }
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    out << text.str();
+    out.flush();
+    if (!out) {
+      SetError(error, "cannot write " + temp);
+      fs::remove(temp, ec);
+      return false;
+    }
+  }
+  fs::rename(temp, target, ec);
+  if (ec) {
+    SetError(error, "cannot replace " + path + ": " + ec.message());
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
