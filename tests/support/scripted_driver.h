@@ -27,6 +27,8 @@ struct LoggedCall {
 class ScriptedDriver {
  public:
   explicit ScriptedDriver(uint8_t iface);  // opens and resets the library of iface
+  // The same from another directory, e.g. one of the variants lacking an entry.
+  ScriptedDriver(uint8_t iface, const std::string& directory);
   ~ScriptedDriver();
   ScriptedDriver(const ScriptedDriver&) = delete;
   ScriptedDriver& operator=(const ScriptedDriver&) = delete;
@@ -53,6 +55,8 @@ class ScriptedDriver {
   void setSendDelayMs(int ms);           // each Send blocks this long (a stalling line)
   // Report a failing status through Send's return value instead of its status pointer.
   void setStatusByReturn(bool byReturn);
+  // Stop (false) or resume recording; benchmarks switch it off. reset() turns it back on.
+  void setLogging(bool on);
 
   // --- log ---
   std::vector<LoggedCall> calls() const;

@@ -1,0 +1,215 @@
+#include "comm/driver_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <array>
+#include <climits>
+#include <string>
+
+#include "comm/codepage.h"
+#include "drivers/driver_abi.h"
+
+namespace {
+
+constexpr std::array<const char*, InterfaceCount> LibraryPrefixes = {
+    "KSER660", "KISA660", "KBRD1660", "KCNV1660", "KNET1660"};
+
+// The one loader of the program. A null pointer means the entry is not available.
+struct LoaderState {
+  void* library = nullptr;
+  DriverVersionFn Version = nullptr;
+  DriverInitWordFn InitWord = nullptr;    // types 0 and 1
+  DriverInitPlainFn InitPlain = nullptr;  // types 2 and 3
+  DriverInitBlockFn InitBlock = nullptr;  // type 4
+  DriverSetConfigFn SetConfig = nullptr;
+  DriverGetConfigFn GetConfig = nullptr;
+  DriverSendFn Send = nullptr;
+  DriverDoneFn Done = nullptr;
+  DriverErrorFn Error = nullptr;
+
+  void clearEntries() {
+    Version = nullptr;
+    InitWord = nullptr;
+    InitPlain = nullptr;
+    InitBlock = nullptr;
+    SetConfig = nullptr;
+    GetConfig = nullptr;
+    Send = nullptr;
+    Done = nullptr;
+    Error = nullptr;
+  }
+  void unload() {
+    if (library != nullptr) dlclose(library);
+    library = nullptr;
+  }
+};
+
+LoaderState& Loader() {
+  static LoaderState state;
+  return state;
+}
+
+std::string& LibraryDirectoryOverride() {
+  static std::string directory;
+  return directory;
+}
+
+bool ValidInterface(uint8_t iface) { return iface < InterfaceCount; }
+
+std::string ExecutableDirectory() {
+  std::array<char, PATH_MAX> path{};
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (n <= 0) return {};
+  std::string full(path.data(), size_t(n));
+  const auto slash = full.rfind('/');
+  return slash == std::string::npos ? std::string() : full.substr(0, slash);
+}
+
+// The chosen directory first; then the bare name, which dlopen looks up along the
+// platform's standard search and never in the working directory.
+void* OpenLibrary(const std::string& fileName) {
+  std::string directory = LibraryDirectoryOverride();
+  if (directory.empty()) directory = ExecutableDirectory();
+  if (!directory.empty()) {
+    const std::string path = directory + "/" + fileName;
+    if (void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
+  }
+  return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+template <typename Fn>
+Fn Resolve(void* library, const char* prefix, const char* role) {
+  const std::string name = std::string(prefix) + "_" + role;
+  return reinterpret_cast<Fn>(dlsym(library, name.c_str()));
+}
+
+QString ErrorTableText(uint32_t code) {
+  if (code >= StatusLoadFailedBase && code < StatusLoadFailedBase + InterfaceCount)
+    return QStringLiteral("chyba inicializace knihovny ") + DriverLibraryName(uint8_t(code - StatusLoadFailedBase));
+  if (code >= StatusBadLibraryBase && code < StatusBadLibraryBase + InterfaceCount)
+    return QStringLiteral("chybná knihovna ") + DriverLibraryName(uint8_t(code - StatusBadLibraryBase));
+  return QStringLiteral("neznámý chybový kód");
+}
+
+}  // namespace
+
+QString DriverLibraryName(uint8_t iface) {
+  if (!ValidInterface(iface)) return {};
+  return QString::fromLatin1(LibraryPrefixes[iface]) + QStringLiteral(".DLL");
+}
+
+void DriverSetLibraryDirectory(const QString& directory) {
+  LibraryDirectoryOverride() = directory.toStdString();
+}
+
+bool DriverLibraryLoaded() { return Loader().library != nullptr; }
+
+uint32_t DriverInit(uint8_t iface, uint32_t* handle, DriverParamBlock params) {
+  // params is already the private copy: it lives until Init returns.
+  LoaderState& st = Loader();
+  st.clearEntries();
+  // A library left loaded by an earlier attempt whose Init failed would otherwise stay
+  // mapped for good: nothing can reach it once its entries are forgotten.
+  st.unload();
+  if (!ValidInterface(iface)) return StatusNoEntry;
+
+  const char* prefix = LibraryPrefixes[iface];
+  st.library = OpenLibrary(std::string(prefix) + ".DLL");
+  if (st.library == nullptr) return StatusLoadFailedBase + iface;
+
+  st.Version = Resolve<DriverVersionFn>(st.library, prefix, "Version");
+  void* init = dlsym(st.library, (std::string(prefix) + "_Init").c_str());
+  switch (iface) {
+    case InterfaceSerial:
+    case InterfaceIsa:
+      st.InitWord = reinterpret_cast<DriverInitWordFn>(init);
+      break;
+    case InterfacePci:
+    case InterfaceUsb:
+      st.InitPlain = reinterpret_cast<DriverInitPlainFn>(init);
+      break;
+    default:
+      st.InitBlock = reinterpret_cast<DriverInitBlockFn>(init);
+      break;
+  }
+  st.SetConfig = Resolve<DriverSetConfigFn>(st.library, prefix, "SetConfig");
+  st.GetConfig = Resolve<DriverGetConfigFn>(st.library, prefix, "GetConfig");
+  st.Send = Resolve<DriverSendFn>(st.library, prefix, "Send");
+  st.Done = Resolve<DriverDoneFn>(st.library, prefix, "Done");
+  st.Error = Resolve<DriverErrorFn>(st.library, prefix, "Error");
+
+  if (st.Version == nullptr || init == nullptr || st.SetConfig == nullptr || st.GetConfig == nullptr ||
+      st.Send == nullptr || st.Done == nullptr || st.Error == nullptr) {
+    st.clearEntries();
+    st.unload();
+    return StatusBadLibraryBase + iface;
+  }
+
+  // The library stays loaded whatever Init answers.
+  switch (iface) {
+    case InterfaceSerial:
+    case InterfaceIsa:
+      return st.InitWord(handle, uint32_t(params[0]));
+    case InterfacePci:
+    case InterfaceUsb:
+      return st.InitPlain(handle);
+    default:
+      return st.InitBlock(handle, params.data());
+  }
+}
+
+uint32_t DriverSetConfig(uint8_t iface, uint32_t handle, uint32_t a, uint32_t b, uint32_t c) {
+  const LoaderState& st = Loader();
+  if (!ValidInterface(iface) || st.SetConfig == nullptr) return StatusNoEntry;
+  return st.SetConfig(handle, a, b, c);
+}
+
+uint32_t DriverSend(uint8_t iface, uint32_t handle, const uint32_t* request, uint32_t* response,
+                    uint32_t* aux, uint32_t* status) {
+  const LoaderState& st = Loader();
+  if (!ValidInterface(iface) || st.Send == nullptr) return StatusNoEntry;
+  return st.Send(handle, request, response, aux, status);
+}
+
+uint32_t DriverDone(uint8_t iface, uint32_t* handle) {
+  LoaderState& st = Loader();
+  if (!ValidInterface(iface) || st.Done == nullptr) return StatusNoEntry;
+  const uint32_t result = st.Done(handle);
+  st.clearEntries();
+  st.unload();
+  return result;
+}
+
+uint32_t DriverErrorText(uint8_t iface, uint32_t code, MessageBuffer* buffer) {
+  if (code < 100) {
+    const LoaderState& st = Loader();
+    if (!ValidInterface(iface) || st.Error == nullptr) return StatusNoEntry;
+    return st.Error(code, buffer->data());
+  }
+  StringToMessageBuffer(ErrorTableText(code), buffer);
+  return 0;
+}
+
+uint32_t StringToMessageBuffer(const QString& text, MessageBuffer* buffer) {
+  buffer->fill(0);
+  // Cut after encoding so that every slot holds exactly one Windows-1250 character.
+  const QByteArray bytes = ToCp1250(text).left(int(buffer->size()) - 1);
+  for (qsizetype i = 0; i < bytes.size(); ++i) (*buffer)[size_t(i) + 1] = uint8_t(bytes[i]);
+  return 0;
+}
+
+QString MessageBufferToString(const MessageBuffer& buffer) {
+  QByteArray bytes;
+  // Slot 0 may hold the first character or be 0; both forms read back whole.
+  if (buffer[0] != 0) bytes.append(char(buffer[0] & 0xFFu));
+  for (size_t i = 1; i < buffer.size() && buffer[i] != 0; ++i) bytes.append(char(buffer[i] & 0xFFu));
+  return FromCp1250(bytes);
+}
+
+QString DriverStatusText(uint8_t iface, uint32_t code) {
+  MessageBuffer buffer{};
+  DriverErrorText(iface, code, &buffer);
+  return MessageBufferToString(buffer);
+}

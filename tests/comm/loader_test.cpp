@@ -1,0 +1,314 @@
+// The driver loader against the scripted libraries beside this executable and their
+// variants lacking one entry each (without_<Entry>/).
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "comm/driver_loader.h"
+#include "tests/support/scripted_driver.h"
+
+namespace {
+
+const char* const Roles[] = {"Version", "Init", "SetConfig", "GetConfig", "Send", "Done", "Error"};
+
+QString ExeDir() { return QCoreApplication::applicationDirPath(); }
+
+QString LibraryPath(const QString& dir, uint8_t iface) { return dir + "/" + DriverLibraryName(iface); }
+
+// Whether the process still has the file mapped, whoever opened it.
+bool Mapped(const QString& path) {
+  void* h = dlopen(path.toLocal8Bit().constData(), RTLD_NOW | RTLD_NOLOAD);
+  if (h == nullptr) return false;
+  dlclose(h);
+  return true;
+}
+
+MessageBuffer Filled(uint32_t value) {
+  MessageBuffer b;
+  b.fill(value);
+  return b;
+}
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (DriverLibraryLoaded()) {
+      uint32_t h = 0;
+      for (uint8_t i = 0; i < InterfaceCount && DriverLibraryLoaded(); ++i) DriverDone(i, &h);
+    }
+    DriverSetLibraryDirectory(QString());
+  }
+};
+
+TEST_F(LoaderTest, LibraryNames) {
+  const char* names[] = {"KSER660.DLL", "KISA660.DLL", "KBRD1660.DLL", "KCNV1660.DLL", "KNET1660.DLL"};
+  for (uint8_t i = 0; i < InterfaceCount; ++i) EXPECT_EQ(DriverLibraryName(i), names[i]);
+  EXPECT_TRUE(DriverLibraryName(5).isEmpty());
+}
+
+TEST_F(LoaderTest, InterfaceOutOfRangeLoadsNothing) {
+  for (uint8_t iface : {uint8_t(5), uint8_t(7), uint8_t(255)}) {
+    uint32_t h = 0x77;
+    EXPECT_EQ(DriverInit(iface, &h, {}), 10u) << int(iface);
+    EXPECT_FALSE(DriverLibraryLoaded());
+    EXPECT_EQ(h, 0x77u);
+  }
+}
+
+TEST_F(LoaderTest, OutOfRangeInterfaceAfterLoadForgetsTheEarlierLibrary) {
+  ScriptedDriver drv(InterfaceSerial);
+  uint32_t h = 0;
+  ASSERT_EQ(DriverInit(InterfaceSerial, &h, {}), 0u);
+  // A new attempt starts from a clean state even when it fails at once.
+  EXPECT_EQ(DriverInit(7, &h, {}), 10u);
+  EXPECT_FALSE(DriverLibraryLoaded());
+  EXPECT_EQ(DriverSetConfig(InterfaceSerial, h, 1, 2, 3), 10u);
+}
+
+TEST_F(LoaderTest, CallsWithoutLibraryReturn10) {
+  for (uint8_t iface : {uint8_t(0), uint8_t(4), uint8_t(9)}) {
+    uint32_t h = 0x51;
+    uint32_t req[8] = {};
+    uint32_t resp[100] = {};
+    uint32_t aux = 0, st = 0;
+    EXPECT_EQ(DriverSetConfig(iface, h, 9600, 100, 2), 10u);
+    EXPECT_EQ(DriverSend(iface, h, req, resp, &aux, &st), 10u);
+    EXPECT_EQ(DriverDone(iface, &h), 10u);
+    EXPECT_EQ(h, 0x51u);
+    MessageBuffer buffer = Filled(0x41);
+    EXPECT_EQ(DriverErrorText(iface, 5, &buffer), 10u);
+    EXPECT_EQ(buffer, Filled(0x41)) << "the buffer must be left as it was";
+  }
+}
+
+TEST_F(LoaderTest, OwnStatusTextsNeedNoLibrary) {
+  const struct {
+    uint32_t code;
+    const char* text;
+  } table[] = {
+      {100, "chyba inicializace knihovny KSER660.DLL"}, {101, "chyba inicializace knihovny KISA660.DLL"},
+      {102, "chyba inicializace knihovny KBRD1660.DLL"}, {103, "chyba inicializace knihovny KCNV1660.DLL"},
+      {104, "chyba inicializace knihovny KNET1660.DLL"}, {110, "chybná knihovna KSER660.DLL"},
+      {111, "chybná knihovna KISA660.DLL"},              {112, "chybná knihovna KBRD1660.DLL"},
+      {113, "chybná knihovna KCNV1660.DLL"},             {114, "chybná knihovna KNET1660.DLL"},
+      {105, "neznámý chybový kód"},                      {107, "neznámý chybový kód"},
+      {109, "neznámý chybový kód"},                      {115, "neznámý chybový kód"},
+      {256, "neznámý chybový kód"},                      {0xFFFFFFFF, "neznámý chybový kód"},
+  };
+  for (const auto& row : table) {
+    for (uint8_t iface : {uint8_t(0), uint8_t(4), uint8_t(7)}) {
+      MessageBuffer buffer = Filled(0x5A);  // stale text must not survive
+      EXPECT_EQ(DriverErrorText(iface, row.code, &buffer), 0u) << row.code;
+      EXPECT_EQ(MessageBufferToString(buffer), QString::fromUtf8(row.text)) << row.code;
+      EXPECT_EQ(DriverStatusText(iface, row.code), QString::fromUtf8(row.text)) << row.code;
+    }
+  }
+}
+
+// Every library name loads from the scripted directory, starts, exchanges, reads its texts
+// and shuts down; Init receives the arguments of its interface's group.
+TEST_F(LoaderTest, EachLibraryLoadsExchangesAndShutsDown) {
+  for (uint8_t iface = 0; iface < InterfaceCount; ++iface) {
+    SCOPED_TRACE(DriverLibraryName(iface).toStdString());
+    ScriptedDriver drv(iface);
+    drv.setHandle(0x1000 + iface);
+    drv.setAnswer(200, 1, {9, 'Q', 'X', '5', '1'});
+
+    static const char ip[] = "127.0.0.1";
+    DriverParamBlock params{};
+    params[0] = iface == InterfaceLan ? reinterpret_cast<uintptr_t>(ip) : 0x2A0;
+    params[1] = 5000;
+    params[2] = 300;
+    params[15] = 0xBEEF;
+    uint32_t h = 0;
+    ASSERT_EQ(DriverInit(iface, &h, params), 0u);
+    EXPECT_TRUE(DriverLibraryLoaded());
+    EXPECT_EQ(h, 0x1000u + iface);
+
+    EXPECT_EQ(DriverSetConfig(iface, h, 19200, 250, 2), 0u);
+    const uint32_t req[8] = {7, 200, 1, 0, 0, 0, 0, 0};
+    uint32_t resp[100] = {};
+    uint32_t aux = 0, st = 0xFF;
+    EXPECT_EQ(DriverSend(iface, h, req, resp, &aux, &st), 0u);
+    EXPECT_EQ(st, 0u);
+    EXPECT_EQ(aux & 0xFF, 9u);
+    EXPECT_EQ(resp[0] & 0xFF, uint32_t('Q'));
+    EXPECT_EQ(resp[3] & 0xFF, uint32_t('1'));
+
+    EXPECT_EQ(DriverStatusText(iface, 0), "Bez chyby");
+    EXPECT_EQ(DriverStatusText(iface, 10), "Chyba č. 10");
+    EXPECT_EQ(DriverStatusText(iface, 99), "Chyba č. 99");
+    EXPECT_EQ(DriverStatusText(iface, 101), "chyba inicializace knihovny KISA660.DLL");
+
+    EXPECT_EQ(DriverDone(iface, &h), 0u);
+    EXPECT_FALSE(DriverLibraryLoaded());
+    EXPECT_EQ(DriverSend(iface, h, req, resp, &aux, &st), 10u);
+
+    const auto calls = drv.calls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[0].kind, LoggedCall::Init);
+    if (iface <= InterfaceIsa) {
+      EXPECT_EQ(calls[0].word0, 0x2A0u);
+    }
+    if (iface == InterfaceLan) {
+      EXPECT_EQ(calls[0].ipText, "127.0.0.1");
+      EXPECT_EQ(calls[0].block[0], reinterpret_cast<uintptr_t>(ip)) << "word 0 must carry the whole address";
+      EXPECT_EQ(calls[0].block[1], 5000u);
+      EXPECT_EQ(calls[0].block[2], 300u);
+      EXPECT_EQ(calls[0].block[15], 0xBEEFu);
+    }
+    EXPECT_EQ(calls[1].kind, LoggedCall::SetConfig);
+    EXPECT_EQ(calls[1].handle, 0x1000u + iface);
+    EXPECT_EQ(calls[1].config, (std::array<uint32_t, 3>{19200, 250, 2}));
+    EXPECT_EQ(calls[2].kind, LoggedCall::Send);
+    EXPECT_EQ(calls[2].request, (std::array<uint32_t, 8>{7, 200, 1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(calls[3].kind, LoggedCall::Done);
+    EXPECT_EQ(calls[3].handle, 0x1000u + iface);
+  }
+}
+
+TEST_F(LoaderTest, WordInterfacesReceiveTheLow32BitsOfWord0) {
+  ScriptedDriver drv(InterfaceIsa);
+  DriverParamBlock params{};
+  params[0] = uintptr_t(0x300);
+  uint32_t h = 0;
+  ASSERT_EQ(DriverInit(InterfaceIsa, &h, params), 0u);
+  EXPECT_EQ(drv.calls().at(0).word0, 0x300u);
+}
+
+TEST_F(LoaderTest, ErrorTextOfLoadedDriverNeedsAValidInterface) {
+  ScriptedDriver drv(InterfaceUsb);
+  uint32_t h = 0;
+  ASSERT_EQ(DriverInit(InterfaceUsb, &h, {}), 0u);
+  MessageBuffer buffer = Filled(0x41);
+  EXPECT_EQ(DriverErrorText(5, 3, &buffer), 10u);
+  EXPECT_EQ(buffer, Filled(0x41));
+  // The interface is only range-checked: the loaded library answers.
+  EXPECT_EQ(DriverErrorText(InterfaceSerial, 3, &buffer), 0u);
+  EXPECT_EQ(MessageBufferToString(buffer), "Chyba č. 3");
+  uint32_t req[8] = {}, resp[100] = {}, aux = 0, st = 0;
+  EXPECT_EQ(DriverSend(5, h, req, resp, &aux, &st), 10u);
+  EXPECT_EQ(DriverSetConfig(5, h, 1, 2, 3), 10u);
+  EXPECT_EQ(DriverDone(5, &h), 10u);
+  EXPECT_TRUE(DriverLibraryLoaded()) << "a refused Done leaves the library loaded";
+  EXPECT_EQ(drv.count(LoggedCall::Send) + drv.count(LoggedCall::SetConfig) + drv.count(LoggedCall::Done), 0);
+}
+
+TEST_F(LoaderTest, MissingOrBrokenLibraryGives100PlusType) {
+  QTemporaryDir empty;
+  QTemporaryDir broken;
+  ASSERT_TRUE(empty.isValid() && broken.isValid());
+  for (uint8_t iface = 0; iface < InterfaceCount; ++iface) {
+    QFile f(LibraryPath(broken.path(), iface));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a shared object\n");
+  }
+  for (const QString& dir : {empty.path(), broken.path()}) {
+    DriverSetLibraryDirectory(dir);
+    for (uint8_t iface = 0; iface < InterfaceCount; ++iface) {
+      uint32_t h = 0x33;
+      EXPECT_EQ(DriverInit(iface, &h, {}), 100u + iface);
+      EXPECT_FALSE(DriverLibraryLoaded());
+      EXPECT_EQ(h, 0x33u);
+    }
+  }
+}
+
+TEST_F(LoaderTest, NeverLoadsFromTheWorkingDirectory) {
+  QTemporaryDir empty;
+  QTemporaryDir cwd;
+  ASSERT_TRUE(QFile::copy(LibraryPath(ExeDir(), InterfaceSerial), LibraryPath(cwd.path(), InterfaceSerial)));
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(cwd.path()));
+  DriverSetLibraryDirectory(empty.path());
+  uint32_t h = 0;
+  const uint32_t status = DriverInit(InterfaceSerial, &h, {});
+  QDir::setCurrent(previous);
+  EXPECT_EQ(status, 100u);
+  EXPECT_FALSE(DriverLibraryLoaded());
+}
+
+TEST_F(LoaderTest, LibraryDirectoryOverridesTheExecutableDirectory) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QFile::copy(LibraryPath(ExeDir(), InterfaceLan), LibraryPath(dir.path(), InterfaceLan)));
+  ScriptedDriver copy(InterfaceLan, dir.path().toStdString());
+  ScriptedDriver beside(InterfaceLan);
+  DriverSetLibraryDirectory(dir.path());
+  uint32_t h = 0;
+  ASSERT_EQ(DriverInit(InterfaceLan, &h, {}), 0u);
+  EXPECT_EQ(copy.count(LoggedCall::Init), 1);
+  EXPECT_EQ(beside.count(LoggedCall::Init), 0);
+}
+
+// A library lacking any one of its seven entries is rejected and unloaded again, and
+// nothing in it is called.
+class MissingEntryTest : public LoaderTest, public ::testing::WithParamInterface<std::tuple<int, int>> {};
+
+TEST_P(MissingEntryTest, Gives110PlusTypeAndUnloads) {
+  const auto [role, ifaceInt] = GetParam();
+  const uint8_t iface = uint8_t(ifaceInt);
+  const QString dir = ExeDir() + "/without_" + Roles[role];
+  {
+    ScriptedDriver drv(iface, dir.toStdString());
+    DriverSetLibraryDirectory(dir);
+    uint32_t h = 0x44;
+    EXPECT_EQ(DriverInit(iface, &h, {}), 110u + iface);
+    EXPECT_FALSE(DriverLibraryLoaded());
+    EXPECT_EQ(h, 0x44u);
+    EXPECT_TRUE(drv.calls().empty());
+    EXPECT_EQ(DriverStatusText(iface, 110 + iface), "chybná knihovna " + DriverLibraryName(iface));
+    MessageBuffer buffer = Filled(0x41);
+    EXPECT_EQ(DriverErrorText(iface, 0, &buffer), 10u);
+  }
+  EXPECT_FALSE(Mapped(LibraryPath(dir, iface))) << "the rejected library must be unloaded";
+}
+
+INSTANTIATE_TEST_SUITE_P(AllEntriesAllInterfaces, MissingEntryTest,
+                         ::testing::Combine(::testing::Range(0, 7), ::testing::Range(0, InterfaceCount)),
+                         [](const auto& info) {
+                           return std::string(Roles[std::get<0>(info.param)]) + "_" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
+
+TEST_F(LoaderTest, FailedInitKeepsLibraryAndRetriesDoNotPileUp) {
+  const QString path = LibraryPath(ExeDir(), InterfaceUsb);
+  auto drv = std::make_unique<ScriptedDriver>(InterfaceUsb);
+  drv->setInitStatus(7);
+  uint32_t h = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    EXPECT_EQ(DriverInit(InterfaceUsb, &h, {}), 7u);
+    EXPECT_EQ(h, 0u);
+    // The library stays loaded with its entries available.
+    EXPECT_TRUE(DriverLibraryLoaded());
+    EXPECT_EQ(DriverStatusText(InterfaceUsb, 7), "Chyba č. 7");
+  }
+  EXPECT_EQ(drv->count(LoggedCall::Init), 3);
+  drv->setInitStatus(0);
+  ASSERT_EQ(DriverInit(InterfaceUsb, &h, {}), 0u);
+  EXPECT_EQ(h, 0x51u);
+  drv.reset();  // our own reference goes
+  EXPECT_TRUE(Mapped(path));
+  EXPECT_EQ(DriverDone(InterfaceUsb, &h), 0u);
+  EXPECT_EQ(h, 0u);
+  EXPECT_FALSE(DriverLibraryLoaded());
+  EXPECT_FALSE(Mapped(path)) << "each attempt must release the library the previous one left loaded";
+}
+
+TEST_F(LoaderTest, SwitchingInterfacesReleasesTheOldLibrary) {
+  const QString serial = LibraryPath(ExeDir(), InterfaceSerial);
+  uint32_t h = 0;
+  ASSERT_EQ(DriverInit(InterfaceSerial, &h, {}), 0u);
+  EXPECT_TRUE(Mapped(serial));
+  ASSERT_EQ(DriverInit(InterfacePci, &h, {}), 0u);
+  EXPECT_FALSE(Mapped(serial));
+  EXPECT_EQ(DriverDone(InterfacePci, &h), 0u);
+  EXPECT_FALSE(Mapped(LibraryPath(ExeDir(), InterfacePci)));
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// Texts crossing the driver interface: Windows-1250, one character per slot.
+#include <gtest/gtest.h>
+
+#include "comm/driver_loader.h"
+
+namespace {
+
+const QString Czech = QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy ŘŠČŽÝÁÍÉŮÚĎŤŇ");
+
+TEST(MessageBuffer, RoundTrips) {
+  const QString ninetyNine = QString(Czech).repeated(3).left(99);
+  const QString oneFifty = QString(Czech).repeated(3).left(150);
+  const struct {
+    QString in, out;
+  } table[] = {
+      {"", ""},
+      {"a", "a"},
+      {Czech, Czech},
+      {ninetyNine, ninetyNine},
+      {ninetyNine + "x", ninetyNine},
+      {oneFifty, oneFifty.left(99)},
+  };
+  for (const auto& row : table) {
+    MessageBuffer buffer;
+    buffer.fill(0xFFFFFFFF);
+    EXPECT_EQ(StringToMessageBuffer(row.in, &buffer), 0u);
+    EXPECT_EQ(buffer[0], 0u) << "slot 0 stays empty";
+    for (size_t i = size_t(row.out.size()) + 1; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0u) << i;
+    EXPECT_EQ(MessageBufferToString(buffer), row.out) << row.in.toStdString();
+  }
+}
+
+TEST(MessageBuffer, SlotsHoldWindows1250Codes) {
+  MessageBuffer buffer{};
+  StringToMessageBuffer(QStringLiteral("čŘš€"), &buffer);
+  EXPECT_EQ(buffer[1], 0xE8u);
+  EXPECT_EQ(buffer[2], 0xD8u);
+  EXPECT_EQ(buffer[3], 0x9Au);
+  EXPECT_EQ(buffer[4], 0x80u);
+  EXPECT_EQ(buffer[5], 0u);
+}
+
+MessageBuffer Slots(std::initializer_list<std::pair<size_t, uint32_t>> set) {
+  MessageBuffer b{};
+  for (const auto& [i, v] : set) b[i] = v;
+  return b;
+}
+
+TEST(MessageBuffer, ReadingRules) {
+  MessageBuffer full;
+  full.fill('z');
+  const struct {
+    const char* what;
+    MessageBuffer buffer;
+    QString text;
+  } table[] = {
+      {"empty", MessageBuffer{}, ""},
+      {"from slot 1", Slots({{1, 'a'}, {2, 'b'}, {3, 'c'}, {5, 'x'}}), "abc"},
+      {"from slot 0", Slots({{0, 'A'}, {1, 'B'}, {2, 'C'}}), "ABC"},
+      {"slot 0 alone", Slots({{0, 'A'}, {2, 'B'}}), "A"},
+      {"only low bytes", Slots({{1, 0x12340000u | 0xE8}, {2, 0xFFFFFF00u | 'x'}}), QStringLiteral("čx")},
+      {"all 100 slots", full, QString(100, 'z')},
+  };
+  for (const auto& row : table) EXPECT_EQ(MessageBufferToString(row.buffer), row.text) << row.what;
+}
+
+}  // namespace
