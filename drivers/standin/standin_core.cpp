@@ -1,0 +1,319 @@
+#include "drivers/standin/standin_core.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "sim/protocol.h"
+
+namespace standin {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Connection {
+  Kind kind = Serial;
+  int fd = -1;
+  uint32_t rate = DefaultRate;
+  uint32_t responseTimeoutMs = DefaultResponseTimeoutMs;
+  uint32_t udpTimeoutMs = 0;  // LAN only: the network's share of the wait
+  uint32_t variant = 2;
+  uint32_t seq = 0;
+  sockaddr_in peer{};         // LAN only
+  std::mutex sendMutex;
+
+  ~Connection() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Handles carry the slot (low byte, 1-based) and a generation, so that a handle closed
+// and then reused by mistake is refused instead of reaching another connection.
+constexpr int Slots = 16;
+std::mutex tableMutex;
+std::array<std::shared_ptr<Connection>, Slots> table;
+std::array<uint32_t, Slots> generations{};
+
+uint32_t Register(std::shared_ptr<Connection> c, uint32_t* handle) {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  for (int i = 0; i < Slots; ++i) {
+    if (!table[size_t(i)]) {
+      table[size_t(i)] = std::move(c);
+      const uint32_t gen = ++generations[size_t(i)] & 0xFFFFFF;
+      *handle = (gen << 8) | uint32_t(i + 1);
+      return Ok;
+    }
+  }
+  return TooMany;
+}
+
+std::shared_ptr<Connection> Find(Kind kind, uint32_t handle) {
+  const uint32_t slot = handle & 0xFF;
+  if (slot < 1 || slot > Slots) return nullptr;
+  std::lock_guard<std::mutex> lock(tableMutex);
+  auto& c = table[slot - 1];
+  if (!c || c->kind != kind || ((generations[slot - 1] & 0xFFFFFF) != handle >> 8)) return nullptr;
+  return c;
+}
+
+// SOCK_SEQPACKET keeps frame boundaries and tells at connect time whether a simulator is there.
+uint32_t ConnectLocal(int& fd) {
+  const std::string path = simproto::EndpointPath();
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return BadParams;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (s < 0) return CommError;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int err = errno;
+    ::close(s);
+    return (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK || err == EACCES) ? NotRunning : CommError;
+  }
+  fd = s;
+  return Ok;
+}
+
+uint32_t SocketErrorStatus(int err) {
+  return (err == ECONNREFUSED || err == ECONNRESET || err == EPIPE || err == ENOTCONN) ? NotRunning : CommError;
+}
+
+// Drops whatever waits unread: answers that arrived after their request had timed out.
+void DrainStale(int fd) {
+  uint8_t junk[512];
+  while (::recv(fd, junk, sizeof junk, MSG_DONTWAIT) > 0) {
+  }
+}
+
+void ClearResult(uint32_t* response100, uint32_t* aux) {
+  for (int i = 0; i < 4; ++i) response100[i] = 0;
+  *aux = 0;
+}
+
+uint32_t Exchange(Connection& c, const simproto::Request& request, simproto::Answer& answer) {
+  const bool lan = c.kind == Lan;
+  if (c.fd < 0) {
+    if (lan) return CommError;
+    if (const uint32_t s = ConnectLocal(c.fd); s != Ok) return s;
+  }
+  DrainStale(c.fd);
+  const auto frame = simproto::EncodeRequest(request);
+  ssize_t sent = ::send(c.fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+  if (sent < 0 && !lan && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)) {
+    // The simulator was restarted since the last exchange: reach the new one once.
+    ::close(c.fd);
+    c.fd = -1;
+    if (const uint32_t s = ConnectLocal(c.fd); s != Ok) return s;
+    sent = ::send(c.fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+  }
+  if (sent < 0) return SocketErrorStatus(errno);
+  if (size_t(sent) != frame.size()) return CommError;
+
+  const uint64_t waitMs = uint64_t(c.responseTimeoutMs) + (lan ? c.udpTimeoutMs : 0);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  uint8_t buffer[512];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return Timeout;
+    pollfd p{c.fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, int(left));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return CommError;
+    }
+    if (ready == 0) return Timeout;
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n = ::recvfrom(c.fd, buffer, sizeof buffer, MSG_DONTWAIT, lan ? reinterpret_cast<sockaddr*>(&from) : nullptr,
+                                 lan ? &fromLen : nullptr);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      const uint32_t s = SocketErrorStatus(errno);
+      if (!lan) {
+        ::close(c.fd);
+        c.fd = -1;
+      }
+      return s;
+    }
+    if (n == 0 && !lan) {  // the simulator closed the connection
+      ::close(c.fd);
+      c.fd = -1;
+      return NotRunning;
+    }
+    if (lan && (from.sin_family != AF_INET || from.sin_addr.s_addr != c.peer.sin_addr.s_addr ||
+                from.sin_port != c.peer.sin_port))
+      continue;  // not from the converter
+    const auto decoded = simproto::DecodeAnswer(buffer, size_t(n));
+    if (!decoded) continue;  // malformed
+    if (decoded->seq != request.seq || decoded->address != request.address || decoded->command != request.command)
+      continue;  // late or duplicate answer to an earlier request
+    answer = *decoded;
+    return Ok;
+  }
+}
+
+struct Text {
+  uint32_t code;
+  const char* text;  // Windows-1250
+};
+// The UTF-8 form of each text stands in the comment beside it.
+constexpr Text Texts[] = {
+    {Ok, "Bez chyby"},
+    // Simulátor modulu QX-510 není spuštěn
+    {NotRunning, "Simul\xe1" "tor modulu QX-510 nen\xed" " spu\x9a" "t\xec" "n"},
+    // Modul neodpověděl (vypršel čas pro odpověď)
+    {Timeout, "Modul neodpov\xec" "d\xec" "l (vypr\x9a" "el \xe8" "as pro odpov\xec" "\xef" ")"},
+    // Neplatný identifikátor připojení
+    {BadHandle, "Neplatn\xfd" " identifik\xe1" "tor p\xf8" "ipojen\xed"},
+    // Neplatné parametry volání ovladače
+    {BadParams, "Neplatn\xe9" " parametry vol\xe1" "n\xed" " ovlada\xe8" "e"},
+    // Příliš mnoho otevřených připojení
+    {TooMany, "P\xf8" "\xed" "li\x9a" " mnoho otev\xf8" "en\xfd" "ch p\xf8" "ipojen\xed"},
+    // Chyba komunikace se simulátorem modulu
+    {CommError, "Chyba komunikace se simul\xe1" "torem modulu"},
+    // Neplatná IP adresa převodníku QN-1660
+    {BadIp, "Neplatn\xe1" " IP adresa p\xf8" "evodn\xed" "ku QN-1660"},
+    // Neplatný UDP port převodníku QN-1660
+    {BadPort, "Neplatn\xfd" " UDP port p\xf8" "evodn\xed" "ku QN-1660"},
+    // Modul nezná požadovaný příkaz
+    {simproto::ModuleStatus::UnknownCommand, "Modul nezn\xe1" " po\x9e" "adovan\xfd" " p\xf8" "\xed" "kaz"},
+    // Modul odmítl neplatný index příkazu
+    {simproto::ModuleStatus::BadIndex, "Modul odm\xed" "tl neplatn\xfd" " index p\xf8" "\xed" "kazu"},
+    // Adresa mimo konfigurační paměť modulu
+    {simproto::ModuleStatus::BadConfigAddress, "Adresa mimo konfigura\xe8" "n\xed" " pam\xec" "\x9d" " modulu"},
+    // Modul odmítl požadavek: kopie adresy nebo hodnoty nesouhlasí
+    {simproto::ModuleStatus::CopiesDiffer,
+     "Modul odm\xed" "tl po\x9e" "adavek: kopie adresy nebo hodnoty nesouhlas\xed"},
+};
+// Neznámý chybový kód <code>
+constexpr const char* UnknownText = "Nezn\xe1" "m\xfd" " chybov\xfd" " k\xf3" "d ";
+
+}  // namespace
+
+uint32_t OpenLocal(Kind kind, uint32_t* handle) {
+  if (!handle) return BadParams;
+  auto c = std::make_shared<Connection>();
+  c->kind = kind;
+  if (const uint32_t s = ConnectLocal(c->fd); s != Ok) return s;
+  return Register(std::move(c), handle);
+}
+
+uint32_t OpenLan(uint32_t* handle, const uintptr_t* block) {
+  if (!handle || !block) return BadParams;
+  const char* ipText = reinterpret_cast<const char*>(block[0]);
+  if (!ipText) return BadIp;
+  const size_t len = ::strnlen(ipText, 64);
+  if (len == 0 || len >= 64) return BadIp;
+  const std::string ip(ipText, len);
+  auto c = std::make_shared<Connection>();
+  c->kind = Lan;
+  c->peer.sin_family = AF_INET;
+  if (::inet_pton(AF_INET, ip.c_str(), &c->peer.sin_addr) != 1) return BadIp;
+  if (block[1] < 1 || block[1] > 65535) return BadPort;
+  if (block[2] > MaxTimeoutMs) return BadParams;
+  c->peer.sin_port = htons(uint16_t(block[1]));
+  c->udpTimeoutMs = uint32_t(block[2]);
+  c->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (c->fd < 0) return CommError;
+  // A connected socket takes datagrams from the converter's address only and reports a
+  // closed port (ECONNREFUSED) instead of leaving us to time out.
+  if (::connect(c->fd, reinterpret_cast<sockaddr*>(&c->peer), sizeof c->peer) != 0) return CommError;
+  return Register(std::move(c), handle);
+}
+
+uint32_t SetConfig(Kind kind, uint32_t handle, uint32_t rate, uint32_t timeoutMs, uint32_t variant) {
+  auto c = Find(kind, handle);
+  if (!c) return BadHandle;
+  if (rate == 0 || rate > 1000000 || timeoutMs == 0 || timeoutMs > MaxTimeoutMs) return BadParams;
+  std::lock_guard<std::mutex> lock(c->sendMutex);
+  c->rate = rate;
+  c->responseTimeoutMs = timeoutMs;
+  c->variant = variant;
+  return Ok;
+}
+
+uint32_t GetConfig(Kind kind, uint32_t handle, uint32_t* rate, uint32_t* timeoutMs, uint32_t* variant) {
+  auto c = Find(kind, handle);
+  if (!c) return BadHandle;
+  if (!rate || !timeoutMs || !variant) return BadParams;
+  std::lock_guard<std::mutex> lock(c->sendMutex);
+  *rate = c->rate;
+  *timeoutMs = c->responseTimeoutMs;
+  *variant = c->variant;
+  return Ok;
+}
+
+uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* response100, uint32_t* aux,
+              uint32_t* status) {
+  if (!request8 || !response100 || !aux || !status) {
+    if (status) *status = BadParams;
+    return BadParams;
+  }
+  ClearResult(response100, aux);
+  auto fail = [&](uint32_t s) {
+    *status = s;
+    return s;
+  };
+  auto c = Find(kind, handle);
+  if (!c) return fail(BadHandle);
+  for (int i = 0; i < 8; ++i)
+    if (request8[i] > 0xFF) return fail(BadParams);
+
+  std::lock_guard<std::mutex> lock(c->sendMutex);
+  simproto::Request request;
+  request.seq = ++c->seq;
+  request.rate = c->rate;
+  request.address = uint8_t(request8[0]);
+  request.command = uint8_t(request8[1]);
+  request.index = uint8_t(request8[2]);
+  for (int i = 0; i < 5; ++i) request.data[size_t(i)] = uint8_t(request8[3 + i]);
+  simproto::Answer answer;
+  if (const uint32_t s = Exchange(*c, request, answer); s != Ok) return fail(s);
+  // A status from the module travels in the status word; the call itself went through.
+  if (answer.status > 99) return fail(CommError);
+  *status = answer.status;
+  if (answer.status == 0) {
+    *aux = answer.data[0];
+    for (int i = 0; i < 4; ++i) response100[i] = answer.data[size_t(1 + i)];
+  }
+  return Ok;
+}
+
+uint32_t Close(Kind kind, uint32_t* handle) {
+  if (!handle) return BadParams;
+  const uint32_t slot = *handle & 0xFF;
+  if (!Find(kind, *handle)) return BadHandle;
+  std::shared_ptr<Connection> closing;
+  {
+    std::lock_guard<std::mutex> lock(tableMutex);
+    closing = std::move(table[slot - 1]);
+  }
+  *handle = 0;
+  return Ok;  // the socket closes with the last reference
+}
+
+uint32_t ErrorText(uint32_t code, uint32_t* buffer100) {
+  if (!buffer100) return BadParams;
+  std::string text;
+  for (const auto& t : Texts)
+    if (t.code == code) text = t.text;
+  if (text.empty()) text = std::string(UnknownText) + std::to_string(code);
+  for (int i = 0; i < 100; ++i) buffer100[i] = 0;
+  const size_t n = std::min<size_t>(text.size(), 99);
+  for (size_t i = 0; i < n; ++i) buffer100[1 + i] = uint8_t(text[i]);
+  return Ok;
+}
+
+}  // namespace standin

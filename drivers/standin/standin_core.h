@@ -1,0 +1,44 @@
+#pragma once
+// The shared inside of the five stand-in driver libraries: a table of open connections and
+// one exchange with the simulated module, over UDP (the LAN converter) or over the
+// simulator's local endpoint (serial port, ISA card, PCI card, USB converter). No Qt, so the
+// libraries stay light.
+
+#include <cstdint>
+
+namespace standin {
+
+// Statuses of the stand-ins, all within 1..99; the module's own statuses (20..23, see
+// sim/protocol.h) pass through unchanged.
+enum Status : uint32_t {
+  Ok = 0,
+  NotRunning = 1,   // nothing answers on the endpoint (UDP: the port is closed)
+  Timeout = 2,      // no answer within the response timeout
+  BadHandle = 3,
+  BadParams = 4,
+  TooMany = 5,      // every connection slot is taken
+  CommError = 6,    // the socket failed in another way, or the answer made no sense
+  BadIp = 7,
+  BadPort = 8,
+};
+
+enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };
+
+constexpr uint32_t DefaultRate = 9600;
+constexpr uint32_t DefaultResponseTimeoutMs = 150;
+constexpr uint32_t MaxTimeoutMs = 600000;
+
+// Opens a connection of kind 0..3 to the local endpoint ($QX510_SIM_ENDPOINT or the default).
+uint32_t OpenLocal(Kind kind, uint32_t* handle);
+// Opens a UDP connection: block word 0 = address of the IP text, 1 = port, 2 = UDP timeout
+// in ms. The answer is awaited for the response timeout plus the UDP timeout.
+uint32_t OpenLan(uint32_t* handle, const uintptr_t* block);
+uint32_t SetConfig(Kind kind, uint32_t handle, uint32_t rate, uint32_t timeoutMs, uint32_t variant);
+uint32_t GetConfig(Kind kind, uint32_t handle, uint32_t* rate, uint32_t* timeoutMs, uint32_t* variant);
+uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* response100, uint32_t* aux,
+              uint32_t* status);
+uint32_t Close(Kind kind, uint32_t* handle);
+// Fills the 100-slot buffer with the Windows-1250 text of a status, from slot 1 on.
+uint32_t ErrorText(uint32_t code, uint32_t* buffer100);
+
+}  // namespace standin
