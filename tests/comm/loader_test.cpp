@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "app/tdata.h"
 #include "comm/driver_loader.h"
 #include "tests/support/scripted_driver.h"
 
@@ -309,6 +310,39 @@ TEST_F(LoaderTest, SwitchingInterfacesReleasesTheOldLibrary) {
   EXPECT_FALSE(Mapped(serial));
   EXPECT_EQ(DriverDone(InterfacePci, &h), 0u);
   EXPECT_FALSE(Mapped(LibraryPath(ExeDir(), InterfacePci)));
+}
+
+// The helper other suites connect with: the block filled as the connection dialog fills it.
+TEST_F(LoaderTest, ConnectScriptedStartsTheDriverLikeTheDialog) {
+  for (uint8_t iface : {uint8_t(InterfaceSerial), uint8_t(InterfaceIsa), uint8_t(InterfaceLan)}) {
+    SCOPED_TRACE(int(iface));
+    ScriptedDriver drv(iface);
+    drv.setHandle(0x9A);
+    TData data;
+    InitData(&data);
+    data.Interface = iface;
+    data.ComPort = 3;
+    data.IsaBaseAddress = 0x2A0;
+    data.IpAddress = "127.0.0.1";
+    data.UdpPort = 10001;
+    data.UdpTimeout = 500;
+    ConnectScripted(data);
+    EXPECT_TRUE(IsConnected(&data));
+    EXPECT_EQ(data.DriverHandle, 0x9Au);
+    const LoggedCall init = drv.calls().at(0);
+    if (iface != InterfaceLan) {
+      EXPECT_EQ(init.word0, iface == InterfaceSerial ? 3u : 0x2A0u);
+    } else {
+      EXPECT_EQ(init.ipText, "127.0.0.1");
+      EXPECT_EQ(init.block[1], 10001u);
+      EXPECT_EQ(init.block[2], 500u);
+    }
+    DisconnectScripted(data);
+    EXPECT_FALSE(IsConnected(&data));
+    EXPECT_FALSE(DriverLibraryLoaded());
+    EXPECT_EQ(drv.count(LoggedCall::Done), 1);
+    EXPECT_EQ(drv.calls().back().handle, 0x9Au);
+  }
 }
 
 }  // namespace
