@@ -45,7 +45,7 @@ TForm14::TForm14(QWidget* parent)
   const QString channelPrefix[3] = {QStringLiteral("DIN"), QStringLiteral("DOUT"),
                                     QStringLiteral("DOUT")};
   constexpr int groupWidth = 166, groupHeight = 326, groupGap = 6, margin = 8;
-  constexpr int rowHeight = 18, blockGap = 8, firstRow = 22, columnX[2] = {12, 88};
+  constexpr int rowHeight = 18, blockGap = 8, firstRow = 22, columnX[2] = {10, 86};
 
   for (int g = 0; g < 3; ++g) {
     auto* group = new QGroupBox(captions[g], this);
@@ -58,7 +58,7 @@ TForm14::TForm14(QWidget* parent)
       box->setObjectName(QStringLiteral("CheckBox%1").arg(number));
       const int row = n % 16;
       box->setGeometry(columnX[n / 16], firstRow + row * rowHeight + (row >= 8 ? blockGap : 0),
-                       72, 17);
+                       76, 17);
       boxes_[std::size_t(number - 1)] = box;
     }
   }
