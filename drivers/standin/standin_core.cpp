@@ -125,7 +125,8 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, simproto::Ans
   const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
   uint8_t buffer[512];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // Rounded up, so that the wait is never shorter than the timeout promised.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return Timeout;
     pollfd p{c.fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, int(left));
@@ -133,7 +134,7 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, simproto::Ans
       if (errno == EINTR) continue;
       return CommError;
     }
-    if (ready == 0) return Timeout;
+    if (ready == 0) continue;  // the deadline check above decides
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     const ssize_t n = ::recvfrom(c.fd, buffer, sizeof buffer, MSG_DONTWAIT, lan ? reinterpret_cast<sockaddr*>(&from) : nullptr,
