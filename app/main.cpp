@@ -1,2 +1,10 @@
 #include <QApplication>
-int main(int argc, char** argv) { QApplication app(argc, argv); return 0; }
+
+#include "app/tform1.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  TForm1 form;
+  form.show();
+  return app.exec();
+}

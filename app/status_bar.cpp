@@ -9,11 +9,16 @@ StatusBar::StatusBar(QWidget* parent, const QList<int>& widths) : QStatusBar(par
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
     label->setTextFormat(Qt::PlainText);
-    if (widths[i] > 0) {
+    if (widths[i] <= 0) {
+      addWidget(label, 1);
+    } else if (i + 1 == widths.size() && widths.size() > 1) {
+      // The last of several panels takes whatever room is left, so a long message in it stays
+      // readable instead of being cut at the panel's nominal width.
+      label->setMinimumWidth(widths[i]);
+      addWidget(label, 1);
+    } else {
       label->setFixedWidth(widths[i]);
       addWidget(label);
-    } else {
-      addWidget(label, 1);
     }
     panels_.append(label);
   }

@@ -5,7 +5,8 @@
 #include <QStatusBar>
 
 // StatusBar1 of every window: panels are QLabel children named StatusPanel0, StatusPanel1, ...
-// whose text() is the panel text exactly. A width of 0 lets the panel span the rest of the bar.
+// whose text() is the panel text exactly. A width of 0 lets the panel span the rest of the bar;
+// the last of several panels also stretches, its width being its minimum.
 class StatusBar : public QStatusBar {
   Q_OBJECT
  public:

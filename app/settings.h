@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+struct TData;
+
+// The connection settings of TData kept between runs in "W_qx510.ini" beside the executable.
+// The file is Windows-1250 text with CRLF line ends; a file someone saved from a UTF-8 editor
+// is read as UTF-8. Keys this program does not write, unknown sections and comments survive a
+// save.
+
+inline constexpr char SettingsFileName[] = "W_qx510.ini";
+
+// The file the path-less overloads use: "W_qx510.ini" in the executable's directory, unless
+// a path was set with SetConnectionSettingsPath (tests point it into a scratch directory).
+QString ConnectionSettingsPath();
+void SetConnectionSettingsPath(const QString& path);  // empty: back to the executable's directory
+
+// True when the file held settings and they were applied; false for a null pointer, a missing
+// or unreadable file, or a file without an interface name. What parses is applied, everything
+// else keeps its current value.
+bool LoadConnectionSettings(TData* data);
+bool LoadConnectionSettings(TData* data, const QString& path);
+
+// Writes the settings through a temporary file renamed over the old one, so a failed save
+// leaves the previous file whole. False for a null pointer or when the file could not be
+// written; `error` then says why.
+bool SaveConnectionSettings(TData* data);
+bool SaveConnectionSettings(TData* data, const QString& path);
+bool SaveConnectionSettings(TData* data, const QString& path, QString* error);
+
+// An integer as the settings file holds it: decimal with an optional sign, or hexadecimal after
+// "$" or "0x" (up to 32 bits, taken as two's complement). False leaves `value` untouched.
+bool ParseSettingsInteger(const QByteArray& text, int32_t* value);
+
+// Settings files larger than this are read only up to this size: nothing this program writes
+// comes near it, and a runaway file must not take the start-up down with it.
+inline constexpr qint64 MaxSettingsFileBytes = 1 << 20;
