@@ -1,6 +1,7 @@
 #include "live/module_window.h"
 
 #include <QCoreApplication>
+#include <QShowEvent>
 #include <QTimer>
 
 #include "app/status_bar.h"
@@ -33,6 +34,7 @@ void ModuleWindow::FormShow() {
 
 void ModuleWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  if (event->spontaneous()) return;  // restored from the task bar: not a new showing
   // A window shown again after a close polls again.
   if (timer_ != nullptr && !timer_->isActive()) timer_->start();
   FormShow();

@@ -29,6 +29,9 @@ class ModuleWindow : public QDialog {
   // True while a tick or a button's exchange runs.
   bool sequenceRunning() const { return running_; }
 
+  // Closing while a sequence runs is carried out when the sequence returns.
+  void done(int result) override;
+
  public slots:
   void FormCreate();
   void FormShow();
@@ -68,10 +71,6 @@ class ModuleWindow : public QDialog {
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
- public:
-  void done(int result) override;
-
- protected:
   TData* data_ = nullptr;
   uint8_t moduleAddress_ = 0;
 

@@ -15,7 +15,6 @@ class TForm3 : public ModuleWindow {
   explicit TForm3(QWidget* parent = nullptr);
 
   bool rangeRead() const { return rangeRead_; }
-  QString unitText() const { return unit_; }
 
  public slots:
   void FormCreate();
