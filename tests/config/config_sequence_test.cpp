@@ -140,33 +140,26 @@ TEST_P(Sequence, ReadStopsAtTheFailingExchangeAndShowsWhatArrived) {
   }
 }
 
-TEST_P(Sequence, WriteStopsAtTheFailingExchange) {
-  for (int k = 1; k <= 2 * n(); ++k) {
+// A failing exchange k (write or read-back), or a read-back of byte m that differs, ends the
+// write there.
+TEST_P(Sequence, WriteStopsAtTheFirstFailure) {
+  for (int k = 1; k <= 3 * n(); ++k) {
+    const bool mismatch = k > 2 * n();
+    const int m = k - 2 * n() - 1;
     SCOPED_TRACE(k);
     auto window = open();
     window->ZapisOkno(withValues(n()));
     restart();
-    driver.failExchange(k, 9);
+    if (mismatch)
+      driver.setReadBack(kind.addresses[m], uint8_t(kind.values[m] ^ 0x10));
+    else
+      driver.failExchange(k, 9);
     StatusRecorder status(window.get());
     Button(window.get(), 1)->click();
 
-    EXPECT_EQ(driver.requests(), writes(k));
-    EXPECT_EQ(status.texts, progress(false, (k - 1) / 2) << DriverFailure(9));
-  }
-}
-
-TEST_P(Sequence, ReadBackMismatchEndsTheWrite) {
-  for (int m = 0; m < n(); ++m) {
-    SCOPED_TRACE(m);
-    auto window = open();
-    window->ZapisOkno(withValues(n()));
-    restart();
-    driver.setReadBack(kind.addresses[m], uint8_t(kind.values[m] ^ 0x10));
-    StatusRecorder status(window.get());
-    Button(window.get(), 1)->click();
-
-    EXPECT_EQ(driver.requests(), writes(2 * (m + 1)));
-    EXPECT_EQ(status.texts, progress(false, m) << Mismatch);
+    EXPECT_EQ(driver.requests(), writes(mismatch ? 2 * (m + 1) : k));
+    EXPECT_EQ(status.texts, mismatch ? progress(false, m) << Mismatch
+                                     : progress(false, (k - 1) / 2) << DriverFailure(9));
     EXPECT_EQ(data.ModuleConfig, defaults);
   }
 }
