@@ -75,6 +75,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
   Memo1 = new QPlainTextEdit(this);
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long instructions wrap
   Memo1->setGeometry(left, 138, 537, 153);
 
   auto makeButton = [this](const char* name, const QString& caption, int x) {
