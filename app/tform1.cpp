@@ -7,6 +7,13 @@
 #include "app/settings.h"
 #include "app/window_util.h"
 #include "comm/driver_loader.h"
+#include "config/tform12.h"
+#include "config/tform13.h"
+#include "config/tform14.h"
+#include "live/tform11.h"
+#include "live/tform15.h"
+#include "live/tform3.h"
+#include "live/tform9.h"
 
 namespace {
 
@@ -131,36 +138,22 @@ void TForm1::Pipojen1Click() {
   RefreshStatusBar();
 }
 
-void TForm1::AdresaRychlost1Click() {
-  // opened once TForm12 exists
-}
+void TForm1::AdresaRychlost1Click() { openModal<TForm12>(); }
 
-void TForm1::NastavAIN1Click() {
-  // opened once TForm13 exists
-}
+void TForm1::NastavAIN1Click() { openModal<TForm13>(); }
 
-void TForm1::NastavDIO1Click() {
-  // opened once TForm14 exists
-}
+void TForm1::NastavDIO1Click() { openModal<TForm14>(); }
 
 void TForm1::Kalibracevstup1Click() {
   // opened once TForm6 exists
 }
 
-void TForm1::OkamAIN2Click() {
-  // opened once TForm3 exists
-}
+void TForm1::OkamAIN2Click() { openModal<TForm3>(); }
 
-void TForm1::OkamDIN2Click() {
-  // opened once TForm11 exists
-}
+void TForm1::OkamDIN2Click() { openModal<TForm11>(); }
 
-void TForm1::OkamDOUT1Click() {
-  // opened once TForm9 exists
-}
+void TForm1::OkamDOUT1Click() { openModal<TForm9>(); }
 
-void TForm1::Statusregistr1Click() {
-  // opened once TForm15 exists
-}
+void TForm1::Statusregistr1Click() { openModal<TForm15>(); }
 
 void TForm1::Konec2Click() { close(); }
