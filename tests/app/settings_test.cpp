@@ -184,8 +184,6 @@ TEST_F(SettingsTest, LoadAppliesWhatParsesAndKeepsTheRest) {
       {"only interface", Conn + "\r\n" + Iface + "=QN-1660\r\n", true, [](TData& d) { d.Interface = 4; }},
       {"interface in other case", Conn + "\r\n" + Iface + "=qn-1660\r\nAdresa=7\r\n", true,
        [](TData& d) { d.ModuleAddress = 7; }},
-      {"interface with suffix", Conn + "\r\n" + Iface + "=COMx2\r\nRychlost=600\r\n", true,
-       [](TData& d) { d.BaudRate = 600; }},
       {"empty interface name", Conn + "\r\n" + Iface + "=\r\nTimeout=20\r\n", true,
        [](TData& d) { d.ResponseTimeout = 20; }},
       {"no interface key", Conn + "\r\nAdresa=7\r\n", false, [](TData&) {}},
@@ -220,23 +218,6 @@ TEST_F(SettingsTest, LoadAppliesWhatParsesAndKeepsTheRest) {
          d.IpAddress = "10.0.0.9";
          d.UdpPort = 6000;
          d.UdpTimeout = 300;
-       }},
-      {"CRLF value has no CR", Conn + "\r\n" + Iface + "=QN-1660\r\n[QN-1660]\r\nIP adresa=10.0.0.8\r\n", true,
-       [](TData& d) {
-         d.Interface = 4;
-         d.IpAddress = "10.0.0.8";
-       }},
-      {"names of sections ignore ASCII case", "[p\xF8IPOJEN\xED]\r\n" + Iface + "=ZK-1660\r\n[comx]\r\n" + PortKey +
-                                                  "=4\r\n",
-       true,
-       [](TData& d) {
-         d.Interface = 2;
-         d.ComPort = 4;
-       }},
-      {"zero bytes split lines", Conn + "\r\n" + Iface + "=ZK-1660" + QByteArray(40, '\0') + "Adresa=9\r\n", true,
-       [](TData& d) {
-         d.Interface = 2;
-         d.ModuleAddress = 9;
        }},
   };
   for (const Case& c : cases) {
@@ -444,20 +425,6 @@ TEST_F(SettingsTest, UnreadableOrMisplacedFileIsNeitherLoadedNorOverwritten) {
   EXPECT_FALSE(error.isEmpty());
   // A folder that does not exist.
   EXPECT_FALSE(SaveConnectionSettings(&d, dir.filePath("missing/W_qx510.ini")));
-}
-
-TEST_F(SettingsTest, PathlessOverloadsUseTheConfiguredPath) {
-  SetConnectionSettingsPath(path);
-  TData d = Defaults();
-  d.Interface = 1;
-  d.IsaBaseAddress = 0x220;
-  EXPECT_TRUE(SaveConnectionSettings(&d));
-  TData back = Defaults();
-  EXPECT_TRUE(LoadConnectionSettings(&back));
-  EXPECT_EQ(back.IsaBaseAddress, 0x220);
-  SetConnectionSettingsPath(QString());
-  EXPECT_TRUE(ConnectionSettingsPath().endsWith("/W_qx510.ini"));
-  EXPECT_NE(ConnectionSettingsPath(), path);
 }
 
 }  // namespace
