@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "app/window_util.h"
+#include "calib/tform6.h"
 #include "comm/driver_loader.h"
 #include "config/tform12.h"
 #include "config/tform13.h"
@@ -144,9 +145,7 @@ void TForm1::NastavAIN1Click() { openModal<TForm13>(); }
 
 void TForm1::NastavDIO1Click() { openModal<TForm14>(); }
 
-void TForm1::Kalibracevstup1Click() {
-  // opened once TForm6 exists
-}
+void TForm1::Kalibracevstup1Click() { openModal<TForm6>(); }
 
 void TForm1::OkamAIN2Click() { openModal<TForm3>(); }
 
