@@ -418,10 +418,12 @@ TEST_F(LiveWindowTest, ClosingDuringAnAnalogTickStopsItAndClosesWhenItReturns) {
 
   bool visibleAfterClose = false;
   bool tickReturned = false;
+  size_t sentAtClose = 99;
   QTimer::singleShot(0, w.get(), [&] {
     w->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
     // Cancel is pressed while the range query stalls.
     QTimer::singleShot(20, w.get(), [&] {
+      sentAtClose = driver.requests().size();
       w->Button1Click();
       visibleAfterClose = w->isVisible();
     });
@@ -437,8 +439,9 @@ TEST_F(LiveWindowTest, ClosingDuringAnAnalogTickStopsItAndClosesWhenItReturns) {
   EXPECT_EQ(result, QDialog::Rejected);
   EXPECT_FALSE(w->isVisible());
   EXPECT_FALSE(w->sequenceRunning());
-  // The close stopped the tick before its second exchange.
-  EXPECT_EQ(driver.requests(), (std::vector<Request>{{kAddress, 102, 0, 0, 0, 0, 0, 0}}));
+  // Nothing was sent after the close (normally it arrives during the range query).
+  EXPECT_EQ(driver.requests().size(), sentAtClose);
+  EXPECT_LE(sentAtClose, 1u);
   EXPECT_LT(clock.elapsed(), 2000);
 }
 
