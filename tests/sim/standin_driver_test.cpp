@@ -13,19 +13,8 @@
 #include <set>
 #include <thread>
 
-#include "comm/codepage.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"
-
-std::string StandinLib::errorText(uint32_t code) {
-  std::array<uint32_t, 100> buffer;
-  buffer.fill(0xFFFFFFFF);
-  if (error(code, buffer.data()) != 0) return "<Error failed>";
-  QByteArray bytes;
-  if (buffer[0] != 0) bytes.append(char(buffer[0]));
-  for (size_t i = 1; i < buffer.size() && buffer[i] != 0; ++i) bytes.append(char(buffer[i] & 0xFF));
-  return FromCp1250(bytes).toStdString();
-}
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
 
@@ -21,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "comm/codepage.h"
 #include "drivers/driver_abi.h"
 #include "sim/protocol.h"
 
@@ -98,7 +100,15 @@ class StandinLib {
   }
 
   // The Error entry's text for a code, as UTF-8 (slot 0 is skipped when 0, as the tool reads it).
-  std::string errorText(uint32_t code);
+  std::string errorText(uint32_t code) {
+    std::array<uint32_t, 100> buffer;
+    buffer.fill(0xFFFFFFFF);
+    if (error(code, buffer.data()) != 0) return "<Error failed>";
+    QByteArray bytes;
+    if (buffer[0] != 0) bytes.append(char(buffer[0]));
+    for (size_t i = 1; i < buffer.size() && buffer[i] != 0; ++i) bytes.append(char(buffer[i] & 0xFF));
+    return FromCp1250(bytes).toStdString();
+  }
 
   DriverVersionFn version = nullptr;
   void* initRaw = nullptr;

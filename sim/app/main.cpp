@@ -1,0 +1,98 @@
+// qx510-sim: one simulated QX-510 module behind the stand-in drivers. With a front panel
+// by default; --headless for tests and scripts (ends on SIGTERM or SIGINT).
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include "sim/app/sim_window.h"
+#include "sim/sim_server.h"
+#include "sim/state_file.h"
+
+namespace {
+std::atomic<bool> stopRequested{false};
+void RequestStop(int) { stopRequested = true; }
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool headless = false;
+  for (int i = 1; i < argc; ++i)
+    if (QByteArray(argv[i]) == "--headless") headless = true;
+  std::unique_ptr<QCoreApplication> app;
+  if (headless)
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  else
+    app = std::make_unique<QApplication>(argc, argv);
+  QCoreApplication::setApplicationName("qx510-sim");
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Simulated QX-510 module for the stand-in interface drivers.");
+  parser.addHelpOption();
+  const QCommandLineOption headlessOpt("headless", "Run without a window.");
+  const QCommandLineOption addressOpt("address", "IPv4 address of the LAN converter (default 127.0.0.1).", "ip",
+                                      "127.0.0.1");
+  const QCommandLineOption portOpt("port", "UDP port of the LAN converter (default 5000, 0 = any free port).", "port",
+                                   QString::number(simproto::DefaultUdpPort));
+  const QCommandLineOption endpointOpt(
+      "endpoint",
+      QString("Local socket for the other four interfaces (default: $%1, else %2).")
+          .arg(simproto::EndpointEnv, QString::fromStdString(simproto::DefaultEndpointPath())),
+      "path");
+  const QCommandLineOption stateOpt(
+      "state", QString("State file of the module's memory (default %1).").arg(QString::fromStdString(DefaultSimStatePath())),
+      "path");
+  const QCommandLineOption noStateOpt("no-state", "Keep the module's memory for this run only.");
+  parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt});
+  parser.process(*app);
+
+  SimServerOptions options;
+  options.udpHost = parser.value(addressOpt).toStdString();
+  bool portOk = false;
+  options.udpPort = parser.value(portOpt).toInt(&portOk);
+  if (!portOk || options.udpPort < 0 || options.udpPort > 65535) {
+    std::fprintf(stderr, "qx510-sim: invalid port %s\n", qPrintable(parser.value(portOpt)));
+    return 2;
+  }
+  options.localPath = parser.isSet(endpointOpt) ? parser.value(endpointOpt).toStdString() : simproto::EndpointPath();
+  if (!parser.isSet(noStateOpt))
+    options.statePath = parser.isSet(stateOpt) ? parser.value(stateOpt).toStdString() : DefaultSimStatePath();
+
+  SimServer server(options);
+  std::string error;
+  if (!server.start(&error)) {
+    std::fprintf(stderr, "qx510-sim: %s\n", error.c_str());
+    if (!headless)
+      QMessageBox::critical(nullptr, "Simulátor modulu QX-510",
+                            "Simulátor nelze spustit:\n" + QString::fromStdString(error));
+    return 1;
+  }
+  if (!server.stateWarning().empty())
+    std::fprintf(stderr, "qx510-sim: %s; starting with factory memory\n", server.stateWarning().c_str());
+  // Scripts and tests read the port from this line (with --port 0 it is the one chosen).
+  std::printf("qx510-sim: UDP %s:%u, endpoint %s\n", options.udpHost.c_str(), unsigned(server.udpPort()),
+              server.localPath().c_str());
+  std::fflush(stdout);
+
+  std::signal(SIGTERM, RequestStop);
+  std::signal(SIGINT, RequestStop);
+  QTimer stopPoll;
+  QObject::connect(&stopPoll, &QTimer::timeout, app.get(), [&] {
+    if (stopRequested) app->quit();
+  });
+  stopPoll.start(50);
+
+  std::unique_ptr<SimWindow> window;
+  if (!headless) {
+    window = std::make_unique<SimWindow>(&server, QString::fromStdString(options.udpHost), options.statePath);
+    window->show();
+  }
+  const int rc = app->exec();
+  window.reset();
+  server.stop();
+  return rc;
+}

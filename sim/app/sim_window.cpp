@@ -1,0 +1,316 @@
+#include "sim/app/sim_window.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "sim/sim_server.h"
+
+namespace {
+
+struct NamedBit {
+  const char* name;
+  uint32_t mask;
+};
+constexpr NamedBit NamedBits[] = {{"FN", SimModule::StatusFN},
+                                  {"PRF", SimModule::StatusPRF},
+                                  {"PWR", SimModule::StatusPWR},
+                                  {"RST", SimModule::StatusRST},
+                                  {"ERR24", SimModule::StatusERR24}};
+
+QString Hex2(uint8_t v) { return QString("%1").arg(v, 2, 16, QChar('0')).toUpper(); }
+
+QString DataText(const std::array<uint8_t, 5>& d) {
+  QStringList parts;
+  for (uint8_t b : d) parts << Hex2(b);
+  return parts.join(' ');
+}
+
+QString LedStyle(bool on) {
+  return QString("border-radius: 7px; border: 1px solid #555; background: %1;").arg(on ? "#2ecc40" : "#d0d0d0");
+}
+
+QString Reading(const SimModule& m) {
+  const bool current = m.currentRange(0);
+  const int32_t units = m.measureUnits(0);
+  const QLocale locale;
+  // mV as V, uA as mA: what the tool shows for the same answer.
+  return current ? locale.toString(units / 1000.0, 'f', 3) + " mA" : locale.toString(units / 1000.0, 'f', 3) + " V";
+}
+
+}  // namespace
+
+SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::string& statePath, QWidget* parent)
+    : QWidget(parent), server_(server) {
+  setWindowTitle("Simulátor modulu QX-510");
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(buildModuleBox(udpHost, statePath), 0, 0, 1, 2);
+  grid->addWidget(buildOutputsBox(), 1, 0);
+  grid->addWidget(buildInputsBox(), 1, 1);
+  grid->addWidget(buildAnalogBox(), 2, 0);
+  grid->addWidget(buildStatusBox(), 2, 1);
+  grid->addWidget(buildMemoryBox(), 3, 0);
+  grid->addWidget(buildLogBox(), 3, 1);
+  grid->setRowStretch(3, 1);
+
+  timer_ = new QTimer(this);
+  timer_->setObjectName("RefreshTimer");
+  connect(timer_, &QTimer::timeout, this, &SimWindow::refresh);
+  timer_->start(100);
+  refresh();
+}
+
+QWidget* SimWindow::buildModuleBox(const QString& udpHost, const std::string& statePath) {
+  auto* box = new QGroupBox("Modul");
+  auto* row = new QHBoxLayout(box);
+  identLabel_ = new QLabel;
+  identLabel_->setObjectName("IdentLabel");
+  identLabel_->setText(QString("Identifikace: %1 v.%2").arg(SimModule::Name, SimModule::FirmwareVersion));
+  lineLabel_ = new QLabel;
+  lineLabel_->setObjectName("LineLabel");
+  powerBox_ = new QCheckBox("Napájení");
+  powerBox_->setObjectName("PowerBox");
+  powerBox_->setChecked(true);
+  connect(powerBox_, &QCheckBox::toggled, this, [this](bool on) { server_->setPowered(on); });
+  auto* cycle = new QPushButton("Vypnout a zapnout");
+  cycle->setObjectName("PowerCycleButton");
+  connect(cycle, &QPushButton::clicked, this, [this] {
+    server_->powerCycle();
+    powerBox_->setChecked(true);
+  });
+  QString where = QString("UDP %1:%2").arg(udpHost).arg(server_->udpPort());
+  if (!server_->localPath().empty()) where += QString(", místní spojení %1").arg(QString::fromStdString(server_->localPath()));
+  auto* endpoints = new QLabel(where);
+  endpoints->setToolTip(statePath.empty() ? QString("Konfigurační paměť se neukládá.")
+                                          : QString("Konfigurační paměť: %1").arg(QString::fromStdString(statePath)));
+  row->addWidget(identLabel_);
+  row->addSpacing(16);
+  row->addWidget(lineLabel_);
+  row->addStretch(1);
+  row->addWidget(endpoints);
+  row->addSpacing(16);
+  row->addWidget(powerBox_);
+  row->addWidget(cycle);
+  return box;
+}
+
+QWidget* SimWindow::buildOutputsBox() {
+  auto* box = new QGroupBox("Digitální výstupy (svorky)");
+  auto* grid = new QGridLayout(box);
+  for (int n = 0; n < 32; ++n) {
+    auto* cell = new QVBoxLayout;
+    auto* led = new QLabel;
+    led->setObjectName(QString("Led%1").arg(n));
+    led->setFixedSize(14, 14);
+    led->setStyleSheet(LedStyle(false));
+    led->setToolTip(QString("DOUT%1").arg(n));
+    auto* caption = new QLabel(QString::number(n));
+    caption->setAlignment(Qt::AlignHCenter);
+    cell->addWidget(led, 0, Qt::AlignHCenter);
+    cell->addWidget(caption);
+    grid->addLayout(cell, n / 8, n % 8);
+    leds_[size_t(n)] = led;
+  }
+  return box;
+}
+
+QWidget* SimWindow::buildInputsBox() {
+  auto* box = new QGroupBox("Digitální vstupy (spínače)");
+  auto* grid = new QGridLayout(box);
+  grid->setSpacing(2);
+  for (int n = 0; n < 32; ++n) {
+    auto* b = new QToolButton;
+    b->setObjectName(QString("Switch%1").arg(n));
+    b->setText(QString::number(n));
+    b->setCheckable(true);
+    b->setToolTip(QString("DIN%1").arg(n));
+    b->setMinimumWidth(30);
+    b->setStyleSheet("QToolButton:checked { background: #f5c542; }");
+    connect(b, &QToolButton::toggled, this, &SimWindow::applySwitches);
+    grid->addWidget(b, n / 8, n % 8);
+    switches_[size_t(n)] = b;
+  }
+  return box;
+}
+
+QWidget* SimWindow::buildAnalogBox() {
+  auto* box = new QGroupBox("Analogový vstup 0");
+  auto* form = new QFormLayout(box);
+  voltageSpin_ = new QDoubleSpinBox;
+  voltageSpin_->setObjectName("VoltageSpin");
+  voltageSpin_->setRange(-12.5, 12.5);
+  voltageSpin_->setDecimals(3);
+  voltageSpin_->setSingleStep(0.1);
+  voltageSpin_->setSuffix(" V");
+  currentSpin_ = new QDoubleSpinBox;
+  currentSpin_->setObjectName("CurrentSpin");
+  currentSpin_->setRange(-25.0, 25.0);
+  currentSpin_->setDecimals(3);
+  currentSpin_->setSingleStep(0.1);
+  currentSpin_->setSuffix(" mA");
+  shortBox_ = new QCheckBox("Vstup zkratován");
+  shortBox_->setObjectName("ShortBox");
+  rangeLabel_ = new QLabel;
+  readingLabel_ = new QLabel;
+  readingLabel_->setObjectName("ReadingLabel");
+  const SimModule m = server_->snapshot();
+  voltageSpin_->setValue(m.sourceVoltage());
+  currentSpin_->setValue(m.sourceCurrent());
+  shortBox_->setChecked(m.shortCircuit());
+  connect(voltageSpin_, &QDoubleSpinBox::valueChanged, this, [this](double v) { server_->setSourceVoltage(v); });
+  connect(currentSpin_, &QDoubleSpinBox::valueChanged, this, [this](double v) { server_->setSourceCurrent(v); });
+  connect(shortBox_, &QCheckBox::toggled, this, [this](bool on) { server_->setShortCircuit(on); });
+  const auto& e = m.converterError();
+  auto* error = new QLabel(QString("zesílení %1 %, posun %2 mV / %3 µA")
+                               .arg(QLocale().toString((e.gain - 1.0) * 100.0, 'f', 1))
+                               .arg(QLocale().toString(e.voltageOffsetMv, 'f', 0))
+                               .arg(QLocale().toString(e.currentOffsetUa, 'f', 0)));
+  form->addRow("Zdroj napětí (svorky 27, 28)", voltageSpin_);
+  form->addRow("Zdroj proudu (svorky 28, 29)", currentSpin_);
+  form->addRow("", shortBox_);
+  form->addRow("Chyba převodníku", error);
+  form->addRow("Rozsah", rangeLabel_);
+  form->addRow("Hlášená hodnota", readingLabel_);
+  return box;
+}
+
+QWidget* SimWindow::buildStatusBox() {
+  auto* box = new QGroupBox("Stavový registr");
+  auto* grid = new QGridLayout(box);
+  statusValueLabel_ = new QLabel;
+  statusValueLabel_->setObjectName("StatusValueLabel");
+  grid->addWidget(new QLabel("Hodnota"), 0, 0);
+  grid->addWidget(statusValueLabel_, 0, 1, 1, 4);
+  int column = 0;
+  for (const auto& bit : NamedBits) {
+    auto* led = new QLabel;
+    led->setFixedSize(14, 14);
+    led->setStyleSheet(LedStyle(false));
+    auto* raise = new QPushButton(bit.name);
+    raise->setObjectName(QString("Raise%1").arg(bit.name));
+    raise->setToolTip(QString("Nastavit bit %1").arg(bit.name));
+    const uint32_t mask = bit.mask;
+    connect(raise, &QPushButton::clicked, this, [this, mask] { server_->raiseStatusBits(mask); });
+    grid->addWidget(led, 1, column, Qt::AlignHCenter);
+    grid->addWidget(raise, 2, column);
+    statusBitLabels_[size_t(column)] = led;
+    ++column;
+  }
+  grid->addWidget(new QLabel("Příkaz 101 registr nuluje, zapnutí napájení nastaví PWR a RST."), 3, 0, 1, 5);
+  return box;
+}
+
+QWidget* SimWindow::buildMemoryBox() {
+  auto* box = new QGroupBox("Konfigurační paměť");
+  auto* layout = new QVBoxLayout(box);
+  memoryTable_ = new QTableWidget(8, 8);
+  memoryTable_->setObjectName("MemoryTable");
+  memoryTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  memoryTable_->setSelectionMode(QAbstractItemView::NoSelection);
+  memoryTable_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  memoryTable_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  QStringList rows, columns;
+  for (int i = 0; i < 8; ++i) {
+    rows << QString("%1").arg(i * 8, 2, 10, QChar('0'));
+    columns << QString("+%1").arg(i);
+  }
+  memoryTable_->setVerticalHeaderLabels(rows);
+  memoryTable_->setHorizontalHeaderLabels(columns);
+  for (int i = 0; i < 64; ++i) {
+    auto* item = new QTableWidgetItem("00");
+    item->setTextAlignment(Qt::AlignCenter);
+    memoryTable_->setItem(i / 8, i % 8, item);
+  }
+  layout->addWidget(memoryTable_);
+  layout->addWidget(new QLabel("Adresy desítkově, obsah šestnáctkově."));
+  return box;
+}
+
+QWidget* SimWindow::buildLogBox() {
+  auto* box = new QGroupBox("Poslední požadavky a odpovědi");
+  auto* layout = new QVBoxLayout(box);
+  log_ = new QPlainTextEdit;
+  log_->setObjectName("RequestLog");
+  log_->setReadOnly(true);
+  log_->setMaximumBlockCount(int(SimServer::LogCapacity));
+  log_->setFont(QFont("DejaVu Sans Mono", 8));
+  log_->setMinimumWidth(420);
+  log_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  countLabel_ = new QLabel;
+  layout->addWidget(log_);
+  layout->addWidget(countLabel_);
+  return box;
+}
+
+void SimWindow::applySwitches() {
+  uint32_t v = 0;
+  for (int n = 0; n < 32; ++n)
+    if (switches_[size_t(n)]->isChecked()) v |= 1u << n;
+  server_->setInputSwitches(v);
+}
+
+void SimWindow::refresh() {
+  const SimModule m = server_->snapshot();
+
+  lineLabel_->setText(QString("Adresa %1, %2 Bd").arg(m.busAddress()).arg(m.baudRate()));
+  if (powerBox_->isChecked() != m.powered()) {
+    const QSignalBlocker block(powerBox_);
+    powerBox_->setChecked(m.powered());
+  }
+
+  const uint32_t outputs = m.physicalOutputs();
+  if (outputs != shownOutputs_) {
+    for (int n = 0; n < 32; ++n) leds_[size_t(n)]->setStyleSheet(LedStyle((outputs >> n) & 1u));
+    shownOutputs_ = outputs;
+  }
+
+  rangeLabel_->setText(m.currentRange(0) ? "0-20mA" : "0-10V");
+  readingLabel_->setText(Reading(m));
+
+  const uint32_t status = m.statusRegister();
+  statusValueLabel_->setText(QString("%1").arg(status, 8, 16, QChar('0')).toUpper() + "h");
+  for (size_t i = 0; i < statusBitLabels_.size(); ++i)
+    statusBitLabels_[i]->setStyleSheet(LedStyle(status & NamedBits[i].mask));
+
+  for (int i = 0; i < 64; ++i) {
+    auto* item = memoryTable_->item(i / 8, i % 8);
+    const QString text = Hex2(m.configByte(i));
+    if (item->text() != text) {
+      item->setText(text);
+      if (!firstRefresh_) item->setBackground(QColor("#fff3a0"));  // changed while running
+    }
+  }
+
+  for (const auto& e : server_->recentLog()) {
+    if (e.serial <= lastLogged_) continue;
+    lastLogged_ = e.serial;
+    const auto& r = e.request;
+    QString line = QString("%1 %2 adr %3 př %4/%5 [%6] %7 Bd → ")
+                       .arg(e.serial, 6)
+                       .arg(e.channel == SimLogEntry::Lan ? "UDP " : "místní")
+                       .arg(r.address, 3)
+                       .arg(r.command, 3)
+                       .arg(r.index, 2)
+                       .arg(DataText(r.data))
+                       .arg(r.rate);
+    if (e.answer)
+      line += QString("stav %1 [%2]").arg(e.answer->status).arg(DataText(e.answer->data));
+    else
+      line += "bez odpovědi";
+    log_->appendPlainText(line);
+  }
+  countLabel_->setText(QString("Požadavků celkem: %1").arg(server_->requestCount()));
+  firstRefresh_ = false;
+}

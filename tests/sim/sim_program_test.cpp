@@ -1,0 +1,209 @@
+// The simulator program as an operator and a script use it: the front panel over a running
+// simulator, the headless process (port, endpoint, state across restarts, one instance per
+// endpoint), and the tool's own connection dialog reaching it with its default settings.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <cstdlib>
+#include <memory>
+
+#include "app/tdata.h"
+#include "comm/driver_loader.h"
+#include "comm/tform2.h"
+#include "sim/app/sim_window.h"
+#include "sim/sim_server.h"
+#include "tests/sim/standin_support.h"
+
+namespace {
+
+std::array<uint32_t, 8> Req(uint8_t address, uint8_t command, uint8_t index, std::array<uint8_t, 5> d = {}) {
+  return {address, command, index, d[0], d[1], d[2], d[3], d[4]};
+}
+
+class SimProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    endpoint_ = dir_.filePath("sim.sock");
+    ::setenv(simproto::EndpointEnv, endpoint_.toLocal8Bit().constData(), 1);
+  }
+  void TearDown() override {
+    for (auto& p : processes_) {
+      if (p->state() != QProcess::NotRunning) {
+        p->kill();  // QProcess signals its own child's pid only
+        p->waitForFinished(3000);
+      }
+    }
+    ::unsetenv(simproto::EndpointEnv);
+  }
+
+  // Starts the headless simulator and returns its UDP port (0 when it did not come up).
+  QProcess* startHeadless(const QStringList& extra, uint16_t* port) {
+    auto p = std::make_unique<QProcess>();
+    p->setProgram(QCoreApplication::applicationDirPath() + "/qx510-sim");
+    p->setArguments(QStringList{"--headless", "--port", "0", "--endpoint", endpoint_} + extra);
+    p->setProcessChannelMode(QProcess::SeparateChannels);
+    p->start();
+    QProcess* raw = p.get();
+    processes_.push_back(std::move(p));
+    *port = 0;
+    if (!raw->waitForStarted(5000)) return raw;
+    QByteArray out;
+    while (!out.contains('\n') && raw->waitForReadyRead(10000)) out += raw->readAllStandardOutput();
+    const auto m = QRegularExpression("UDP 127\\.0\\.0\\.1:(\\d+), endpoint (.*)\n").match(QString::fromLocal8Bit(out));
+    if (m.hasMatch()) *port = uint16_t(m.captured(1).toUInt());
+    return raw;
+  }
+
+  static void StopBySignal(QProcess* p) {
+    p->terminate();  // SIGTERM to the simulator's pid
+    ASSERT_TRUE(p->waitForFinished(5000));
+    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p->exitCode(), 0);
+  }
+
+  QTemporaryDir dir_;
+  QString endpoint_;
+  std::vector<std::unique_ptr<QProcess>> processes_;
+};
+
+TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
+  SimServerOptions o;
+  o.udpPort = 0;
+  o.localPath = endpoint_.toStdString();
+  SimServer sim(o);
+  ASSERT_TRUE(sim.start());
+  SimWindow panel(&sim, "127.0.0.1", "");
+  panel.show();
+
+  // Switches are the inputs' bench.
+  for (int n : {0, 9, 31}) panel.findChild<QToolButton*>(QString("Switch%1").arg(n))->click();
+  EXPECT_EQ(sim.snapshot().inputSwitches(), 0x80000201u);
+  panel.findChild<QToolButton*>("Switch9")->click();
+  EXPECT_EQ(sim.snapshot().inputSwitches(), 0x80000001u);
+
+  // The tool's requests show in the panel: the outputs it sets, the memory it writes, and
+  // every exchange in the log, answered or not.
+  StandinLib lib(0);
+  uint32_t h = 0;
+  ASSERT_EQ(lib.init(&h), 0u);
+  EXPECT_EQ(lib.exchange(h, Req(0, 1, 64, {0, 0x03, 0, 0, 0x80})).status, 0u);
+  EXPECT_EQ(lib.exchange(h, Req(0, 103, 0, {0, 42, 42, 0xAB, 0xAB})).status, 0u);
+  ASSERT_EQ(lib.setConfig(h, 9600, 20, 2), 0u);
+  EXPECT_EQ(lib.exchange(h, Req(9, 100, 0)).returned, 2u);
+  EXPECT_EQ(lib.done(&h), 0u);
+  panel.refresh();
+
+  auto ledOn = [&](int n) {
+    return panel.findChild<QLabel*>(QString("Led%1").arg(n))->styleSheet().contains("#2ecc40");
+  };
+  EXPECT_TRUE(ledOn(0));
+  EXPECT_TRUE(ledOn(1));
+  EXPECT_FALSE(ledOn(2));
+  EXPECT_TRUE(ledOn(31));
+  EXPECT_EQ(panel.findChild<QTableWidget*>("MemoryTable")->item(5, 2)->text(), "AB");  // address 42
+  const QString log = panel.findChild<QPlainTextEdit*>("RequestLog")->toPlainText();
+  EXPECT_EQ(log.count('\n'), 2) << log.toStdString();
+  EXPECT_TRUE(log.contains("bez odpovědi")) << log.toStdString();
+
+  // The analog bench: a short circuit reads the converter's own offset.
+  panel.findChild<QWidget*>("ShortBox")->setProperty("checked", true);
+  EXPECT_TRUE(sim.snapshot().shortCircuit());
+  panel.refresh();
+  EXPECT_EQ(panel.findChild<QLabel*>("ReadingLabel")->text(), "0,012 V");
+
+  QMetaObject::invokeMethod(panel.findChild<QWidget*>("RaiseERR24"), "click");
+  EXPECT_TRUE(sim.snapshot().statusRegister() & SimModule::StatusERR24);
+  panel.refresh();
+  panel.resize(panel.sizeHint());
+  panel.grab().save(QDir::temp().filePath("qx510-sim-panel.png"));
+}
+
+TEST_F(SimProgramTest, HeadlessSimulatorKeepsItsMemoryAcrossRestarts) {
+  const QString state = dir_.filePath("state/module.state");
+  uint16_t port = 0;
+  QProcess* first = startHeadless({"--state", state}, &port);
+  ASSERT_NE(port, 0) << first->readAllStandardError().toStdString();
+
+  // A second simulator on the same endpoint refuses to start instead of stealing it.
+  uint16_t otherPort = 0;
+  QProcess* second = startHeadless({"--no-state"}, &otherPort);
+  ASSERT_TRUE(second->state() == QProcess::NotRunning || second->waitForFinished(5000));
+  EXPECT_EQ(second->exitCode(), 1);
+  EXPECT_TRUE(second->readAllStandardError().contains("another simulator")) << "stderr";
+
+  {
+    StandinLib lan(4);
+    uint32_t h = 0;
+    ASSERT_EQ(lan.init(&h, "127.0.0.1", port), 0u);
+    EXPECT_EQ(lan.exchange(h, Req(0, 103, 0, {0, 63, 63, 12, 12})).status, 0u);
+    EXPECT_EQ(lan.exchange(h, Req(0, 103, 0, {0, 50, 50, 0x3C, 0x3C})).status, 0u);
+    EXPECT_EQ(lan.done(&h), 0u);
+  }
+  StopBySignal(first);
+  EXPECT_FALSE(QFile::exists(endpoint_)) << "the socket file outlived the simulator";
+
+  QProcess* again = startHeadless({"--state", state}, &port);
+  ASSERT_NE(port, 0) << again->readAllStandardError().toStdString();
+  StandinLib usb(3);
+  uint32_t h = 0;
+  ASSERT_EQ(usb.init(&h), 0u);
+  ASSERT_EQ(usb.setConfig(h, 9600, 200, 2), 0u);
+  // The restart was a power-up: the new bus address is in force and the byte stayed.
+  EXPECT_EQ(usb.exchange(h, Req(0, 102, 0, {0, 50, 50, 0, 0})).returned, 2u);
+  const auto r = usb.exchange(h, Req(12, 102, 0, {0, 50, 50, 0, 0}));
+  EXPECT_EQ(r.returned, 0u);
+  EXPECT_EQ(r.data[3], 0x3C);
+  EXPECT_EQ(usb.done(&h), 0u);
+  StopBySignal(again);
+}
+
+// The tool's connection dialog, with its defaults and over the LAN converter, against the
+// simulated module through the real loader and the stand-in libraries.
+TEST_F(SimProgramTest, ConnectionDialogReachesTheSimulator) {
+  SimServerOptions o;
+  o.udpPort = 0;
+  o.localPath = endpoint_.toStdString();
+  SimServer sim(o);
+  ASSERT_TRUE(sim.start());
+
+  for (int iface : {0, 4}) {
+    SCOPED_TRACE(iface);
+    TData data;
+    InitData(&data);
+    TForm2 dialog;
+    dialog.setData(&data);
+    dialog.FormShow();
+    if (iface == 4) {
+      auto* combo = dialog.findChild<QComboBox*>("ComboBox2");
+      combo->setCurrentIndex(4);
+      dialog.ComboBox2Change();
+      dialog.findChild<QLineEdit*>("Edit2")->setText("127.0.0.1");
+      dialog.findChild<QLineEdit*>("Edit3")->setText(QString::number(sim.udpPort()));
+    }
+    dialog.Button1Click();
+    EXPECT_TRUE(data.Connected) << dialog.findChild<QLabel*>("Panel1")->text().toStdString();
+    EXPECT_EQ(data.ModuleIdent, QString("QX-510   v.1.20"));
+    EXPECT_TRUE(dialog.findChild<QLabel*>("Panel1")->text().endsWith("QX-510   v.1.20"));
+    if (data.Connected) {
+      EXPECT_EQ(DriverDone(data.Interface, &data.DriverHandle), 0u);
+    }
+  }
+  int identifications = 0;
+  for (const auto& e : sim.recentLog())
+    if (e.request.command == 200 && e.answer) ++identifications;
+  EXPECT_EQ(identifications, 6);
+}
+
+}  // namespace
