@@ -37,7 +37,7 @@ const QString ReadDone = QStringLiteral(" Konfigurace přečtena.");
 const QString WriteDone = QStringLiteral(" Konfigurace zapsána.");
 const QString Mismatch = QStringLiteral(" Chyba zápisu dat.");
 
-class Sequence : public ConfigFixture, public ::testing::WithParamInterface<Kind> {
+class ConfigSequence : public ConfigFixture, public ::testing::WithParamInterface<Kind> {
  protected:
   const Kind& kind = GetParam();
   int n() const { return int(kind.addresses.size()); }
@@ -89,7 +89,7 @@ class Sequence : public ConfigFixture, public ::testing::WithParamInterface<Kind
   }
 };
 
-TEST_P(Sequence, ReadTakesEveryByteAndOkHandsItOver) {
+TEST_P(ConfigSequence, ReadTakesEveryByteAndOkHandsItOver) {
   auto window = open();
   StatusRecorder status(window.get());
   Button(window.get(), 2)->click();
@@ -105,7 +105,7 @@ TEST_P(Sequence, ReadTakesEveryByteAndOkHandsItOver) {
   EXPECT_EQ(window->result(), QDialog::Accepted);
 }
 
-TEST_P(Sequence, WriteVerifiesEveryByteAndCancelKeepsTData) {
+TEST_P(ConfigSequence, WriteVerifiesEveryByteAndCancelKeepsTData) {
   for (int i = 0; i < n(); ++i) driver.setConfigByte(kind.addresses[i], uint8_t(~kind.values[i]));
   auto window = open();
   window->ZapisOkno(withValues(n()));
@@ -122,7 +122,7 @@ TEST_P(Sequence, WriteVerifiesEveryByteAndCancelKeepsTData) {
   EXPECT_EQ(window->result(), QDialog::Rejected);
 }
 
-TEST_P(Sequence, ReadStopsAtTheFailingExchangeAndShowsWhatArrived) {
+TEST_P(ConfigSequence, ReadStopsAtTheFailingExchangeAndShowsWhatArrived) {
   for (int k = 1; k <= n(); ++k) {
     SCOPED_TRACE(k);
     auto window = open();
@@ -142,7 +142,7 @@ TEST_P(Sequence, ReadStopsAtTheFailingExchangeAndShowsWhatArrived) {
 
 // A failing exchange k (write or read-back), or a read-back of byte m that differs, ends the
 // write there.
-TEST_P(Sequence, WriteStopsAtTheFirstFailure) {
+TEST_P(ConfigSequence, WriteStopsAtTheFirstFailure) {
   for (int k = 1; k <= 3 * n(); ++k) {
     const bool mismatch = k > 2 * n();
     const int m = k - 2 * n() - 1;
@@ -164,7 +164,7 @@ TEST_P(Sequence, WriteStopsAtTheFirstFailure) {
   }
 }
 
-TEST_P(Sequence, WithoutConnectionNothingIsSentButOkStillStores) {
+TEST_P(ConfigSequence, WithoutConnectionNothingIsSentButOkStillStores) {
   const uint32_t handle = data.DriverHandle;
   const std::pair<bool, uint32_t> states[] = {{false, handle}, {true, 0}};
   for (auto [connected, h] : states) {
@@ -186,7 +186,7 @@ TEST_P(Sequence, WithoutConnectionNothingIsSentButOkStillStores) {
   data.DriverHandle = handle;
 }
 
-TEST_P(Sequence, WithoutTDataOnlyCancelActs) {
+TEST_P(ConfigSequence, WithoutTDataOnlyCancelActs) {
   auto window = kind.make();
   Show(window.get());
   for (int b : {1, 2, 3}) Button(window.get(), b)->click();
@@ -197,7 +197,7 @@ TEST_P(Sequence, WithoutTDataOnlyCancelActs) {
 }
 
 // Presses during a running read start nothing, and a close waits for the read to end.
-TEST_P(Sequence, CloseAndSecondPressDuringReadWait) {
+TEST_P(ConfigSequence, CloseAndSecondPressDuringReadWait) {
   auto window = open();
   bool ran = false, stillOpen = false;
   QTimer::singleShot(0, window.get(), [&] {
@@ -218,7 +218,7 @@ TEST_P(Sequence, CloseAndSecondPressDuringReadWait) {
 }
 
 // "Ok" pressed during a write is carried out after it: it stores the window, once.
-TEST_P(Sequence, OkDuringWriteActsAfterIt) {
+TEST_P(ConfigSequence, OkDuringWriteActsAfterIt) {
   auto window = open();
   window->ZapisOkno(withValues(n()));
   bool ran = false;
@@ -236,7 +236,7 @@ TEST_P(Sequence, OkDuringWriteActsAfterIt) {
   EXPECT_EQ(window->result(), QDialog::Accepted);
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, Sequence, ::testing::ValuesIn(Kinds),
+INSTANTIATE_TEST_SUITE_P(ConfigWindows, ConfigSequence, ::testing::ValuesIn(Kinds),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -16,9 +16,9 @@ const QString AddressMessage = QStringLiteral(" Adresa modulu musí být v rozsa
 const QString RateMessage =
     QStringLiteral(" Komunikační rychlost musí být v rozsahu 600Bd-115200Bd.");
 
-using Address = ConfigFixture;
+using AddressWindow = ConfigFixture;
 
-TEST_F(Address, AddressFieldIsCheckedBeforeAnythingIsSent) {
+TEST_F(AddressWindow, AddressFieldIsCheckedBeforeAnythingIsSent) {
   const std::pair<const char*, int> cases[] = {
       {"256", -1}, {"-1", -1}, {"abc", -1}, {"", -1},   {"12abc", -1},
       {"1,5", -1}, {"0", 0},   {"255", 255}, {" 12 ", 12}, {"4294967313", -1}};
@@ -39,7 +39,7 @@ TEST_F(Address, AddressFieldIsCheckedBeforeAnythingIsSent) {
   }
 }
 
-TEST_F(Address, UnknownBaudCodeLeavesNoRateAndBlocksWriteAndOk) {
+TEST_F(AddressWindow, UnknownBaudCodeLeavesNoRateAndBlocksWriteAndOk) {
   driver.setConfigByte(63, 3);
   driver.setConfigByte(62, 9);
   auto window = open<TForm12>();
@@ -62,11 +62,11 @@ TEST_F(Address, UnknownBaudCodeLeavesNoRateAndBlocksWriteAndOk) {
   EXPECT_FALSE(window->isVisible());
 }
 
-using Analog = ConfigFixture;
+using AnalogWindow = ConfigFixture;
 
 // Only bit 0 of the range byte is the window's: a read keeps the whole byte, but what the
 // window writes and hands over is 0 or 1.
-TEST_F(Analog, RangeByteIsReducedToItsRangeBit) {
+TEST_F(AnalogWindow, RangeByteIsReducedToItsRangeBit) {
   const std::pair<uint8_t, int> cases[] = {{3, 1}, {2, 0}, {1, 1}, {0, 0}};
   for (auto [stored, range] : cases) {
     SCOPED_TRACE(int(stored));
@@ -86,7 +86,7 @@ TEST_F(Analog, RangeByteIsReducedToItsRangeBit) {
   }
 }
 
-TEST_F(Analog, OkRightAfterOpeningChangesOnlyTheRangeByte) {
+TEST_F(AnalogWindow, OkRightAfterOpeningChangesOnlyTheRangeByte) {
   data.ModuleConfig.AinRange = {3, 2, 2, 2, 2, 2};
   ModuleConfigImage expected = data.ModuleConfig;
   expected.AinRange[0] = 1;
@@ -96,7 +96,7 @@ TEST_F(Analog, OkRightAfterOpeningChangesOnlyTheRangeByte) {
   EXPECT_TRUE(driver.requests().empty());
 }
 
-using Digital = ConfigFixture;
+using DigitalWindow = ConfigFixture;
 
 QList<int> CheckedBoxes(QWidget* window) {
   QList<int> checked;
@@ -106,7 +106,7 @@ QList<int> CheckedBoxes(QWidget* window) {
   return checked;
 }
 
-TEST_F(Digital, EachConfigurationBitTicksItsBox) {
+TEST_F(DigitalWindow, EachConfigurationBitTicksItsBox) {
   struct Case {
     uint8_t address, value;
     QList<int> boxes;
@@ -123,7 +123,7 @@ TEST_F(Digital, EachConfigurationBitTicksItsBox) {
   }
 }
 
-TEST_F(Digital, FreshRecordShowsNegationOnAndInitialStatesOff) {
+TEST_F(DigitalWindow, FreshRecordShowsNegationOnAndInitialStatesOff) {
   auto window = open<TForm14>();
   QList<int> negation;
   for (int i = 1; i <= 64; ++i) negation << i;
@@ -139,7 +139,7 @@ TEST_F(Digital, FreshRecordShowsNegationOnAndInitialStatesOff) {
 
 // Czech captions must fit their controls in the window's fixed size; QX510_GRAB_DIR, when
 // set, receives a picture of each window.
-TEST_F(Digital, WindowsHaveTheirSizesAndCaptionsFit) {
+TEST_F(DigitalWindow, WindowsHaveTheirSizesAndCaptionsFit) {
   std::vector<std::pair<std::unique_ptr<QDialog>, QSize>> windows;
   windows.emplace_back(open<TForm12>(), QSize(393, 200));
   windows.emplace_back(open<TForm13>(), QSize(391, 185));
