@@ -5,7 +5,12 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -17,12 +22,25 @@
 namespace {
 std::atomic<bool> stopRequested{false};
 void RequestStop(int) { stopRequested = true; }
+
+// Whether a simulator listens on the local endpoint: a module with a request it must answer.
+bool SimulatorAnswers(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
+  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(s);
+  return ok;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   bool headless = false;
   for (int i = 1; i < argc; ++i)
-    if (QByteArray(argv[i]) == "--headless") headless = true;
+    if (QByteArray(argv[i]) == "--headless" || QByteArray(argv[i]) == "--probe") headless = true;
   std::unique_ptr<QCoreApplication> app;
   if (headless)
     app = std::make_unique<QCoreApplication>(argc, argv);
@@ -47,7 +65,8 @@ int main(int argc, char** argv) {
       "state", QString("State file of the module's memory (default %1).").arg(QString::fromStdString(DefaultSimStatePath())),
       "path");
   const QCommandLineOption noStateOpt("no-state", "Keep the module's memory for this run only.");
-  parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt});
+  const QCommandLineOption probeOpt("probe", "Exit 0 when a simulator already answers on the endpoint, else 1.");
+  parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, probeOpt});
   parser.process(*app);
 
   SimServerOptions options;
@@ -61,6 +80,8 @@ int main(int argc, char** argv) {
   options.localPath = parser.isSet(endpointOpt) ? parser.value(endpointOpt).toStdString() : simproto::EndpointPath();
   if (!parser.isSet(noStateOpt))
     options.statePath = parser.isSet(stateOpt) ? parser.value(stateOpt).toStdString() : DefaultSimStatePath();
+
+  if (parser.isSet(probeOpt)) return SimulatorAnswers(options.localPath) ? 0 : 1;
 
   SimServer server(options);
   std::string error;
