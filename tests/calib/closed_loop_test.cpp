@@ -1,0 +1,124 @@
+// The calibration window against the simulated module, through the real loader and the
+// stand-in drivers: a module with a converter error reads true after one calibration.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cmath>
+#include <cstdlib>
+
+#include "app/status_bar.h"
+#include "app/tdata.h"
+#include "calib/tform6.h"
+#include "comm/commands.h"
+#include "comm/driver_loader.h"
+#include "comm/tform2.h"
+#include "sim/sim_server.h"
+
+namespace {
+
+const QString kCalibrated = QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).");
+
+class ClosedLoop : public ::testing::TestWithParam<uint8_t> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    SimServerOptions options;
+    options.udpPort = 0;  // any free port on 127.0.0.1
+    options.localPath = dir_.filePath(QStringLiteral("sim.sock")).toStdString();
+    sim_ = std::make_unique<SimServer>(options);
+    std::string error;
+    ASSERT_TRUE(sim_->start(&error)) << error;
+    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
+
+    InitData(&data_);
+    TForm2 dialog;
+    dialog.setData(&data_);
+    dialog.FormShow();
+    if (GetParam() == InterfaceLan) {
+      auto* kind = dialog.findChild<QComboBox*>(QStringLiteral("ComboBox2"));
+      kind->setCurrentIndex(InterfaceLan);
+      dialog.ComboBox2Change();
+      // The LAN converter is reached on the loopback address only.
+      dialog.findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText(QStringLiteral("127.0.0.1"));
+      dialog.findChild<QLineEdit*>(QStringLiteral("Edit3"))->setText(QString::number(sim_->udpPort()));
+    }
+    dialog.Button1Click();
+    ASSERT_TRUE(IsConnected(&data_));
+    ASSERT_EQ(data_.Interface, GetParam());
+  }
+
+  void TearDown() override {
+    if (data_.Connected) DriverDone(data_.Interface, &data_.DriverHandle);
+    ::unsetenv(simproto::EndpointEnv);
+    sim_.reset();
+  }
+
+  // What the module reports for input 0 right now, in volts or amperes.
+  double Reading() {
+    const ExchangeResult r = ModuleTransact(data_.Interface, data_.DriverHandle, data_.ModuleAddress, Cmd::ReadChannel, 0);
+    EXPECT_EQ(r.Status, 0);
+    return DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]);
+  }
+
+  // The operator's whole procedure for one range: short the input, confirm, apply the
+  // reference, enter it, confirm, switch the module off and on.
+  void Calibrate(TForm6& form, int rangeItem, const QString& entry, void (SimServer::*apply)(double), double value) {
+    form.ComboBox1->setCurrentIndex(rangeItem);
+    form.Button1Click();
+    ASSERT_EQ(form.CalibrationState, rangeItem == 0 ? 1 : 11) << form.StatusBar1->text().toStdString();
+    sim_->setShortCircuit(true);
+    form.Button2Click();
+    ASSERT_EQ(form.CalibrationState, rangeItem == 0 ? 2 : 12) << form.StatusBar1->text().toStdString();
+    sim_->setShortCircuit(false);
+    (sim_.get()->*apply)(value);
+    form.Edit2->setText(entry);
+    form.Button2Click();
+    ASSERT_EQ(form.CalibrationState, 0) << form.Memo1->toPlainText().toStdString();
+    ASSERT_TRUE(form.Memo1->toPlainText().contains(kCalibrated));
+    sim_->powerCycle();
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<SimServer> sim_;
+  TData data_{};
+};
+
+TEST_P(ClosedLoop, CalibrationCorrectsBothRanges) {
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.03, 25.0, -40.0}); });
+  TForm6 form;
+  form.Timer1->stop();
+  form.setMeasurementDelayMs(0);
+  form.setData(&data_);
+
+  // Voltage: uncorrected, 5 V reads 5.175 V; corrected, within one digit (1 mV).
+  sim_->setSourceVoltage(5.0);
+  EXPECT_GT(std::fabs(Reading() - 5.0), 0.1);
+  Calibrate(form, 0, QStringLiteral("5,000"), &SimServer::setSourceVoltage, 5.0);
+  EXPECT_NEAR(Reading(), 5.000, 0.001 + 1e-9);
+  sim_->setSourceVoltage(2.0);
+  EXPECT_NEAR(Reading(), 2.000, 0.002 + 1e-9);  // the line through both points holds elsewhere
+  sim_->setSourceVoltage(5.0);
+  form.Timer1Timer();
+  EXPECT_EQ(form.Edit3->text(), QStringLiteral("5,000"));
+
+  // Current: 10 mA within one digit (1 uA); the reading comes in amperes.
+  sim_->setSourceCurrent(10.0);
+  Calibrate(form, 1, QStringLiteral("10,0"), &SimServer::setSourceCurrent, 10.0);
+  EXPECT_NEAR(Reading(), 0.010000, 0.000001 + 1e-12);
+  form.Timer1Timer();
+  EXPECT_EQ(form.Edit3->text(), QStringLiteral("10,000"));
+
+  // The ranges keep separate constants: the voltage calibration survived.
+  sim_->withModule([](SimModule& m) { m.setConfigByte(0, 0); });
+  EXPECT_NEAR(Reading(), 5.000, 0.001 + 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calibration, ClosedLoop, ::testing::Values(InterfaceSerial, InterfaceLan),
+                         [](const auto& info) { return info.param == InterfaceLan ? "lan" : "serial"; });
+
+}  // namespace
