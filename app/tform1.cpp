@@ -8,6 +8,7 @@
 #include "app/window_util.h"
 #include "calib/tform6.h"
 #include "comm/driver_loader.h"
+#include "comm/tform2.h"
 #include "config/tform12.h"
 #include "config/tform13.h"
 #include "config/tform14.h"
@@ -135,7 +136,7 @@ void TForm1::RefreshStatusBar() {
 
 void TForm1::Pipojen1Click() {
   if (!data_) return;
-  // opened once TForm2 exists
+  openModal<TForm2>();
   RefreshStatusBar();
 }
 
