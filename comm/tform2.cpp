@@ -257,29 +257,28 @@ void TForm2::Button1Click() {
   TData& d = *data_;
   uint32_t h = d.DriverHandle;
 
-  // 1. A new attempt replaces the running connection.
+  // A new attempt replaces the running connection.
   if (d.Connected && d.DriverHandle != 0) {
     DriverDone(d.Interface, &h);
     d.DriverHandle = h;
     d.Connected = false;
   }
 
-  // 2.
   SetStatusLine(ConnectingText);
 
-  // 3.-5. Address, timeout and baud code, shown back as they will be used.
+  // Address, timeout and baud code, shown back as they will be used.
   const auto address = static_cast<uint8_t>(IntegerOr(Edit1->text(), 0));
   Edit1->setText(QString::number(address));
   const auto timeout = static_cast<uint32_t>(IntegerOr(Edit5->text(), 0));
   Edit5->setText(QString::number(timeout));
   const int baudCode = ComboBox1->currentIndex();
 
-  // 6. The interface is taken at once, whatever happens next.
+  // The interface is taken at once, whatever happens next.
   const int index = ComboBox2->currentIndex();
   d.Interface = static_cast<uint8_t>(index);
   d.DriverParams.fill(0);
 
-  // 7. The interface's own parameters.
+  // The interface's own parameters, also kept when the attempt fails later.
   switch (index) {
     case InterfaceSerial: {
       const auto port = static_cast<uint16_t>(IntegerOr(Edit2->text(), 1));
@@ -329,7 +328,7 @@ void TForm2::Button1Click() {
       return;
   }
 
-  // 8. Load and initialise the driver.
+  // Load and initialise the driver. A failing Init leaves nothing to shut down.
   uint32_t status = DriverInit(d.Interface, &h, d.DriverParams);
   DriverErrorText(d.Interface, status, &message_);
   if (status != 0) {
@@ -339,7 +338,7 @@ void TForm2::Button1Click() {
   }
   d.Connected = true;
 
-  // 10. Rate and timeout on the driver.
+  // Rate and timeout on the driver; from here on every failure shuts the driver down.
   const int32_t rate = BaudCodeToRate(baudCode);
   status = DriverSetConfig(d.Interface, h, static_cast<uint32_t>(rate), timeout, 2);
   DriverErrorText(d.Interface, status, &message_);
@@ -349,7 +348,7 @@ void TForm2::Button1Click() {
     return;
   }
 
-  // 11.-12. Identification: name (Index 0, 1) and version (Index 2). The module threads
+  // Identification: name (Index 0, 1) and version (Index 2). The module threads
   // Data0 from one answer into the next request.
   uint8_t d0 = 0;
   QString parts[3];
@@ -371,10 +370,9 @@ void TForm2::Button1Click() {
   }
   d.ModuleIdent = parts[0] + parts[1] + QStringLiteral(" v.") + parts[2];
 
-  // 13.
   SetStatusLine(SuccessText + IdentForDisplay(d.ModuleIdent));
 
-  // 14. Only a fully successful attempt changes the accepted parameters.
+  // Only a fully successful attempt changes the accepted parameters.
   d.ModuleAddress = address;
   d.BaudRate = rate;
   d.ResponseTimeout = static_cast<uint16_t>(timeout);
