@@ -100,18 +100,11 @@ TEST_P(ClosedLoop, CalibrationCorrectsBothRanges) {
   EXPECT_GT(std::fabs(Reading() - 5.0), 0.1);
   Calibrate(form, 0, QStringLiteral("5,000"), &SimServer::setSourceVoltage, 5.0);
   EXPECT_NEAR(Reading(), 5.000, 0.001 + 1e-9);
-  sim_->setSourceVoltage(2.0);
-  EXPECT_NEAR(Reading(), 2.000, 0.002 + 1e-9);  // the line through both points holds elsewhere
-  sim_->setSourceVoltage(5.0);
-  form.Timer1Timer();
-  EXPECT_EQ(form.Edit3->text(), QStringLiteral("5,000"));
 
   // Current: 10 mA within one digit (1 uA); the reading comes in amperes.
   sim_->setSourceCurrent(10.0);
   Calibrate(form, 1, QStringLiteral("10,0"), &SimServer::setSourceCurrent, 10.0);
   EXPECT_NEAR(Reading(), 0.010000, 0.000001 + 1e-12);
-  form.Timer1Timer();
-  EXPECT_EQ(form.Edit3->text(), QStringLiteral("10,000"));
 
   // The ranges keep separate constants: the voltage calibration survived.
   sim_->withModule([](SimModule& m) { m.setConfigByte(0, 0); });
