@@ -65,8 +65,11 @@ class SimServer {
   uint16_t udpPort() const { return boundPort_; }
   const std::string& localPath() const { return localPath_; }
   // Set when start() found a state file it could not use (the module then starts with
-  // factory memory).
-  const std::string& stateWarning() const { return stateWarning_; }
+  // factory memory), or when saving the state failed.
+  std::string stateWarning() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stateWarning_;
+  }
 
   // Runs f on the module under the server's lock; memory changes are persisted afterwards.
   template <class F>

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
@@ -127,7 +128,9 @@ TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
   EXPECT_TRUE(sim.snapshot().statusRegister() & SimModule::StatusERR24);
   panel.refresh();
   panel.resize(panel.sizeHint());
-  panel.grab().save(QDir::temp().filePath("qx510-sim-panel.png"));
+  const QPixmap shot = panel.grab();
+  EXPECT_FALSE(shot.isNull());
+  if (const char* dir = std::getenv("QX510_SCREENSHOT_DIR")) shot.save(QDir(dir).filePath("qx510-sim-panel.png"));
 }
 
 TEST_F(SimProgramTest, HeadlessSimulatorKeepsItsMemoryAcrossRestarts) {
