@@ -43,7 +43,8 @@ typedef void (*ScriptClearLogFn)(void);
  *   Script_GetConfigByte         ScriptGetConfigByteFn
  *   Script_SetReadBack           ScriptSetReadBackFn
  *   Script_SetAnswer             ScriptSetAnswerFn
- *   Script_FailExchange          ScriptFailExchangeFn
+ *   Script_FailExchange          ScriptFailExchangeFn (k counts the Sends since the last
+ *                                Script_Reset or Script_ClearLog, 1-based)
  *   Script_FailCommand           ScriptFailCommandFn
  *   Script_SetInitStatus         ScriptSetValueFn
  *   Script_SetSetConfigStatus    ScriptSetValueFn
@@ -53,7 +54,9 @@ typedef void (*ScriptClearLogFn)(void);
  *   Script_SetLogging            ScriptSetValueFn (0 = record nothing; for benchmarks)
  *   Script_LogCount              ScriptLogCountFn
  *   Script_LogEntry              ScriptLogEntryFn (0 = filled, -1 = no such entry)
- *   Script_ClearLog              ScriptClearLogFn (also restarts the Send count)
+ *   Script_ClearLog              ScriptClearLogFn (also restarts the Send count and drops
+ *                                the failures Script_FailExchange armed; those of
+ *                                Script_FailCommand stay)
  */
 
 #ifdef __cplusplus

@@ -246,7 +246,9 @@ ENTRY int32_t Script_LogEntry(uint32_t i, ScriptLogEntry* entry) {
   return 0;
 }
 
+// The Send count starts again, so failures armed by count belong to the count that ends here.
 ENTRY void Script_ClearLog() {
   State().log.clear();
   State().sendCount = 0;
+  State().failAt.clear();
 }

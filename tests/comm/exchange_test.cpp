@@ -134,6 +134,27 @@ TEST_F(ExchangeTest, ConfigurationBytesThroughTheScript) {
   EXPECT_EQ(drv.configByte(40), 0) << "a failed write stores nothing";
 }
 
+// Windows' tests arm a failure for the k-th exchange after clearing the log; one left over
+// from before the clear must not hit a later sequence.
+TEST_F(ExchangeTest, CountedFailuresStartAgainWithTheLog) {
+  drv.failExchange(2, 17);
+  drv.failCommand(101, -1, 3);
+  EXPECT_EQ(exchange(100, 0, {}).status, 0);
+  drv.clearLog();
+  EXPECT_EQ(exchange(100, 0, {}).status, 0);
+  EXPECT_EQ(exchange(100, 0, {}).status, 0) << "armed before clearLog";
+  EXPECT_EQ(exchange(101, 0, {}).status, 3) << "a failure by command stays";
+
+  // k counts the exchanges since the clear, those already made included.
+  drv.failExchange(5, 6);
+  EXPECT_EQ(exchange(100, 0, {}).status, 0);
+  EXPECT_EQ(exchange(100, 0, {}).status, 6);
+  drv.reset();
+  drv.failExchange(1, 8);
+  drv.reset();
+  EXPECT_EQ(exchange(100, 0, {}).status, 0) << "armed before reset";
+}
+
 TEST(DecodeMeasuredValue, Extremes) {
   const struct {
     uint8_t low, mid, high, places;

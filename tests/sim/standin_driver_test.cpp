@@ -2,6 +2,7 @@
 // in-process simulator on 127.0.0.1, and (LAN) against a converter that misbehaves.
 #include <gtest/gtest.h>
 
+#include <elf.h>
 #include <sys/un.h>
 
 #include <QByteArray>
@@ -9,10 +10,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <thread>
 
+#include "comm/driver_loader.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"
 
@@ -97,6 +102,78 @@ TEST_F(StandinTest, EveryInterfaceReportsTheSimulatorNotRunning) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(r.response[size_t(i)], 0u) << "response word " << i << " not cleared";
   EXPECT_EQ(lan.done(&handle), 0u);
   EXPECT_EQ(handle, 0u);
+}
+
+// What a library's dynamic section offers to dlsym and to dlopen's name matching.
+struct DynamicSymbols {
+  bool read = false;
+  std::set<std::string> defined;  // global or weak, default or protected visibility
+  std::string soname;
+};
+
+DynamicSymbols ReadDynamicSymbols(const std::string& path) {
+  DynamicSymbols out;
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  auto at = [&](uint64_t offset, auto& value) {
+    if (offset > bytes.size() || bytes.size() - offset < sizeof value) return false;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return true;
+  };
+  auto text = [&](const Elf64_Shdr& strtab, uint64_t offset) {
+    std::string s;
+    for (uint64_t i = strtab.sh_offset + offset; i < bytes.size() && bytes[i] != 0; ++i) s += bytes[i];
+    return s;
+  };
+  Elf64_Ehdr eh{};
+  if (!at(0, eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64) return out;
+  std::vector<Elf64_Shdr> sections(eh.e_shnum);
+  for (size_t i = 0; i < sections.size(); ++i)
+    if (!at(eh.e_shoff + i * eh.e_shentsize, sections[i])) return out;
+  for (const Elf64_Shdr& sh : sections) {
+    if ((sh.sh_type != SHT_DYNSYM && sh.sh_type != SHT_DYNAMIC) || sh.sh_link >= sections.size()) continue;
+    const Elf64_Shdr& strtab = sections[sh.sh_link];
+    for (uint64_t off = 0; sh.sh_entsize != 0 && off + sh.sh_entsize <= sh.sh_size; off += sh.sh_entsize) {
+      if (sh.sh_type == SHT_DYNSYM) {
+        Elf64_Sym sym{};
+        if (!at(sh.sh_offset + off, sym)) return out;
+        const int bind = ELF64_ST_BIND(sym.st_info), vis = ELF64_ST_VISIBILITY(sym.st_other);
+        if (sym.st_shndx != SHN_UNDEF && (bind == STB_GLOBAL || bind == STB_WEAK) &&
+            (vis == STV_DEFAULT || vis == STV_PROTECTED))
+          out.defined.insert(text(strtab, sym.st_name));
+      } else {
+        Elf64_Dyn dyn{};
+        if (!at(sh.sh_offset + off, dyn)) return out;
+        if (dyn.d_tag == DT_SONAME) out.soname = text(strtab, dyn.d_un.d_val);
+      }
+    }
+  }
+  out.read = true;
+  return out;
+}
+
+TEST_F(StandinTest, LibrariesOfferTheSevenEntriesAndNoSoname) {
+  for (const char* prefix : StandinPrefixes) {
+    SCOPED_TRACE(prefix);
+    const DynamicSymbols dyn =
+        ReadDynamicSymbols(QCoreApplication::applicationDirPath().toStdString() + "/" + prefix + ".DLL");
+    ASSERT_TRUE(dyn.read);
+    std::set<std::string> entries;
+    for (const char* role : {"Version", "Init", "SetConfig", "GetConfig", "Send", "Done", "Error"})
+      entries.insert(std::string(prefix) + "_" + role);
+    EXPECT_EQ(dyn.defined, entries);
+    EXPECT_EQ(dyn.soname, "");
+  }
+
+  // Held open from here, a library must still not be found by its bare name elsewhere: the
+  // loader's fallback would otherwise pick up this copy instead of reporting it missing.
+  StandinLib held(0);
+  QTemporaryDir empty;
+  DriverSetLibraryDirectory(empty.path());
+  uint32_t handle = 0x33;
+  EXPECT_EQ(DriverInit(InterfaceSerial, &handle, {}), 100u);
+  EXPECT_FALSE(DriverLibraryLoaded());
+  DriverSetLibraryDirectory(QString());
 }
 
 TEST_F(StandinTest, ErrorTextsCoverEveryCode) {

@@ -44,7 +44,8 @@ class ScriptedDriver {
   // Data0..Data4 answered to a command and index: 0/0 a measured value, 0/64 the inputs,
   // 100/0 the status register, 200/0..2 identification characters. Unscripted: all 0.
   void setAnswer(uint8_t command, uint8_t index, std::array<uint8_t, 5> data);
-  // The k-th Send from now (1-based, counted from the last reset or clearLog) fails with status.
+  // The k-th Send counted from the last reset or clearLog (1-based, Sends already made
+  // included) fails with status. reset and clearLog disarm it.
   void failExchange(int k, uint32_t status);
   // Every Send of this command fails with status; for 102/103 `key` is the configuration
   // address (Data1), otherwise the Index; -1 matches any.
@@ -62,6 +63,8 @@ class ScriptedDriver {
   std::vector<LoggedCall> calls() const;
   std::vector<std::array<uint32_t, 8>> requests() const;  // the Send requests alone
   int count(LoggedCall::Kind kind) const;
+  // Empties the log and starts the Send count again; failures armed by failExchange go
+  // with it, those of failCommand stay.
   void clearLog();
 
  private:
