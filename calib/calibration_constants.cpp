@@ -42,12 +42,14 @@ bool ComputeCalibrationConstants(uint8_t range, double entered, double zero, dou
   const double e = TruncateWorkingUnits(entered * 1000.0);
   const double z = TruncateWorkingUnits(zero * readingFactor);
   const double f = TruncateWorkingUnits(reference * readingFactor);
+  // An infinite reading would pass the checks below with a gain of 0.
+  if (!std::isfinite(e) || !std::isfinite(z) || !std::isfinite(f)) return false;
 
   const double span = f - z;
   if (!(span > 0)) return false;
 
   const double g = 10000.0 * e / span;
-  if (!(g >= 0 && g <= 65535.0)) return false;  // also refuses NaN
+  if (g < 0 || g > 65535.0) return false;
 
   // The added 0.1 is part of the module's calibration rule: a fraction from .4 rounds up.
   const double roundedGain = RoundHalfEven(g + 0.1);  // at most 65535, as G <= 65535

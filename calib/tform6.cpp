@@ -272,9 +272,10 @@ void TForm6::Timer1Timer() {
     StatusBar1->setText(NotConnectedText);
     return;
   }
-  moduleAddress_ = data_->ModuleAddress;
+  // The record's handle and address, not the ones a running calibration copied at its start:
+  // the steps keep talking to the module they started with.
   const int input = ComboBox2->currentIndex();
-  const ExchangeResult r = ModuleTransact(data_->Interface, data_->DriverHandle, moduleAddress_,
+  const ExchangeResult r = ModuleTransact(data_->Interface, data_->DriverHandle, data_->ModuleAddress,
                                           Cmd::ReadChannel, uint8_t(input < 0 ? 0 : input));
   const QString text = DriverStatusText(data_->Interface, r.Status);
   if (r.Status != 0) {

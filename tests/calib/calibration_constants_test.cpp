@@ -81,7 +81,9 @@ TEST(CalibrationConstants, RefusesNonNumbers) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   uint16_t gain = 1, offset = 2;
-  for (auto [e, z, f] : {std::tuple{nan, 0.0, 5.0}, {5.0, nan, 5.0}, {5.0, 0.0, nan}, {5.0, -inf, 5.0}})
+  // An infinite reference or an infinite entry would otherwise come out as a gain of 0.
+  for (auto [e, z, f] : {std::tuple{nan, 0.0, 5.0}, {5.0, nan, 5.0}, {5.0, 0.0, nan}, {5.0, -inf, 5.0},
+                         {5.0, 0.0, inf}, {inf, 0.0, 5.0}})
     EXPECT_FALSE(ComputeCalibrationConstants(RangeVoltage, e, z, f, gain, offset)) << e << " " << z << " " << f;
   EXPECT_EQ(gain, 1);
   EXPECT_EQ(offset, 2);

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "app/status_bar.h"
@@ -51,6 +56,23 @@ std::array<uint8_t, 5> Reading(int32_t value, uint8_t places) {
 }
 
 QString ErrorText(uint32_t code) { return QString::fromStdString(ScriptedErrorText(code)); }
+
+// Calls back on every paint of the watched widget.
+class PaintSpy : public QObject {
+ public:
+  PaintSpy(QWidget* widget, std::function<void()> onPaint) : onPaint_(std::move(onPaint)) {
+    widget->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) onPaint_();
+    return false;
+  }
+
+ private:
+  std::function<void()> onPaint_;
+};
 
 class Form6Test : public ::testing::Test {
  protected:
@@ -154,13 +176,68 @@ INSTANTIATE_TEST_SUITE_P(
                  "Potvrzení."}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Form6Test, MeasurementWaitsASecondByDefault) {
+TEST_F(Form6Test, BothMeasurementsWaitASecondByDefault) {
   form->setMeasurementDelayMs(1000);
   Reach(1);
-  QElapsedTimer clock;
-  clock.start();
+  Measures(5000, 3);
+  form->Edit2->setText(QStringLiteral("5,0"));
+  for (uint8_t after : {2, 0}) {
+    QElapsedTimer clock;
+    clock.start();
+    form->Button2Click();
+    EXPECT_GE(clock.elapsed(), 990);
+    EXPECT_EQ(form->CalibrationState, after);
+  }
+}
+
+// Each progress text reaches the screen before the work it announces: the handlers block,
+// so a text that is only set, not repainted, would never be seen.
+TEST_F(Form6Test, ProgressIsPaintedBeforeTheExchanges) {
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  std::vector<std::pair<QString, size_t>> painted;  // text, requests sent when it was painted
+  auto* panel = form->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
+  PaintSpy spy(panel, [&] {
+    if (painted.empty() || painted.back().first != panel->text())
+      painted.emplace_back(panel->text(), driver->requests().size());
+  });
+  form->Button1Click();
+  Measures(0, 3);
   form->Button2Click();
-  EXPECT_GE(clock.elapsed(), 990);
+  Measures(5000, 3);
+  form->Edit2->setText(QStringLiteral("5,0"));
+  form->Button2Click();
+  ASSERT_EQ(form->CalibrationState, 0);
+  const std::vector<std::pair<QString, size_t>> expected = {
+      {QStringLiteral(" Probíhá inicializace kalibrace."), 0},
+      {QStringLiteral(" "), 10},
+      {QStringLiteral(" Probíhá měření vstupu."), 10},
+      {QStringLiteral(" "), 11},
+      {QStringLiteral(" Probíhá měření vstupu."), 11},
+      {QStringLiteral(" Probíhá zápis kalibračních konstant."), 12},
+      {QStringLiteral(" "), 20}};
+  EXPECT_EQ(painted, expected);
+}
+
+// The steps talk to the module and through the handle of their start; the live reading in
+// between uses whatever the record holds.
+TEST_F(Form6Test, StepsKeepTheHandleAndAddressOfTheirStart) {
+  const uint32_t handle = data.DriverHandle;
+  Reach(1);
+  data.ModuleAddress = kModule + 1;
+  data.DriverHandle = handle + 1;
+  form->Timer1Timer();
+  form->Button2Click();
+  form->Timer1Timer();
+  data.DriverHandle = handle;  // for the shutdown
+
+  std::vector<std::pair<uint32_t, uint32_t>> sent;  // handle, module address
+  for (const LoggedCall& call : driver->calls())
+    if (call.kind == LoggedCall::Send) sent.emplace_back(call.handle, call.request[0]);
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+      {handle + 1, kModule + 1u}, {handle, kModule}, {handle + 1, kModule + 1u}};
+  EXPECT_EQ(sent, expected);
+  EXPECT_EQ(form->CalibrationState, 2);
 }
 
 // Failures of the start: the failing exchange is the last one sent; the window stays idle.
@@ -329,6 +406,18 @@ TEST_F(Form6Test, ButtonsOutOfTurnDoNothing) {
   }
 }
 
+TEST_F(Form6Test, WithoutARecordNothingHappens) {
+  TForm6 bare;
+  bare.Timer1->stop();
+  bare.setMeasurementDelayMs(0);
+  for (auto handler : {&TForm6::Button1Click, &TForm6::Button2Click, &TForm6::Button4Click, &TForm6::Timer1Timer})
+    (bare.*handler)();
+  EXPECT_TRUE(bare.StatusBar1->text().isEmpty());
+  EXPECT_EQ(bare.Memo1->toPlainText(), kChoose);
+  EXPECT_EQ(bare.CalibrationState, 0);
+  EXPECT_TRUE(driver->requests().empty());
+}
+
 TEST_F(Form6Test, NothingIsSentWithoutConnection) {
   Reach(1);
   data.Connected = false;
@@ -379,5 +468,46 @@ INSTANTIATE_TEST_SUITE_P(
                       LiveCase{"milliamperes_from_fewer_places", 1, 95, 4, "9,5"},
                       LiveCase{"whole_milliamperes_below_three_places", 1, 12, 2, "120"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Controls by their names and captions, inside the fixed client area, apart from each other,
+// and wide enough for their Czech captions. QX510_GRAB_DIR, when set, receives a picture.
+TEST(Form6Layout, ControlsFitTheFixedWindow) {
+  TForm6 form;
+  form.Timer1->stop();
+  EXPECT_EQ(form.size(), QSize(592, 373));
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Kalibrace vstupů"));
+  const std::pair<const char*, const char*> captions[] = {
+      {"Label1", "Kalibrovaný vstup"}, {"Label5", "Kalibrovaný rozsah"}, {"Label2", "Zadaná hodnota [V, mA]"},
+      {"Label4", "Okamžitá hodnota"},  {"Label3", "Pokyn"},              {"Button1", "Kalibrace"},
+      {"Button2", "Potvrzení"},        {"Button4", "Zrušit"},             {"Button3", "Cancel"}};
+  QList<QWidget*> controls;
+  for (auto [name, caption] : captions) {
+    SCOPED_TRACE(name);
+    QWidget* w = form.findChild<QWidget*>(QLatin1String(name));
+    ASSERT_NE(w, nullptr);
+    const auto* label = qobject_cast<QLabel*>(w);
+    const auto* button = qobject_cast<QPushButton*>(w);
+    const QString text = label ? label->text() : button->text();
+    EXPECT_EQ(text, QString::fromUtf8(caption));
+    EXPECT_LE(w->fontMetrics().horizontalAdvance(text) + (button ? 12 : 0), w->width());
+    controls << w;
+  }
+  for (const char* name : {"ComboBox1", "ComboBox2", "Edit2", "Edit3", "Memo1", "StatusBar1"}) {
+    QWidget* w = form.findChild<QWidget*>(QLatin1String(name));
+    ASSERT_NE(w, nullptr) << name;
+    controls << w;
+  }
+  EXPECT_EQ(form.Memo1->size(), QSize(537, 153));
+  EXPECT_FALSE(form.ComboBox2->isEnabled());
+  EXPECT_TRUE(form.Edit3->isReadOnly());
+  for (qsizetype i = 0; i < controls.size(); ++i) {
+    EXPECT_TRUE(form.rect().contains(controls[i]->geometry())) << controls[i]->objectName().toStdString();
+    for (qsizetype j = i + 1; j < controls.size(); ++j)
+      EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+          << controls[i]->objectName().toStdString() << " " << controls[j]->objectName().toStdString();
+  }
+  const QString dir = qEnvironmentVariable("QX510_GRAB_DIR");
+  if (!dir.isEmpty()) form.grab().save(QDir(dir).filePath(QStringLiteral("TForm6.png")));
+}
 
 }  // namespace
