@@ -24,6 +24,7 @@ const ConstantsCase kCases[] = {
     {"added_tenth_rounds_up", RangeVoltage, 5.0, 0.0, 5.032, true, 9937, 0},     // 9936.407
     {"largest_gain", RangeVoltage, 10.0, 0.0, 1.526, true, 65531, 0},            // 65530.80
     {"gain_too_large", RangeVoltage, 10.0, 0.0, 1.525, false, 0, 0},             // 65573.77
+    {"gain_at_its_limit", RangeVoltage, 13.107, 0.0, 2.0, true, 65535, 0},       // G exactly 65535
     {"reference_equals_zero", RangeVoltage, 5.0, 0.5, 0.5, false, 0, 0},
     {"reference_below_zero", RangeVoltage, 5.0, 0.5, 0.4, false, 0, 0},
     {"span_truncated_to_nothing", RangeVoltage, 5.0, 0.0, 0.0009, false, 0, 0},  // F truncates to 0

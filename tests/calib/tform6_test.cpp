@@ -406,18 +406,6 @@ TEST_F(Form6Test, ButtonsOutOfTurnDoNothing) {
   }
 }
 
-TEST_F(Form6Test, WithoutARecordNothingHappens) {
-  TForm6 bare;
-  bare.Timer1->stop();
-  bare.setMeasurementDelayMs(0);
-  for (auto handler : {&TForm6::Button1Click, &TForm6::Button2Click, &TForm6::Button4Click, &TForm6::Timer1Timer})
-    (bare.*handler)();
-  EXPECT_TRUE(bare.StatusBar1->text().isEmpty());
-  EXPECT_EQ(bare.Memo1->toPlainText(), kChoose);
-  EXPECT_EQ(bare.CalibrationState, 0);
-  EXPECT_TRUE(driver->requests().empty());
-}
-
 TEST_F(Form6Test, NothingIsSentWithoutConnection) {
   Reach(1);
   data.Connected = false;
@@ -432,6 +420,12 @@ TEST_F(Form6Test, NothingIsSentWithoutConnection) {
   form->ComboBox2->setCurrentIndex(-1);
   form->Button1Click();
   EXPECT_EQ(Status(), QStringLiteral(" Číslo vstupu musí být v rozsahu 0-5."));
+
+  TForm6 bare;  // no record at all: every handler does nothing
+  bare.Timer1->stop();
+  for (auto handler : {&TForm6::Button1Click, &TForm6::Button2Click, &TForm6::Button4Click, &TForm6::Timer1Timer})
+    (bare.*handler)();
+  EXPECT_TRUE(bare.StatusBar1->text().isEmpty());
   EXPECT_TRUE(driver->requests().empty());
 }
 
@@ -447,7 +441,6 @@ class LiveReading : public Form6Test, public ::testing::WithParamInterface<LiveC
 
 TEST_P(LiveReading, UnitFollowsTheSelectedRange) {
   const LiveCase& c = GetParam();
-  EXPECT_TRUE(TForm6().Timer1->isActive()) << "the live reading runs from creation on";
   form->ComboBox1->setCurrentIndex(c.rangeItem);
   Measures(c.value, c.places);
   form->Timer1Timer();
@@ -469,42 +462,26 @@ INSTANTIATE_TEST_SUITE_P(
                       LiveCase{"whole_milliamperes_below_three_places", 1, 12, 2, "120"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Controls by their names and captions, inside the fixed client area, apart from each other,
-// and wide enough for their Czech captions. QX510_GRAB_DIR, when set, receives a picture.
+// Every control inside the fixed client area and apart from the others, every caption wide
+// enough for its Czech text. QX510_GRAB_DIR, when set, receives a picture.
 TEST(Form6Layout, ControlsFitTheFixedWindow) {
   TForm6 form;
+  EXPECT_TRUE(form.Timer1->isActive()) << "the live reading runs from creation on";
   form.Timer1->stop();
   EXPECT_EQ(form.size(), QSize(592, 373));
-  EXPECT_EQ(form.windowTitle(), QStringLiteral("Kalibrace vstupů"));
-  const std::pair<const char*, const char*> captions[] = {
-      {"Label1", "Kalibrovaný vstup"}, {"Label5", "Kalibrovaný rozsah"}, {"Label2", "Zadaná hodnota [V, mA]"},
-      {"Label4", "Okamžitá hodnota"},  {"Label3", "Pokyn"},              {"Button1", "Kalibrace"},
-      {"Button2", "Potvrzení"},        {"Button4", "Zrušit"},             {"Button3", "Cancel"}};
-  QList<QWidget*> controls;
-  for (auto [name, caption] : captions) {
-    SCOPED_TRACE(name);
-    QWidget* w = form.findChild<QWidget*>(QLatin1String(name));
-    ASSERT_NE(w, nullptr);
-    const auto* label = qobject_cast<QLabel*>(w);
-    const auto* button = qobject_cast<QPushButton*>(w);
-    const QString text = label ? label->text() : button->text();
-    EXPECT_EQ(text, QString::fromUtf8(caption));
-    EXPECT_LE(w->fontMetrics().horizontalAdvance(text) + (button ? 12 : 0), w->width());
-    controls << w;
-  }
-  for (const char* name : {"ComboBox1", "ComboBox2", "Edit2", "Edit3", "Memo1", "StatusBar1"}) {
-    QWidget* w = form.findChild<QWidget*>(QLatin1String(name));
-    ASSERT_NE(w, nullptr) << name;
-    controls << w;
-  }
   EXPECT_EQ(form.Memo1->size(), QSize(537, 153));
-  EXPECT_FALSE(form.ComboBox2->isEnabled());
-  EXPECT_TRUE(form.Edit3->isReadOnly());
+  const QList<QWidget*> controls = form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
   for (qsizetype i = 0; i < controls.size(); ++i) {
-    EXPECT_TRUE(form.rect().contains(controls[i]->geometry())) << controls[i]->objectName().toStdString();
+    const QWidget* w = controls[i];
+    SCOPED_TRACE(w->objectName().toStdString());
+    EXPECT_TRUE(form.rect().contains(w->geometry()));
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+      EXPECT_LE(label->sizeHint().width(), w->width());
+    } else if (const auto* button = qobject_cast<const QPushButton*>(w)) {
+      EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 12, w->width());
+    }
     for (qsizetype j = i + 1; j < controls.size(); ++j)
-      EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
-          << controls[i]->objectName().toStdString() << " " << controls[j]->objectName().toStdString();
+      EXPECT_FALSE(w->geometry().intersects(controls[j]->geometry())) << controls[j]->objectName().toStdString();
   }
   const QString dir = qEnvironmentVariable("QX510_GRAB_DIR");
   if (!dir.isEmpty()) form.grab().save(QDir(dir).filePath(QStringLiteral("TForm6.png")));
