@@ -18,15 +18,8 @@ BitWindow::BitWindow(QWidget* parent, const QString& caption, int clientWidth, i
                      const Columns& columns, const QStringList& names)
     : ModuleWindow(parent, caption, clientWidth, clientHeight) {
   for (int column = 0; column < 4; ++column) {
-    auto* panel = new QFrame(this);
-    panel->setObjectName(QStringLiteral("Panel%1").arg(column + 1));
-    panel->setFrameShape(QFrame::Panel);
-    panel->setFrameShadow(QFrame::Sunken);
-    panel->setAutoFillBackground(true);
-    QPalette palette = panel->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    panel->setPalette(palette);
-    panel->setGeometry(columns.panelX[column], kPanelY, kPanelWidth, kPanelHeight);
+    QFrame* panel = createValuePanel(QStringLiteral("Panel%1").arg(column + 1), columns.panelX[column],
+                                     kPanelY, kPanelWidth, kPanelHeight);
 
     const int nameWidth = columns.panelX[column] - columns.nameX[column] - 2;
     for (int row = 0; row < 8; ++row) {

@@ -1,6 +1,7 @@
 #include "live/module_window.h"
 
 #include <QCoreApplication>
+#include <QFrame>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -24,6 +25,19 @@ QTimer* ModuleWindow::createPollTimer(int intervalMs) {
   timer_->setInterval(intervalMs);
   timer_->start();
   return timer_;
+}
+
+QFrame* ModuleWindow::createValuePanel(const QString& name, int x, int y, int width, int height) {
+  auto* panel = new QFrame(this);
+  panel->setObjectName(name);
+  panel->setFrameShape(QFrame::Panel);
+  panel->setFrameShadow(QFrame::Sunken);
+  panel->setAutoFillBackground(true);
+  QPalette palette = panel->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  panel->setPalette(palette);
+  panel->setGeometry(x, y, width, height);
+  return panel;
 }
 
 void ModuleWindow::FormCreate() { moduleAddress_ = 0; }
@@ -86,6 +100,10 @@ ExchangeResult ModuleWindow::exchange(uint8_t command, uint8_t index, std::array
   return ModuleTransact(data_->Interface, data_->DriverHandle, moduleAddress_, command, index, data);
 }
 
+QString ModuleWindow::statusText(uint8_t status) const {
+  return DriverStatusText(data_->Interface, status);
+}
+
 void ModuleWindow::showExchangeStatus(uint8_t status) {
-  statusBar_->setText(QLatin1Char(' ') + DriverStatusText(data_->Interface, status));
+  statusBar_->setText(QLatin1Char(' ') + statusText(status));
 }

@@ -7,6 +7,7 @@
 
 #include "comm/exchange.h"
 
+class QFrame;
 class QTimer;
 class StatusBar;
 struct TData;
@@ -41,6 +42,8 @@ class ModuleWindow : public QDialog {
 
   // Creates Timer1, running from now on, and returns it for the window to connect.
   QTimer* createPollTimer(int intervalMs);
+  // A white panel with a lowered bevel, the frame the live values are shown in.
+  QFrame* createValuePanel(const QString& name, int x, int y, int width, int height);
 
   // Scope of one tick or press. Converts to false when another sequence already runs; the
   // caller then returns at once.
@@ -65,6 +68,8 @@ class ModuleWindow : public QDialog {
   bool processPendingMessages();
   // One exchange with the connected module at the window's copy of the address.
   ExchangeResult exchange(uint8_t command, uint8_t index, std::array<uint8_t, 5> data = {});
+  // The driver's text for a status (its Error entry is asked every time).
+  QString statusText(uint8_t status) const;
   // " " and the driver's text for the status, repainted at once.
   void showExchangeStatus(uint8_t status);
 

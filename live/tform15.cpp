@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/status_bar.h"
 #include "comm/commands.h"
 
 namespace {
@@ -44,6 +45,8 @@ void TForm15::Button2Click() {
   if (!sequence) return;
   if (!connectionUp()) return;
   const ExchangeResult result = exchange(Cmd::ClearStatus, 0);
-  // Success shows nothing: the next poll shows the register as the module then has it.
-  if (result.Status != 0) showExchangeStatus(result.Status);
+  // The driver is asked for its text whatever the status; success shows nothing, since the
+  // next poll shows the register as the module then has it.
+  const QString text = statusText(result.Status);
+  if (result.Status != 0) statusBar()->setText(QLatin1Char(' ') + text);
 }

@@ -27,15 +27,7 @@ TForm3::TForm3(QWidget* parent)
   row->setObjectName(QStringLiteral("Label1"));
   row->setGeometry(24, 44, 80, 16);
 
-  auto* panel = new QFrame(this);
-  panel->setObjectName(QStringLiteral("Panel1"));
-  panel->setFrameShape(QFrame::Panel);
-  panel->setFrameShadow(QFrame::Sunken);
-  panel->setAutoFillBackground(true);
-  QPalette palette = panel->palette();
-  palette.setColor(QPalette::Window, Qt::white);
-  panel->setPalette(palette);
-  panel->setGeometry(112, 40, 89, 25);
+  QFrame* panel = createValuePanel(QStringLiteral("Panel1"), 112, 40, 89, 25);
 
   value_ = new QLabel(QStringLiteral("0"), panel);
   value_->setObjectName(QStringLiteral("Label18"));

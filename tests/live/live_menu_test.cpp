@@ -21,13 +21,14 @@ TEST(LiveMenu, EachItemOpensItsWindowWithTheSharedRecord) {
   struct Item {
     const char* action;
     const char* title;
+    QSize clientSize;
     std::function<bool(QWidget*)> isRightClass;
   };
   const Item items[] = {
-      {"OkamAIN2", "Okamžité hodnoty analogových vstupů", [](QWidget* w) { return qobject_cast<TForm3*>(w) != nullptr; }},
-      {"OkamDIN2", "Okamžité hodnoty digitálních vstupů", [](QWidget* w) { return qobject_cast<TForm11*>(w) != nullptr; }},
-      {"OkamDOUT1", "Zápis na digitální výstupy", [](QWidget* w) { return qobject_cast<TForm9*>(w) != nullptr; }},
-      {"Statusregistr1", "Status registr", [](QWidget* w) { return qobject_cast<TForm15*>(w) != nullptr; }},
+      {"OkamAIN2", "Okamžité hodnoty analogových vstupů", QSize(375, 164), [](QWidget* w) { return qobject_cast<TForm3*>(w) != nullptr; }},
+      {"OkamDIN2", "Okamžité hodnoty digitálních vstupů", QSize(436, 282), [](QWidget* w) { return qobject_cast<TForm11*>(w) != nullptr; }},
+      {"OkamDOUT1", "Zápis na digitální výstupy", QSize(410, 271), [](QWidget* w) { return qobject_cast<TForm9*>(w) != nullptr; }},
+      {"Statusregistr1", "Status registr", QSize(400, 276), [](QWidget* w) { return qobject_cast<TForm15*>(w) != nullptr; }},
   };
   TForm1 main;
   ASSERT_NE(main.data(), nullptr);
@@ -37,16 +38,22 @@ TEST(LiveMenu, EachItemOpensItsWindowWithTheSharedRecord) {
     ASSERT_NE(action, nullptr);
     QPointer<QWidget> opened;
     bool rightClass = false;
+    QString title;
+    QSize size;
     TData* record = nullptr;
     QTimer::singleShot(0, &main, [&] {
       opened = QApplication::activeModalWidget();
       if (opened == nullptr) return;
       rightClass = item.isRightClass(opened);
+      title = opened->windowTitle();
+      size = opened->size();
       if (auto* w = qobject_cast<ModuleWindow*>(opened.data())) record = w->data();
       opened->close();
     });
     action->trigger();
     EXPECT_TRUE(rightClass) << "no modal window of the item's class";
+    EXPECT_EQ(title, QString::fromUtf8(item.title));
+    EXPECT_EQ(size, item.clientSize);
     EXPECT_EQ(record, main.data());
     EXPECT_TRUE(opened.isNull()) << "the window outlived its menu command";
   }

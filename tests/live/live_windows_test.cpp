@@ -130,6 +130,44 @@ TEST_F(LiveWindowTest, BitWindowsMapEachBitToItsLabelInTheRowOfItsName) {
   }
 }
 
+// Name n (input, register bit or output n) stands in column n / 8, row n % 8: the columns
+// left to right, the lowest number of each at the top.
+TEST_F(LiveWindowTest, NamesStandInFourColumnsOfEightLowestFirst) {
+  QStringList registerNames(32, QStringLiteral("---"));
+  registerNames[1] = "FN";
+  registerNames[2] = "PRF";
+  registerNames[4] = "PWR";
+  registerNames[5] = "RST";
+  registerNames[6] = "ERR24";
+  struct Layout {
+    std::unique_ptr<QWidget> window;
+    QString pattern;  // objectName of the widget naming n, with %1 = n + 1
+    std::function<QString(int)> name;
+  } layouts[] = {
+      {std::make_unique<TForm11>(), "Label%1", [](int n) { return QStringLiteral("DIN%1").arg(n); }},
+      {std::make_unique<TForm15>(), "Label%1", [&](int n) { return registerNames[n]; }},
+      {std::make_unique<TForm9>(), "CheckBox%1", [](int n) { return QStringLiteral("DOUT%1").arg(n); }},
+  };
+  for (Layout& l : layouts) {
+    SCOPED_TRACE(l.window->metaObject()->className());
+    std::array<QWidget*, 32> at{};
+    for (int n = 0; n < 32; ++n) {
+      at[n] = l.window->findChild<QWidget*>(l.pattern.arg(n + 1));
+      ASSERT_NE(at[n], nullptr) << n;
+      const QVariant text = at[n]->property("text");
+      EXPECT_EQ(text.toString(), l.name(n)) << n;
+      if (n % 8 != 0) {
+        EXPECT_EQ(at[n]->x(), at[n - 1]->x()) << n;
+        EXPECT_GT(at[n]->y(), at[n - 1]->y()) << n;
+      }
+      if (n >= 8) {
+        EXPECT_GT(at[n]->x(), at[n - 8]->x()) << n;
+        EXPECT_EQ(at[n]->y(), at[n - 8]->y()) << n;
+      }
+    }
+  }
+}
+
 TEST_F(LiveWindowTest, BitWindowsKeepTheLastGoodStateWhenAPollFails) {
   for (const char* which : {"TForm11", "TForm15"}) {
     SCOPED_TRACE(which);
@@ -198,6 +236,8 @@ TEST_F(LiveWindowTest, AnalogRangeIsRetriedAfterAFailureAndNeverAfterASuccess) {
   driver.clearLog();
   driver.failExchange(1, 6);
   w->Timer1Timer();
+  EXPECT_EQ(status(*w), errorStatus(6));
+  EXPECT_EQ(label(*w, 18), "12,345 mA");  // the last good reading stays
   w->Timer1Timer();
   driver.setConfigByte(0, 0);  // a range change shows only in a new window
   w->Timer1Timer();
@@ -240,18 +280,6 @@ TEST_F(LiveWindowTest, AnalogValueAndUnitInBothRangesWithBothSeparators) {
       EXPECT_EQ(label(*w, 18), expected);
     }
   }
-}
-
-TEST_F(LiveWindowTest, AnalogValueKeepsTheLastGoodReadingWhenAReadFails) {
-  driver.setConfigByte(0, 0);
-  driver.setAnswer(0, 0, {0, 0x00, 0x02, 0x00, 2});
-  auto w = open<TForm3>();
-  w->Timer1Timer();
-  ASSERT_EQ(label(*w, 18), "5,12 V");
-  driver.failExchange(3, 7);  // range, value, then the failing value
-  w->Timer1Timer();
-  EXPECT_EQ(label(*w, 18), "5,12 V");
-  EXPECT_EQ(status(*w), errorStatus(7));
 }
 
 // --- the output writer -------------------------------------------------------------------

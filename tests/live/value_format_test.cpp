@@ -27,6 +27,7 @@ const FormatCase kCases[] = {
     {1.23456f, 4, "1,2346"},
     {1.23456f, 6, "1,234600"},
     {12345.6f, 1, "12346,0"},
+    {99999.4f, 3, "99999,000"},
     {0.000123456f, 8, "0,00012346"},
     {1e-10f, 18, "0,000000000100000000"},
     // rounding: half away from zero, carries across the separator
@@ -41,6 +42,7 @@ const FormatCase kCases[] = {
     {-0.0f, 1, "0,0"},
     // more than 18 decimals are written as 18, fewer than 0 as 0
     {1.5f, 25, "1,500000000000000000"},
+    {1.234e-15f, 25, "0,000000000000001234"},  // the cap also bounds the significant digits
     {7.6f, -1, "8"},
     // more than five whole digits: general format
     {8388607.0f, 0, "8,3886E6"},
