@@ -1,6 +1,7 @@
 #include "config/config_window.h"
 
 #include <QPushButton>
+#include <QShowEvent>
 #include <utility>
 
 #include "app/status_bar.h"
@@ -71,7 +72,9 @@ QString ConfigWindow::status() const { return StatusBar1->text(); }
 
 void ConfigWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  FormShow();
+  // A restore from the minimised state arrives as a spontaneous show; taking TData's image
+  // again then would throw away what was read or edited, or swap the copy under a sequence.
+  if (!event->spontaneous()) FormShow();
 }
 
 void ConfigWindow::FormShow() {

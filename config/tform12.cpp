@@ -45,6 +45,9 @@ TForm12::TForm12(QWidget* parent)
   Button2->setGeometry(112, 120, 75, 25);
   Button3->setGeometry(206, 120, 75, 25);
   Button4->setGeometry(294, 120, 75, 25);
+  // The shared buttons come first in the focus chain; opening with the focus on "Zapsat"
+  // would leave a stray key press one step from writing to the module.
+  Edit1->setFocus();
 }
 
 void TForm12::ZapisOkno(const ModuleConfigImage& image) {

@@ -30,6 +30,9 @@ TForm13::TForm13(QWidget* parent)
   Button2->setGeometry(112, 104, 75, 25);
   Button3->setGeometry(204, 104, 75, 25);
   Button4->setGeometry(292, 104, 75, 25);
+  // The shared buttons come first in the focus chain; opening with the focus on "Zapsat"
+  // would leave a stray key press one step from writing to the module.
+  ComboBox1->setFocus();
 }
 
 void TForm13::ZapisOkno(const ModuleConfigImage& image) {

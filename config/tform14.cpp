@@ -67,6 +67,9 @@ TForm14::TForm14(QWidget* parent)
   Button2->setGeometry(margin + 87, 344, 75, 25);
   Button3->setGeometry(526 - margin - 162, 344, 75, 25);
   Button4->setGeometry(526 - margin - 75, 344, 75, 25);
+  // The shared buttons come first in the focus chain; opening with the focus on "Zapsat"
+  // would leave a stray key press one step from writing to the module.
+  boxes_.front()->setFocus();
 }
 
 void TForm14::ZapisOkno(const ModuleConfigImage& image) {

@@ -1,5 +1,6 @@
 // The read and verified-write sequences, the buttons around them and re-entry, for each of
 // the three configuration windows.
+#include <QApplication>
 #include <QTimer>
 
 #include "config/tform12.h"
@@ -16,6 +17,7 @@ struct Kind {
   std::vector<std::size_t> imageBytes;
   std::vector<uint8_t> values;        // what the module holds or is given, valid for the window
   std::vector<int> percents;          // progress after each byte
+  const char* firstInput;             // where the focus is when the window opens
 };
 
 void PrintTo(const Kind& kind, std::ostream* os) { *os << kind.name; }
@@ -24,13 +26,14 @@ template <typename W>
 std::unique_ptr<ConfigWindow> Make() { return std::make_unique<W>(); }
 
 const Kind Kinds[] = {
-    {"Address", &Make<TForm12>, {63, 62}, {0, 1}, {0x2A, 7}, {50, 100}},
-    {"Analog", &Make<TForm13>, {0}, {2}, {1}, {100}},
+    {"Address", &Make<TForm12>, {63, 62}, {0, 1}, {0x2A, 7}, {50, 100}, "Edit1"},
+    {"Analog", &Make<TForm13>, {0}, {2}, {1}, {100}, "ComboBox1"},
     {"Digital", &Make<TForm14>,
      {32, 35, 38, 41, 33, 36, 39, 42, 34, 37, 40, 43},
      {17, 18, 19, 20, 9, 10, 11, 12, 13, 14, 15, 16},
      {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x3C, 0xC3, 0x5A, 0xA5},
-     {8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}},
+     {8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100},
+     "CheckBox1"},
 };
 
 const QString ReadDone = QStringLiteral(" Konfigurace přečtena.");
@@ -117,6 +120,14 @@ TEST_P(ConfigSequence, WriteVerifiesEveryByteAndCancelKeepsTData) {
   for (int i = 0; i < n(); ++i) EXPECT_EQ(driver.configByte(kind.addresses[i]), kind.values[i]);
   EXPECT_EQ(data.ModuleConfig, defaults);
 
+  // A new bus address or rate written to the module does not move the tool's own connection.
+  const int32_t rate = data.BaudRate;
+  driver.clearLog();
+  Button(window.get(), 2)->click();
+  EXPECT_EQ(driver.requests(), reads(n()));
+  EXPECT_EQ(data.ModuleAddress, 5);
+  EXPECT_EQ(data.BaudRate, rate);
+
   Button(window.get(), 4)->click();
   EXPECT_EQ(data.ModuleConfig, defaults);
   EXPECT_EQ(window->result(), QDialog::Rejected);
@@ -126,6 +137,7 @@ TEST_P(ConfigSequence, ReadStopsAtTheFailingExchangeAndShowsWhatArrived) {
   for (int k = 1; k <= n(); ++k) {
     SCOPED_TRACE(k);
     auto window = open();
+    window->ZapisOkno(withValues(n()));  // an edit not yet taken over, replaced by the refill
     restart();
     driver.failExchange(k, 7);
     StatusRecorder status(window.get());
@@ -134,7 +146,7 @@ TEST_P(ConfigSequence, ReadStopsAtTheFailingExchangeAndShowsWhatArrived) {
     EXPECT_EQ(driver.requests(), reads(k));
     EXPECT_EQ(status.texts, progress(true, k - 1) << DriverFailure(7));
     EXPECT_EQ(window->workingCopy(), withValues(k - 1));
-    Button(window.get(), 3)->click();  // the window was refilled with the partial read
+    Button(window.get(), 3)->click();  // stores what the window shows after the refill
     EXPECT_EQ(data.ModuleConfig, withValues(k - 1));
     data.ModuleConfig = defaults;
   }
@@ -234,6 +246,38 @@ TEST_P(ConfigSequence, OkDuringWriteActsAfterIt) {
   EXPECT_EQ(driver.requests(), writes(2 * n()));
   EXPECT_EQ(data.ModuleConfig, withValues(n()));
   EXPECT_EQ(window->result(), QDialog::Accepted);
+}
+
+// Restoring the window from the minimised state is no new showing: what was read stays.
+TEST_P(ConfigSequence, RestoreKeepsWhatWasRead) {
+  auto window = open();
+  Button(window.get(), 2)->click();
+  window->showMinimized();
+  QTest::qWait(20);
+  window->showNormal();
+  QTest::qWait(20);
+
+  EXPECT_EQ(window->workingCopy(), withValues(n()));
+  EXPECT_EQ(PanelText(window.get()), ReadDone);
+  Button(window.get(), 3)->click();
+  EXPECT_EQ(data.ModuleConfig, withValues(n()));
+}
+
+// The window opens with the focus on its first input, not on a button that talks to the
+// module, and tabbing through the inputs reaches the buttons in their order.
+TEST_P(ConfigSequence, FocusStartsOnTheInputs) {
+  auto window = open();
+  QApplication::setActiveWindow(window.get());
+  QWidget* first = window->focusWidget();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->objectName(), kind.firstInput);
+  QWidget* w = first;
+  QStringList order;
+  do {
+    if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(window.get())) order << w->objectName();
+    w = w->nextInFocusChain();
+  } while (w != first);
+  EXPECT_EQ(order.mid(order.size() - 4), QStringList({"Button1", "Button2", "Button3", "Button4"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(ConfigWindows, ConfigSequence, ::testing::ValuesIn(Kinds),
