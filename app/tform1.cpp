@@ -1,6 +1,8 @@
 #include "app/tform1.h"
 
 #include <QCloseEvent>
+#include <algorithm>
+#include <iterator>
 #include <cstdio>
 #include <new>
 
@@ -18,6 +20,9 @@
 #include "live/tform9.h"
 
 namespace {
+
+// Status bar panels 0..3.
+constexpr int PanelWidths[4] = {140, 80, 120, 50};
 
 TData* AllocateData() { return new (std::nothrow) TData; }
 
@@ -37,7 +42,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral(" QX-510  (v.1.03)  -  nastavení modulu"));
 
   createMenu();
-  StatusBar1 = new StatusBar(this, {140, 80, 120, 50});
+  StatusBar1 = new StatusBar(this, QList<int>(std::begin(PanelWidths), std::end(PanelWidths)));
   setStatusBar(StatusBar1);
   StatusBar1->setPanelText(0, QStringLiteral(" Modul"));
   StatusBar1->setPanelText(1, QStringLiteral(" Adresa"));
@@ -97,6 +102,9 @@ void TForm1::createMenu() {
 void TForm1::FormCreate() {
   data_.reset(Allocator()());
   if (!data_) {
+    // The first three panels keep their start texts for the whole run; they give up their
+    // spare room so that the message is not cut off in a wider font than the original's.
+    for (int i = 0; i < 3; ++i) FitPanel(i, 0);
     StatusBar1->setPanelText(3, QStringLiteral(" Nelze vytvořit datové struktury programu"));
     return;
   }
@@ -125,13 +133,28 @@ void TForm1::FormClose() {
   data_.reset();
 }
 
+void TForm1::FitPanel(int panel, int minimumWidth) {
+  auto* label = StatusBar1->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(panel));
+  if (label == nullptr) return;
+  // A label's size hint never goes below its current minimum: free it before asking.
+  label->setMinimumWidth(0);
+  label->setMaximumWidth(QWIDGETSIZE_MAX);
+  label->setFixedWidth(std::max(minimumWidth, label->sizeHint().width()));
+}
+
 void TForm1::RefreshStatusBar() {
   if (!data_) return;
-  QString ident = data_->ModuleIdent;
-  ident.remove(QChar(0));
-  StatusBar1->setPanelText(0, QStringLiteral(" Modul  ") + ident);
-  StatusBar1->setPanelText(1, QStringLiteral(" Adresa  %1").arg(int{data_->ModuleAddress}));
-  StatusBar1->setPanelText(2, QStringLiteral(" Rychlost  %1Bd").arg(data_->BaudRate));
+  const QString texts[3] = {
+      QStringLiteral(" Modul  ") + TForm2::IdentForDisplay(data_->ModuleIdent),
+      QStringLiteral(" Adresa  %1").arg(int{data_->ModuleAddress}),
+      QStringLiteral(" Rychlost  %1Bd").arg(data_->BaudRate),
+  };
+  for (int i = 0; i < 3; ++i) {
+    StatusBar1->setPanelText(i, texts[i]);
+    // The panel widths were made for a narrower font than most desktops use; a panel grows
+    // as far as its text needs, so no identification or rate is cut off.
+    FitPanel(i, PanelWidths[i]);
+  }
 }
 
 void TForm1::Pipojen1Click() {

@@ -75,6 +75,8 @@ class TForm1 : public QMainWindow {
 
  private:
   void createMenu();
+  // Panel `panel` (0..2) as wide as its text needs, but at least minimumWidth.
+  void FitPanel(int panel, int minimumWidth);
 
   std::unique_ptr<TData> data_;
 };

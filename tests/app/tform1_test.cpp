@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
@@ -135,6 +136,27 @@ TEST_F(MainWindowTest, ConnectionCommandRefreshesStatusBar) {
   EXPECT_EQ(Panel(form, 1), QStringLiteral(" Adresa  255"));
   EXPECT_EQ(Panel(form, 2), QStringLiteral(" Rychlost  115200Bd"));
   EXPECT_EQ(d->ModuleIdent.size(), 14);  // only the display drops the zero characters
+
+  // The longest identification, address and rate fit their panels.
+  d->ModuleIdent = QStringLiteral("QX-510MW v.1.03");
+  d->ModuleAddress = 255;
+  d->BaudRate = 115200;
+  form.RefreshStatusBar();
+  form.show();
+  for (int i = 0; i < 3; ++i) {
+    auto* label = form.findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i));
+    EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+  }
+  const QString grabDir = qEnvironmentVariable("QX510_GRAB_DIR");
+  if (!grabDir.isEmpty()) form.grab().save(QDir(grabDir).filePath("TForm1.png"));
+  // Short texts again: back to the panels' own widths.
+  d->ModuleIdent.clear();
+  d->ModuleAddress = 0;
+  d->BaudRate = 600;
+  form.RefreshStatusBar();
+  const int widths[] = {140, 80, 120};
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(form.findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i))->width(), widths[i]);
 }
 
 TEST_F(MainWindowTest, FailedAllocationLeavesEveryCommandInert) {
@@ -142,6 +164,14 @@ TEST_F(MainWindowTest, FailedAllocationLeavesEveryCommandInert) {
   TForm1 form;
   EXPECT_EQ(form.data(), nullptr);
   EXPECT_EQ(Panel(form, 3), QStringLiteral(" Nelze vytvořit datové struktury programu"));
+  form.show();
+  for (int i = 0; i < 4; ++i) {
+    auto* panel = form.findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i));
+    EXPECT_LE(panel->sizeHint().width(), panel->width()) << panel->text().toStdString();
+  }
+  const QString grabDir = qEnvironmentVariable("QX510_GRAB_DIR");
+  if (!grabDir.isEmpty()) form.grab().save(QDir(grabDir).filePath("TForm1-no-data.png"));
+  form.hide();
 
   ModalCloser closer;
   for (QAction* a : {form.Pipojen1, form.AdresaRychlost1, form.NastavAIN1, form.NastavDIO1, form.Kalibracevstup1,

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <map>
@@ -169,6 +171,37 @@ TEST_F(ConnectDialog, ChangingTheInterfaceRefillsItsFieldsFromTData) {
   EXPECT_FALSE(shown("Edit4"));
   // Choosing only lays out fields: nothing is stored.
   EXPECT_EQ(d.Interface, InterfaceSerial);
+}
+
+// Every caption fits its control in the fixed client area; QX510_GRAB_DIR, when set,
+// receives a picture of the dialog with every row shown.
+TEST_F(ConnectDialog, ClientAreaIsFixedAndCaptionsFit) {
+  d.Interface = InterfaceLan;
+  d.IpAddress = "127.0.0.1";
+  d.ConnectionStatus = TForm2::SuccessText + "QX-510AB v.1.03";
+  form.show();
+  EXPECT_EQ(form.size(), QSize(592, 373));
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());
+  EXPECT_TRUE(shown("Edit4"));
+  for (QWidget* w : form.findChildren<QWidget*>()) {
+    if (!qobject_cast<QLabel*>(w) && !qobject_cast<QPushButton*>(w)) continue;
+    SCOPED_TRACE(w->objectName().toStdString());
+    const auto* button = qobject_cast<QPushButton*>(w);
+    const int needed = button ? button->fontMetrics().horizontalAdvance(button->text()) + 12
+                              : w->sizeHint().width();
+    EXPECT_LE(needed, w->width());
+    EXPECT_TRUE(form.rect().contains(w->geometry()));
+  }
+  // Labels stand left of their fields, which line up in one column.
+  for (const char* field : {"ComboBox2", "Edit2", "Edit3", "Edit4", "Edit1", "ComboBox1", "Edit5"}) {
+    SCOPED_TRACE(field);
+    EXPECT_EQ(child<QWidget>(field)->x(), 208);
+    EXPECT_EQ(child<QWidget>(field)->width(), 169);
+  }
+  EXPECT_EQ(child<QLabel>("Panel1")->width(), 521);
+  const QString dir = qEnvironmentVariable("QX510_GRAB_DIR");
+  if (!dir.isEmpty()) form.grab().save(QDir(dir).filePath("TForm2.png"));
+  form.hide();
 }
 
 // ---------------------------------------------------------------------------------------
