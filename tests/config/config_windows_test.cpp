@@ -54,6 +54,8 @@ TEST_F(AddressWindow, UnknownBaudCodeLeavesNoRateAndBlocksWriteAndOk) {
   Button(window.get(), 1)->click();
   EXPECT_EQ(PanelText(window.get()), RateMessage);
   EXPECT_TRUE(driver.requests().empty());
+  auto* panel = window->findChild<QLabel*>("StatusPanel0");  // the longest message fits
+  EXPECT_LE(panel->sizeHint().width(), panel->width());
   EXPECT_EQ(window->workingCopy().AddressSetting, 17);  // taken before the rate check
 
   const ModuleConfigImage before = data.ModuleConfig;
