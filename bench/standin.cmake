@@ -1,8 +1,8 @@
-# Exchanges per second through the stand-in drivers to the simulated module: the LAN
-# converter's over UDP on loopback, the serial port's over the local endpoint.
-if(TARGET qx510_standin_test_copy AND TARGET qx510_sim_model)
+# Exchanges per second through the stand-in drivers to the headless simulator program: the
+# LAN converter's over UDP on loopback, the serial port's over the local endpoint.
+if(TARGET qx510_standin_test_copy AND TARGET qx510-sim)
   qx510_add_bench(bench_standin
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/standin.cpp
-    LIBS qx510_sim_model qx510_driver_abi ${CMAKE_DL_LIBS}
+    LIBS qx510_driver_abi ${CMAKE_DL_LIBS}
     DRIVERS standin)
 endif()

@@ -20,7 +20,11 @@
 #include <optional>
 #include <string>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace simproto {
@@ -141,6 +145,24 @@ inline std::string EndpointPath() {
   const char* env = std::getenv(EndpointEnv);
   if (env && *env) return env;
   return DefaultEndpointPath();
+}
+
+// A SOCK_SEQPACKET connection to the local endpoint: the descriptor, or -errno (-ENAMETOOLONG
+// for a path that does not fit a socket address). ECONNREFUSED means a socket file that
+// nobody listens on any more.
+inline int ConnectEndpoint(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return -ENAMETOOLONG;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (s < 0) return -errno;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int err = errno;
+    ::close(s);
+    return -err;
+  }
+  return s;
 }
 
 }  // namespace simproto

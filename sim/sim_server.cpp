@@ -93,10 +93,8 @@ bool SimServer::start(std::string* error) {
     }
     if (::access(localPath_.c_str(), F_OK) == 0) {
       // A socket file left by a simulator that died is taken over; a live one is not.
-      int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-      const bool alive = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-      if (probe >= 0) ::close(probe);
-      if (alive) {
+      if (const int probe = simproto::ConnectEndpoint(localPath_); probe >= 0) {
+        ::close(probe);
         SetError(error, "another simulator already answers on " + localPath_);
         closeAll();
         return false;

@@ -1,5 +1,6 @@
 #include "sim/state_file.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,8 +48,10 @@ bool LoadSimState(const std::string& path, SimModule::Memory& memory, std::strin
       SetError(error, path + " is truncated");
       return false;
     }
+    // Two hexadecimal digits exactly: strtol alone would also take a sign ("-1" as 0xFF).
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     char* end = nullptr;
-    const long v = std::strtol(word.c_str(), &end, 16);
+    const long v = hex(word[0]) && hex(word[1]) ? std::strtol(word.c_str(), &end, 16) : 0;
     if (end != word.c_str() + 2) {
       SetError(error, path + " holds a byte that is not hexadecimal");
       return false;

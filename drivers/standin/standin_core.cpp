@@ -70,16 +70,10 @@ std::shared_ptr<Connection> Find(Kind kind, uint32_t handle) {
 
 // SOCK_SEQPACKET keeps frame boundaries and tells at connect time whether a simulator is there.
 uint32_t ConnectLocal(int& fd) {
-  const std::string path = simproto::EndpointPath();
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return BadParams;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (s < 0) return CommError;
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    const int err = errno;
-    ::close(s);
+  const int s = simproto::ConnectEndpoint(simproto::EndpointPath());
+  if (s == -ENAMETOOLONG) return BadParams;
+  if (s < 0) {
+    const int err = -s;
     return (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK || err == EACCES) ? NotRunning : CommError;
   }
   fd = s;

@@ -2,15 +2,14 @@
 // by default; --headless for tests and scripts (ends on SIGTERM or SIGINT).
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -23,17 +22,12 @@ namespace {
 std::atomic<bool> stopRequested{false};
 void RequestStop(int) { stopRequested = true; }
 
-// Whether a simulator listens on the local endpoint: a module with a request it must answer.
+// Whether a simulator listens on the local endpoint.
 bool SimulatorAnswers(const std::string& path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const int s = simproto::ConnectEndpoint(path);
   if (s < 0) return false;
-  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   ::close(s);
-  return ok;
+  return true;
 }
 }  // namespace
 
@@ -82,6 +76,16 @@ int main(int argc, char** argv) {
     options.statePath = parser.isSet(stateOpt) ? parser.value(stateOpt).toStdString() : DefaultSimStatePath();
 
   if (parser.isSet(probeOpt)) return SimulatorAnswers(options.localPath) ? 0 : 1;
+
+  // The simulator is built beside the tool, whose settings file lives in that directory; the
+  // module's memory is the simulator's own and stays out of it.
+  if (!options.statePath.empty()) {
+    const QString stateDir = QFileInfo(QString::fromStdString(options.statePath)).absoluteDir().canonicalPath();
+    if (!stateDir.isEmpty() && stateDir == QDir(QCoreApplication::applicationDirPath()).canonicalPath()) {
+      std::fprintf(stderr, "qx510-sim: the state file must not lie beside the tool: %s\n", options.statePath.c_str());
+      return 2;
+    }
+  }
 
   SimServer server(options);
   std::string error;

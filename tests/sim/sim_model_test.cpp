@@ -291,6 +291,7 @@ TEST(SimStateFile, RoundTripAndRefusedFiles) {
       {"truncated", "qx510-sim 1\n00 01 02\n"},
       {"not hex", valid.substr(0, valid.size() - 3) + "0G "},
       {"three digits", valid.substr(0, valid.size() - 3) + "100"},
+      {"signed", valid.substr(0, valid.size() - 3) + "-1 "},
   };
   for (const auto& b : bad) {
     const std::string p = dir.filePath("bad.state").toStdString();

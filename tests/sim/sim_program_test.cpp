@@ -146,6 +146,14 @@ TEST_F(SimProgramTest, HeadlessSimulatorKeepsItsMemoryAcrossRestarts) {
   EXPECT_EQ(second->exitCode(), 1);
   EXPECT_TRUE(second->readAllStandardError().contains("another simulator")) << "stderr";
 
+  // Its memory never goes beside the tool, whose settings file lives there.
+  const QString besideTool = QCoreApplication::applicationDirPath() + "/module.state";
+  uint16_t refusedPort = 0;
+  QProcess* refused = startHeadless({"--state", besideTool}, &refusedPort);
+  ASSERT_TRUE(refused->state() == QProcess::NotRunning || refused->waitForFinished(5000));
+  EXPECT_EQ(refused->exitCode(), 2);
+  EXPECT_FALSE(QFile::exists(besideTool));
+
   {
     StandinLib lan(4);
     uint32_t h = 0;
