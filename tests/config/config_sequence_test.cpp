@@ -102,8 +102,16 @@ TEST_P(ConfigSequence, ReadTakesEveryByteAndOkHandsItOver) {
   EXPECT_EQ(window->workingCopy(), withValues(n()));
   EXPECT_EQ(data.ModuleConfig, defaults);
 
+  // A restore from the task bar is no new showing: what was read stays.
+  window->showMinimized();
+  QTest::qWait(20);
+  window->showNormal();
+  QTest::qWait(20);
+  EXPECT_EQ(PanelText(window.get()), ReadDone);
+
   Button(window.get(), 3)->click();  // stores what the window now shows
   EXPECT_EQ(data.ModuleConfig, withValues(n()));
+  EXPECT_EQ(data.ModuleAddress, 5);  // the tool's own connection is not the module's setting
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(window->result(), QDialog::Accepted);
 }
@@ -248,36 +256,12 @@ TEST_P(ConfigSequence, OkDuringWriteActsAfterIt) {
   EXPECT_EQ(window->result(), QDialog::Accepted);
 }
 
-// Restoring the window from the minimised state is no new showing: what was read stays.
-TEST_P(ConfigSequence, RestoreKeepsWhatWasRead) {
-  auto window = open();
-  Button(window.get(), 2)->click();
-  window->showMinimized();
-  QTest::qWait(20);
-  window->showNormal();
-  QTest::qWait(20);
-
-  EXPECT_EQ(window->workingCopy(), withValues(n()));
-  EXPECT_EQ(PanelText(window.get()), ReadDone);
-  Button(window.get(), 3)->click();
-  EXPECT_EQ(data.ModuleConfig, withValues(n()));
-}
-
-// The window opens with the focus on its first input, not on a button that talks to the
-// module, and tabbing through the inputs reaches the buttons in their order.
-TEST_P(ConfigSequence, FocusStartsOnTheInputs) {
+// The window opens with the focus on its first input, not on a button that talks to the module.
+TEST_P(ConfigSequence, FocusStartsOnTheFirstInput) {
   auto window = open();
   QApplication::setActiveWindow(window.get());
-  QWidget* first = window->focusWidget();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->objectName(), kind.firstInput);
-  QWidget* w = first;
-  QStringList order;
-  do {
-    if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(window.get())) order << w->objectName();
-    w = w->nextInFocusChain();
-  } while (w != first);
-  EXPECT_EQ(order.mid(order.size() - 4), QStringList({"Button1", "Button2", "Button3", "Button4"}));
+  ASSERT_NE(window->focusWidget(), nullptr);
+  EXPECT_EQ(window->focusWidget()->objectName(), kind.firstInput);
 }
 
 INSTANTIATE_TEST_SUITE_P(ConfigWindows, ConfigSequence, ::testing::ValuesIn(Kinds),
