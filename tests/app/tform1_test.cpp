@@ -20,6 +20,19 @@ QString Panel(const QWidget& w, int i) {
   return label != nullptr ? label->text() : QStringLiteral("<missing>");
 }
 
+// Shows the window and checks that no panel cuts its text off (the offscreen font is wider
+// than the one the widths were made for); QX510_GRAB_DIR, when set, receives a picture.
+void ExpectPanelsFitTheirTexts(TForm1& form, const char* pictureName) {
+  form.show();
+  for (int i = 0; i < 4; ++i) {
+    auto* panel = form.findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i));
+    EXPECT_LE(panel->sizeHint().width(), panel->width()) << panel->text().toStdString();
+  }
+  const QString dir = qEnvironmentVariable("QX510_GRAB_DIR");
+  if (!dir.isEmpty()) form.grab().save(QDir(dir).filePath(QLatin1String(pictureName)));
+  form.hide();
+}
+
 // Closes whatever modal window a menu command opens and remembers its class, so a test can
 // trigger commands whose windows may or may not exist yet without hanging.
 class ModalCloser {
@@ -122,6 +135,7 @@ TEST_F(MainWindowTest, ConnectionCommandRefreshesStatusBar) {
   TForm1 form;
   ModalCloser closer;
   form.Pipojen1->trigger();  // with no module identified yet
+  EXPECT_EQ(closer.opened, QStringList{"TForm2"});
   EXPECT_EQ(Panel(form, 0), QStringLiteral(" Modul  "));
   EXPECT_EQ(Panel(form, 1), QStringLiteral(" Adresa  0"));
   EXPECT_EQ(Panel(form, 2), QStringLiteral(" Rychlost  9600Bd"));
@@ -142,13 +156,7 @@ TEST_F(MainWindowTest, ConnectionCommandRefreshesStatusBar) {
   d->ModuleAddress = 255;
   d->BaudRate = 115200;
   form.RefreshStatusBar();
-  form.show();
-  for (int i = 0; i < 3; ++i) {
-    auto* label = form.findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i));
-    EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
-  }
-  const QString grabDir = qEnvironmentVariable("QX510_GRAB_DIR");
-  if (!grabDir.isEmpty()) form.grab().save(QDir(grabDir).filePath("TForm1.png"));
+  ExpectPanelsFitTheirTexts(form, "TForm1.png");
   // Short texts again: back to the panels' own widths.
   d->ModuleIdent.clear();
   d->ModuleAddress = 0;
@@ -164,14 +172,7 @@ TEST_F(MainWindowTest, FailedAllocationLeavesEveryCommandInert) {
   TForm1 form;
   EXPECT_EQ(form.data(), nullptr);
   EXPECT_EQ(Panel(form, 3), QStringLiteral(" Nelze vytvořit datové struktury programu"));
-  form.show();
-  for (int i = 0; i < 4; ++i) {
-    auto* panel = form.findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i));
-    EXPECT_LE(panel->sizeHint().width(), panel->width()) << panel->text().toStdString();
-  }
-  const QString grabDir = qEnvironmentVariable("QX510_GRAB_DIR");
-  if (!grabDir.isEmpty()) form.grab().save(QDir(grabDir).filePath("TForm1-no-data.png"));
-  form.hide();
+  ExpectPanelsFitTheirTexts(form, "TForm1-no-data.png");
 
   ModalCloser closer;
   for (QAction* a : {form.Pipojen1, form.AdresaRychlost1, form.NastavAIN1, form.NastavDIO1, form.Kalibracevstup1,

@@ -59,13 +59,6 @@ class MainWindowConnection : public ::testing::Test {
   TData* data = nullptr;
 };
 
-TEST_F(MainWindowConnection, CancellingOnAFreshStartShowsTheDefaults) {
-  throughTheMenu([](TForm2&) {});
-  const std::array<QString, 3> expected = {" Modul  ", " Adresa  0", " Rychlost  9600Bd"};
-  EXPECT_EQ(panels(), expected);
-  EXPECT_FALSE(data->Connected);
-}
-
 TEST_F(MainWindowConnection, AConnectionMadeInTheDialogIsShownWithoutTheZeroCharacters) {
   ScriptedDriver drv(InterfaceSerial);
   drv.setAnswer(200, 0, {0, 'Q', 'X', '-', '5'});
