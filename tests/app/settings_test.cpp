@@ -139,7 +139,7 @@ TEST_F(SettingsTest, SaveWritesExactFilePerInterface) {
       {2, head + "ZK-1660\r\n" + common},
       {3, head + "ZC-1660\r\n" + common},
       {4, head + "QN-1660\r\n" + common + gap +
-              "[QN-1660]\r\nIP adresa=10.20.30.40\r\nUDP port=-7\r\nUDP timeout=250\r\n"},
+              "[QN-1660]\r\nIP adresa=127.0.0.40\r\nUDP port=-7\r\nUDP timeout=250\r\n"},
       {9, serial},  // no such interface: saved as the serial port
   };
   for (const Case& c : cases) {
@@ -152,7 +152,7 @@ TEST_F(SettingsTest, SaveWritesExactFilePerInterface) {
     d.ResponseTimeout = 65535;
     d.ComPort = 12;
     d.IsaBaseAddress = 0x2A0;
-    d.IpAddress = "10.20.30.40";
+    d.IpAddress = "127.0.0.40";
     d.UdpPort = -7;
     d.UdpTimeout = 250;
     ASSERT_TRUE(SaveConnectionSettings(&d, path));
@@ -166,7 +166,7 @@ TEST_F(SettingsTest, SaveWritesExactFilePerInterface) {
     EXPECT_EQ(back.ResponseTimeout, 65535);
     EXPECT_EQ(back.ComPort, (c.iface == 0 || c.iface > 4) ? 12 : 1);
     EXPECT_EQ(back.IsaBaseAddress, c.iface == 1 ? 0x2A0 : 0x300);
-    EXPECT_EQ(back.IpAddress, c.iface == 4 ? QByteArray("10.20.30.40") : QByteArray(DefaultIpAddress));
+    EXPECT_EQ(back.IpAddress, c.iface == 4 ? QByteArray("127.0.0.40") : QByteArray(DefaultIpAddress));
     EXPECT_EQ(back.UdpPort, c.iface == 4 ? -7 : 5000);
     EXPECT_EQ(back.UdpTimeout, c.iface == 4 ? 250 : 100);
   }

@@ -377,7 +377,7 @@ TEST_F(ConnectDialog, LanInputIsCheckedBeforeAnythingIsLoaded) {
     SCOPED_TRACE(std::string(c.ip) + " " + c.port + " " + c.timeout);
     InitData(&d);
     d.Interface = InterfaceLan;
-    d.IpAddress = "192.168.7.7";  // stored from an earlier session, never dialled
+    d.IpAddress = "127.0.7.7";  // stored from an earlier session, never dialled
     d.UdpPort = 1234;
     form.FormShow();
     edit("Edit2")->setText(c.ip);
@@ -390,7 +390,7 @@ TEST_F(ConnectDialog, LanInputIsCheckedBeforeAnythingIsLoaded) {
     EXPECT_FALSE(DriverLibraryLoaded());
     EXPECT_FALSE(d.Connected);
     EXPECT_EQ(d.Interface, InterfaceLan);
-    EXPECT_EQ(d.IpAddress, c.ipStored ? QByteArray("127.0.0.1") : QByteArray("192.168.7.7"));
+    EXPECT_EQ(d.IpAddress, c.ipStored ? QByteArray("127.0.0.1") : QByteArray("127.0.7.7"));
     EXPECT_EQ(d.UdpPort, c.portStored ? QString(c.port).toInt() : 1234);
   }
 }
