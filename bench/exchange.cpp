@@ -3,10 +3,8 @@
 // is switched off in the driver so that both sides pay the same for the driver itself.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <array>
-#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -27,14 +25,6 @@ struct Setup {
   uint32_t handle = 0;
   bool ok = false;
 };
-
-std::string ExecutableDirectory() {
-  char path[PATH_MAX] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string full(path, n > 0 ? size_t(n) : 0);
-  const auto slash = full.rfind('/');
-  return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
-}
 
 template <typename Fn>
 Fn Entry(void* library, const char* name) {

@@ -58,15 +58,6 @@ std::string& LibraryDirectoryOverride() {
 
 bool ValidInterface(uint8_t iface) { return iface < InterfaceCount; }
 
-std::string ExecutableDirectory() {
-  std::array<char, PATH_MAX> path{};
-  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (n <= 0) return {};
-  std::string full(path.data(), size_t(n));
-  const auto slash = full.rfind('/');
-  return slash == std::string::npos ? std::string() : full.substr(0, slash);
-}
-
 // The chosen directory first; then the bare name, which dlopen looks up along the
 // platform's standard search and never in the working directory.
 void* OpenLibrary(const std::string& fileName) {
@@ -94,6 +85,15 @@ QString ErrorTableText(uint32_t code) {
 }
 
 }  // namespace
+
+std::string ExecutableDirectory() {
+  std::array<char, PATH_MAX> path{};
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (n <= 0) return {};
+  std::string full(path.data(), size_t(n));
+  const auto slash = full.rfind('/');
+  return slash == std::string::npos ? std::string() : full.substr(0, slash);
+}
 
 QString DriverLibraryName(uint8_t iface) {
   if (!ValidInterface(iface)) return {};

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <string>
 
 #include "comm/driver_types.h"
 
@@ -26,6 +27,10 @@ QString DriverStatusText(uint8_t iface, uint32_t code);
 
 // The library file name of an interface ("KSER660.DLL", ...), empty outside 0..4.
 QString DriverLibraryName(uint8_t iface);
+
+// The directory of the running executable (empty if unknown): driver libraries are looked
+// up there first.
+std::string ExecutableDirectory();
 
 // The directory searched before the platform's standard search. Empty (the default) means
 // the directory of the running executable. Tests point it at variant libraries.

@@ -2,29 +2,13 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <stdexcept>
 
 #include "app/tdata.h"
 #include "comm/driver_loader.h"
 #include "drivers/scripted/scripted_control.h"
-
-namespace {
-
-const char* const Prefixes[] = {"KSER660", "KISA660", "KBRD1660", "KCNV1660", "KNET1660"};
-
-std::string ExecutableDirectory() {
-  char path[PATH_MAX] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string full(path, n > 0 ? size_t(n) : 0);
-  const auto slash = full.rfind('/');
-  return slash == std::string::npos ? std::string(".") : full.substr(0, slash);
-}
-
-}  // namespace
 
 struct ScriptedDriver::Api {
   ScriptResetFn reset;
@@ -49,7 +33,7 @@ ScriptedDriver::ScriptedDriver(uint8_t iface) : ScriptedDriver(iface, Executable
 
 ScriptedDriver::ScriptedDriver(uint8_t iface, const std::string& directory) {
   if (iface >= 5) throw std::invalid_argument("no scripted driver for interface " + std::to_string(iface));
-  const std::string path = directory + "/" + Prefixes[iface] + ".DLL";
+  const std::string path = directory + "/" + DriverLibraryName(iface).toStdString();
   library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library_ == nullptr) throw std::runtime_error("cannot open " + path + ": " + dlerror());
 
