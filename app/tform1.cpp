@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <new>
 
-#include "app/settings.h"
-#include "app/window_util.h"
+#include "base/settings.h"
+#include "ui/window_util.h"
 #include "calib/tform6.h"
-#include "comm/driver_loader.h"
-#include "comm/tform2.h"
+#include "base/driver_loader.h"
+#include "connect/tform2.h"
 #include "config/tform12.h"
 #include "config/tform13.h"
 #include "config/tform14.h"

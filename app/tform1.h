@@ -6,8 +6,8 @@
 #include <QMenuBar>
 #include <memory>
 
-#include "app/status_bar.h"
-#include "app/tdata.h"
+#include "ui/status_bar.h"
+#include "base/tdata.h"
 
 // The program's frame: owns the one TData record for the whole run, opens every other window
 // modally from its menu and shows the connected module in its status bar.

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "comm/driver_loader.h"
-#include "comm/exchange.h"
+#include "base/driver_loader.h"
+#include "base/exchange.h"
 #include "drivers/driver_abi.h"
 #include "drivers/scripted/scripted_control.h"
 

@@ -9,12 +9,12 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/status_bar.h"
-#include "app/tdata.h"
-#include "app/window_util.h"
-#include "comm/commands.h"
-#include "comm/driver_loader.h"
-#include "live/value_format.h"
+#include "ui/status_bar.h"
+#include "base/tdata.h"
+#include "ui/window_util.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
+#include "base/value_format.h"
 
 namespace {
 
@@ -119,7 +119,8 @@ void TForm6::FormCreate() {
 void TForm6::AppendLine(const QString& line) { Memo1->appendPlainText(line); }
 
 CalibrationWriter TForm6::Writer() const {
-  return CalibrationWriter(data_->Interface, handle_, moduleAddress_, StatusBar1);
+  return CalibrationWriter(data_->Interface, handle_, moduleAddress_,
+                           [this](const QString& text) { StatusBar1->setText(text); });
 }
 
 bool TForm6::CheckConnection() {

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <cstdint>
 
-#include "calib/calibration_constants.h"
+#include "base/calibration_constants.h"
 
 class QComboBox;
 class QLabel;

@@ -4,10 +4,10 @@
 #include <QShowEvent>
 #include <utility>
 
-#include "app/status_bar.h"
-#include "app/window_util.h"
-#include "comm/commands.h"
-#include "comm/driver_loader.h"
+#include "ui/status_bar.h"
+#include "ui/window_util.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
 
 uint8_t& ImageByte(ModuleConfigImage& image, std::size_t index) {
   Q_ASSERT(index < sizeof(ModuleConfigImage));

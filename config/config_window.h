@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/tdata.h"
+#include "base/tdata.h"
 
 class QPushButton;
 class StatusBar;

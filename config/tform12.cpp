@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <cstddef>
 
-#include "comm/baud.h"
-#include "comm/commands.h"
+#include "base/baud.h"
+#include "base/commands.h"
 
 bool ParseByteInRange(const QString& text, int min, int max, uint8_t& out) {
   bool ok = false;

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <cstddef>
 
-#include "comm/commands.h"
+#include "base/commands.h"
 
 TForm13::TForm13(QWidget* parent)
     : ConfigWindow(parent, QStringLiteral("Nastavení analogových vstupů"), 391, 185,

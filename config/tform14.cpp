@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <cstddef>
 
-#include "comm/commands.h"
+#include "base/commands.h"
 
 namespace {
 

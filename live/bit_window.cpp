@@ -3,7 +3,7 @@
 #include <QFrame>
 #include <QLabel>
 
-#include "comm/commands.h"
+#include "base/commands.h"
 
 namespace {
 constexpr int kFirstRowY = 32;

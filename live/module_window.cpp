@@ -5,10 +5,10 @@
 #include <QShowEvent>
 #include <QTimer>
 
-#include "app/status_bar.h"
-#include "app/tdata.h"
-#include "app/window_util.h"
-#include "comm/driver_loader.h"
+#include "ui/status_bar.h"
+#include "base/tdata.h"
+#include "ui/window_util.h"
+#include "base/driver_loader.h"
 
 ModuleWindow::ModuleWindow(QWidget* parent, const QString& caption, int clientWidth,
                            int clientHeight)

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "comm/exchange.h"
+#include "base/exchange.h"
 
 class QFrame;
 class QTimer;

@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "comm/commands.h"
+#include "base/commands.h"
 
 namespace {
 QStringList InputNames() {

@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/status_bar.h"
-#include "comm/commands.h"
+#include "ui/status_bar.h"
+#include "base/commands.h"
 
 namespace {
 QStringList RegisterBitNames() {

@@ -3,8 +3,8 @@
 #include <QCheckBox>
 #include <QPushButton>
 
-#include "app/status_bar.h"
-#include "comm/commands.h"
+#include "ui/status_bar.h"
+#include "base/commands.h"
 
 TForm9::TForm9(QWidget* parent)
     : ModuleWindow(parent, QStringLiteral("Zápis na digitální výstupy"), 410, 271) {

@@ -10,8 +10,8 @@
 #include <functional>
 #include <random>
 
-#include "app/settings.h"
-#include "app/tdata.h"
+#include "base/settings.h"
+#include "base/tdata.h"
 
 namespace {
 

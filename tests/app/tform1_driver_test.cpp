@@ -5,9 +5,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "app/tform1.h"
-#include "comm/driver_loader.h"
+#include "base/driver_loader.h"
 #include "tests/support/scripted_driver.h"
 
 namespace {

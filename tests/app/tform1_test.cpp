@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <stdexcept>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "app/tform1.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <limits>
 #include <tuple>
 
-#include "calib/calibration_constants.h"
-#include "comm/exchange.h"
+#include "base/calibration_constants.h"
+#include "base/exchange.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/status_bar.h"
-#include "app/tdata.h"
+#include "ui/status_bar.h"
+#include "base/tdata.h"
 #include "calib/tform6.h"
-#include "comm/commands.h"
-#include "comm/driver_loader.h"
-#include "comm/tform2.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
+#include "connect/tform2.h"
 #include "sim/sim_server.h"
 
 namespace {

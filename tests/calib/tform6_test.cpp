@@ -14,8 +14,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/status_bar.h"
-#include "app/tdata.h"
+#include "ui/status_bar.h"
+#include "base/tdata.h"
 #include "calib/tform6.h"
 #include "tests/support/scripted_driver.h"
 

@@ -2,9 +2,9 @@
 // the bit order of the 32-bit groups.
 #include <gtest/gtest.h>
 
-#include "comm/commands.h"
-#include "comm/driver_loader.h"
-#include "comm/exchange.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
+#include "base/exchange.h"
 #include "tests/support/scripted_driver.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/tdata.h"
-#include "comm/driver_loader.h"
+#include "base/tdata.h"
+#include "base/driver_loader.h"
 #include "tests/support/scripted_driver.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Texts crossing the driver interface: Windows-1250, one character per slot.
 #include <gtest/gtest.h>
 
-#include "comm/driver_loader.h"
+#include "base/driver_loader.h"
 
 namespace {
 

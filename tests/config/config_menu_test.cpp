@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "app/tform1.h"
 #include "config_test_support.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "comm/baud.h"
+#include "base/baud.h"
 
 TEST(BaudCodes, EveryCodeMapsToItsRateAndBackAndEverythingElseToTheDefault) {
   const int32_t rates[] = {600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};

@@ -9,9 +9,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "app/tform1.h"
-#include "comm/tform2.h"
+#include "connect/tform2.h"
 #include "tests/support/scripted_driver.h"
 
 namespace {

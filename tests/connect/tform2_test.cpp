@@ -10,10 +10,10 @@
 #include <map>
 #include <memory>
 
-#include "app/tdata.h"
-#include "comm/baud.h"
-#include "comm/driver_loader.h"
-#include "comm/tform2.h"
+#include "base/tdata.h"
+#include "base/baud.h"
+#include "base/driver_loader.h"
+#include "connect/tform2.h"
 #include "tests/support/scripted_driver.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/status_bar.h"
-#include "app/tdata.h"
+#include "ui/status_bar.h"
+#include "base/tdata.h"
 #include "live/tform11.h"
 #include "live/tform15.h"
 #include "live/tform3.h"

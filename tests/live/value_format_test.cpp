@@ -1,4 +1,4 @@
-#include "live/value_format.h"
+#include "base/value_format.h"
 
 #include <gtest/gtest.h>
 

@@ -19,9 +19,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/tdata.h"
-#include "comm/driver_loader.h"
-#include "comm/tform2.h"
+#include "base/tdata.h"
+#include "base/driver_loader.h"
+#include "connect/tform2.h"
 #include "sim/app/sim_window.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "comm/codepage.h"
+#include "base/codepage.h"
 #include "drivers/driver_abi.h"
 #include "sim/protocol.h"
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/tdata.h"
-#include "comm/driver_loader.h"
+#include "base/tdata.h"
+#include "base/driver_loader.h"
 #include "drivers/scripted/scripted_control.h"
 
 struct ScriptedDriver::Api {

@@ -1,6 +1,6 @@
-#include "comm/exchange.h"
+#include "base/exchange.h"
 
-#include "comm/driver_loader.h"
+#include "base/driver_loader.h"
 
 void ModuleExchange(uint8_t iface, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
                     uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4,

@@ -2,8 +2,7 @@
 
 #include <QString>
 #include <cstdint>
-
-class StatusBar;
+#include <functional>
 
 // Input ranges as the calibration and the range bytes of the configuration memory number them.
 constexpr uint8_t RangeVoltage = 0;
@@ -26,11 +25,12 @@ bool ComputeCalibrationConstants(uint8_t range, double entered, double zero, dou
 enum class ConfigWriteResult { Written, DriverError, Mismatch };
 
 // Verified writes of single configuration bytes for the calibration: every byte is written
-// and read back at once. A failure is shown in the given status bar (which may be null),
+// and read back at once. A failure's text goes to the report callback (which may be empty),
 // and a sequence stops at its first failing byte; bytes already written stay written.
 class CalibrationWriter {
  public:
-  CalibrationWriter(uint8_t iface, uint32_t handle, uint8_t moduleAddress, StatusBar* status);
+  using ReportFn = std::function<void(const QString&)>;
+  CalibrationWriter(uint8_t iface, uint32_t handle, uint8_t moduleAddress, ReportFn report);
 
   ConfigWriteResult WriteConfigByteVerified(uint8_t cfgAddress, uint8_t value);
 
@@ -47,5 +47,5 @@ class CalibrationWriter {
   uint8_t iface_;
   uint32_t handle_;
   uint8_t moduleAddress_;
-  StatusBar* status_;
+  ReportFn report_;
 };

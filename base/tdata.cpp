@@ -1,4 +1,4 @@
-#include "app/tdata.h"
+#include "base/tdata.h"
 
 void InitData(TData* data) {
   if (data == nullptr) return;

@@ -1,4 +1,4 @@
-#include "comm/tform2.h"
+#include "connect/tform2.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -6,13 +6,13 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include "app/tdata.h"
-#include "app/window_util.h"
-#include "comm/baud.h"
-#include "comm/codepage.h"
-#include "comm/commands.h"
-#include "comm/driver_loader.h"
-#include "comm/exchange.h"
+#include "base/tdata.h"
+#include "ui/window_util.h"
+#include "base/baud.h"
+#include "base/codepage.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
+#include "base/exchange.h"
 
 const QString TForm2::ConnectingText = QStringLiteral("Probíhá inicializace připojení");
 const QString TForm2::SuccessText =

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include <SimpleIni.h>
 
@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/tdata.h"
-#include "comm/codepage.h"
+#include "base/tdata.h"
+#include "base/codepage.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "comm/driver_types.h"
+#include "base/driver_types.h"
 
 // Status codes of the loader's own; the drivers' codes are 0..99, 0 = success.
 constexpr uint32_t StatusNoEntry = 10;             // interface outside 0..4 or entry missing

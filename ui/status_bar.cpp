@@ -1,4 +1,4 @@
-#include "app/status_bar.h"
+#include "ui/status_bar.h"
 
 StatusBar::StatusBar(QWidget* parent, const QList<int>& widths) : QStatusBar(parent) {
   setObjectName(QStringLiteral("StatusBar1"));

@@ -1,4 +1,4 @@
-#include "comm/baud.h"
+#include "base/baud.h"
 
 #include <array>
 

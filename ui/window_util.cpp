@@ -1,4 +1,4 @@
-#include "app/window_util.h"
+#include "ui/window_util.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "comm/driver_types.h"
+#include "base/driver_types.h"
 
 // The module's configuration as the settings windows hold it: 21 bytes.
 struct ModuleConfigImage {

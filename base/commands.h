@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "comm/exchange.h"
+#include "base/exchange.h"
 
 // The module's commands.
 namespace Cmd {

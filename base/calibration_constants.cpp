@@ -1,12 +1,12 @@
-#include "calib/calibration_constants.h"
+#include "base/calibration_constants.h"
 
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <utility>
 
-#include "app/status_bar.h"
-#include "comm/commands.h"
-#include "comm/driver_loader.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
 
 namespace {
 
@@ -66,11 +66,11 @@ bool ComputeCalibrationConstants(uint8_t range, double entered, double zero, dou
 }
 
 CalibrationWriter::CalibrationWriter(uint8_t iface, uint32_t handle, uint8_t moduleAddress,
-                                     StatusBar* status)
-    : iface_(iface), handle_(handle), moduleAddress_(moduleAddress), status_(status) {}
+                                     ReportFn report)
+    : iface_(iface), handle_(handle), moduleAddress_(moduleAddress), report_(std::move(report)) {}
 
 void CalibrationWriter::Report(const QString& text) {
-  if (status_ != nullptr) status_->setText(text);
+  if (report_) report_(text);
 }
 
 ConfigWriteResult CalibrationWriter::WriteConfigByteVerified(uint8_t cfgAddress, uint8_t value) {

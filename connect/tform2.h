@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "comm/driver_types.h"
+#include "base/driver_types.h"
 
 class QComboBox;
 class QLabel;

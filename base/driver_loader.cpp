@@ -1,4 +1,4 @@
-#include "comm/driver_loader.h"
+#include "base/driver_loader.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <climits>
 #include <string>
 
-#include "comm/codepage.h"
+#include "base/codepage.h"
 #include "drivers/driver_abi.h"
 
 namespace {
