@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/settings.h"
+#include "ui/return_key.h"
 #include "ui/window_util.h"
 #include "calib/tform6.h"
 #include "base/driver_loader.h"
@@ -53,6 +54,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   client->setObjectName(QStringLiteral("ClientArea"));
   setCentralWidget(client);
 
+  KeepReturnFromButtons(this);
   SetFixedClientSize(this, 600, 400);
   FormCreate();
 }

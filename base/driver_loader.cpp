@@ -1,12 +1,16 @@
 #include "base/driver_loader.h"
 
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <QByteArray>
 #include <array>
 #include <climits>
+#include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/codepage.h"
 #include "drivers/driver_abi.h"
@@ -58,16 +62,48 @@ std::string& LibraryDirectoryOverride() {
 
 bool ValidInterface(uint8_t iface) { return iface < InterfaceCount; }
 
-// The chosen directory first; then the bare name, which dlopen looks up along the
-// platform's standard search and never in the working directory.
+bool Absolute(std::string_view directory) { return !directory.empty() && directory.front() == '/'; }
+
+// Where the dynamic linker would look for a bare name, minus every place that depends on the
+// working directory: an empty or relative element of LD_LIBRARY_PATH means the working
+// directory to it, and those are skipped. Then the system's library directories; the
+// linker's cache lists lib*.so* files only, never a driver's file name, so it adds nothing.
+std::vector<std::string> StandardDirectories() {
+  std::vector<std::string> directories;
+  const char* env = std::getenv("LD_LIBRARY_PATH");
+  // A set-user-ID program runs without LD_LIBRARY_PATH, as the linker would.
+  if (env != nullptr && getauxval(AT_SECURE) == 0) {
+    std::string_view rest(env);
+    while (true) {
+      const size_t end = rest.find_first_of(":;");
+      const std::string_view element = rest.substr(0, end);
+      if (Absolute(element)) directories.emplace_back(element);
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 1);
+    }
+  }
+#ifdef QX510_LIBRARY_ARCHITECTURE
+  directories.push_back("/lib/" QX510_LIBRARY_ARCHITECTURE);
+  directories.push_back("/usr/lib/" QX510_LIBRARY_ARCHITECTURE);
+#endif
+  directories.push_back("/lib");
+  directories.push_back("/usr/lib");
+  return directories;
+}
+
+// The chosen directory (the executable's unless a test chose another) first, then the
+// standard directories; a library is only ever opened by an absolute path, so dlopen does
+// no search of its own.
 void* OpenLibrary(const std::string& fileName) {
   std::string directory = LibraryDirectoryOverride();
   if (directory.empty()) directory = ExecutableDirectory();
-  if (!directory.empty()) {
-    const std::string path = directory + "/" + fileName;
+  std::vector<std::string> directories = StandardDirectories();
+  if (Absolute(directory)) directories.insert(directories.begin(), directory);
+  for (const std::string& dir : directories) {
+    const std::string path = dir + "/" + fileName;
     if (void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return lib;
   }
-  return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return nullptr;
 }
 
 template <typename Fn>
@@ -210,6 +246,14 @@ QString MessageBufferToString(const MessageBuffer& buffer) {
 
 QString DriverStatusText(uint8_t iface, uint32_t code) {
   MessageBuffer buffer{};
+  const bool ownCode = (code >= StatusLoadFailedBase && code < StatusLoadFailedBase + InterfaceCount) ||
+                       (code >= StatusBadLibraryBase && code < StatusBadLibraryBase + InterfaceCount);
+  const LoaderState& st = Loader();
+  // Any other code from 100 up that a window meets was returned by the driver: only the
+  // driver knows what it means.
+  if (code >= 100 && !ownCode && ValidInterface(iface) && st.Error != nullptr &&
+      st.Error(code, buffer.data()) == 0)
+    return MessageBufferToString(buffer);
   DriverErrorText(iface, code, &buffer);
   return MessageBufferToString(buffer);
 }

@@ -23,6 +23,8 @@ uint32_t StringToMessageBuffer(const QString& text, MessageBuffer* buffer);
 QString MessageBufferToString(const MessageBuffer& buffer);
 
 // DriverErrorText followed by MessageBufferToString: the text every window shows for a status.
+// A code from 100 up that is not the loader's own comes from the driver, whose Error entry
+// gives its text while a library is loaded.
 QString DriverStatusText(uint8_t iface, uint32_t code);
 
 // The library file name of an interface ("KSER660.DLL", ...), empty outside 0..4.

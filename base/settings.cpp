@@ -55,6 +55,7 @@ constexpr char NoInterface[] = "jkl";
 
 struct RawFile {
   bool ok = true;  // false: the file exists but cannot be read
+  bool cut = false;  // only the first MaxSettingsFileBytes were read
   QByteArray bytes;
   QString error;
 };
@@ -78,6 +79,7 @@ RawFile ReadRaw(const QString& path) {
   raw.bytes = file.read(MaxSettingsFileBytes + 1);
   if (raw.bytes.size() > MaxSettingsFileBytes) {
     // Cut at the last complete line so no half key is taken for a whole one.
+    raw.cut = true;
     raw.bytes.truncate(MaxSettingsFileBytes);
     const qsizetype lastBreak = std::max(raw.bytes.lastIndexOf('\n'), raw.bytes.lastIndexOf('\r'));
     raw.bytes.truncate(lastBreak + 1);
@@ -319,6 +321,11 @@ bool SaveConnectionSettings(TData* data, const QString& path, QString* error) {
   const RawFile raw = ReadRaw(path);
   if (!raw.ok) {
     SetError(error, raw.error);
+    return false;
+  }
+  // Writing back the part that was read would drop the rest of the file for good.
+  if (raw.cut) {
+    SetError(error, QStringLiteral("soubor je větší než %1 B, nemění se").arg(MaxSettingsFileBytes));
     return false;
   }
   Document doc(raw.bytes);

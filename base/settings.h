@@ -24,8 +24,9 @@ bool LoadConnectionSettings(TData* data);
 bool LoadConnectionSettings(TData* data, const QString& path);
 
 // Writes the settings through a temporary file renamed over the old one, so a failed save
-// leaves the previous file whole. False for a null pointer or when the file could not be
-// written; `error` then says why.
+// leaves the previous file whole. False for a null pointer, for a file larger than
+// MaxSettingsFileBytes (left as it is: the load sees only its beginning) or when the file
+// could not be written; `error` then says why.
 bool SaveConnectionSettings(TData* data);
 bool SaveConnectionSettings(TData* data, const QString& path);
 bool SaveConnectionSettings(TData* data, const QString& path, QString* error);

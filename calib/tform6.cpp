@@ -11,6 +11,7 @@
 
 #include "ui/status_bar.h"
 #include "base/tdata.h"
+#include "ui/return_key.h"
 #include "ui/window_util.h"
 #include "base/commands.h"
 #include "base/driver_loader.h"
@@ -81,7 +82,6 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
   auto makeButton = [this](const char* name, const QString& caption, int x) {
     auto* button = new QPushButton(caption, this);
     button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
     button->setGeometry(x, 304, 91, 27);
     return button;
   };
@@ -93,6 +93,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
   connect(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
   connect(Button4, &QPushButton::clicked, this, &TForm6::Button4Click);
   connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
+  KeepReturnFromButtons(this);
 
   StatusBar1 = new StatusBar(this);
   constexpr int statusHeight = 22;
@@ -143,6 +144,7 @@ void TForm6::VypisKalibraceUkoncena() {
 }
 
 void TForm6::Button1Click() {
+  failureShown_ = false;
   if (!CheckConnection() || CalibrationState != StateIdle) return;
 
   handle_ = data_->DriverHandle;
@@ -156,7 +158,10 @@ void TForm6::Button1Click() {
   range_ = ComboBox1->currentIndex() == 0 ? RangeVoltage : RangeCurrent;
 
   StatusBar1->setText(QStringLiteral(" Probíhá inicializace kalibrace."));
-  if (Writer().NeutralStart(input_, range_) != ConfigWriteResult::Written) return;
+  if (Writer().NeutralStart(input_, range_) != ConfigWriteResult::Written) {
+    failureShown_ = true;
+    return;
+  }
 
   AppendLine(QString());
   AppendLine(Separator + QStringLiteral("Kalibrace vstupu ") + QString::number(input_));
@@ -169,6 +174,7 @@ void TForm6::Button1Click() {
 }
 
 void TForm6::Button2Click() {
+  failureShown_ = false;
   if (!CheckConnection()) return;
   switch (CalibrationState) {
     case StateVoltageZero:
@@ -187,6 +193,7 @@ void TForm6::Button2Click() {
 void TForm6::Button3Click() { reject(); }
 
 void TForm6::Button4Click() {
+  failureShown_ = false;
   if (!CheckConnection() || CalibrationState == StateIdle) return;
   VypisKalibraceUkoncena();
 }
@@ -199,6 +206,7 @@ bool TForm6::Measure(double& value) {
   if (r.Status != 0) {
     const QString text = DriverStatusText(data_->Interface, r.Status);
     StatusBar1->setText(QStringLiteral(" ") + text);
+    failureShown_ = true;
     AppendLine(text);
     VypisKalibraceUkoncena();
     return false;
@@ -255,7 +263,10 @@ void TForm6::ReferenceStep() {
 
   StatusBar1->setText(QStringLiteral(" Probíhá zápis kalibračních konstant."));
   // A failed byte leaves the state as it is: "Potvrzení" repeats the whole step.
-  if (Writer().StoreConstants(range, gain_, offset_) != ConfigWriteResult::Written) return;
+  if (Writer().StoreConstants(range, gain_, offset_) != ConfigWriteResult::Written) {
+    failureShown_ = true;
+    return;
+  }
 
   AppendLine(QString());
   AppendLine(QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu)."));
@@ -281,7 +292,7 @@ void TForm6::Timer1Timer() {
   const QString text = DriverStatusText(data_->Interface, r.Status);
   if (r.Status != 0) {
     Edit3->clear();
-    StatusBar1->setText(QStringLiteral(" ") + text);
+    if (!failureShown_) StatusBar1->setText(QStringLiteral(" ") + text);
     return;
   }
   float value = static_cast<float>(DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]));
@@ -292,5 +303,5 @@ void TForm6::Timer1Timer() {
     decimals -= 3;
   }
   Edit3->setText(FormatFixedPrecision5(value, decimals < 0 ? 0 : decimals));
-  StatusBar1->setText(QStringLiteral(" ") + text);
+  if (!failureShown_) StatusBar1->setText(QStringLiteral(" ") + text);
 }

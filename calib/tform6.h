@@ -78,4 +78,7 @@ class TForm6 : public QDialog {
   double referenceReading_ = 0;
   uint16_t gain_ = NeutralGain;
   uint16_t offset_ = 0;
+  // A failed step's text stays in the status bar until the next button press: the live
+  // reading's tick must not replace it with its own success.
+  bool failureShown_ = false;
 };

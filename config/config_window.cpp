@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ui/status_bar.h"
+#include "ui/return_key.h"
 #include "ui/window_util.h"
 #include "base/commands.h"
 #include "base/driver_loader.h"
@@ -29,7 +30,7 @@ QString WriteProgressText(int percent) {
   return QStringLiteral(" Probíhá zápis konfigurace do modulu (%1 %)").arg(percent);
 }
 
-QString FailureText(uint8_t iface, uint8_t status) {
+QString FailureText(uint8_t iface, uint32_t status) {
   return QStringLiteral(" ") + DriverStatusText(iface, status);
 }
 
@@ -47,7 +48,6 @@ ConfigWindow::ConfigWindow(QWidget* parent, const QString& title, int clientWidt
   auto makeButton = [this](const char* name, const QString& caption) {
     auto* button = new QPushButton(caption, this);
     button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
     return button;
   };
   Button1 = makeButton("Button1", QStringLiteral("Zapsat"));
@@ -58,6 +58,7 @@ ConfigWindow::ConfigWindow(QWidget* parent, const QString& title, int clientWidt
   connect(Button2, &QPushButton::clicked, this, &ConfigWindow::Button2Click);
   connect(Button3, &QPushButton::clicked, this, &ConfigWindow::Button3Click);
   connect(Button4, &QPushButton::clicked, this, &ConfigWindow::Button4Click);
+  KeepReturnFromButtons(this);
 
   StatusBar1 = new StatusBar(this);
   const int barHeight = StatusBar1->sizeHint().height();

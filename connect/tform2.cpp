@@ -7,6 +7,7 @@
 #include <QShowEvent>
 
 #include "base/tdata.h"
+#include "ui/return_key.h"
 #include "ui/window_util.h"
 #include "base/baud.h"
 #include "base/codepage.h"
@@ -158,6 +159,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
   connect(ComboBox2, &QComboBox::activated, this, &TForm2::ComboBox2Change);
   connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
+  KeepReturnFromButtons(this);
 
   SetFixedClientSize(this, kClientWidth, kClientHeight);
 }

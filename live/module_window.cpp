@@ -7,6 +7,7 @@
 
 #include "ui/status_bar.h"
 #include "base/tdata.h"
+#include "ui/return_key.h"
 #include "ui/window_util.h"
 #include "base/driver_loader.h"
 
@@ -17,6 +18,7 @@ ModuleWindow::ModuleWindow(QWidget* parent, const QString& caption, int clientWi
   SetFixedClientSize(this, clientWidth, clientHeight);
   placeStatusBar();
   statusBar_->setText(QString());
+  KeepReturnFromButtons(this);
 }
 
 QTimer* ModuleWindow::createPollTimer(int intervalMs) {
@@ -100,10 +102,10 @@ ExchangeResult ModuleWindow::exchange(uint8_t command, uint8_t index, std::array
   return ModuleTransact(data_->Interface, data_->DriverHandle, moduleAddress_, command, index, data);
 }
 
-QString ModuleWindow::statusText(uint8_t status) const {
+QString ModuleWindow::statusText(uint32_t status) const {
   return DriverStatusText(data_->Interface, status);
 }
 
-void ModuleWindow::showExchangeStatus(uint8_t status) {
+void ModuleWindow::showExchangeStatus(uint32_t status) {
   statusBar_->setText(QLatin1Char(' ') + statusText(status));
 }

@@ -69,9 +69,9 @@ class ModuleWindow : public QDialog {
   // One exchange with the connected module at the window's copy of the address.
   ExchangeResult exchange(uint8_t command, uint8_t index, std::array<uint8_t, 5> data = {});
   // The driver's text for a status (its Error entry is asked every time).
-  QString statusText(uint8_t status) const;
+  QString statusText(uint32_t status) const;
   // " " and the driver's text for the status, repainted at once.
-  void showExchangeStatus(uint8_t status);
+  void showExchangeStatus(uint32_t status);
 
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

@@ -14,7 +14,9 @@
 // The sequence number is the client's; the answer echoes it together with the address and
 // command, so a client can tell its answer from a late one to an earlier request.
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,6 +25,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -149,16 +153,37 @@ inline std::string EndpointPath() {
 
 // A SOCK_SEQPACKET connection to the local endpoint: the descriptor, or -errno (-ENAMETOOLONG
 // for a path that does not fit a socket address). ECONNREFUSED means a socket file that
-// nobody listens on any more.
-inline int ConnectEndpoint(const std::string& path) {
+// nobody listens on any more. With timeoutMs >= 0, -ETIMEDOUT means a listener whose backlog
+// stayed full that long (stalled or overloaded); with a negative timeout the connect waits
+// as long as it takes. The descriptor is blocking either way.
+inline int ConnectEndpoint(const std::string& path, int timeoutMs = -1) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof addr.sun_path) return -ENAMETOOLONG;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | (timeoutMs >= 0 ? SOCK_NONBLOCK : 0), 0);
   if (s < 0) return -errno;
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    const int err = errno;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int err = 0;
+  for (;;) {
+    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      err = 0;
+      break;
+    }
+    err = errno;
+    if (err == EINTR) continue;
+    // A local socket never connects in the background: a full backlog answers a
+    // non-blocking connect with EAGAIN at once, and the connect is tried again shortly.
+    if (err != EAGAIN) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      err = ETIMEDOUT;
+      break;
+    }
+    ::poll(nullptr, 0, int(std::min<int64_t>(left.count(), 5)));
+  }
+  if (err == 0 && timeoutMs >= 0 && ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
+  if (err != 0) {
     ::close(s);
     return -err;
   }

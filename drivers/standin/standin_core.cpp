@@ -69,9 +69,11 @@ std::shared_ptr<Connection> Find(Kind kind, uint32_t handle) {
 }
 
 // SOCK_SEQPACKET keeps frame boundaries and tells at connect time whether a simulator is there.
-uint32_t ConnectLocal(int& fd) {
-  const int s = simproto::ConnectEndpoint(simproto::EndpointPath());
+// A simulator that takes no connection within the response timeout is as good as silent.
+uint32_t ConnectLocal(int& fd, uint32_t timeoutMs) {
+  const int s = simproto::ConnectEndpoint(simproto::EndpointPath(), int(timeoutMs));
   if (s == -ENAMETOOLONG) return BadParams;
+  if (s == -ETIMEDOUT) return Timeout;
   if (s < 0) {
     const int err = -s;
     return (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK || err == EACCES) ? NotRunning : CommError;
@@ -82,6 +84,23 @@ uint32_t ConnectLocal(int& fd) {
 
 uint32_t SocketErrorStatus(int err) {
   return (err == ECONNREFUSED || err == ECONNRESET || err == EPIPE || err == ENOTCONN) ? NotRunning : CommError;
+}
+
+// Sends one frame, waiting for room no longer than the deadline: a simulator that stopped
+// reading fills the socket's queue, and a blocking send would then wait for good. -1 with
+// errno ETIMEDOUT when the deadline passed.
+ssize_t SendFrame(int fd, const uint8_t* data, size_t size, Clock::time_point deadline) {
+  for (;;) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return n;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    ::poll(&p, 1, int(left));
+  }
 }
 
 // Drops whatever waits unread: answers that arrived after their request had timed out.
@@ -100,23 +119,23 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, simproto::Ans
   const bool lan = c.kind == Lan;
   if (c.fd < 0) {
     if (lan) return CommError;
-    if (const uint32_t s = ConnectLocal(c.fd); s != Ok) return s;
+    if (const uint32_t s = ConnectLocal(c.fd, c.responseTimeoutMs); s != Ok) return s;
   }
+  const uint64_t waitMs = uint64_t(c.responseTimeoutMs) + (lan ? c.udpTimeoutMs : 0);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
   DrainStale(c.fd);
   const auto frame = simproto::EncodeRequest(request);
-  ssize_t sent = ::send(c.fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+  ssize_t sent = SendFrame(c.fd, frame.data(), frame.size(), deadline);
   if (sent < 0 && !lan && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)) {
     // The simulator was restarted since the last exchange: reach the new one once.
     ::close(c.fd);
     c.fd = -1;
-    if (const uint32_t s = ConnectLocal(c.fd); s != Ok) return s;
-    sent = ::send(c.fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    if (const uint32_t s = ConnectLocal(c.fd, c.responseTimeoutMs); s != Ok) return s;
+    sent = SendFrame(c.fd, frame.data(), frame.size(), deadline);
   }
-  if (sent < 0) return SocketErrorStatus(errno);
+  if (sent < 0) return errno == ETIMEDOUT ? Timeout : SocketErrorStatus(errno);
   if (size_t(sent) != frame.size()) return CommError;
 
-  const uint64_t waitMs = uint64_t(c.responseTimeoutMs) + (lan ? c.udpTimeoutMs : 0);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
   uint8_t buffer[512];
   for (;;) {
     // Rounded up, so that the wait is never shorter than the timeout promised.
@@ -201,7 +220,7 @@ uint32_t OpenLocal(Kind kind, uint32_t* handle) {
   if (!handle) return BadParams;
   auto c = std::make_shared<Connection>();
   c->kind = kind;
-  if (const uint32_t s = ConnectLocal(c->fd); s != Ok) return s;
+  if (const uint32_t s = ConnectLocal(c->fd, c->responseTimeoutMs); s != Ok) return s;
   return Register(std::move(c), handle);
 }
 

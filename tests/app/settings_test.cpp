@@ -346,12 +346,40 @@ TEST_F(SettingsTest, GarbageAndHugeFilesLoadWithoutHarm) {
     // Saving over such a file still leaves a file the program reads back.
     d.Interface = 3;
     d.BaudRate = 57600;
+    if (c.file.size() > MaxSettingsFileBytes) continue;  // kept as it is, see below
     ASSERT_TRUE(SaveConnectionSettings(&d, path));
     EXPECT_LE(QFileInfo(path).size(), 2 * MaxSettingsFileBytes);
     TData back = Defaults();
     ASSERT_TRUE(LoadConnectionSettings(&back, path));
     EXPECT_EQ(back.Interface, 3);
     EXPECT_EQ(back.BaudRate, 57600);
+  }
+}
+
+// A save writes back what the load read; of a file larger than that, it would drop the rest.
+TEST_F(SettingsTest, SaveLeavesAFileLargerThanTheReadLimitAsItIs) {
+  const QByteArray filler = "; " + QByteArray(1500 * 1024, 'x') + "\r\n";
+  const QByteArray tail = "[COMx]\r\n" + PortKey + "=9\r\n";
+  struct Case {
+    const char* name;
+    QByteArray file;
+    bool loads;
+  };
+  const Case cases[] = {
+      {"with the connection section", Conn + "\r\n" + Iface + "=ZK-660\r\nAdresa=5\r\n" + filler + tail, true},
+      {"without the connection section", filler + tail, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteAll(path, c.file);
+    TData d = Defaults();
+    EXPECT_EQ(LoadConnectionSettings(&d, path), c.loads);
+    d.ModuleAddress = 99;
+    QString error;
+    EXPECT_FALSE(SaveConnectionSettings(&d, path, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(ReadAll(path) == c.file);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"W_qx510.ini"});
   }
 }
 

@@ -315,6 +315,38 @@ TEST_F(Form6Test, WriteFailureKeepsTheReferenceStep) {
   }
 }
 
+// A failed step stays in the status bar while the live reading goes on; the next press ends
+// it, and the following tick shows its own text again.
+TEST_F(Form6Test, StepFailureOutlastsTheLiveReading) {
+  struct Case {
+    const char* name;
+    uint8_t state;
+    int failingExchange;  // counted from the press
+  };
+  const Case cases[] = {{"start", 0, 1}, {"zero measurement", 1, 1}, {"reference measurement", 2, 1},
+                        {"constants", 2, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.state != 0) Reach(c.state);
+    form->Edit2->setText(QStringLiteral("5,0"));
+    Measures(5000, 3);
+    driver->failExchange(c.failingExchange, 31);
+    (c.state == 0 ? form->Button1 : form->Button2)->click();
+    const QString failure = QStringLiteral(" ") + ErrorText(31);
+    ASSERT_EQ(Status(), failure);
+    for (int tick = 0; tick < 3; ++tick) {
+      Measures(1000 + tick, 3);
+      form->Timer1Timer();
+      EXPECT_EQ(form->Edit3->text(), QLocale().toString(1.0 + tick / 1000.0, 'f', 3));
+      EXPECT_EQ(Status(), failure);
+    }
+    form->Button4->click();
+    form->Timer1Timer();
+    EXPECT_EQ(Status(), QStringLiteral(" ") + ErrorText(0));
+    driver->reset();
+  }
+}
+
 TEST_F(Form6Test, UnusableReadingsAbandonWithoutWriting) {
   for (uint8_t state : {2, 12}) {
     SCOPED_TRACE(state);

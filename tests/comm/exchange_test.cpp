@@ -68,9 +68,26 @@ TEST_F(ExchangeTest, FailureZeroesEveryDataByte) {
   }
 }
 
-TEST_F(ExchangeTest, StatusKeepsItsLowByte) {
-  drv.failExchange(1, 0x1FF);
-  EXPECT_EQ(exchange(1, 64, {}).status, 0xFF);
+// The status byte is the low byte, but never 0 for a failure; ModuleTransact keeps it whole.
+TEST_F(ExchangeTest, AnyNonZeroResultIsAFailure) {
+  const struct {
+    uint32_t result;
+    uint8_t byte;
+  } rows[] = {{0x1FF, 0xFF}, {0x107, 0x07}, {0x100, 0xFF}, {0x10000, 0xFF}, {0x80000000u, 0xFF}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.result);
+    drv.setAnswer(1, 64, {1, 2, 3, 4, 5});
+    drv.failExchange(1, row.result);
+    drv.failExchange(2, row.result);
+    const Out out = exchange(1, 64, {});
+    EXPECT_EQ(out.status, row.byte);
+    EXPECT_EQ(out.data, Bytes5{});
+    const ExchangeResult whole = ModuleTransact(InterfaceSerial, handle, 0x2B, 1, 64);
+    EXPECT_EQ(whole.Status, row.result);
+    EXPECT_EQ(whole.Data, Bytes5{});
+    EXPECT_EQ(DriverStatusText(InterfaceSerial, whole.Status), QStringLiteral("Chyba č. %1").arg(row.result));
+    drv.clearLog();
+  }
 }
 
 TEST_F(ExchangeTest, HandleZeroSendsNothingAndTouchesNothing) {

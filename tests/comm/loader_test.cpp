@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 #include "base/tdata.h"
 #include "base/driver_loader.h"
@@ -233,6 +235,51 @@ TEST_F(LoaderTest, NeverLoadsFromTheWorkingDirectory) {
   QDir::setCurrent(previous);
   EXPECT_EQ(status, 100u);
   EXPECT_FALSE(DriverLibraryLoaded());
+}
+
+// The dynamic linker reads LD_LIBRARY_PATH at start-up, so each search runs in a child with
+// the variable set. A planted copy lies in the working directory, in a relative folder and in
+// an absolute one; only the absolute one may be loaded (it lacks the entries: status 110).
+TEST(LoaderSearch, LdLibraryPathNeverLeadsToTheWorkingDirectory) {
+  QTemporaryDir cwd;
+  QTemporaryDir absolute;
+  ASSERT_TRUE(cwd.isValid() && absolute.isValid() && QDir(cwd.path()).mkdir("lib"));
+  const QString relativeDir = cwd.path() + "/lib";
+  for (const QString& dir : {cwd.path(), relativeDir, absolute.path()})
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QX510_PLANTED_LIBRARY), dir + "/KSER660.DLL"));
+
+  struct Case {
+    const char* name;
+    std::optional<QString> path;  // nullopt: unset
+    bool loadsAbsolute;
+  };
+  const Case cases[] = {
+      {"unset", std::nullopt, false},
+      {"empty", QString(), false},
+      {"empty element first", ":/nonexistent", false},
+      {"empty element last", "/nonexistent:", false},
+      {"empty element between", "/nonexistent::/nonexistent", false},
+      {"dot", ".", false},
+      {"relative", "lib", false},
+      {"dot before the absolute folder", ".:" + absolute.path(), true},
+      {"absolute folder", absolute.path(), true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const QString& dir : {cwd.path(), relativeDir, absolute.path()}) QFile::remove(dir + "/loaded");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("LD_LIBRARY_PATH");
+    if (c.path) env.insert("LD_LIBRARY_PATH", *c.path);
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.setWorkingDirectory(cwd.path());
+    probe.start(QStringLiteral(QX510_LOADER_PROBE), {});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    EXPECT_EQ(probe.readAllStandardOutput().trimmed(), c.loadsAbsolute ? "110" : "100");
+    EXPECT_FALSE(QFile::exists(cwd.path() + "/loaded"));
+    EXPECT_FALSE(QFile::exists(relativeDir + "/loaded"));
+    EXPECT_EQ(QFile::exists(absolute.path() + "/loaded"), c.loadsAbsolute);
+  }
 }
 
 TEST_F(LoaderTest, LibraryDirectoryOverridesTheExecutableDirectory) {

@@ -184,6 +184,24 @@ TEST_P(ConfigSequence, WriteStopsAtTheFirstFailure) {
   }
 }
 
+// A driver result whose low byte is 0 is a failure all the same, shown with the driver's text,
+// whether Send returns it or writes it through its status pointer.
+TEST_P(ConfigSequence, ResultWithLowByteZeroFailsTheVerifiedWrite) {
+  for (const uint32_t code : {0x100u, 0x10000u}) {
+    for (const bool byReturn : {false, true}) {
+      SCOPED_TRACE(testing::Message() << code << (byReturn ? " returned" : " through the pointer"));
+      auto window = open();
+      window->ZapisOkno(withValues(n()));
+      restart();
+      driver.setStatusByReturn(byReturn);
+      driver.failExchange(2, code);  // the first read-back
+      Button(window.get(), 1)->click();
+      EXPECT_EQ(driver.requests(), writes(2));
+      EXPECT_EQ(PanelText(window.get()), QStringLiteral(" Chyba č. %1").arg(code));
+    }
+  }
+}
+
 TEST_P(ConfigSequence, WithoutConnectionNothingIsSentButOkStillStores) {
   const uint32_t handle = data.DriverHandle;
   const std::pair<bool, uint32_t> states[] = {{false, handle}, {true, 0}};

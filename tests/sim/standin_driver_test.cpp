@@ -104,6 +104,68 @@ TEST_F(StandinTest, EveryInterfaceReportsTheSimulatorNotRunning) {
   EXPECT_EQ(handle, 0u);
 }
 
+// A simulator that listens but never accepts nor reads: stalled, or overloaded with its
+// backlog full.
+class StalledListener {
+ public:
+  explicit StalledListener(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    const sockaddr_un a = Address();
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::listen(fd_, 1), 0);
+  }
+  ~StalledListener() {
+    for (int c : clients_) ::close(c);
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  // Connects clients of its own until the backlog takes no more.
+  void fill() {
+    for (;;) {
+      const int c = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0);
+      const sockaddr_un a = Address();
+      if (::connect(c, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        ::close(c);
+        return;
+      }
+      clients_.push_back(c);
+    }
+  }
+
+ private:
+  sockaddr_un Address() const {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path_.c_str());
+    return a;
+  }
+  std::string path_;
+  int fd_ = -1;
+  std::vector<int> clients_;
+};
+
+TEST_F(StandinTest, StalledSimulatorGivesTheTimeoutStatus) {
+  for (int kind = 0; kind < 4; ++kind) {
+    SCOPED_TRACE(StandinPrefixes[kind]);
+    StalledListener sim(endpoint_);
+    StandinLib lib(kind);
+    // This connection got into the backlog before it filled; nothing reads what it sends.
+    uint32_t handle = 0;
+    ASSERT_EQ(lib.init(&handle), 0u);
+    ASSERT_EQ(lib.setConfig(handle, 9600, 1, 2), 0u);
+    sim.fill();
+    uint32_t refused = 0x77;
+    EXPECT_EQ(lib.init(&refused), Timeout);
+    EXPECT_EQ(refused, 0x77u);
+    // More requests than the unread queue holds: the later ones find no room to be sent.
+    for (int i = 0; i < 1000; ++i) {
+      const auto r = lib.exchange(handle, Request(0, 200, 0));
+      ASSERT_EQ(r.returned, Timeout) << "request " << i;
+    }
+    EXPECT_EQ(lib.done(&handle), 0u);
+  }
+}
+
 // What a library's dynamic section offers to dlsym and to dlopen's name matching.
 struct DynamicSymbols {
   bool read = false;
