@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
@@ -228,7 +229,20 @@ void SetError(QString* error, const QString& text) {
 
 QString ConnectionSettingsPath() {
   if (!PathOverride().isEmpty()) return PathOverride();
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(SettingsFileName));
+  // The folder is named after the tool, not after whichever program asks, so every program
+  // of the project finds the same file.
+  const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  const QString userDir = configHome.isEmpty() ? QString() : QDir(configHome).filePath(QLatin1String(SettingsFolderName));
+  return ChooseConnectionSettingsPath(QCoreApplication::applicationDirPath(), userDir);
+}
+
+QString ChooseConnectionSettingsPath(const QString& executableDir, const QString& userConfigDir) {
+  if (!executableDir.isEmpty()) {
+    const QString beside = QDir(executableDir).filePath(QLatin1String(SettingsFileName));
+    if (QFileInfo::exists(beside) || QFileInfo(executableDir).isWritable()) return beside;
+  }
+  if (userConfigDir.isEmpty()) return QDir(executableDir).filePath(QLatin1String(SettingsFileName));
+  return QDir(userConfigDir).filePath(QLatin1String(SettingsFileName));
 }
 
 void SetConnectionSettingsPath(const QString& path) { PathOverride() = path; }
@@ -303,7 +317,10 @@ bool LoadConnectionSettings(TData* data, const QString& path) {
 }
 
 bool SaveConnectionSettings(TData* data) {
-  return SaveConnectionSettings(data, ConnectionSettingsPath(), nullptr);
+  const QString path = ConnectionSettingsPath();
+  // The user's configuration folder may not exist before the first save.
+  if (data != nullptr) QDir().mkpath(QFileInfo(path).absolutePath());
+  return SaveConnectionSettings(data, path, nullptr);
 }
 
 bool SaveConnectionSettings(TData* data, const QString& path) {

@@ -428,3 +428,54 @@ TEST_F(SettingsTest, UnreadableOrMisplacedFileIsNeitherLoadedNorOverwritten) {
 }
 
 }  // namespace
+
+TEST(SettingsLocation, BesideExecutableWhenWritableOrPresentElseUserFolder) {
+  enum class Dir { Writable, ReadOnly, Missing, Unknown };
+  struct Case {
+    const char* name;
+    Dir executableDir;
+    bool fileThere;
+    bool expectBeside;
+  };
+  const Case cases[] = {
+      {"portable copy, first run", Dir::Writable, false, true},
+      {"portable copy, file saved", Dir::Writable, true, true},
+      {"installed, file put there by hand", Dir::ReadOnly, true, true},
+      {"installed, no file", Dir::ReadOnly, false, false},
+      {"directory gone", Dir::Missing, false, false},
+      {"executable's directory unknown", Dir::Unknown, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir root;
+    const QString exeDir = c.executableDir == Dir::Unknown ? QString() : root.filePath("lib");
+    const QString userDir = root.filePath("config/qx510");
+    if (c.executableDir == Dir::Writable || c.executableDir == Dir::ReadOnly) {
+      ASSERT_TRUE(QDir().mkpath(exeDir));
+    }
+    if (c.fileThere) WriteAll(QDir(exeDir).filePath("W_qx510.ini"), "[x]\r\n");
+    const QString expected = QDir(c.expectBeside ? exeDir : userDir).filePath("W_qx510.ini");
+    const auto chosenRight = [&] { return ChooseConnectionSettingsPath(exeDir, userDir) == expected; };
+    if (c.executableDir == Dir::ReadOnly) {
+      // The child that gives up root must reach the directory.
+      QFile::setPermissions(root.path(), QFile::permissions(root.path()) | QFileDevice::ExeOther);
+      EXPECT_TRUE(WithoutWriteAccess(exeDir, chosenRight)) << qPrintable(expected);
+    } else {
+      EXPECT_EQ(ChooseConnectionSettingsPath(exeDir, userDir), expected);
+    }
+  }
+}
+
+TEST(SettingsLocation, PathlessSaveCreatesTheUserFolder) {
+  QTemporaryDir root;
+  const QString path = root.filePath("config/qx510/W_qx510.ini");
+  SetConnectionSettingsPath(path);
+  TData d = Defaults();
+  d.ComPort = 7;
+  const bool saved = SaveConnectionSettings(&d);
+  SetConnectionSettingsPath({});
+  ASSERT_TRUE(saved);
+  TData back = Defaults();
+  ASSERT_TRUE(LoadConnectionSettings(&back, path));
+  EXPECT_EQ(back.ComPort, 7);
+}
