@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the Debian package of the tool, the simulator and the stand-in drivers from a Release
+# build: qx510_<version>_amd64.deb in the repository's top folder. Install it with
+#   sudo apt install ./qx510_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+build=build/release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX510_TESTS=OFF -DQX510_BENCH=OFF
+cmake --build "$build"
+(cd "$build" && cpack -G DEB -B "$PWD/package")
+deb=$(ls "$build"/package/qx510_*.deb)
+cp "$deb" .
+echo "package.sh: $(basename "$deb")"
+if command -v lintian >/dev/null; then lintian --fail-on error "$(basename "$deb")"; fi
