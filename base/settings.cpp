@@ -317,10 +317,7 @@ bool LoadConnectionSettings(TData* data, const QString& path) {
 }
 
 bool SaveConnectionSettings(TData* data) {
-  const QString path = ConnectionSettingsPath();
-  // The user's configuration folder may not exist before the first save.
-  if (data != nullptr) QDir().mkpath(QFileInfo(path).absolutePath());
-  return SaveConnectionSettings(data, path, nullptr);
+  return SaveConnectionSettings(data, ConnectionSettingsPath(), nullptr);
 }
 
 bool SaveConnectionSettings(TData* data, const QString& path) {
@@ -365,6 +362,9 @@ bool SaveConnectionSettings(TData* data, const QString& path, QString* error) {
   // The new text goes to a temporary file beside the old one and replaces it only when
   // complete, so a crash, a kill or a full disk never leaves a torn or empty file behind.
   const QByteArray text = doc.serialize();
+  // The program's own folder in the user's configuration directory may not exist before the
+  // first save; any other missing folder is a wrong path and fails below.
+  if (path == ConnectionSettingsPath()) QDir().mkpath(QFileInfo(path).absolutePath());
   // Unbuffered: a buffered short write (file size limit, quota) can go unnoticed by commit().
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {

@@ -4,10 +4,8 @@
 #   sudo apt install ./qx510_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/build-release.sh
 build=build/release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX510_TESTS=OFF -DQX510_BENCH=OFF
-cmake --build "$build"
 (cd "$build" && cpack -G DEB -B "$PWD/package")
 deb=$(ls "$build"/package/qx510_*.deb)
 cp "$deb" .

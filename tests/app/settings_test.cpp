@@ -466,16 +466,18 @@ TEST(SettingsLocation, BesideExecutableWhenWritableOrPresentElseUserFolder) {
   }
 }
 
-TEST(SettingsLocation, PathlessSaveCreatesTheUserFolder) {
+TEST(SettingsLocation, SaveCreatesTheProgramsOwnFolderOnly) {
   QTemporaryDir root;
-  const QString path = root.filePath("config/qx510/W_qx510.ini");
-  SetConnectionSettingsPath(path);
+  const QString own = root.filePath("config/qx510/W_qx510.ini");
+  SetConnectionSettingsPath(own);
   TData d = Defaults();
   d.ComPort = 7;
-  const bool saved = SaveConnectionSettings(&d);
+  const bool savedOwn = SaveConnectionSettings(&d, own);
+  const bool savedElsewhere = SaveConnectionSettings(&d, root.filePath("other/W_qx510.ini"));
   SetConnectionSettingsPath({});
-  ASSERT_TRUE(saved);
+  EXPECT_TRUE(savedOwn);
+  EXPECT_FALSE(savedElsewhere);
   TData back = Defaults();
-  ASSERT_TRUE(LoadConnectionSettings(&back, path));
+  ASSERT_TRUE(LoadConnectionSettings(&back, own));
   EXPECT_EQ(back.ComPort, 7);
 }
