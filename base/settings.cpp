@@ -229,11 +229,14 @@ void SetError(QString* error, const QString& text) {
 
 QString ConnectionSettingsPath() {
   if (!PathOverride().isEmpty()) return PathOverride();
-  // The folder is named after the tool, not after whichever program asks, so every program
-  // of the project finds the same file.
+  return ChooseConnectionSettingsPath(QCoreApplication::applicationDirPath(), UserSettingsDirectory());
+}
+
+QString UserSettingsDirectory() {
+  // Named after the tool, not after whichever program asks, so every program of the project
+  // finds the same file.
   const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  const QString userDir = configHome.isEmpty() ? QString() : QDir(configHome).filePath(QLatin1String(SettingsFolderName));
-  return ChooseConnectionSettingsPath(QCoreApplication::applicationDirPath(), userDir);
+  return configHome.isEmpty() ? QString() : QDir(configHome).filePath(QLatin1String(SettingsFolderName));
 }
 
 QString ChooseConnectionSettingsPath(const QString& executableDir, const QString& userConfigDir) {
@@ -364,7 +367,8 @@ bool SaveConnectionSettings(TData* data, const QString& path, QString* error) {
   const QByteArray text = doc.serialize();
   // The program's own folder in the user's configuration directory may not exist before the
   // first save; any other missing folder is a wrong path and fails below.
-  if (path == ConnectionSettingsPath()) QDir().mkpath(QFileInfo(path).absolutePath());
+  const QString folder = QFileInfo(path).absolutePath();
+  if (!UserSettingsDirectory().isEmpty() && folder == UserSettingsDirectory()) QDir().mkpath(folder);
   // Unbuffered: a buffered short write (file size limit, quota) can go unnoticed by commit().
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {

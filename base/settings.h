@@ -17,6 +17,9 @@ inline constexpr char SettingsFileName[] = "W_qx510.ini";
 // folder "qx510" in the user's configuration directory (~/.config/qx510/).
 QString ConnectionSettingsPath();
 inline constexpr char SettingsFolderName[] = "qx510";
+// That folder in the user's configuration directory; empty when there is none. A save creates
+// it when missing.
+QString UserSettingsDirectory();
 
 // "W_qx510.ini" beside the executable when its directory is writable or already holds the
 // file, so a copy run from a folder of its own keeps its settings with it. An installed

@@ -466,15 +466,22 @@ TEST(SettingsLocation, BesideExecutableWhenWritableOrPresentElseUserFolder) {
   }
 }
 
-TEST(SettingsLocation, SaveCreatesTheProgramsOwnFolderOnly) {
+TEST(SettingsLocation, SaveCreatesTheUserFolderButNoOtherMissingFolder) {
   QTemporaryDir root;
-  const QString own = root.filePath("config/qx510/W_qx510.ini");
-  SetConnectionSettingsPath(own);
+  const bool hadConfigHome = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+  const QByteArray oldConfigHome = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", root.path().toLocal8Bit());
+  const QString own = QDir(UserSettingsDirectory()).filePath("W_qx510.ini");
   TData d = Defaults();
   d.ComPort = 7;
   const bool savedOwn = SaveConnectionSettings(&d, own);
   const bool savedElsewhere = SaveConnectionSettings(&d, root.filePath("other/W_qx510.ini"));
-  SetConnectionSettingsPath({});
+  if (hadConfigHome) {
+    qputenv("XDG_CONFIG_HOME", oldConfigHome);
+  } else {
+    qunsetenv("XDG_CONFIG_HOME");
+  }
+  EXPECT_EQ(own, root.filePath("qx510/W_qx510.ini"));
   EXPECT_TRUE(savedOwn);
   EXPECT_FALSE(savedElsewhere);
   TData back = Defaults();
