@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
@@ -230,7 +231,23 @@ void SetError(QString* error, const QString& text) {
 
 QString ConnectionSettingsPath() {
   if (!PathOverride().isEmpty()) return PathOverride();
-  return QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(SettingsFileName));
+  return ChooseConnectionSettingsPath(QCoreApplication::applicationDirPath(), UserSettingsDirectory());
+}
+
+QString UserSettingsDirectory() {
+  // Named after the tool, not after whichever program asks, so every program of the project
+  // finds the same file.
+  const QString configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  return configHome.isEmpty() ? QString() : QDir(configHome).filePath(QLatin1String(SettingsFolderName));
+}
+
+QString ChooseConnectionSettingsPath(const QString& executableDir, const QString& userConfigDir) {
+  if (!executableDir.isEmpty()) {
+    const QString beside = QDir(executableDir).filePath(QLatin1String(SettingsFileName));
+    if (QFileInfo::exists(beside) || QFileInfo(executableDir).isWritable()) return beside;
+  }
+  if (userConfigDir.isEmpty()) return QDir(executableDir).filePath(QLatin1String(SettingsFileName));
+  return QDir(userConfigDir).filePath(QLatin1String(SettingsFileName));
 }
 
 void SetConnectionSettingsPath(const QString& path) { PathOverride() = path; }
@@ -355,6 +372,10 @@ bool SaveConnectionSettings(TData* data, const QString& path, QString* error) {
   // The new text goes to a temporary file beside the old one and replaces it only when
   // complete, so a crash, a kill or a full disk never leaves a torn or empty file behind.
   const QByteArray text = doc.serialize();
+  // The program's own folder in the user's configuration directory may not exist before the
+  // first save; any other missing folder is a wrong path and fails below.
+  const QString folder = QFileInfo(path).absolutePath();
+  if (!UserSettingsDirectory().isEmpty() && folder == UserSettingsDirectory()) QDir().mkpath(folder);
   // Unbuffered: a buffered short write (file size limit, quota) can go unnoticed by commit().
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {

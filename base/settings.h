@@ -5,16 +5,27 @@
 
 struct TData;
 
-// The connection settings of TData kept between runs in "W_qx510.ini" beside the executable.
+// The connection settings of TData kept between runs in "W_qx510.ini" (see ConnectionSettingsPath).
 // The file is Windows-1250 text with CRLF line ends; a file someone saved from a UTF-8 editor
 // is read as UTF-8. Keys this program does not write, unknown sections and comments survive a
 // save.
 
 inline constexpr char SettingsFileName[] = "W_qx510.ini";
 
-// The file the path-less overloads use: "W_qx510.ini" in the executable's directory, unless
-// a path was set with SetConnectionSettingsPath (tests point it into a scratch directory).
+// The file the path-less overloads use, unless a path was set with SetConnectionSettingsPath
+// (tests point it into a scratch directory): see ChooseConnectionSettingsPath, with the
+// folder "qx510" in the user's configuration directory (~/.config/qx510/).
 QString ConnectionSettingsPath();
+inline constexpr char SettingsFolderName[] = "qx510";
+// That folder in the user's configuration directory; empty when there is none. A save creates
+// it when missing.
+QString UserSettingsDirectory();
+
+// "W_qx510.ini" beside the executable when its directory is writable or already holds the
+// file, so a copy run from a folder of its own keeps its settings with it. An installed
+// copy cannot write there and uses the user's folder instead. An empty `userConfigDir`
+// (no home to speak of) leaves the file beside the executable.
+QString ChooseConnectionSettingsPath(const QString& executableDir, const QString& userConfigDir);
 void SetConnectionSettingsPath(const QString& path);  // empty: back to the executable's directory
 
 // True when the file held settings and they were applied; false for a null pointer, a missing

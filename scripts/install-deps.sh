@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   fonts-dejavu-core
+  dpkg-dev help2man lintian desktop-file-utils
 )
 
 missing=()

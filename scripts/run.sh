@@ -9,11 +9,8 @@
 # as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-build=build/release
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQX510_TESTS=OFF -DQX510_BENCH=OFF
-cmake --build "$build"
-bin="$build/bin"
+scripts/build-release.sh
+bin=build/release/bin
 
 sim_pid=""
 stop_sim() {

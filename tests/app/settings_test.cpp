@@ -456,3 +456,63 @@ TEST_F(SettingsTest, UnreadableOrMisplacedFileIsNeitherLoadedNorOverwritten) {
 }
 
 }  // namespace
+
+TEST(SettingsLocation, BesideExecutableWhenWritableOrPresentElseUserFolder) {
+  enum class Dir { Writable, ReadOnly, Missing, Unknown };
+  struct Case {
+    const char* name;
+    Dir executableDir;
+    bool fileThere;
+    bool expectBeside;
+  };
+  const Case cases[] = {
+      {"portable copy, first run", Dir::Writable, false, true},
+      {"portable copy, file saved", Dir::Writable, true, true},
+      {"installed, file put there by hand", Dir::ReadOnly, true, true},
+      {"installed, no file", Dir::ReadOnly, false, false},
+      {"directory gone", Dir::Missing, false, false},
+      {"executable's directory unknown", Dir::Unknown, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir root;
+    const QString exeDir = c.executableDir == Dir::Unknown ? QString() : root.filePath("lib");
+    const QString userDir = root.filePath("config/qx510");
+    if (c.executableDir == Dir::Writable || c.executableDir == Dir::ReadOnly) {
+      ASSERT_TRUE(QDir().mkpath(exeDir));
+    }
+    if (c.fileThere) WriteAll(QDir(exeDir).filePath("W_qx510.ini"), "[x]\r\n");
+    const QString expected = QDir(c.expectBeside ? exeDir : userDir).filePath("W_qx510.ini");
+    const auto chosenRight = [&] { return ChooseConnectionSettingsPath(exeDir, userDir) == expected; };
+    if (c.executableDir == Dir::ReadOnly) {
+      // The child that gives up root must reach the directory.
+      QFile::setPermissions(root.path(), QFile::permissions(root.path()) | QFileDevice::ExeOther);
+      EXPECT_TRUE(WithoutWriteAccess(exeDir, chosenRight)) << qPrintable(expected);
+    } else {
+      EXPECT_EQ(ChooseConnectionSettingsPath(exeDir, userDir), expected);
+    }
+  }
+}
+
+TEST(SettingsLocation, SaveCreatesTheUserFolderButNoOtherMissingFolder) {
+  QTemporaryDir root;
+  const bool hadConfigHome = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+  const QByteArray oldConfigHome = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", root.path().toLocal8Bit());
+  const QString own = QDir(UserSettingsDirectory()).filePath("W_qx510.ini");
+  TData d = Defaults();
+  d.ComPort = 7;
+  const bool savedOwn = SaveConnectionSettings(&d, own);
+  const bool savedElsewhere = SaveConnectionSettings(&d, root.filePath("other/W_qx510.ini"));
+  if (hadConfigHome) {
+    qputenv("XDG_CONFIG_HOME", oldConfigHome);
+  } else {
+    qunsetenv("XDG_CONFIG_HOME");
+  }
+  EXPECT_EQ(own, root.filePath("qx510/W_qx510.ini"));
+  EXPECT_TRUE(savedOwn);
+  EXPECT_FALSE(savedElsewhere);
+  TData back = Defaults();
+  ASSERT_TRUE(LoadConnectionSettings(&back, own));
+  EXPECT_EQ(back.ComPort, 7);
+}

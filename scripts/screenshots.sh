@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Regenerates the README's pictures in docs/screenshots/: every window of the tool and the
+# simulator's front panel, grabbed offscreen against a simulated module. The folder holds only
+# what this script writes; never edit the pictures by hand.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build-release.sh
+cmake --build build/release --target qx510-screenshots
+out=docs/screenshots
+rm -rf "$out"
+QT_QPA_PLATFORM=offscreen build/release/bin/qx510-screenshots "$out"

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the package from a build tree, unpacks it into a scratch root and runs the installed
+# tool there against the installed simulator, as an ordinary user would: the settings must land
+# in the user's configuration folder and come back at the next start. Then lintian, if present.
+# Usage: install_test.sh <build dir> <generic plugin dir> <cpack>
+set -euo pipefail
+build=$1 plugins=$2 cpack=$3
+
+scratch=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() { echo "install_test: $*" >&2; exit 1; }
+
+"$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log"; fail "cpack failed"; }
+deb=$(ls "$scratch"/pkg/qx510_*_amd64.deb)
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+for f in usr/bin/qx510 usr/bin/qx510-sim usr/share/applications/qx510.desktop \
+         usr/share/man/man1/qx510.1.gz usr/share/man/man1/qx510-sim.1.gz \
+         usr/lib/qx510/KSER660.DLL usr/lib/qx510/KNET1660.DLL; do
+  [ -e "$root/$f" ] || fail "the package lacks $f"
+done
+if dpkg-deb -c "$deb" | grep -Eq 'test|bench|scripted'; then fail "test or benchmark files in the package"; fi
+
+# An ordinary user: cannot write beside the installed executable. As root, drop to nobody.
+chmod -R a+rX "$scratch"
+chmod a-w "$root/usr/lib/qx510"
+home=$scratch/home
+mkdir -p "$home/run"
+chmod 700 "$home" "$home/run"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R 65534:65534 "$home"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+fi
+export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/run QX510_SIM_ENDPOINT=$home/sim.sock
+export QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=$plugins
+
+"${as_user[@]}" "$root/usr/bin/qx510-sim" --headless --port 0 --no-state >"$scratch/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 1 100); do
+  grep -q "endpoint" "$scratch/sim.out" && break
+  kill -0 "$sim_pid" 2>/dev/null || { cat "$scratch/sim.out"; fail "the simulator did not start"; }
+  sleep 0.1
+done
+
+run_tool() {  # <log> <plugin specification>
+  QT_QPA_GENERIC_PLUGINS=$2 "${as_user[@]}" timeout 60 "$root/usr/bin/qx510" >"$1" 2>&1 ||
+    { cat "$1"; fail "the installed tool failed (exit $?)"; }
+  cat "$1"
+}
+
+# First start: no settings anywhere; connect with the defaults and a response timeout of 321 ms.
+run_tool "$scratch/run1.log" qx510drive:321
+grep -q '^dialog: Připojení úspěšně inicializováno' "$scratch/run1.log" || fail "the first run did not connect"
+grep -Eq '^status bar:  Modul  .+' "$scratch/run1.log" || fail "no module named in the status bar"
+ini=$XDG_CONFIG_HOME/qx510/W_qx510.ini
+[ -f "$ini" ] || fail "no settings in the user's configuration folder"
+[ ! -e "$root/usr/lib/qx510/W_qx510.ini" ] || fail "settings written beside the installed executable"
+grep -aq $'^Timeout=321\r$' "$ini" || { cat -A "$ini"; fail "the timeout was not saved"; }
+
+# Second start: the dialog shows the saved timeout and connects again.
+run_tool "$scratch/run2.log" qx510drive
+grep -q '^timeout shown: 321$' "$scratch/run2.log" || fail "the saved settings were not read back"
+grep -q '^dialog: Připojení úspěšně inicializováno' "$scratch/run2.log" || fail "the second run did not connect"
+
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$deb" || fail "lintian reports errors"
+else
+  echo "install_test: lintian is not installed; the package was not checked by it"
+fi
+echo "install_test: passed"
