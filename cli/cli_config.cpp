@@ -32,7 +32,7 @@ bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
   const QString path = c.args.positional.front();
   QFile file(path);
   if (!QFileInfo(path).isFile()) {
-    exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje.").arg(path));
+    exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje nebo to není obyčejný soubor.").arg(path));
     return false;
   }
   if (!file.open(QIODevice::ReadOnly)) {
