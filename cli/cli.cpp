@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <sys/prctl.h>
+
 #include <QSet>
 
 #include "base/baud.h"
@@ -237,3 +239,5 @@ int RunCli(const QStringList& args, CliIo& io) {
   c.disconnect();
   return result;
 }
+
+void TightenTimerSlack() { ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }
