@@ -17,6 +17,7 @@
 
 #include "base/settings.h"
 #include "cli/cli.h"
+#include "cli/cli_args.h"
 #include "cli/config_image.h"
 #include "sim/sim_server.h"
 
@@ -373,6 +374,49 @@ TEST_F(CliTest, HelpForEveryCommand) {
   EXPECT_EQ(sim_->requestCount(), 0u);
   EXPECT_EQ(run({"--help"}).code, 0);
   EXPECT_EQ(run({}).code, 2);
+}
+
+TEST(CliArgs, MasksAddressListsAndOptionValues) {
+  const struct {
+    const char* text;
+    bool ok;
+    uint32_t mask;
+  } masks[] = {
+      {"0x0000FF00", true, 0xFF00}, {"0,31", true, 0x80000001}, {"7", true, 0x80}, {"none", true, 0},
+      {"0x", false, 0},             {"0x123456789", false, 0},   {"32", false, 0}, {"1,,2", false, 0},
+      {"0x-1", false, 0},           {"", false, 0},
+  };
+  for (const auto& m : masks) {
+    uint32_t mask = 0xDEAD;
+    EXPECT_EQ(ParseMask32(QString::fromUtf8(m.text), mask), m.ok) << m.text;
+    if (m.ok) {
+      EXPECT_EQ(mask, m.mask) << m.text;
+    }
+  }
+
+  const struct {
+    const char* text;
+    std::vector<uint8_t> addresses;  // empty: refused
+  } lists[] = {
+      {"5,1-3,2", {5, 1, 2, 3}}, {"255", {255}}, {"3-1", {}}, {"256", {}}, {"1-2-3", {}}, {"", {}},
+  };
+  for (const auto& l : lists) {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(ParseAddressList(QString::fromUtf8(l.text), out), !l.addresses.empty()) << l.text;
+    if (!l.addresses.empty()) {
+      EXPECT_EQ(out, l.addresses) << l.text;
+    }
+  }
+  std::vector<uint8_t> all;
+  ASSERT_TRUE(ParseAddressList(QStringLiteral("0-255"), all));
+  EXPECT_EQ(all.size(), 256u);
+
+  ParsedArgs parsed;
+  EXPECT_TRUE(ParseArgs({"watch", "--count=5", "din"}, {"count="}, parsed).isEmpty());
+  EXPECT_EQ(parsed.value("count"), "5");
+  EXPECT_EQ(parsed.positional, (QStringList{"watch", "din"}));
+  ParsedArgs flag;
+  EXPECT_EQ(ParseArgs({"--json=1"}, {"json"}, flag), "Volba --json nemá hodnotu.");
 }
 
 }  // namespace
