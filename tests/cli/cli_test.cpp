@@ -69,7 +69,7 @@ class CliTest : public ::testing::Test {
       queue.pop_front();
       return line;
     };
-    io.interrupted = [] { return false; };
+    io.interrupted = [this] { return stopAfterMs_ > 0 && slept_ >= stopAfterMs_; };
     io.sleep = [this](int ms) { slept_ += ms; };
     r.code = RunCli(args, io);
     out.flush();
@@ -87,6 +87,7 @@ class CliTest : public ::testing::Test {
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
   int slept_ = 0;
+  int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
 };
 
 // Module 1 of the line, at its own address and rate.
@@ -307,6 +308,14 @@ TEST_F(CliTest, WatchPrintsTheCountInEachFormat) {
     EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.contains))) << r.out.toStdString();
     EXPECT_EQ(slept_, c.slept);
   }
+
+  // Without a count the readings go on until Ctrl+C.
+  slept_ = 0;
+  stopAfterMs_ = 200;
+  const Result stopped = run({"watch", "din", "--interval", "100"});
+  stopAfterMs_ = 0;
+  EXPECT_EQ(stopped.code, 0);
+  EXPECT_EQ(stopped.out.count('\n'), 2) << stopped.out.toStdString();
 
   const Result csv = run({"watch", "ain0", "--count", "1", "--format", "csv"});
   EXPECT_TRUE(csv.out.startsWith("time,value,unit\n"));
