@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <array>
 #include <cstdint>
 
@@ -53,4 +54,15 @@ inline ExchangeResult WriteConfig(uint8_t iface, uint32_t handle, uint8_t module
                                   uint8_t value) {
   return ModuleTransact(iface, handle, module, Cmd::WriteConfigByte, 0,
                         {0, cfgAddress, cfgAddress, value, value});
+}
+
+// Names of the status register's bits; "---" marks a bit without a name.
+inline QStringList StatusBitNames() {
+  QStringList names(32, QStringLiteral("---"));
+  names[1] = QStringLiteral("FN");
+  names[2] = QStringLiteral("PRF");
+  names[4] = QStringLiteral("PWR");
+  names[5] = QStringLiteral("RST");
+  names[6] = QStringLiteral("ERR24");
+  return names;
 }

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QThread>
@@ -13,6 +12,7 @@
 #include "base/tdata.h"
 #include "ui/return_key.h"
 #include "ui/window_util.h"
+#include "base/calibration_procedure.h"
 #include "base/commands.h"
 #include "base/driver_loader.h"
 #include "base/value_format.h"
@@ -22,10 +22,6 @@ namespace {
 const QString Separator = QString(66, QLatin1Char('_')) + QLatin1Char(' ');
 const QString ChooseRangeText = QStringLiteral("Vyber rozsah, stiskni tlačítko Kalibrace.");
 const QString MeasuringText = QStringLiteral(" Probíhá měření vstupu.");
-
-// Plausibility windows of the entered reference, wider than the instructions ask for.
-constexpr double VoltageMin = 1.0, VoltageMax = 10.0;   // volts
-constexpr double CurrentMin = 1.0, CurrentMax = 25.0;   // milliamperes
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int x, int y) {
   auto* label = new QLabel(caption, parent);
@@ -135,7 +131,7 @@ bool TForm6::CheckConnection() {
 
 void TForm6::VypisKalibraceUkoncena() {
   AppendLine(QString());
-  AppendLine(QStringLiteral("Kalibrace vstupu zrušena !"));
+  AppendLine(CalibrationAbandonedText);
   AppendLine(QString());
   AppendLine(Separator);
   AppendLine(QString());
@@ -166,9 +162,7 @@ void TForm6::Button1Click() {
   AppendLine(QString());
   AppendLine(Separator + QStringLiteral("Kalibrace vstupu ") + QString::number(input_));
   AppendLine(QString());
-  AppendLine(range_ == RangeVoltage
-                 ? QStringLiteral("Zkratuj napěťový vstup (svorky 27 a 28) a stiskni tlačítko Potvrzení.")
-                 : QStringLiteral("Zkratuj proudový vstup (svorky 28 a 29) a stiskni tlačítko Potvrzení."));
+  AppendLine(ShortInputInstruction(range_));
   CalibrationState = range_ == RangeVoltage ? StateVoltageZero : StateCurrentZero;
   StatusBar1->setText(QStringLiteral(" "));
 }
@@ -202,16 +196,15 @@ bool TForm6::Measure(double& value) {
   StatusBar1->setText(MeasuringText);
   // Blocking on purpose: the input settles, and nothing else may talk to the module meanwhile.
   if (measurementDelayMs_ > 0) QThread::msleep(static_cast<unsigned long>(measurementDelayMs_));
-  const ExchangeResult r = ModuleTransact(data_->Interface, handle_, moduleAddress_, Cmd::ReadChannel, input_);
-  if (r.Status != 0) {
-    const QString text = DriverStatusText(data_->Interface, r.Status);
+  const uint32_t status = MeasureInput(data_->Interface, handle_, moduleAddress_, input_, value);
+  if (status != 0) {
+    const QString text = DriverStatusText(data_->Interface, status);
     StatusBar1->setText(QStringLiteral(" ") + text);
     failureShown_ = true;
     AppendLine(text);
     VypisKalibraceUkoncena();
     return false;
   }
-  value = DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]);
   return true;
 }
 
@@ -221,33 +214,21 @@ void TForm6::ZeroStep() {
   if (!Measure(zeroReading_)) return;
   StatusBar1->setText(QStringLiteral(" "));
   AppendLine(QString());
-  AppendLine(voltage ? QStringLiteral("Odstraň zkrat, připoj na vstup napětí v rozsahu 4-6V, zadej hodnotu "
-                                      "napětí a stiskni tlačítko Potvrzení.")
-                     : QStringLiteral("Odstraň zkrat, připoj na vstup proud v rozsahu 9-11mA, zadej hodnotu "
-                                      "proudu a stiskni tlačítko Potvrzení."));
+  AppendLine(ApplyReferenceInstruction(voltage ? RangeVoltage : RangeCurrent));
   CalibrationState = voltage ? StateVoltageReference : StateCurrentReference;
 }
 
 void TForm6::ReferenceStep() {
   const bool voltage = CalibrationState == StateVoltageReference;
   const uint8_t range = voltage ? RangeVoltage : RangeCurrent;
-  const QString windowText = voltage ? QStringLiteral("Hodnota napětí musí být v rozsahu 4-6V.")
-                                     : QStringLiteral("Hodnota proudu musí být v rozsahu 9-11mA.");
-
-  // The system's separator only; "5.0" under a comma locale is not a number here.
-  QLocale locale;
-  locale.setNumberOptions(locale.numberOptions() | QLocale::RejectGroupSeparator);
-  bool ok = false;
-  const double entered = locale.toDouble(Edit2->text(), &ok);
-  if (!ok) {
-    AppendLine(windowText + QStringLiteral(" Pozor na desetinnou čárku resp. tečku (nastaveno v systému)."));
+  double entered = 0;
+  if (!ParseReferenceText(Edit2->text(), entered)) {
+    AppendLine(ReferenceNumberText(range));
     VypisKalibraceUkoncena();
     return;
   }
-  const double low = voltage ? VoltageMin : CurrentMin;
-  const double high = voltage ? VoltageMax : CurrentMax;
-  if (!(entered >= low && entered <= high)) {  // written so that NaN is refused too
-    AppendLine(windowText);
+  if (!ReferenceInWindow(range, entered)) {
+    AppendLine(ReferenceWindowText(range));
     VypisKalibraceUkoncena();
     return;
   }
@@ -256,7 +237,7 @@ void TForm6::ReferenceStep() {
   if (!Measure(referenceReading_)) return;
 
   if (!ComputeCalibrationConstants(range, enteredValue_, zeroReading_, referenceReading_, gain_, offset_)) {
-    AppendLine(QStringLiteral("Chyba naměřených hodnot. Zkontroluj připojení vstupu a proveď znovu kalibraci."));
+    AppendLine(MeasuredValuesErrorText);
     VypisKalibraceUkoncena();
     return;
   }
@@ -269,7 +250,7 @@ void TForm6::ReferenceStep() {
   }
 
   AppendLine(QString());
-  AppendLine(QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu)."));
+  AppendLine(CalibratedText);
   AppendLine(QString());
   AppendLine(Separator);
   AppendLine(QString());

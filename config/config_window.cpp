@@ -7,32 +7,8 @@
 #include "ui/status_bar.h"
 #include "ui/return_key.h"
 #include "ui/window_util.h"
-#include "base/commands.h"
-#include "base/driver_loader.h"
-
-uint8_t& ImageByte(ModuleConfigImage& image, std::size_t index) {
-  Q_ASSERT(index < sizeof(ModuleConfigImage));
-  return reinterpret_cast<uint8_t*>(&image)[index];
-}
-
-uint8_t ImageByte(const ModuleConfigImage& image, std::size_t index) {
-  Q_ASSERT(index < sizeof(ModuleConfigImage));
-  return reinterpret_cast<const uint8_t*>(&image)[index];
-}
 
 namespace {
-
-QString ReadProgressText(int percent) {
-  return QStringLiteral(" Probíhá čtení konfigurace z modulu (%1 %)").arg(percent);
-}
-
-QString WriteProgressText(int percent) {
-  return QStringLiteral(" Probíhá zápis konfigurace do modulu (%1 %)").arg(percent);
-}
-
-QString FailureText(uint8_t iface, uint32_t status) {
-  return QStringLiteral(" ") + DriverStatusText(iface, status);
-}
 
 // Let the window repaint and take clicks between two exchanges.
 void PauseBetweenExchanges() { ProcessMessagesAndWait(1); }
@@ -148,56 +124,29 @@ void ConfigWindow::done(int result) {
   QDialog::done(result);
 }
 
+ConfigTransfer ConfigWindow::transfer(std::function<void(int)> progress) {
+  ConfigTransfer::Events events;
+  events.progress = std::move(progress);
+  events.pause = PauseBetweenExchanges;
+  ConfigTransfer t(data_->Interface, data_->DriverHandle, data_->ModuleAddress, std::move(events));
+  t.setPauseAfterLast(pauseAfterLast_);
+  return t;
+}
+
 void ConfigWindow::PrectiData(ModuleConfigImage& image) {
   if (!IsConnected(data_)) return;
-  const uint8_t iface = data_->Interface;
-  const uint32_t handle = data_->DriverHandle;
-  const uint8_t module = data_->ModuleAddress;
-  const int total = int(bytes_.size());
-
-  setStatus(ReadProgressText(0));
-  for (int k = 0; k < total; ++k) {
-    const ConfigByteSlot& slot = bytes_[std::size_t(k)];
-    const ExchangeResult read = ReadConfig(iface, handle, module, slot.address);
-    if (read.Status != 0) {
-      setStatus(FailureText(iface, read.Status));
-      return;
-    }
-    ImageByte(image, slot.imageByte) = read.Data[3];
-    setStatus(ReadProgressText((k + 1) * 100 / total));
-    if (pauseAfterLast_ || k + 1 < total) PauseBetweenExchanges();
-  }
-  setStatus(QStringLiteral(" Konfigurace přečtena."));
+  std::vector<uint8_t> addresses;
+  for (const ConfigByteSlot& slot : bytes_) addresses.push_back(slot.address);
+  ConfigTransfer t = transfer([this](int percent) { setStatus(ReadProgressText(percent)); });
+  const ConfigTransferResult result =
+      t.Read(addresses, [&](std::size_t k, uint8_t value) { ImageByte(image, bytes_[k].imageByte) = value; });
+  setStatus(ReadResultText(data_->Interface, result));
 }
 
 void ConfigWindow::ZapisData(ModuleConfigImage image) {
   if (!IsConnected(data_)) return;
-  const uint8_t iface = data_->Interface;
-  const uint32_t handle = data_->DriverHandle;
-  const uint8_t module = data_->ModuleAddress;
-  const int total = int(bytes_.size());
-
-  setStatus(WriteProgressText(0));
-  for (int k = 0; k < total; ++k) {
-    const ConfigByteSlot& slot = bytes_[std::size_t(k)];
-    const uint8_t value = ImageByte(image, slot.imageByte);
-    const ExchangeResult written = WriteConfig(iface, handle, module, slot.address, value);
-    if (written.Status != 0) {
-      setStatus(FailureText(iface, written.Status));
-      return;
-    }
-    PauseBetweenExchanges();
-    const ExchangeResult readBack = ReadConfig(iface, handle, module, slot.address);
-    if (readBack.Status != 0) {
-      setStatus(FailureText(iface, readBack.Status));
-      return;
-    }
-    if (readBack.Data[3] != value) {
-      setStatus(QStringLiteral(" Chyba zápisu dat."));
-      return;
-    }
-    setStatus(WriteProgressText((k + 1) * 100 / total));
-    if (pauseAfterLast_ || k + 1 < total) PauseBetweenExchanges();
-  }
-  setStatus(QStringLiteral(" Konfigurace zapsána."));
+  std::vector<ConfigByte> bytes;
+  for (const ConfigByteSlot& slot : bytes_) bytes.push_back({slot.address, ImageByte(image, slot.imageByte)});
+  ConfigTransfer t = transfer([this](int percent) { setStatus(WriteProgressText(percent)); });
+  setStatus(WriteResultText(data_->Interface, t.Write(bytes)));
 }

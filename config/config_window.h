@@ -4,27 +4,19 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include "base/config_transfer.h"
 #include "base/tdata.h"
 
 class QPushButton;
 class StatusBar;
 
-// One byte a configuration window moves: its place in ModuleConfigImage and its address in
-// the module's configuration memory.
-struct ConfigByteSlot {
-  std::size_t imageByte;
-  uint8_t address;
-};
-
-uint8_t& ImageByte(ModuleConfigImage& image, std::size_t index);
-uint8_t ImageByte(const ModuleConfigImage& image, std::size_t index);
-
 // What the three configuration windows share: the borrowed TData, a working copy of its
 // ModuleConfig, the buttons "Zapsat", "Přečíst", "Ok", "Cancel", the one-panel status bar and
-// the byte-by-byte read and verified write of the window's list of bytes.
+// the transfer of the window's list of bytes (ConfigTransfer), shown in the status bar.
 //
 // The sequences let the toolkit handle messages between exchanges, so the operator can press
 // buttons or close the window while one runs. A second sequence is not started then, and a
@@ -79,6 +71,7 @@ class ConfigWindow : public QDialog {
   template <typename F>
   void runSequence(F&& body);
   bool checkConnection();
+  ConfigTransfer transfer(std::function<void(int)> progress);
 
   TData* data_ = nullptr;
   ModuleConfigImage work_{};

@@ -4,24 +4,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <cstddef>
 
 #include "base/baud.h"
-#include "base/commands.h"
-
-bool ParseByteInRange(const QString& text, int min, int max, uint8_t& out) {
-  bool ok = false;
-  const qlonglong number = text.trimmed().toLongLong(&ok, 10);
-  if (!ok || number < min || number > max) return false;
-  out = static_cast<uint8_t>(number);
-  return true;
-}
 
 TForm12::TForm12(QWidget* parent)
     : ConfigWindow(parent, QStringLiteral("Nastavení komunikační adresy a rychlosti"), 393, 200,
-                   {{offsetof(ModuleConfigImage, AddressSetting), CfgAddr::BusAddress},
-                    {offsetof(ModuleConfigImage, BaudCodeSetting), CfgAddr::BaudCode}},
-                   /*pauseAfterLast=*/false) {
+                   AddressRateSlots(), /*pauseAfterLast=*/false) {
   Label1 = new QLabel(QStringLiteral("Adresa modulu  (0-255)"), this);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setGeometry(24, 28, 170, 17);
@@ -59,13 +47,13 @@ void TForm12::ZapisOkno(const ModuleConfigImage& image) {
 void TForm12::PrectiOkno(ModuleConfigImage& image) {
   uint8_t address = 0;
   if (!ParseByteInRange(Edit1->text(), 0, 255, address)) {
-    setStatus(QStringLiteral(" Adresa modulu musí být v rozsahu 0-255."));
+    setStatus(AddressRangeText);
     return;
   }
   image.AddressSetting = address;
   const int code = ComboBox1->currentIndex();
   if (code < 0 || code >= BaudCodeCount) {
-    setStatus(QStringLiteral(" Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."));
+    setStatus(BaudRangeText);
     return;
   }
   image.BaudCodeSetting = static_cast<uint8_t>(code);

@@ -9,10 +9,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 
-// Converts text to a whole number; true and out := number when it is an integer within
-// min..max, false with out untouched otherwise.
-bool ParseByteInRange(const QString& text, int min, int max, uint8_t& out);
-
 // "Nastavení komunikační adresy a rychlosti": the module's own bus address (configuration
 // address 63) and the baud code of its serial line (62). Writing them changes neither how this
 // tool reaches the module nor the connection settings.

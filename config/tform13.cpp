@@ -3,14 +3,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <cstddef>
-
-#include "base/commands.h"
 
 TForm13::TForm13(QWidget* parent)
     : ConfigWindow(parent, QStringLiteral("Nastavení analogových vstupů"), 391, 185,
-                   {{offsetof(ModuleConfigImage, AinRange), CfgAddr::AinRange}},
-                   /*pauseAfterLast=*/true) {
+                   AnalogRangeSlots(), /*pauseAfterLast=*/true) {
   Label7 = new QLabel(QStringLiteral("Rozsah"), this);
   Label7->setObjectName(QStringLiteral("Label7"));
   Label7->setGeometry(96, 20, 100, 17);

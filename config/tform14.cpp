@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
-#include <cstddef>
 
 #include "base/commands.h"
 
@@ -15,31 +14,11 @@ constexpr std::array<Field, 3> GroupFields = {&ModuleConfigImage::DinNegation,
                                               &ModuleConfigImage::DoutNegation,
                                               &ModuleConfigImage::DoutInitialState};
 
-// Transfer order: every byte of the initial states first, then the input negation, then the
-// output negation; byte j of a field lives at its base address + 3j.
-std::vector<ConfigByteSlot> DigitalBytes() {
-  struct Block {
-    std::size_t imageOffset;
-    uint8_t base;
-  };
-  const Block blocks[] = {
-      {offsetof(ModuleConfigImage, DoutInitialState), CfgAddr::DoutInitialState},
-      {offsetof(ModuleConfigImage, DinNegation), CfgAddr::DinNegation},
-      {offsetof(ModuleConfigImage, DoutNegation), CfgAddr::DoutNegation},
-  };
-  std::vector<ConfigByteSlot> bytes;
-  for (const Block& block : blocks)
-    for (int j = 0; j < 4; ++j)
-      bytes.push_back({block.imageOffset + std::size_t(j),
-                       uint8_t(block.base + j * CfgAddr::DigitalStride)});
-  return bytes;
-}
-
 }  // namespace
 
 TForm14::TForm14(QWidget* parent)
     : ConfigWindow(parent, QStringLiteral("Nastavení digitálních vstupů/výstupů"), 526, 398,
-                   DigitalBytes(), /*pauseAfterLast=*/true) {
+                   DigitalSlots(), /*pauseAfterLast=*/true) {
   const QString captions[3] = {QStringLiteral(" Negace DIN "), QStringLiteral("Negace DOUT "),
                                QStringLiteral(" Počáteční stav DOUT ")};
   const QString channelPrefix[3] = {QStringLiteral("DIN"), QStringLiteral("DOUT"),

@@ -12,6 +12,7 @@
 #include "base/baud.h"
 #include "base/codepage.h"
 #include "base/commands.h"
+#include "base/identify.h"
 #include "base/driver_loader.h"
 #include "base/exchange.h"
 
@@ -70,12 +71,6 @@ uint16_t ParseIsaBaseAddress(const QString& text) {
 
 QString IsaBaseAddressText(uint16_t base) {
   return QStringLiteral("%1").arg(base, 3, 16, QLatin1Char('0')).toUpper() + QLatin1Char('h');
-}
-
-// Four identification characters, one per byte, zero bytes kept.
-QString IdentChars(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const char bytes[4] = {char(a), char(b), char(c), char(d)};
-  return FromCp1250(QByteArray(bytes, 4));
 }
 
 }  // namespace
@@ -350,27 +345,16 @@ void TForm2::Button1Click() {
     return;
   }
 
-  // Identification: name (Index 0, 1) and version (Index 2). The module threads
-  // Data0 from one answer into the next request.
-  uint8_t d0 = 0;
-  QString parts[3];
-  uint32_t response[100] = {};
-  for (uint8_t part = 0; part < 3; ++part) {
-    uint8_t d1 = 0, d2 = 0, d3 = 0, d4 = 0;
-    // ModuleExchange sends nothing for a handle of 0 and leaves the status as it was: start
-    // from a failure so that a driver handing out handle 0 is not taken for an identified module.
-    uint8_t exchangeStatus = StatusNoEntry;
-    ModuleExchange(d.Interface, h, address, Cmd::Identify, part, d0, d1, d2, d3, d4,
-                   exchangeStatus, response);
-    DriverErrorText(d.Interface, exchangeStatus, &message_);
-    if (exchangeStatus != 0) {
-      SetStatusLine(MessageBufferToString(message_));
-      AbortConnection(h);
-      return;
-    }
-    parts[part] = IdentChars(d1, d2, d3, d4);
+  // Identification: name (Index 0, 1) and version (Index 2).
+  QString ident;
+  const uint8_t identStatus = IdentifyModule(d.Interface, h, address, ident);
+  if (identStatus != 0) {
+    DriverErrorText(d.Interface, identStatus, &message_);
+    SetStatusLine(MessageBufferToString(message_));
+    AbortConnection(h);
+    return;
   }
-  d.ModuleIdent = parts[0] + parts[1] + QStringLiteral(" v.") + parts[2];
+  d.ModuleIdent = ident;
 
   SetStatusLine(SuccessText + IdentForDisplay(d.ModuleIdent));
 

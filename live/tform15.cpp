@@ -6,21 +6,9 @@
 #include "ui/status_bar.h"
 #include "base/commands.h"
 
-namespace {
-QStringList RegisterBitNames() {
-  QStringList names(32, QStringLiteral("---"));
-  names[1] = QStringLiteral("FN");
-  names[2] = QStringLiteral("PRF");
-  names[4] = QStringLiteral("PWR");
-  names[5] = QStringLiteral("RST");
-  names[6] = QStringLiteral("ERR24");
-  return names;
-}
-}  // namespace
-
 TForm15::TForm15(QWidget* parent)
     : BitWindow(parent, QStringLiteral("Status registr"), 400, 276,
-                Columns{{24, 136, 224, 320}, {72, 160, 248, 344}}, RegisterBitNames()) {
+                Columns{{24, 136, 224, 320}, {72, 160, 248, 344}}, StatusBitNames()) {
   auto* clear = new QPushButton(QStringLiteral("Vynulovat"), this);
   clear->setObjectName(QStringLiteral("Button2"));
   clear->setGeometry(24, 192, 89, 25);

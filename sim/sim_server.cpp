@@ -8,9 +8,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
+#include "sim/sim_control.h"
 #include "sim/state_file.h"
 
 namespace {
@@ -32,7 +35,21 @@ void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
 }
+
+constexpr int AddrBaudCode = 62;
+constexpr int AddrBusAddress = 63;
+
+using Clock = std::chrono::steady_clock;
 }  // namespace
+
+// An answer held back by a delay fault until its time comes.
+struct SimServer::Delayed {
+  Clock::time_point due;
+  int fd = -1;  // the UDP socket or the local client
+  sockaddr_in to{};
+  bool udp = false;
+  std::vector<uint8_t> frame;
+};
 
 SimServer::SimServer(SimServerOptions options) : options_(std::move(options)) {}
 
@@ -41,16 +58,7 @@ SimServer::~SimServer() { stop(); }
 bool SimServer::start(std::string* error) {
   if (running()) return true;
 
-  if (!options_.statePath.empty()) {
-    SimModule::Memory memory{};
-    std::string why;
-    if (LoadSimState(options_.statePath, memory, &why)) {
-      module_.loadMemory(memory);
-    } else if (::access(options_.statePath.c_str(), F_OK) == 0) {
-      stateWarning_ = why;  // unreadable: start from the factory values, overwrite on change
-    }
-    savedGeneration_ = module_.memoryGeneration();
-  }
+  if (!loadLine(error)) return false;
 
   if (options_.udpPort >= 0) {
     udpFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -109,6 +117,16 @@ bool SimServer::start(std::string* error) {
     ownsSocketFile_ = true;
   }
 
+  if (options_.serveLocal && options_.serveControl) {
+    controlPath_ = options_.controlPath.empty() ? localPath_ + ".ctl" : options_.controlPath;
+    control_ = std::make_unique<SimControlListener>(this);
+    if (!control_->start(controlPath_, error)) {
+      control_.reset();
+      closeAll();
+      return false;
+    }
+  }
+
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
     SetError(error, Errno("pipe"));
@@ -121,7 +139,46 @@ bool SimServer::start(std::string* error) {
   return true;
 }
 
+// The line to start with: the state file's, the options' (each keeping its saved memory when
+// one was saved alike), or one factory module.
+bool SimServer::loadLine(std::string* error) {
+  std::vector<SimModule::Memory> saved;
+  if (!options_.statePath.empty()) {
+    std::string why;
+    if (!LoadSimState(options_.statePath, saved, &why) && ::access(options_.statePath.c_str(), F_OK) == 0)
+      stateWarning_ = why;  // unreadable: start from the factory values, overwrite on change
+  }
+  std::vector<SimModule::Memory> line;
+  for (const auto& spec : options_.modules) {
+    const auto same = std::find_if(saved.begin(), saved.end(), [&](const SimModule::Memory& m) {
+      return m[AddrBusAddress] == spec.address && m[AddrBaudCode] == spec.baudCode;
+    });
+    SimModule::Memory memory = SimModule::FactoryMemory();
+    memory[AddrBusAddress] = spec.address;
+    memory[AddrBaudCode] = spec.baudCode;
+    line.push_back(same != saved.end() ? *same : memory);
+  }
+  if (line.empty()) line = saved;
+  if (!line.empty()) {
+    std::string why;
+    if (!bus_.replace(line, &why)) {
+      if (options_.modules.empty()) {
+        stateWarning_ = options_.statePath + ": " + why;  // a hand-edited file; the factory line
+      } else {
+        SetError(error, why);
+        return false;
+      }
+    }
+  }
+  // Nothing is written before the line differs from the file (an unreadable file included).
+  saved_ = options_.modules.empty() || !stateWarning_.empty() ? bus_.memories() : saved;
+  persistLocked();
+  return true;
+}
+
 void SimServer::stop() {
+  if (control_) control_->stop();
+  control_.reset();
   if (thread_.joinable()) {
     const char byte = 1;
     [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);
@@ -142,7 +199,24 @@ void SimServer::closeAll() {
 void SimServer::run() {
   std::vector<int> clients;
   std::vector<pollfd> fds;
+  std::vector<Delayed> delayed;  // few at a time: a delay fault is a trainer's tool
   uint8_t buffer[512];
+  auto deliver = [](const Delayed& d) {
+    if (d.udp)
+      ::sendto(d.fd, d.frame.data(), d.frame.size(), 0, reinterpret_cast<const sockaddr*>(&d.to), sizeof d.to);
+    else
+      ::send(d.fd, d.frame.data(), d.frame.size(), MSG_NOSIGNAL);
+  };
+  // Sends the answer now, or queues it when a delay fault holds it back.
+  auto answer = [&](const SimBus::Outcome& outcome, int fd, const sockaddr_in* to) {
+    if (outcome.frame.empty()) return;
+    Delayed d{Clock::now() + std::chrono::milliseconds(outcome.delayMs), fd, {}, to != nullptr, outcome.frame};
+    if (to) d.to = *to;
+    if (outcome.delayMs > 0)
+      delayed.push_back(std::move(d));
+    else
+      deliver(d);
+  };
   for (;;) {
     fds.clear();
     fds.push_back({wakeRead_, POLLIN, 0});
@@ -150,11 +224,22 @@ void SimServer::run() {
     if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
     const size_t firstClient = fds.size();
     for (int c : clients) fds.push_back({c, POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    int timeoutMs = -1;
+    if (!delayed.empty()) {
+      const auto next = std::min_element(delayed.begin(), delayed.end(),
+                                         [](const Delayed& a, const Delayed& b) { return a.due < b.due; })->due;
+      timeoutMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count()));
+    }
+    if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (fds[0].revents) break;
+
+    const auto now = Clock::now();
+    for (const auto& d : delayed)
+      if (d.due <= now) deliver(d);
+    std::erase_if(delayed, [&](const Delayed& d) { return d.due <= now; });
 
     for (size_t i = 1; i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
@@ -171,10 +256,7 @@ void SimServer::run() {
             ++malformed_;
             continue;
           }
-          if (const auto answer = process(*request, SimLogEntry::Lan)) {
-            const auto bytes = simproto::EncodeAnswer(*answer);
-            ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
-          }
+          answer(process(*request, SimLogEntry::Lan), fd, &from);
         }
       } else if (fd == listenFd_) {
         for (;;) {
@@ -196,12 +278,11 @@ void SimServer::run() {
             ++malformed_;
             continue;
           }
-          if (const auto answer = process(*request, SimLogEntry::Local)) {
-            const auto bytes = simproto::EncodeAnswer(*answer);
-            ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-          }
+          answer(process(*request, SimLogEntry::Local), fd, nullptr);
         }
         if (closed) {
+          // Its held-back answers die with it, before the descriptor number is reused.
+          std::erase_if(delayed, [&](const Delayed& d) { return !d.udp && d.fd == fd; });
           ::close(fd);
           std::erase(clients, fd);
         }
@@ -211,46 +292,65 @@ void SimServer::run() {
   for (int c : clients) ::close(c);
 }
 
-std::optional<simproto::Answer> SimServer::process(const simproto::Request& request, SimLogEntry::Channel channel) {
+SimBus::Outcome SimServer::process(const simproto::Request& request, SimLogEntry::Channel channel) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto reply = module_.handle(request.address, request.rate, request.command, request.index, request.data);
+  PersistGuard guard{this};
+  SimBus::Outcome outcome = bus_.dispatch(request);
   SimLogEntry entry;
   entry.channel = channel;
   entry.serial = ++requests_;
   entry.request = request;
-  if (reply) {
-    simproto::Answer answer;
-    answer.seq = request.seq;
-    answer.address = request.address;
-    answer.command = request.command;
-    answer.status = reply->status;
-    answer.data = reply->data;
-    entry.answer = answer;
-  }
-  log_.push_back(entry);
+  entry.answer = outcome.answer;
+  entry.module = outcome.module;
+  entry.note = outcome.note;
+  log_.push_back(std::move(entry));
   if (log_.size() > LogCapacity) log_.pop_front();
-  persistLocked();
-  return entry.answer;
+  return outcome;
 }
 
 void SimServer::persistLocked() {
-  if (options_.statePath.empty() || module_.memoryGeneration() == savedGeneration_) return;
+  if (options_.statePath.empty()) return;
+  auto line = bus_.memories();
+  if (line == saved_) return;
   std::string why;
-  if (SaveSimState(options_.statePath, module_.memory(), &why)) {
-    savedGeneration_ = module_.memoryGeneration();
+  if (SaveSimState(options_.statePath, line, &why)) {
+    saved_ = std::move(line);
   } else {
     stateWarning_ = why;
   }
 }
 
-SimModule SimServer::snapshot() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return module_;
+void SimServer::notifyChanged() {
+  std::lock_guard<std::mutex> lock(listenerMutex_);
+  if (listener_) listener_();
 }
 
-std::vector<SimLogEntry> SimServer::recentLog() const {
+void SimServer::setChangeListener(std::function<void()> listener) {
+  std::lock_guard<std::mutex> lock(listenerMutex_);
+  listener_ = std::move(listener);
+}
+
+SimModule SimServer::snapshot(int index) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {log_.begin(), log_.end()};
+  return bus_.module(index);
+}
+
+SimBus SimServer::busSnapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bus_;
+}
+
+int SimServer::moduleCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bus_.size();
+}
+
+std::vector<SimLogEntry> SimServer::recentLog() const { return logSince(0); }
+
+std::vector<SimLogEntry> SimServer::logSince(uint64_t serial) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto first = std::find_if(log_.begin(), log_.end(), [&](const SimLogEntry& e) { return e.serial > serial; });
+  return {first, log_.end()};
 }
 
 void SimServer::setSourceVoltage(double volts) {

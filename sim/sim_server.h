@@ -1,29 +1,36 @@
 #pragma once
-// SimServer: one simulated QX-510 answering requests on its own thread, over UDP for the LAN
-// converter's stand-in (KNET1660.DLL) and over a local SOCK_SEQPACKET socket for the other
-// four stand-ins. Wire format: sim/protocol.h. The simulator program and the tests both use it.
+// SimServer: one line of simulated QX-510 modules (sim/sim_bus.h) answering requests on its
+// own thread, over UDP for the LAN converter's stand-in (KNET1660.DLL) and over a local
+// SOCK_SEQPACKET socket for the other four stand-ins, plus a control channel for scripts
+// (sim/sim_control.h) on a second local socket. Wire format: sim/protocol.h. The simulator
+// program and the tests both use it.
 //
 // In a test:
 //
 //   SimServerOptions options;
 //   options.udpPort = 0;                               // any free port on 127.0.0.1
 //   options.localPath = tempDir.filePath("sim.sock");  // never the user's default endpoint
+//   options.modules = {{0, 4}, {5, 7}, {17, 8}};       // address, baud code (4 = 9600 Bd)
 //   SimServer sim(options);
 //   ASSERT_TRUE(sim.start(&error)) << error;
 //   // interfaces 0..3: the stand-ins read the endpoint from the environment at Init
 //   setenv(simproto::EndpointEnv, sim.localPath().c_str(), 1);
 //   // interface 4: IpAddress "127.0.0.1", UdpPort sim.udpPort()
-//   sim.setShortCircuit(true);          // the bench, callable from any thread
+//   sim.setShortCircuit(true);          // the bench of module 0, callable from any thread
 //   sim.setSourceVoltage(5.0);
-//   sim.withModule([](SimModule& m) { m.setConverterError({1.05, -30.0, 40.0}); });
+//   sim.withModule(2, [](SimModule& m) { m.setInputSwitches(0xFF); });
+//   sim.withBus([](SimBus& bus) { bus.arm(1, {.kind = SimFault::Silent, .count = 3}); });
 //
-// The module starts with factory memory unless options.statePath names a state file (the
-// simulator program's own; tests leave it empty so nothing is written). The destructor
-// stops the thread and removes the socket file it created.
+// Without options.modules the line is the state file's (options.statePath, the simulator
+// program's own; tests leave it empty so nothing is written), else one module fresh from the
+// factory at address 0, 9600 Bd. The destructor stops the threads and removes the socket
+// files it created.
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,6 +40,16 @@
 
 #include "sim/module_model.h"
 #include "sim/protocol.h"
+#include "sim/sim_bus.h"
+
+class SimControlListener;
+
+// One module of the line a server starts with. Baud codes as the module's memory has them:
+// 0..8 for 600..115200 Bd, 4 = 9600 Bd.
+struct SimModuleSpec {
+  uint8_t address = 0;
+  uint8_t baudCode = 4;
+};
 
 struct SimServerOptions {
   std::string udpHost = "127.0.0.1";
@@ -40,6 +57,11 @@ struct SimServerOptions {
   std::string localPath;                   // empty: simproto::DefaultEndpointPath()
   bool serveLocal = true;
   std::string statePath;                   // empty: the memory is not persisted
+  // The line to start with; empty: the state file's, else one module at address 0, 9600 Bd.
+  // A module listed here keeps its saved memory when the state file has one set up alike.
+  std::vector<SimModuleSpec> modules;
+  bool serveControl = true;                // the control channel, when serving locally
+  std::string controlPath;                 // empty: localPath + ".ctl"
 };
 
 struct SimLogEntry {
@@ -47,6 +69,8 @@ struct SimLogEntry {
   uint64_t serial = 0;  // counts every decoded request since start
   simproto::Request request;
   std::optional<simproto::Answer> answer;  // empty: the module kept silent
+  int module = -1;                         // the module reached, if any
+  std::string note;                        // the fault that acted, if any
 };
 
 class SimServer {
@@ -64,6 +88,7 @@ class SimServer {
 
   uint16_t udpPort() const { return boundPort_; }
   const std::string& localPath() const { return localPath_; }
+  const std::string& controlPath() const { return controlPath_; }
   // Set when start() found a state file it could not use (the module then starts with
   // factory memory), or when saving the state failed.
   std::string stateWarning() const {
@@ -71,16 +96,27 @@ class SimServer {
     return stateWarning_;
   }
 
-  // Runs f on the module under the server's lock; memory changes are persisted afterwards.
+  // Runs f on module 0 (or the given one, which must exist) or on the whole line under the
+  // server's lock; memory changes are persisted and change listeners told afterwards.
   template <class F>
   decltype(auto) withModule(F&& f) {
+    return withModule(0, std::forward<F>(f));
+  }
+  template <class F>
+  decltype(auto) withModule(int index, F&& f) {
+    return withBus([&](SimBus& bus) -> decltype(auto) { return f(bus.module(index)); });
+  }
+  template <class F>
+  decltype(auto) withBus(F&& f) {
     std::lock_guard<std::mutex> lock(mutex_);
     PersistGuard guard{this};
-    return f(module_);
+    return f(bus_);
   }
-  SimModule snapshot() const;
+  SimModule snapshot(int index = 0) const;
+  SimBus busSnapshot() const;
+  int moduleCount() const;
 
-  // The bench, for convenience.
+  // The bench of module 0, for convenience.
   void setSourceVoltage(double volts);
   void setSourceCurrent(double milliamps);
   void setShortCircuit(bool on);
@@ -89,26 +125,37 @@ class SimServer {
   void setPowered(bool on);
   void powerCycle();
 
+  // Called, from whichever thread made it, after every change of the line or a new request;
+  // it must not call back into the server. Empty: nobody listens.
+  void setChangeListener(std::function<void()> listener);
+
   // The last requests and answers, oldest first (at most LogCapacity), and the counters.
   static constexpr size_t LogCapacity = 200;
   std::vector<SimLogEntry> recentLog() const;
+  std::vector<SimLogEntry> logSince(uint64_t serial) const;  // the newer entries only
   uint64_t requestCount() const { return requests_.load(); }
   uint64_t malformedCount() const { return malformed_.load(); }
 
  private:
   struct PersistGuard {
     SimServer* server;
-    ~PersistGuard() { server->persistLocked(); }
+    ~PersistGuard() {
+      server->persistLocked();
+      server->notifyChanged();
+    }
   };
+  struct Delayed;
   void run();
-  std::optional<simproto::Answer> process(const simproto::Request& request, SimLogEntry::Channel channel);
+  bool loadLine(std::string* error);
+  void notifyChanged();
+  SimBus::Outcome process(const simproto::Request& request, SimLogEntry::Channel channel);
   void persistLocked();
   void closeAll();
 
   SimServerOptions options_;
   mutable std::mutex mutex_;
-  SimModule module_;
-  uint64_t savedGeneration_ = 0;
+  SimBus bus_;
+  std::vector<SimModule::Memory> saved_;
   std::deque<SimLogEntry> log_;
   std::atomic<uint64_t> requests_{0};
   std::atomic<uint64_t> malformed_{0};
@@ -121,5 +168,9 @@ class SimServer {
   bool ownsSocketFile_ = false;
   uint16_t boundPort_ = 0;
   std::string localPath_;
+  std::string controlPath_;
   std::thread thread_;
+  std::unique_ptr<SimControlListener> control_;
+  std::mutex listenerMutex_;
+  std::function<void()> listener_;
 };

@@ -1,5 +1,7 @@
 #include "sim/state_file.h"
 
+#include "sim/sim_bus.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +12,9 @@
 #include <unistd.h>
 
 namespace {
-constexpr const char* Header = "qx510-sim 1";
+constexpr const char* HeaderV1 = "qx510-sim 1";
+constexpr const char* Header = "qx510-sim 2";
+constexpr const char* ModuleMark = "module";
 
 void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
@@ -29,26 +33,14 @@ std::string DefaultSimStatePath() {
   return (dir / "qx510-sim" / "module.state").string();
 }
 
-bool LoadSimState(const std::string& path, SimModule::Memory& memory, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
-    SetError(error, "cannot open " + path);
-    return false;
-  }
-  std::string header;
-  std::getline(in, header);
-  if (header != Header) {
-    SetError(error, path + " is not a simulator state file");
-    return false;
-  }
-  SimModule::Memory loaded{};
-  for (auto& byte : loaded) {
+// Two hexadecimal digits exactly: strtol alone would also take a sign ("-1" as 0xFF).
+static bool ReadMemory(std::istream& in, SimModule::Memory& memory, const std::string& path, std::string* error) {
+  for (auto& byte : memory) {
     std::string word;
     if (!(in >> word) || word.size() != 2) {
       SetError(error, path + " is truncated");
       return false;
     }
-    // Two hexadecimal digits exactly: strtol alone would also take a sign ("-1" as 0xFF).
     const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     char* end = nullptr;
     const long v = hex(word[0]) && hex(word[1]) ? std::strtol(word.c_str(), &end, 16) : 0;
@@ -58,21 +50,57 @@ bool LoadSimState(const std::string& path, SimModule::Memory& memory, std::strin
     }
     byte = uint8_t(v);
   }
-  memory = loaded;
   return true;
 }
 
-bool SaveSimState(const std::string& path, const SimModule::Memory& memory, std::string* error) {
+bool LoadSimState(const std::string& path, std::vector<SimModule::Memory>& modules, std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    SetError(error, "cannot open " + path);
+    return false;
+  }
+  std::string header;
+  std::getline(in, header);
+  std::vector<SimModule::Memory> loaded;
+  if (header == HeaderV1) {
+    loaded.emplace_back();
+    if (!ReadMemory(in, loaded.back(), path, error)) return false;
+  } else if (header == Header) {
+    std::string mark;
+    while (in >> mark) {
+      if (mark != ModuleMark || loaded.size() == size_t(SimBus::MaxModules)) {
+        SetError(error, path + " holds something other than up to " + std::to_string(SimBus::MaxModules) + " modules");
+        return false;
+      }
+      loaded.emplace_back();
+      if (!ReadMemory(in, loaded.back(), path, error)) return false;
+    }
+    if (loaded.empty()) {
+      SetError(error, path + " holds no module");
+      return false;
+    }
+  } else {
+    SetError(error, path + " is not a simulator state file");
+    return false;
+  }
+  modules = std::move(loaded);
+  return true;
+}
+
+bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>& modules, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path target(path);
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
   std::ostringstream text;
   text << Header << '\n';
-  for (size_t i = 0; i < memory.size(); ++i) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X", memory[i]);
-    text << hex << ((i % 16 == 15) ? '\n' : ' ');
+  for (const auto& memory : modules) {
+    text << ModuleMark << '\n';
+    for (size_t i = 0; i < memory.size(); ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X", memory[i]);
+      text << hex << ((i % 16 == 15) ? '\n' : ' ');
+    }
   }
   const std::string temp = path + ".tmp" + std::to_string(getpid());
   {

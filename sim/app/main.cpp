@@ -1,5 +1,6 @@
-// qx510-sim: one simulated QX-510 module behind the stand-in drivers. With a front panel
-// by default; --headless for tests and scripts (ends on SIGTERM or SIGINT).
+// qx510-sim: a line of simulated QX-510 modules behind the stand-in drivers. With a front
+// panel by default; --headless for tests and scripts (ends on SIGTERM or SIGINT);
+// `qx510-sim ctl ...` sends one command to a running simulator's control channel.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "sim/app/ctl_command.h"
 #include "sim/app/sim_window.h"
 #include "sim/sim_server.h"
 #include "sim/state_file.h"
@@ -21,6 +23,22 @@
 namespace {
 std::atomic<bool> stopRequested{false};
 void RequestStop(int) { stopRequested = true; }
+
+// "0@9600,5@57600,17": bus address and rate of each module (9600 Bd when left out).
+bool ParseModules(const QString& text, std::vector<SimModuleSpec>* modules) {
+  for (const QString& item : text.split(',')) {
+    const QStringList parts = item.trimmed().split('@');
+    bool addressOk = false, rateOk = parts.size() == 1;
+    const uint address = parts[0].toUInt(&addressOk);
+    const int rate = parts.size() == 2 ? parts[1].toInt(&rateOk) : 9600;
+    int code = -1;
+    for (uint8_t c = 0; c <= 8; ++c)
+      if (SimModule::BaudCodeRate(c) == rate) code = c;
+    if (parts.size() > 2 || !addressOk || address > 255 || !rateOk || code < 0) return false;
+    modules->push_back({uint8_t(address), uint8_t(code)});
+  }
+  return !modules->empty() && modules->size() <= size_t(SimBus::MaxModules);
+}
 
 // Whether a simulator listens on the local endpoint.
 bool SimulatorAnswers(const std::string& path) {
@@ -32,6 +50,7 @@ bool SimulatorAnswers(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && QByteArray(argv[1]) == "ctl") return RunControlCommand(argc, argv);
   bool headless = false;
   for (int i = 1; i < argc; ++i)
     if (QByteArray(argv[i]) == "--headless" || QByteArray(argv[i]) == "--probe") headless = true;
@@ -59,8 +78,13 @@ int main(int argc, char** argv) {
       "state", QString("State file of the module's memory (default %1).").arg(QString::fromStdString(DefaultSimStatePath())),
       "path");
   const QCommandLineOption noStateOpt("no-state", "Keep the module's memory for this run only.");
+  const QCommandLineOption modulesOpt(
+      "modules",
+      "The line: bus address and rate of each module, e.g. 0@9600,5@57600 (default: the saved line, else one "
+      "module at address 0, 9600 Bd).",
+      "list");
   const QCommandLineOption probeOpt("probe", "Exit 0 when a simulator already answers on the endpoint, else 1.");
-  parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, probeOpt});
+  parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, modulesOpt, probeOpt});
   parser.process(*app);
 
   SimServerOptions options;
@@ -72,6 +96,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   options.localPath = parser.isSet(endpointOpt) ? parser.value(endpointOpt).toStdString() : simproto::EndpointPath();
+  if (parser.isSet(modulesOpt) && !ParseModules(parser.value(modulesOpt), &options.modules)) {
+    std::fprintf(stderr, "qx510-sim: invalid module list %s\n", qPrintable(parser.value(modulesOpt)));
+    return 2;
+  }
   if (!parser.isSet(noStateOpt))
     options.statePath = parser.isSet(stateOpt) ? parser.value(stateOpt).toStdString() : DefaultSimStatePath();
 
@@ -101,6 +129,7 @@ int main(int argc, char** argv) {
   // Scripts and tests read the port from this line (with --port 0 it is the one chosen).
   std::printf("qx510-sim: UDP %s:%u, endpoint %s\n", options.udpHost.c_str(), unsigned(server.udpPort()),
               server.localPath().c_str());
+  if (!server.controlPath().empty()) std::printf("qx510-sim: control %s\n", server.controlPath().c_str());
   std::fflush(stdout);
 
   std::signal(SIGTERM, RequestStop);

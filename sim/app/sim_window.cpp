@@ -16,6 +16,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "sim/app/fault_panel.h"
+#include "sim/app/line_panel.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -50,30 +52,68 @@ QString Reading(const SimModule& m) {
   return current ? locale.toString(units / 1000.0, 'f', 3) + " mA" : locale.toString(units / 1000.0, 'f', 3) + " V";
 }
 
+// However fast requests come, the window repaints at most this often.
+constexpr int RefreshIntervalMs = 50;
+
 }  // namespace
 
 SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::string& statePath, QWidget* parent)
     : QWidget(parent), server_(server) {
   setWindowTitle("Simulátor modulu QX-510");
+  line_ = new LinePanel(server_);
+  faults_ = new FaultPanel(server_);
   auto* grid = new QGridLayout(this);
-  grid->addWidget(buildModuleBox(udpHost, statePath), 0, 0, 1, 2);
-  grid->addWidget(buildOutputsBox(), 1, 0);
-  grid->addWidget(buildInputsBox(), 1, 1);
-  grid->addWidget(buildAnalogBox(), 2, 0);
-  grid->addWidget(buildStatusBox(), 2, 1);
-  grid->addWidget(buildMemoryBox(), 3, 0);
-  grid->addWidget(buildLogBox(), 3, 1);
-  grid->setRowStretch(3, 1);
+  grid->addWidget(line_, 0, 0);
+  grid->addWidget(faults_, 0, 1);
+  grid->addWidget(buildModuleBox(udpHost, statePath), 1, 0, 1, 2);
+  grid->addWidget(buildOutputsBox(), 2, 0);
+  grid->addWidget(buildInputsBox(), 2, 1);
+  grid->addWidget(buildAnalogBox(), 3, 0);
+  grid->addWidget(buildStatusBox(), 3, 1);
+  grid->addWidget(buildMemoryBox(), 4, 0);
+  grid->addWidget(buildLogBox(), 4, 1);
+  grid->setRowStretch(4, 1);
 
+  connect(line_, &LinePanel::selectionChanged, this, [this](int index) {
+    faults_->setModule(index);
+    shownOutputs_ = shownStatus_ = 0xFFFFFFFF;
+    firstRefresh_ = true;  // another module's memory is no change
+    showBench(server_->snapshot(index));
+    refresh();
+  });
   timer_ = new QTimer(this);
   timer_->setObjectName("RefreshTimer");
+  timer_->setSingleShot(true);
+  timer_->setInterval(RefreshIntervalMs);
   connect(timer_, &QTimer::timeout, this, &SimWindow::refresh);
-  timer_->start(100);
+  server_->setChangeListener([this] { scheduleRefresh(); });
   refresh();
 }
 
+SimWindow::~SimWindow() { server_->setChangeListener({}); }
+
+int SimWindow::selectedModule() const { return line_->selected(); }
+
+// Posts one refresh request at a time to the window's thread, which starts the timer that
+// gathers the changes of the next moment into one repaint.
+void SimWindow::scheduleRefresh() {
+  if (refreshPosted_.exchange(true)) return;
+  QMetaObject::invokeMethod(this, [this] {
+    refreshPosted_ = false;
+    if (!timer_->isActive()) timer_->start();
+  }, Qt::QueuedConnection);
+}
+
+template <class F>
+void SimWindow::onSelected(F&& f) {
+  const int index = line_->selected();
+  server_->withBus([&](SimBus& bus) {
+    if (bus.validIndex(index)) f(bus.module(index));
+  });
+}
+
 QWidget* SimWindow::buildModuleBox(const QString& udpHost, const std::string& statePath) {
-  auto* box = new QGroupBox("Modul");
+  auto* box = new QGroupBox("Vybraný modul");
   auto* row = new QHBoxLayout(box);
   identLabel_ = new QLabel;
   identLabel_->setObjectName("IdentLabel");
@@ -83,11 +123,11 @@ QWidget* SimWindow::buildModuleBox(const QString& udpHost, const std::string& st
   powerBox_ = new QCheckBox("Napájení");
   powerBox_->setObjectName("PowerBox");
   powerBox_->setChecked(true);
-  connect(powerBox_, &QCheckBox::toggled, this, [this](bool on) { server_->setPowered(on); });
+  connect(powerBox_, &QCheckBox::toggled, this, [this](bool on) { onSelected([&](SimModule& m) { m.setPowered(on); }); });
   auto* cycle = new QPushButton("Vypnout a zapnout");
   cycle->setObjectName("PowerCycleButton");
   connect(cycle, &QPushButton::clicked, this, [this] {
-    server_->powerCycle();
+    onSelected([](SimModule& m) { m.powerCycle(); });
     powerBox_->setChecked(true);
   });
   QString where = QString("UDP %1:%2").arg(udpHost).arg(server_->udpPort());
@@ -169,9 +209,11 @@ QWidget* SimWindow::buildAnalogBox() {
   voltageSpin_->setValue(m.sourceVoltage());
   currentSpin_->setValue(m.sourceCurrent());
   shortBox_->setChecked(m.shortCircuit());
-  connect(voltageSpin_, &QDoubleSpinBox::valueChanged, this, [this](double v) { server_->setSourceVoltage(v); });
-  connect(currentSpin_, &QDoubleSpinBox::valueChanged, this, [this](double v) { server_->setSourceCurrent(v); });
-  connect(shortBox_, &QCheckBox::toggled, this, [this](bool on) { server_->setShortCircuit(on); });
+  connect(voltageSpin_, &QDoubleSpinBox::valueChanged, this,
+          [this](double v) { onSelected([&](SimModule& m) { m.setSourceVoltage(v); }); });
+  connect(currentSpin_, &QDoubleSpinBox::valueChanged, this,
+          [this](double v) { onSelected([&](SimModule& m) { m.setSourceCurrent(v); }); });
+  connect(shortBox_, &QCheckBox::toggled, this, [this](bool on) { onSelected([&](SimModule& m) { m.setShortCircuit(on); }); });
   const auto& e = m.converterError();
   auto* error = new QLabel(QString("zesílení %1 %, posun %2 mV / %3 µA")
                                .arg(QLocale().toString((e.gain - 1.0) * 100.0, 'f', 1))
@@ -202,7 +244,7 @@ QWidget* SimWindow::buildStatusBox() {
     raise->setObjectName(QString("Raise%1").arg(bit.name));
     raise->setToolTip(QString("Nastavit bit %1").arg(bit.name));
     const uint32_t mask = bit.mask;
-    connect(raise, &QPushButton::clicked, this, [this, mask] { server_->raiseStatusBits(mask); });
+    connect(raise, &QPushButton::clicked, this, [this, mask] { onSelected([&](SimModule& m) { m.raiseStatusBits(mask); }); });
     grid->addWidget(led, 1, column, Qt::AlignHCenter);
     grid->addWidget(raise, 2, column);
     statusBitLabels_[size_t(column)] = led;
@@ -258,11 +300,27 @@ void SimWindow::applySwitches() {
   uint32_t v = 0;
   for (int n = 0; n < 32; ++n)
     if (switches_[size_t(n)]->isChecked()) v |= 1u << n;
-  server_->setInputSwitches(v);
+  onSelected([&](SimModule& m) { m.setInputSwitches(v); });
+}
+
+// The bench controls follow the module now selected; nothing is sent back while they do.
+void SimWindow::showBench(const SimModule& m) {
+  const QSignalBlocker b1(voltageSpin_), b2(currentSpin_), b3(shortBox_);
+  voltageSpin_->setValue(m.sourceVoltage());
+  currentSpin_->setValue(m.sourceCurrent());
+  shortBox_->setChecked(m.shortCircuit());
+  for (int n = 0; n < 32; ++n) {
+    const QSignalBlocker block(switches_[size_t(n)]);
+    switches_[size_t(n)]->setChecked((m.inputSwitches() >> n) & 1u);
+  }
 }
 
 void SimWindow::refresh() {
-  const SimModule m = server_->snapshot();
+  timer_->stop();
+  const SimBus bus = server_->busSnapshot();
+  line_->refresh(bus);
+  faults_->refresh(bus);
+  const SimModule& m = bus.module(line_->selected());
 
   lineLabel_->setText(QString("Adresa %1, %2 Bd").arg(m.busAddress()).arg(m.baudRate()));
   if (powerBox_->isChecked() != m.powered()) {
@@ -280,9 +338,12 @@ void SimWindow::refresh() {
   readingLabel_->setText(Reading(m));
 
   const uint32_t status = m.statusRegister();
-  statusValueLabel_->setText(QString("%1").arg(status, 8, 16, QChar('0')).toUpper() + "h");
-  for (size_t i = 0; i < statusBitLabels_.size(); ++i)
-    statusBitLabels_[i]->setStyleSheet(LedStyle(status & NamedBits[i].mask));
+  if (status != shownStatus_) {
+    statusValueLabel_->setText(QString("%1").arg(status, 8, 16, QChar('0')).toUpper() + "h");
+    for (size_t i = 0; i < statusBitLabels_.size(); ++i)
+      statusBitLabels_[i]->setStyleSheet(LedStyle(status & NamedBits[i].mask));
+    shownStatus_ = status;
+  }
 
   for (int i = 0; i < 64; ++i) {
     auto* item = memoryTable_->item(i / 8, i % 8);
@@ -293,8 +354,7 @@ void SimWindow::refresh() {
     }
   }
 
-  for (const auto& e : server_->recentLog()) {
-    if (e.serial <= lastLogged_) continue;
+  for (const auto& e : server_->logSince(lastLogged_)) {
     lastLogged_ = e.serial;
     const auto& r = e.request;
     QString line = QString("%1 %2 adr %3 př %4/%5 [%6] %7 Bd → ")
@@ -309,6 +369,8 @@ void SimWindow::refresh() {
       line += QString("stav %1 [%2]").arg(e.answer->status).arg(DataText(e.answer->data));
     else
       line += "bez odpovědi";
+    if (e.module >= 0) line += QString(" (modul %1)").arg(e.module);
+    if (!e.note.empty()) line += " " + QString::fromStdString(e.note);
     log_->appendPlainText(line);
   }
   countLabel_->setText(QString("Požadavků celkem: %1").arg(server_->requestCount()));

@@ -1,10 +1,13 @@
 #pragma once
-// The simulator's front panel: the module as a bench engineer would see it, and the bench
-// around it (source, switches, fault bits, power), refreshed from the running SimServer.
+// The simulator's front panel: the line of modules, the faults armed on it, and the selected
+// module as a bench engineer would see it with the bench around it (source, switches, status
+// bits, power). It repaints when the running SimServer reports a change, never on a clock, so
+// an idle simulator costs no processor time.
 
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <string>
 
 class QCheckBox;
@@ -14,15 +17,22 @@ class QPlainTextEdit;
 class QTableWidget;
 class QTimer;
 class QToolButton;
+class FaultPanel;
+class LinePanel;
+class SimModule;
 class SimServer;
 
 class SimWindow : public QWidget {
   Q_OBJECT
  public:
   SimWindow(SimServer* server, const QString& udpHost, const std::string& statePath, QWidget* parent = nullptr);
+  ~SimWindow() override;
+
+  int selectedModule() const;
 
  public slots:
-  void refresh();  // runs every 100 ms
+  // Brings every part up to date at once; changes arrive through scheduleRefresh().
+  void refresh();
 
  private:
   QWidget* buildModuleBox(const QString& udpHost, const std::string& statePath);
@@ -33,9 +43,16 @@ class SimWindow : public QWidget {
   QWidget* buildMemoryBox();
   QWidget* buildLogBox();
   void applySwitches();
+  void showBench(const SimModule& m);
+  void scheduleRefresh();  // any thread
+  template <class F>
+  void onSelected(F&& f);
 
   SimServer* server_;
+  LinePanel* line_;
+  FaultPanel* faults_;
   QTimer* timer_;
+  std::atomic<bool> refreshPosted_{false};
   QLabel* identLabel_;
   QLabel* lineLabel_;
   QCheckBox* powerBox_;
@@ -53,5 +70,6 @@ class SimWindow : public QWidget {
   QLabel* countLabel_;
   uint64_t lastLogged_ = 0;
   uint32_t shownOutputs_ = 0xFFFFFFFF;
+  uint32_t shownStatus_ = 0xFFFFFFFF;
   bool firstRefresh_ = true;
 };

@@ -275,10 +275,21 @@ TEST(SimStateFile, RoundTripAndRefusedFiles) {
   memory[0] = 1;
   memory[43] = 0xA5;
   memory[63] = 255;
-  ASSERT_TRUE(SaveSimState(path, memory));
-  SimModule::Memory loaded{};
+  SimModule::Memory second = SimModule::FactoryMemory();
+  second[63] = 7;
+  const std::vector<SimModule::Memory> line = {memory, second};
+  ASSERT_TRUE(SaveSimState(path, line));
+  std::vector<SimModule::Memory> loaded;
   ASSERT_TRUE(LoadSimState(path, loaded));
-  EXPECT_EQ(loaded, memory);
+  EXPECT_EQ(loaded, line);
+
+  // A file the single-module simulator wrote is one module.
+  std::string v1 = "qx510-sim 1\n";
+  for (int i = 0; i < 64; ++i) v1 += i == 63 ? "2A\n" : "00 ";
+  std::ofstream(dir.filePath("v1.state").toStdString()) << v1;
+  ASSERT_TRUE(LoadSimState(dir.filePath("v1.state").toStdString(), loaded));
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0][63], 0x2A);
 
   struct Bad {
     const char* name;
@@ -286,21 +297,27 @@ TEST(SimStateFile, RoundTripAndRefusedFiles) {
   };
   std::string valid = "qx510-sim 1\n";
   for (int i = 0; i < 64; ++i) valid += "00 ";
+  std::string tooMany = "qx510-sim 2\n";
+  for (int m = 0; m < 33; ++m) tooMany += "module\n" + valid.substr(12);
   const Bad bad[] = {
       {"wrong header", "something else\n00"},
       {"truncated", "qx510-sim 1\n00 01 02\n"},
       {"not hex", valid.substr(0, valid.size() - 3) + "0G "},
       {"three digits", valid.substr(0, valid.size() - 3) + "100"},
       {"signed", valid.substr(0, valid.size() - 3) + "-1 "},
+      {"no module", "qx510-sim 2\n"},
+      {"truncated module", "qx510-sim 2\nmodule\n00 01\n"},
+      {"junk between modules", "qx510-sim 2\nmodule\n" + valid.substr(12) + "junk\n"},
+      {"33 modules", tooMany},
   };
   for (const auto& b : bad) {
     const std::string p = dir.filePath("bad.state").toStdString();
     std::ofstream(p) << b.text;
-    SimModule::Memory untouched = memory;
+    std::vector<SimModule::Memory> untouched = line;
     std::string error;
     EXPECT_FALSE(LoadSimState(p, untouched, &error)) << b.name;
     EXPECT_FALSE(error.empty()) << b.name;
-    EXPECT_EQ(untouched, memory) << b.name;
+    EXPECT_EQ(untouched, line) << b.name;
   }
   EXPECT_FALSE(LoadSimState(dir.filePath("missing").toStdString(), loaded));
 }

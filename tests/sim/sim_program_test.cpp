@@ -13,11 +13,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTableWidget>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "base/tdata.h"
 #include "base/driver_loader.h"
@@ -131,6 +136,51 @@ TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
   const QPixmap shot = panel.grab();
   EXPECT_FALSE(shot.isNull());
   if (const char* dir = std::getenv("QX510_SCREENSHOT_DIR")) shot.save(QDir(dir).filePath("qx510-sim-panel.png"));
+}
+
+// The line in the window: modules added and chosen there, faults armed and shown there, and
+// changes made elsewhere (a script, the driver) repainted without a clock running idle.
+TEST_F(SimProgramTest, WindowShowsTheLineAndArmsFaults) {
+  SimServerOptions o;
+  o.udpPort = -1;
+  o.localPath = endpoint_.toStdString();
+  SimServer sim(o);
+  ASSERT_TRUE(sim.start());
+  SimWindow panel(&sim, "127.0.0.1", "");
+  panel.show();
+  auto* table = panel.findChild<QTableWidget*>("ModuleTable");
+  auto* message = panel.findChild<QLabel*>("LineMessage");
+
+  panel.findChild<QSpinBox*>("NewAddress")->setValue(5);
+  panel.findChild<QComboBox*>("NewRate")->setCurrentIndex(7);
+  panel.findChild<QPushButton*>("AddModuleButton")->click();
+  panel.findChild<QPushButton*>("AddModuleButton")->click();  // the same again: refused, and said so
+  EXPECT_EQ(sim.moduleCount(), 2);
+  EXPECT_EQ(message->text(), "Na adrese 5 a rychlosti 57600 Bd už modul odpovídá.");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 2; }));
+  EXPECT_EQ(table->item(1, 2)->text(), "57600 Bd");
+
+  table->setCurrentCell(1, 0);
+  EXPECT_EQ(panel.selectedModule(), 1);
+  panel.findChild<QToolButton*>("Switch3")->click();
+  EXPECT_EQ(sim.snapshot(1).inputSwitches(), 0x8u);
+  EXPECT_EQ(sim.snapshot(0).inputSwitches(), 0x0u);
+
+  panel.findChild<QComboBox*>("FaultKind")->setCurrentIndex(SimFault::Refuse);
+  panel.findChild<QPushButton*>("ArmFaultButton")->click();
+  ASSERT_EQ(sim.busSnapshot().faults(1).size(), 1u);
+  EXPECT_EQ(sim.busSnapshot().faults(1)[0].kind, SimFault::Refuse);
+  auto* armed = panel.findChild<QLabel*>("ArmedFaults");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return armed->text() == "Modul 1: odmítnutí, stav 20, ještě 1×"; }))
+      << armed->text().toStdString();
+
+  // A change from another thread reaches the window by itself; then nothing keeps it busy.
+  std::thread([&] { sim.withBus([](SimBus& bus) { bus.clearAllFaults(); }); }).join();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return armed->text().isEmpty(); }));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !panel.findChild<QTimer*>("RefreshTimer")->isActive(); }));
+
+  panel.resize(panel.sizeHint());
+  if (const char* dir = std::getenv("QX510_SCREENSHOT_DIR")) panel.grab().save(QDir(dir).filePath("qx510-sim-line.png"));
 }
 
 TEST_F(SimProgramTest, HeadlessSimulatorKeepsItsMemoryAcrossRestarts) {

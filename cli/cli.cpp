@@ -1,0 +1,243 @@
+#include "cli/cli.h"
+
+#include <sys/prctl.h>
+
+#include <QSet>
+
+#include "base/baud.h"
+#include "base/settings.h"
+#include "cli/cli_context.h"
+
+namespace {
+
+struct Command {
+  QStringList words;
+  QString arguments;      // shown after the words in the usage line
+  int minArgs, maxArgs;   // positional arguments after the words
+  QStringList options;    // the command's own; '=' marks a value
+  QString help;
+  int (*run)(CliContext&);
+};
+
+const QStringList ConnectionOptions = {
+    QStringLiteral("interface="), QStringLiteral("com-port="), QStringLiteral("isa-base="),
+    QStringLiteral("ip="),        QStringLiteral("udp-port="), QStringLiteral("udp-timeout="),
+    QStringLiteral("address="),   QStringLiteral("rate="),     QStringLiteral("timeout="),
+    QStringLiteral("save"),       QStringLiteral("help")};
+
+const QString ConnectionHelp = QStringLiteral(
+    "Připojení (výchozí hodnoty z W_qx510.ini; zapíše se jen s --save):\n"
+    "  --interface serial|isa|pci|usb|lan   rozhraní\n"
+    "  --com-port N        sériový port COMn (1-255)\n"
+    "  --isa-base HEX      bázová adresa karty ZK-660 (100h-3FFh)\n"
+    "  --ip ADRESA         IP adresa převodníku QN-1660\n"
+    "  --udp-port N        UDP port převodníku (0-65535)\n"
+    "  --udp-timeout MS    UDP timeout (0-65535)\n"
+    "  --address N         adresa modulu (0-255)\n"
+    "  --rate BD           komunikační rychlost (600 ... 115200)\n"
+    "  --timeout MS        čas pro odpověď modulu (1-65535)\n"
+    "  --save              uložit nastavení připojení do W_qx510.ini\n");
+
+const QList<Command>& Commands() {
+  static const QList<Command> commands = {
+      {{QStringLiteral("identify")}, QString(), 0, 0, {QStringLiteral("json")},
+       QStringLiteral("Vypíše název a verzi modulu. --json: jako JSON."), CmdIdentify},
+      {{QStringLiteral("scan")}, QString(), 0, 0,
+       {QStringLiteral("addresses="), QStringLiteral("rates="), QStringLiteral("scan-timeout="), QStringLiteral("json")},
+       QStringLiteral("Najde všechny moduly na lince.\n"
+                      "  --addresses SEZNAM   adresy, např. 0-255 nebo 1,5,10-20 (výchozí 0-255)\n"
+                      "  --rates SEZNAM       rychlosti v Bd nebo all (výchozí all, nastavená první)\n"
+                      "  --scan-timeout MS    čas pro odpověď při hledání (výchozí 20)\n"
+                      "  --json               nalezené moduly jako JSON\n"
+                      "Po hledání vrátí rozhraní nastavenou rychlost."),
+       CmdScan},
+      {{QStringLiteral("config"), QStringLiteral("show")}, QString(), 0, 0, {QStringLiteral("json")},
+       QStringLiteral("Přečte celou konfiguraci modulu a vypíše ji po jménech i po bajtech. --json: jako JSON."),
+       CmdConfigShow},
+      {{QStringLiteral("config"), QStringLiteral("backup")}, QStringLiteral("FILE"), 1, 1, {},
+       QStringLiteral("Uloží konfiguraci modulu do textového souboru FILE."), CmdConfigBackup},
+      {{QStringLiteral("config"), QStringLiteral("restore")}, QStringLiteral("FILE"), 1, 1,
+       {QStringLiteral("dry-run"), QStringLiteral("with-address-rate")},
+       QStringLiteral("Zapíše do modulu konfiguraci ze zálohy FILE: jen bajty, které se liší, každý s kontrolou\n"
+                      "zpětným čtením. Adresu a rychlost modulu jen s --with-address-rate.\n"
+                      "  --dry-run   jen vypíše, co by zapsal"),
+       CmdConfigRestore},
+      {{QStringLiteral("config"), QStringLiteral("verify")}, QStringLiteral("FILE"), 1, 1,
+       {QStringLiteral("with-address-rate"), QStringLiteral("json")},
+       QStringLiteral("Porovná konfiguraci modulu se zálohou FILE a vypíše rozdíly (stav 1 při rozdílu).\n"
+                      "Adresu a rychlost modulu porovná jen s --with-address-rate. --json: rozdíly jako JSON."),
+       CmdConfigVerify},
+      {{QStringLiteral("set")}, QStringLiteral("NAME VALUE [NAME VALUE ...]"), 2, 64, {},
+       QStringLiteral("Zapíše pojmenované hodnoty s kontrolou zpětným čtením:\n"
+                      "  address 0-255, rate 600 ... 115200, range 0-10V|0-20mA,\n"
+                      "  din-negation, dout-negation, dout-initial MASKA (0xHHHHHHHH, seznam bitů 0,3,17 nebo none)"),
+       CmdSet},
+      {{QStringLiteral("watch")}, QStringLiteral("ain0|din|status"), 1, 1,
+       {QStringLiteral("interval="), QStringLiteral("count="), QStringLiteral("format=")},
+       QStringLiteral("Vypisuje okamžité hodnoty s časem, do Ctrl+C nebo do zadaného počtu.\n"
+                      "  --interval MS            perioda čtení (výchozí 500)\n"
+                      "  --count N                počet čtení\n"
+                      "  --format text|csv|json   formát řádků (výchozí text)"),
+       CmdWatch},
+      {{QStringLiteral("dout")}, QStringLiteral("MASK|BITS"), 1, 1, {},
+       QStringLiteral("Nastaví všech 32 výstupů: maska 0xHHHHHHHH, seznam sepnutých bitů 0,3,17 nebo none."),
+       CmdDout},
+      {{QStringLiteral("status"), QStringLiteral("clear")}, QString(), 0, 0, {},
+       QStringLiteral("Vynuluje stavový registr modulu."), CmdStatusClear},
+      {{QStringLiteral("calibrate")}, QStringLiteral("voltage|current"), 1, 1,
+       {QStringLiteral("zero-ready"), QStringLiteral("reference="), QStringLiteral("settle=")},
+       QStringLiteral("Dvoubodová kalibrace napěťového nebo proudového rozsahu vstupu 0.\n"
+                      "  --zero-ready        vstup je už zkratován: měří nulu bez dotazu\n"
+                      "  --reference HODNOTA referenční hodnota ve V nebo mA; pak se jen potvrdí Enter\n"
+                      "  --settle MS         čekání před měřením (výchozí 1000)"),
+       CmdCalibrate},
+  };
+  return commands;
+}
+
+QString Usage(const Command& command) {
+  QString line = QStringLiteral("qx510-cli ") + command.words.join(QLatin1Char(' '));
+  if (!command.arguments.isEmpty()) line += QLatin1Char(' ') + command.arguments;
+  return line + QStringLiteral(" [volby]");
+}
+
+void PrintOverview(QTextStream& out) {
+  out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";
+  for (const Command& command : Commands()) out << "  " << Usage(command) << '\n';
+  out << "\nNápověda k příkazu: qx510-cli PŘÍKAZ --help\n\n" << ConnectionHelp
+      << "\nStav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor,\n"
+         "3 není spojení nebo ovladač.\n";
+}
+
+const Command* FindCommand(const QStringList& words, QString& error) {
+  if (words.isEmpty()) {
+    error = QStringLiteral("Chybí příkaz; qx510-cli --help vypíše příkazy.");
+    return nullptr;
+  }
+  bool firstKnown = false;
+  for (const Command& command : Commands()) {
+    if (command.words.front() != words.front()) continue;
+    firstKnown = true;
+    if (command.words.size() == 1 || (words.size() > 1 && command.words[1] == words[1])) return &command;
+  }
+  error = firstKnown ? QStringLiteral("Neznámý nebo chybějící podpříkaz: qx510-cli %1 --help").arg(words.front())
+                     : QStringLiteral("Neznámý příkaz: %1").arg(words.front());
+  return nullptr;
+}
+
+bool ParseInterface(const QString& text, uint8_t& iface) {
+  static const QStringList names = {QStringLiteral("serial"), QStringLiteral("isa"), QStringLiteral("pci"),
+                                    QStringLiteral("usb"), QStringLiteral("lan")};
+  const qsizetype index = names.indexOf(text.trimmed().toLower());
+  qint64 number = 0;
+  if (index >= 0)
+    iface = uint8_t(index);
+  else if (ParseNumber(text, 0, InterfaceCount - 1, number))
+    iface = uint8_t(number);
+  else
+    return false;
+  return true;
+}
+
+bool ParseIsaBase(QString text, uint16_t& base) {
+  text = text.trimmed();
+  if (text.endsWith(QLatin1Char('h'), Qt::CaseInsensitive)) text.chop(1);
+  if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) text = text.mid(2);
+  bool ok = false;
+  const uint value = text.toUInt(&ok, 16);
+  if (!ok || value < 0x100 || value > 0x3FF) return false;
+  base = uint16_t(value);
+  return true;
+}
+
+// The connection options over the settings file's values. Returns the message of the first
+// bad one, or an empty text.
+QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
+  qint64 n = 0;
+  auto given = [&](const char* name) { return args.has(QLatin1String(name)); };
+  auto value = [&](const char* name) { return args.value(QLatin1String(name)); };
+  if (given("interface") && !ParseInterface(value("interface"), data.Interface))
+    return QStringLiteral("Neznámý typ rozhraní");
+  if (given("com-port")) {
+    if (!ParseNumber(value("com-port"), 1, 255, n)) return QStringLiteral("Číslo portu musí být v rozsahu 1-255.");
+    data.ComPort = uint8_t(n);
+  }
+  if (given("isa-base") && !ParseIsaBase(value("isa-base"), data.IsaBaseAddress))
+    return QStringLiteral("Bázová adresa musí být v rozsahu 100h-3FFh.");
+  if (given("ip")) {
+    if (value("ip").trimmed().isEmpty()) return QStringLiteral("Neplatná IP adresa");
+    data.IpAddress = value("ip").trimmed().toLatin1();
+  }
+  if (given("udp-port")) {
+    if (!ParseNumber(value("udp-port"), 0, 65535, n)) return QStringLiteral("Neplatný UDP port");
+    data.UdpPort = int32_t(n);
+  }
+  if (given("udp-timeout")) {
+    if (!ParseNumber(value("udp-timeout"), 0, 65535, n)) return QStringLiteral("Neplatný UDP timeout");
+    data.UdpTimeout = int32_t(n);
+  }
+  if (given("address")) {
+    uint8_t address = 0;
+    if (!ParseByteInRange(value("address"), 0, 255, address)) return AddressRangeText.trimmed();
+    data.ModuleAddress = address;
+  }
+  if (given("rate")) {
+    int code = 0;
+    if (!ParseRate(value("rate"), code)) return BaudRangeText.trimmed();
+    data.BaudRate = BaudCodeToRate(code);
+  }
+  if (given("timeout")) {
+    if (!ParseNumber(value("timeout"), 1, 65535, n)) return QStringLiteral("Timeout musí být v rozsahu 1-65535 ms.");
+    data.ResponseTimeout = uint16_t(n);
+  }
+  if (data.Interface >= InterfaceCount) return QStringLiteral("Neznámý typ rozhraní");
+  return {};
+}
+
+}  // namespace
+
+int RunCli(const QStringList& args, CliIo& io) {
+  // Every option any command knows, to find the command words first.
+  QStringList everyOption = ConnectionOptions;
+  for (const Command& command : Commands()) everyOption << command.options;
+  ParsedArgs first;
+  const QString firstError = ParseArgs(args, everyOption, first);
+  if (first.positional.isEmpty() && (first.has(QStringLiteral("help")) || args.isEmpty())) {
+    PrintOverview(args.isEmpty() ? *io.err : *io.out);
+    return args.isEmpty() ? ExitUsage : ExitOk;
+  }
+  if (first.positional.value(0) == QLatin1String("help")) {
+    PrintOverview(*io.out);
+    return ExitOk;
+  }
+
+  QString error;
+  const Command* command = FindCommand(first.positional, error);
+  if (command == nullptr) {
+    *io.err << error << Qt::endl;
+    return ExitUsage;
+  }
+  CliContext c(io);
+  const QString parseError = ParseArgs(args, ConnectionOptions + command->options, c.args);
+  if (!parseError.isEmpty()) return c.fail(ExitUsage, parseError);
+  if (!firstError.isEmpty()) return c.fail(ExitUsage, firstError);
+  if (c.args.has(QStringLiteral("help"))) {
+    c.out() << Usage(*command) << "\n\n" << command->help << "\n\n" << ConnectionHelp;
+    return ExitOk;
+  }
+  c.args.positional = c.args.positional.mid(command->words.size());
+  const qsizetype count = c.args.positional.size();
+  if (count < command->minArgs || count > command->maxArgs)
+    return c.fail(ExitUsage, QStringLiteral("Použití: ") + Usage(*command));
+
+  InitData(&c.data);
+  LoadConnectionSettings(&c.data, ConnectionSettingsPath());
+  const QString optionError = ApplyConnectionOptions(c.args, c.data);
+  if (!optionError.isEmpty()) return c.fail(ExitUsage, optionError);
+
+  const int result = command->run(c);
+  c.disconnect();
+  return result;
+}
+
+void TightenTimerSlack() { ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }

@@ -1,0 +1,215 @@
+// config show/backup/restore/verify and set.
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <map>
+
+#include "base/commands.h"
+#include "base/identify.h"
+#include "cli/cli_context.h"
+
+namespace {
+
+QString Version(const QString& ident) {
+  const qsizetype at = ident.lastIndexOf(QLatin1String(" v."));
+  QString version = at >= 0 ? ident.mid(at + 3) : QString();
+  version.remove(QChar(u'\0'));
+  return version.trimmed();
+}
+
+QString ByteText(uint8_t value) { return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0')); }
+
+QString JsonLine(const QJsonObject& object) {
+  return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// The backup named by the command's argument, read before any module traffic.
+bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
+  const QString path = c.args.positional.front();
+  QFile file(path);
+  if (!QFileInfo(path).isFile()) {
+    exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje nebo to není obyčejný soubor.").arg(path));
+    return false;
+  }
+  if (!file.open(QIODevice::ReadOnly)) {
+    exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2").arg(path, file.errorString()));
+    return false;
+  }
+  QString error;
+  if (!ParseBackup(file.read(1 << 20), backup, error)) {
+    exitCode = c.fail(ExitUsage, path + QStringLiteral(": ") + error);
+    return false;
+  }
+  return true;
+}
+
+// Connects and checks that the module is of the backup's type.
+bool ConnectMatching(CliContext& c, const ConfigBackup& backup, int& exitCode) {
+  if ((exitCode = c.connect()) != ExitOk) return false;
+  const QString type = ModuleTypeName(c.data.ModuleIdent);
+  if (type != backup.module) {
+    exitCode = c.fail(ExitUsage, QStringLiteral("Záloha je z modulu %1, připojen je modul %2; nic nezapsáno.")
+                                     .arg(backup.module, type));
+    return false;
+  }
+  return true;
+}
+
+// The backup file, then the module's type checked against it and its image read.
+bool BackupAndModule(CliContext& c, ConfigBackup& backup, ConfigImage& current, int& exitCode) {
+  return LoadBackup(c, backup, exitCode) && ConnectMatching(c, backup, exitCode) && c.readImage(current, exitCode);
+}
+
+// The addresses restore and verify compare: the line settings only when asked.
+std::vector<uint8_t> ComparedAddresses(const CliContext& c) {
+  std::vector<uint8_t> addresses;
+  for (uint8_t a : ImageAddresses())
+    if (!IsLineSetting(a) || c.args.has(QStringLiteral("with-address-rate"))) addresses.push_back(a);
+  return addresses;
+}
+
+}  // namespace
+
+int CmdConfigShow(CliContext& c) {
+  if (const int r = c.connect(); r != ExitOk) return r;
+  ConfigImage image;
+  int exitCode = ExitOk;
+  if (!c.readImage(image, exitCode)) return exitCode;
+  const QString module = ModuleTypeName(c.data.ModuleIdent), version = Version(c.data.ModuleIdent);
+  if (c.json()) {
+    QJsonObject raw;
+    for (uint8_t a : ImageAddresses()) raw.insert(QString::number(a), image.at(a));
+    c.out() << JsonLine({{QStringLiteral("module"), module},
+                         {QStringLiteral("version"), version},
+                         {QStringLiteral("values"), NamedValuesJson(image)},
+                         {QStringLiteral("raw"), raw}})
+            << '\n';
+    return ExitOk;
+  }
+  c.out() << "module=" << module << "\nversion=" << version << '\n';
+  for (const QString& line : NamedValues(image)) c.out() << line << '\n';
+  for (uint8_t a : ImageAddresses())
+    c.out() << QStringLiteral("byte.%1=%2  ; %3\n").arg(a).arg(ByteText(image.at(a)), AddressRole(a));
+  return ExitOk;
+}
+
+int CmdConfigBackup(CliContext& c) {
+  if (const int r = c.connect(); r != ExitOk) return r;
+  ConfigBackup backup;
+  int exitCode = ExitOk;
+  if (!c.readImage(backup.image, exitCode)) return exitCode;
+  backup.module = ModuleTypeName(c.data.ModuleIdent);
+  backup.version = Version(c.data.ModuleIdent);
+  backup.date = QDateTime::currentDateTimeUtc();
+  const QString path = c.args.positional.front();
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(FormatBackup(backup)) < 0 || !file.commit())
+    return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2").arg(path, file.errorString()));
+  c.say(QStringLiteral("Konfigurace uložena do %1.").arg(path));
+  return ExitOk;
+}
+
+int CmdConfigRestore(CliContext& c) {
+  ConfigBackup backup;
+  ConfigImage current;
+  int exitCode = ExitOk;
+  if (!BackupAndModule(c, backup, current, exitCode)) return exitCode;
+
+  std::vector<ConfigByte> changes;
+  for (uint8_t a : ComparedAddresses(c))
+    if (current.at(a) != backup.image.at(a)) changes.push_back({a, backup.image.at(a)});
+  if (changes.empty()) {
+    c.say(QStringLiteral("Konfigurace modulu souhlasí se zálohou; není co zapsat."));
+    return ExitOk;
+  }
+  if (c.args.has(QStringLiteral("dry-run"))) {
+    for (const ConfigByte& b : changes)
+      c.out() << QStringLiteral("byte.%1 (%2): %3 -> %4\n")
+                     .arg(b.address)
+                     .arg(AddressRole(b.address), ByteText(current.at(b.address)), ByteText(b.value));
+    c.say(QStringLiteral("Zkouška nanečisto: nic nezapsáno."));
+    return ExitOk;
+  }
+  return c.writeBytes(changes);
+}
+
+int CmdConfigVerify(CliContext& c) {
+  ConfigBackup backup;
+  ConfigImage current;
+  int exitCode = ExitOk;
+  if (!BackupAndModule(c, backup, current, exitCode)) return exitCode;
+
+  QJsonArray differences;
+  for (uint8_t a : ComparedAddresses(c)) {
+    if (current.at(a) == backup.image.at(a)) continue;
+    differences.append(QJsonObject{{QStringLiteral("address"), a},
+                                   {QStringLiteral("name"), AddressRole(a)},
+                                   {QStringLiteral("module"), current.at(a)},
+                                   {QStringLiteral("backup"), backup.image.at(a)}});
+    if (!c.json())
+      c.out() << QStringLiteral("byte.%1 (%2): modul %3, záloha %4\n")
+                     .arg(a)
+                     .arg(AddressRole(a), ByteText(current.at(a)), ByteText(backup.image.at(a)));
+  }
+  if (c.json())
+    c.out() << JsonLine({{QStringLiteral("equal"), differences.isEmpty()}, {QStringLiteral("differences"), differences}})
+            << '\n';
+  if (!differences.isEmpty()) return c.fail(ExitModule, QStringLiteral("Konfigurace modulu se od zálohy liší."));
+  c.say(QStringLiteral("Konfigurace modulu souhlasí se zálohou."));
+  return ExitOk;
+}
+
+int CmdSet(CliContext& c) {
+  const QStringList& words = c.args.positional;
+  if (words.size() % 2 != 0) return c.fail(ExitUsage, QStringLiteral("Ke jménu %1 chybí hodnota.").arg(words.back()));
+  std::map<uint8_t, uint8_t> bytes;  // by address
+  auto mask = [&bytes](uint8_t base, uint32_t m) {
+    for (int j = 0; j < 4; ++j) bytes[uint8_t(base + j * CfgAddr::DigitalStride)] = uint8_t(m >> (8 * j));
+  };
+  QStringList seen;
+  for (qsizetype i = 0; i < words.size(); i += 2) {
+    const QString name = words[i], value = words[i + 1];
+    if (seen.contains(name)) return c.fail(ExitUsage, QStringLiteral("Hodnota %1 je zadána dvakrát.").arg(name));
+    seen << name;
+    uint32_t m = 0;
+    if (name == QLatin1String("address")) {
+      uint8_t address = 0;
+      if (!ParseByteInRange(value, 0, 255, address)) return c.fail(ExitUsage, AddressRangeText.trimmed());
+      bytes[CfgAddr::BusAddress] = address;
+    } else if (name == QLatin1String("rate")) {
+      int code = 0;
+      if (!ParseRate(value, code)) return c.fail(ExitUsage, BaudRangeText.trimmed());
+      bytes[CfgAddr::BaudCode] = uint8_t(code);
+    } else if (name == QLatin1String("range")) {
+      const QString v = value.trimmed();
+      if (v == QLatin1String("0-10V") || v == QLatin1String("voltage"))
+        bytes[CfgAddr::AinRange] = 0;
+      else if (v == QLatin1String("0-20mA") || v == QLatin1String("current"))
+        bytes[CfgAddr::AinRange] = 1;
+      else
+        return c.fail(ExitUsage, QStringLiteral("Rozsah musí být 0-10V nebo 0-20mA."));
+    } else if (name == QLatin1String("din-negation") || name == QLatin1String("dout-negation") ||
+               name == QLatin1String("dout-initial")) {
+      if (!ParseMask32(value, m))
+        return c.fail(ExitUsage, QStringLiteral("Maska musí být 0x a nejvýše 8 šestnáctkových číslic, "
+                                                "seznam bitů 0-31 (např. 0,3,17) nebo none."));
+      mask(name == QLatin1String("din-negation")    ? CfgAddr::DinNegation
+           : name == QLatin1String("dout-negation") ? CfgAddr::DoutNegation
+                                                    : CfgAddr::DoutInitialState,
+           m);
+    } else {
+      return c.fail(ExitUsage, QStringLiteral("Neznámá hodnota: %1 (address, rate, range, din-negation, "
+                                              "dout-negation, dout-initial)").arg(name));
+    }
+  }
+  std::vector<ConfigByte> changes;
+  for (uint8_t a : ImageAddresses())
+    if (auto it = bytes.find(a); it != bytes.end()) changes.push_back({a, it->second});
+
+  if (const int r = c.connect(); r != ExitOk) return r;
+  return c.writeBytes(changes);
+}

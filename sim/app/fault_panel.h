@@ -1,0 +1,44 @@
+#pragma once
+// The simulator window's fault box: arms a fault on the selected module or on the whole line
+// and shows what is armed until it runs out or is cleared.
+
+#include <QGroupBox>
+
+#include "sim/sim_bus.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QSpinBox;
+class SimServer;
+
+// The operator's words for an armed fault ("zpoždění 300 ms, ještě 2×").
+QString FaultText(const SimFault& fault);
+QString FaultListText(const std::vector<SimFault>& faults);
+
+class FaultPanel : public QGroupBox {
+  Q_OBJECT
+ public:
+  explicit FaultPanel(SimServer* server, QWidget* parent = nullptr);
+
+  void setModule(int index) { module_ = index; }
+  void refresh(const SimBus& bus);
+
+ private:
+  SimFault faultFromControls() const;
+  void enableForKind();
+  int target() const;
+
+  SimServer* server_;
+  int module_ = 0;
+  QComboBox* target_;
+  QComboBox* kind_;
+  QSpinBox* command_;
+  QSpinBox* count_;
+  QSpinBox* delay_;
+  QComboBox* form_;
+  QSpinBox* status_;
+  QSpinBox* after_;
+  QCheckBox* keep_;
+  QLabel* armed_;
+};

@@ -1,0 +1,118 @@
+#include "sim/app/line_panel.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+
+#include "sim/app/fault_panel.h"
+#include "sim/sim_server.h"
+
+namespace {
+enum Column { Number, Address, Rate, Ident, Power, Faults, Columns };
+}
+
+LinePanel::LinePanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLiteral("Vedení"), parent), server_(server) {
+  table_ = new QTableWidget(0, Columns);
+  table_->setObjectName("ModuleTable");
+  table_->setHorizontalHeaderLabels({QStringLiteral("Modul"), QStringLiteral("Adresa"), QStringLiteral("Rychlost"),
+                                     QStringLiteral("Identifikace"), QStringLiteral("Napájení"), QStringLiteral("Poruchy")});
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->verticalHeader()->hide();
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->setMinimumHeight(110);
+  connect(table_, &QTableWidget::currentCellChanged, this, [this](int row) {
+    if (row >= 0) select(row);
+  });
+
+  address_ = new QSpinBox;
+  address_->setObjectName("NewAddress");
+  address_->setRange(0, 255);
+  rate_ = new QComboBox;
+  rate_->setObjectName("NewRate");
+  for (uint8_t code = 0; code <= 8; ++code) rate_->addItem(QStringLiteral("%1 Bd").arg(SimModule::BaudCodeRate(code)));
+  rate_->setCurrentIndex(4);
+  auto* add = new QPushButton(QStringLiteral("Přidat modul"));
+  add->setObjectName("AddModuleButton");
+  auto* remove = new QPushButton(QStringLiteral("Odebrat vybraný"));
+  remove->setObjectName("RemoveModuleButton");
+  auto* cycle = new QPushButton(QStringLiteral("Vypnout a zapnout vedení"));
+  cycle->setObjectName("CycleLineButton");
+  message_ = new QLabel;
+  message_->setObjectName("LineMessage");
+  message_->setStyleSheet(QStringLiteral("color: #b00000;"));
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(table_, 0, 0, 1, 7);
+  grid->addWidget(new QLabel(QStringLiteral("Adresa")), 1, 0);
+  grid->addWidget(address_, 1, 1);
+  grid->addWidget(rate_, 1, 2);
+  grid->addWidget(add, 1, 3);
+  grid->addWidget(remove, 1, 4);
+  grid->setColumnStretch(5, 1);
+  grid->addWidget(cycle, 1, 6);
+  grid->addWidget(message_, 2, 0, 1, 7);
+
+  connect(add, &QPushButton::clicked, this, &LinePanel::addModule);
+  connect(remove, &QPushButton::clicked, this, &LinePanel::removeModule);
+  connect(cycle, &QPushButton::clicked, this, [this] {
+    message_->clear();
+    server_->withBus([](SimBus& bus) { bus.powerCycleAll(); });
+  });
+}
+
+void LinePanel::addModule() {
+  const auto address = uint8_t(address_->value());
+  const auto code = uint8_t(rate_->currentIndex());
+  // A failure stays shown until the operator's next action on the line.
+  message_->setText(server_->withBus([&](SimBus& bus) {
+    if (bus.size() >= SimBus::MaxModules) return QStringLiteral("Na vedení je nejvýše %1 modulů.").arg(SimBus::MaxModules);
+    if (!bus.add(address, code))
+      return QStringLiteral("Na adrese %1 a rychlosti %2 Bd už modul odpovídá.").arg(address).arg(SimModule::BaudCodeRate(code));
+    return QString();
+  }));
+}
+
+void LinePanel::removeModule() {
+  const int index = selected_;
+  const bool removed = server_->withBus([&](SimBus& bus) { return bus.remove(index); });
+  message_->setText(removed ? QString() : QStringLiteral("Poslední modul vedení nelze odebrat."));
+  if (removed) select(std::max(0, index - 1));
+}
+
+void LinePanel::select(int index) {
+  if (index == selected_) return;
+  selected_ = index;
+  emit selectionChanged(index);
+}
+
+void LinePanel::refresh(const SimBus& bus) {
+  if (selected_ >= bus.size()) select(bus.size() - 1);
+  if (table_->rowCount() != bus.size()) table_->setRowCount(bus.size());
+  for (int i = 0; i < bus.size(); ++i) {
+    const SimModule& m = bus.module(i);
+    const QString texts[Columns] = {
+        QString::number(i),
+        QString::number(m.busAddress()),
+        QStringLiteral("%1 Bd").arg(m.baudRate()),
+        QStringLiteral("%1 v.%2").arg(QString::fromLatin1(SimModule::Name).trimmed(), SimModule::FirmwareVersion),
+        m.powered() ? QStringLiteral("zapnuto") : QStringLiteral("vypnuto"),
+        FaultListText(bus.faults(i)),
+    };
+    for (int c = 0; c < Columns; ++c) {
+      QTableWidgetItem* item = table_->item(i, c);
+      if (!item) table_->setItem(i, c, item = new QTableWidgetItem);
+      if (item->text() != texts[c]) item->setText(texts[c]);
+    }
+  }
+  if (table_->currentRow() != selected_) {
+    const QSignalBlocker block(table_);
+    table_->selectRow(selected_);
+  }
+}

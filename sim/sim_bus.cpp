@@ -1,0 +1,281 @@
+#include "sim/sim_bus.h"
+
+#include <algorithm>
+
+namespace {
+constexpr uint8_t CmdWriteConfig = 103;
+constexpr int AddrBaudCode = 62;
+constexpr int AddrBusAddress = 63;
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+template <class T>
+struct Named {
+  T value;
+  const char* name;
+};
+constexpr Named<SimFault::Kind> KindNames[] = {{SimFault::Silent, "silent"},       {SimFault::Delay, "delay"},
+                                               {SimFault::Malformed, "malformed"}, {SimFault::Refuse, "refuse"},
+                                               {SimFault::PowerLoss, "powerloss"}, {SimFault::Collision, "collision"}};
+constexpr Named<SimFault::Form> FormNames[] = {{SimFault::WrongLength, "length"},
+                                               {SimFault::WrongSequence, "sequence"},
+                                               {SimFault::WrongAddress, "address"},
+                                               {SimFault::FlippedBits, "bits"}};
+
+template <class T, size_t N>
+const char* NameOf(const Named<T> (&table)[N], T value) {
+  for (const auto& e : table)
+    if (e.value == value) return e.name;
+  return "?";
+}
+
+template <class T, size_t N>
+std::optional<T> ValueOf(const Named<T> (&table)[N], const std::string& name) {
+  for (const auto& e : table)
+    if (name == e.name) return e.value;
+  return std::nullopt;
+}
+
+std::vector<uint8_t> Frame(const simproto::Answer& a) {
+  const auto bytes = simproto::EncodeAnswer(a);
+  return {bytes.begin(), bytes.end()};
+}
+
+// What a receiver gets when two modules drive the line at once: nothing of the frame survives.
+void Scramble(std::vector<uint8_t>& frame) {
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] ^= uint8_t(0xA5 + 37 * i);
+}
+}  // namespace
+
+const char* SimFault::KindName(Kind kind) { return NameOf(KindNames, kind); }
+std::optional<SimFault::Kind> SimFault::KindFromName(const std::string& name) { return ValueOf(KindNames, name); }
+const char* SimFault::FormName(Form form) { return NameOf(FormNames, form); }
+std::optional<SimFault::Form> SimFault::FormFromName(const std::string& name) { return ValueOf(FormNames, name); }
+
+std::string SimFault::describe() const {
+  std::string text = KindName(kind);
+  switch (kind) {
+    case Delay: text += " " + std::to_string(delayMs) + " ms"; break;
+    case Malformed: text += std::string(" ") + FormName(form); break;
+    case Refuse: text += " " + std::to_string(status); break;
+    case PowerLoss:
+      text += " at write " + std::to_string(afterWrites) + (keepWrite ? " (kept)" : " (lost)");
+      break;
+    default: break;
+  }
+  if (command >= 0) text += ", command " + std::to_string(command);
+  if (count > 0) text += ", " + std::to_string(count) + " left";
+  return text;
+}
+
+SimBus::SimBus() { modules_.emplace_back(); }
+
+bool SimBus::clashes(uint8_t address, int32_t rate, int except) const {
+  for (int i = 0; i < size(); ++i) {
+    const SimModule& m = module(i);
+    if (i != except && m.busAddress() == address && m.baudRate() == rate) return true;
+  }
+  return false;
+}
+
+bool SimBus::add(const SimModule::Memory& memory, std::string* error) {
+  if (size() >= MaxModules) {
+    SetError(error, "the line holds at most " + std::to_string(MaxModules) + " modules");
+    return false;
+  }
+  const uint8_t address = memory[AddrBusAddress];
+  const int32_t rate = SimModule::BaudCodeRate(memory[AddrBaudCode]);
+  if (clashes(address, rate, -1)) {
+    SetError(error, "another module already answers at address " + std::to_string(address) + ", " +
+                        std::to_string(rate) + " Bd");
+    return false;
+  }
+  SimBusModule entry;
+  entry.module.loadMemory(memory);
+  modules_.push_back(std::move(entry));
+  return true;
+}
+
+bool SimBus::add(uint8_t address, uint8_t baudCode, std::string* error) {
+  if (baudCode > 8) {
+    SetError(error, "baud code must be 0..8");
+    return false;
+  }
+  SimModule::Memory memory = SimModule::FactoryMemory();
+  memory[AddrBusAddress] = address;
+  memory[AddrBaudCode] = baudCode;
+  return add(memory, error);
+}
+
+bool SimBus::replace(const std::vector<SimModule::Memory>& memories, std::string* error) {
+  if (memories.empty() || memories.size() > size_t(MaxModules)) {
+    SetError(error, "a line holds 1.." + std::to_string(MaxModules) + " modules");
+    return false;
+  }
+  SimBus fresh;
+  fresh.modules_.clear();
+  for (const auto& memory : memories)
+    if (!fresh.add(memory, error)) return false;
+  modules_ = std::move(fresh.modules_);
+  return true;
+}
+
+bool SimBus::remove(int index, std::string* error) {
+  if (!validIndex(index)) {
+    SetError(error, "no module " + std::to_string(index));
+    return false;
+  }
+  if (size() == 1) {
+    SetError(error, "the last module of the line cannot be removed");
+    return false;
+  }
+  modules_.erase(modules_.begin() + index);
+  return true;
+}
+
+void SimBus::powerCycleAll() {
+  for (auto& m : modules_) m.module.powerCycle();
+}
+
+std::vector<SimModule::Memory> SimBus::memories() const {
+  std::vector<SimModule::Memory> all;
+  for (const auto& m : modules_) all.push_back(m.module.memory());
+  return all;
+}
+
+bool SimBus::arm(int target, const SimFault& fault, std::string* error) {
+  if (target != Line && !validIndex(target)) {
+    SetError(error, "no module " + std::to_string(target));
+    return false;
+  }
+  auto& list = faultsOf(target);
+  std::erase_if(list, [&](const SimFault& f) { return f.kind == fault.kind; });
+  list.push_back(fault);
+  list.back().writesSeen = 0;
+  return true;
+}
+
+void SimBus::clearFaults(int target) {
+  if (target == Line || validIndex(target)) faultsOf(target).clear();
+}
+
+void SimBus::clearAllFaults() {
+  lineFaults_.clear();
+  for (auto& m : modules_) m.faults.clear();
+}
+
+const std::vector<SimFault>& SimBus::faults(int target) const {
+  return target == Line ? lineFaults_ : modules_[size_t(target)].faults;
+}
+
+void SimBus::resetCounters() {
+  line_ = {};
+  for (auto& m : modules_) m.counters = {};
+}
+
+std::optional<SimFault> SimBus::take(int target, SimFault::Kind kind, uint8_t command) {
+  auto& list = faultsOf(target);
+  const auto it = std::find_if(list.begin(), list.end(), [&](const SimFault& f) {
+    return f.kind == kind && (f.command < 0 || f.command == command);
+  });
+  if (it == list.end()) return std::nullopt;
+  const SimFault used = *it;
+  if (it->count > 0 && --it->count == 0) list.erase(it);
+  return used;
+}
+
+SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
+  Outcome out;
+  ++line_.seen;
+  std::vector<int> reached, answering;
+  for (int i = 0; i < size(); ++i) {
+    const SimModule& m = module(i);
+    if (m.busAddress() != request.address || uint32_t(m.baudRate()) != request.rate) continue;
+    reached.push_back(i);
+    ++modules_[size_t(i)].counters.seen;
+    if (m.powered()) answering.push_back(i);
+  }
+  auto drop = [&](const std::string& note) {
+    ++line_.dropped;
+    for (int i : reached) ++modules_[size_t(i)].counters.dropped;
+    out.note = note;
+    return out;
+  };
+  if (reached.empty()) return drop("");
+  out.module = reached.front();
+  if (answering.empty()) return drop("off");
+  const int first = answering.front();
+  const uint8_t command = request.command;
+  const int targets[] = {Line, first};
+
+  for (int t : targets)
+    if (take(t, SimFault::Silent, command)) return drop("fault: silent");
+
+  if (command == CmdWriteConfig) {
+    for (int t : targets) {
+      auto& list = faultsOf(t);
+      const auto it = std::find_if(list.begin(), list.end(), [](const SimFault& f) { return f.kind == SimFault::PowerLoss; });
+      if (it == list.end() || ++it->writesSeen < it->afterWrites) continue;
+      const bool keep = it->keepWrite;
+      list.erase(it);
+      if (keep)
+        for (int i : answering) module(i).handle(request.address, request.rate, command, request.index, request.data);
+      if (t == Line)
+        for (auto& m : modules_) m.module.setPowered(false);
+      else
+        module(first).setPowered(false);
+      return drop(keep ? "fault: power lost, write kept" : "fault: power lost, write lost");
+    }
+  }
+
+  simproto::Answer answer;
+  answer.seq = request.seq;
+  answer.address = request.address;
+  answer.command = command;
+  std::optional<SimFault> refusal;
+  for (int t : targets)
+    if (!refusal) refusal = take(t, SimFault::Refuse, command);
+  if (refusal) {
+    answer.status = refusal->status;
+    out.note = "fault: refused";
+  } else {
+    for (int i : answering) {
+      const auto reply = module(i).handle(request.address, request.rate, request.command, request.index, request.data);
+      if (i == first && reply) {
+        answer.status = reply->status;
+        answer.data = reply->data;
+      }
+    }
+  }
+  out.answer = answer;
+  out.frame = Frame(answer);
+
+  bool collided = answering.size() > 1;
+  for (int t : targets)
+    if (take(t, SimFault::Collision, command)) collided = true;
+  std::optional<SimFault> spoil;
+  for (int t : targets)
+    if (!spoil) spoil = take(t, SimFault::Malformed, command);
+  if (collided) {
+    Scramble(out.frame);
+    out.note = "collision";
+  } else if (spoil) {
+    simproto::Answer bad = answer;
+    if (spoil->form == SimFault::WrongSequence) bad.seq += 1;
+    if (spoil->form == SimFault::WrongAddress) bad.address = uint8_t(bad.address + 1);
+    if (spoil->form == SimFault::FlippedBits)
+      for (auto& b : bad.data) b ^= 0x10;
+    out.frame = Frame(bad);
+    if (spoil->form == SimFault::WrongLength) out.frame.resize(simproto::AnswerSize - 4);
+    out.note = std::string("fault: malformed ") + SimFault::FormName(spoil->form);
+  }
+  for (int t : targets)
+    if (const auto delay = take(t, SimFault::Delay, command)) out.delayMs += delay->delayMs;
+  if (out.delayMs > 0) out.note += (out.note.empty() ? "" : "; ") + std::string("delayed ") + std::to_string(out.delayMs) + " ms";
+
+  ++line_.answered;
+  for (int i : answering) ++modules_[size_t(i)].counters.answered;
+  return out;
+}

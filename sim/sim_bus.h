@@ -1,0 +1,111 @@
+#pragma once
+// One line of simulated QX-510 modules (1..32) and the faults a trainer can arm on a module
+// or on the whole line. Plain C++, not thread-safe on its own: SimServer serialises access.
+//
+// A request reaches the modules whose address and rate (in force since their last power-up)
+// match it. Two modules set up alike are refused when they are added; should a power cycle
+// later bring two to the same address and rate, both answer and the line carries garbage, as
+// a real line would.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/module_model.h"
+#include "sim/protocol.h"
+
+struct SimFault {
+  enum Kind {
+    Silent,     // no answer
+    Delay,      // the answer leaves delayMs late
+    Malformed,  // the answer is spoilt as `form` says
+    Refuse,     // the module answers `status` (20..23) and does nothing
+    PowerLoss,  // the power fails at the afterWrites-th configuration write
+    Collision,  // a second module answers alike: what arrives is garbage
+  };
+  enum Form { WrongLength, WrongSequence, WrongAddress, FlippedBits };
+
+  Kind kind = Silent;
+  int command = -1;  // only requests of this command count; -1: every request
+  int count = 0;     // disarms after this many requests; 0: stays until cleared
+  int delayMs = 0;
+  Form form = WrongLength;
+  uint8_t status = simproto::ModuleStatus::UnknownCommand;
+  int afterWrites = 1;
+  bool keepWrite = false;  // whether the interrupted write reaches the memory
+  int writesSeen = 0;
+
+  // Short English name and parameters, for lists and the control channel ("delay 500 ms").
+  std::string describe() const;
+  static const char* KindName(Kind kind);
+  static std::optional<Kind> KindFromName(const std::string& name);
+  static const char* FormName(Form form);
+  static std::optional<Form> FormFromName(const std::string& name);
+};
+
+struct SimCounters {
+  uint64_t seen = 0;      // requests that reached the module (its address and rate)
+  uint64_t answered = 0;  // of those, answered (a spoilt answer counts as answered)
+  uint64_t dropped = 0;   // of those, left without an answer
+};
+
+struct SimBusModule {
+  SimModule module;
+  std::vector<SimFault> faults;  // at most one of each kind
+  SimCounters counters;
+};
+
+class SimBus {
+ public:
+  static constexpr int MaxModules = 32;
+  static constexpr int Line = -1;  // the target of a fault armed on the whole line
+
+  SimBus();  // one module fresh from the factory: address 0, 9600 Bd
+
+  int size() const { return int(modules_.size()); }
+  SimModule& module(int index) { return modules_[size_t(index)].module; }
+  const SimModule& module(int index) const { return modules_[size_t(index)].module; }
+  const SimBusModule& entry(int index) const { return modules_[size_t(index)]; }
+  bool validIndex(int index) const { return index >= 0 && index < size(); }
+
+  // Adds a module with the given memory (powered up). Refused when the line is full or a
+  // module already answers at the same address and rate.
+  bool add(const SimModule::Memory& memory, std::string* error = nullptr);
+  bool add(uint8_t address, uint8_t baudCode, std::string* error = nullptr);
+  // Replaces the whole line; refused (line untouched) for 0 or more than 32 modules or a clash.
+  bool replace(const std::vector<SimModule::Memory>& memories, std::string* error = nullptr);
+  // The last module of a line cannot be removed.
+  bool remove(int index, std::string* error = nullptr);
+  void powerCycleAll();
+  std::vector<SimModule::Memory> memories() const;
+
+  // Faults: target is a module index or Line. Arming replaces a fault of the same kind.
+  bool arm(int target, const SimFault& fault, std::string* error = nullptr);
+  void clearFaults(int target);
+  void clearAllFaults();
+  const std::vector<SimFault>& faults(int target) const;
+
+  const SimCounters& lineCounters() const { return line_; }
+  void resetCounters();
+
+  // What one request makes the line send back.
+  struct Outcome {
+    std::vector<uint8_t> frame;              // empty: nothing is sent
+    std::optional<simproto::Answer> answer;  // the answer as the module meant it
+    int module = -1;                         // the module reached, if any
+    int delayMs = 0;
+    std::string note;                        // which fault acted, for the request log
+  };
+  Outcome dispatch(const simproto::Request& request);
+
+ private:
+  std::vector<SimFault>& faultsOf(int target) { return target == Line ? lineFaults_ : modules_[size_t(target)].faults; }
+  bool clashes(uint8_t address, int32_t rate, int except) const;
+  // The first armed fault of a kind that this request triggers, consumed by one use.
+  std::optional<SimFault> take(int target, SimFault::Kind kind, uint8_t command);
+
+  std::vector<SimBusModule> modules_;
+  std::vector<SimFault> lineFaults_;
+  SimCounters line_;
+};

@@ -1,0 +1,490 @@
+#include "sim/sim_control.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <utility>
+
+#include "sim/sim_server.h"
+
+namespace {
+
+constexpr size_t MaxLine = 4096;
+
+struct Failure {
+  std::string text;
+};
+
+// The request's arguments, each fetched with its range; a missing or bad one throws Failure
+// (caught once, in SimControlExecute), so every command reads as a list of its arguments.
+class Args {
+ public:
+  explicit Args(QJsonObject o) : o_(std::move(o)) {}
+
+  bool has(const char* key) {
+    seen_.insert(key);
+    return o_.contains(key);
+  }
+  int64_t integer(const char* key, int64_t low, int64_t high) {
+    const QJsonValue v = value(key);
+    const double d = v.toDouble(std::nan(""));
+    if (!v.isDouble() || d != std::floor(d) || d < double(low) || d > double(high))
+      throw Failure{std::string(key) + " must be a whole number " + std::to_string(low) + ".." + std::to_string(high)};
+    return int64_t(d);
+  }
+  int64_t integer(const char* key, int64_t low, int64_t high, int64_t fallback) {
+    return has(key) ? integer(key, low, high) : fallback;
+  }
+  double number(const char* key, double low, double high) {
+    const QJsonValue v = value(key);
+    if (!v.isDouble() || !(v.toDouble() >= low && v.toDouble() <= high))
+      throw Failure{std::string(key) + " must be a number " + Plain(low) + ".." + Plain(high)};
+    return v.toDouble();
+  }
+  bool boolean(const char* key) {
+    const QJsonValue v = value(key);
+    if (!v.isBool()) throw Failure{std::string(key) + " must be true or false"};
+    return v.toBool();
+  }
+  std::string text(const char* key) {
+    const QJsonValue v = value(key);
+    if (!v.isString()) throw Failure{std::string(key) + " must be a text"};
+    return v.toString().toStdString();
+  }
+  // A key the command does not know is a mistake worth telling (a typo would else be ignored).
+  void noOthers() const {
+    for (auto it = o_.begin(); it != o_.end(); ++it)
+      if (!seen_.contains(it.key())) throw Failure{"unknown argument " + it.key().toStdString()};
+  }
+
+ private:
+  static std::string Plain(double v) { return QString::number(v).toStdString(); }
+  QJsonValue value(const char* key) {
+    if (!has(key)) throw Failure{std::string("missing ") + key};
+    return o_.value(key);
+  }
+  QJsonObject o_;
+  QSet<QString> seen_{QStringLiteral("cmd")};
+};
+
+QJsonArray FaultList(const std::vector<SimFault>& faults) {
+  QJsonArray list;
+  for (const auto& f : faults) list.append(QString::fromStdString(f.describe()));
+  return list;
+}
+
+QJsonObject Counters(const SimCounters& c) {
+  return {{"seen", double(c.seen)}, {"answered", double(c.answered)}, {"dropped", double(c.dropped)}};
+}
+
+QString Hex(const SimModule::Memory& memory) {
+  QStringList bytes;
+  for (uint8_t b : memory) bytes << QStringLiteral("%1").arg(b, 2, 16, QChar('0')).toUpper();
+  return bytes.join(' ');
+}
+
+int BaudCodeOf(int64_t rate) {
+  for (uint8_t code = 0; code <= 8; ++code)
+    if (SimModule::BaudCodeRate(code) == rate) return code;
+  return -1;
+}
+
+uint32_t StatusBit(const std::string& name) {
+  static const std::map<std::string, uint32_t> bits = {{"FN", SimModule::StatusFN},
+                                                       {"PRF", SimModule::StatusPRF},
+                                                       {"PWR", SimModule::StatusPWR},
+                                                       {"RST", SimModule::StatusRST},
+                                                       {"ERR24", SimModule::StatusERR24}};
+  const auto it = bits.find(name);
+  if (it == bits.end()) throw Failure{"bit must be FN, PRF, PWR, RST or ERR24"};
+  return it->second;
+}
+
+// The module a request names, checked against the line under the lock.
+int ModuleIndex(Args& a, const SimBus& bus) { return int(a.integer("module", 0, bus.size() - 1)); }
+
+SimFault ParseFault(Args& a) {
+  SimFault f;
+  const auto kind = SimFault::KindFromName(a.text("kind"));
+  if (!kind) throw Failure{"kind must be silent, delay, malformed, refuse, powerloss or collision"};
+  f.kind = *kind;
+  if (f.kind != SimFault::PowerLoss) {
+    f.command = int(a.integer("command", 0, 255, -1));
+    f.count = int(a.integer("count", 1, 1000000, 0));
+  }
+  switch (f.kind) {
+    case SimFault::Delay: f.delayMs = int(a.integer("ms", 1, 60000)); break;
+    case SimFault::Malformed: {
+      const auto form = SimFault::FormFromName(a.has("form") ? a.text("form") : "length");
+      if (!form) throw Failure{"form must be length, sequence, address or bits"};
+      f.form = *form;
+      break;
+    }
+    case SimFault::Refuse: f.status = uint8_t(a.integer("status", 20, 23)); break;
+    case SimFault::PowerLoss:
+      f.afterWrites = int(a.integer("after", 1, 1000000));
+      f.keepWrite = a.has("keep") && a.boolean("keep");
+      break;
+    default: break;
+  }
+  return f;
+}
+
+using Command = std::function<QJsonObject(SimServer&, Args&)>;
+
+QJsonObject Ok() { return {{"ok", true}}; }
+
+// Runs f on the module the request names; the arguments are all read before anything changes.
+template <class F>
+QJsonObject OnModule(SimServer& server, Args& a, F&& f) {
+  return server.withBus([&](SimBus& bus) {
+    const int index = ModuleIndex(a, bus);
+    return f(bus, index);
+  });
+}
+
+// A command that reads its arguments, then changes the module the request names.
+template <class Read, class Apply>
+Command Change(Read read, Apply apply) {
+  return [=](SimServer& server, Args& a) {
+    const auto value = read(a);
+    return OnModule(server, a, [&](SimBus& bus, int i) {
+      a.noOthers();
+      apply(bus.module(i), value);
+      return Ok();
+    });
+  };
+}
+
+// A command on the module the request names, or on the whole line (SimBus::Line) when it
+// names none.
+template <class Read, class Apply>
+Command OnTarget(Read read, Apply apply) {
+  return [=](SimServer& server, Args& a) {
+    const auto value = read(a);
+    const bool line = !a.has("module");
+    return server.withBus([&](SimBus& bus) {
+      const int target = line ? SimBus::Line : ModuleIndex(a, bus);
+      a.noOthers();
+      apply(bus, target, value);
+      return Ok();
+    });
+  };
+}
+
+const std::map<std::string, Command>& Commands() {
+  static const std::map<std::string, Command> commands = {
+      {"list",
+       [](SimServer& server, Args& a) {
+         a.noOthers();
+         const SimBus bus = server.busSnapshot();
+         QJsonArray modules;
+         for (int i = 0; i < bus.size(); ++i) {
+           const SimModule& m = bus.module(i);
+           modules.append(QJsonObject{{"module", i},
+                                      {"address", m.busAddress()},
+                                      {"baud", m.baudRate()},
+                                      {"ident", QStringLiteral("%1 v.%2").arg(SimModule::Name, SimModule::FirmwareVersion)},
+                                      {"powered", m.powered()},
+                                      {"faults", FaultList(bus.faults(i))}});
+         }
+         QJsonObject r = Ok();
+         r["modules"] = modules;
+         r["line_faults"] = FaultList(bus.faults(SimBus::Line));
+         return r;
+       }},
+      {"add",
+       [](SimServer& server, Args& a) {
+         const int64_t address = a.integer("address", 0, 255);
+         const int code = BaudCodeOf(a.integer("baud", 600, 115200, 9600));
+         a.noOthers();
+         if (code < 0) throw Failure{"baud must be 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200"};
+         return server.withBus([&](SimBus& bus) {
+           std::string why;
+           if (!bus.add(uint8_t(address), uint8_t(code), &why)) throw Failure{why};
+           QJsonObject r = Ok();
+           r["module"] = bus.size() - 1;
+           return r;
+         });
+       }},
+      {"remove",
+       [](SimServer& server, Args& a) {
+         return OnModule(server, a, [&](SimBus& bus, int i) {
+           a.noOthers();
+           std::string why;
+           if (!bus.remove(i, &why)) throw Failure{why};
+           return Ok();
+         });
+       }},
+      {"voltage", Change([](Args& a) { return a.number("volts", -12.5, 12.5); },
+                         [](SimModule& m, double v) { m.setSourceVoltage(v); })},
+      {"current", Change([](Args& a) { return a.number("milliamps", -25.0, 25.0); },
+                         [](SimModule& m, double v) { m.setSourceCurrent(v); })},
+      {"short", Change([](Args& a) { return a.boolean("on"); }, [](SimModule& m, bool on) { m.setShortCircuit(on); })},
+      {"input", Change([](Args& a) { return std::make_pair(int(a.integer("input", 0, 31)), a.boolean("on")); },
+                       [](SimModule& m, std::pair<int, bool> v) {
+                         const uint32_t bit = 1u << v.first;
+                         m.setInputSwitches(v.second ? m.inputSwitches() | bit : m.inputSwitches() & ~bit);
+                       })},
+      {"inputs", Change([](Args& a) { return uint32_t(a.integer("value", 0, 0xFFFFFFFFLL)); },
+                        [](SimModule& m, uint32_t v) { m.setInputSwitches(v); })},
+      {"status", Change([](Args& a) { return StatusBit(a.text("bit")); },
+                        [](SimModule& m, uint32_t bit) { m.raiseStatusBits(bit); })},
+      {"read",
+       [](SimServer& server, Args& a) {
+         return OnModule(server, a, [&](SimBus& bus, int i) {
+           a.noOthers();
+           const SimModule& m = bus.module(i);
+           QJsonObject r = Ok();
+           r["outputs"] = double(m.physicalOutputs());
+           r["status"] = double(m.statusRegister());
+           r["inputs"] = double(m.digitalInputs());
+           r["powered"] = m.powered();
+           r["memory"] = Hex(m.memory());
+           return r;
+         });
+       }},
+      {"power", Change([](Args& a) { return a.boolean("on"); }, [](SimModule& m, bool on) { m.setPowered(on); })},
+      {"cycle", OnTarget([](Args&) { return 0; },
+                         [](SimBus& bus, int t, int) { t == SimBus::Line ? bus.powerCycleAll() : bus.module(t).powerCycle(); })},
+      {"fault", OnTarget(ParseFault, [](SimBus& bus, int t, const SimFault& f) { bus.arm(t, f); })},
+      {"clear", OnTarget([](Args&) { return 0; },
+                         [](SimBus& bus, int t, int) { t == SimBus::Line ? bus.clearAllFaults() : bus.clearFaults(t); })},
+      {"counters",
+       [](SimServer& server, Args& a) {
+         const bool reset = a.has("reset") && a.boolean("reset");
+         a.noOthers();
+         return server.withBus([&](SimBus& bus) {
+           QJsonArray modules;
+           for (int i = 0; i < bus.size(); ++i) {
+             QJsonObject c = Counters(bus.entry(i).counters);
+             c["module"] = i;
+             modules.append(c);
+           }
+           QJsonObject r = Ok();
+           r["line"] = Counters(bus.lineCounters());
+           r["unreadable"] = double(server.malformedCount());
+           r["modules"] = modules;
+           if (reset) bus.resetCounters();
+           return r;
+         });
+       }},
+  };
+  return commands;
+}
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+bool SocketAddress(const std::string& path, sockaddr_un& addr, std::string* error) {
+  addr.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) {
+    SetError(error, "control socket path too long: " + path);
+    return false;
+  }
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+std::string Compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); }
+
+}  // namespace
+
+std::string SimControlExecute(SimServer& server, const std::string& line) {
+  QJsonParseError parseError{};
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &parseError);
+  try {
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
+      throw Failure{"a request is one JSON object on one line"};
+    const QJsonObject request = doc.object();
+    const QJsonValue cmd = request.value("cmd");
+    if (!cmd.isString()) throw Failure{"missing cmd"};
+    const auto it = Commands().find(cmd.toString().toStdString());
+    if (it == Commands().end()) throw Failure{"unknown command " + cmd.toString().toStdString()};
+    Args args(request);
+    return Compact(it->second(server, args));
+  } catch (const Failure& f) {
+    return Compact({{"ok", false}, {"error", QString::fromStdString(f.text)}});
+  }
+}
+
+bool SimControlLineFromArgs(const std::vector<std::string>& args, std::string* line, std::string* error) {
+  if (args.empty()) {
+    SetError(error, "no command");
+    return false;
+  }
+  if (args.size() == 1 && !args[0].empty() && args[0][0] == '{') {
+    *line = args[0];
+    return true;
+  }
+  QJsonObject o{{"cmd", QString::fromStdString(args[0])}};
+  for (size_t i = 1; i < args.size(); ++i) {
+    const auto eq = args[i].find('=');
+    if (eq == std::string::npos || eq == 0) {
+      SetError(error, "expected key=value, got " + args[i]);
+      return false;
+    }
+    const QByteArray value = QByteArray::fromStdString(args[i].substr(eq + 1));
+    // A JSON literal (number, true, false) where the value is one, else the text itself.
+    const QJsonDocument literal = QJsonDocument::fromJson("[" + value + "]");
+    const QJsonValue v = literal.isArray() && literal.array().size() == 1 ? literal.array().at(0) : QJsonValue(QString::fromUtf8(value));
+    o.insert(QString::fromStdString(args[i].substr(0, eq)), v);
+  }
+  *line = Compact(o);
+  return true;
+}
+
+bool SimControlRequest(const std::string& path, const std::string& line, std::string* reply, std::string* error,
+                       int timeoutMs) {
+  sockaddr_un addr{};
+  if (!SocketAddress(path, addr, error)) return false;
+  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0 || ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    SetError(error, "no simulator answers on " + path + ": " + std::strerror(errno));
+    if (s >= 0) ::close(s);
+    return false;
+  }
+  const std::string out = line + "\n";
+  bool ok = ::send(s, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size());
+  std::string in;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (ok && in.find('\n') == std::string::npos) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    pollfd p{s, POLLIN, 0};
+    char buffer[4096];
+    ssize_t n = 0;
+    ok = left > 0 && ::poll(&p, 1, int(left)) > 0 && (n = ::recv(s, buffer, sizeof buffer, 0)) > 0;
+    if (ok) in.append(buffer, size_t(n));
+  }
+  ::close(s);
+  if (!ok) {
+    SetError(error, "no reply from " + path);
+    return false;
+  }
+  *reply = in.substr(0, in.find('\n'));
+  return true;
+}
+
+bool SimControlListener::start(const std::string& path, std::string* error) {
+  path_ = path;
+  sockaddr_un addr{};
+  if (!SocketAddress(path, addr, error)) return false;
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) == 0) {
+    // Only a socket nobody serves any more is taken over; any other file stays.
+    std::string probeReply;
+    if (!S_ISSOCK(st.st_mode) || SimControlRequest(path, "{\"cmd\":\"list\"}", &probeReply, nullptr, 200)) {
+      SetError(error, S_ISSOCK(st.st_mode) ? "another simulator already answers on " + path
+                                           : path + " exists and is not a socket");
+      return false;
+    }
+    ::unlink(path.c_str());
+  }
+  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int pipeFds[2];
+  if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listenFd_, 16) != 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    SetError(error, "control socket " + path + ": " + std::strerror(errno));
+    stop();
+    return false;
+  }
+  ownsFile_ = true;
+  wakeRead_ = pipeFds[0];
+  wakeWrite_ = pipeFds[1];
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+void SimControlListener::stop() {
+  if (thread_.joinable()) {
+    const char byte = 1;
+    [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);
+    thread_.join();
+  }
+  for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+  if (ownsFile_) ::unlink(path_.c_str());
+  ownsFile_ = false;
+}
+
+void SimControlListener::run() {
+  struct Client {
+    int fd;
+    std::string pending;
+  };
+  std::vector<Client> clients;
+  std::vector<pollfd> fds;
+  auto acceptPausedUntil = std::chrono::steady_clock::time_point{};
+  for (;;) {
+    const bool acceptNow = std::chrono::steady_clock::now() >= acceptPausedUntil;
+    fds.clear();
+    fds.push_back({wakeRead_, POLLIN, 0});
+    fds.push_back({acceptNow ? listenFd_ : -1, POLLIN, 0});
+    for (const auto& c : clients) fds.push_back({c.fd, POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), acceptNow ? -1 : 100) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[0].revents) break;
+    if (fds[1].revents) {
+      for (;;) {
+        const int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (c >= 0) {
+          clients.push_back({c, {}});
+          continue;
+        }
+        // Out of descriptors: try again a little later instead of spinning on the backlog.
+        if (errno == EMFILE || errno == ENFILE) acceptPausedUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        break;
+      }
+    }
+    std::vector<int> closed;
+    for (size_t i = 2; i < fds.size(); ++i) {
+      if (!fds[i].revents) continue;
+      Client& c = clients[i - 2];
+      char buffer[4096];
+      const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n <= 0) {
+        closed.push_back(c.fd);
+        continue;
+      }
+      c.pending.append(buffer, size_t(n));
+      bool drop = false;
+      for (size_t eol; !drop && (eol = c.pending.find('\n')) != std::string::npos;) {
+        const std::string reply = SimControlExecute(*server_, c.pending.substr(0, eol)) + "\n";
+        c.pending.erase(0, eol + 1);
+        // A client that does not read its replies is dropped rather than allowed to stall the channel.
+        drop = ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != ssize_t(reply.size());
+      }
+      if (!drop && c.pending.size() > MaxLine) {
+        const std::string reply = "{\"ok\":false,\"error\":\"request line too long\"}\n";
+        [[maybe_unused]] auto sent = ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        drop = true;
+      }
+      if (drop) closed.push_back(c.fd);
+    }
+    for (int fd : closed) {
+      ::close(fd);
+      std::erase_if(clients, [&](const Client& c) { return c.fd == fd; });
+    }
+  }
+  for (const auto& c : clients) ::close(c.fd);
+}

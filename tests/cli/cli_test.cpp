@@ -1,0 +1,431 @@
+// The companion program run in-process against a simulated line of three modules, through
+// the real loader and the stand-in drivers.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "base/settings.h"
+#include "cli/cli.h"
+#include "cli/cli_args.h"
+#include "cli/config_image.h"
+#include "sim/sim_server.h"
+
+namespace {
+
+struct Result {
+  int code = -1;
+  QString out, err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  // Module index: address, baud code.
+  static constexpr SimModuleSpec Line[] = {{0, 4}, {5, 7}, {17, 8}};
+
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    SimServerOptions options;
+    options.udpPort = 0;
+    options.localPath = path("sim.sock").toStdString();
+    options.modules.assign(std::begin(Line), std::end(Line));
+    sim_ = std::make_unique<SimServer>(options);
+    std::string error;
+    ASSERT_TRUE(sim_->start(&error)) << error;
+    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
+    SetConnectionSettingsPath(path("W_qx510.ini"));
+  }
+  void TearDown() override {
+    SetConnectionSettingsPath(QString());
+    ::unsetenv(simproto::EndpointEnv);
+  }
+
+  QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
+
+  // onLine(k) runs before the k-th line (0-based) is handed over, as the operator acts.
+  Result run(QStringList args, QStringList lines = {}, std::function<void(int)> onLine = {}) {
+    Result r;
+    QTextStream out(&r.out), err(&r.err);
+    std::deque<QString> queue(lines.begin(), lines.end());
+    int asked = 0;
+    CliIo io;
+    io.out = &out;
+    io.err = &err;
+    io.readLine = [&]() -> std::optional<QString> {
+      if (onLine) onLine(asked);
+      ++asked;
+      if (queue.empty()) return std::nullopt;
+      QString line = queue.front();
+      queue.pop_front();
+      return line;
+    };
+    io.interrupted = [this] { return stopAfterMs_ > 0 && slept_ >= stopAfterMs_; };
+    io.sleep = [this](int ms) { slept_ += ms; };
+    r.code = RunCli(args, io);
+    out.flush();
+    err.flush();
+    return r;
+  }
+
+  SimModule::Memory memory(int module) { return sim_->snapshot(module).memory(); }
+  int writesSince(uint64_t serial) {
+    int writes = 0;
+    for (const SimLogEntry& e : sim_->logSince(serial)) writes += e.request.command == 103;
+    return writes;
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<SimServer> sim_;
+  int slept_ = 0;
+  int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
+};
+
+// Module 1 of the line, at its own address and rate.
+const QStringList AtModule1 = {QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("--rate"),
+                               QStringLiteral("57600")};
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
+  ConfigBackup other;
+  other.module = QStringLiteral("QX-520");
+  other.version = QStringLiteral("1.00");
+  other.date = QDateTime::currentDateTimeUtc();
+  const QByteArray good = FormatBackup(other);
+  WriteFile(path("other.txt"), good);
+  WriteFile(path("truncated.txt"), good.left(good.size() / 2));
+  QByteArray edited = good;
+  edited.replace("byte.33=0x00", "byte.33=0x01");
+  WriteFile(path("edited.txt"), edited);
+  WriteFile(path("notes.txt"), "hello\n");
+
+  const struct {
+    QStringList args;
+    int code;
+    const char* message;
+  } cases[] = {
+      {{"identify", "--foo"}, 2, "Neznámá volba: --foo"},
+      {{"identify", "--rate"}, 2, "Volba --rate potřebuje hodnotu."},
+      {{"identify", "--address", "256"}, 2, "Adresa modulu musí být v rozsahu 0-255."},
+      {{"identify", "--rate", "14400"}, 2, "Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."},
+      {{"identify", "extra"}, 2, "Použití: qx510-cli identify [volby]"},
+      {{"frobnicate"}, 2, "Neznámý příkaz: frobnicate"},
+      {{"config"}, 2, "Neznámý nebo chybějící podpříkaz: qx510-cli config --help"},
+      {{"set", "address", "-1"}, 2, "Adresa modulu musí být v rozsahu 0-255."},
+      {{"set", "address", "abc"}, 2, "Adresa modulu musí být v rozsahu 0-255."},
+      {{"set", "rate", "9601"}, 2, "Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."},
+      {{"set", "range", "4-20mA"}, 2, "Rozsah musí být 0-10V nebo 0-20mA."},
+      {{"set", "dout-initial", "0x123456789"}, 2, "Maska musí být"},
+      {{"set", "din-negation", "32"}, 2, "Maska musí být"},
+      {{"set", "range", "current", "range", "voltage"}, 2, "Hodnota range je zadána dvakrát."},
+      {{"scan", "--addresses", "0-256"}, 2, "Adresy musí být"},
+      {{"scan", "--rates", "14400"}, 2, "Komunikační rychlost musí být"},
+      {{"watch", "ain1"}, 2, "Neznámá veličina: ain1"},
+      {{"watch", "din", "--format", "xml"}, 2, "Formát musí být text, csv nebo json."},
+      {{"dout", "0,32"}, 2, "Výstupy: maska"},
+      {{"calibrate", "voltage", "--reference", "10.5"}, 2, "Hodnota napětí musí být v rozsahu 4-6V."},
+      {{"calibrate", "current", "--reference", "5 mA"}, 2, "Hodnota proudu musí být v rozsahu 9-11mA. Pozor"},
+      {{"config", "restore", path("missing.txt")}, 2, "neexistuje"},
+      {{"config", "restore", dir_.path()}, 2, "neexistuje"},
+      {{"config", "restore", path("truncated.txt")}, 2, "chybí kontrolní součet"},
+      {{"config", "restore", path("edited.txt")}, 2, "kontrolní součet nesouhlasí"},
+      {{"config", "verify", path("notes.txt")}, 2, "chybí kontrolní součet"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+    const uint64_t before = sim_->requestCount();
+    const Result r = run(c.args);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(sim_->requestCount(), before);
+  }
+
+  // A file of another module type is refused after identification, before any write.
+  const SimModule::Memory before = memory(0);
+  const Result r = run({"config", "restore", path("other.txt")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(r.err.startsWith(QStringLiteral("Záloha je z modulu QX-520, připojen je modul QX-510"))) << r.err.toStdString();
+  EXPECT_EQ(memory(0), before);
+  EXPECT_FALSE(QFile::exists(path("W_qx510.ini")));
+}
+
+TEST_F(CliTest, NoConnectionIsExitThree) {
+  const struct {
+    QStringList args;
+    const char* message;
+  } cases[] = {
+      {{"identify", "--address", "9", "--timeout", "20"}, "Modul neodpověděl"},
+      {{"config", "show", "--rate", "19200", "--timeout", "20"}, "Modul neodpověděl"},
+      {{"identify", "--interface", "lan", "--ip", "127.0.0.1", "--udp-port", "0"},
+       "Chyba inicializace připojení - "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+    const Result r = run(c.args);
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.startsWith(QString::fromUtf8(c.message))) << r.err.toStdString();
+  }
+  ::setenv(simproto::EndpointEnv, path("nobody.sock").toUtf8().constData(), 1);
+  EXPECT_EQ(run({"identify"}).code, 3);
+}
+
+TEST_F(CliTest, IdentifyUsesSettingsFileAndOptionsAndSavesOnlyWhenAsked) {
+  // The settings file points at module 1; options override it; nothing is written back.
+  Result r = run(QStringList{"identify", "--json", "--save"} + AtModule1);
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const QJsonObject ident = QJsonDocument::fromJson(r.out.toUtf8()).object();
+  EXPECT_EQ(ident.value("module").toString(), "QX-510");
+  EXPECT_EQ(ident.value("version").toString(), "1.20");
+  EXPECT_EQ(ident.value("address").toInt(), 5);
+  EXPECT_EQ(ident.value("rate").toInt(), 57600);
+  ASSERT_TRUE(QFile::exists(path("W_qx510.ini")));
+
+  const QDateTime saved = QFileInfo(path("W_qx510.ini")).lastModified();
+  r = run({"identify"});  // address and rate from the file now
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.out, "QX-510   v.1.20\n");
+  EXPECT_EQ(run({"identify", "--address", "17", "--rate", "115200"}).code, 0);
+  EXPECT_EQ(QFileInfo(path("W_qx510.ini")).lastModified(), saved);
+}
+
+TEST_F(CliTest, ScanFindsExactlyTheModulesPresent) {
+  // Around each module's address, at the line's rates and one more; a scan timeout that
+  // leaves a loaded machine time to answer.
+  const Result r = run({"scan", "--addresses", "0,4-6,16-18", "--rates", "9600,57600,115200,600",
+                        "--scan-timeout", "100", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  QSet<QPair<int, int>> found;
+  for (const QJsonValue& v : QJsonDocument::fromJson(r.out.toUtf8()).array())
+    found.insert({v["address"].toInt(), v["rate"].toInt()});
+  EXPECT_EQ(found, (QSet<QPair<int, int>>{{0, 9600}, {5, 57600}, {17, 115200}}));
+
+  // The configured rate comes first, and one line per module in text.
+  const Result text = run({"scan", "--addresses", "4-6", "--rates", "9600,57600", "--scan-timeout", "100"});
+  EXPECT_EQ(text.out, "adresa 5, 57600 Bd: QX-510   v.1.20\n");
+  EXPECT_EQ(text.err, "Nalezeno modulů: 1\n");
+}
+
+TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
+  sim_->withModule(0, [](SimModule& m) {
+    m.setConfigByte(0, 1);     // current range
+    m.setConfigByte(15, 30);   // voltage gain low
+    m.setConfigByte(33, 0x81); // DIN0, DIN7 negated
+    m.setConfigByte(43, 0xF0);
+  });
+  ASSERT_EQ(run({"config", "backup", path("m0.txt")}).code, 0);
+
+  // Dry run: the differing bytes listed, nothing written.
+  const SimModule::Memory fresh = memory(1);
+  Result r = run(QStringList{"config", "restore", path("m0.txt"), "--dry-run"} + AtModule1);
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.out.count('\n'), 4) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("byte.33 (din_negation byte 0): 0x00 -> 0x81")) << r.out.toStdString();
+  EXPECT_EQ(memory(1), fresh);
+
+  const uint64_t serial = sim_->requestCount();
+  r = run(QStringList{"config", "restore", path("m0.txt")} + AtModule1);
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(writesSince(serial), 4);  // only what differs
+  const SimModule::Memory m0 = memory(0), m1 = memory(1);
+  for (uint8_t a : ImageAddresses()) {
+    if (IsLineSetting(a)) continue;
+    EXPECT_EQ(m1[a], m0[a]) << int(a);
+  }
+  EXPECT_EQ(m1[63], 5);  // the line settings stay unless asked
+  EXPECT_EQ(m1[62], 7);
+
+  r = run(QStringList{"config", "verify", path("m0.txt")} + AtModule1);
+  EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+
+  // Module 2 was never restored: every difference listed, exit 1.
+  r = run({"config", "verify", path("m0.txt"), "--address", "17", "--rate", "115200", "--json"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8())["differences"].toArray().size(), 4);
+  r = run(QStringList{"config", "verify", path("m0.txt"), "--with-address-rate"} + AtModule1);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.count('\n'), 2);
+}
+
+TEST_F(CliTest, SetWritesWithReadBackAndStopsAtTheFirstMismatch) {
+  Result r = run({"set", "range", "current", "din-negation", "0,7", "dout-initial", "0x80000000"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.err, "Konfigurace zapsána.\n");
+  SimModule::Memory m = memory(0);
+  EXPECT_EQ(m[0], 1);
+  EXPECT_EQ(m[33], 0x81);
+  EXPECT_EQ(m[41], 0x80);
+  EXPECT_EQ(m[32], 0);
+
+  // The read-back of the first byte comes back altered: nothing after it is sent.
+  sim_->withBus([](SimBus& bus) {
+    bus.arm(0, {.kind = SimFault::Malformed, .command = 102, .count = 1, .form = SimFault::FlippedBits});
+  });
+  const uint64_t serial = sim_->requestCount();
+  r = run({"set", "dout-negation", "0xFFFFFFFF"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.startsWith("Chyba zápisu dat. Adresa 34 (dout_negation byte 0): zapsáno 0xff, zpět přečteno 0xef"))
+      << r.err.toStdString();
+  EXPECT_EQ(writesSince(serial), 1);
+  EXPECT_EQ(memory(0)[37], 0);
+}
+
+TEST_F(CliTest, WatchPrintsTheCountInEachFormat) {
+  sim_->setSourceVoltage(5.0);
+  sim_->setInputSwitches(0x201);
+  const struct {
+    QStringList args;
+    int lines;
+    const char* contains;
+    int slept;  // ms between the readings
+  } cases[] = {
+      {{"watch", "ain0", "--count", "5", "--interval", "100"}, 5, " V\n", 400},
+      {{"watch", "ain0", "--count", "3", "--format", "csv"}, 4, ",V\n", 1000},
+      {{"watch", "din", "--count", "2", "--format", "json"}, 2, "\"din\":513,\"on\":[0,9]", 500},
+      {{"watch", "status", "--count", "1"}, 1, "status=0x00000030 PWR RST\n", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+    slept_ = 0;
+    const Result r = run(c.args);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), c.lines) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.contains))) << r.out.toStdString();
+    EXPECT_EQ(slept_, c.slept);
+  }
+
+  // Without a count the readings go on until Ctrl+C.
+  slept_ = 0;
+  stopAfterMs_ = 200;
+  const Result stopped = run({"watch", "din", "--interval", "100"});
+  stopAfterMs_ = 0;
+  EXPECT_EQ(stopped.code, 0);
+  EXPECT_EQ(stopped.out.count('\n'), 2) << stopped.out.toStdString();
+
+  const Result csv = run({"watch", "ain0", "--count", "1", "--format", "csv"});
+  EXPECT_TRUE(csv.out.startsWith("time,value,unit\n"));
+  const double value = csv.out.section(',', -2, -2).toDouble();
+  EXPECT_NEAR(value, 5.0 * 1.02 + 0.012, 0.002);  // uncalibrated converter
+}
+
+TEST_F(CliTest, DoutAndStatusClearReachTheModule) {
+  EXPECT_EQ(run({"dout", "0,31"}).code, 0);
+  EXPECT_EQ(sim_->snapshot(0).outputs(), 0x80000001u);
+  EXPECT_EQ(run({"dout", "0x0000FF00"}).code, 0);
+  EXPECT_EQ(sim_->snapshot(0).outputs(), 0x0000FF00u);
+  ASSERT_NE(sim_->snapshot(0).statusRegister(), 0u);
+  EXPECT_EQ(run({"status", "clear"}).code, 0);
+  EXPECT_EQ(sim_->snapshot(0).statusRegister(), 0u);
+}
+
+TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.03, 25.0, -40.0}); });
+  // The operator shorts the input, then applies 5 V and types it.
+  const auto bench = [this](int step) {
+    sim_->setShortCircuit(step == 0);
+    sim_->setSourceVoltage(5.0);
+  };
+  const struct {
+    QStringList args;
+    QStringList lines;
+    int asked;
+  } cases[] = {
+      {{"calibrate", "voltage"}, {"", "5"}, 2},
+      {{"calibrate", "voltage", "--zero-ready", "--reference", "5.0"}, {""}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+    int asked = 0;
+    sim_->setShortCircuit(true);
+    const Result r = run(c.args + QStringList{"--settle", "0"}, c.lines, [&](int k) {
+      asked = k + 1;
+      bench(c.asked == 1 ? k + 1 : k);
+    });
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_TRUE(r.out.contains("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).")) << r.out.toStdString();
+    sim_->powerCycle();
+    const Result w = run({"watch", "ain0", "--count", "1", "--format", "csv"});
+    EXPECT_NEAR(w.out.section(',', -2, -2).toDouble(), 5.0, 0.001 + 1e-9) << w.out.toStdString();
+  }
+
+  // The input ends before the reference: abandoned, the neutral start stays.
+  const Result r = run({"calibrate", "current", "--settle", "0"}, {""});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(r.err.endsWith("Kalibrace vstupu zrušena !\n")) << r.err.toStdString();
+  EXPECT_EQ(memory(0)[0], 1);
+}
+
+TEST_F(CliTest, HelpForEveryCommand) {
+  const QStringList commands[] = {{"identify"}, {"scan"}, {"config", "show"}, {"config", "backup"},
+                                  {"config", "restore"}, {"config", "verify"}, {"set"}, {"watch"},
+                                  {"dout"}, {"status", "clear"}, {"calibrate"}};
+  for (const QStringList& words : commands) {
+    const Result r = run(words + QStringList{"--help"});
+    EXPECT_EQ(r.code, 0) << words.join(' ').toStdString();
+    EXPECT_TRUE(r.out.startsWith("qx510-cli " + words.join(' '))) << r.out.toStdString();
+  }
+  EXPECT_EQ(sim_->requestCount(), 0u);
+  EXPECT_EQ(run({"--help"}).code, 0);
+  EXPECT_EQ(run({}).code, 2);
+}
+
+TEST(CliArgs, MasksAddressListsAndOptionValues) {
+  const struct {
+    const char* text;
+    bool ok;
+    uint32_t mask;
+  } masks[] = {
+      {"0x0000FF00", true, 0xFF00}, {"0,31", true, 0x80000001}, {"7", true, 0x80}, {"none", true, 0},
+      {"0x", false, 0},             {"0x123456789", false, 0},   {"32", false, 0}, {"1,,2", false, 0},
+      {"0x-1", false, 0},           {"", false, 0},
+  };
+  for (const auto& m : masks) {
+    uint32_t mask = 0xDEAD;
+    EXPECT_EQ(ParseMask32(QString::fromUtf8(m.text), mask), m.ok) << m.text;
+    if (m.ok) {
+      EXPECT_EQ(mask, m.mask) << m.text;
+    }
+  }
+
+  const struct {
+    const char* text;
+    std::vector<uint8_t> addresses;  // empty: refused
+  } lists[] = {
+      {"5,1-3,2", {5, 1, 2, 3}}, {"255", {255}}, {"3-1", {}}, {"256", {}}, {"1-2-3", {}}, {"", {}},
+  };
+  for (const auto& l : lists) {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(ParseAddressList(QString::fromUtf8(l.text), out), !l.addresses.empty()) << l.text;
+    if (!l.addresses.empty()) {
+      EXPECT_EQ(out, l.addresses) << l.text;
+    }
+  }
+  std::vector<uint8_t> all;
+  ASSERT_TRUE(ParseAddressList(QStringLiteral("0-255"), all));
+  EXPECT_EQ(all.size(), 256u);
+
+  ParsedArgs parsed;
+  EXPECT_TRUE(ParseArgs({"watch", "--count=5", "din"}, {"count="}, parsed).isEmpty());
+  EXPECT_EQ(parsed.value("count"), "5");
+  EXPECT_EQ(parsed.positional, (QStringList{"watch", "din"}));
+  ParsedArgs flag;
+  EXPECT_EQ(ParseArgs({"--json=1"}, {"json"}, flag), "Volba --json nemá hodnotu.");
+}
+
+}  // namespace

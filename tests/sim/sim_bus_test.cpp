@@ -1,0 +1,133 @@
+// A line of several simulated modules reached through the stand-in drivers: each answers at
+// its own address and rate only, a clash is refused, and the line survives every fault.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "sim/sim_server.h"
+#include "tests/sim/standin_support.h"
+
+namespace {
+
+constexpr uint32_t Timeout = 2;
+
+std::array<uint32_t, 8> Req(uint8_t address, uint8_t command, uint8_t index, std::array<uint8_t, 5> d = {}) {
+  return {address, command, index, d[0], d[1], d[2], d[3], d[4]};
+}
+
+struct Member {
+  uint8_t address;
+  uint8_t baudCode;
+  uint32_t rate;
+};
+constexpr Member Line[] = {{0, 4, 9600}, {5, 7, 57600}, {17, 8, 115200}};
+
+class SimBusTest : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    SimServerOptions o;
+    o.udpPort = 0;
+    o.localPath = dir_.filePath("sim.sock").toStdString();
+    for (const auto& m : Line) o.modules.push_back({m.address, m.baudCode});
+    sim_ = std::make_unique<SimServer>(o);
+    std::string error;
+    ASSERT_TRUE(sim_->start(&error)) << error;
+    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
+    lib_ = std::make_unique<StandinLib>(GetParam());
+    ASSERT_EQ(lib_->init(&handle_, "127.0.0.1", sim_->udpPort(), 5), 0u);
+  }
+  void TearDown() override {
+    if (lib_ && handle_) lib_->done(&handle_);
+    ::unsetenv(simproto::EndpointEnv);
+  }
+  StandinLib::Result Ask(uint32_t rate, std::array<uint32_t, 8> request, uint32_t timeoutMs = 40) {
+    EXPECT_EQ(lib_->setConfig(handle_, rate, timeoutMs, 2), 0u);
+    return lib_->exchange(handle_, request);
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<SimServer> sim_;
+  std::unique_ptr<StandinLib> lib_;
+  uint32_t handle_ = 0;
+};
+
+TEST_P(SimBusTest, EachModuleAnswersAtItsOwnAddressAndRateOnly) {
+  ASSERT_EQ(sim_->moduleCount(), 3);
+  for (int i = 0; i < 3; ++i) sim_->withModule(i, [&](SimModule& m) { m.setInputSwitches(0x100u << i); });
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const Member& m = Line[i];
+    const auto r = Ask(m.rate, Req(m.address, 0, 64));
+    ASSERT_EQ(r.returned, 0u);
+    EXPECT_EQ(r.data[2], 1u << i);  // this module's own inputs, bits 8..15
+    EXPECT_EQ(Ask(m.rate, Req(m.address, 103, 0, {0, 40, 40, uint8_t(i + 1), uint8_t(i + 1)})).status, 0u);
+    // Another rate or a neighbour's address reaches nobody.
+    EXPECT_EQ(Ask(Line[(i + 1) % 3].rate, Req(m.address, 100, 0)).returned, Timeout);
+    EXPECT_EQ(Ask(m.rate, Req(Line[(i + 1) % 3].address, 100, 0)).returned, Timeout);
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(sim_->snapshot(i).configByte(40), i + 1);
+}
+
+TEST_P(SimBusTest, LineAnswersAgainAfterEveryFaultIsCleared) {
+  struct Case {
+    const char* name;
+    SimFault fault;
+    uint32_t returned;  // what the faulty exchange gives
+    uint32_t status;
+  };
+  const Case cases[] = {
+      {"silent", {.kind = SimFault::Silent}, Timeout, Timeout},
+      {"late", {.kind = SimFault::Delay, .delayMs = 120}, Timeout, Timeout},
+      {"short frame", {.kind = SimFault::Malformed, .form = SimFault::WrongLength}, Timeout, Timeout},
+      {"wrong sequence", {.kind = SimFault::Malformed, .form = SimFault::WrongSequence}, Timeout, Timeout},
+      {"wrong address", {.kind = SimFault::Malformed, .form = SimFault::WrongAddress}, Timeout, Timeout},
+      {"refusal", {.kind = SimFault::Refuse, .status = 22}, 0, 22},
+      {"collision", {.kind = SimFault::Collision}, Timeout, Timeout},
+  };
+  const Member& m = Line[1];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int target : {SimBus::Line, 1}) {
+      sim_->withBus([&](SimBus& bus) { bus.arm(target, c.fault); });
+      const auto bad = Ask(m.rate, Req(m.address, 100, 0));
+      EXPECT_EQ(bad.returned, c.returned);
+      EXPECT_EQ(bad.status, c.status);
+      sim_->withBus([](SimBus& bus) { bus.clearAllFaults(); });
+      const auto good = Ask(m.rate, Req(m.address, 100, 0), 300);  // also outwaits a late answer
+      EXPECT_EQ(good.returned, 0u);
+      EXPECT_EQ(good.status, 0u);
+    }
+  }
+  // Flipped bits pass the frame checks: only the data are wrong.
+  sim_->withBus([](SimBus& bus) { bus.arm(1, {.kind = SimFault::Malformed, .count = 1, .form = SimFault::FlippedBits}); });
+  EXPECT_EQ(Ask(m.rate, Req(m.address, 200, 0)).data[1], uint8_t('Q' ^ 0x10));
+  EXPECT_EQ(Ask(m.rate, Req(m.address, 200, 0)).data[1], uint8_t('Q'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, SimBusTest, ::testing::Values(0, 4),
+                         [](const auto& info) { return info.param == 4 ? "Udp" : "LocalEndpoint"; });
+
+TEST(SimBusLine, ModulesSetUpAlikeAreRefused) {
+  SimBus bus;
+  std::string why;
+  EXPECT_TRUE(bus.add(0, 5, &why)) << why;  // same address, another rate
+  EXPECT_FALSE(bus.add(0, 4, &why));
+  EXPECT_NE(why.find("address 0"), std::string::npos) << why;
+  EXPECT_FALSE(bus.add(1, 9, &why));  // no such baud code
+  for (int a = 2; bus.size() < SimBus::MaxModules; ++a) ASSERT_TRUE(bus.add(uint8_t(a), 4));
+  EXPECT_FALSE(bus.add(200, 4, &why));
+  while (bus.size() > 1) ASSERT_TRUE(bus.remove(0));
+  EXPECT_FALSE(bus.remove(0, &why));
+
+  SimServerOptions o;
+  o.udpPort = -1;
+  o.serveLocal = false;
+  o.modules = {{3, 4}, {3, 4}};
+  SimServer sim(o);
+  EXPECT_FALSE(sim.start(&why));
+}
+
+}  // namespace
