@@ -5,9 +5,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -32,6 +34,36 @@ void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
 }
+
+// A socket left at the endpoint by a simulator that died is removed; a live simulator's
+// socket, and anything that is not a socket at all, is left where it is.
+bool TakeOverStaleEndpoint(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    SetError(error, Errno("endpoint " + path));
+    return false;
+  }
+  if (!S_ISSOCK(st.st_mode)) {
+    SetError(error, path + " exists and is not a socket; left as it is");
+    return false;
+  }
+  const int probe = simproto::ConnectEndpoint(path);
+  if (probe >= 0) {
+    ::close(probe);
+    SetError(error, "another simulator already answers on " + path);
+    return false;
+  }
+  if (probe != -ECONNREFUSED) {
+    SetError(error, "endpoint " + path + ": " + std::strerror(-probe));
+    return false;
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    SetError(error, Errno("cannot remove the stale endpoint " + path));
+    return false;
+  }
+  return true;
+}
 }  // namespace
 
 SimServer::SimServer(SimServerOptions options) : options_(std::move(options)) {}
@@ -40,16 +72,32 @@ SimServer::~SimServer() { stop(); }
 
 bool SimServer::start(std::string* error) {
   if (running()) return true;
+  stopping_ = false;
 
   if (!options_.statePath.empty()) {
     SimModule::Memory memory{};
     std::string why;
-    if (LoadSimState(options_.statePath, memory, &why)) {
-      module_.loadMemory(memory);
-    } else if (::access(options_.statePath.c_str(), F_OK) == 0) {
-      stateWarning_ = why;  // unreadable: start from the factory values, overwrite on change
+    switch (LoadSimState(options_.statePath, memory, &why)) {
+      case SimStateLoad::Loaded:
+        module_.loadMemory(memory);
+        break;
+      case SimStateLoad::Missing:
+        break;
+      case SimStateLoad::Invalid:
+        stateWarning_ = why;  // start from the factory values, overwrite on change
+        break;
+      case SimStateLoad::NotAFile:
+        SetError(error, why);  // never replaced by a state file
+        return false;
     }
+    // A module whose memory would silently vanish at the next restart is no module.
+    if (!CanSaveSimState(options_.statePath, &why)) {
+      SetError(error, "the module's memory cannot be stored: " + why);
+      return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
     savedGeneration_ = module_.memoryGeneration();
+    stateUsable_ = true;
   }
 
   if (options_.udpPort >= 0) {
@@ -91,15 +139,9 @@ bool SimServer::start(std::string* error) {
       closeAll();
       return false;
     }
-    if (::access(localPath_.c_str(), F_OK) == 0) {
-      // A socket file left by a simulator that died is taken over; a live one is not.
-      if (const int probe = simproto::ConnectEndpoint(localPath_); probe >= 0) {
-        ::close(probe);
-        SetError(error, "another simulator already answers on " + localPath_);
-        closeAll();
-        return false;
-      }
-      ::unlink(localPath_.c_str());
+    if (!TakeOverStaleEndpoint(localPath_, error)) {
+      closeAll();
+      return false;
     }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
       SetError(error, Errno("local endpoint " + localPath_));
@@ -123,11 +165,18 @@ bool SimServer::start(std::string* error) {
 
 void SimServer::stop() {
   if (thread_.joinable()) {
-    const char byte = 1;
-    [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);
+    stopping_ = true;
+    wake();
     thread_.join();
   }
   closeAll();
+  store();  // what the coalescing still held back
+}
+
+void SimServer::wake() {
+  if (wakeWrite_ < 0) return;
+  const char byte = 1;
+  [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);  // a full pipe wakes it anyway
 }
 
 void SimServer::closeAll() {
@@ -142,73 +191,105 @@ void SimServer::closeAll() {
 void SimServer::run() {
   std::vector<int> clients;
   std::vector<pollfd> fds;
-  uint8_t buffer[512];
-  for (;;) {
+  Clock::time_point acceptPausedUntil{};
+  while (!stopping_) {
+    ++loopRounds_;
+    const auto now = Clock::now();
+    const bool listening = listenFd_ >= 0 && now >= acceptPausedUntil;
     fds.clear();
     fds.push_back({wakeRead_, POLLIN, 0});
     if (udpFd_ >= 0) fds.push_back({udpFd_, POLLIN, 0});
-    if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
+    if (listening) fds.push_back({listenFd_, POLLIN, 0});
     const size_t firstClient = fds.size();
     for (int c : clients) fds.push_back({c, POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+
+    auto wakeAt = storeDue();
+    if (listenFd_ >= 0 && !listening && (!wakeAt || acceptPausedUntil < *wakeAt)) wakeAt = acceptPausedUntil;
+    int timeoutMs = -1;
+    if (wakeAt) timeoutMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count()));
+    if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (fds[0].revents) break;
+    if (fds[0].revents) {
+      char drain[64];
+      while (::read(wakeRead_, drain, sizeof drain) > 0) {
+      }
+    }
+    if (stopping_) break;
 
     for (size_t i = 1; i < fds.size(); ++i) {
-      if (!fds[i].revents) continue;
+      const short revents = fds[i].revents;
+      if (!revents) continue;
       const int fd = fds[i].fd;
-      if (fd == udpFd_) {
-        // Drain what is there; one answer per request, back to its sender.
-        for (;;) {
-          sockaddr_in from{};
-          socklen_t fromLen = sizeof from;
-          const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-          if (n < 0) break;
-          const auto request = simproto::DecodeRequest(buffer, size_t(n));
-          if (!request) {
-            ++malformed_;
-            continue;
-          }
-          if (const auto answer = process(*request, SimLogEntry::Lan)) {
-            const auto bytes = simproto::EncodeAnswer(*answer);
-            ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
-          }
-        }
-      } else if (fd == listenFd_) {
-        for (;;) {
-          const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-          if (c < 0) break;
-          clients.push_back(c);
-        }
-      } else if (i >= firstClient) {
-        bool closed = (fds[i].revents & (POLLHUP | POLLERR)) != 0 && !(fds[i].revents & POLLIN);
-        while (!closed) {
-          const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-          if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            closed = true;
-            break;
-          }
-          if (n < 0) break;
-          const auto request = simproto::DecodeRequest(buffer, size_t(n));
-          if (!request) {
-            ++malformed_;
-            continue;
-          }
-          if (const auto answer = process(*request, SimLogEntry::Local)) {
-            const auto bytes = simproto::EncodeAnswer(*answer);
-            ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-          }
-        }
-        if (closed) {
+      if (i >= firstClient) {
+        const bool hungUp = (revents & (POLLHUP | POLLERR)) != 0 && !(revents & POLLIN);
+        if (hungUp || !serveClient(fd)) {
           ::close(fd);
           std::erase(clients, fd);
         }
+      } else if (fd == udpFd_) {
+        receiveDatagrams();
+      } else if (fd == listenFd_) {
+        acceptClients(clients, acceptPausedUntil);
       }
     }
+    if (const auto due = storeDue(); due && Clock::now() >= *due) store();
   }
   for (int c : clients) ::close(c);
+}
+
+// Each socket gets a bounded share of a round, so that a flood on one neither starves the
+// others nor keeps the thread from seeing stop().
+void SimServer::receiveDatagrams() {
+  uint8_t buffer[512];
+  for (int i = 0; i < ReceivesPerRound; ++i) {
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n = ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) return;
+    if (const auto answer = handleFrame(buffer, size_t(n), SimLogEntry::Lan))
+      ::sendto(udpFd_, answer->data(), answer->size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen);
+  }
+}
+
+bool SimServer::serveClient(int fd) {
+  uint8_t buffer[512];
+  for (int i = 0; i < ReceivesPerRound; ++i) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n == 0) return false;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    if (const auto answer = handleFrame(buffer, size_t(n), SimLogEntry::Local))
+      ::send(fd, answer->data(), answer->size(), MSG_NOSIGNAL);
+  }
+  return true;
+}
+
+void SimServer::acceptClients(std::vector<int>& clients, Clock::time_point& pausedUntil) {
+  for (int i = 0; i < ReceivesPerRound; ++i) {
+    const int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (c >= 0) {
+      clients.push_back(c);
+      continue;
+    }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    // Out of descriptors, say: the connection stays queued and the listener stays readable,
+    // so it is left alone for a while instead of being polled in a tight loop.
+    if (errno != EAGAIN && errno != EWOULDBLOCK) pausedUntil = Clock::now() + AcceptPause;
+    return;
+  }
+}
+
+std::optional<std::array<uint8_t, simproto::AnswerSize>> SimServer::handleFrame(const uint8_t* bytes, size_t size,
+                                                                                  SimLogEntry::Channel channel) {
+  const auto request = simproto::DecodeRequest(bytes, size);
+  if (!request) {
+    ++malformed_;
+    return std::nullopt;
+  }
+  const auto answer = process(*request, channel);
+  if (!answer) return std::nullopt;
+  return simproto::EncodeAnswer(*answer);
 }
 
 std::optional<simproto::Answer> SimServer::process(const simproto::Request& request, SimLogEntry::Channel channel) {
@@ -229,18 +310,52 @@ std::optional<simproto::Answer> SimServer::process(const simproto::Request& requ
   }
   log_.push_back(entry);
   if (log_.size() > LogCapacity) log_.pop_front();
-  persistLocked();
+  scheduleStoreLocked();
   return entry.answer;
 }
 
-void SimServer::persistLocked() {
-  if (options_.statePath.empty() || module_.memoryGeneration() == savedGeneration_) return;
-  std::string why;
-  if (SaveSimState(options_.statePath, module_.memory(), &why)) {
-    savedGeneration_ = module_.memoryGeneration();
-  } else {
-    stateWarning_ = why;
+void SimServer::scheduleStoreLocked() {
+  if (!stateUsable_ || storePending_ || module_.memoryGeneration() == savedGeneration_) return;
+  storePending_ = true;
+  wake();  // the serving thread stores when the interval allows
+}
+
+std::optional<SimServer::Clock::time_point> SimServer::storeDue() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!storePending_) return std::nullopt;
+  return lastStoreAt_ + (lastStoreFailed_ ? StoreRetryInterval : StoreInterval);
+}
+
+void SimServer::store() {
+  std::lock_guard<std::mutex> storing(storeMutex_);
+  SimModule::Memory memory;
+  uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stateUsable_ || module_.memoryGeneration() == savedGeneration_) {
+      storePending_ = false;
+      return;
+    }
+    memory = module_.memory();
+    generation = module_.memoryGeneration();
   }
+  // The disk is written outside the module's lock, so requests are not held up by it.
+  std::string why;
+  const bool ok = SaveSimState(options_.statePath, memory, &why);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastStoreAt_ = Clock::now();
+    lastStoreFailed_ = !ok;
+    if (ok) {
+      savedGeneration_ = generation;
+      storeError_.clear();
+      ++stores_;
+    } else {
+      storeError_ = why;
+    }
+    storePending_ = module_.memoryGeneration() != savedGeneration_;
+  }
+  if (!ok && options_.onStoreFailure) options_.onStoreFailure(why);
 }
 
 SimModule SimServer::snapshot() const {
@@ -268,9 +383,12 @@ void SimServer::setInputSwitches(uint32_t switches) {
 void SimServer::raiseStatusBits(uint32_t mask) {
   withModule([&](SimModule& m) { m.raiseStatusBits(mask); });
 }
+// Switching the power is where the module's memory must be safe, whatever the interval.
 void SimServer::setPowered(bool on) {
   withModule([&](SimModule& m) { m.setPowered(on); });
+  store();
 }
 void SimServer::powerCycle() {
   withModule([](SimModule& m) { m.powerCycle(); });
+  store();
 }

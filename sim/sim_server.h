@@ -18,12 +18,17 @@
 //   sim.withModule([](SimModule& m) { m.setConverterError({1.05, -30.0, 40.0}); });
 //
 // The module starts with factory memory unless options.statePath names a state file (the
-// simulator program's own; tests leave it empty so nothing is written). The destructor
-// stops the thread and removes the socket file it created.
+// simulator program's own; tests leave it empty so nothing is written). Changes of the memory
+// are stored at most once per StoreInterval, and at once on a power cycle and at stop(), so a
+// flood of writes costs no disk storm and a kill loses at most the last StoreInterval. The
+// destructor stops the thread and removes the socket file it created.
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,6 +45,8 @@ struct SimServerOptions {
   std::string localPath;                   // empty: simproto::DefaultEndpointPath()
   bool serveLocal = true;
   std::string statePath;                   // empty: the memory is not persisted
+  // Called with the reason each time a store fails (on whichever thread stored).
+  std::function<void(const std::string&)> onStoreFailure;
 };
 
 struct SimLogEntry {
@@ -56,8 +63,15 @@ class SimServer {
   SimServer(const SimServer&) = delete;
   SimServer& operator=(const SimServer&) = delete;
 
-  // Opens the sockets, loads the state file and starts answering. False with a reason when
-  // a socket cannot be opened (port taken, another simulator on the endpoint).
+  static constexpr std::chrono::milliseconds StoreInterval{50};
+  static constexpr std::chrono::milliseconds StoreRetryInterval{1000};  // while stores fail
+  static constexpr std::chrono::milliseconds AcceptPause{100};          // after accept fails
+  static constexpr int ReceivesPerRound = 32;  // per socket, so that a flood cannot stall stop()
+
+  // Opens the sockets, loads the state file and starts answering. False with a one-line
+  // reason when a socket cannot be opened (port taken, another simulator on the endpoint,
+  // something other than a socket at the endpoint path) or the state file cannot be written
+  // or is not a regular file.
   bool start(std::string* error = nullptr);
   void stop();
   bool running() const { return thread_.joinable(); }
@@ -65,11 +79,18 @@ class SimServer {
   uint16_t udpPort() const { return boundPort_; }
   const std::string& localPath() const { return localPath_; }
   // Set when start() found a state file it could not use (the module then starts with
-  // factory memory), or when saving the state failed.
+  // factory memory).
   std::string stateWarning() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return stateWarning_;
   }
+  // Why the last store failed; empty once a store succeeds again.
+  std::string storeError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return storeError_;
+  }
+  uint64_t storeCount() const { return stores_.load(); }      // successful stores
+  uint64_t loopRounds() const { return loopRounds_.load(); }  // wake-ups of the serving thread
 
   // Runs f on the module under the server's lock; memory changes are persisted afterwards.
   template <class F>
@@ -78,6 +99,11 @@ class SimServer {
     PersistGuard guard{this};
     return f(module_);
   }
+
+  // One request frame as either channel delivers it: the answer frame, or nothing for a
+  // malformed frame or a module that keeps silent. Logged and counted like served requests.
+  std::optional<std::array<uint8_t, simproto::AnswerSize>> handleFrame(const uint8_t* bytes, size_t size,
+                                                                       SimLogEntry::Channel channel);
   SimModule snapshot() const;
 
   // The bench, for convenience.
@@ -96,23 +122,39 @@ class SimServer {
   uint64_t malformedCount() const { return malformed_.load(); }
 
  private:
+  using Clock = std::chrono::steady_clock;
   struct PersistGuard {
     SimServer* server;
-    ~PersistGuard() { server->persistLocked(); }
+    ~PersistGuard() { server->scheduleStoreLocked(); }
   };
   void run();
+  void receiveDatagrams();
+  bool serveClient(int fd);  // false: the client is gone
+  void acceptClients(std::vector<int>& clients, Clock::time_point& pausedUntil);
   std::optional<simproto::Answer> process(const simproto::Request& request, SimLogEntry::Channel channel);
-  void persistLocked();
+  void scheduleStoreLocked();
+  std::optional<Clock::time_point> storeDue() const;
+  void store();
+  void wake();
   void closeAll();
 
   SimServerOptions options_;
   mutable std::mutex mutex_;
   SimModule module_;
   uint64_t savedGeneration_ = 0;
+  bool stateUsable_ = false;  // a state file is named, and start() could write beside it
+  bool storePending_ = false;
+  bool lastStoreFailed_ = false;
+  Clock::time_point lastStoreAt_{};
+  std::mutex storeMutex_;  // one store at a time: they share the temporary file
   std::deque<SimLogEntry> log_;
   std::atomic<uint64_t> requests_{0};
   std::atomic<uint64_t> malformed_{0};
+  std::atomic<uint64_t> stores_{0};
+  std::atomic<uint64_t> loopRounds_{0};
+  std::atomic<bool> stopping_{false};
   std::string stateWarning_;
+  std::string storeError_;
 
   int udpFd_ = -1;
   int listenFd_ = -1;

@@ -5,11 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QTimer>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -19,8 +19,13 @@
 #include "sim/state_file.h"
 
 namespace {
-std::atomic<bool> stopRequested{false};
-void RequestStop(int) { stopRequested = true; }
+// The handler only writes a byte; the event loop reads it and quits at once, whatever the
+// server thread is busy with.
+int stopPipe[2] = {-1, -1};
+void RequestStop(int) {
+  const char byte = 1;
+  [[maybe_unused]] auto n = ::write(stopPipe[1], &byte, 1);
+}
 
 // Whether a simulator listens on the local endpoint.
 bool SimulatorAnswers(const std::string& path) {
@@ -87,6 +92,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Every failed store is reported, until one succeeds: the module's memory is never
+  // silently volatile. The window shows the same.
+  options.onStoreFailure = [](const std::string& why) {
+    std::fprintf(stderr, "qx510-sim: the module's memory was not stored: %s\n", why.c_str());
+  };
   SimServer server(options);
   std::string error;
   if (!server.start(&error)) {
@@ -103,13 +113,14 @@ int main(int argc, char** argv) {
               server.localPath().c_str());
   std::fflush(stdout);
 
+  if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("qx510-sim: pipe");
+    return 1;
+  }
+  QSocketNotifier stopNotifier(stopPipe[0], QSocketNotifier::Read);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, app.get(), &QCoreApplication::quit);
   std::signal(SIGTERM, RequestStop);
   std::signal(SIGINT, RequestStop);
-  QTimer stopPoll;
-  QObject::connect(&stopPoll, &QTimer::timeout, app.get(), [&] {
-    if (stopRequested) app->quit();
-  });
-  stopPoll.start(50);
 
   std::unique_ptr<SimWindow> window;
   if (!headless) {
@@ -118,6 +129,6 @@ int main(int argc, char** argv) {
   }
   const int rc = app->exec();
   window.reset();
-  server.stop();
-  return rc;
+  server.stop();  // stores what the coalescing held back; a failure was printed above
+  return server.storeError().empty() ? rc : 1;
 }

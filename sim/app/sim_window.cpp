@@ -56,14 +56,20 @@ SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::strin
     : QWidget(parent), server_(server) {
   setWindowTitle("Simulátor modulu QX-510");
   auto* grid = new QGridLayout(this);
-  grid->addWidget(buildModuleBox(udpHost, statePath), 0, 0, 1, 2);
-  grid->addWidget(buildOutputsBox(), 1, 0);
-  grid->addWidget(buildInputsBox(), 1, 1);
-  grid->addWidget(buildAnalogBox(), 2, 0);
-  grid->addWidget(buildStatusBox(), 2, 1);
-  grid->addWidget(buildMemoryBox(), 3, 0);
-  grid->addWidget(buildLogBox(), 3, 1);
-  grid->setRowStretch(3, 1);
+  storeErrorLabel_ = new QLabel;
+  storeErrorLabel_->setObjectName("StoreErrorLabel");
+  storeErrorLabel_->setStyleSheet("color: #b00000; font-weight: bold;");
+  storeErrorLabel_->setWordWrap(true);
+  storeErrorLabel_->hide();
+  grid->addWidget(storeErrorLabel_, 0, 0, 1, 2);
+  grid->addWidget(buildModuleBox(udpHost, statePath), 1, 0, 1, 2);
+  grid->addWidget(buildOutputsBox(), 2, 0);
+  grid->addWidget(buildInputsBox(), 2, 1);
+  grid->addWidget(buildAnalogBox(), 3, 0);
+  grid->addWidget(buildStatusBox(), 3, 1);
+  grid->addWidget(buildMemoryBox(), 4, 0);
+  grid->addWidget(buildLogBox(), 4, 1);
+  grid->setRowStretch(4, 1);
 
   timer_ = new QTimer(this);
   timer_->setObjectName("RefreshTimer");
@@ -312,5 +318,13 @@ void SimWindow::refresh() {
     log_->appendPlainText(line);
   }
   countLabel_->setText(QString("Požadavků celkem: %1").arg(server_->requestCount()));
+
+  // Stays up until a store succeeds again: the engineer must not trust a memory that is gone
+  // at the next start.
+  const QString storeError = QString::fromStdString(server_->storeError());
+  storeErrorLabel_->setText(storeError.isEmpty() ? QString()
+                                                 : QString("Konfigurační paměť modulu se nepodařilo uložit: %1")
+                                                       .arg(storeError));
+  storeErrorLabel_->setVisible(!storeError.isEmpty());
   firstRefresh_ = false;
 }

@@ -2,7 +2,12 @@
 // calibration correction, negation, power cycle, line settings and the state file.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -277,32 +282,47 @@ TEST(SimStateFile, RoundTripAndRefusedFiles) {
   memory[63] = 255;
   ASSERT_TRUE(SaveSimState(path, memory));
   SimModule::Memory loaded{};
-  ASSERT_TRUE(LoadSimState(path, loaded));
+  ASSERT_EQ(LoadSimState(path, loaded), SimStateLoad::Loaded);
   EXPECT_EQ(loaded, memory);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path + ".tmp" + std::to_string(getpid()))));
 
-  struct Bad {
-    const char* name;
-    std::string text;
-  };
   std::string valid = "qx510-sim 1\n";
   for (int i = 0; i < 64; ++i) valid += "00 ";
+  const std::string fifo = dir.filePath("fifo").toStdString();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir.filePath("folder").toStdString();
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+  struct Bad {
+    const char* name;
+    std::string text;  // written to a regular file unless path is given
+    std::string path;
+    SimStateLoad expected;
+  };
   const Bad bad[] = {
-      {"wrong header", "something else\n00"},
-      {"truncated", "qx510-sim 1\n00 01 02\n"},
-      {"not hex", valid.substr(0, valid.size() - 3) + "0G "},
-      {"three digits", valid.substr(0, valid.size() - 3) + "100"},
-      {"signed", valid.substr(0, valid.size() - 3) + "-1 "},
+      {"wrong header", "something else\n00", "", SimStateLoad::Invalid},
+      {"truncated", "qx510-sim 1\n00 01 02\n", "", SimStateLoad::Invalid},
+      {"not hex", valid.substr(0, valid.size() - 3) + "0G ", "", SimStateLoad::Invalid},
+      {"three digits", valid.substr(0, valid.size() - 3) + "100", "", SimStateLoad::Invalid},
+      {"signed", valid.substr(0, valid.size() - 3) + "-1 ", "", SimStateLoad::Invalid},
+      {"valid but huge", valid + std::string(SimStateMaxBytes, ' '), "", SimStateLoad::Invalid},
+      {"fifo (must not block)", "", fifo, SimStateLoad::NotAFile},
+      {"endless device", "", "/dev/zero", SimStateLoad::NotAFile},
+      {"directory", "", folder, SimStateLoad::NotAFile},
+      {"missing", "", dir.filePath("missing").toStdString(), SimStateLoad::Missing},
   };
   for (const auto& b : bad) {
-    const std::string p = dir.filePath("bad.state").toStdString();
-    std::ofstream(p) << b.text;
+    std::string p = b.path;
+    if (p.empty()) {
+      p = dir.filePath("bad.state").toStdString();
+      std::ofstream(p) << b.text;
+    }
     SimModule::Memory untouched = memory;
     std::string error;
-    EXPECT_FALSE(LoadSimState(p, untouched, &error)) << b.name;
+    EXPECT_EQ(LoadSimState(p, untouched, &error), b.expected) << b.name;
     EXPECT_FALSE(error.empty()) << b.name;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << b.name;
     EXPECT_EQ(untouched, memory) << b.name;
   }
-  EXPECT_FALSE(LoadSimState(dir.filePath("missing").toStdString(), loaded));
 }
 
 }  // namespace
