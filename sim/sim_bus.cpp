@@ -95,6 +95,7 @@ bool SimBus::add(const SimModule::Memory& memory, std::string* error) {
   SimBusModule entry;
   entry.module.loadMemory(memory);
   modules_.push_back(std::move(entry));
+  ++shape_;
   return true;
 }
 
@@ -119,6 +120,7 @@ bool SimBus::replace(const std::vector<SimModule::Memory>& memories, std::string
   for (const auto& memory : memories)
     if (!fresh.add(memory, error)) return false;
   modules_ = std::move(fresh.modules_);
+  ++shape_;
   return true;
 }
 
@@ -132,6 +134,7 @@ bool SimBus::remove(int index, std::string* error) {
     return false;
   }
   modules_.erase(modules_.begin() + index);
+  ++shape_;
   return true;
 }
 
@@ -143,6 +146,12 @@ std::vector<SimModule::Memory> SimBus::memories() const {
   std::vector<SimModule::Memory> all;
   for (const auto& m : modules_) all.push_back(m.module.memory());
   return all;
+}
+
+SimBus::Generation SimBus::generation() const {
+  uint64_t memory = 0;
+  for (const auto& m : modules_) memory += m.module.memoryGeneration();
+  return {shape_, memory};
 }
 
 bool SimBus::arm(int target, const SimFault& fault, std::string* error) {

@@ -186,6 +186,16 @@ Command OnTarget(Read read, Apply apply) {
   };
 }
 
+// Switching the power is where a module's memory must be safe: stored at once, not at the end
+// of the interval.
+Command StoredAfter(Command command) {
+  return [=](SimServer& server, Args& a) {
+    QJsonObject reply = command(server, a);
+    server.storeNow();
+    return reply;
+  };
+}
+
 const std::map<std::string, Command>& Commands() {
   static const std::map<std::string, Command> commands = {
       {"list",
@@ -258,9 +268,10 @@ const std::map<std::string, Command>& Commands() {
            return r;
          });
        }},
-      {"power", Change([](Args& a) { return a.boolean("on"); }, [](SimModule& m, bool on) { m.setPowered(on); })},
-      {"cycle", OnTarget([](Args&) { return 0; },
-                         [](SimBus& bus, int t, int) { t == SimBus::Line ? bus.powerCycleAll() : bus.module(t).powerCycle(); })},
+      {"power", StoredAfter(Change([](Args& a) { return a.boolean("on"); }, [](SimModule& m, bool on) { m.setPowered(on); }))},
+      {"cycle", StoredAfter(OnTarget([](Args&) { return 0; }, [](SimBus& bus, int t, int) {
+         t == SimBus::Line ? bus.powerCycleAll() : bus.module(t).powerCycle();
+       }))},
       {"fault", OnTarget(ParseFault, [](SimBus& bus, int t, const SimFault& f) { bus.arm(t, f); })},
       {"clear", OnTarget([](Args&) { return 0; },
                          [](SimBus& bus, int t, int) { t == SimBus::Line ? bus.clearAllFaults() : bus.clearFaults(t); })},

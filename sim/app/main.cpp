@@ -6,11 +6,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QTimer>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -21,8 +21,13 @@
 #include "sim/state_file.h"
 
 namespace {
-std::atomic<bool> stopRequested{false};
-void RequestStop(int) { stopRequested = true; }
+// The handler only writes a byte; the event loop reads it and quits at once, whatever the
+// server thread is busy with.
+int stopPipe[2] = {-1, -1};
+void RequestStop(int) {
+  const char byte = 1;
+  [[maybe_unused]] auto n = ::write(stopPipe[1], &byte, 1);
+}
 
 // "0@9600,5@57600,17": bus address and rate of each module (9600 Bd when left out).
 bool ParseModules(const QString& text, std::vector<SimModuleSpec>* modules) {
@@ -115,6 +120,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Every failed store is reported, until one succeeds: the module's memory is never
+  // silently volatile. The window shows the same.
+  options.onStoreFailure = [](const std::string& why) {
+    std::fprintf(stderr, "qx510-sim: the module's memory was not stored: %s\n", why.c_str());
+  };
   SimServer server(options);
   std::string error;
   if (!server.start(&error)) {
@@ -132,13 +142,14 @@ int main(int argc, char** argv) {
   if (!server.controlPath().empty()) std::printf("qx510-sim: control %s\n", server.controlPath().c_str());
   std::fflush(stdout);
 
+  if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("qx510-sim: pipe");
+    return 1;
+  }
+  QSocketNotifier stopNotifier(stopPipe[0], QSocketNotifier::Read);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, app.get(), &QCoreApplication::quit);
   std::signal(SIGTERM, RequestStop);
   std::signal(SIGINT, RequestStop);
-  QTimer stopPoll;
-  QObject::connect(&stopPoll, &QTimer::timeout, app.get(), [&] {
-    if (stopRequested) app->quit();
-  });
-  stopPoll.start(50);
 
   std::unique_ptr<SimWindow> window;
   if (!headless) {
@@ -147,6 +158,6 @@ int main(int argc, char** argv) {
   }
   const int rc = app->exec();
   window.reset();
-  server.stop();
-  return rc;
+  server.stop();  // stores what the coalescing held back; a failure was printed above
+  return server.storeError().empty() ? rc : 1;
 }
