@@ -437,6 +437,7 @@ void SimServer::store() {
     storePending_ = bus_.generation() != savedGeneration_;
   }
   if (!ok && options_.onStoreFailure) options_.onStoreFailure(why);
+  notifyChanged();  // a failed store, or the end of one, shows in the window
 }
 
 void SimServer::notifyChanged() {

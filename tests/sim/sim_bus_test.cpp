@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "sim/sim_server.h"
+#include "tests/sim/sim_line.h"
 #include "tests/sim/standin_support.h"
 
 namespace {
@@ -28,13 +29,10 @@ class SimBusTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    SimServerOptions o;
-    o.udpPort = 0;
-    o.localPath = dir_.filePath("sim.sock").toStdString();
-    for (const auto& m : Line) o.modules.push_back({m.address, m.baudCode});
-    sim_ = std::make_unique<SimServer>(o);
-    std::string error;
-    ASSERT_TRUE(sim_->start(&error)) << error;
+    std::vector<SimModuleSpec> modules;
+    for (const auto& m : Line) modules.push_back({m.address, m.baudCode});
+    sim_ = StartLine(dir_, modules, 0);
+    ASSERT_TRUE(sim_);
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     lib_ = std::make_unique<StandinLib>(GetParam());
     ASSERT_EQ(lib_->init(&handle_, "127.0.0.1", sim_->udpPort(), 5), 0u);
