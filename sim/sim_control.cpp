@@ -43,7 +43,7 @@ class Args {
     const QJsonValue v = value(key);
     const double d = v.toDouble(std::nan(""));
     if (!v.isDouble() || d != std::floor(d) || d < double(low) || d > double(high))
-      throw Failure{std::string(key) + " must be a whole number " + std::to_string(low) + ".." + std::to_string(high)};
+      throw Failure{std::string(key) + std::string(" must be a whole number ") + std::to_string(low) + std::string("..") + std::to_string(high)};
     return int64_t(d);
   }
   int64_t integer(const char* key, int64_t low, int64_t high, int64_t fallback) {

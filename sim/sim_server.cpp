@@ -99,12 +99,12 @@ bool SimServer::start(std::string* error) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(options_.udpPort));
     if (options_.udpPort > 65535 || ::inet_pton(AF_INET, options_.udpHost.c_str(), &addr.sin_addr) != 1) {
-      SetError(error, "invalid UDP address " + options_.udpHost + ":" + std::to_string(options_.udpPort));
+      SetError(error, "invalid UDP address " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort));
       closeAll();
       return false;
     }
     if (::bind(udpFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      SetError(error, Errno("UDP " + options_.udpHost + ":" + std::to_string(options_.udpPort)));
+      SetError(error, Errno("UDP " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort)));
       closeAll();
       return false;
     }

@@ -1,6 +1,7 @@
 // qx510-sim: a line of simulated QX-510 modules behind the stand-in drivers. With a front
 // panel by default; --headless for tests and scripts (ends on SIGTERM or SIGINT);
-// `qx510-sim ctl ...` sends one command to a running simulator's control channel.
+// `qx510-sim ctl ...` sends one command to a running simulator's control channel, `qx510-sim
+// send ...` one request through a stand-in driver.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <memory>
 
 #include "sim/app/ctl_command.h"
+#include "sim/app/send_command.h"
 #include "sim/app/sim_window.h"
 #include "sim/sim_server.h"
 #include "sim/state_file.h"
@@ -56,6 +58,7 @@ bool SimulatorAnswers(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && QByteArray(argv[1]) == "ctl") return RunControlCommand(argc, argv);
+  if (argc >= 2 && QByteArray(argv[1]) == "send") return RunSendCommand(argc, argv);
   bool headless = false;
   for (int i = 1; i < argc; ++i)
     if (QByteArray(argv[i]) == "--headless" || QByteArray(argv[i]) == "--probe") headless = true;
