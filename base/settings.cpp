@@ -94,8 +94,8 @@ bool HasNonAscii(const QByteArray& bytes) {
 
 // The parser skips a section line that lacks its closing bracket but keeps the start of its
 // name, so the keys below it land in a section whose name runs over two lines, and every save
-// adds a line to the file. As a comment the broken line is kept and harms nothing.
-QByteArray CommentOutOpenSections(const QByteArray& bytes) {
+// adds a line to the file. Closed, the line names the section its keys were meant for.
+QByteArray CloseOpenSections(const QByteArray& bytes) {
   QByteArray out;
   out.reserve(bytes.size());
   qsizetype start = 0;
@@ -103,8 +103,8 @@ QByteArray CommentOutOpenSections(const QByteArray& bytes) {
     qsizetype end = start;
     while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
     const QByteArray line = bytes.mid(start, end - start);
-    if (line.trimmed().startsWith('[') && !line.contains(']')) out.append(';');
     out.append(line);
+    if (line.trimmed().startsWith('[') && !line.contains(']')) out.append(']');
     while (end < bytes.size() && (bytes[end] == '\r' || bytes[end] == '\n')) out.append(bytes[end++]);
     start = end;
   }
@@ -129,7 +129,7 @@ QByteArray ToWorkingBytes(QByteArray bytes) {
     }
   }
   bytes.replace('\0', '\n');
-  return CommentOutOpenSections(bytes);
+  return CloseOpenSections(bytes);
 }
 
 bool IsCommentLine(const QByteArray& line) {
