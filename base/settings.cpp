@@ -92,6 +92,25 @@ bool HasNonAscii(const QByteArray& bytes) {
   return false;
 }
 
+// The parser skips a section line that lacks its closing bracket but keeps the start of its
+// name, so the keys below it land in a section whose name runs over two lines, and every save
+// adds a line to the file. Closed, the line names the section its keys were meant for.
+QByteArray CloseOpenSections(const QByteArray& bytes) {
+  QByteArray out;
+  out.reserve(bytes.size());
+  qsizetype start = 0;
+  while (start < bytes.size()) {
+    qsizetype end = start;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+    const QByteArray line = bytes.mid(start, end - start);
+    out.append(line);
+    if (line.trimmed().startsWith('[') && !line.contains(']')) out.append(']');
+    while (end < bytes.size() && (bytes[end] == '\r' || bytes[end] == '\n')) out.append(bytes[end++]);
+    start = end;
+  }
+  return out;
+}
+
 // The file as Windows-1250 bytes ready for parsing. Czech text in Windows-1250 is practically
 // never valid UTF-8, so valid UTF-8 with non-ASCII bytes means someone saved the file from a
 // UTF-8 editor. Zero bytes (a torn write, a binary file) would end the parse early; as line
@@ -110,7 +129,7 @@ QByteArray ToWorkingBytes(QByteArray bytes) {
     }
   }
   bytes.replace('\0', '\n');
-  return bytes;
+  return CloseOpenSections(bytes);
 }
 
 bool IsCommentLine(const QByteArray& line) {
