@@ -4,9 +4,11 @@
 
 #include <QTemporaryDir>
 
+#include <fstream>
 #include <memory>
 
 #include "sim/sim_server.h"
+#include "sim/state_file.h"
 #include "tests/sim/sim_line.h"
 #include "tests/sim/standin_support.h"
 
@@ -126,6 +128,34 @@ TEST(SimBusLine, ModulesSetUpAlikeAreRefused) {
   o.modules = {{3, 4}, {3, 4}};
   SimServer sim(o);
   EXPECT_FALSE(sim.start(&why));
+}
+
+// A module saved before the line existed is not lost when the line is given on the command line.
+TEST(SimBusLine, SavedModuleKeepsItsMemoryInANewLine) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string state = dir.filePath("module.state").toStdString();
+  std::string v1 = "qx510-sim 1\n";
+  for (int a = 0; a < 64; ++a) v1 += a == 40 ? "5A " : a == 62 ? "04 " : "00 ";
+  std::ofstream(state) << v1;
+
+  SimServerOptions o;
+  o.udpPort = -1;
+  o.serveLocal = false;
+  o.statePath = state;
+  o.modules = {{0, 4}, {5, 7}};
+  {
+    SimServer sim(o);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    EXPECT_EQ(sim.snapshot(0).configByte(40), 0x5A);
+    EXPECT_EQ(sim.snapshot(1).configByte(40), 0);
+  }
+  std::vector<SimModule::Memory> saved;
+  ASSERT_EQ(LoadSimState(state, saved), SimStateLoad::Loaded);
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0][40], 0x5A);
+  EXPECT_EQ(saved[1][63], 5);
 }
 
 }  // namespace
