@@ -94,7 +94,8 @@ bool HasNonAscii(const QByteArray& bytes) {
 
 // The parser skips a section line that lacks its closing bracket but keeps the start of its
 // name, so the keys below it land in a section whose name runs over two lines, and every save
-// adds a line to the file. Closed, the line names the section its keys were meant for.
+// adds a line to the file. Closed, the line names the section its keys were meant for; a bare
+// bracket names none and becomes a comment.
 QByteArray CloseOpenSections(const QByteArray& bytes) {
   QByteArray out;
   out.reserve(bytes.size());
@@ -103,8 +104,12 @@ QByteArray CloseOpenSections(const QByteArray& bytes) {
     qsizetype end = start;
     while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
     const QByteArray line = bytes.mid(start, end - start);
+    const QByteArray trimmed = line.trimmed();
+    const bool open = trimmed.startsWith('[') && !line.contains(']');
+    const bool named = open && !trimmed.mid(1).trimmed().isEmpty();
+    if (open && !named) out.append(';');
     out.append(line);
-    if (line.trimmed().startsWith('[') && !line.contains(']')) out.append(']');
+    if (named) out.append(']');
     while (end < bytes.size() && (bytes[end] == '\r' || bytes[end] == '\n')) out.append(bytes[end++]);
     start = end;
   }

