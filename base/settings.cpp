@@ -95,6 +95,30 @@ bool HasNonAscii(const QByteArray& bytes) {
   return false;
 }
 
+// The parser skips a section line that lacks its closing bracket but keeps the start of its
+// name, so the keys below it land in a section whose name runs over two lines, and every save
+// adds a line to the file. Closed, the line names the section its keys were meant for; a bare
+// bracket names none and becomes a comment.
+QByteArray CloseOpenSections(const QByteArray& bytes) {
+  QByteArray out;
+  out.reserve(bytes.size());
+  qsizetype start = 0;
+  while (start < bytes.size()) {
+    qsizetype end = start;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+    const QByteArray line = bytes.mid(start, end - start);
+    const QByteArray trimmed = line.trimmed();
+    const bool open = trimmed.startsWith('[') && !line.contains(']');
+    const bool named = open && !trimmed.mid(1).trimmed().isEmpty();
+    if (open && !named) out.append(';');
+    out.append(line);
+    if (named) out.append(']');
+    while (end < bytes.size() && (bytes[end] == '\r' || bytes[end] == '\n')) out.append(bytes[end++]);
+    start = end;
+  }
+  return out;
+}
+
 // The file as Windows-1250 bytes ready for parsing. Czech text in Windows-1250 is practically
 // never valid UTF-8, so valid UTF-8 with non-ASCII bytes means someone saved the file from a
 // UTF-8 editor. Zero bytes (a torn write, a binary file) would end the parse early; as line
@@ -113,7 +137,7 @@ QByteArray ToWorkingBytes(QByteArray bytes) {
     }
   }
   bytes.replace('\0', '\n');
-  return bytes;
+  return CloseOpenSections(bytes);
 }
 
 bool IsCommentLine(const QByteArray& line) {

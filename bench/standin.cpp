@@ -1,35 +1,33 @@
 // Exchanges per second through the stand-in drivers to the headless simulator program
 // (qx510-sim, started beside this benchmark on a free UDP port and a private endpoint): the
-// LAN converter's over UDP on loopback, the serial port's over the local endpoint. One
-// exchange = one Send of command 100 (read the status register).
+// LAN converter's over UDP on loopback, the serial port's over the local endpoint, to a line
+// of one module and to the last of a line of 32. One exchange = one Send of command 100 (read
+// the status register). And the control channel's round trip as `qx510-sim ctl` makes it
+// (connect, one request line, one reply line), as a median.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <regex>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/sim_process.h"
 #include "drivers/driver_abi.h"
 #include "sim/protocol.h"
-
-extern char** environ;
+#include "sim/sim_control.h"
 
 namespace {
 
 constexpr double RequiredRate = 10000.0;  // exchanges per second, each path
-
-std::string ExeDir() { return std::filesystem::read_symlink("/proc/self/exe").parent_path().string(); }
+constexpr double ControlLimitUs = 1000.0;  // median round trip of one control command
+constexpr uint8_t LastOfLine = 31;         // the line of 32 holds addresses 0..31 at 9600 Bd
 
 struct Driver {
   explicit Driver(const std::string& prefix) {
@@ -51,76 +49,15 @@ struct Driver {
   DriverDoneFn done;
 };
 
-// qx510-sim --headless for the whole run, ended by SIGTERM to its own process id.
-class HeadlessSimulator {
- public:
-  HeadlessSimulator() {
-    endpoint_ = "/tmp/qx510-bench-" + std::to_string(::getpid()) + ".sock";
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-      error_ = "pipe failed";
-      return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const std::string program = ExeDir() + "/qx510-sim";
-    std::vector<std::string> args = {program, "--headless", "--no-state", "--port", "0", "--endpoint", endpoint_};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    output_ = out[0];
-    if (rc != 0) {
-      pid_ = -1;
-      error_ = "cannot start " + program;
-      return;
-    }
-    // The first line names the UDP port it took.
-    std::string line;
-    char c = 0;
-    while (line.find('\n') == std::string::npos) {
-      pollfd p{output_, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0 || ::read(output_, &c, 1) != 1) break;
-      line += c;
-    }
-    std::smatch m;
-    if (std::regex_search(line, m, std::regex("UDP 127\\.0\\.0\\.1:(\\d+),"))) port_ = uint16_t(std::stoi(m[1]));
-    if (port_ == 0) error_ = "qx510-sim did not come up: " + line;
-    ::setenv(simproto::EndpointEnv, endpoint_.c_str(), 1);
-  }
-  ~HeadlessSimulator() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-    if (output_ >= 0) ::close(output_);
-  }
-  HeadlessSimulator(const HeadlessSimulator&) = delete;
-  HeadlessSimulator& operator=(const HeadlessSimulator&) = delete;
+SimProcess* Single = nullptr;  // one module at address 0
+SimProcess* Line = nullptr;    // 32 modules
 
-  uint16_t port() const { return port_; }
-  const std::string& error() const { return error_; }
-
- private:
-  pid_t pid_ = -1;
-  int output_ = -1;
-  uint16_t port_ = 0;
-  std::string endpoint_;
-  std::string error_;
-};
-
-HeadlessSimulator* Simulator = nullptr;
-
-void RunExchanges(benchmark::State& state, Driver& d, uint32_t handle) {
+void RunExchanges(benchmark::State& state, Driver& d, uint32_t handle, uint8_t address) {
   if (d.setConfig(handle, 9600, 150, 2) != 0) {
     state.SkipWithError("SetConfig failed");
     return;
   }
-  const std::array<uint32_t, 8> request{0, 100, 0, 0, 0, 0, 0, 0};
+  const std::array<uint32_t, 8> request{address, 100, 0, 0, 0, 0, 0, 0};
   std::array<uint32_t, 100> response{};
   uint32_t aux = 0, status = 0;
   for (auto _ : state) {
@@ -135,31 +72,59 @@ void RunExchanges(benchmark::State& state, Driver& d, uint32_t handle) {
   d.done(&handle);
 }
 
-void BM_LanConverterUdp(benchmark::State& state) {
+void LanConverterUdp(benchmark::State& state, const SimProcess& sim, uint8_t address) {
   Driver d("KNET1660");
   std::array<uintptr_t, 16> block{};
   block[0] = reinterpret_cast<uintptr_t>("127.0.0.1");
-  block[1] = Simulator->port();
+  block[1] = sim.port();
   block[2] = 100;
   uint32_t handle = 0;
   if (reinterpret_cast<DriverInitBlockFn>(d.init)(&handle, block.data()) != 0) {
     state.SkipWithError("Init failed");
     return;
   }
-  RunExchanges(state, d, handle);
+  RunExchanges(state, d, handle, address);
 }
-BENCHMARK(BM_LanConverterUdp)->MinTime(1.0)->UseRealTime();
 
-void BM_SerialPortLocalEndpoint(benchmark::State& state) {
+void SerialPortLocalEndpoint(benchmark::State& state, const SimProcess& sim, uint8_t address) {
+  sim.useEndpoint();
   Driver d("KSER660");
   uint32_t handle = 0;
   if (reinterpret_cast<DriverInitWordFn>(d.init)(&handle, 1) != 0) {
     state.SkipWithError("Init failed");
     return;
   }
-  RunExchanges(state, d, handle);
+  RunExchanges(state, d, handle, address);
 }
+
+void BM_LanConverterUdp(benchmark::State& state) { LanConverterUdp(state, *Single, 0); }
+BENCHMARK(BM_LanConverterUdp)->MinTime(1.0)->UseRealTime();
+void BM_SerialPortLocalEndpoint(benchmark::State& state) { SerialPortLocalEndpoint(state, *Single, 0); }
 BENCHMARK(BM_SerialPortLocalEndpoint)->MinTime(1.0)->UseRealTime();
+void BM_Line32Udp(benchmark::State& state) { LanConverterUdp(state, *Line, LastOfLine); }
+BENCHMARK(BM_Line32Udp)->MinTime(1.0)->UseRealTime();
+void BM_Line32LocalEndpoint(benchmark::State& state) { SerialPortLocalEndpoint(state, *Line, LastOfLine); }
+BENCHMARK(BM_Line32LocalEndpoint)->MinTime(1.0)->UseRealTime();
+
+double ControlMedianUs = -1;
+
+void BM_ControlChannel(benchmark::State& state) {
+  const std::string request = R"({"cmd":"voltage","module":31,"volts":1.5})";
+  std::vector<double> us;
+  std::string reply, error;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!SimControlRequest(Line->controlPath(), request, &reply, &error) || reply != R"({"ok":true})") {
+      state.SkipWithError(("control request failed: " + error + reply).c_str());
+      return;
+    }
+    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::nth_element(us.begin(), us.begin() + long(us.size() / 2), us.end());
+  ControlMedianUs = us[us.size() / 2];
+  state.counters["median_us"] = ControlMedianUs;
+}
+BENCHMARK(BM_ControlChannel)->MinTime(1.0)->UseRealTime();
 
 // Keeps each path's exchanges per second (wall time: the simulator is another process).
 class RateReporter : public benchmark::ConsoleReporter {
@@ -170,11 +135,11 @@ class RateReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.error_occurred || run.iterations == 0 || run.real_accumulated_time <= 0) continue;
       const double rate = double(run.iterations) / run.real_accumulated_time;
-      if (run.benchmark_name().rfind("BM_LanConverterUdp", 0) == 0) lan = rate;
-      if (run.benchmark_name().rfind("BM_SerialPortLocalEndpoint", 0) == 0) local = rate;
+      const std::string name = run.benchmark_name();
+      rates[name.substr(0, name.find('/'))] = rate;
     }
   }
-  double lan = -1, local = -1;
+  std::map<std::string, double> rates;
 };
 
 }  // namespace
@@ -182,26 +147,53 @@ class RateReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  HeadlessSimulator simulator;
-  if (!simulator.error().empty()) {
-    std::fprintf(stderr, "%s\n", simulator.error().c_str());
-    return 1;
+  // A line of 32, all at 9600 Bd, so that the last one is found behind all the others.
+  std::string modules;
+  for (int a = 0; a <= LastOfLine; ++a) modules.append(a ? "," : "").append(std::to_string(a));
+  SimProcess single;
+  SimProcess line({"--modules", modules});
+  for (const SimProcess* sim : {&single, &line}) {
+    if (!sim->error().empty()) {
+      std::fprintf(stderr, "%s\n", sim->error().c_str());
+      return 1;
+    }
   }
-  Simulator = &simulator;
+  Single = &single;
+  Line = &line;
   RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  if (reporter.lan < 0 || reporter.local < 0) {
-    std::printf("an exchange path did not run\n");
-    return 1;
+
+  bool met = true;
+  const std::pair<const char*, const char*> paths[] = {
+      {"BM_LanConverterUdp", "KNET1660.DLL over UDP, one module"},
+      {"BM_SerialPortLocalEndpoint", "KSER660.DLL over the local endpoint, one module"},
+      {"BM_Line32Udp", "KNET1660.DLL over UDP, 32nd of 32 modules"},
+      {"BM_Line32LocalEndpoint", "KSER660.DLL over the local endpoint, 32nd of 32 modules"},
+  };
+  for (const auto& [name, what] : paths) {
+    const auto it = reporter.rates.find(name);
+    if (it == reporter.rates.end()) {
+      std::printf("%s: did not run\n", what);
+      met = false;
+      continue;
+    }
+    std::printf("%s: %.0f exchanges/s (at least %.0f: ratio %.2f)\n", what, it->second, RequiredRate,
+                it->second / RequiredRate);
+    met = met && it->second >= RequiredRate;
   }
-  std::printf("KNET1660.DLL over UDP: %.0f exchanges/s, KSER660.DLL over the local endpoint: %.0f exchanges/s "
-              "(at least %.0f each)\n",
-              reporter.lan, reporter.local, RequiredRate);
+  if (ControlMedianUs < 0) {
+    std::printf("control channel: did not run\n");
+    met = false;
+  } else {
+    std::printf("control channel: median %.0f us per command (at most %.0f us: ratio %.2f)\n", ControlMedianUs,
+                ControlLimitUs, ControlMedianUs / ControlLimitUs);
+    met = met && ControlMedianUs < ControlLimitUs;
+  }
 #ifdef NDEBUG
-  return reporter.lan >= RequiredRate && reporter.local >= RequiredRate ? 0 : 2;
+  return met ? 0 : 2;
 #else
-  std::printf("debug build: the minimum is checked in optimised builds only\n");
+  std::printf("debug build: the limits are checked in optimised builds only\n");
   return 0;
 #endif
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing qx510 needs.
 # The one place where the package list lives: both README commands and CI call it.
+# `install-deps.sh fuzz` adds clang and its libFuzzer runtime for scripts/fuzz.sh.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,10 @@ packages=(
   fonts-dejavu-core
   dpkg-dev help2man lintian desktop-file-utils
 )
+if [ "${1:-}" = "fuzz" ]; then
+  # Debian 12's clang is version 14; its libFuzzer and sanitizer runtimes come separately.
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -57,16 +57,16 @@ std::optional<SimFault::Form> SimFault::FormFromName(const std::string& name) { 
 std::string SimFault::describe() const {
   std::string text = KindName(kind);
   switch (kind) {
-    case Delay: text += " " + std::to_string(delayMs) + " ms"; break;
+    case Delay: text += std::string(" ") + std::to_string(delayMs) + " ms"; break;
     case Malformed: text += std::string(" ") + FormName(form); break;
-    case Refuse: text += " " + std::to_string(status); break;
+    case Refuse: text += std::string(" ") + std::to_string(status); break;
     case PowerLoss:
-      text += " at write " + std::to_string(afterWrites) + (keepWrite ? " (kept)" : " (lost)");
+      text += std::string(" at write ") + std::to_string(afterWrites) + (keepWrite ? " (kept)" : " (lost)");
       break;
     default: break;
   }
-  if (command >= 0) text += ", command " + std::to_string(command);
-  if (count > 0) text += ", " + std::to_string(count) + " left";
+  if (command >= 0) text += std::string(", command ") + std::to_string(command);
+  if (count > 0) text += std::string(", ") + std::to_string(count) + " left";
   return text;
 }
 
@@ -82,19 +82,20 @@ bool SimBus::clashes(uint8_t address, int32_t rate, int except) const {
 
 bool SimBus::add(const SimModule::Memory& memory, std::string* error) {
   if (size() >= MaxModules) {
-    SetError(error, "the line holds at most " + std::to_string(MaxModules) + " modules");
+    SetError(error, std::string("the line holds at most ") + std::to_string(MaxModules) + " modules");
     return false;
   }
   const uint8_t address = memory[AddrBusAddress];
   const int32_t rate = SimModule::BaudCodeRate(memory[AddrBaudCode]);
   if (clashes(address, rate, -1)) {
-    SetError(error, "another module already answers at address " + std::to_string(address) + ", " +
+    SetError(error, std::string("another module already answers at address ") + std::to_string(address) + ", " +
                         std::to_string(rate) + " Bd");
     return false;
   }
   SimBusModule entry;
   entry.module.loadMemory(memory);
   modules_.push_back(std::move(entry));
+  ++shape_;
   return true;
 }
 
@@ -111,7 +112,7 @@ bool SimBus::add(uint8_t address, uint8_t baudCode, std::string* error) {
 
 bool SimBus::replace(const std::vector<SimModule::Memory>& memories, std::string* error) {
   if (memories.empty() || memories.size() > size_t(MaxModules)) {
-    SetError(error, "a line holds 1.." + std::to_string(MaxModules) + " modules");
+    SetError(error, std::string("a line holds 1..") + std::to_string(MaxModules) + " modules");
     return false;
   }
   SimBus fresh;
@@ -119,12 +120,13 @@ bool SimBus::replace(const std::vector<SimModule::Memory>& memories, std::string
   for (const auto& memory : memories)
     if (!fresh.add(memory, error)) return false;
   modules_ = std::move(fresh.modules_);
+  ++shape_;
   return true;
 }
 
 bool SimBus::remove(int index, std::string* error) {
   if (!validIndex(index)) {
-    SetError(error, "no module " + std::to_string(index));
+    SetError(error, std::string("no module ") + std::to_string(index));
     return false;
   }
   if (size() == 1) {
@@ -132,6 +134,7 @@ bool SimBus::remove(int index, std::string* error) {
     return false;
   }
   modules_.erase(modules_.begin() + index);
+  ++shape_;
   return true;
 }
 
@@ -145,9 +148,15 @@ std::vector<SimModule::Memory> SimBus::memories() const {
   return all;
 }
 
+SimBus::Generation SimBus::generation() const {
+  uint64_t memory = 0;
+  for (const auto& m : modules_) memory += m.module.memoryGeneration();
+  return {shape_, memory};
+}
+
 bool SimBus::arm(int target, const SimFault& fault, std::string* error) {
   if (target != Line && !validIndex(target)) {
-    SetError(error, "no module " + std::to_string(target));
+    SetError(error, std::string("no module ") + std::to_string(target));
     return false;
   }
   auto& list = faultsOf(target);
@@ -273,7 +282,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
   }
   for (int t : targets)
     if (const auto delay = take(t, SimFault::Delay, command)) out.delayMs += delay->delayMs;
-  if (out.delayMs > 0) out.note += (out.note.empty() ? "" : "; ") + std::string("delayed ") + std::to_string(out.delayMs) + " ms";
+  if (out.delayMs > 0) out.note.append(out.note.empty() ? "" : "; ").append("delayed ").append(std::to_string(out.delayMs)).append(" ms");
 
   ++line_.answered;
   for (int i : answering) ++modules_[size_t(i)].counters.answered;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/module_model.h"
@@ -79,6 +80,9 @@ class SimBus {
   bool remove(int index, std::string* error = nullptr);
   void powerCycleAll();
   std::vector<SimModule::Memory> memories() const;
+  // Changes whenever a module's memory changes or a module comes or goes.
+  using Generation = std::pair<uint64_t, uint64_t>;
+  Generation generation() const;
 
   // Faults: target is a module index or Line. Arming replaces a fault of the same kind.
   bool arm(int target, const SimFault& fault, std::string* error = nullptr);
@@ -108,4 +112,5 @@ class SimBus {
   std::vector<SimBusModule> modules_;
   std::vector<SimFault> lineFaults_;
   SimCounters line_;
+  uint64_t shape_ = 0;  // counts modules added and removed
 };

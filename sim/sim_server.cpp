@@ -5,12 +5,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "sim/sim_control.h"
@@ -36,18 +36,45 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// A socket left at the endpoint by a simulator that died is removed; a live simulator's
+// socket, and anything that is not a socket at all, is left where it is.
+bool TakeOverStaleEndpoint(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    SetError(error, Errno("endpoint " + path));
+    return false;
+  }
+  if (!S_ISSOCK(st.st_mode)) {
+    SetError(error, path + " exists and is not a socket; left as it is");
+    return false;
+  }
+  const int probe = simproto::ConnectEndpoint(path);
+  if (probe >= 0) {
+    ::close(probe);
+    SetError(error, "another simulator already answers on " + path);
+    return false;
+  }
+  if (probe != -ECONNREFUSED) {
+    SetError(error, "endpoint " + path + ": " + std::strerror(-probe));
+    return false;
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    SetError(error, Errno("cannot remove the stale endpoint " + path));
+    return false;
+  }
+  return true;
+}
 constexpr int AddrBaudCode = 62;
 constexpr int AddrBusAddress = 63;
-
-using Clock = std::chrono::steady_clock;
 }  // namespace
 
 // An answer held back by a delay fault until its time comes.
 struct SimServer::Delayed {
-  Clock::time_point due;
+  std::chrono::steady_clock::time_point due;
   int fd = -1;  // the UDP socket or the local client
-  sockaddr_in to{};
   bool udp = false;
+  sockaddr_in to{};
   std::vector<uint8_t> frame;
 };
 
@@ -57,6 +84,7 @@ SimServer::~SimServer() { stop(); }
 
 bool SimServer::start(std::string* error) {
   if (running()) return true;
+  stopping_ = false;
 
   if (!loadLine(error)) return false;
 
@@ -71,12 +99,12 @@ bool SimServer::start(std::string* error) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(options_.udpPort));
     if (options_.udpPort > 65535 || ::inet_pton(AF_INET, options_.udpHost.c_str(), &addr.sin_addr) != 1) {
-      SetError(error, "invalid UDP address " + options_.udpHost + ":" + std::to_string(options_.udpPort));
+      SetError(error, "invalid UDP address " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort));
       closeAll();
       return false;
     }
     if (::bind(udpFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      SetError(error, Errno("UDP " + options_.udpHost + ":" + std::to_string(options_.udpPort)));
+      SetError(error, Errno("UDP " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort)));
       closeAll();
       return false;
     }
@@ -99,15 +127,9 @@ bool SimServer::start(std::string* error) {
       closeAll();
       return false;
     }
-    if (::access(localPath_.c_str(), F_OK) == 0) {
-      // A socket file left by a simulator that died is taken over; a live one is not.
-      if (const int probe = simproto::ConnectEndpoint(localPath_); probe >= 0) {
-        ::close(probe);
-        SetError(error, "another simulator already answers on " + localPath_);
-        closeAll();
-        return false;
-      }
-      ::unlink(localPath_.c_str());
+    if (!TakeOverStaleEndpoint(localPath_, error)) {
+      closeAll();
+      return false;
     }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
       SetError(error, Errno("local endpoint " + localPath_));
@@ -139,14 +161,28 @@ bool SimServer::start(std::string* error) {
   return true;
 }
 
-// The line to start with: the state file's, the options' (each keeping its saved memory when
-// one was saved alike), or one factory module.
+// The line to start with: the options' (each keeping its memory when the state file saved one
+// set up alike), else the state file's, else one factory module.
 bool SimServer::loadLine(std::string* error) {
   std::vector<SimModule::Memory> saved;
   if (!options_.statePath.empty()) {
     std::string why;
-    if (!LoadSimState(options_.statePath, saved, &why) && ::access(options_.statePath.c_str(), F_OK) == 0)
-      stateWarning_ = why;  // unreadable: start from the factory values, overwrite on change
+    switch (LoadSimState(options_.statePath, saved, &why)) {
+      case SimStateLoad::Loaded:
+      case SimStateLoad::Missing:
+        break;
+      case SimStateLoad::Invalid:
+        stateWarning_ = why;  // start from the factory values, overwrite on change
+        break;
+      case SimStateLoad::NotAFile:
+        SetError(error, why);  // never replaced by a state file
+        return false;
+    }
+    // A module whose memory would silently vanish at the next restart is no module.
+    if (!CanSaveSimState(options_.statePath, &why)) {
+      SetError(error, "the module's memory cannot be stored: " + why);
+      return false;
+    }
   }
   std::vector<SimModule::Memory> line;
   for (const auto& spec : options_.modules) {
@@ -159,20 +195,24 @@ bool SimServer::loadLine(std::string* error) {
     line.push_back(same != saved.end() ? *same : memory);
   }
   if (line.empty()) line = saved;
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!line.empty()) {
     std::string why;
     if (!bus_.replace(line, &why)) {
-      if (options_.modules.empty()) {
-        stateWarning_ = options_.statePath + ": " + why;  // a hand-edited file; the factory line
-      } else {
+      if (!options_.modules.empty()) {
         SetError(error, why);
         return false;
       }
+      stateWarning_ = options_.statePath + ": " + why;  // a file edited by hand: the factory line
     }
   }
-  // Nothing is written before the line differs from the file (an unreadable file included).
-  saved_ = options_.modules.empty() || !stateWarning_.empty() ? bus_.memories() : saved;
-  persistLocked();
+  savedGeneration_ = bus_.generation();
+  stateUsable_ = !options_.statePath.empty();
+  // A line given on the command line that differs from the saved one is stored at once.
+  if (stateUsable_ && !options_.modules.empty() && bus_.memories() != saved) {
+    savedGeneration_ = {~uint64_t(0), 0};
+    storePending_ = true;
+  }
   return true;
 }
 
@@ -180,11 +220,18 @@ void SimServer::stop() {
   if (control_) control_->stop();
   control_.reset();
   if (thread_.joinable()) {
-    const char byte = 1;
-    [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);
+    stopping_ = true;
+    wake();
     thread_.join();
   }
   closeAll();
+  store();  // what the coalescing still held back
+}
+
+void SimServer::wake() {
+  if (wakeWrite_ < 0) return;
+  const char byte = 1;
+  [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);  // a full pipe wakes it anyway
 }
 
 void SimServer::closeAll() {
@@ -199,97 +246,137 @@ void SimServer::closeAll() {
 void SimServer::run() {
   std::vector<int> clients;
   std::vector<pollfd> fds;
-  std::vector<Delayed> delayed;  // few at a time: a delay fault is a trainer's tool
-  uint8_t buffer[512];
-  auto deliver = [](const Delayed& d) {
-    if (d.udp)
-      ::sendto(d.fd, d.frame.data(), d.frame.size(), 0, reinterpret_cast<const sockaddr*>(&d.to), sizeof d.to);
-    else
-      ::send(d.fd, d.frame.data(), d.frame.size(), MSG_NOSIGNAL);
-  };
-  // Sends the answer now, or queues it when a delay fault holds it back.
-  auto answer = [&](const SimBus::Outcome& outcome, int fd, const sockaddr_in* to) {
-    if (outcome.frame.empty()) return;
-    Delayed d{Clock::now() + std::chrono::milliseconds(outcome.delayMs), fd, {}, to != nullptr, outcome.frame};
-    if (to) d.to = *to;
-    if (outcome.delayMs > 0)
-      delayed.push_back(std::move(d));
-    else
-      deliver(d);
-  };
-  for (;;) {
+  Clock::time_point acceptPausedUntil{};
+  while (!stopping_) {
+    ++loopRounds_;
+    const auto now = Clock::now();
+    const bool listening = listenFd_ >= 0 && now >= acceptPausedUntil;
     fds.clear();
     fds.push_back({wakeRead_, POLLIN, 0});
     if (udpFd_ >= 0) fds.push_back({udpFd_, POLLIN, 0});
-    if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
+    if (listening) fds.push_back({listenFd_, POLLIN, 0});
     const size_t firstClient = fds.size();
     for (int c : clients) fds.push_back({c, POLLIN, 0});
+
+    auto wakeAt = storeDue();
+    if (const auto next = deliverDelayed(); next && (!wakeAt || *next < *wakeAt)) wakeAt = next;
+    if (listenFd_ >= 0 && !listening && (!wakeAt || acceptPausedUntil < *wakeAt)) wakeAt = acceptPausedUntil;
     int timeoutMs = -1;
-    if (!delayed.empty()) {
-      const auto next = std::min_element(delayed.begin(), delayed.end(),
-                                         [](const Delayed& a, const Delayed& b) { return a.due < b.due; })->due;
-      timeoutMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count()));
-    }
+    if (wakeAt) timeoutMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count()));
     if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
       if (errno == EINTR) continue;
       break;
     }
-    if (fds[0].revents) break;
-
-    const auto now = Clock::now();
-    for (const auto& d : delayed)
-      if (d.due <= now) deliver(d);
-    std::erase_if(delayed, [&](const Delayed& d) { return d.due <= now; });
+    if (fds[0].revents) {
+      char drain[64];
+      while (::read(wakeRead_, drain, sizeof drain) > 0) {
+      }
+    }
+    if (stopping_) break;
 
     for (size_t i = 1; i < fds.size(); ++i) {
-      if (!fds[i].revents) continue;
+      const short revents = fds[i].revents;
+      if (!revents) continue;
       const int fd = fds[i].fd;
-      if (fd == udpFd_) {
-        // Drain what is there; one answer per request, back to its sender.
-        for (;;) {
-          sockaddr_in from{};
-          socklen_t fromLen = sizeof from;
-          const ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-          if (n < 0) break;
-          const auto request = simproto::DecodeRequest(buffer, size_t(n));
-          if (!request) {
-            ++malformed_;
-            continue;
-          }
-          answer(process(*request, SimLogEntry::Lan), fd, &from);
-        }
-      } else if (fd == listenFd_) {
-        for (;;) {
-          const int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-          if (c < 0) break;
-          clients.push_back(c);
-        }
-      } else if (i >= firstClient) {
-        bool closed = (fds[i].revents & (POLLHUP | POLLERR)) != 0 && !(fds[i].revents & POLLIN);
-        while (!closed) {
-          const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-          if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            closed = true;
-            break;
-          }
-          if (n < 0) break;
-          const auto request = simproto::DecodeRequest(buffer, size_t(n));
-          if (!request) {
-            ++malformed_;
-            continue;
-          }
-          answer(process(*request, SimLogEntry::Local), fd, nullptr);
-        }
-        if (closed) {
+      if (i >= firstClient) {
+        const bool hungUp = (revents & (POLLHUP | POLLERR)) != 0 && !(revents & POLLIN);
+        if (hungUp || !serveClient(fd)) {
           // Its held-back answers die with it, before the descriptor number is reused.
-          std::erase_if(delayed, [&](const Delayed& d) { return !d.udp && d.fd == fd; });
+          std::erase_if(delayed_, [&](const Delayed& d) { return !d.udp && d.fd == fd; });
           ::close(fd);
           std::erase(clients, fd);
         }
+      } else if (fd == udpFd_) {
+        receiveDatagrams();
+      } else if (fd == listenFd_) {
+        acceptClients(clients, acceptPausedUntil);
       }
     }
+    if (const auto due = storeDue(); due && Clock::now() >= *due) store();
   }
   for (int c : clients) ::close(c);
+}
+
+// Each socket gets a bounded share of a round, so that a flood on one neither starves the
+// others nor keeps the thread from seeing stop().
+void SimServer::receiveDatagrams() {
+  uint8_t buffer[512];
+  for (int i = 0; i < ReceivesPerRound; ++i) {
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n = ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) return;
+    send(handleFrame(buffer, size_t(n), SimLogEntry::Lan), udpFd_, &from);
+  }
+}
+
+bool SimServer::serveClient(int fd) {
+  uint8_t buffer[512];
+  for (int i = 0; i < ReceivesPerRound; ++i) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n == 0) return false;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    send(handleFrame(buffer, size_t(n), SimLogEntry::Local), fd, nullptr);
+  }
+  return true;
+}
+
+void SimServer::acceptClients(std::vector<int>& clients, Clock::time_point& pausedUntil) {
+  for (int i = 0; i < ReceivesPerRound; ++i) {
+    const int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (c >= 0) {
+      clients.push_back(c);
+      continue;
+    }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    // Out of descriptors, say: the connection stays queued and the listener stays readable,
+    // so it is left alone for a while instead of being polled in a tight loop.
+    if (errno != EAGAIN && errno != EWOULDBLOCK) pausedUntil = Clock::now() + AcceptPause;
+    return;
+  }
+}
+
+SimBus::Outcome SimServer::handleFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel) {
+  const auto request = simproto::DecodeRequest(bytes, size);
+  if (!request) {
+    ++malformed_;
+    return {};
+  }
+  return process(*request, channel);
+}
+
+namespace {
+void Deliver(int fd, bool udp, const sockaddr_in& to, const std::vector<uint8_t>& frame) {
+  if (udp)
+    ::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  else
+    ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+}
+}  // namespace
+
+// Sends the answer now, or holds it back when a delay fault says so.
+void SimServer::send(const SimBus::Outcome& outcome, int fd, const sockaddr_in* to) {
+  if (outcome.frame.empty()) return;
+  if (outcome.delayMs <= 0) {
+    Deliver(fd, to != nullptr, to ? *to : sockaddr_in{}, outcome.frame);
+    return;
+  }
+  delayed_.push_back({Clock::now() + std::chrono::milliseconds(outcome.delayMs), fd, to != nullptr,
+                      to ? *to : sockaddr_in{}, outcome.frame});
+}
+
+std::optional<SimServer::Clock::time_point> SimServer::deliverDelayed() {
+  const auto now = Clock::now();
+  std::optional<Clock::time_point> next;
+  std::erase_if(delayed_, [&](const Delayed& d) {
+    if (d.due <= now) {
+      Deliver(d.fd, d.udp, d.to, d.frame);
+      return true;
+    }
+    if (!next || d.due < *next) next = d.due;
+    return false;
+  });
+  return next;
 }
 
 SimBus::Outcome SimServer::process(const simproto::Request& request, SimLogEntry::Channel channel) {
@@ -308,16 +395,49 @@ SimBus::Outcome SimServer::process(const simproto::Request& request, SimLogEntry
   return outcome;
 }
 
-void SimServer::persistLocked() {
-  if (options_.statePath.empty()) return;
-  auto line = bus_.memories();
-  if (line == saved_) return;
-  std::string why;
-  if (SaveSimState(options_.statePath, line, &why)) {
-    saved_ = std::move(line);
-  } else {
-    stateWarning_ = why;
+void SimServer::scheduleStoreLocked() {
+  if (!stateUsable_ || storePending_ || bus_.generation() == savedGeneration_) return;
+  storePending_ = true;
+  wake();  // the serving thread stores when the interval allows
+}
+
+std::optional<SimServer::Clock::time_point> SimServer::storeDue() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!storePending_) return std::nullopt;
+  return lastStoreAt_ + (lastStoreFailed_ ? StoreRetryInterval : StoreInterval);
+}
+
+void SimServer::store() {
+  std::lock_guard<std::mutex> storing(storeMutex_);
+  std::vector<SimModule::Memory> memories;
+  SimBus::Generation generation{};
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stateUsable_ || bus_.generation() == savedGeneration_) {
+      storePending_ = false;
+      return;
+    }
+    memories = bus_.memories();
+    generation = bus_.generation();
   }
+  // The disk is written outside the module's lock, so requests are not held up by it.
+  std::string why;
+  const bool ok = SaveSimState(options_.statePath, memories, &why);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastStoreAt_ = Clock::now();
+    lastStoreFailed_ = !ok;
+    if (ok) {
+      savedGeneration_ = generation;
+      storeError_.clear();
+      ++stores_;
+    } else {
+      storeError_ = why;
+    }
+    storePending_ = bus_.generation() != savedGeneration_;
+  }
+  if (!ok && options_.onStoreFailure) options_.onStoreFailure(why);
+  notifyChanged();  // a failed store, or the end of one, shows in the window
 }
 
 void SimServer::notifyChanged() {
@@ -368,9 +488,12 @@ void SimServer::setInputSwitches(uint32_t switches) {
 void SimServer::raiseStatusBits(uint32_t mask) {
   withModule([&](SimModule& m) { m.raiseStatusBits(mask); });
 }
+// Switching the power is where the module's memory must be safe, whatever the interval.
 void SimServer::setPowered(bool on) {
   withModule([&](SimModule& m) { m.setPowered(on); });
+  store();
 }
 void SimServer::powerCycle() {
   withModule([](SimModule& m) { m.powerCycle(); });
+  store();
 }

@@ -23,10 +23,14 @@
 //
 // Without options.modules the line is the state file's (options.statePath, the simulator
 // program's own; tests leave it empty so nothing is written), else one module fresh from the
-// factory at address 0, 9600 Bd. The destructor stops the threads and removes the socket
-// files it created.
+// factory at address 0, 9600 Bd. Changes of the memory are stored at most once per
+// StoreInterval, and at once on a power cycle and at stop(), so a flood of writes costs no
+// disk storm and a kill loses at most the last StoreInterval. The destructor stops the
+// threads and removes the socket files it created.
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -37,6 +41,8 @@
 #include <thread>
 #include <type_traits>
 #include <vector>
+
+#include <netinet/in.h>
 
 #include "sim/module_model.h"
 #include "sim/protocol.h"
@@ -57,6 +63,8 @@ struct SimServerOptions {
   std::string localPath;                   // empty: simproto::DefaultEndpointPath()
   bool serveLocal = true;
   std::string statePath;                   // empty: the memory is not persisted
+  // Called with the reason each time a store fails (on whichever thread stored).
+  std::function<void(const std::string&)> onStoreFailure;
   // The line to start with; empty: the state file's, else one module at address 0, 9600 Bd.
   // A module listed here keeps its saved memory when the state file has one set up alike.
   std::vector<SimModuleSpec> modules;
@@ -80,8 +88,15 @@ class SimServer {
   SimServer(const SimServer&) = delete;
   SimServer& operator=(const SimServer&) = delete;
 
-  // Opens the sockets, loads the state file and starts answering. False with a reason when
-  // a socket cannot be opened (port taken, another simulator on the endpoint).
+  static constexpr std::chrono::milliseconds StoreInterval{50};
+  static constexpr std::chrono::milliseconds StoreRetryInterval{1000};  // while stores fail
+  static constexpr std::chrono::milliseconds AcceptPause{100};          // after accept fails
+  static constexpr int ReceivesPerRound = 32;  // per socket, so that a flood cannot stall stop()
+
+  // Opens the sockets, loads the state file and starts answering. False with a one-line
+  // reason when a socket cannot be opened (port taken, another simulator on the endpoint,
+  // something other than a socket at the endpoint path) or the state file cannot be written
+  // or is not a regular file.
   bool start(std::string* error = nullptr);
   void stop();
   bool running() const { return thread_.joinable(); }
@@ -90,14 +105,21 @@ class SimServer {
   const std::string& localPath() const { return localPath_; }
   const std::string& controlPath() const { return controlPath_; }
   // Set when start() found a state file it could not use (the module then starts with
-  // factory memory), or when saving the state failed.
+  // factory memory).
   std::string stateWarning() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return stateWarning_;
   }
+  // Why the last store failed; empty once a store succeeds again.
+  std::string storeError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return storeError_;
+  }
+  uint64_t storeCount() const { return stores_.load(); }      // successful stores
+  uint64_t loopRounds() const { return loopRounds_.load(); }  // wake-ups of the serving thread
 
   // Runs f on module 0 (or the given one, which must exist) or on the whole line under the
-  // server's lock; memory changes are persisted and change listeners told afterwards.
+  // server's lock; memory changes are stored and change listeners told afterwards.
   template <class F>
   decltype(auto) withModule(F&& f) {
     return withModule(0, std::forward<F>(f));
@@ -112,6 +134,13 @@ class SimServer {
     PersistGuard guard{this};
     return f(bus_);
   }
+  // Stores a changed memory now rather than at the end of the interval: after a power cycle,
+  // where the module's memory must be safe.
+  void storeNow() { store(); }
+
+  // One request frame as either channel delivers it: what goes back (nothing for a malformed
+  // frame or a module that keeps silent). Logged and counted like served requests.
+  SimBus::Outcome handleFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel);
   SimModule snapshot(int index = 0) const;
   SimBus busSnapshot() const;
   int moduleCount() const;
@@ -137,10 +166,11 @@ class SimServer {
   uint64_t malformedCount() const { return malformed_.load(); }
 
  private:
+  using Clock = std::chrono::steady_clock;
   struct PersistGuard {
     SimServer* server;
     ~PersistGuard() {
-      server->persistLocked();
+      server->scheduleStoreLocked();
       server->notifyChanged();
     }
   };
@@ -148,18 +178,35 @@ class SimServer {
   void run();
   bool loadLine(std::string* error);
   void notifyChanged();
+  void send(const SimBus::Outcome& outcome, int fd, const sockaddr_in* to);
+  std::optional<Clock::time_point> deliverDelayed();  // the next one's time, if any
+  void receiveDatagrams();
+  bool serveClient(int fd);  // false: the client is gone
+  void acceptClients(std::vector<int>& clients, Clock::time_point& pausedUntil);
   SimBus::Outcome process(const simproto::Request& request, SimLogEntry::Channel channel);
-  void persistLocked();
+  void scheduleStoreLocked();
+  std::optional<Clock::time_point> storeDue() const;
+  void store();
+  void wake();
   void closeAll();
 
   SimServerOptions options_;
   mutable std::mutex mutex_;
   SimBus bus_;
-  std::vector<SimModule::Memory> saved_;
+  SimBus::Generation savedGeneration_{};
+  bool stateUsable_ = false;  // a state file is named, and start() could write beside it
+  bool storePending_ = false;
+  bool lastStoreFailed_ = false;
+  Clock::time_point lastStoreAt_{};
+  std::mutex storeMutex_;  // one store at a time: they share the temporary file
   std::deque<SimLogEntry> log_;
   std::atomic<uint64_t> requests_{0};
   std::atomic<uint64_t> malformed_{0};
+  std::atomic<uint64_t> stores_{0};
+  std::atomic<uint64_t> loopRounds_{0};
+  std::atomic<bool> stopping_{false};
   std::string stateWarning_;
+  std::string storeError_;
 
   int udpFd_ = -1;
   int listenFd_ = -1;
@@ -169,6 +216,7 @@ class SimServer {
   uint16_t boundPort_ = 0;
   std::string localPath_;
   std::string controlPath_;
+  std::vector<Delayed> delayed_;  // serving thread only; few at a time
   std::thread thread_;
   std::unique_ptr<SimControlListener> control_;
   std::mutex listenerMutex_;

@@ -2,14 +2,17 @@
 
 #include "sim/sim_bus.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-
-#include <unistd.h>
 
 namespace {
 constexpr const char* HeaderV1 = "qx510-sim 1";
@@ -19,22 +22,65 @@ constexpr const char* ModuleMark = "module";
 void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
-}  // namespace
 
-std::string DefaultSimStatePath() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  std::filesystem::path dir;
-  if (state && *state) {
-    dir = state;
-  } else {
-    const char* home = std::getenv("HOME");
-    dir = std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "state";
+std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+std::string TempPath(const std::string& path) { return path + ".tmp" + std::to_string(getpid()); }
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
   }
-  return (dir / "qx510-sim" / "module.state").string();
+  return true;
+}
+
+// The text on the disk under the temporary name beside path, or false with the file removed.
+bool WriteTemp(const std::string& path, const std::string& text, std::string* error) {
+  namespace fs = std::filesystem;
+  const fs::path target(path);
+  if (target.has_parent_path()) {
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) {
+      SetError(error, "cannot create " + target.parent_path().string() + ": " + ec.message());
+      return false;
+    }
+  }
+  const std::string temp = TempPath(path);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    SetError(error, Errno("cannot write " + temp));
+    return false;
+  }
+  bool ok = WriteAll(fd, text);
+  if (!ok) SetError(error, Errno("cannot write " + temp));
+  if (ok && ::fsync(fd) != 0) {
+    SetError(error, Errno("cannot flush " + temp));
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    SetError(error, Errno("cannot write " + temp));
+    ok = false;
+  }
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+// The rename reaches the disk only with its directory.
+void SyncDirectory(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  const int fd = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 // Two hexadecimal digits exactly: strtol alone would also take a sign ("-1" as 0xFF).
-static bool ReadMemory(std::istream& in, SimModule::Memory& memory, const std::string& path, std::string* error) {
+bool ReadMemory(std::istream& in, SimModule::Memory& memory, const std::string& path, std::string* error) {
   for (auto& byte : memory) {
     std::string word;
     if (!(in >> word) || word.size() != 2) {
@@ -53,45 +99,96 @@ static bool ReadMemory(std::istream& in, SimModule::Memory& memory, const std::s
   return true;
 }
 
-bool LoadSimState(const std::string& path, std::vector<SimModule::Memory>& modules, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
-    SetError(error, "cannot open " + path);
-    return false;
-  }
+SimStateLoad Parse(const std::string& path, const std::string& bytes, std::vector<SimModule::Memory>& modules,
+                   std::string* error) {
+  std::istringstream in(bytes);
   std::string header;
   std::getline(in, header);
   std::vector<SimModule::Memory> loaded;
   if (header == HeaderV1) {
     loaded.emplace_back();
-    if (!ReadMemory(in, loaded.back(), path, error)) return false;
+    if (!ReadMemory(in, loaded.back(), path, error)) return SimStateLoad::Invalid;
   } else if (header == Header) {
-    std::string mark;
-    while (in >> mark) {
+    for (std::string mark; in >> mark;) {
       if (mark != ModuleMark || loaded.size() == size_t(SimBus::MaxModules)) {
         SetError(error, path + " holds something other than up to " + std::to_string(SimBus::MaxModules) + " modules");
-        return false;
+        return SimStateLoad::Invalid;
       }
       loaded.emplace_back();
-      if (!ReadMemory(in, loaded.back(), path, error)) return false;
+      if (!ReadMemory(in, loaded.back(), path, error)) return SimStateLoad::Invalid;
     }
     if (loaded.empty()) {
       SetError(error, path + " holds no module");
-      return false;
+      return SimStateLoad::Invalid;
     }
   } else {
     SetError(error, path + " is not a simulator state file");
-    return false;
+    return SimStateLoad::Invalid;
   }
   modules = std::move(loaded);
-  return true;
+  return SimStateLoad::Loaded;
+}
+}  // namespace
+
+std::string DefaultSimStatePath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::filesystem::path dir;
+  if (state && *state) {
+    dir = state;
+  } else {
+    const char* home = std::getenv("HOME");
+    dir = std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "state";
+  }
+  return (dir / "qx510-sim" / "module.state").string();
+}
+
+SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory>& modules, std::string* error) {
+  // Non-blocking, so that opening a FIFO returns at once; the type is checked before any read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      SetError(error, path + " does not exist");
+      return SimStateLoad::Missing;
+    }
+    const std::string why = Errno("cannot open " + path);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      SetError(error, path + " is not a regular file");
+      return SimStateLoad::NotAFile;
+    }
+    SetError(error, why);
+    return SimStateLoad::Invalid;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    SetError(error, path + " is not a regular file");
+    return SimStateLoad::NotAFile;
+  }
+  std::string bytes;
+  char chunk[1024];
+  bool failed = false;
+  while (bytes.size() <= SimStateMaxBytes) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    bytes.append(chunk, size_t(n));
+  }
+  const std::string why = failed ? Errno("cannot read " + path) : std::string();
+  ::close(fd);
+  if (failed) {
+    SetError(error, why);
+    return SimStateLoad::Invalid;
+  }
+  if (bytes.size() > SimStateMaxBytes) {
+    SetError(error, path + " is larger than " + std::to_string(SimStateMaxBytes) + " bytes: not a simulator state file");
+    return SimStateLoad::Invalid;
+  }
+  return Parse(path, bytes, modules, error);
 }
 
 bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>& modules, std::string* error) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path target(path);
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
   std::ostringstream text;
   text << Header << '\n';
   for (const auto& memory : modules) {
@@ -102,22 +199,19 @@ bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>&
       text << hex << ((i % 16 == 15) ? '\n' : ' ');
     }
   }
-  const std::string temp = path + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    out << text.str();
-    out.flush();
-    if (!out) {
-      SetError(error, "cannot write " + temp);
-      fs::remove(temp, ec);
-      return false;
-    }
-  }
-  fs::rename(temp, target, ec);
-  if (ec) {
-    SetError(error, "cannot replace " + path + ": " + ec.message());
-    fs::remove(temp, ec);
+  if (!WriteTemp(path, text.str(), error)) return false;
+  const std::string temp = TempPath(path);
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    SetError(error, Errno("cannot replace " + path));
+    ::unlink(temp.c_str());
     return false;
   }
+  SyncDirectory(path);
+  return true;
+}
+
+bool CanSaveSimState(const std::string& path, std::string* error) {
+  if (!WriteTemp(path, Header, error)) return false;
+  ::unlink(TempPath(path).c_str());
   return true;
 }

@@ -115,7 +115,7 @@ void ClearResult(uint32_t* response100, uint32_t* aux) {
   *aux = 0;
 }
 
-uint32_t Exchange(Connection& c, const simproto::Request& request, simproto::Answer& answer) {
+uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply) {
   const bool lan = c.kind == Lan;
   if (c.fd < 0) {
     if (lan) return CommError;
@@ -169,11 +169,9 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, simproto::Ans
     if (lan && (from.sin_family != AF_INET || from.sin_addr.s_addr != c.peer.sin_addr.s_addr ||
                 from.sin_port != c.peer.sin_port))
       continue;  // not from the converter
-    const auto decoded = simproto::DecodeAnswer(buffer, size_t(n));
-    if (!decoded) continue;  // malformed
-    if (decoded->seq != request.seq || decoded->address != request.address || decoded->command != request.command)
-      continue;  // late or duplicate answer to an earlier request
-    answer = *decoded;
+    const auto parsed = ParseReply(buffer, size_t(n), request.seq, request.address, request.command);
+    if (!parsed) continue;
+    reply = *parsed;
     return Ok;
   }
 }
@@ -293,16 +291,31 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
   request.command = uint8_t(request8[1]);
   request.index = uint8_t(request8[2]);
   for (int i = 0; i < 5; ++i) request.data[size_t(i)] = uint8_t(request8[3 + i]);
-  simproto::Answer answer;
-  if (const uint32_t s = Exchange(*c, request, answer); s != Ok) return fail(s);
+  Reply reply;
+  if (const uint32_t s = Exchange(*c, request, reply); s != Ok) return fail(s);
+  *status = reply.status;
+  *aux = reply.aux;
+  for (int i = 0; i < 4; ++i) response100[i] = reply.response[i];
+  return reply.result;
+}
+
+std::optional<Reply> ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command) {
+  const auto answer = simproto::DecodeAnswer(bytes, size);
+  if (!answer) return std::nullopt;  // malformed
+  if (answer->seq != seq || answer->address != address || answer->command != command)
+    return std::nullopt;  // late or duplicate answer to an earlier request
+  Reply reply;
   // A status from the module travels in the status word; the call itself went through.
-  if (answer.status > 99) return fail(CommError);
-  *status = answer.status;
-  if (answer.status == 0) {
-    *aux = answer.data[0];
-    for (int i = 0; i < 4; ++i) response100[i] = answer.data[size_t(1 + i)];
+  if (answer->status > 99) {
+    reply.result = reply.status = CommError;
+    return reply;
   }
-  return Ok;
+  reply.status = answer->status;
+  if (answer->status == 0) {
+    reply.aux = answer->data[0];
+    for (size_t i = 0; i < 4; ++i) reply.response[i] = answer->data[1 + i];
+  }
+  return reply;
 }
 
 uint32_t Close(Kind kind, uint32_t* handle) {

@@ -4,7 +4,9 @@
 // simulator's local endpoint (serial port, ISA card, PCI card, USB converter). No Qt, so the
 // libraries stay light.
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace standin {
 
@@ -38,6 +40,18 @@ uint32_t GetConfig(Kind kind, uint32_t handle, uint32_t* rate, uint32_t* timeout
 uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* response100, uint32_t* aux,
               uint32_t* status);
 uint32_t Close(Kind kind, uint32_t* handle);
+// What Send reports for one answer.
+struct Reply {
+  uint32_t result = Ok;  // Send's return value: Ok, or CommError for a status no module gives
+  uint32_t status = Ok;  // the status word
+  uint32_t aux = 0;
+  uint32_t response[4] = {};
+};
+// One frame received for the request with this sequence number, bus address and command:
+// nothing when it is not that request's answer (malformed, late, another request's), so the
+// exchange keeps waiting; else what Send reports.
+std::optional<Reply> ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command);
+
 // Fills the 100-slot buffer with the Windows-1250 text of a status, from slot 1 on.
 uint32_t ErrorText(uint32_t code, uint32_t* buffer100);
 

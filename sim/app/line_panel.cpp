@@ -64,6 +64,7 @@ LinePanel::LinePanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLite
   connect(cycle, &QPushButton::clicked, this, [this] {
     message_->clear();
     server_->withBus([](SimBus& bus) { bus.powerCycleAll(); });
+    server_->storeNow();
   });
 }
 

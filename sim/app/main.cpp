@@ -1,28 +1,35 @@
 // qx510-sim: a line of simulated QX-510 modules behind the stand-in drivers. With a front
 // panel by default; --headless for tests and scripts (ends on SIGTERM or SIGINT);
-// `qx510-sim ctl ...` sends one command to a running simulator's control channel.
+// `qx510-sim ctl ...` sends one command to a running simulator's control channel, `qx510-sim
+// send ...` one request through a stand-in driver.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QTimer>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 
 #include "sim/app/ctl_command.h"
+#include "sim/app/send_command.h"
 #include "sim/app/sim_window.h"
 #include "sim/sim_server.h"
 #include "sim/state_file.h"
 
 namespace {
-std::atomic<bool> stopRequested{false};
-void RequestStop(int) { stopRequested = true; }
+// The handler only writes a byte; the event loop reads it and quits at once, whatever the
+// server thread is busy with.
+int stopPipe[2] = {-1, -1};
+void RequestStop(int) {
+  const char byte = 1;
+  [[maybe_unused]] auto n = ::write(stopPipe[1], &byte, 1);
+}
 
 // "0@9600,5@57600,17": bus address and rate of each module (9600 Bd when left out).
 bool ParseModules(const QString& text, std::vector<SimModuleSpec>* modules) {
@@ -51,6 +58,7 @@ bool SimulatorAnswers(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && QByteArray(argv[1]) == "ctl") return RunControlCommand(argc, argv);
+  if (argc >= 2 && QByteArray(argv[1]) == "send") return RunSendCommand(argc, argv);
   bool headless = false;
   for (int i = 1; i < argc; ++i)
     if (QByteArray(argv[i]) == "--headless" || QByteArray(argv[i]) == "--probe") headless = true;
@@ -115,6 +123,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Every failed store is reported, until one succeeds: the module's memory is never
+  // silently volatile. The window shows the same.
+  options.onStoreFailure = [](const std::string& why) {
+    std::fprintf(stderr, "qx510-sim: the module's memory was not stored: %s\n", why.c_str());
+  };
   SimServer server(options);
   std::string error;
   if (!server.start(&error)) {
@@ -132,13 +145,14 @@ int main(int argc, char** argv) {
   if (!server.controlPath().empty()) std::printf("qx510-sim: control %s\n", server.controlPath().c_str());
   std::fflush(stdout);
 
+  if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::perror("qx510-sim: pipe");
+    return 1;
+  }
+  QSocketNotifier stopNotifier(stopPipe[0], QSocketNotifier::Read);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, app.get(), &QCoreApplication::quit);
   std::signal(SIGTERM, RequestStop);
   std::signal(SIGINT, RequestStop);
-  QTimer stopPoll;
-  QObject::connect(&stopPoll, &QTimer::timeout, app.get(), [&] {
-    if (stopRequested) app->quit();
-  });
-  stopPoll.start(50);
 
   std::unique_ptr<SimWindow> window;
   if (!headless) {
@@ -147,6 +161,6 @@ int main(int argc, char** argv) {
   }
   const int rc = app->exec();
   window.reset();
-  server.stop();
-  return rc;
+  server.stop();  // stores what the coalescing held back; a failure was printed above
+  return server.storeError().empty() ? rc : 1;
 }

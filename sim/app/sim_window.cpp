@@ -63,16 +63,22 @@ SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::strin
   line_ = new LinePanel(server_);
   faults_ = new FaultPanel(server_);
   auto* grid = new QGridLayout(this);
-  grid->addWidget(line_, 0, 0);
-  grid->addWidget(faults_, 0, 1);
-  grid->addWidget(buildModuleBox(udpHost, statePath), 1, 0, 1, 2);
-  grid->addWidget(buildOutputsBox(), 2, 0);
-  grid->addWidget(buildInputsBox(), 2, 1);
-  grid->addWidget(buildAnalogBox(), 3, 0);
-  grid->addWidget(buildStatusBox(), 3, 1);
-  grid->addWidget(buildMemoryBox(), 4, 0);
-  grid->addWidget(buildLogBox(), 4, 1);
-  grid->setRowStretch(4, 1);
+  storeErrorLabel_ = new QLabel;
+  storeErrorLabel_->setObjectName("StoreErrorLabel");
+  storeErrorLabel_->setStyleSheet("color: #b00000; font-weight: bold;");
+  storeErrorLabel_->setWordWrap(true);
+  storeErrorLabel_->hide();
+  grid->addWidget(storeErrorLabel_, 0, 0, 1, 2);
+  grid->addWidget(line_, 1, 0);
+  grid->addWidget(faults_, 1, 1);
+  grid->addWidget(buildModuleBox(udpHost, statePath), 2, 0, 1, 2);
+  grid->addWidget(buildOutputsBox(), 3, 0);
+  grid->addWidget(buildInputsBox(), 3, 1);
+  grid->addWidget(buildAnalogBox(), 4, 0);
+  grid->addWidget(buildStatusBox(), 4, 1);
+  grid->addWidget(buildMemoryBox(), 5, 0);
+  grid->addWidget(buildLogBox(), 5, 1);
+  grid->setRowStretch(5, 1);
 
   connect(line_, &LinePanel::selectionChanged, this, [this](int index) {
     faults_->setModule(index);
@@ -123,11 +129,15 @@ QWidget* SimWindow::buildModuleBox(const QString& udpHost, const std::string& st
   powerBox_ = new QCheckBox("Napájení");
   powerBox_->setObjectName("PowerBox");
   powerBox_->setChecked(true);
-  connect(powerBox_, &QCheckBox::toggled, this, [this](bool on) { onSelected([&](SimModule& m) { m.setPowered(on); }); });
+  connect(powerBox_, &QCheckBox::toggled, this, [this](bool on) {
+    onSelected([&](SimModule& m) { m.setPowered(on); });
+    server_->storeNow();
+  });
   auto* cycle = new QPushButton("Vypnout a zapnout");
   cycle->setObjectName("PowerCycleButton");
   connect(cycle, &QPushButton::clicked, this, [this] {
     onSelected([](SimModule& m) { m.powerCycle(); });
+    server_->storeNow();
     powerBox_->setChecked(true);
   });
   QString where = QString("UDP %1:%2").arg(udpHost).arg(server_->udpPort());
@@ -374,5 +384,13 @@ void SimWindow::refresh() {
     log_->appendPlainText(line);
   }
   countLabel_->setText(QString("Požadavků celkem: %1").arg(server_->requestCount()));
+
+  // Stays up until a store succeeds again: the engineer must not trust a memory that is gone
+  // at the next start.
+  const QString storeError = QString::fromStdString(server_->storeError());
+  storeErrorLabel_->setText(storeError.isEmpty() ? QString()
+                                                 : QString("Konfigurační paměť modulu se nepodařilo uložit: %1")
+                                                       .arg(storeError));
+  storeErrorLabel_->setVisible(!storeError.isEmpty());
   firstRefresh_ = false;
 }

@@ -68,6 +68,7 @@ class SimWindow : public QWidget {
   QTableWidget* memoryTable_;
   QPlainTextEdit* log_;
   QLabel* countLabel_;
+  QLabel* storeErrorLabel_;
   uint64_t lastLogged_ = 0;
   uint32_t shownOutputs_ = 0xFFFFFFFF;
   uint32_t shownStatus_ = 0xFFFFFFFF;

@@ -219,6 +219,11 @@ TEST_F(SettingsTest, LoadAppliesWhatParsesAndKeepsTheRest) {
          d.UdpPort = 6000;
          d.UdpTimeout = 300;
        }},
+      {"section line without its bracket", Conn + "\r\n" + Iface + "=QN-1660\r\n[QN-1660\r\nIP adresa=10.0.0.7\r\n", true,
+       [](TData& d) {
+         d.Interface = 4;
+         d.IpAddress = "10.0.0.7";
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -4,9 +4,12 @@
 
 #include <QTemporaryDir>
 
+#include <fstream>
 #include <memory>
 
 #include "sim/sim_server.h"
+#include "sim/state_file.h"
+#include "tests/sim/sim_line.h"
 #include "tests/sim/standin_support.h"
 
 namespace {
@@ -28,13 +31,10 @@ class SimBusTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    SimServerOptions o;
-    o.udpPort = 0;
-    o.localPath = dir_.filePath("sim.sock").toStdString();
-    for (const auto& m : Line) o.modules.push_back({m.address, m.baudCode});
-    sim_ = std::make_unique<SimServer>(o);
-    std::string error;
-    ASSERT_TRUE(sim_->start(&error)) << error;
+    std::vector<SimModuleSpec> modules;
+    for (const auto& m : Line) modules.push_back({m.address, m.baudCode});
+    sim_ = StartLine(dir_, modules, 0);
+    ASSERT_TRUE(sim_);
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     lib_ = std::make_unique<StandinLib>(GetParam());
     ASSERT_EQ(lib_->init(&handle_, "127.0.0.1", sim_->udpPort(), 5), 0u);
@@ -128,6 +128,34 @@ TEST(SimBusLine, ModulesSetUpAlikeAreRefused) {
   o.modules = {{3, 4}, {3, 4}};
   SimServer sim(o);
   EXPECT_FALSE(sim.start(&why));
+}
+
+// A module saved before the line existed is not lost when the line is given on the command line.
+TEST(SimBusLine, SavedModuleKeepsItsMemoryInANewLine) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string state = dir.filePath("module.state").toStdString();
+  std::string v1 = "qx510-sim 1\n";
+  for (int a = 0; a < 64; ++a) v1 += a == 40 ? "5A " : a == 62 ? "04 " : "00 ";
+  std::ofstream(state) << v1;
+
+  SimServerOptions o;
+  o.udpPort = -1;
+  o.serveLocal = false;
+  o.statePath = state;
+  o.modules = {{0, 4}, {5, 7}};
+  {
+    SimServer sim(o);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    EXPECT_EQ(sim.snapshot(0).configByte(40), 0x5A);
+    EXPECT_EQ(sim.snapshot(1).configByte(40), 0);
+  }
+  std::vector<SimModule::Memory> saved;
+  ASSERT_EQ(LoadSimState(state, saved), SimStateLoad::Loaded);
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_EQ(saved[0][40], 0x5A);
+  EXPECT_EQ(saved[1][63], 5);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 // calibration correction, negation, power cycle, line settings and the state file.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -280,46 +285,61 @@ TEST(SimStateFile, RoundTripAndRefusedFiles) {
   const std::vector<SimModule::Memory> line = {memory, second};
   ASSERT_TRUE(SaveSimState(path, line));
   std::vector<SimModule::Memory> loaded;
-  ASSERT_TRUE(LoadSimState(path, loaded));
+  ASSERT_EQ(LoadSimState(path, loaded), SimStateLoad::Loaded);
   EXPECT_EQ(loaded, line);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path + ".tmp" + std::to_string(getpid()))));
 
   // A file the single-module simulator wrote is one module.
   std::string v1 = "qx510-sim 1\n";
   for (int i = 0; i < 64; ++i) v1 += i == 63 ? "2A\n" : "00 ";
   std::ofstream(dir.filePath("v1.state").toStdString()) << v1;
-  ASSERT_TRUE(LoadSimState(dir.filePath("v1.state").toStdString(), loaded));
+  ASSERT_EQ(LoadSimState(dir.filePath("v1.state").toStdString(), loaded), SimStateLoad::Loaded);
   ASSERT_EQ(loaded.size(), 1u);
   EXPECT_EQ(loaded[0][63], 0x2A);
 
-  struct Bad {
-    const char* name;
-    std::string text;
-  };
   std::string valid = "qx510-sim 1\n";
   for (int i = 0; i < 64; ++i) valid += "00 ";
   std::string tooMany = "qx510-sim 2\n";
   for (int m = 0; m < 33; ++m) tooMany += "module\n" + valid.substr(12);
+  const std::string fifo = dir.filePath("fifo").toStdString();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir.filePath("folder").toStdString();
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+  struct Bad {
+    const char* name;
+    std::string text;  // written to a regular file unless path is given
+    std::string path;
+    SimStateLoad expected;
+  };
   const Bad bad[] = {
-      {"wrong header", "something else\n00"},
-      {"truncated", "qx510-sim 1\n00 01 02\n"},
-      {"not hex", valid.substr(0, valid.size() - 3) + "0G "},
-      {"three digits", valid.substr(0, valid.size() - 3) + "100"},
-      {"signed", valid.substr(0, valid.size() - 3) + "-1 "},
-      {"no module", "qx510-sim 2\n"},
-      {"truncated module", "qx510-sim 2\nmodule\n00 01\n"},
-      {"junk between modules", "qx510-sim 2\nmodule\n" + valid.substr(12) + "junk\n"},
-      {"33 modules", tooMany},
+      {"wrong header", "something else\n00", "", SimStateLoad::Invalid},
+      {"truncated", "qx510-sim 1\n00 01 02\n", "", SimStateLoad::Invalid},
+      {"not hex", valid.substr(0, valid.size() - 3) + "0G ", "", SimStateLoad::Invalid},
+      {"three digits", valid.substr(0, valid.size() - 3) + "100", "", SimStateLoad::Invalid},
+      {"signed", valid.substr(0, valid.size() - 3) + "-1 ", "", SimStateLoad::Invalid},
+      {"valid but huge", valid + std::string(SimStateMaxBytes, ' '), "", SimStateLoad::Invalid},
+      {"no module", "qx510-sim 2\n", "", SimStateLoad::Invalid},
+      {"truncated module", "qx510-sim 2\nmodule\n00 01\n", "", SimStateLoad::Invalid},
+      {"junk between modules", "qx510-sim 2\nmodule\n" + valid.substr(12) + "junk\n", "", SimStateLoad::Invalid},
+      {"33 modules", tooMany, "", SimStateLoad::Invalid},
+      {"fifo (must not block)", "", fifo, SimStateLoad::NotAFile},
+      {"endless device", "", "/dev/zero", SimStateLoad::NotAFile},
+      {"directory", "", folder, SimStateLoad::NotAFile},
+      {"missing", "", dir.filePath("missing").toStdString(), SimStateLoad::Missing},
   };
   for (const auto& b : bad) {
-    const std::string p = dir.filePath("bad.state").toStdString();
-    std::ofstream(p) << b.text;
+    std::string p = b.path;
+    if (p.empty()) {
+      p = dir.filePath("bad.state").toStdString();
+      std::ofstream(p) << b.text;
+    }
     std::vector<SimModule::Memory> untouched = line;
     std::string error;
-    EXPECT_FALSE(LoadSimState(p, untouched, &error)) << b.name;
+    EXPECT_EQ(LoadSimState(p, untouched, &error), b.expected) << b.name;
     EXPECT_FALSE(error.empty()) << b.name;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << b.name;
     EXPECT_EQ(untouched, line) << b.name;
   }
-  EXPECT_FALSE(LoadSimState(dir.filePath("missing").toStdString(), loaded));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -20,6 +21,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -228,6 +232,55 @@ TEST_F(SimProgramTest, HeadlessSimulatorKeepsItsMemoryAcrossRestarts) {
   EXPECT_EQ(r.data[3], 0x3C);
   EXPECT_EQ(usb.done(&h), 0u);
   StopBySignal(again);
+}
+
+// A state file it cannot use is refused on one line of standard error with exit status 1 and
+// left in place; a FIFO there must not block it.
+TEST_F(SimProgramTest, RefusesAStateFileItCannotUse) {
+  const QString fifo = dir_.filePath("fifo.state");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  uint16_t port = 0;
+  QProcess* p = startHeadless({"--state", fifo}, &port);
+  ASSERT_TRUE(p->state() == QProcess::NotRunning || p->waitForFinished(10000));
+  EXPECT_EQ(p->exitCode(), 1);
+  const QByteArray err = p->readAllStandardError();
+  EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+  EXPECT_TRUE(QFileInfo(fifo).exists());
+}
+
+// A steady flood of configuration writes neither keeps SIGTERM from ending it nor costs a
+// store per write; the bound on the wait only guards against a hang.
+TEST_F(SimProgramTest, EndsOnSignalUnderAFloodOfDatagrams) {
+  uint16_t port = 0;
+  QProcess* p = startHeadless({"--state", dir_.filePath("module.state")}, &port);
+  ASSERT_NE(port, 0) << p->readAllStandardError().toStdString();
+  std::atomic<bool> flooding{true};
+  std::atomic<uint64_t> sent{0};
+  std::thread flood([&] {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    simproto::Request r;
+    r.rate = 9600;
+    r.command = 103;
+    while (flooding) {
+      const uint8_t v = uint8_t(++r.seq);
+      r.data = {0, 40, 40, v, v};
+      const auto frame = simproto::EncodeRequest(r);
+      if (::sendto(s, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) ++sent;
+    }
+    ::close(s);
+  });
+  while (sent < 20000) std::this_thread::yield();
+  p->terminate();
+  const bool ended = p->waitForFinished(10000);
+  flooding = false;
+  flood.join();
+  ASSERT_TRUE(ended) << "still running under the flood";
+  EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(p->exitCode(), 0);
 }
 
 // The tool's connection dialog, with its defaults and over the LAN converter, against the

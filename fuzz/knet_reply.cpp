@@ -1,0 +1,23 @@
+// The LAN stand-in's reading of one received datagram. Input: the request's sequence number
+// (4 bytes, little-endian), bus address and command, then the datagram.
+#include "drivers/standin/standin_core.h"
+#include "fuzz/fuzz_check.h"
+#include "sim/protocol.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 6) return 0;
+  const auto reply = standin::ParseReply(data + 6, size - 6, simproto::GetU32(data), data[4], data[5]);
+  if (!reply) return 0;
+  FuzzCheck(simproto::DecodeAnswer(data + 6, size - 6).has_value(), "only a well-formed answer is taken");
+  FuzzCheck(reply->result == standin::Ok || reply->result == standin::CommError, "Send returns Ok or CommError");
+  FuzzCheck(reply->result == standin::Ok ? reply->status <= 99 : reply->status == standin::CommError,
+            "a status no module gives is a communication error");
+  bool dataShown = reply->aux != 0;
+  for (uint32_t word : reply->response) {
+    FuzzCheck(word <= 0xFF, "each result word holds one byte");
+    dataShown = dataShown || word != 0;
+  }
+  FuzzCheck(reply->aux <= 0xFF, "the extra word holds one byte");
+  FuzzCheck(reply->status == 0 || !dataShown, "a failed request shows no data");
+  return 0;
+}

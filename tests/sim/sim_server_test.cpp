@@ -1,0 +1,230 @@
+// The simulator's server where it meets the machine: what lies at its endpoint, a state file
+// it cannot write, many writes in a row, and running out of descriptors.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+
+#include "sim/app/sim_window.h"
+#include "sim/sim_server.h"
+#include "sim/state_file.h"
+
+namespace {
+
+SimServerOptions Options(const QTemporaryDir& dir, const std::string& statePath = {}) {
+  SimServerOptions o;
+  o.udpPort = -1;
+  o.localPath = dir.filePath("sim.sock").toStdString();
+  o.statePath = statePath;
+  return o;
+}
+
+// One request over an open local connection; the answer's status, or -1 without an answer.
+int Ask(int fd, uint8_t command, std::array<uint8_t, 5> data = {}) {
+  simproto::Request r;
+  r.seq = 7;
+  r.rate = 9600;
+  r.command = command;
+  r.data = data;
+  const auto frame = simproto::EncodeRequest(r);
+  if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != ssize_t(frame.size())) return -1;
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, 5000) != 1) return -1;
+  uint8_t buffer[64];
+  const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+  const auto answer = simproto::DecodeAnswer(buffer, n > 0 ? size_t(n) : 0);
+  return answer ? answer->status : -1;
+}
+
+uint8_t StoredByte(const std::string& path, int address) {
+  std::vector<SimModule::Memory> line;
+  EXPECT_EQ(LoadSimState(path, line), SimStateLoad::Loaded);
+  return line.empty() ? 0 : line[0][size_t(address)];
+}
+
+TEST(SimServerStart, LeavesWhatIsNotItsOwnAtTheEndpointAndTheStatePath) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string endpoint = dir.filePath("sim.sock").toStdString();
+  const std::string blocker = dir.filePath("blocker").toStdString();  // a file where a folder must be
+  std::ofstream(blocker) << "keep me";
+
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;  // what lies at the endpoint path
+    std::string statePath;
+    bool starts;
+  };
+  const Case cases[] = {
+      {"regular file at the endpoint", [&] { std::ofstream(endpoint) << "keep me"; }, "", false},
+      {"symbolic link at the endpoint", [&] { ASSERT_EQ(::symlink(blocker.c_str(), endpoint.c_str()), 0); }, "", false},
+      {"directory at the endpoint", [&] { ASSERT_TRUE(QDir().mkpath(QString::fromStdString(endpoint))); }, "", false},
+      {"socket nobody listens on",
+       [&] {
+         const int s = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+         sockaddr_un a{};
+         a.sun_family = AF_UNIX;
+         std::strcpy(a.sun_path, endpoint.c_str());
+         ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+         ::close(s);
+       },
+       "", true},
+      {"state folder cannot be created", [] {}, blocker + "/module.state", false},
+      {"state path is a device", [] {}, "/dev/null", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(QString::fromStdString(endpoint)).removeRecursively();
+    ::unlink(endpoint.c_str());
+    c.prepare();
+    struct stat before {};
+    const bool existed = ::lstat(endpoint.c_str(), &before) == 0;
+    std::string error;
+    {
+      SimServer sim(Options(dir, c.statePath));
+      EXPECT_EQ(sim.start(&error), c.starts) << error;
+      if (!c.starts) {
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+      }
+    }
+    struct stat after {};
+    if (existed && !c.starts) {
+      ASSERT_EQ(::lstat(endpoint.c_str(), &after), 0) << "removed";
+      EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+    std::ifstream kept(blocker);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+  }
+}
+
+// A failed store is reported every time until one succeeds again; the window shows it.
+TEST(SimServerStore, FailuresAreReportedUntilAStoreSucceeds) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString folder = dir.filePath("state");
+  const std::string path = (folder + "/module.state").toStdString();
+  SimServerOptions o = Options(dir, path);
+  std::atomic<int> failures{0};
+  o.onStoreFailure = [&](const std::string& why) {
+    EXPECT_FALSE(why.empty());
+    ++failures;
+  };
+  SimServer sim(o);
+  ASSERT_TRUE(sim.start());
+  SimWindow panel(&sim, "127.0.0.1", path);
+  auto* label = panel.findChild<QLabel*>("StoreErrorLabel");
+  ASSERT_NE(label, nullptr);
+
+  // The folder turns into a file: nothing can be stored there any more.
+  ASSERT_TRUE(QDir().rename(folder, folder + ".away"));
+  ASSERT_TRUE(QFile(folder).open(QIODevice::WriteOnly));
+  for (uint8_t value : {1, 2}) {
+    const int before = failures;
+    sim.withModule([&](SimModule& m) { m.setConfigByte(40, value); });
+    sim.powerCycle();
+    EXPECT_GT(failures.load(), before) << int(value);
+    EXPECT_FALSE(sim.storeError().empty());
+    panel.refresh();
+    EXPECT_TRUE(label->isVisibleTo(&panel));
+    EXPECT_TRUE(label->text().contains(QString::fromStdString(sim.storeError())));
+  }
+  if (const char* shots = std::getenv("QX510_SCREENSHOT_DIR")) {
+    panel.resize(panel.sizeHint());
+    panel.grab().save(QDir(shots).filePath("qx510-sim-store-error.png"));
+  }
+
+  ASSERT_TRUE(QFile::remove(folder));
+  ASSERT_TRUE(QDir().rename(folder + ".away", folder));
+  sim.powerCycle();
+  EXPECT_TRUE(sim.storeError().empty());
+  EXPECT_EQ(StoredByte(path, 40), 2);
+  panel.refresh();
+  EXPECT_FALSE(label->isVisibleTo(&panel));
+}
+
+// Many writes in a row are stored a few times, not once each; the last one always lands.
+TEST(SimServerStore, WritesAreCoalescedAndTheLastOneIsKept) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = dir.filePath("module.state").toStdString();
+  constexpr int Writes = 1000;
+  {
+    SimServer sim(Options(dir, path));
+    ASSERT_TRUE(sim.start());
+    const int fd = simproto::ConnectEndpoint(sim.localPath());
+    ASSERT_GE(fd, 0);
+    for (int i = 1; i <= Writes; ++i) {
+      const uint8_t v = uint8_t(i);
+      ASSERT_EQ(Ask(fd, 103, {0, 40, 40, v, v}), 0);
+    }
+    ::close(fd);
+    EXPECT_LT(sim.storeCount(), uint64_t(Writes / 10));
+
+    // A power cycle stores at once, without waiting for the interval.
+    sim.withModule([](SimModule& m) { m.setConfigByte(41, 0x77); });
+    sim.powerCycle();
+    EXPECT_EQ(StoredByte(path, 41), 0x77);
+    sim.withModule([](SimModule& m) { m.setConfigByte(42, 0x55); });
+  }
+  EXPECT_EQ(StoredByte(path, 40), uint8_t(Writes));
+  EXPECT_EQ(StoredByte(path, 42), 0x55);  // stored on the way out
+}
+
+// Out of descriptors, the listener stays readable: the server must neither spin on it nor
+// drop the clients it already serves, and it takes the waiting client once it can.
+TEST(SimServerAccept, OutOfDescriptorsCostsNoBusyLoop) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  SimServer sim(Options(dir));
+  ASSERT_TRUE(sim.start());
+  const int served = simproto::ConnectEndpoint(sim.localPath());
+  ASSERT_GE(served, 0);
+  ASSERT_EQ(Ask(served, 200), 0);
+  const int waiting = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ASSERT_GE(waiting, 0);
+
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowestFree = ::dup(0);
+  ::close(lowestFree);
+  rlimit full = saved;
+  full.rlim_cur = rlim_t(lowestFree);  // every further descriptor fails with EMFILE
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &full), 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strcpy(a.sun_path, sim.localPath().c_str());
+  const int connected = ::connect(waiting, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  const uint64_t roundsBefore = sim.loopRounds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const uint64_t rounds = sim.loopRounds() - roundsBefore;
+  const int answeredMeanwhile = Ask(served, 200);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+
+  ASSERT_EQ(connected, 0);
+  EXPECT_LT(rounds, 100u) << "the server polls a listener it cannot accept from in a tight loop";
+  EXPECT_EQ(answeredMeanwhile, 0);
+  EXPECT_EQ(Ask(waiting, 200), 0);
+  ::close(waiting);
+  ::close(served);
+}
+
+}  // namespace
