@@ -3,6 +3,6 @@
 if(TARGET qx510_standin_test_copy AND TARGET qx510-sim)
   qx510_add_bench(bench_standin
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/standin.cpp
-    LIBS qx510_driver_abi ${CMAKE_DL_LIBS}
+    LIBS qx510_bench_support qx510_driver_abi ${CMAKE_DL_LIBS}
     DRIVERS standin)
 endif()

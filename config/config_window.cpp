@@ -2,6 +2,7 @@
 
 #include <QPushButton>
 #include <QShowEvent>
+#include <chrono>
 #include <utility>
 
 #include "ui/status_bar.h"
@@ -33,8 +34,11 @@ QString FailureText(uint8_t iface, uint8_t status) {
   return QStringLiteral(" ") + DriverStatusText(iface, status);
 }
 
-// Let the window repaint and take clicks between two exchanges.
-void PauseBetweenExchanges() { ProcessMessagesAndWait(1); }
+// Let the window repaint and take clicks between two exchanges; the pause runs from the end
+// of the exchange, so the progress shown meanwhile does not lengthen it.
+void PauseBetweenExchanges(std::chrono::steady_clock::time_point exchanged) {
+  ProcessMessagesAndWait(1, exchanged);
+}
 
 }  // namespace
 
@@ -158,13 +162,14 @@ void ConfigWindow::PrectiData(ModuleConfigImage& image) {
   for (int k = 0; k < total; ++k) {
     const ConfigByteSlot& slot = bytes_[std::size_t(k)];
     const ExchangeResult read = ReadConfig(iface, handle, module, slot.address);
+    const auto exchanged = std::chrono::steady_clock::now();
     if (read.Status != 0) {
       setStatus(FailureText(iface, read.Status));
       return;
     }
     ImageByte(image, slot.imageByte) = read.Data[3];
     setStatus(ReadProgressText((k + 1) * 100 / total));
-    if (pauseAfterLast_ || k + 1 < total) PauseBetweenExchanges();
+    if (pauseAfterLast_ || k + 1 < total) PauseBetweenExchanges(exchanged);
   }
   setStatus(QStringLiteral(" Konfigurace přečtena."));
 }
@@ -185,8 +190,9 @@ void ConfigWindow::ZapisData(ModuleConfigImage image) {
       setStatus(FailureText(iface, written.Status));
       return;
     }
-    PauseBetweenExchanges();
+    PauseBetweenExchanges(std::chrono::steady_clock::now());
     const ExchangeResult readBack = ReadConfig(iface, handle, module, slot.address);
+    const auto exchanged = std::chrono::steady_clock::now();
     if (readBack.Status != 0) {
       setStatus(FailureText(iface, readBack.Status));
       return;
@@ -196,7 +202,7 @@ void ConfigWindow::ZapisData(ModuleConfigImage image) {
       return;
     }
     setStatus(WriteProgressText((k + 1) * 100 / total));
-    if (pauseAfterLast_ || k + 1 < total) PauseBetweenExchanges();
+    if (pauseAfterLast_ || k + 1 < total) PauseBetweenExchanges(exchanged);
   }
   setStatus(QStringLiteral(" Konfigurace zapsána."));
 }
