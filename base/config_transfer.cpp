@@ -1,11 +1,11 @@
 #include "base/config_transfer.h"
 
-#include <QThread>
 #include <cstddef>
 #include <utility>
 
 #include "base/commands.h"
 #include "base/driver_loader.h"
+#include "base/precise_wait.h"
 
 uint8_t& ImageByte(ModuleConfigImage& image, std::size_t index) {
   Q_ASSERT(index < sizeof(ModuleConfigImage));
@@ -48,11 +48,13 @@ std::vector<ConfigByteSlot> DigitalSlots() {
 ConfigTransfer::ConfigTransfer(uint8_t iface, uint32_t handle, uint8_t module, Events events)
     : iface_(iface), handle_(handle), module_(module), events_(std::move(events)) {}
 
-void ConfigTransfer::Pause() {
+// The pause runs from the end of the exchange, so that what the window shows meanwhile is
+// part of it rather than added to it.
+void ConfigTransfer::Pause(std::chrono::steady_clock::time_point exchanged) {
   if (events_.pause)
-    events_.pause();
+    events_.pause(exchanged);
   else
-    QThread::msleep(1);
+    WaitUntil(exchanged + std::chrono::milliseconds(1));
 }
 
 void ConfigTransfer::Progress(std::size_t done, std::size_t total) {
@@ -66,6 +68,7 @@ ConfigTransferResult ConfigTransfer::Read(const std::vector<uint8_t>& addresses,
   Progress(0, total);
   for (std::size_t k = 0; k < total; ++k) {
     const ExchangeResult read = ReadConfig(iface_, handle_, module_, addresses[k]);
+    const auto exchanged = std::chrono::steady_clock::now();
     if (read.Status != 0) {
       result.outcome = ConfigTransferResult::DriverError;
       result.address = addresses[k];
@@ -75,7 +78,7 @@ ConfigTransferResult ConfigTransfer::Read(const std::vector<uint8_t>& addresses,
     if (store) store(k, read.Data[3]);
     result.done = k + 1;
     Progress(k + 1, total);
-    if (pauseAfterLast_ || k + 1 < total) Pause();
+    if (pauseAfterLast_ || k + 1 < total) Pause(exchanged);
   }
   return result;
 }
@@ -94,8 +97,9 @@ ConfigTransferResult ConfigTransfer::Write(const std::vector<ConfigByte>& bytes)
     const ConfigByte& byte = bytes[k];
     const ExchangeResult written = WriteConfig(iface_, handle_, module_, byte.address, byte.value);
     if (written.Status != 0) return fail(ConfigTransferResult::DriverError, byte.address, written.Status);
-    Pause();
+    Pause(std::chrono::steady_clock::now());
     const ExchangeResult readBack = ReadConfig(iface_, handle_, module_, byte.address);
+    const auto exchanged = std::chrono::steady_clock::now();
     if (readBack.Status != 0) return fail(ConfigTransferResult::DriverError, byte.address, readBack.Status);
     if (readBack.Data[3] != byte.value) {
       result.written = byte.value;
@@ -104,7 +108,7 @@ ConfigTransferResult ConfigTransfer::Write(const std::vector<ConfigByte>& bytes)
     }
     result.done = k + 1;
     Progress(k + 1, total);
-    if (pauseAfterLast_ || k + 1 < total) Pause();
+    if (pauseAfterLast_ || k + 1 < total) Pause(exchanged);
   }
   return result;
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -52,7 +53,7 @@ class ConfigTransfer {
  public:
   struct Events {
     std::function<void(int percent)> progress;
-    std::function<void()> pause;
+    std::function<void(std::chrono::steady_clock::time_point exchanged)> pause;
   };
   ConfigTransfer(uint8_t iface, uint32_t handle, uint8_t module, Events events = {});
 
@@ -67,7 +68,7 @@ class ConfigTransfer {
   ConfigTransferResult Write(const std::vector<ConfigByte>& bytes);
 
  private:
-  void Pause();
+  void Pause(std::chrono::steady_clock::time_point exchanged);
   void Progress(std::size_t done, std::size_t total);
 
   uint8_t iface_;

@@ -122,7 +122,6 @@ class FloorReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  TightenTimerSlack();  // as qx510-cli does at start-up
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 

@@ -1,88 +1,87 @@
-// The simulator's processor time while nothing happens: the program with its window open
-// (on the platform QT_QPA_PLATFORM names; offscreen when unset) against the same program
-// headless, each idle for a few seconds after it came up. Summed over all its threads from
-// the scheduler's own nanosecond counters.
+// The simulator program with its window open (offscreen unless QT_QPA_PLATFORM says
+// otherwise) against the same program headless: CPU while nobody talks to it, in per cent of
+// one core, and exchanges per second through the serial port's stand-in.
 #include <benchmark/benchmark.h>
-
-#include <dirent.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <string>
+#include <memory>
 #include <thread>
 
+#include "base/driver_loader.h"
+#include "base/exchange.h"
+#include "base/tdata.h"
+#include "bench/figures.h"
 #include "bench/sim_process.h"
+#include "sim/protocol.h"
 
 namespace {
 
-constexpr double GoalPercent = 0.1;  // of one core, window open
-constexpr auto Settle = std::chrono::seconds(1);
-constexpr auto Watch = std::chrono::seconds(5);
+constexpr double IdleSeconds = 4.0;
+constexpr double MaxIdleShare = 0.001;  // of one core
+constexpr double RequiredRate = 10000.0;
 
-// Processor time of every thread of a process so far, in nanoseconds.
-double CpuNs(pid_t pid) {
-  const std::string dir = "/proc/" + std::to_string(pid) + "/task";
-  double total = 0;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (const dirent* e = ::readdir(d)) {
-      if (e->d_name[0] == '.') continue;
-      std::ifstream in(dir + "/" + e->d_name + "/schedstat");
-      double ns = 0;
-      if (in >> ns) total += ns;
-    }
-    ::closedir(d);
+void Idle(benchmark::State& state, bool withWindow) {
+  SimulatorProcess sim(withWindow);
+  if (!sim.error().empty()) {
+    state.SkipWithError(sim.error().c_str());
+    return;
   }
-  return total;
-}
-
-// Percent of one core the process used while idle.
-double IdlePercent(const SimProcess& sim) {
-  std::this_thread::sleep_for(Settle);
-  const double before = CpuNs(sim.pid());
-  std::this_thread::sleep_for(Watch);
-  return (CpuNs(sim.pid()) - before) / std::chrono::duration<double, std::nano>(Watch).count() * 100.0;
-}
-
-double WindowPercent = -1, HeadlessPercent = -1;
-
-void BM_IdleSimulator(benchmark::State& state) {
+  // Start-up work is not idling.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
   for (auto _ : state) {
-    SimProcess window({}, true);
-    SimProcess headless;
-    if (!window.error().empty() || !headless.error().empty()) {
-      state.SkipWithError((window.error() + headless.error()).c_str());
-      return;
-    }
-    WindowPercent = IdlePercent(window);
-    HeadlessPercent = IdlePercent(headless);
+    const double before = sim.cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::duration<double>(IdleSeconds));
+    state.SetIterationTime(IdleSeconds);
+    state.counters["share"] = (sim.cpuSeconds() - before) / IdleSeconds;
   }
-  state.counters["window_pct"] = WindowPercent;
-  state.counters["headless_pct"] = HeadlessPercent;
 }
-BENCHMARK(BM_IdleSimulator)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+void Exchanges(benchmark::State& state, bool withWindow) {
+  SimulatorProcess sim(withWindow);
+  if (!sim.error().empty()) {
+    state.SkipWithError(sim.error().c_str());
+    return;
+  }
+  ::setenv(simproto::EndpointEnv, sim.endpoint().c_str(), 1);
+  TData data{};
+  InitData(&data);
+  data.DriverParams.fill(0);
+  data.DriverParams[0] = data.ComPort;
+  uint32_t handle = 0;
+  if (DriverInit(data.Interface, &handle, data.DriverParams) != 0 ||
+      DriverSetConfig(data.Interface, handle, uint32_t(data.BaudRate), data.ResponseTimeout, 2) != 0) {
+    state.SkipWithError("the serial port's stand-in did not connect");
+    return;
+  }
+  for (auto _ : state) {
+    if (ModuleTransact(data.Interface, handle, data.ModuleAddress, 100, 0).Status != 0) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+  }
+  DriverDone(data.Interface, &handle);
+  state.SetItemsProcessed(int64_t(state.iterations()));
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  ::setenv("QT_QPA_PLATFORM", std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "offscreen", 1);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
+  benchmark::RegisterBenchmark("idle/window", Idle, true)->Iterations(1)->UseManualTime();
+  benchmark::RegisterBenchmark("idle/headless", Idle, false)->Iterations(1)->UseManualTime();
+  benchmark::RegisterBenchmark("exchanges/window", Exchanges, true)->MinTime(1.0)->UseRealTime();
+  benchmark::RegisterBenchmark("exchanges/headless", Exchanges, false)->MinTime(1.0)->UseRealTime();
+  FigureReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  if (WindowPercent < 0) {
-    std::printf("the simulator did not run\n");
-    return 1;
-  }
-  std::printf("simulator idle with its window open: %.3f %% of a core (goal below %.1f %%: ratio %.2f); "
-              "headless: %.3f %% (window/headless %.1fx)\n",
-              WindowPercent, GoalPercent, WindowPercent / GoalPercent, HeadlessPercent,
-              HeadlessPercent > 0 ? WindowPercent / HeadlessPercent : 0.0);
-#ifdef NDEBUG
-  return WindowPercent < GoalPercent ? 0 : 2;
-#else
-  std::printf("debug build: the goal is checked in optimised builds only\n");
-  return 0;
-#endif
+
+  std::printf("\nThe simulator with its window against the simulator headless:\n");
+  bool within = PrintLimit("idle CPU (% of a core)", reporter.counter("idle/window", "share"),
+                           reporter.counter("idle/headless", "share"), 100, "%", MaxIdleShare, true);
+  within &= PrintLimit("exchanges per second", reporter.perSecond("exchanges/window"),
+                       reporter.perSecond("exchanges/headless"), 1, "/s", RequiredRate, false);
+  return Verdict(within);
 }

@@ -4,14 +4,6 @@
 if(TARGET qx510_standin_test_copy AND TARGET qx510-sim)
   qx510_add_bench(bench_standin
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/standin.cpp
-    LIBS qx510_driver_abi qx510_sim_model ${CMAKE_DL_LIBS}
-    DRIVERS standin)
-endif()
-
-# The simulator's idle processor time with its window open, against headless.
-if(TARGET qx510-sim AND TARGET qx510_sim_test_copy)
-  qx510_add_bench(bench_sim_idle
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_idle.cpp
-    LIBS qx510_driver_abi
+    LIBS qx510_bench_support qx510_driver_abi qx510_sim_model ${CMAKE_DL_LIBS}
     DRIVERS standin)
 endif()

@@ -31,7 +31,7 @@ constexpr uint8_t LastOfLine = 31;         // the line of 32 holds addresses 0..
 
 struct Driver {
   explicit Driver(const std::string& prefix) {
-    lib = ::dlopen((ExeDir() + "/" + prefix + ".DLL").c_str(), RTLD_NOW | RTLD_LOCAL);
+    lib = ::dlopen((BenchDirectory() + "/" + prefix + ".DLL").c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) throw std::runtime_error(::dlerror());
     init = ::dlsym(lib, (prefix + "_Init").c_str());
     setConfig = reinterpret_cast<DriverSetConfigFn>(::dlsym(lib, (prefix + "_SetConfig").c_str()));
@@ -49,8 +49,8 @@ struct Driver {
   DriverDoneFn done;
 };
 
-SimProcess* Single = nullptr;  // one module at address 0
-SimProcess* Line = nullptr;    // 32 modules
+SimulatorProcess* Single = nullptr;  // one module at address 0
+SimulatorProcess* Line = nullptr;    // 32 modules
 
 void RunExchanges(benchmark::State& state, Driver& d, uint32_t handle, uint8_t address) {
   if (d.setConfig(handle, 9600, 150, 2) != 0) {
@@ -72,7 +72,7 @@ void RunExchanges(benchmark::State& state, Driver& d, uint32_t handle, uint8_t a
   d.done(&handle);
 }
 
-void LanConverterUdp(benchmark::State& state, const SimProcess& sim, uint8_t address) {
+void LanConverterUdp(benchmark::State& state, const SimulatorProcess& sim, uint8_t address) {
   Driver d("KNET1660");
   std::array<uintptr_t, 16> block{};
   block[0] = reinterpret_cast<uintptr_t>("127.0.0.1");
@@ -86,7 +86,7 @@ void LanConverterUdp(benchmark::State& state, const SimProcess& sim, uint8_t add
   RunExchanges(state, d, handle, address);
 }
 
-void SerialPortLocalEndpoint(benchmark::State& state, const SimProcess& sim, uint8_t address) {
+void SerialPortLocalEndpoint(benchmark::State& state, const SimulatorProcess& sim, uint8_t address) {
   sim.useEndpoint();
   Driver d("KSER660");
   uint32_t handle = 0;
@@ -150,9 +150,9 @@ int main(int argc, char** argv) {
   // A line of 32, all at 9600 Bd, so that the last one is found behind all the others.
   std::string modules;
   for (int a = 0; a <= LastOfLine; ++a) modules.append(a ? "," : "").append(std::to_string(a));
-  SimProcess single;
-  SimProcess line({"--modules", modules});
-  for (const SimProcess* sim : {&single, &line}) {
+  SimulatorProcess single(false);
+  SimulatorProcess line(false, {"--modules", modules});
+  for (const SimulatorProcess* sim : {&single, &line}) {
     if (!sim->error().empty()) {
       std::fprintf(stderr, "%s\n", sim->error().c_str());
       return 1;

@@ -1,7 +1,5 @@
 #include "cli/cli.h"
 
-#include <sys/prctl.h>
-
 #include <QSet>
 
 #include "base/baud.h"
@@ -239,5 +237,3 @@ int RunCli(const QStringList& args, CliIo& io) {
   c.disconnect();
   return result;
 }
-
-void TightenTimerSlack() { ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }

@@ -27,6 +27,3 @@ struct CliIo {
 // args: the command line without the program name.
 int RunCli(const QStringList& args, CliIo& io);
 
-// The pauses between configuration exchanges are 1 ms each; the kernel's default timer slack
-// would stretch every one of them by up to 50 us. Call once at start-up.
-void TightenTimerSlack();

@@ -19,7 +19,6 @@ void OnInterrupt(int) { stopRequested = 1; }
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  TightenTimerSlack();
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
 

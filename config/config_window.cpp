@@ -11,7 +11,9 @@
 namespace {
 
 // Let the window repaint and take clicks between two exchanges.
-void PauseBetweenExchanges() { ProcessMessagesAndWait(1); }
+void PauseBetweenExchanges(std::chrono::steady_clock::time_point exchanged) {
+  ProcessMessagesAndWait(1, exchanged);
+}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QList>
+#include <QRect>
 #include <QStatusBar>
 
 // StatusBar1 of every window: panels are QLabel children named StatusPanel0, StatusPanel1, ...
@@ -13,11 +14,16 @@ class StatusBar : public QStatusBar {
   StatusBar(QWidget* parent, const QList<int>& widths = {0});
 
   QString panelText(int panel = 0) const;
-  // Sets the text and repaints the bar at once, so a blocking sequence shows its progress.
+  // Sets the text and, when it differs from the panel's, repaints the panel at once, so a
+  // blocking sequence shows its progress.
   void setPanelText(int panel, const QString& text);
   void setText(const QString& text) { setPanelText(0, text); }
   QString text() const { return panelText(0); }
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
   QList<QLabel*> panels_;
+  QList<QRect> arranged_;  // the panels' geometry after the last layout request
 };

@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QThread>
+
+#include "base/precise_wait.h"
 
 void SetFixedClientSize(QWidget* window, int w, int h) {
   window->setFixedSize(w, h);
@@ -18,7 +19,7 @@ void CenterOnScreen(QWidget* window) {
   window->move(frame.topLeft());
 }
 
-void ProcessMessagesAndWait(int ms) {
+void ProcessMessagesAndWait(int ms, std::chrono::steady_clock::time_point since) {
   QCoreApplication::processEvents();
-  QThread::msleep(static_cast<unsigned long>(ms));
+  if (ms > 0) WaitUntil(since + std::chrono::milliseconds(ms));
 }

@@ -17,6 +17,7 @@
 #include "ui/status_bar.h"
 #include "base/tdata.h"
 #include "calib/tform6.h"
+#include "tests/support/paint_spy.h"
 #include "tests/support/scripted_driver.h"
 
 namespace {
@@ -56,23 +57,6 @@ std::array<uint8_t, 5> Reading(int32_t value, uint8_t places) {
 }
 
 QString ErrorText(uint32_t code) { return QString::fromStdString(ScriptedErrorText(code)); }
-
-// Calls back on every paint of the watched widget.
-class PaintSpy : public QObject {
- public:
-  PaintSpy(QWidget* widget, std::function<void()> onPaint) : onPaint_(std::move(onPaint)) {
-    widget->installEventFilter(this);
-  }
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) onPaint_();
-    return false;
-  }
-
- private:
-  std::function<void()> onPaint_;
-};
 
 class Form6Test : public ::testing::Test {
  protected:

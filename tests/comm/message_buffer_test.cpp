@@ -1,6 +1,12 @@
 // Texts crossing the driver interface: Windows-1250, one character per slot.
 #include <gtest/gtest.h>
 
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <thread>
+#include <vector>
+
+#include "base/codepage.h"
 #include "base/driver_loader.h"
 
 namespace {
@@ -62,6 +68,34 @@ TEST(MessageBuffer, ReadingRules) {
       {"all 100 slots", full, QString(100, 'z')},
   };
   for (const auto& row : table) EXPECT_EQ(MessageBufferToString(row.buffer), row.text) << row.what;
+}
+
+// The converters are kept between calls: what one text leaves unfinished (half a surrogate
+// pair, a byte with no character) must not reach the next, on whichever thread it runs.
+TEST(Codepage, EachConversionStartsClean) {
+  // A converter that kept the dangling high surrogate would put a replacement before the "a".
+  const QString texts[] = {QStringLiteral("č") + QChar(0xD83D), "a", Czech, QString(QChar(0xDC00)), "x"};
+  const QByteArray bytes[] = {QByteArray("\x98\xE8", 2), QByteArray("\x81"), "abc", ToCp1250(Czech)};
+  struct Results {
+    std::vector<QByteArray> encoded;
+    std::vector<QString> decoded;
+    bool operator==(const Results&) const = default;
+  };
+  const auto convert = [&] {
+    Results r;
+    for (const QString& t : texts) r.encoded.push_back(ToCp1250(t));
+    for (const QByteArray& b : bytes) r.decoded.push_back(FromCp1250(b));
+    return r;
+  };
+  Results fresh;
+  for (const QString& t : texts) fresh.encoded.push_back(QStringEncoder("windows-1250").encode(t));
+  for (const QByteArray& b : bytes) fresh.decoded.push_back(QStringDecoder("windows-1250").decode(b));
+
+  EXPECT_TRUE(convert() == fresh);
+  EXPECT_TRUE(convert() == fresh) << "a second round on the same converters";
+  Results other;
+  std::thread([&] { other = convert(); }).join();
+  EXPECT_TRUE(other == fresh) << "on another thread";
 }
 
 }  // namespace

@@ -85,8 +85,9 @@ class ConfigSequence : public ConfigFixture, public ::testing::WithParamInterfac
   QStringList progress(bool reading, int done) const {
     const QString head = reading ? QStringLiteral(" Probíhá čtení konfigurace z modulu (")
                                  : QStringLiteral(" Probíhá zápis konfigurace do modulu (");
+    // A write first shows the input check's verdict, " ": the panel of a window just opened
+    // shows it already, so it is not painted again.
     QStringList out{head + QStringLiteral("0 %)")};
-    if (!reading) out.prepend(QStringLiteral(" "));
     for (int i = 0; i < done; ++i) out << head + QString::number(kind.percents[i]) + " %)";
     return out;
   }

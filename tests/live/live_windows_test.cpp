@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "live/tform15.h"
 #include "live/tform3.h"
 #include "live/tform9.h"
+#include "tests/support/paint_spy.h"
 #include "tests/support/scripted_driver.h"
 
 // Readable failures.
@@ -191,6 +193,34 @@ TEST_F(LiveWindowTest, BitWindowsKeepTheLastGoodStateWhenAPollFails) {
     EXPECT_EQ(label(*w, 33), "0");
     EXPECT_EQ(status(*w), " Bez chyby");
     EXPECT_EQ(driver.requests().size(), 3u);
+  }
+}
+
+// A tick blocks until it returns, so a new status text is painted within it; the same text
+// again is not painted at all (on every tick it would cost most of the tick).
+TEST_F(LiveWindowTest, StatusPanelIsPaintedWithinTheTickThatChangesItAndOnlyThen) {
+  auto w = MakeBitWindow("TForm11", data);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+  QLabel* panel = w->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
+  QStringList painted;
+  PaintSpy spy(panel, [&] { painted << panel->text(); });
+  const struct {
+    int failWith;  // 0: the exchange succeeds
+    QStringList paintedDuringTick;
+  } ticks[] = {
+      {0, {" Bez chyby"}},
+      {0, {}},
+      {5, {errorStatus(5)}},
+      {5, {}},
+      {0, {" Bez chyby"}},
+  };
+  for (const auto& tick : ticks) {
+    QCoreApplication::processEvents();
+    painted.clear();
+    driver.clearLog();
+    if (tick.failWith != 0) driver.failExchange(1, uint32_t(tick.failWith));
+    Tick(*w);
+    EXPECT_EQ(painted, tick.paintedDuringTick);
   }
 }
 
