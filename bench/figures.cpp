@@ -68,14 +68,18 @@ bool PrintRatio(const std::string& what, double measured, double floor, double s
 
 bool PrintLimit(const std::string& what, double measured, double floor, double scale,
                 const char* unit, double goal, bool atMost) {
-  if (measured < 0 || floor <= 0) {
+  // The goal is absolute; the floor only shows what the same work costs at its least, and may
+  // be 0 (an idle process that used no measurable time), which leaves the ratio undefined.
+  if (measured < 0 || floor < 0) {
     std::printf("%-34s did not run\n", what.c_str());
     return false;
   }
   const bool within = atMost ? measured <= goal : measured >= goal;
   const int places = goal * scale >= 100 ? 0 : 3;
-  std::printf("%-34s %10.*f %s, floor %10.*f %s, ratio %.2fx (goal %s %.*f %s)%s\n", what.c_str(), places,
-              measured * scale, unit, places, floor * scale, unit, measured / floor, atMost ? "<" : ">=",
+  char ratio[32] = "ratio -";
+  if (floor > 0) std::snprintf(ratio, sizeof ratio, "ratio %.2fx", measured / floor);
+  std::printf("%-34s %10.*f %s, floor %10.*f %s, %s (goal %s %.*f %s)%s\n", what.c_str(), places,
+              measured * scale, unit, places, floor * scale, unit, ratio, atMost ? "<" : ">=",
               places, goal * scale, unit, within ? "" : "  MISSED");
   return within;
 }
