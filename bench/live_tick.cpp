@@ -26,7 +26,6 @@
 
 namespace {
 
-
 struct LiveCase {
   const char* window;
   uint8_t command;

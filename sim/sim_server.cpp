@@ -185,13 +185,13 @@ bool SimServer::loadLine(std::string* error) {
     }
   }
   std::vector<SimModule::Memory> line;
-  for (const auto& spec : options_.modules) {
+  for (const auto& wanted : options_.modules) {
     const auto same = std::find_if(saved.begin(), saved.end(), [&](const SimModule::Memory& m) {
-      return m[AddrBusAddress] == spec.address && m[AddrBaudCode] == spec.baudCode;
+      return m[AddrBusAddress] == wanted.address && m[AddrBaudCode] == wanted.baudCode;
     });
     SimModule::Memory memory = SimModule::FactoryMemory();
-    memory[AddrBusAddress] = spec.address;
-    memory[AddrBaudCode] = spec.baudCode;
+    memory[AddrBusAddress] = wanted.address;
+    memory[AddrBaudCode] = wanted.baudCode;
     line.push_back(same != saved.end() ? *same : memory);
   }
   if (line.empty()) line = saved;

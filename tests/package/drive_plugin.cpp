@@ -83,9 +83,9 @@ class DrivePlugin : public QGenericPlugin {
   Q_OBJECT
   Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "drive_plugin.json")
  public:
-  QObject* create(const QString& key, const QString& specification) override {
+  QObject* create(const QString& key, const QString& arguments) override {
     if (key.compare(QLatin1String("qx510drive"), Qt::CaseInsensitive) != 0) return nullptr;
-    return new Operator(specification);
+    return new Operator(arguments);
   }
 };
 

@@ -49,7 +49,7 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 
-run_tool() {  # <log> <plugin specification>
+run_tool() {  # <log> <plugin name:arguments>
   QT_QPA_GENERIC_PLUGINS=$2 "${as_user[@]}" timeout 60 "$root/usr/bin/qx510" >"$1" 2>&1 ||
     { cat "$1"; fail "the installed tool failed (exit $?)"; }
   cat "$1"
