@@ -10,6 +10,7 @@ packages=(
   libsimpleini-dev libicu-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
+  libqcustomplot-dev
   fonts-dejavu-core
   dpkg-dev help2man lintian desktop-file-utils
 )

@@ -1,0 +1,87 @@
+#include "line/csv_log.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <cstdlib>
+
+#include "base/baud.h"
+
+QString CsvLog::TimeText(qint64 ms) {
+  const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+  // The offset is written as +hh:mm even where it is zero ("Z" reads as no local time at all).
+  const int offset = local.offsetFromUtc();
+  const int minutes = std::abs(offset) / 60;
+  return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+         QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString CsvLog::header() const {
+  QStringList columns = {QStringLiteral("time"), QStringLiteral("address"), QStringLiteral("rate")};
+  if (choice_.ain0) columns << QStringLiteral("ain0") << QStringLiteral("unit");
+  if (choice_.inputs) columns << QStringLiteral("din");
+  if (choice_.statusRegister) columns << QStringLiteral("status");
+  columns << QStringLiteral("state");
+  return columns.join(QLatin1Char(','));
+}
+
+bool CsvLog::start(const LogChoice& choice, QString& error) {
+  stop();
+  choice_ = choice;
+  rows_ = 0;
+  if (!QDir().mkpath(choice.folder)) {
+    error = QStringLiteral("Složku %1 nelze vytvořit.").arg(choice.folder);
+    return false;
+  }
+  return openFor(QDate::currentDate(), error);
+}
+
+void CsvLog::stop() {
+  if (file_.isOpen()) file_.close();
+}
+
+bool CsvLog::openFor(const QDate& day, QString& error) {
+  file_.close();
+  const QDir dir(choice_.folder);
+  const QString stem = QStringLiteral("qx510-linka-%1").arg(day.toString(Qt::ISODate));
+  QString path = dir.filePath(stem + QStringLiteral(".csv"));
+  for (int n = 2; QFile::exists(path); ++n) path = dir.filePath(QStringLiteral("%1-%2.csv").arg(stem).arg(n));
+  file_.setFileName(path);
+  if (!file_.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file_.write((header() + QLatin1Char('\n')).toUtf8()) < 0) {
+    error = QStringLiteral("Soubor záznamu %1 nelze založit: %2").arg(path, file_.errorString());
+    file_.close();
+    return false;
+  }
+  day_ = day;
+  return true;
+}
+
+bool CsvLog::write(const ModuleReading& r, QString& error) {
+  if (!active() || !choice_.modules.contains(LogModuleKey(r.address, r.baudCode))) return true;
+  const QDateTime local = QDateTime::fromMSecsSinceEpoch(r.timeMs);
+  if (local.date() != day_ || file_.size() >= choice_.maxBytes) {
+    if (!openFor(local.date(), error)) return false;
+  }
+  QStringList cells = {TimeText(r.timeMs), QString::number(r.address), QString::number(BaudCodeToRate(r.baudCode))};
+  if (choice_.ain0) {
+    cells << (r.ok ? QString::number(r.ain0, 'f', std::min(r.decimals, 18)) : QString()) << (r.ok ? r.unit() : QString());
+  }
+  if (choice_.inputs) cells << (r.ok ? QStringLiteral("0x%1").arg(r.din, 8, 16, QLatin1Char('0')) : QString());
+  if (choice_.statusRegister) cells << (r.ok ? QStringLiteral("0x%1").arg(r.statusRegister, 8, 16, QLatin1Char('0')) : QString());
+  cells << (r.ok ? QStringLiteral("ok") : QStringLiteral("neodpovídá"));
+  if (file_.write((cells.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8()) < 0) {
+    error = QStringLiteral("Zápis do %1 selhal: %2").arg(file_.fileName(), file_.errorString());
+    stop();
+    return false;
+  }
+  ++rows_;
+  // Flushed about once a second: a crash costs at most that much of the log.
+  if (r.timeMs - lastFlushMs_ >= 1000 || r.timeMs < lastFlushMs_) {
+    lastFlushMs_ = r.timeMs;
+    if (!file_.flush()) {
+      error = QStringLiteral("Zápis do %1 selhal: %2").arg(file_.fileName(), file_.errorString());
+      stop();
+      return false;
+    }
+  }
+  return true;
+}

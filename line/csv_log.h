@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDate>
+#include <QFile>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include "line/line_types.h"
+
+// What goes into the log: which values of which modules.
+struct LogChoice {
+  bool ain0 = true;
+  bool inputs = false;
+  bool statusRegister = false;
+  QSet<int> modules;  // LogModuleKey of each module logged
+  QString folder;
+  qint64 maxBytes = 10 << 20;  // a new file once one grows past this
+};
+inline int LogModuleKey(uint8_t address, int baudCode) { return address * 16 + baudCode; }
+
+// Readings to CSV files, one row per reading: the time in ISO 8601 with the local offset,
+// the module, the chosen values. A new file starts at local midnight and whenever the
+// current one reaches the size limit; a file never gets a second header or mixes columns.
+class CsvLog {
+ public:
+  ~CsvLog() { stop(); }
+
+  bool start(const LogChoice& choice, QString& error);
+  void stop();
+  bool active() const { return file_.isOpen(); }
+  const LogChoice& choice() const { return choice_; }
+  QString fileName() const { return file_.fileName(); }
+  qint64 rowsWritten() const { return rows_; }
+
+  // False when the reading could not be written (the log then stops; error says why). A
+  // reading of a module not chosen is passed over.
+  bool write(const ModuleReading& reading, QString& error);
+
+  static QString TimeText(qint64 msSinceEpoch);
+  QString header() const;
+
+ private:
+  bool openFor(const QDate& day, QString& error);
+
+  LogChoice choice_;
+  QFile file_;
+  QDate day_;
+  qint64 rows_ = 0;
+  qint64 lastFlushMs_ = 0;
+};

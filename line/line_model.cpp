@@ -1,0 +1,149 @@
+#include "line/line_model.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+#include <QLocale>
+#include <algorithm>
+
+#include "base/baud.h"
+#include "base/commands.h"
+#include "base/value_format.h"
+
+LineModel::LineModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void LineModel::setModules(const QVector<LineModule>& modules) {
+  beginResetModel();
+  rows_.clear();
+  for (const LineModule& m : modules) {
+    Row row;
+    row.module = m;
+    rows_.append(row);
+  }
+  dirty_.clear();
+  endResetModel();
+}
+
+void LineModel::addModule(const LineModule& module) {
+  if (rowOf(module.address, module.baudCode) >= 0) return;
+  beginInsertRows({}, int(rows_.size()), int(rows_.size()));
+  Row row;
+  row.module = module;
+  rows_.append(row);
+  endInsertRows();
+}
+
+QVector<LineModule> LineModel::modules() const {
+  QVector<LineModule> list;
+  for (const Row& r : rows_) list.append(r.module);
+  return list;
+}
+
+int LineModel::rowOf(uint8_t address, int baudCode) const {
+  for (int i = 0; i < rows_.size(); ++i)
+    if (rows_[i].module.address == address && rows_[i].module.baudCode == baudCode) return i;
+  return -1;
+}
+
+void LineModel::apply(const ModuleReading& reading) {
+  const int r = rowOf(reading.address, reading.baudCode);
+  if (r < 0) return;
+  Row& row = rows_[r];
+  row.polled = true;
+  row.silent = !reading.ok;
+  if (reading.ok)
+    row.last = reading;
+  else
+    row.lastError = QLocale().toString(QDateTime::fromMSecsSinceEpoch(reading.timeMs).time(), QStringLiteral("HH:mm:ss")) +
+                    QLatin1Char(' ') + reading.error;
+  row.exchanges = reading.exchanges;
+  row.failures = reading.failures;
+  row.lastExchangeUs = reading.lastExchangeUs;
+  dirty_.insert(r);
+}
+
+void LineModel::applyCommand(const CommandResult& result) {
+  const int r = rowOf(result.address, result.baudCode);
+  if (r < 0) return;
+  if (result.status != 0)
+    rows_[r].lastError = result.error;
+  else if (result.kind == CommandResult::Outputs)
+    rows_[r].outputs = result.word;
+  dirty_.insert(r);
+}
+
+void LineModel::flush() {
+  if (dirty_.isEmpty()) return;
+  const auto [lo, hi] = std::minmax_element(dirty_.cbegin(), dirty_.cend());
+  const int first = *lo, last = *hi;
+  dirty_.clear();
+  emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
+}
+
+QString LineModel::StatusBitsText(uint32_t bits) {
+  const QStringList names = StatusBitNames();
+  QStringList on;
+  for (int n = 0; n < 32; ++n)
+    if (bits >> n & 1u) on << (names[n] == QLatin1String("---") ? QStringLiteral("b%1").arg(n) : names[n]);
+  return on.isEmpty() ? QStringLiteral("–") : on.join(QLatin1Char(' '));
+}
+
+int LineModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
+int LineModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QVariant LineModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rows_.size()) return {};
+  const Row& row = rows_[index.row()];
+  const std::optional<ModuleReading>& last = row.last;
+  if (role == Qt::ForegroundRole) {
+    if (index.column() == State && row.silent) return QBrush(QColor(0xB0, 0, 0));
+    if (row.silent && index.column() >= Ain0 && index.column() <= StatusReg) return QBrush(Qt::gray);
+    return {};
+  }
+  if (role == Qt::BackgroundRole && row.silent) return QBrush(QColor(0xFF, 0xE4, 0xE1));
+  if (role == BitsRole) {
+    if (index.column() == Inputs && last) return QVariant::fromValue(last->din);
+    if (index.column() == Outputs && row.outputs) return QVariant::fromValue(*row.outputs);
+    return {};
+  }
+  if (role == Qt::ToolTipRole) {
+    if (index.column() == Outputs)
+      return QStringLiteral("Modul své výstupy nehlásí: poslední slovo zapsané tímto programem.");
+    if (index.column() == LastError) return row.lastError;
+    return {};
+  }
+  if (role != Qt::DisplayRole) return {};
+  switch (index.column()) {
+    case Address: return row.module.address;
+    case Rate: return QStringLiteral("%1 Bd").arg(BaudCodeToRate(row.module.baudCode));
+    case Ident: return row.module.ident;
+    case State:
+      if (!row.polled) return QStringLiteral("čeká");
+      return row.silent ? QStringLiteral("neodpovídá") : QStringLiteral("odpovídá");
+    case Ain0:
+      return last ? FormatFixedPrecision5(float(last->ain0), last->decimals) + QLatin1Char(' ') + last->unit() : QString();
+    case Inputs: return last ? QStringLiteral("%1").arg(last->din, 8, 16, QLatin1Char('0')).toUpper() : QString();
+    case Outputs:
+      return row.outputs ? QStringLiteral("%1").arg(*row.outputs, 8, 16, QLatin1Char('0')).toUpper()
+                         : QStringLiteral("neznámé");
+    case StatusReg: return last ? StatusBitsText(last->statusRegister) : QString();
+    case LastError: return row.lastError;
+    case Exchanges:
+      if (row.exchanges == 0) return QString();
+      return QStringLiteral("%1 / %2 chyb, %3 ms")
+          .arg(row.exchanges)
+          .arg(row.failures)
+          .arg(QLocale().toString(row.lastExchangeUs / 1000.0, 'f', 1));
+    default: return {};
+  }
+}
+
+QVariant LineModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const QStringList titles = {
+      QStringLiteral("Adresa"),      QStringLiteral("Rychlost"), QStringLiteral("Identifikace"),
+      QStringLiteral("Stav"),        QStringLiteral("AIN 0"),    QStringLiteral("Vstupy DIN 0–31"),
+      QStringLiteral("Výstupy DOUT 0–31 (zapsané)"), QStringLiteral("Stavový registr"),
+      QStringLiteral("Poslední chyba"), QStringLiteral("Výměny")};
+  return titles.value(section);
+}

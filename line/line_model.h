@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSet>
+#include <QVector>
+#include <optional>
+
+#include "line/line_types.h"
+
+// The line overview: one row per module, in the order they were found. A module that stops
+// answering keeps its row, marked, with its last values greyed, until it answers again.
+class LineModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  enum Column { Address, Rate, Ident, State, Ain0, Inputs, Outputs, StatusReg, LastError, Exchanges, ColumnCount };
+  // Inputs and Outputs: the 32 bits as an unsigned int, or an invalid QVariant while unknown.
+  static constexpr int BitsRole = Qt::UserRole + 1;
+
+  struct Row {
+    LineModule module;
+    std::optional<ModuleReading> last;  // the last reading that answered
+    bool polled = false;                // at least one poll came back
+    bool silent = false;                // the last poll failed
+    QString lastError;
+    uint64_t exchanges = 0, failures = 0;
+    int lastExchangeUs = 0;
+    std::optional<uint32_t> outputs;    // the last word this program wrote
+  };
+
+  explicit LineModel(QObject* parent = nullptr);
+
+  void setModules(const QVector<LineModule>& modules);
+  void addModule(const LineModule& module);
+  QVector<LineModule> modules() const;
+  int rowOf(uint8_t address, int baudCode) const;
+  const Row& row(int r) const { return rows_.at(r); }
+
+  // Keep what came; the views learn of it at the next flush(), so a burst of readings costs
+  // one repaint.
+  void apply(const ModuleReading& reading);
+  void applyCommand(const CommandResult& result);
+  void flush();
+
+  static QString StatusBitsText(uint32_t bits);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+ private:
+  QVector<Row> rows_;
+  QSet<int> dirty_;
+};

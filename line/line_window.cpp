@@ -1,0 +1,353 @@
+#include "line/line_window.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "base/baud.h"
+#include "base/settings.h"
+#include "line/bit_strip.h"
+#include "line/connection_panel.h"
+#include "line/line_file.h"
+#include "line/line_worker.h"
+#include "line/log_panel.h"
+#include "line/module_window.h"
+#include "line/scan_panel.h"
+#include "ui/return_key.h"
+#include "ui/status_bar.h"
+
+namespace {
+
+QString FailureStyle() { return QStringLiteral("color: #b00000; font-weight: bold"); }
+
+}  // namespace
+
+LineWindow::LineWindow(QWidget* parent) : QMainWindow(parent), worker_(std::make_unique<LineWorker>()) {
+  setObjectName(QStringLiteral("LineWindow"));
+  setWindowTitle(QStringLiteral("QX-510 Linka"));
+  InitData(&settings_);
+  LoadConnectionSettings(&settings_);
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  connection_ = new ConnectionPanel(central);
+  connection_->setSettings(settings_);
+  layout->addWidget(connection_);
+
+  tabs_ = new QTabWidget(central);
+  tabs_->setObjectName(QStringLiteral("Tabs"));
+  layout->addWidget(tabs_, 1);
+
+  auto* overview = new QWidget(tabs_);
+  overview->setObjectName(QStringLiteral("OverviewPage"));
+  auto* ol = new QVBoxLayout(overview);
+  auto* controls = new QHBoxLayout;
+  controls->addWidget(new QLabel(QStringLiteral("Interval kola dotazování"), overview));
+  interval_ = new QSpinBox(overview);
+  interval_->setObjectName(QStringLiteral("PollInterval"));
+  interval_->setRange(0, 60000);
+  interval_->setSingleStep(50);
+  interval_->setValue(100);
+  interval_->setSuffix(QStringLiteral(" ms"));
+  interval_->setSpecialValueText(QStringLiteral("nejrychleji"));
+  controls->addWidget(interval_);
+  pollStart_ = new QPushButton(QStringLiteral("Spustit dotazování"), overview);
+  pollStart_->setObjectName(QStringLiteral("PollStart"));
+  pollStop_ = new QPushButton(QStringLiteral("Zastavit dotazování"), overview);
+  pollStop_->setObjectName(QStringLiteral("PollStop"));
+  detailButton_ = new QPushButton(QStringLiteral("Detail modulu…"), overview);
+  detailButton_->setObjectName(QStringLiteral("DetailButton"));
+  auto* save = new QPushButton(QStringLiteral("Uložit linku jako…"), overview);
+  save->setObjectName(QStringLiteral("SaveLine"));
+  auto* load = new QPushButton(QStringLiteral("Načíst linku…"), overview);
+  load->setObjectName(QStringLiteral("LoadLine"));
+  controls->addWidget(pollStart_);
+  controls->addWidget(pollStop_);
+  controls->addStretch(1);
+  controls->addWidget(detailButton_);
+  controls->addWidget(save);
+  controls->addWidget(load);
+  ol->addLayout(controls);
+  table_ = new QTableView(overview);
+  table_->setObjectName(QStringLiteral("Overview"));
+  table_->setModel(&model_);
+  table_->setItemDelegate(new BitStripDelegate(table_));
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->verticalHeader()->hide();
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->setColumnWidth(LineModel::Address, 60);
+  table_->setColumnWidth(LineModel::Rate, 90);
+  table_->setColumnWidth(LineModel::Ident, 150);
+  table_->setColumnWidth(LineModel::State, 90);
+  table_->setColumnWidth(LineModel::Ain0, 100);
+  table_->setColumnWidth(LineModel::Inputs, BitStripWidth + 8);
+  table_->setColumnWidth(LineModel::Outputs, BitStripWidth + 8);
+  table_->setColumnWidth(LineModel::StatusReg, 130);
+  table_->setColumnWidth(LineModel::LastError, 220);
+  ol->addWidget(table_, 1);
+  lineInfo_ = new QLabel(overview);
+  lineInfo_->setObjectName(QStringLiteral("LineInfo"));
+  lineInfo_->setWordWrap(true);
+  ol->addWidget(lineInfo_);
+  tabs_->addTab(overview, QStringLiteral("Přehled linky"));
+
+  scan_ = new ScanPanel(tabs_);
+  tabs_->addTab(scan_, QStringLiteral("Hledání modulů"));
+  logPanel_ = new LogPanel(&log_, tabs_);
+  tabs_->addTab(logPanel_, QStringLiteral("Záznam do souboru"));
+
+  setCentralWidget(central);
+  status_ = new StatusBar(this, {300, 260, 0});
+  setStatusBar(status_);
+  status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
+  status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
+  status_->setPanelText(2, logPanel_->summary());
+
+  connect(connection_, &ConnectionPanel::connectRequested, this, &LineWindow::connectLine);
+  connect(connection_, &ConnectionPanel::disconnectRequested, this, &LineWindow::disconnectLine);
+  connect(pollStart_, &QPushButton::clicked, this, &LineWindow::startPolling);
+  connect(pollStop_, &QPushButton::clicked, this, &LineWindow::stopPolling);
+  connect(interval_, &QSpinBox::valueChanged, this, [this] {
+    if (polling_) worker_->setPolling(true, interval_->value(), settings_.ResponseTimeout);
+  });
+  connect(detailButton_, &QPushButton::clicked, this, [this] {
+    const QModelIndexList rows = table_->selectionModel()->selectedRows();
+    if (!rows.isEmpty()) openDetail(rows.first().row());
+  });
+  connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { openDetail(index.row()); });
+  connect(save, &QPushButton::clicked, this, &LineWindow::saveLineAs);
+  connect(load, &QPushButton::clicked, this, &LineWindow::loadLineFrom);
+
+  connect(scan_, &ScanPanel::scanRequested, this, [this](ScanPlan plan) {
+    if (plan.baudCodes.isEmpty()) return scan_->finished(false, 1, QStringLiteral("Vyberte aspoň jednu rychlost."));
+    plan.restoreBaudCode = BaudRateToCode(settings_.BaudRate);
+    plan.restoreTimeoutMs = settings_.ResponseTimeout;
+    scanning_ = true;
+    scan_->started();
+    updatePollButtons();
+    worker_->scan(plan);
+  });
+  connect(scan_, &ScanPanel::stopRequested, worker_.get(), [this] { worker_->stopScan(); }, Qt::DirectConnection);
+  connect(scan_, &ScanPanel::adoptRequested, this, [this](const QVector<LineModule>& modules) { useModules(modules, true); });
+  connect(logPanel_, &LogPanel::stateChanged, this, [this] { status_->setPanelText(2, logPanel_->summary()); });
+
+  connect(worker_.get(), &LineWorker::opened, this, &LineWindow::opened);
+  connect(worker_.get(), &LineWorker::reading, this, &LineWindow::reading);
+  connect(worker_.get(), &LineWorker::commandDone, this, &LineWindow::commandDone);
+  connect(worker_.get(), &LineWorker::scanProgress, scan_, &ScanPanel::progress);
+  connect(worker_.get(), &LineWorker::scanFound, scan_, &ScanPanel::moduleFound);
+  connect(worker_.get(), &LineWorker::scanFinished, this, &LineWindow::scanFinished);
+
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, &LineWindow::tick);
+  timer->start(200);
+
+  KeepReturnFromButtons(this);
+  updatePollButtons();
+  resize(1280, 760);
+  setLinePath(LastLinePath());
+}
+
+LineWindow::~LineWindow() {
+  log_.stop();
+  qDeleteAll(details_);
+  details_.clear();
+}
+
+void LineWindow::setLinePath(const QString& path) {
+  linePath_ = path;
+  LineFile line;
+  QString error;
+  if (path.isEmpty() || !QFile::exists(path)) {
+    useModules({}, false);
+    lineInfo_->setText(QStringLiteral("Linka zatím není známa: připojte se a vyhledejte moduly."));
+    return;
+  }
+  if (!LoadLineFile(path, line, error)) {
+    useModules({}, false);
+    lineInfo_->setText(QStringLiteral("Uloženou linku nelze načíst: ") + error);
+    lineInfo_->setStyleSheet(FailureStyle());
+    return;
+  }
+  useModules(line.modules, false);
+}
+
+void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
+  qDeleteAll(details_);
+  details_.clear();
+  model_.setModules(modules);
+  worker_->setModules(modules);
+  logPanel_->setModules(modules);
+  lineInfo_->setStyleSheet(QString());
+  lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2").arg(modules.size()).arg(linePath_));
+  if (save && !linePath_.isEmpty()) {
+    QString error;
+    if (!SaveLineFile(linePath_, LineFile{QDateTime::currentDateTime(), modules}, error)) {
+      lineInfo_->setText(QStringLiteral("Linku nelze uložit do %1: %2").arg(linePath_, error));
+      lineInfo_->setStyleSheet(FailureStyle());
+    }
+  }
+  updatePollButtons();
+}
+
+QString LineWindow::statusText(int panel) const { return status_->panelText(panel); }
+
+void LineWindow::connectLine() {
+  QString error;
+  if (!connection_->settings(settings_, error)) {
+    connection_->setStatusText(error, true);
+    return;
+  }
+  connection_->setBusy(true);
+  connection_->setStatusText(QStringLiteral("Připojuje se…"), false);
+  worker_->open(settings_);
+}
+
+void LineWindow::opened(uint32_t status, const QString& error) {
+  connected_ = status == 0;
+  connection_->setConnected(connected_);
+  connection_->setBusy(false);
+  scan_->setConnected(connected_);
+  if (!connected_) {
+    connection_->setStatusText(QStringLiteral("Chyba inicializace připojení - ") + error, true);
+    status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
+    updatePollButtons();
+    return;
+  }
+  QString saveError;
+  const bool saved = SaveConnectionSettings(&settings_, ConnectionSettingsPath(), &saveError);
+  connection_->setStatusText(saved ? QStringLiteral("Připojeno; linka je obsazena tímto programem.")
+                                   : QStringLiteral("Připojeno, ale nastavení nelze uložit: ") + saveError,
+                             !saved);
+  status_->setPanelText(0, QStringLiteral(" Připojeno"));
+  if (model_.rowCount() > 0) startPolling();
+  updatePollButtons();
+}
+
+void LineWindow::disconnectLine() {
+  stopPolling();
+  worker_->stopScan();
+  worker_->close();
+  connected_ = false;
+  connection_->setConnected(false);
+  connection_->setStatusText(QStringLiteral("Odpojeno"), false);
+  scan_->setConnected(false);
+  status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
+  updatePollButtons();
+}
+
+void LineWindow::startPolling() {
+  if (!connected_) return;
+  polling_ = true;
+  worker_->setPolling(true, interval_->value(), settings_.ResponseTimeout);
+  updatePollButtons();
+}
+
+void LineWindow::stopPolling() {
+  polling_ = false;
+  worker_->setPolling(false, interval_->value(), settings_.ResponseTimeout);
+  status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
+  updatePollButtons();
+}
+
+void LineWindow::updatePollButtons() {
+  pollStart_->setEnabled(connected_ && !polling_ && !scanning_ && model_.rowCount() > 0);
+  pollStop_->setEnabled(polling_);
+  detailButton_->setEnabled(model_.rowCount() > 0);
+}
+
+void LineWindow::reading(const ModuleReading& r) {
+  ++readings_;
+  model_.apply(r);
+  if (ModuleWindow* w = details_.value(LogModuleKey(r.address, r.baudCode))) w->addReading(r);
+  QString error;
+  if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
+}
+
+void LineWindow::commandDone(const CommandResult& r) {
+  model_.applyCommand(r);
+  if (ModuleWindow* w = details_.value(LogModuleKey(r.address, r.baudCode))) w->commandDone(r);
+}
+
+void LineWindow::scanFinished(bool stopped, uint32_t status, const QString& error) {
+  scanning_ = false;
+  scan_->finished(stopped, status, error);
+  if (!stopped && status == 0) useModules(scan_->found(), true);
+  updatePollButtons();
+  if (polling_) worker_->setPolling(true, interval_->value(), settings_.ResponseTimeout);
+}
+
+void LineWindow::tick() {
+  model_.flush();
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  if (polling_ && now - tickAtMs_ >= 1000) {
+    const double perSecond = tickAtMs_ == 0 ? 0 : (readings_ - readingsAtTick_) * 1000.0 / double(now - tickAtMs_);
+    status_->setPanelText(1, QStringLiteral(" Dotazování: %1 odečtů/s").arg(qRound(perSecond)));
+    readingsAtTick_ = readings_;
+    tickAtMs_ = now;
+  }
+  status_->setPanelText(2, logPanel_->summary());
+}
+
+ModuleWindow* LineWindow::detail(int row) const {
+  if (row < 0 || row >= model_.rowCount()) return nullptr;
+  const LineModule& m = model_.row(row).module;
+  return details_.value(LogModuleKey(m.address, m.baudCode));
+}
+
+ModuleWindow* LineWindow::openDetail(int row) {
+  if (row < 0 || row >= model_.rowCount()) return nullptr;
+  const LineModel::Row& r = model_.row(row);
+  const int key = LogModuleKey(r.module.address, r.module.baudCode);
+  ModuleWindow* w = details_.value(key);
+  if (w == nullptr) {
+    w = new ModuleWindow(r.module, worker_.get());
+    w->setOutputs(r.outputs);
+    details_.insert(key, w);
+  }
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
+void LineWindow::saveLineAs() {
+  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Uložit linku"), linePath_,
+                                                    QStringLiteral("Linka QX-510 (*.qx510line)"));
+  if (path.isEmpty()) return;
+  QString error;
+  if (!SaveLineFile(path, LineFile{QDateTime::currentDateTime(), model_.modules()}, error)) {
+    lineInfo_->setText(QStringLiteral("Linku nelze uložit do %1: %2").arg(path, error));
+    lineInfo_->setStyleSheet(FailureStyle());
+  }
+}
+
+void LineWindow::loadLineFrom() {
+  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Načíst linku"), linePath_,
+                                                    QStringLiteral("Linka QX-510 (*.qx510line)"));
+  if (path.isEmpty()) return;
+  LineFile line;
+  QString error;
+  if (!LoadLineFile(path, line, error)) {
+    lineInfo_->setText(QStringLiteral("Linku nelze načíst: ") + error);
+    lineInfo_->setStyleSheet(FailureStyle());
+    return;
+  }
+  useModules(line.modules, true);
+}
+
+void LineWindow::closeEvent(QCloseEvent* event) {
+  for (ModuleWindow* w : std::as_const(details_)) w->close();
+  QMainWindow::closeEvent(event);
+}

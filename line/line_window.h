@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <memory>
+
+#include "base/tdata.h"
+#include "line/csv_log.h"
+#include "line/line_model.h"
+
+class ConnectionPanel;
+class LineWorker;
+class LogPanel;
+class ModuleWindow;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+class QTableView;
+class ScanPanel;
+class StatusBar;
+
+// The workbench's main window: the connection, the line overview, the scan and the log.
+// Every module exchange runs on the LineWorker's thread.
+class LineWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit LineWindow(QWidget* parent = nullptr);
+  ~LineWindow() override;
+
+  // Where the line is kept between runs (LastLinePath() unless a test sets another).
+  void setLinePath(const QString& path);
+  QString linePath() const { return linePath_; }
+
+  LineWorker* worker() const { return worker_.get(); }
+  LineModel* model() { return &model_; }
+  ConnectionPanel* connectionPanel() const { return connection_; }
+  ScanPanel* scanPanel() const { return scan_; }
+  LogPanel* logPanel() const { return logPanel_; }
+  QTableView* overview() const { return table_; }
+  QTabWidget* tabs() const { return tabs_; }
+  bool isConnected() const { return connected_; }
+  QString statusText(int panel) const;
+  ModuleWindow* openDetail(int row);
+  ModuleWindow* detail(int row) const;
+
+ public slots:
+  void connectLine();
+  void disconnectLine();
+  void startPolling();
+  void stopPolling();
+  void saveLineAs();
+  void loadLineFrom();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void opened(uint32_t status, const QString& error);
+  void reading(const ModuleReading& r);
+  void commandDone(const CommandResult& r);
+  void scanFinished(bool stopped, uint32_t status, const QString& error);
+  void useModules(const QVector<LineModule>& modules, bool save);
+  void tick();
+  void updatePollButtons();
+
+  TData settings_{};
+  std::unique_ptr<LineWorker> worker_;
+  LineModel model_;
+  CsvLog log_;
+  QString linePath_;
+  bool connected_ = false;
+  bool polling_ = false;
+  bool scanning_ = false;
+  qint64 readings_ = 0, readingsAtTick_ = 0, tickAtMs_ = 0;
+  QHash<int, ModuleWindow*> details_;
+
+  ConnectionPanel* connection_;
+  QTabWidget* tabs_;
+  QTableView* table_;
+  QSpinBox* interval_;
+  QPushButton* pollStart_;
+  QPushButton* pollStop_;
+  QPushButton* detailButton_;
+  QLabel* lineInfo_;
+  ScanPanel* scan_;
+  LogPanel* logPanel_;
+  StatusBar* status_;
+};

@@ -1,0 +1,311 @@
+#include "line/line_worker.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+
+#include "base/baud.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
+#include "base/driver_params.h"
+#include "base/exchange.h"
+#include "base/identify.h"
+
+namespace {
+
+qint64 NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+}  // namespace
+
+LineWorker::LineWorker() : thread_(std::make_unique<QThread>()) {
+  thread_->setObjectName(QStringLiteral("qx510-line-driver"));
+  moveToThread(thread_.get());
+  thread_->start();
+  post([this] {
+    pollTimer_ = new QTimer(this);
+    pollTimer_->setSingleShot(true);
+    connect(pollTimer_, &QTimer::timeout, this, &LineWorker::pollNext);
+  });
+}
+
+LineWorker::~LineWorker() {
+  stopScan_ = true;
+  // The handle is given back on the thread that opened it, before the thread ends.
+  QMetaObject::invokeMethod(this, [this] { doClose(); }, Qt::BlockingQueuedConnection);
+  thread_->quit();
+  thread_->wait();
+}
+
+void LineWorker::post(std::function<void()> work) {
+  QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void LineWorker::open(const TData& settings) {
+  post([this, settings] { doOpen(settings); });
+}
+
+void LineWorker::close() {
+  post([this] { doClose(); });
+}
+
+void LineWorker::scan(const ScanPlan& plan) {
+  stopScan_ = false;
+  post([this, plan] { doScan(plan); });
+}
+
+void LineWorker::setModules(const QVector<LineModule>& modules) {
+  post([this, modules] {
+    modules_ = modules;
+    if (next_ >= modules_.size()) next_ = 0;
+  });
+}
+
+void LineWorker::setPolling(bool on, int intervalMs, int timeoutMs) {
+  post([this, on, intervalMs, timeoutMs] {
+    polling_ = on;
+    intervalMs_ = std::max(0, intervalMs);
+    timeoutMs_ = std::max(1, timeoutMs);
+    if (!on) {
+      pollTimer_->stop();
+      return;
+    }
+    if (!pollTimer_->isActive()) {
+      next_ = 0;
+      roundStart_ = NowMs();
+      pollTimer_->start(0);
+    }
+  });
+}
+
+void LineWorker::writeOutputs(const LineModule& module, uint32_t word) {
+  post([this, module, word] { emit commandDone(writeWord(module, word)); });
+}
+
+void LineWorker::pulseOutputs(const LineModule& module, uint32_t word, uint32_t after, int ms) {
+  post([this, module, word, after, ms] {
+    const CommandResult first = writeWord(module, word);
+    emit commandDone(first);
+    if (first.status != 0) return;
+    QTimer::singleShot(std::max(0, ms), this, [this, module, after] { emit commandDone(writeWord(module, after)); });
+  });
+}
+
+void LineWorker::clearStatus(const LineModule& module) {
+  post([this, module] {
+    CommandResult r;
+    r.kind = CommandResult::ClearStatus;
+    r.address = module.address;
+    r.baudCode = module.baudCode;
+    if (!connected_) {
+      r.status = StatusNoEntry;
+      r.error = NotConnectedText.trimmed();
+    } else if (useRate(module.baudCode, timeoutMs_, &r.status)) {
+      r.status = ModuleTransact(data_.Interface, data_.DriverHandle, module.address, Cmd::ClearStatus, 0).Status;
+      if (r.status != 0) r.error = DriverStatusText(data_.Interface, r.status);
+    } else {
+      r.error = DriverStatusText(data_.Interface, r.status);
+    }
+    emit commandDone(r);
+  });
+}
+
+void LineWorker::doOpen(TData settings) {
+  doClose();
+  data_ = settings;
+  FillDriverParams(data_);
+  uint32_t handle = 0;
+  uint32_t status = DriverInit(data_.Interface, &handle, data_.DriverParams);
+  if (status == 0) {
+    data_.DriverHandle = handle;
+    data_.Connected = true;
+    connected_ = true;
+    rateCode_ = -1;
+    if (!useRate(BaudRateToCode(data_.BaudRate), data_.ResponseTimeout, &status)) {
+      const QString text = DriverStatusText(data_.Interface, status);
+      doClose();
+      emit opened(status, text);
+      return;
+    }
+  }
+  emit opened(status, status == 0 ? QString() : DriverStatusText(data_.Interface, status));
+}
+
+void LineWorker::doClose() {
+  if (pollTimer_ != nullptr) pollTimer_->stop();
+  polling_ = false;
+  if (!connected_) return;
+  DriverDone(data_.Interface, &data_.DriverHandle);
+  data_.DriverHandle = 0;
+  data_.Connected = false;
+  connected_ = false;
+  stats_.clear();
+  emit closed();
+}
+
+bool LineWorker::useRate(int baudCode, int timeoutMs, uint32_t* status) {
+  *status = 0;
+  if (baudCode == rateCode_ && timeoutMs == rateTimeout_) return true;
+  *status = DriverSetConfig(data_.Interface, data_.DriverHandle, uint32_t(BaudCodeToRate(baudCode)),
+                            uint32_t(timeoutMs), 2);
+  if (*status != 0) {
+    rateCode_ = -1;
+    return false;
+  }
+  rateCode_ = baudCode;
+  rateTimeout_ = timeoutMs;
+  return true;
+}
+
+void LineWorker::doScan(ScanPlan plan) {
+  if (!connected_) {
+    emit scanFinished(false, StatusNoEntry, NotConnectedText.trimmed());
+    return;
+  }
+  const bool wasPolling = polling_;
+  pollTimer_->stop();
+  QElapsedTimer clock;
+  clock.start();
+  const int total = plan.tries();
+  int done = 0;
+  uint32_t failed = 0;
+  QString error;
+  emit scanProgress(0, total, 0);
+  for (int code : plan.baudCodes) {
+    if (stopScan_) break;
+    if (!useRate(code, plan.timeoutMs, &failed)) {
+      error = QStringLiteral("Rychlost %1 Bd nelze nastavit: %2")
+                  .arg(BaudCodeToRate(code))
+                  .arg(DriverStatusText(data_.Interface, failed));
+      break;
+    }
+    for (int address = plan.firstAddress; address <= plan.lastAddress && !stopScan_; ++address) {
+      QString ident;
+      QElapsedTimer tryClock;
+      tryClock.start();
+      const uint8_t status = IdentifyModule(data_.Interface, data_.DriverHandle, uint8_t(address), ident);
+      if (status == 0) {
+        LineModule m;
+        m.address = uint8_t(address);
+        m.baudCode = code;
+        m.ident = ident.remove(QChar(u'\0'));
+        // Three exchanges make an identification; the slowest is not known apart, so the mean
+        // stands for it. Past half the timeout the module is one hiccup from being missed.
+        m.answerMs = int((tryClock.elapsed() + 2) / 3);
+        m.late = m.answerMs * 2 > plan.timeoutMs;
+        emit scanFound(m);
+      }
+      emit scanProgress(++done, total, clock.elapsed());
+    }
+    if (!error.isEmpty()) break;
+  }
+  uint32_t restoreStatus = 0;
+  if (!useRate(plan.restoreBaudCode, plan.restoreTimeoutMs, &restoreStatus) && error.isEmpty()) {
+    failed = restoreStatus;
+    error = DriverStatusText(data_.Interface, restoreStatus);
+  }
+  emit scanFinished(bool(stopScan_), error.isEmpty() ? 0 : failed, error);
+  if (wasPolling && polling_) {
+    roundStart_ = NowMs();
+    pollTimer_->start(0);
+  }
+}
+
+void LineWorker::schedulePoll() {
+  if (!polling_) return;
+  if (next_ > 0) {
+    pollTimer_->start(0);  // let queued commands in between two modules
+    return;
+  }
+  // A round is over: the next starts an interval after this one started, or at once when
+  // the round took longer.
+  const qint64 now = NowMs();
+  const qint64 due = roundStart_ + intervalMs_;
+  roundStart_ = std::max(due, now);
+  pollTimer_->start(int(std::max<qint64>(0, due - now)));
+}
+
+void LineWorker::pollNext() {
+  if (!polling_ || !connected_) return;
+  if (modules_.isEmpty()) {
+    next_ = 0;
+    schedulePoll();
+    return;
+  }
+  if (next_ >= modules_.size()) next_ = 0;
+  pollModule(modules_[next_]);
+  next_ = (next_ + 1) % int(modules_.size());
+  schedulePoll();
+}
+
+void LineWorker::pollModule(const LineModule& module) {
+  Stats& stats = stats_[key(module)];
+  ModuleReading r;
+  r.address = module.address;
+  r.baudCode = module.baudCode;
+  r.timeMs = NowMs();
+  QElapsedTimer clock;
+  auto exchange = [&](uint8_t command, uint8_t index, std::array<uint8_t, 5> data) {
+    clock.start();
+    const ExchangeResult result = ModuleTransact(data_.Interface, data_.DriverHandle, module.address, command, index, data);
+    r.lastExchangeUs = int(clock.nsecsElapsed() / 1000);
+    ++stats.exchanges;
+    if (result.Status != 0) {
+      ++stats.failures;
+      r.status = result.Status;
+    }
+    return result;
+  };
+  auto finish = [&] {
+    r.exchanges = stats.exchanges;
+    r.failures = stats.failures;
+    r.ok = r.status == 0;
+    if (!r.ok) {
+      r.error = DriverStatusText(data_.Interface, r.status);
+      stats.rangeByte = -1;  // read again once the module is back: it may have been reconfigured
+    }
+    emit reading(r);
+  };
+  if (!useRate(module.baudCode, timeoutMs_, &r.status)) return finish();
+  if (stats.rangeByte < 0) {
+    const ExchangeResult range = exchange(Cmd::ReadConfigByte, 0, {0, CfgAddr::AinRange, CfgAddr::AinRange, 0, 0});
+    if (range.Status != 0) return finish();
+    stats.rangeByte = range.Data[3];
+  }
+  r.current = stats.rangeByte & 1;
+  const ExchangeResult ain = exchange(Cmd::ReadChannel, 0, {});
+  if (ain.Status != 0) return finish();
+  r.ain0 = DecodeMeasuredValue(ain.Data[1], ain.Data[2], ain.Data[3], ain.Data[4]);
+  r.decimals = ain.Data[4] & 0x7F;
+  if (r.current) {  // amperes shown as milliamperes, as the tool's live window shows them
+    r.ain0 *= 1000.0;
+    r.decimals = 3;
+  }
+  const ExchangeResult din = exchange(Cmd::ReadChannel, DigitalIndex, {});
+  if (din.Status != 0) return finish();
+  r.din = uint32_t(din.Data[1]) | uint32_t(din.Data[2]) << 8 | uint32_t(din.Data[3]) << 16 | uint32_t(din.Data[4]) << 24;
+  const ExchangeResult st = exchange(Cmd::ReadStatus, 0, {});
+  if (st.Status != 0) return finish();
+  r.statusRegister = uint32_t(st.Data[1]) | uint32_t(st.Data[2]) << 8 | uint32_t(st.Data[3]) << 16 | uint32_t(st.Data[4]) << 24;
+  finish();
+}
+
+CommandResult LineWorker::writeWord(const LineModule& module, uint32_t word) {
+  CommandResult r;
+  r.kind = CommandResult::Outputs;
+  r.address = module.address;
+  r.baudCode = module.baudCode;
+  r.word = word;
+  if (!connected_) {
+    r.status = StatusNoEntry;
+    r.error = NotConnectedText.trimmed();
+    return r;
+  }
+  if (useRate(module.baudCode, timeoutMs_, &r.status))
+    r.status = ModuleTransact(data_.Interface, data_.DriverHandle, module.address, Cmd::WriteOutputs, DigitalIndex,
+                              {0, uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)})
+                   .Status;
+  if (r.status != 0) r.error = DriverStatusText(data_.Interface, r.status);
+  return r;
+}

@@ -1,0 +1,153 @@
+#include "line/log_panel.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStandardPaths>
+
+#include "base/baud.h"
+
+LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
+  setObjectName(QStringLiteral("LogPanel"));
+  auto* layout = new QHBoxLayout(this);
+  auto* left = new QFormLayout;
+  auto* folderRow = new QHBoxLayout;
+  folder_ = new QLineEdit(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), this);
+  folder_->setObjectName(QStringLiteral("LogFolder"));
+  auto* browse = new QPushButton(QStringLiteral("Vybrat…"), this);
+  browse->setObjectName(QStringLiteral("LogBrowse"));
+  folderRow->addWidget(folder_, 1);
+  folderRow->addWidget(browse);
+  left->addRow(QStringLiteral("Složka záznamu"), folderRow);
+  auto* values = new QHBoxLayout;
+  ain0_ = new QCheckBox(QStringLiteral("AIN 0"), this);
+  ain0_->setObjectName(QStringLiteral("LogAin0"));
+  ain0_->setChecked(true);
+  inputs_ = new QCheckBox(QStringLiteral("vstupy DIN"), this);
+  inputs_->setObjectName(QStringLiteral("LogInputs"));
+  status_ = new QCheckBox(QStringLiteral("stavový registr"), this);
+  status_->setObjectName(QStringLiteral("LogStatus"));
+  values->addWidget(ain0_);
+  values->addWidget(inputs_);
+  values->addWidget(status_);
+  values->addStretch(1);
+  left->addRow(QStringLiteral("Hodnoty"), values);
+  maxMb_ = new QSpinBox(this);
+  maxMb_->setObjectName(QStringLiteral("LogMaxMb"));
+  maxMb_->setRange(1, 2000);
+  maxMb_->setValue(10);
+  maxMb_->setSuffix(QStringLiteral(" MB"));
+  left->addRow(QStringLiteral("Nový soubor každý den a po"), maxMb_);
+  auto* buttons = new QHBoxLayout;
+  start_ = new QPushButton(QStringLiteral("Spustit záznam"), this);
+  start_->setObjectName(QStringLiteral("LogStart"));
+  stop_ = new QPushButton(QStringLiteral("Zastavit záznam"), this);
+  stop_->setObjectName(QStringLiteral("LogStop"));
+  buttons->addWidget(start_);
+  buttons->addWidget(stop_);
+  buttons->addStretch(1);
+  left->addRow(buttons);
+  state_ = new QLabel(this);
+  state_->setObjectName(QStringLiteral("LogState"));
+  state_->setWordWrap(true);
+  left->addRow(state_);
+  layout->addLayout(left, 2);
+
+  auto* right = new QVBoxLayout;
+  right->addWidget(new QLabel(QStringLiteral("Zaznamenávané moduly"), this));
+  modules_ = new QListWidget(this);
+  modules_->setObjectName(QStringLiteral("LogModules"));
+  right->addWidget(modules_, 1);
+  layout->addLayout(right, 1);
+
+  connect(browse, &QPushButton::clicked, this, [this] {
+    const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Složka záznamu"), folder_->text());
+    if (!dir.isEmpty()) folder_->setText(dir);
+  });
+  connect(start_, &QPushButton::clicked, this, &LogPanel::startLog);
+  connect(stop_, &QPushButton::clicked, this, &LogPanel::stopLog);
+  refresh();
+}
+
+void LogPanel::setFolder(const QString& folder) { folder_->setText(folder); }
+
+void LogPanel::setModules(const QVector<LineModule>& modules) {
+  QSet<int> checked;
+  for (int i = 0; i < modules_->count(); ++i)
+    if (modules_->item(i)->checkState() == Qt::Checked) checked.insert(modules_->item(i)->data(Qt::UserRole).toInt());
+  modules_->clear();
+  for (const LineModule& m : modules) {
+    const int key = LogModuleKey(m.address, m.baudCode);
+    auto* item = new QListWidgetItem(
+        QStringLiteral("adresa %1, %2 Bd  %3").arg(m.address).arg(BaudCodeToRate(m.baudCode)).arg(m.ident), modules_);
+    item->setData(Qt::UserRole, key);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(checked.contains(key) ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+bool LogPanel::startLog() {
+  LogChoice choice;
+  choice.folder = folder_->text().trimmed();
+  choice.ain0 = ain0_->isChecked();
+  choice.inputs = inputs_->isChecked();
+  choice.statusRegister = status_->isChecked();
+  choice.maxBytes = qint64(maxMb_->value()) << 20;
+  for (int i = 0; i < modules_->count(); ++i)
+    if (modules_->item(i)->checkState() == Qt::Checked) choice.modules.insert(modules_->item(i)->data(Qt::UserRole).toInt());
+  failure_.clear();
+  if (choice.modules.isEmpty())
+    failure_ = QStringLiteral("Vyberte aspoň jeden modul.");
+  else if (!choice.ain0 && !choice.inputs && !choice.statusRegister)
+    failure_ = QStringLiteral("Vyberte aspoň jednu hodnotu.");
+  else if (choice.folder.isEmpty())
+    failure_ = QStringLiteral("Zadejte složku záznamu.");
+  else
+    log_->start(choice, failure_);
+  refresh();
+  emit stateChanged();
+  return log_->active();
+}
+
+void LogPanel::stopLog() {
+  log_->stop();
+  refresh();
+  emit stateChanged();
+}
+
+void LogPanel::logFailed(const QString& error) {
+  failure_ = QStringLiteral("Záznam zastaven: ") + error;
+  refresh();
+  emit stateChanged();
+}
+
+QString LogPanel::summary() const {
+  if (!log_->active()) return failure_.isEmpty() ? QStringLiteral(" Záznam neběží") : QLatin1Char(' ') + failure_;
+  QStringList values;
+  if (log_->choice().ain0) values << QStringLiteral("AIN 0");
+  if (log_->choice().inputs) values << QStringLiteral("DIN");
+  if (log_->choice().statusRegister) values << QStringLiteral("stav");
+  QList<int> keys = log_->choice().modules.values();
+  std::sort(keys.begin(), keys.end());
+  QStringList addresses;
+  for (int key : keys) addresses << QString::number(key / 16);
+  return QStringLiteral(" Záznam: %1 z modulů %2 do %3")
+      .arg(values.join(QStringLiteral(", ")), addresses.join(QStringLiteral(", ")), log_->fileName());
+}
+
+void LogPanel::refresh() {
+  const bool on = log_->active();
+  start_->setEnabled(!on);
+  stop_->setEnabled(on);
+  for (QWidget* w : {static_cast<QWidget*>(folder_), static_cast<QWidget*>(ain0_), static_cast<QWidget*>(inputs_),
+                     static_cast<QWidget*>(status_), static_cast<QWidget*>(maxMb_), static_cast<QWidget*>(modules_)})
+    w->setEnabled(!on);
+  state_->setText(summary().trimmed());
+  state_->setStyleSheet(!on && !failure_.isEmpty() ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
+}

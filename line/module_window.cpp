@@ -1,0 +1,205 @@
+#include "line/module_window.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+
+#include "base/baud.h"
+#include "base/value_format.h"
+#include "line/input_timeline.h"
+#include "line/line_model.h"
+#include "line/line_worker.h"
+#include "line/trend_plot.h"
+#include "ui/return_key.h"
+
+namespace {
+
+QString Hex(uint32_t word) { return QStringLiteral("0x") + QStringLiteral("%1").arg(word, 8, 16, QLatin1Char('0')).toUpper(); }
+
+QString Failure(const QString& text) { return QStringLiteral("<span style='color:#b00000;font-weight:bold'>%1</span>").arg(text.toHtmlEscaped()); }
+
+}  // namespace
+
+ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget* parent)
+    : QWidget(parent, Qt::Window), module_(module), worker_(worker) {
+  setObjectName(QStringLiteral("ModuleWindow"));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  setWindowTitle(QStringLiteral("Modul %1 (%2 Bd) – %3").arg(module.address).arg(BaudCodeToRate(module.baudCode)).arg(module.ident));
+  auto* layout = new QVBoxLayout(this);
+
+  auto* head = new QHBoxLayout;
+  value_ = new QLabel(this);
+  value_->setObjectName(QStringLiteral("Ain0Value"));
+  QFont big = value_->font();
+  big.setPointSizeF(big.pointSizeF() * 1.6);
+  big.setBold(true);
+  value_->setFont(big);
+  state_ = new QLabel(QStringLiteral("čeká na první odpověď"), this);
+  state_->setObjectName(QStringLiteral("ModuleState"));
+  all_ = new QPushButton(QStringLiteral("Celý záznam, sledovat"), this);
+  all_->setObjectName(QStringLiteral("ShowAll"));
+  head->addWidget(new QLabel(QStringLiteral("AIN 0:"), this));
+  head->addWidget(value_);
+  head->addSpacing(20);
+  head->addWidget(state_, 1);
+  head->addWidget(all_);
+  layout->addLayout(head);
+
+  plot_ = new TrendPlot(this);
+  plot_->setSeries(&series_, QStringLiteral("V"));
+  layout->addWidget(plot_, 3);
+
+  auto* lower = new QHBoxLayout;
+  auto* inputs = new QGroupBox(QStringLiteral("Vstupy DIN 0–31 (posledních %1 s)").arg(int(InputTimeline::SpanSeconds)), this);
+  auto* inputsLayout = new QVBoxLayout(inputs);
+  timeline_ = new InputTimeline(inputs);
+  inputsLayout->addWidget(timeline_);
+  lower->addWidget(inputs, 2);
+
+  auto* side = new QVBoxLayout;
+  auto* outputs = new QGroupBox(QStringLiteral("Výstupy DOUT"), this);
+  auto* og = new QGridLayout(outputs);
+  outputsText_ = new QLabel(outputs);
+  outputsText_->setObjectName(QStringLiteral("OutputsWord"));
+  outputsText_->setWordWrap(true);
+  og->addWidget(outputsText_, 0, 0, 1, 4);
+  og->addWidget(new QLabel(QStringLiteral("Výstup"), outputs), 1, 0);
+  output_ = new QSpinBox(outputs);
+  output_->setObjectName(QStringLiteral("OutputNumber"));
+  output_->setRange(0, 31);
+  og->addWidget(output_, 1, 1);
+  on_ = new QPushButton(QStringLiteral("Zapnout"), outputs);
+  on_->setObjectName(QStringLiteral("OutputOn"));
+  off_ = new QPushButton(QStringLiteral("Vypnout"), outputs);
+  off_->setObjectName(QStringLiteral("OutputOff"));
+  og->addWidget(on_, 1, 2);
+  og->addWidget(off_, 1, 3);
+  og->addWidget(new QLabel(QStringLiteral("Pulz [ms]"), outputs), 2, 0);
+  pulseMs_ = new QSpinBox(outputs);
+  pulseMs_->setObjectName(QStringLiteral("PulseMs"));
+  pulseMs_->setRange(10, 60000);
+  pulseMs_->setValue(500);
+  og->addWidget(pulseMs_, 2, 1);
+  pulse_ = new QPushButton(QStringLiteral("Pulz"), outputs);
+  pulse_->setObjectName(QStringLiteral("OutputPulse"));
+  og->addWidget(pulse_, 2, 2, 1, 2);
+  side->addWidget(outputs);
+
+  auto* status = new QGroupBox(QStringLiteral("Stavový registr"), this);
+  auto* sl = new QVBoxLayout(status);
+  statusBits_ = new QLabel(QStringLiteral("–"), status);
+  statusBits_->setObjectName(QStringLiteral("StatusBits"));
+  clear_ = new QPushButton(QStringLiteral("Nulovat stavový registr…"), status);
+  clear_->setObjectName(QStringLiteral("ClearStatus"));
+  sl->addWidget(statusBits_);
+  sl->addWidget(clear_);
+  side->addWidget(status);
+  message_ = new QLabel(this);
+  message_->setObjectName(QStringLiteral("ModuleMessage"));
+  message_->setWordWrap(true);
+  side->addWidget(message_);
+  side->addStretch(1);
+  lower->addLayout(side, 1);
+  layout->addLayout(lower, 2);
+
+  connect(all_, &QPushButton::clicked, plot_, &TrendPlot::showAll);
+  connect(on_, &QPushButton::clicked, this, [this] { switchOutput(true); });
+  connect(off_, &QPushButton::clicked, this, [this] { switchOutput(false); });
+  connect(pulse_, &QPushButton::clicked, this, &ModuleWindow::pulseOutput);
+  connect(clear_, &QPushButton::clicked, this, &ModuleWindow::clearStatus);
+  KeepReturnFromButtons(this);
+  showOutputs();
+  resize(980, 720);
+  startTimer(200);  // the trend and timeline repaint at most five times a second
+}
+
+void ModuleWindow::addReading(const ModuleReading& r) {
+  if (!r.ok) {
+    state_->setText(Failure(QStringLiteral("neodpovídá: ") + r.error));
+    return;
+  }
+  if (!unitKnown_ || (last_ && last_->current != r.current)) {
+    unitKnown_ = true;
+    if (last_ && last_->current != r.current) series_.clear();  // another unit: the old values mean something else
+    plot_->setSeries(&series_, r.unit());
+  }
+  last_ = r;
+  series_.append(r.timeMs / 1000.0, r.ain0);
+  timeline_->append(r.timeMs / 1000.0, r.din);
+  grown_ = true;
+}
+
+void ModuleWindow::timerEvent(QTimerEvent*) {
+  if (!grown_ || !last_) return;
+  grown_ = false;
+  value_->setText(FormatFixedPrecision5(float(last_->ain0), last_->decimals) + QLatin1Char(' ') + last_->unit());
+  state_->setText(QStringLiteral("odpovídá (%1 výměn, %2 chyb)").arg(last_->exchanges).arg(last_->failures));
+  statusBits_->setText(LineModel::StatusBitsText(last_->statusRegister));
+  if (isVisible()) {
+    plot_->seriesGrew();
+    timeline_->update();
+  }
+}
+
+void ModuleWindow::setOutputs(std::optional<uint32_t> word) {
+  outputs_ = word;
+  showOutputs();
+}
+
+void ModuleWindow::showOutputs() {
+  outputsText_->setText(outputs_ ? QStringLiteral("Naposledy zapsáno: %1\n(modul výstupy nehlásí)").arg(Hex(*outputs_))
+                                 : QStringLiteral("Naposledy zapsáno: neznámé\n(modul výstupy nehlásí)"));
+}
+
+bool ModuleWindow::confirmUnknownOutputs() {
+  if (outputs_) return true;
+  // The word goes out whole: before the first write nobody knows what the others hold.
+  return QMessageBox::question(this, windowTitle(),
+                               QStringLiteral("Stav výstupů není znám. Zapíše se celé slovo: ostatní výstupy "
+                                              "budou vypnuty. Pokračovat?"),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void ModuleWindow::switchOutput(bool on) {
+  if (!confirmUnknownOutputs()) return;
+  const uint32_t bit = 1u << output_->value();
+  const uint32_t base = outputs_.value_or(0);
+  message_->setText(QStringLiteral("Zapisuje se…"));
+  worker_->writeOutputs(module_, on ? base | bit : base & ~bit);
+}
+
+void ModuleWindow::pulseOutput() {
+  if (!confirmUnknownOutputs()) return;
+  const uint32_t bit = 1u << output_->value();
+  const uint32_t base = outputs_.value_or(0);
+  message_->setText(QStringLiteral("Pulz…"));
+  worker_->pulseOutputs(module_, base ^ bit, base, pulseMs_->value());
+}
+
+void ModuleWindow::clearStatus() {
+  if (QMessageBox::question(this, windowTitle(), QStringLiteral("Opravdu vynulovat stavový registr modulu %1?").arg(module_.address),
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
+  message_->setText(QStringLiteral("Nuluje se…"));
+  worker_->clearStatus(module_);
+}
+
+void ModuleWindow::commandDone(const CommandResult& r) {
+  if (r.status != 0) {
+    message_->setText(Failure((r.kind == CommandResult::Outputs ? QStringLiteral("Zápis výstupů selhal: ")
+                                                                : QStringLiteral("Nulování selhalo: ")) + r.error));
+    return;
+  }
+  if (r.kind == CommandResult::Outputs) {
+    setOutputs(r.word);
+    message_->setText(QStringLiteral("Výstupy zapsány: %1").arg(Hex(r.word)));
+  } else {
+    message_->setText(QStringLiteral("Stavový registr vynulován."));
+  }
+}

@@ -1,0 +1,200 @@
+// The workbench's main window against an in-process simulated line of three modules, through
+// the real loader, the stand-in drivers and the workbench's own driver thread.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "base/settings.h"
+#include "line/line_file.h"
+#include "line/line_model.h"
+#include "line/line_window.h"
+#include "line/line_worker.h"
+#include "line/log_panel.h"
+#include "line/scan_panel.h"
+#include "sim/sim_server.h"
+#include "tests/sim/sim_line.h"
+
+namespace {
+
+// Module index: address, baud code.
+constexpr SimModuleSpec Line[] = {{1, 4}, {5, 7}, {17, 8}};
+
+// Waits for a condition the driver thread brings about; false when it never came.
+bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+  QDeadlineTimer deadline(ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+class LineWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    sim_ = StartLine(dir_, {std::begin(Line), std::end(Line)});
+    ASSERT_NE(sim_, nullptr);
+    for (int i = 0; i < sim_->moduleCount(); ++i)
+      sim_->withModule(i, [](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
+    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
+    SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
+    window_ = std::make_unique<LineWindow>();
+    window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
+  }
+  void TearDown() override {
+    window_.reset();
+    SetConnectionSettingsPath(QString());
+    ::unsetenv(simproto::EndpointEnv);
+  }
+
+  void connectLine() {
+    window_->connectLine();
+    ASSERT_TRUE(WaitFor([this] { return window_->isConnected(); }));
+  }
+
+  // The line as the operator would have it after a scan, without spending the scan's time.
+  void knownLine() {
+    QVector<LineModule> modules;
+    for (const SimModuleSpec& s : Line) {
+      LineModule m;
+      m.address = s.address;
+      m.baudCode = s.baudCode;
+      modules.append(m);
+    }
+    LineFile file{QDateTime::currentDateTime(), modules};
+    QString error;
+    ASSERT_TRUE(SaveLineFile(window_->linePath(), file, error));
+    window_->setLinePath(window_->linePath());
+  }
+
+  int rowOf(const SimModuleSpec& s) const { return window_->model()->rowOf(s.address, s.baudCode); }
+  QString cell(int row, int column) {
+    return window_->model()->data(window_->model()->index(row, column)).toString();
+  }
+  // Waits until every module has come back from a poll at least `times` more times.
+  bool pollsDone(int times = 1) {
+    std::vector<uint64_t> start;
+    for (int r = 0; r < window_->model()->rowCount(); ++r) start.push_back(window_->model()->row(r).exchanges);
+    return WaitFor([&] {
+      for (int r = 0; r < window_->model()->rowCount(); ++r)
+        if (window_->model()->row(r).exchanges < start[size_t(r)] + uint64_t(times)) return false;
+      return true;
+    });
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<SimServer> sim_;
+  std::unique_ptr<LineWindow> window_;
+};
+
+TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
+  connectLine();
+  ScanPanel* scan = window_->scanPanel();
+  scan->findChild<QSpinBox*>(QStringLiteral("LastAddress"))->setValue(20);
+  bool finished = false;
+  QObject::connect(window_->worker(), &LineWorker::scanFinished, [&] { finished = true; });
+  emit scan->scanRequested(scan->plan());
+  ASSERT_TRUE(WaitFor([&] { return finished; }, 120000));
+  WaitFor([] { return false; }, 50);  // the window's own slot for the same signal
+
+  ASSERT_EQ(window_->model()->rowCount(), 3);
+  for (const SimModuleSpec& s : Line) {
+    const int row = rowOf(s);
+    ASSERT_GE(row, 0) << int(s.address);
+    EXPECT_EQ(window_->model()->row(row).module.ident, QStringLiteral("QX-510   v.1.20"));
+  }
+  LineFile saved;
+  QString error;
+  ASSERT_TRUE(LoadLineFile(window_->linePath(), saved, error)) << error.toStdString();
+  EXPECT_EQ(saved.modules.size(), 3);
+
+  // The next start opens with the same line, before any scan.
+  window_.reset();
+  window_ = std::make_unique<LineWindow>();
+  window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
+  EXPECT_EQ(window_->model()->rowCount(), 3);
+}
+
+TEST_F(LineWindowTest, SilentModuleIsMarkedKeptAndComesBack) {
+  knownLine();
+  connectLine();
+  window_->findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
+  window_->startPolling();
+  ASSERT_TRUE(pollsDone());
+  const int row = rowOf(Line[1]);
+  window_->model()->flush();
+  EXPECT_EQ(cell(row, LineModel::State), QStringLiteral("odpovídá"));
+
+  sim_->withBus([](SimBus& bus) { bus.arm(1, SimFault{.kind = SimFault::Silent}); });
+  ASSERT_TRUE(WaitFor([&] { return window_->model()->row(row).silent; }));
+  EXPECT_EQ(window_->model()->rowCount(), 3);
+  EXPECT_EQ(cell(row, LineModel::State), QStringLiteral("neodpovídá"));
+  EXPECT_FALSE(cell(row, LineModel::LastError).isEmpty());
+  // The others keep answering meanwhile.
+  const uint64_t before = window_->model()->row(rowOf(Line[2])).exchanges;
+  ASSERT_TRUE(WaitFor([&] { return window_->model()->row(rowOf(Line[2])).exchanges > before + 8; }));
+  EXPECT_FALSE(window_->model()->row(rowOf(Line[2])).silent);
+
+  sim_->withBus([](SimBus& bus) { bus.clearFaults(1); });
+  ASSERT_TRUE(WaitFor([&] { return !window_->model()->row(row).silent; }));
+  EXPECT_EQ(cell(row, LineModel::State), QStringLiteral("odpovídá"));
+  EXPECT_GT(window_->model()->row(row).failures, 0u);
+}
+
+TEST_F(LineWindowTest, LogHoldsTheValuesTheSimulatorWasGiven) {
+  knownLine();
+  connectLine();
+  LogPanel* panel = window_->logPanel();
+  const QString folder = dir_.filePath(QStringLiteral("log"));
+  panel->setFolder(folder);
+  auto* list = panel->findChild<QListWidget*>(QStringLiteral("LogModules"));
+  ASSERT_EQ(list->count(), 3);
+  list->item(rowOf(Line[1]))->setCheckState(Qt::Checked);
+  ASSERT_TRUE(panel->startLog());
+  EXPECT_TRUE(window_->statusText(2).contains(QStringLiteral("modulů 5")));
+
+  const double given[] = {1.25, -3.5, 7.125};
+  window_->startPolling();
+  for (double volts : given) {
+    sim_->withModule(1, [volts](SimModule& m) { m.setSourceVoltage(volts); });
+    ASSERT_TRUE(pollsDone(8));  // four exchanges a poll: two polls after the change at least
+  }
+  panel->stopLog();
+  window_->stopPolling();
+
+  const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
+  ASSERT_EQ(files.size(), 1);
+  QFile file(QDir(folder).filePath(files.first()));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_GT(lines.size(), 3);
+  EXPECT_EQ(lines.first(), QStringLiteral("time,address,rate,ain0,unit,state"));
+  QList<double> seen;
+  for (qsizetype i = 1; i < lines.size(); ++i) {
+    const QStringList cells = lines[i].split(QLatin1Char(','));
+    ASSERT_EQ(cells.size(), 6) << lines[i].toStdString();
+    EXPECT_EQ(cells[1], QStringLiteral("5"));
+    EXPECT_EQ(cells[2], QStringLiteral("57600"));
+    EXPECT_EQ(cells[4], QStringLiteral("V"));
+    EXPECT_TRUE(QDateTime::fromString(cells[0], Qt::ISODateWithMs).isValid()) << cells[0].toStdString();
+    if (seen.isEmpty() || seen.back() != cells[3].toDouble()) seen.append(cells[3].toDouble());
+  }
+  // Every value given shows up, in order, and nothing else but the value before the first.
+  ASSERT_GE(seen.size(), 3);
+  EXPECT_EQ(seen.mid(seen.size() - 3), QList<double>(std::begin(given), std::end(given)));
+}
+
+}  // namespace
