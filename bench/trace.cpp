@@ -1,0 +1,127 @@
+// What watching the line costs one exchange through the serial port's stand-in to the
+// headless simulator: the exchange as it was before it could be watched (the floor), with
+// the observer hook but nothing watching, and with every exchange traced as a text line to a
+// file and counted. This process and the simulator share one CPU, so that the cost shows as
+// time instead of hiding in the other CPU's wake-up latency.
+#include <benchmark/benchmark.h>
+#include <sched.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "base/driver_loader.h"
+#include "base/exchange.h"
+#include "base/exchange_queue.h"
+#include "base/exchange_trace.h"
+#include "bench/figures.h"
+#include "bench/sim_process.h"
+
+namespace {
+
+constexpr uint8_t Iface = InterfaceSerial;
+constexpr uint8_t Command = 100;  // the status register poll
+uint32_t Handle = 0;
+
+// The exchange without the observer hook: the loader's Send and the result's bytes.
+uint32_t UnwatchedExchange(std::array<uint8_t, 5>& data) {
+  const ModuleRequest request{0, Command, 0, data[0], data[1], data[2], data[3], data[4]};
+  std::array<uint32_t, 100> response{};
+  uint32_t aux = 0, status = 0;
+  const uint32_t returned =
+      DriverSend(Iface, Handle, reinterpret_cast<const uint32_t*>(&request), response.data(), &aux, &status);
+  const uint32_t result = returned != 0 ? returned : status;
+  data = {uint8_t(aux), uint8_t(response[0]), uint8_t(response[1]), uint8_t(response[2]), uint8_t(response[3])};
+  return result;
+}
+
+void BM_NoObserver(benchmark::State& state) {
+  for (auto _ : state) {
+    std::array<uint8_t, 5> data{};
+    if (UnwatchedExchange(data) != 0) {
+      state.SkipWithError("exchange failed");
+      return;
+    }
+    benchmark::DoNotOptimize(data);
+  }
+}
+
+void BM_TraceOff(benchmark::State& state) {
+  for (auto _ : state) {
+    const ExchangeResult r = ModuleTransact(Iface, Handle, 0, Command, 0);
+    if (r.Status != 0) {
+      state.SkipWithError("exchange failed");
+      return;
+    }
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+void BM_TraceOnFile(benchmark::State& state) {
+  std::FILE* file = std::tmpfile();
+  if (file == nullptr) {
+    state.SkipWithError("no temporary file");
+    return;
+  }
+  ExchangeQueue queue;
+  ExchangeStats stats;
+  SetExchangeObserver(&queue);
+  ExchangeRecord record;
+  for (auto _ : state) {
+    const ExchangeResult r = ModuleTransact(Iface, Handle, 0, Command, 0);
+    while (queue.pop(record)) {
+      const QByteArray line = ExchangeTraceLine(record, false);
+      std::fwrite(line.constData(), 1, size_t(line.size()), file);
+      std::fputc('\n', file);
+      stats.add(record);
+    }
+    if (r.Status != 0) {
+      state.SkipWithError("exchange failed");
+      break;
+    }
+  }
+  SetExchangeObserver(nullptr);
+  std::fclose(file);
+  state.counters["traced"] = double(stats.total());
+}
+
+constexpr int Repetitions = 5;
+BENCHMARK(BM_NoObserver)->Apply([](auto* b) { Repeated(b->MinTime(0.5)->UseRealTime(), Repetitions); });
+BENCHMARK(BM_TraceOff)->Apply([](auto* b) { Repeated(b->MinTime(0.5)->UseRealTime(), Repetitions); });
+BENCHMARK(BM_TraceOnFile)->Apply([](auto* b) { Repeated(b->MinTime(0.5)->UseRealTime(), Repetitions); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // The simulator started below inherits the one CPU.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(0, &one);
+  if (sched_setaffinity(0, sizeof one, &one) != 0) std::printf("could not pin to one CPU\n");
+  SimulatorProcess sim(false);
+  if (!sim.error().empty()) {
+    std::fprintf(stderr, "%s\n", sim.error().c_str());
+    return 1;
+  }
+  sim.useEndpoint();
+  DriverParamBlock params{};
+  params[0] = 1;
+  if (DriverInit(Iface, &Handle, params) != 0 || DriverSetConfig(Iface, Handle, 9600, 150, 2) != 0) {
+    std::fprintf(stderr, "the serial port's stand-in did not start\n");
+    return 1;
+  }
+  FigureReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  DriverDone(Iface, &Handle);
+
+  const double none = reporter.realSeconds("BM_NoObserver");
+  const double off = reporter.realSeconds("BM_TraceOff");
+  const double on = reporter.realSeconds("BM_TraceOnFile");
+  bool within = PrintRatio("trace off against no observer", off, none, 1e6, "us", 1.02);
+  within = PrintRatio("trace on, to a file, against off", on, off, 1e6, "us", 1.3) && within;
+  return Verdict(within);
+}
