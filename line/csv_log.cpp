@@ -2,17 +2,13 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <cstdlib>
+
+#include "base/exchange_trace.h"
 
 #include "base/baud.h"
 
 QString CsvLog::TimeText(qint64 ms) {
-  const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
-  // The offset is written as +hh:mm even where it is zero ("Z" reads as no local time at all).
-  const int offset = local.offsetFromUtc();
-  const int minutes = std::abs(offset) / 60;
-  return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-         QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+  return ExchangeTimeText(ms * 1000000);
 }
 
 QString CsvLog::header() const {

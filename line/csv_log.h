@@ -37,6 +37,7 @@ class CsvLog {
   // reading of a module not chosen is passed over.
   bool write(const ModuleReading& reading, QString& error);
 
+  // ISO 8601, local time with its offset written out.
   static QString TimeText(qint64 msSinceEpoch);
   QString header() const;
 

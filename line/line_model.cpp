@@ -56,9 +56,22 @@ void LineModel::apply(const ModuleReading& reading) {
   else
     row.lastError = QLocale().toString(QDateTime::fromMSecsSinceEpoch(reading.timeMs).time(), QStringLiteral("HH:mm:ss")) +
                     QLatin1Char(' ') + reading.error;
-  row.exchanges = reading.exchanges;
-  row.failures = reading.failures;
-  row.lastExchangeUs = reading.lastExchangeUs;
+  dirty_.insert(r);
+}
+
+void LineModel::addExchange(const ExchangeRecord& record) {
+  const int r = rowOf(record.address, BaudRateToCode(int32_t(record.rate)));
+  if (r < 0) return;
+  Row& row = rows_[r];
+  ++row.exchanges;
+  const ExchangeOutcome outcome = ClassifyExchangeStatus(record.status);
+  if (outcome != ExchangeOutcome::Good) ++row.failures;
+  if (outcome == ExchangeOutcome::Timeout) ++row.timeouts;
+  if (outcome == ExchangeOutcome::Good || outcome == ExchangeOutcome::Refused) {
+    ++row.answered;
+    row.answeredNs += record.durationNs;
+    row.maxNs = std::max(row.maxNs, record.durationNs);
+  }
   dirty_.insert(r);
 }
 
@@ -130,10 +143,12 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
     case LastError: return row.lastError;
     case Exchanges:
       if (row.exchanges == 0) return QString();
-      return QStringLiteral("%1 / %2 chyb, %3 ms")
+      return QStringLiteral("%1, chyb %2 (bez odpovědi %3), odezva ø %4 / max %5 ms")
           .arg(row.exchanges)
           .arg(row.failures)
-          .arg(QLocale().toString(row.lastExchangeUs / 1000.0, 'f', 1));
+          .arg(row.timeouts)
+          .arg(QLocale().toString(row.answered ? double(row.answeredNs) / double(row.answered) / 1e6 : 0.0, 'f', 2))
+          .arg(QLocale().toString(double(row.maxNs) / 1e6, 'f', 2));
     default: return {};
   }
 }

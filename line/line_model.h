@@ -5,6 +5,7 @@
 #include <QVector>
 #include <optional>
 
+#include "base/exchange_observer.h"
 #include "line/line_types.h"
 
 // The line overview: one row per module, in the order they were found. A module that stops
@@ -22,8 +23,9 @@ class LineModel : public QAbstractTableModel {
     bool polled = false;                // at least one poll came back
     bool silent = false;                // the last poll failed
     QString lastError;
-    uint64_t exchanges = 0, failures = 0;
-    int lastExchangeUs = 0;
+    // Every exchange with the module, from the exchange observer.
+    uint64_t exchanges = 0, failures = 0, timeouts = 0;
+    int64_t answeredNs = 0, answered = 0, maxNs = 0;
     std::optional<uint32_t> outputs;    // the last word this program wrote
   };
 
@@ -39,6 +41,7 @@ class LineModel : public QAbstractTableModel {
   // one repaint.
   void apply(const ModuleReading& reading);
   void applyCommand(const CommandResult& result);
+  void addExchange(const ExchangeRecord& record);
   void flush();
 
   static QString StatusBitsText(uint32_t bits);

@@ -40,9 +40,6 @@ struct ModuleReading {
   int decimals = 0;
   uint32_t din = 0;
   uint32_t statusRegister = 0;
-  uint64_t exchanges = 0;     // exchanges with this module so far
-  uint64_t failures = 0;      // of those, failed
-  int lastExchangeUs = 0;     // duration of the poll's last exchange
 
   QString unit() const { return current ? QStringLiteral("mA") : QStringLiteral("V"); }
 };

@@ -15,6 +15,7 @@
 
 #include "base/baud.h"
 #include "base/settings.h"
+#include "base/exchange_queue.h"
 #include "line/bit_strip.h"
 #include "line/connection_panel.h"
 #include "line/line_file.h"
@@ -22,6 +23,7 @@
 #include "line/log_panel.h"
 #include "line/module_window.h"
 #include "line/scan_panel.h"
+#include "line/traffic_panel.h"
 #include "ui/return_key.h"
 #include "ui/status_bar.h"
 
@@ -31,7 +33,9 @@ QString FailureStyle() { return QStringLiteral("color: #b00000; font-weight: bol
 
 }  // namespace
 
-LineWindow::LineWindow(QWidget* parent) : QMainWindow(parent), worker_(std::make_unique<LineWorker>()) {
+LineWindow::LineWindow(QWidget* parent)
+    : QMainWindow(parent), queue_(std::make_unique<ExchangeQueue>(1 << 16)), worker_(std::make_unique<LineWorker>()) {
+  previousObserver_ = SetExchangeObserver(queue_.get());
   setObjectName(QStringLiteral("LineWindow"));
   setWindowTitle(QStringLiteral("QX-510 Linka"));
   InitData(&settings_);
@@ -106,6 +110,8 @@ LineWindow::LineWindow(QWidget* parent) : QMainWindow(parent), worker_(std::make
   tabs_->addTab(scan_, QStringLiteral("Hledání modulů"));
   logPanel_ = new LogPanel(&log_, tabs_);
   tabs_->addTab(logPanel_, QStringLiteral("Záznam do souboru"));
+  traffic_ = new TrafficPanel(tabs_);
+  tabs_->addTab(traffic_, QStringLiteral("Provoz na lince"));
 
   setCentralWidget(central);
   status_ = new StatusBar(this, {300, 260, 0});
@@ -152,6 +158,9 @@ LineWindow::LineWindow(QWidget* parent) : QMainWindow(parent), worker_(std::make
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, &LineWindow::tick);
   timer->start(200);
+  auto* trafficTimer = new QTimer(this);
+  connect(trafficTimer, &QTimer::timeout, this, &LineWindow::drainTraffic);
+  trafficTimer->start(100);
 
   KeepReturnFromButtons(this);
   updatePollButtons();
@@ -163,6 +172,18 @@ LineWindow::~LineWindow() {
   log_.stop();
   qDeleteAll(details_);
   details_.clear();
+  worker_.reset();
+  SetExchangeObserver(previousObserver_);
+}
+
+void LineWindow::drainTraffic() {
+  std::vector<ExchangeRecord> records;
+  ExchangeRecord r;
+  while (queue_->pop(r)) {
+    model_.addExchange(r);
+    records.push_back(r);
+  }
+  traffic_->add(records, queue_->dropped());
 }
 
 void LineWindow::setLinePath(const QString& path) {

@@ -9,6 +9,9 @@
 #include "line/line_model.h"
 
 class ConnectionPanel;
+class ExchangeObserver;
+class ExchangeQueue;
+class TrafficPanel;
 class LineWorker;
 class LogPanel;
 class ModuleWindow;
@@ -37,6 +40,7 @@ class LineWindow : public QMainWindow {
   ConnectionPanel* connectionPanel() const { return connection_; }
   ScanPanel* scanPanel() const { return scan_; }
   LogPanel* logPanel() const { return logPanel_; }
+  TrafficPanel* trafficPanel() const { return traffic_; }
   QTableView* overview() const { return table_; }
   QTabWidget* tabs() const { return tabs_; }
   bool isConnected() const { return connected_; }
@@ -62,9 +66,13 @@ class LineWindow : public QMainWindow {
   void scanFinished(bool stopped, uint32_t status, const QString& error);
   void useModules(const QVector<LineModule>& modules, bool save);
   void tick();
+  void drainTraffic();
   void updatePollButtons();
 
   TData settings_{};
+  // Declared before the worker: the worker's thread exchanges until it is gone.
+  std::unique_ptr<ExchangeQueue> queue_;
+  ExchangeObserver* previousObserver_ = nullptr;
   std::unique_ptr<LineWorker> worker_;
   LineModel model_;
   CsvLog log_;
@@ -85,5 +93,6 @@ class LineWindow : public QMainWindow {
   QLabel* lineInfo_;
   ScanPanel* scan_;
   LogPanel* logPanel_;
+  TrafficPanel* traffic_;
   StatusBar* status_;
 };

@@ -11,6 +11,7 @@
 #include "base/driver_loader.h"
 #include "base/driver_params.h"
 #include "base/exchange.h"
+#include "base/exchange_observer.h"
 #include "base/identify.h"
 
 namespace {
@@ -155,6 +156,7 @@ bool LineWorker::useRate(int baudCode, int timeoutMs, uint32_t* status) {
   }
   rateCode_ = baudCode;
   rateTimeout_ = timeoutMs;
+  SetExchangeLineRate(uint32_t(BaudCodeToRate(baudCode)));
   return true;
 }
 
@@ -245,21 +247,12 @@ void LineWorker::pollModule(const LineModule& module) {
   r.address = module.address;
   r.baudCode = module.baudCode;
   r.timeMs = NowMs();
-  QElapsedTimer clock;
   auto exchange = [&](uint8_t command, uint8_t index, std::array<uint8_t, 5> data) {
-    clock.start();
     const ExchangeResult result = ModuleTransact(data_.Interface, data_.DriverHandle, module.address, command, index, data);
-    r.lastExchangeUs = int(clock.nsecsElapsed() / 1000);
-    ++stats.exchanges;
-    if (result.Status != 0) {
-      ++stats.failures;
-      r.status = result.Status;
-    }
+    if (result.Status != 0) r.status = result.Status;
     return result;
   };
   auto finish = [&] {
-    r.exchanges = stats.exchanges;
-    r.failures = stats.failures;
     r.ok = r.status == 0;
     if (!r.ok) {
       r.error = DriverStatusText(data_.Interface, r.status);

@@ -47,8 +47,6 @@ class LineWorker : public QObject {
 
  private:
   struct Stats {
-    uint64_t exchanges = 0;
-    uint64_t failures = 0;
     int rangeByte = -1;  // input 0's range byte, read once per answering spell
   };
   void post(std::function<void()> work);

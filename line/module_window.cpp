@@ -1,6 +1,8 @@
 #include "line/module_window.h"
 
+#include <QDateTime>
 #include <QGridLayout>
+#include <QLocale>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -139,7 +141,8 @@ void ModuleWindow::timerEvent(QTimerEvent*) {
   if (!grown_ || !last_) return;
   grown_ = false;
   value_->setText(FormatFixedPrecision5(float(last_->ain0), last_->decimals) + QLatin1Char(' ') + last_->unit());
-  state_->setText(QStringLiteral("odpovídá (%1 výměn, %2 chyb)").arg(last_->exchanges).arg(last_->failures));
+  state_->setText(QStringLiteral("odpovídá, odečteno v %1")
+                      .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(last_->timeMs).time(), QStringLiteral("HH:mm:ss"))));
   statusBits_->setText(LineModel::StatusBitsText(last_->statusRegister));
   if (isVisible()) {
     plot_->seriesGrew();

@@ -1,0 +1,135 @@
+#include "line/traffic_panel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "base/commands.h"
+#include "base/exchange_trace.h"
+
+TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("TrafficPanel"));
+  auto* layout = new QVBoxLayout(this);
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(new QLabel(QStringLiteral("Modul"), this));
+  address_ = new QSpinBox(this);
+  address_->setObjectName(QStringLiteral("TrafficAddress"));
+  address_->setRange(-1, 255);
+  address_->setValue(-1);
+  address_->setSpecialValueText(QStringLiteral("všechny"));
+  bar->addWidget(address_);
+  bar->addWidget(new QLabel(QStringLiteral("Příkaz"), this));
+  command_ = new QComboBox(this);
+  command_->setObjectName(QStringLiteral("TrafficCommand"));
+  command_->addItem(QStringLiteral("všechny"), -1);
+  for (uint8_t c : {Cmd::ReadChannel, Cmd::WriteOutputs, Cmd::ReadStatus, Cmd::ClearStatus, Cmd::ReadConfigByte,
+                    Cmd::WriteConfigByte, Cmd::Identify})
+    command_->addItem(QStringLiteral("%1 %2").arg(c).arg(QString::fromUtf8(ExchangeCommandName(c))), c);
+  bar->addWidget(command_);
+  failures_ = new QCheckBox(QStringLiteral("jen chyby"), this);
+  failures_->setObjectName(QStringLiteral("TrafficFailures"));
+  bar->addWidget(failures_);
+  pause_ = new QCheckBox(QStringLiteral("pozastavit"), this);
+  pause_->setObjectName(QStringLiteral("TrafficPause"));
+  bar->addWidget(pause_);
+  auto* clear = new QPushButton(QStringLiteral("Vymazat"), this);
+  clear->setObjectName(QStringLiteral("TrafficClear"));
+  auto* exportButton = new QPushButton(QStringLiteral("Exportovat…"), this);
+  exportButton->setObjectName(QStringLiteral("TrafficExport"));
+  bar->addWidget(clear);
+  bar->addWidget(exportButton);
+  bar->addStretch(1);
+  count_ = new QLabel(this);
+  count_->setObjectName(QStringLiteral("TrafficCount"));
+  bar->addWidget(count_);
+  layout->addLayout(bar);
+  message_ = new QLabel(this);
+  message_->setObjectName(QStringLiteral("TrafficMessage"));
+  message_->hide();
+  layout->addWidget(message_);
+
+  table_ = new QTableView(this);
+  table_->setObjectName(QStringLiteral("TrafficTable"));
+  table_->setModel(&model_);
+  table_->verticalHeader()->hide();
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 4);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->setColumnWidth(TrafficModel::Time, 100);
+  table_->setColumnWidth(TrafficModel::Address, 60);
+  table_->setColumnWidth(TrafficModel::Command, 210);
+  table_->setColumnWidth(TrafficModel::Sent, 130);
+  table_->setColumnWidth(TrafficModel::Answered, 130);
+  layout->addWidget(table_, 1);
+
+  connect(address_, &QSpinBox::valueChanged, this, &TrafficPanel::applyFilter);
+  connect(command_, &QComboBox::currentIndexChanged, this, &TrafficPanel::applyFilter);
+  connect(failures_, &QCheckBox::toggled, this, &TrafficPanel::applyFilter);
+  connect(pause_, &QCheckBox::toggled, this, [this](bool on) {
+    model_.setPaused(on);
+    updateCount();
+  });
+  connect(clear, &QPushButton::clicked, this, [this] {
+    model_.clear();
+    updateCount();
+  });
+  connect(exportButton, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export provozu"), QString(),
+                                                      QStringLiteral("Text (*.txt)"));
+    if (path.isEmpty()) return;
+    QString error;
+    const bool ok = exportTo(path, error);
+    message_->setText(ok ? QStringLiteral("Exportováno do %1").arg(path) : QStringLiteral("Export selhal: ") + error);
+    message_->setStyleSheet(ok ? QString() : QStringLiteral("color: #b00000; font-weight: bold"));
+    message_->show();
+  });
+  updateCount();
+}
+
+void TrafficPanel::applyFilter() {
+  TrafficFilter f;
+  f.address = address_->value();
+  f.command = command_->currentData().toInt();
+  f.failuresOnly = failures_->isChecked();
+  model_.setFilter(f);
+  updateCount();
+}
+
+void TrafficPanel::add(const std::vector<ExchangeRecord>& records, uint64_t dropped) {
+  dropped_ = dropped;
+  QScrollBar* scroll = table_->verticalScrollBar();
+  const bool atEnd = scroll->value() == scroll->maximum();
+  model_.add(records);
+  if (atEnd && !model_.paused()) table_->scrollToBottom();
+  updateCount();
+}
+
+void TrafficPanel::updateCount() {
+  QString text = QStringLiteral("zobrazeno %1 z %2").arg(model_.rowCount()).arg(model_.kept());
+  if (dropped_ > 0) text += QStringLiteral(", nezachyceno %1").arg(dropped_);
+  if (model_.paused()) text += QStringLiteral(" (pozastaveno)");
+  count_->setText(text);
+}
+
+bool TrafficPanel::exportTo(const QString& path, QString& error) const {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) {
+    error = file.errorString();
+    return false;
+  }
+  bool ok = true;
+  model_.forEachShown([&](const ExchangeRecord& r) { ok = ok && file.write(ExchangeTraceLine(r, false) + '\n') >= 0; });
+  if (!ok || !file.commit()) {
+    error = file.errorString();
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+#include "line/traffic_model.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QSpinBox;
+class QTableView;
+
+// Every exchange on the line as it goes: filtered by module, command or failure, paused,
+// exported to a text file.
+class TrafficPanel : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TrafficPanel(QWidget* parent = nullptr);
+
+  TrafficModel* model() { return &model_; }
+  void add(const std::vector<ExchangeRecord>& records, uint64_t dropped);
+  // Writes the shown exchanges, one trace line each; false with the reason.
+  bool exportTo(const QString& path, QString& error) const;
+
+ private:
+  void applyFilter();
+  void updateCount();
+
+  TrafficModel model_;
+  QSpinBox* address_;
+  QComboBox* command_;
+  QCheckBox* failures_;
+  QCheckBox* pause_;
+  QLabel* count_;
+  QLabel* message_;
+  QTableView* table_;
+  uint64_t dropped_ = 0;
+};
