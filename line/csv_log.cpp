@@ -52,7 +52,7 @@ bool CsvLog::openFor(const QDate& day, QString& error) {
 }
 
 bool CsvLog::write(const ModuleReading& r, QString& error) {
-  if (!active() || !choice_.modules.contains(LogModuleKey(r.address, r.baudCode))) return true;
+  if (!active() || !choice_.modules.contains(ModuleKey(r.address, r.baudCode))) return true;
   const QDateTime local = QDateTime::fromMSecsSinceEpoch(r.timeMs);
   if (local.date() != day_ || file_.size() >= choice_.maxBytes) {
     if (!openFor(local.date(), error)) return false;

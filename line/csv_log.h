@@ -13,11 +13,10 @@ struct LogChoice {
   bool ain0 = true;
   bool inputs = false;
   bool statusRegister = false;
-  QSet<int> modules;  // LogModuleKey of each module logged
+  QSet<int> modules;  // ModuleKey of each module logged
   QString folder;
   qint64 maxBytes = 10 << 20;  // a new file once one grows past this
 };
-inline int LogModuleKey(uint8_t address, int baudCode) { return address * 16 + baudCode; }
 
 // Readings to CSV files, one row per reading: the time in ISO 8601 with the local offset,
 // the module, the chosen values. A new file starts at local midnight and whenever the

@@ -30,6 +30,10 @@ QByteArray FormatLineFile(const LineFile& line) {
     body += "rate=" + QByteArray::number(BaudCodeToRate(m.baudCode)) + '\n';
     body += "ident=" + m.ident.toUtf8().replace('\n', ' ') + '\n';
     body += "late=" + QByteArray(m.late ? "1" : "0") + '\n';
+    if (const ConfigImage* image = line.image(m)) {
+      for (const QString& named : NamedValues(*image)) body += "# " + named.toUtf8() + '\n';
+      body += "image=" + QByteArray(reinterpret_cast<const char*>(image->bytes.data()), int(image->bytes.size())).toHex() + '\n';
+    }
   }
   return body + ChecksumKey + Checksum(body) + '\n';
 }
@@ -51,6 +55,7 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
     return false;
   }
   LineFile parsed;
+  QVector<QPair<int, ConfigImage>> pendingImages;
   for (qsizetype i = 2; i < lines.size(); ++i) {
     const QByteArray& l = lines.at(i);
     if (l == "[module]") {
@@ -58,7 +63,7 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
       continue;
     }
     const qsizetype eq = l.indexOf('=');
-    if (eq < 0) continue;
+    if (eq < 0 || l.startsWith('#')) continue;
     const QByteArray key = l.left(eq), value = l.mid(eq + 1);
     if (key == "saved") {
       parsed.saved = QDateTime::fromString(QString::fromUtf8(value), Qt::ISODate);
@@ -79,12 +84,20 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
       m.ident = QString::fromUtf8(value);
     } else if (key == "late") {
       m.late = value == "1";
+    } else if (key == "image") {
+      const QByteArray bytes = QByteArray::fromHex(value);
+      ConfigImage image;
+      ok = bytes.size() == qsizetype(image.bytes.size());
+      if (ok) std::copy(bytes.begin(), bytes.end(), image.bytes.begin());
+      // Keyed once the section is complete: address and rate may follow the image.
+      pendingImages.append({int(parsed.modules.size()) - 1, image});
     }
     if (!ok) {
       error = QStringLiteral("Soubor linky: neplatná hodnota na řádku %1.").arg(i + 1);
       return false;
     }
   }
+  for (const auto& [index, image] : pendingImages) parsed.images.insert(ModuleKey(parsed.modules[index]), image);
   line = parsed;
   return true;
 }

@@ -2,17 +2,23 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QVector>
 
 #include "line/line_types.h"
 
 // A line as it is kept between runs: the modules found, each with its address, rate and
-// identification. A text file of "key=value" lines, one "[module]" section per module,
+// identification, and for a backup each module's configuration image. A text file of "key=value" lines, one "[module]" section per module,
 // closed by a SHA-256 over everything before it so that a damaged or cut file is refused.
 struct LineFile {
   QDateTime saved;
   QVector<LineModule> modules;
+  QHash<int, ConfigImage> images;  // by ModuleKey; a backup holds one for every module
+  const ConfigImage* image(const LineModule& m) const {
+    const auto it = images.constFind(ModuleKey(m));
+    return it == images.cend() ? nullptr : &*it;
+  }
 };
 
 QByteArray FormatLineFile(const LineFile& line);

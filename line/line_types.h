@@ -5,6 +5,9 @@
 #include <QVector>
 #include <cstdint>
 
+#include "base/config_image.h"
+#include "base/module_image.h"
+
 // One module of the line: where it answers and what it calls itself.
 struct LineModule {
   uint8_t address = 0;
@@ -14,6 +17,10 @@ struct LineModule {
   int answerMs = 0;     // the slowest of its identification exchanges during the scan
   bool operator==(const LineModule& o) const { return address == o.address && baudCode == o.baudCode; }
 };
+
+// A module's key in maps: address and baud code together.
+inline int ModuleKey(uint8_t address, int baudCode) { return address * 16 + baudCode; }
+inline int ModuleKey(const LineModule& m) { return ModuleKey(m.address, m.baudCode); }
 
 // What a scan tries: every address of the range at every chosen rate, one try each with a
 // short timeout.
@@ -52,6 +59,30 @@ struct CommandResult {
   uint32_t word = 0;  // the outputs written
   uint32_t status = 0;
   QString error;
+};
+
+// A module's configuration image as far as it could be read, with its identification.
+struct ModuleImage {
+  LineModule module;
+  QString ident;
+  ImageRead read;
+  uint32_t status = 0;  // identification or read failure
+  QString error;
+  bool ok() const { return status == 0 && read.ok(); }
+};
+
+// One module to restore, and what of the wanted image to write.
+struct RestoreJob {
+  LineModule module;
+  ConfigImage wanted;
+  ImageSelection selection;
+};
+
+struct RestoreReport {
+  LineModule module;
+  RestoreResult result;
+  QString text;  // how it went, for the operator
+  bool ok() const { return result.ok(); }
 };
 
 Q_DECLARE_METATYPE(LineModule)

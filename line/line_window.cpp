@@ -16,6 +16,7 @@
 #include "base/baud.h"
 #include "base/settings.h"
 #include "base/exchange_queue.h"
+#include "line/backup_panel.h"
 #include "line/bit_strip.h"
 #include "line/connection_panel.h"
 #include "line/line_file.h"
@@ -110,6 +111,8 @@ LineWindow::LineWindow(QWidget* parent)
   tabs_->addTab(scan_, QStringLiteral("Hledání modulů"));
   logPanel_ = new LogPanel(&log_, tabs_);
   tabs_->addTab(logPanel_, QStringLiteral("Záznam do souboru"));
+  backup_ = new BackupPanel(worker_.get(), tabs_);
+  tabs_->addTab(backup_, QStringLiteral("Záloha a obnova"));
   traffic_ = new TrafficPanel(tabs_);
   tabs_->addTab(traffic_, QStringLiteral("Provoz na lince"));
 
@@ -210,11 +213,12 @@ void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
   model_.setModules(modules);
   worker_->setModules(modules);
   logPanel_->setModules(modules);
+  backup_->setModules(modules);
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2").arg(modules.size()).arg(linePath_));
   if (save && !linePath_.isEmpty()) {
     QString error;
-    if (!SaveLineFile(linePath_, LineFile{QDateTime::currentDateTime(), modules}, error)) {
+    if (!SaveLineFile(linePath_, LineFile{QDateTime::currentDateTime(), modules, {}}, error)) {
       lineInfo_->setText(QStringLiteral("Linku nelze uložit do %1: %2").arg(linePath_, error));
       lineInfo_->setStyleSheet(FailureStyle());
     }
@@ -240,6 +244,7 @@ void LineWindow::opened(uint32_t status, const QString& error) {
   connection_->setConnected(connected_);
   connection_->setBusy(false);
   scan_->setConnected(connected_);
+  backup_->setConnected(connected_);
   if (!connected_) {
     connection_->setStatusText(QStringLiteral("Chyba inicializace připojení - ") + error, true);
     status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
@@ -264,6 +269,7 @@ void LineWindow::disconnectLine() {
   connection_->setConnected(false);
   connection_->setStatusText(QStringLiteral("Odpojeno"), false);
   scan_->setConnected(false);
+  backup_->setConnected(false);
   status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
   updatePollButtons();
 }
@@ -291,14 +297,14 @@ void LineWindow::updatePollButtons() {
 void LineWindow::reading(const ModuleReading& r) {
   ++readings_;
   model_.apply(r);
-  if (ModuleWindow* w = details_.value(LogModuleKey(r.address, r.baudCode))) w->addReading(r);
+  if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
   QString error;
   if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
 }
 
 void LineWindow::commandDone(const CommandResult& r) {
   model_.applyCommand(r);
-  if (ModuleWindow* w = details_.value(LogModuleKey(r.address, r.baudCode))) w->commandDone(r);
+  if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->commandDone(r);
 }
 
 void LineWindow::scanFinished(bool stopped, uint32_t status, const QString& error) {
@@ -324,13 +330,13 @@ void LineWindow::tick() {
 ModuleWindow* LineWindow::detail(int row) const {
   if (row < 0 || row >= model_.rowCount()) return nullptr;
   const LineModule& m = model_.row(row).module;
-  return details_.value(LogModuleKey(m.address, m.baudCode));
+  return details_.value(ModuleKey(m.address, m.baudCode));
 }
 
 ModuleWindow* LineWindow::openDetail(int row) {
   if (row < 0 || row >= model_.rowCount()) return nullptr;
   const LineModel::Row& r = model_.row(row);
-  const int key = LogModuleKey(r.module.address, r.module.baudCode);
+  const int key = ModuleKey(r.module.address, r.module.baudCode);
   ModuleWindow* w = details_.value(key);
   if (w == nullptr) {
     w = new ModuleWindow(r.module, worker_.get());
@@ -348,7 +354,7 @@ void LineWindow::saveLineAs() {
                                                     QStringLiteral("Linka QX-510 (*.qx510line)"));
   if (path.isEmpty()) return;
   QString error;
-  if (!SaveLineFile(path, LineFile{QDateTime::currentDateTime(), model_.modules()}, error)) {
+  if (!SaveLineFile(path, LineFile{QDateTime::currentDateTime(), model_.modules(), {}}, error)) {
     lineInfo_->setText(QStringLiteral("Linku nelze uložit do %1: %2").arg(path, error));
     lineInfo_->setStyleSheet(FailureStyle());
   }

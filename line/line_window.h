@@ -8,6 +8,7 @@
 #include "line/csv_log.h"
 #include "line/line_model.h"
 
+class BackupPanel;
 class ConnectionPanel;
 class ExchangeObserver;
 class ExchangeQueue;
@@ -41,6 +42,7 @@ class LineWindow : public QMainWindow {
   ScanPanel* scanPanel() const { return scan_; }
   LogPanel* logPanel() const { return logPanel_; }
   TrafficPanel* trafficPanel() const { return traffic_; }
+  BackupPanel* backupPanel() const { return backup_; }
   QTableView* overview() const { return table_; }
   QTabWidget* tabs() const { return tabs_; }
   bool isConnected() const { return connected_; }
@@ -94,5 +96,6 @@ class LineWindow : public QMainWindow {
   ScanPanel* scan_;
   LogPanel* logPanel_;
   TrafficPanel* traffic_;
+  BackupPanel* backup_;
   StatusBar* status_;
 };

@@ -8,6 +8,7 @@
 
 #include "base/baud.h"
 #include "base/commands.h"
+#include "base/config_transfer.h"
 #include "base/driver_loader.h"
 #include "base/driver_params.h"
 #include "base/exchange.h"
@@ -301,4 +302,108 @@ CommandResult LineWorker::writeWord(const LineModule& module, uint32_t word) {
                    .Status;
   if (r.status != 0) r.error = DriverStatusText(data_.Interface, r.status);
   return r;
+}
+
+void LineWorker::pausePolling() { pollTimer_->stop(); }
+
+void LineWorker::resumePolling() {
+  if (!polling_) return;
+  roundStart_ = NowMs();
+  pollTimer_->start(0);
+}
+
+ImageEvents LineWorker::imageEvents(int index, int count) {
+  ImageEvents events;
+  events.progress = [this, index, count](ImagePhase phase, int percent) {
+    emit imageProgress(index, count, int(phase), percent);
+  };
+  events.cancelled = [this] { return bool(stopScan_); };
+  return events;
+}
+
+void LineWorker::readImages(const QVector<LineModule>& modules) {
+  stopScan_ = false;
+  post([this, modules] {
+    pausePolling();
+    QVector<ModuleImage> images;
+    for (int i = 0; i < modules.size() && !stopScan_; ++i) {
+      ModuleImage m;
+      m.module = modules[i];
+      if (!connected_) {
+        m.status = StatusNoEntry;
+        m.error = NotConnectedText.trimmed();
+      } else if (useRate(m.module.baudCode, timeoutMs_, &m.status)) {
+        m.status = IdentifyModule(data_.Interface, data_.DriverHandle, m.module.address, m.ident);
+        m.ident.remove(QChar(u'\0'));
+        if (m.status == 0) {
+          m.read = ReadModuleImage(link(m.module), imageEvents(i, int(modules.size())));
+          if (!m.read.ok()) {
+            m.status = m.read.result.status != 0 ? m.read.result.status : StatusNoEntry;
+            m.error = QStringLiteral("čtení adresy %1 selhalo: %2")
+                          .arg(m.read.result.address)
+                          .arg(ReadResultText(data_.Interface, m.read.result).trimmed());
+          }
+        }
+      }
+      if (m.status != 0 && m.error.isEmpty()) m.error = DriverStatusText(data_.Interface, m.status);
+      images.append(m);
+    }
+    const bool stopped = stopScan_;
+    resumePolling();
+    emit imagesRead(images, stopped);
+  });
+}
+
+void LineWorker::restore(const QVector<RestoreJob>& jobs) {
+  stopScan_ = false;
+  post([this, jobs] {
+    pausePolling();
+    QVector<RestoreReport> reports;
+    for (int i = 0; i < jobs.size() && !stopScan_; ++i) reports.append(restoreOne(jobs[i], i, int(jobs.size())));
+    const bool stopped = stopScan_;
+    resumePolling();
+    emit restored(reports, stopped);
+  });
+}
+
+RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count) {
+  RestoreReport report;
+  report.module = job.module;
+  uint32_t status = 0;
+  if (!connected_ || !useRate(job.module.baudCode, timeoutMs_, &status)) {
+    report.result.outcome = RestoreResult::WriteFailed;
+    report.text = connected_ ? DriverStatusText(data_.Interface, status) : NotConnectedText.trimmed();
+    return report;
+  }
+  const std::vector<uint8_t> addresses = SelectedAddresses(job.selection);
+  const ModuleLink target = link(job.module);
+  // A byte the first read did not reach is written rather than skipped; the read-back decides.
+  const ImageRead before = ReadModuleImage(target, imageEvents(index, count), addresses);
+  report.result = RestoreImage(target, before, job.wanted, addresses, imageEvents(index, count));
+  const RestoreResult& r = report.result;
+  switch (r.outcome) {
+    case RestoreResult::Done:
+      report.text = r.writes.empty() ? QStringLiteral("souhlasí se zálohou, nebylo co zapsat")
+                                     : QStringLiteral("zapsáno %1 bajtů, každý ověřen, celá paměť zpětně přečtena a souhlasí")
+                                           .arg(r.writes.size());
+      break;
+    case RestoreResult::Cancelled: report.text = QStringLiteral("přerušeno; zapsáno %1 bajtů").arg(r.write.done); break;
+    case RestoreResult::WriteFailed:
+      report.text = QStringLiteral("zápis adresy %1 (%2) selhal: %3; zapsáno %4 z %5 bajtů")
+                        .arg(r.write.address)
+                        .arg(AddressRole(r.write.address))
+                        .arg(WriteResultText(data_.Interface, r.write).trimmed())
+                        .arg(r.write.done)
+                        .arg(r.writes.size());
+      break;
+    case RestoreResult::ReadBackFailed:
+      report.text = QStringLiteral("kontrolní čtení adresy %1 selhalo (%2); zápis nelze ověřit")
+                        .arg(r.after.result.address)
+                        .arg(ReadResultText(data_.Interface, r.after.result).trimmed());
+      break;
+    case RestoreResult::Differs:
+      report.text = QStringLiteral("po zápisu se paměť od zálohy liší v %1 bajtech").arg(r.differences.size());
+      break;
+  }
+  return report;
 }

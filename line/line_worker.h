@@ -27,6 +27,7 @@ class LineWorker : public QObject {
   void open(const TData& settings);
   void close();
   void scan(const ScanPlan& plan);
+  // Ends a scan, an image read or a restore at the next byte or try.
   void stopScan() { stopScan_ = true; }
   // The modules polled round-robin; one round starts at most every intervalMs (0: at once).
   void setModules(const QVector<LineModule>& modules);
@@ -35,6 +36,11 @@ class LineWorker : public QObject {
   // Writes `word`, and `after` once `ms` have passed.
   void pulseOutputs(const LineModule& module, uint32_t word, uint32_t after, int ms);
   void clearStatus(const LineModule& module);
+  // Identification and whole configuration image of each module, in order.
+  void readImages(const QVector<LineModule>& modules);
+  // Each job: the module's image read, the differing bytes written with read-back, the
+  // whole image read back and compared.
+  void restore(const QVector<RestoreJob>& jobs);
 
  signals:
   void opened(uint32_t status, const QString& error);
@@ -44,6 +50,10 @@ class LineWorker : public QObject {
   void scanFinished(bool stopped, uint32_t status, const QString& error);
   void reading(const ModuleReading& reading);
   void commandDone(const CommandResult& result);
+  // Module `index` of `count` is in `phase` (ImagePhase) at `percent`.
+  void imageProgress(int index, int count, int phase, int percent);
+  void imagesRead(const QVector<ModuleImage>& images, bool stopped);
+  void restored(const QVector<RestoreReport>& reports, bool stopped);
 
  private:
   struct Stats {
@@ -56,6 +66,12 @@ class LineWorker : public QObject {
   void pollNext();
   void schedulePoll();
   void pollModule(const LineModule& module);
+  ModuleLink link(const LineModule& module) const { return {data_.Interface, data_.DriverHandle, module.address}; }
+  ImageEvents imageEvents(int index, int count);
+  // Polling stops while a long job holds the line and resumes afterwards.
+  void pausePolling();
+  void resumePolling();
+  RestoreReport restoreOne(const RestoreJob& job, int index, int count);
   CommandResult writeWord(const LineModule& module, uint32_t word);
   bool useRate(int baudCode, int timeoutMs, uint32_t* status);
   static int key(const LineModule& m) { return m.address * 16 + m.baudCode; }

@@ -83,7 +83,7 @@ void LogPanel::setModules(const QVector<LineModule>& modules) {
     if (modules_->item(i)->checkState() == Qt::Checked) checked.insert(modules_->item(i)->data(Qt::UserRole).toInt());
   modules_->clear();
   for (const LineModule& m : modules) {
-    const int key = LogModuleKey(m.address, m.baudCode);
+    const int key = ModuleKey(m.address, m.baudCode);
     auto* item = new QListWidgetItem(
         QStringLiteral("adresa %1, %2 Bd  %3").arg(m.address).arg(BaudCodeToRate(m.baudCode)).arg(m.ident), modules_);
     item->setData(Qt::UserRole, key);

@@ -94,7 +94,7 @@ TEST(CsvLog, NewFileOnSizeWithOneHeaderEach) {
   CsvLog log;
   LogChoice choice;
   choice.folder = dir.filePath(QStringLiteral("logs"));
-  choice.modules = {LogModuleKey(3, 4)};
+  choice.modules = {ModuleKey(3, 4)};
   choice.maxBytes = 200;
   QString error;
   ASSERT_TRUE(log.start(choice, error)) << error.toStdString();

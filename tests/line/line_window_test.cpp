@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdlib>
@@ -16,12 +17,16 @@
 #include <memory>
 
 #include "base/settings.h"
+#include "base/commands.h"
+#include "base/config_image.h"
+#include "line/backup_panel.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/line_window.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
 #include "line/scan_panel.h"
+#include "line/traffic_panel.h"
 #include "sim/sim_server.h"
 #include "tests/sim/sim_line.h"
 
@@ -74,7 +79,7 @@ class LineWindowTest : public ::testing::Test {
       m.baudCode = s.baudCode;
       modules.append(m);
     }
-    LineFile file{QDateTime::currentDateTime(), modules};
+    LineFile file{QDateTime::currentDateTime(), modules, {}};
     QString error;
     ASSERT_TRUE(SaveLineFile(window_->linePath(), file, error));
     window_->setLinePath(window_->linePath());
@@ -147,6 +152,21 @@ TEST_F(LineWindowTest, SilentModuleIsMarkedKeptAndComesBack) {
   const uint64_t before = window_->model()->row(rowOf(Line[2])).exchanges;
   ASSERT_TRUE(WaitFor([&] { return window_->model()->row(rowOf(Line[2])).exchanges > before + 8; }));
   EXPECT_FALSE(window_->model()->row(rowOf(Line[2])).silent);
+  // The traffic pane, filtered to failures, holds the silent module's timeouts alone, and
+  // exports what it shows.
+  TrafficModel* traffic = window_->trafficPanel()->model();
+  traffic->setFilter(TrafficFilter{.address = -1, .command = -1, .failuresOnly = true});
+  ASSERT_GT(traffic->rowCount(), 0);
+  traffic->forEachShown([](const ExchangeRecord& r) {
+    EXPECT_EQ(r.address, Line[1].address);
+    EXPECT_EQ(ClassifyExchangeStatus(r.status), ExchangeOutcome::Timeout);
+  });
+  const QString exported = dir_.filePath(QStringLiteral("provoz.txt"));
+  QString error;
+  ASSERT_TRUE(window_->trafficPanel()->exportTo(exported, error)) << error.toStdString();
+  QFile exportFile(exported);
+  ASSERT_TRUE(exportFile.open(QIODevice::ReadOnly));
+  EXPECT_EQ(exportFile.readAll().count('\n'), traffic->rowCount());
 
   sim_->withBus([](SimBus& bus) { bus.clearFaults(1); });
   ASSERT_TRUE(WaitFor([&] { return !window_->model()->row(row).silent; }));
@@ -195,6 +215,87 @@ TEST_F(LineWindowTest, LogHoldsTheValuesTheSimulatorWasGiven) {
   // Every value given shows up, in order, and nothing else but the value before the first.
   ASSERT_GE(seen.size(), 3);
   EXPECT_EQ(seen.mid(seen.size() - 3), QList<double>(std::begin(given), std::end(given)));
+}
+
+class LineBackupTest : public LineWindowTest {
+ protected:
+  void SetUp() override {
+    LineWindowTest::SetUp();
+    knownLine();
+    connectLine();
+    panel_ = window_->backupPanel();
+    path_ = dir_.filePath(QStringLiteral("zaloha.qx510line"));
+    panel_->backupTo(path_);
+    ASSERT_TRUE(finish()) << panel_->message().toStdString();
+    ASSERT_EQ(panel_->file().images.size(), 3);
+  }
+  // Waits for the panel's work; true when it ended without a failure.
+  bool finish() {
+    EXPECT_TRUE(WaitFor([this] { return !panel_->busy(); }));
+    return !panel_->messageIsFailure();
+  }
+  QByteArray fileBytes() const {
+    QFile f(path_);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  QStringList column(int c) const {
+    QStringList cells;
+    for (int r = 0; r < panel_->differences()->rowCount(); ++r)
+      cells << (panel_->differences()->item(r, c) ? panel_->differences()->item(r, c)->text() : QString());
+    return cells;
+  }
+
+  BackupPanel* panel_ = nullptr;
+  QString path_;
+};
+
+constexpr uint8_t DinByte1 = CfgAddr::DinNegation + CfgAddr::DigitalStride;
+
+TEST_F(LineBackupTest, CompareNamesTheDriftAndRestoreLeavesCalibrationUnlessAsked) {
+  const uint8_t gainBefore = sim_->snapshot(1).configByte(CfgAddr::VoltageGain);
+  const uint8_t dinBefore = sim_->snapshot(1).configByte(DinByte1);
+  sim_->withModule(1, [](SimModule& m) {
+    m.setConfigByte(DinByte1, 0x5A);
+    m.setConfigByte(CfgAddr::VoltageGain, 0x33);
+  });
+
+  panel_->compareWithFile();
+  ASSERT_TRUE(finish()) << panel_->message().toStdString();
+  EXPECT_EQ(column(1), QStringList({QString::number(CfgAddr::VoltageGain), QString::number(DinByte1)}));
+  EXPECT_EQ(column(2), QStringList({AddressRole(CfgAddr::VoltageGain), AddressRole(DinByte1)}));
+  EXPECT_EQ(column(3).last(), QStringLiteral("0x5a (90)"));
+
+  struct Case {
+    bool calibration;
+    uint8_t gainAfter;
+  };
+  for (const Case c : {Case{false, 0x33}, Case{true, gainBefore}}) {
+    panel_->setChecked({1});
+    panel_->setSelection(c.calibration, false);
+    panel_->restoreChecked();
+    ASSERT_TRUE(finish()) << panel_->message().toStdString();
+    EXPECT_EQ(sim_->snapshot(1).configByte(DinByte1), dinBefore);
+    EXPECT_EQ(sim_->snapshot(1).configByte(CfgAddr::VoltageGain), c.gainAfter);
+  }
+
+  // Two modules of the line differ in their address and rate only.
+  panel_->compareModules(0, 2);
+  ASSERT_TRUE(finish()) << panel_->message().toStdString();
+  EXPECT_EQ(column(1), QStringList({QString::number(CfgAddr::BusAddress), QString::number(CfgAddr::BaudCode)}));
+}
+
+TEST_F(LineBackupTest, RestoreCutByPowerLossIsReportedAndTheFileIsUnchanged) {
+  const QByteArray before = fileBytes();
+  sim_->withModule(1, [](SimModule& m) {
+    for (int j = 0; j < 4; ++j) m.setConfigByte(CfgAddr::DinNegation + j * CfgAddr::DigitalStride, uint8_t(0x10 + j));
+  });
+  sim_->withBus([](SimBus& bus) { bus.arm(1, SimFault{.kind = SimFault::PowerLoss, .afterWrites = 2}); });
+  panel_->setChecked({1});
+  panel_->restoreChecked();
+  EXPECT_FALSE(finish());
+  EXPECT_TRUE(panel_->message().contains(QStringLiteral("NEBYLA"))) << panel_->message().toStdString();
+  EXPECT_TRUE(panel_->message().contains(QStringLiteral("adresa 5"))) << panel_->message().toStdString();
+  EXPECT_EQ(fileBytes(), before);
 }
 
 }  // namespace
