@@ -25,13 +25,15 @@ ConnectionPanel::ConnectionPanel(QWidget* parent) : QGroupBox(QStringLiteral("PÅ
   setObjectName(QStringLiteral("ConnectionPanel"));
   auto* outer = new QHBoxLayout(this);
   form_ = new QFormLayout;
-  outer->addLayout(form_, 1);
+  outer->addLayout(form_);
+  outer->addStretch(1);
 
   interface_ = new QComboBox(this);
   interface_->setObjectName(QStringLiteral("InterfaceCombo"));
   interface_->addItems({QStringLiteral("StandardnÃ­ COMx"), QStringLiteral("ISA karta ZK-660"),
                         QStringLiteral("PCI karta ZK-1660"), QStringLiteral("USB konvertor ZC-1660"),
                         QStringLiteral("LAN konvertor QN-1660")});
+  interface_->setMaximumWidth(220);
   auto edit = [this](const char* name) {
     auto* e = new QLineEdit(this);
     e->setObjectName(QLatin1String(name));
@@ -61,6 +63,9 @@ ConnectionPanel::ConnectionPanel(QWidget* parent) : QGroupBox(QStringLiteral("PÅ
   status_->setObjectName(QStringLiteral("ConnectionStatus"));
   status_->setWordWrap(true);
   status_->setMinimumWidth(260);
+  status_->setMaximumWidth(420);
+  connect_->setMaximumWidth(200);
+  disconnect_->setMaximumWidth(200);
   side->addWidget(connect_);
   side->addWidget(disconnect_);
   side->addWidget(status_);

@@ -123,6 +123,11 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
     if (index.column() == Outputs)
       return QStringLiteral("Modul své výstupy nehlásí: poslední slovo zapsané tímto programem.");
     if (index.column() == LastError) return row.lastError;
+    if (index.column() == Exchanges)
+      return QStringLiteral("výměn %1, z toho bez odpovědi %2, jiných chyb %3")
+          .arg(row.exchanges)
+          .arg(row.timeouts)
+          .arg(row.failures - row.timeouts);
     return {};
   }
   if (role != Qt::DisplayRole) return {};
@@ -143,10 +148,9 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
     case LastError: return row.lastError;
     case Exchanges:
       if (row.exchanges == 0) return QString();
-      return QStringLiteral("%1, chyb %2 (bez odpovědi %3), odezva ø %4 / max %5 ms")
+      return QStringLiteral("%1, chyb %2, ø %3 / max %4 ms")
           .arg(row.exchanges)
           .arg(row.failures)
-          .arg(row.timeouts)
           .arg(QLocale().toString(row.answered ? double(row.answeredNs) / double(row.answered) / 1e6 : 0.0, 'f', 2))
           .arg(QLocale().toString(double(row.maxNs) / 1e6, 'f', 2));
     default: return {};
@@ -157,8 +161,8 @@ QVariant LineModel::headerData(int section, Qt::Orientation orientation, int rol
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   static const QStringList titles = {
       QStringLiteral("Adresa"),      QStringLiteral("Rychlost"), QStringLiteral("Identifikace"),
-      QStringLiteral("Stav"),        QStringLiteral("AIN 0"),    QStringLiteral("Vstupy DIN 0–31"),
-      QStringLiteral("Výstupy DOUT 0–31 (zapsané)"), QStringLiteral("Stavový registr"),
+      QStringLiteral("Stav"),        QStringLiteral("AIN 0"),    QStringLiteral("Vstupy DIN"),
+      QStringLiteral("Výstupy (zapsané)"), QStringLiteral("Stavový registr"),
       QStringLiteral("Poslední chyba"), QStringLiteral("Výměny")};
   return titles.value(section);
 }

@@ -93,13 +93,13 @@ LineWindow::LineWindow(QWidget* parent)
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setColumnWidth(LineModel::Address, 60);
   table_->setColumnWidth(LineModel::Rate, 90);
-  table_->setColumnWidth(LineModel::Ident, 150);
+  table_->setColumnWidth(LineModel::Ident, 130);
   table_->setColumnWidth(LineModel::State, 90);
   table_->setColumnWidth(LineModel::Ain0, 100);
   table_->setColumnWidth(LineModel::Inputs, BitStripWidth + 8);
   table_->setColumnWidth(LineModel::Outputs, BitStripWidth + 8);
-  table_->setColumnWidth(LineModel::StatusReg, 130);
-  table_->setColumnWidth(LineModel::LastError, 220);
+  table_->setColumnWidth(LineModel::StatusReg, 110);
+  table_->setColumnWidth(LineModel::LastError, 180);
   ol->addWidget(table_, 1);
   lineInfo_ = new QLabel(overview);
   lineInfo_->setObjectName(QStringLiteral("LineInfo"));
@@ -167,7 +167,7 @@ LineWindow::LineWindow(QWidget* parent)
 
   KeepReturnFromButtons(this);
   updatePollButtons();
-  resize(1280, 760);
+  resize(1400, 780);
   setLinePath(LastLinePath());
 }
 

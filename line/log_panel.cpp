@@ -43,6 +43,7 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   maxMb_->setRange(1, 2000);
   maxMb_->setValue(10);
   maxMb_->setSuffix(QStringLiteral(" MB"));
+  maxMb_->setMaximumWidth(120);
   left->addRow(QStringLiteral("Nový soubor každý den a po"), maxMb_);
   auto* buttons = new QHBoxLayout;
   start_ = new QPushButton(QStringLiteral("Spustit záznam"), this);
@@ -57,7 +58,10 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   state_->setObjectName(QStringLiteral("LogState"));
   state_->setWordWrap(true);
   left->addRow(state_);
-  layout->addLayout(left, 2);
+  auto* leftColumn = new QVBoxLayout;
+  leftColumn->addLayout(left);
+  leftColumn->addStretch(1);
+  layout->addLayout(leftColumn, 2);
 
   auto* right = new QVBoxLayout;
   right->addWidget(new QLabel(QStringLiteral("Zaznamenávané moduly"), this));

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Regenerates the README's pictures in docs/screenshots/: every window of the tool and the
+# Regenerates the README's pictures in docs/screenshots/: every window of the tool, the line
+# workbench's panes and the
 # simulator's front panel, grabbed offscreen against a simulated module. The folder holds only
 # what this script writes; never edit the pictures by hand.
 set -euo pipefail
@@ -9,3 +10,5 @@ cmake --build build/release --target qx510-screenshots
 out=docs/screenshots
 rm -rf "$out"
 QT_QPA_PLATFORM=offscreen build/release/bin/qx510-screenshots "$out"
+cmake --build build/release --target qx510-line-screenshots
+QT_QPA_PLATFORM=offscreen build/release/bin/qx510-line-screenshots "$out"

@@ -1,0 +1,148 @@
+// Opens the line workbench and each of its panes against a simulated line of four modules in
+// this process, and saves each as a PNG into the folder given: the README's pictures of the
+// workbench. Nothing is written elsewhere: settings, line and log files are scratch.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QLocale>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/commands.h"
+#include "base/settings.h"
+#include "line/backup_panel.h"
+#include "line/line_window.h"
+#include "line/log_panel.h"
+#include "line/module_window.h"
+#include "line/scan_panel.h"
+#include "line/trend_plot.h"
+#include "sim/sim_server.h"
+
+namespace {
+
+QDir output;
+int failures = 0;
+
+// Lets timers, polls and repaints run for a while; `each` runs about every 50 ms meanwhile.
+void Settle(int ms, const std::function<void(double)>& each = {}) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (each) each(double(clock.elapsed()) / 1000.0);
+  }
+}
+
+void Save(QWidget* window, const char* file) {
+  Settle(150);
+  if (window->grab().save(output.filePath(QLatin1String(file)))) {
+    std::printf("%s\n", qPrintable(output.filePath(QLatin1String(file))));
+  } else {
+    std::fprintf(stderr, "line-screenshots: cannot write %s\n", file);
+    ++failures;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: qx510-line-screenshots <output folder>\n");
+    return 2;
+  }
+  output = QDir(QString::fromLocal8Bit(argv[1]));
+  if (!output.mkpath(QStringLiteral("."))) return 1;
+  QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+
+  QTemporaryDir scratch;
+  SetConnectionSettingsPath(scratch.filePath(QLatin1String(SettingsFileName)));
+  SimServerOptions options;
+  options.udpPort = -1;
+  options.localPath = scratch.filePath(QStringLiteral("sim.sock")).toStdString();
+  options.modules = {{1, 4}, {2, 4}, {5, 7}, {17, 8}};
+  SimServer sim(options);
+  std::string error;
+  if (!sim.start(&error)) {
+    std::fprintf(stderr, "line-screenshots: simulator: %s\n", error.c_str());
+    return 1;
+  }
+  setenv(simproto::EndpointEnv, sim.localPath().c_str(), 1);
+  const uint32_t switches[] = {0x0000A5C3u, 0x00000001u, 0xFF00FF00u, 0x0u};
+  for (int i = 0; i < 4; ++i)
+    sim.withModule(i, [&](SimModule& m) {
+      m.setSourceVoltage(1.5 + 2 * i);
+      m.setInputSwitches(switches[i]);
+    });
+  sim.withModule(3, [](SimModule& m) { m.raiseStatusBits(SimModule::StatusPWR | SimModule::StatusRST); });
+
+  LineWindow window;
+  window.setLinePath(scratch.filePath(QStringLiteral("linka.qx510line")));
+  window.show();
+  window.connectLine();
+  Settle(500);
+  if (!window.isConnected()) {
+    std::fprintf(stderr, "line-screenshots: no connection to the simulated line\n");
+    return 1;
+  }
+
+  // Scan: addresses 0..20 at three rates.
+  window.tabs()->setCurrentWidget(window.scanPanel());
+  ScanPanel* scan = window.scanPanel();
+  scan->findChild<QSpinBox*>(QStringLiteral("LastAddress"))->setValue(20);
+  for (int code = 0; code < 9; ++code)
+    scan->findChild<QCheckBox*>(QStringLiteral("Rate%1").arg(code))->setChecked(code == 4 || code == 7 || code == 8);
+  emit scan->scanRequested(scan->plan());
+  Settle(4000);
+  Save(&window, "20-line-scan.png");
+
+  // Overview: the line polled, module 2 silent.
+  window.tabs()->setCurrentIndex(0);
+  window.startPolling();
+  Settle(1500);
+  sim.withBus([](SimBus& bus) { bus.arm(1, SimFault{.kind = SimFault::Silent}); });
+  Settle(1500);
+  Save(&window, "21-line-overview.png");
+  sim.withBus([](SimBus& bus) { bus.clearFaults(1); });
+
+  // Detail of the first module: a slowly swinging input for a few seconds.
+  ModuleWindow* detail = window.openDetail(0);
+  Settle(6000, [&](double t) { sim.withModule(0, [t](SimModule& m) { m.setSourceVoltage(5 + 3 * std::sin(t * 1.3)); }); });
+  Save(detail, "22-line-module.png");
+  detail->close();
+
+  // Log running for two modules.
+  window.tabs()->setCurrentWidget(window.logPanel());
+  window.logPanel()->setFolder(scratch.filePath(QStringLiteral("zaznam")));
+  auto* list = window.logPanel()->findChild<QListWidget*>(QStringLiteral("LogModules"));
+  for (int i : {0, 2}) list->item(i)->setCheckState(Qt::Checked);
+  window.logPanel()->startLog();
+  Settle(1200);
+  Save(&window, "23-line-log.png");
+  window.logPanel()->stopLog();
+
+  // Backup, then a drifted module compared with it.
+  BackupPanel* backup = window.backupPanel();
+  window.tabs()->setCurrentWidget(backup);
+  backup->backupTo(scratch.filePath(QStringLiteral("zaloha.qx510line")));
+  Settle(3000);
+  sim.withModule(2, [](SimModule& m) {
+    m.setConfigByte(CfgAddr::DinNegation + CfgAddr::DigitalStride, 0x5A);
+    m.setConfigByte(CfgAddr::AinRange, 1);
+  });
+  backup->compareWithFile();
+  Settle(3000);
+  Save(&window, "24-line-backup.png");
+
+  window.tabs()->setCurrentIndex(window.tabs()->count() - 1);
+  Settle(500);
+  Save(&window, "25-line-traffic.png");
+  window.close();
+  return failures == 0 ? 0 : 1;
+}
