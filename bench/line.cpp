@@ -1,0 +1,287 @@
+// The line workbench against the simulator program with a line of 32 modules, pinned with it
+// to one CPU:
+// - polling the line round-robin at the fastest interval, exchanges/s against qx510-cli watch
+//   making the same exchanges (and, for the record, against a bare loop of them);
+// - the window's own CPU (its thread, not the driver thread) at ten readings a second of each
+//   module, against the same window connected and idle;
+// - a trend of 360 000 readings zoomed and panned, against the same plot without data;
+// - the start of qx510-line to a visible window against the tool's.
+#include <benchmark/benchmark.h>
+#include <sched.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/commands.h"
+#include "base/driver_loader.h"
+#include "base/exchange_observer.h"
+#include "base/settings.h"
+#include "bench/figures.h"
+#include "bench/sim_process.h"
+#include "cli/cli.h"
+#include "line/line_file.h"
+#include "line/line_window.h"
+#include "line/line_worker.h"
+#include "line/trend_plot.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int Modules = 32;
+constexpr int TrendPoints = 360000;
+
+QTemporaryDir* Scratch = nullptr;
+
+class Counter final : public ExchangeObserver {
+ public:
+  void exchanged(const ExchangeRecord&) noexcept override { n.fetch_add(1, std::memory_order_relaxed); }
+  std::atomic<uint64_t> n{0};
+};
+
+void Settle(int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+QVector<LineModule> Line() {
+  QVector<LineModule> line;
+  for (int a = 0; a < Modules; ++a) {
+    LineModule m;
+    m.address = uint8_t(a);
+    m.baudCode = 4;
+    line.append(m);
+  }
+  return line;
+}
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Exchanges/s of the workbench's driver thread polling the whole line as fast as it can.
+void BM_LinePoll(benchmark::State& state) {
+  Counter counter;
+  ExchangeObserver* previous = SetExchangeObserver(&counter);
+  {
+    LineWorker worker;
+    TData data;
+    InitData(&data);
+    bool opened = false;
+    QObject::connect(&worker, &LineWorker::opened, [&](uint32_t status) { opened = status == 0; });
+    worker.open(data);
+    Settle(300);
+    if (!opened) state.SkipWithError("no connection");
+    worker.setModules(Line());
+    worker.setPolling(true, 0, 150);
+    Settle(300);  // the range bytes are read once; the steady state has four exchanges a module
+    for (auto _ : state) {
+      const uint64_t before = counter.n.load();
+      const auto start = Clock::now();
+      Settle(2000);
+      const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      state.SetIterationTime(seconds);
+      state.counters["exchanges_per_s"] = double(counter.n.load() - before) / seconds;
+    }
+    worker.setPolling(false, 0, 150);
+  }
+  SetExchangeObserver(previous);
+}
+BENCHMARK(BM_LinePoll)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// qx510-cli watch of input 0 at its shortest interval, in this process.
+void BM_CliWatch(benchmark::State& state) {
+  constexpr int count = 2000;
+  for (auto _ : state) {
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    CliIo io;
+    io.out = &o;
+    io.err = &e;
+    io.interrupted = [] { return false; };
+    io.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+    const auto start = Clock::now();
+    if (RunCli({"watch", "ain0", "--interval", "1", "--count", QString::number(count), "--address", "7"}, io) != 0)
+      state.SkipWithError(qPrintable(err));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["exchanges_per_s"] = count / seconds;
+  }
+}
+BENCHMARK(BM_CliWatch)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The same four exchanges per module in a bare loop: what the line allows at all.
+void BM_BareLoop(benchmark::State& state) {
+  DriverParamBlock params{};
+  params[0] = 1;
+  uint32_t handle = 0;
+  if (DriverInit(InterfaceSerial, &handle, params) != 0 || DriverSetConfig(InterfaceSerial, handle, 9600, 150, 2) != 0) {
+    state.SkipWithError("no connection");
+    return;
+  }
+  for (auto _ : state) {
+    uint64_t n = 0;
+    const auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(2)) {
+      for (uint8_t a = 0; a < Modules; ++a) {
+        ModuleTransact(InterfaceSerial, handle, a, Cmd::ReadChannel, 0);
+        ModuleTransact(InterfaceSerial, handle, a, Cmd::ReadChannel, DigitalIndex);
+        ModuleTransact(InterfaceSerial, handle, a, Cmd::ReadStatus, 0);
+        n += 3;
+      }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["exchanges_per_s"] = double(n) / seconds;
+  }
+  DriverDone(InterfaceSerial, &handle);
+}
+BENCHMARK(BM_BareLoop)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The main window's thread: CPU seconds per wall second while the line is polled at ten
+// readings a second per module, or connected and idle.
+void WindowCpu(benchmark::State& state, bool polling) {
+  LineFile file{QDateTime::currentDateTime(), Line(), {}};
+  QString error;
+  const QString path = Scratch->filePath(QStringLiteral("bench.qx510line"));
+  SaveLineFile(path, file, error);
+  LineWindow window;
+  window.setLinePath(path);
+  window.findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(100);
+  window.show();
+  window.connectLine();
+  Settle(500);
+  if (!window.isConnected()) state.SkipWithError("no connection");
+  if (!polling) window.stopPolling();
+  Settle(1000);
+  for (auto _ : state) {
+    const double cpu = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    Settle(5000);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    state.counters["cpu_fraction"] = (ThreadCpuSeconds() - cpu) / seconds;
+  }
+  window.disconnectLine();
+  Settle(200);
+}
+void BM_WindowCpuPolling(benchmark::State& state) { WindowCpu(state, true); }
+void BM_WindowCpuIdle(benchmark::State& state) { WindowCpu(state, false); }
+BENCHMARK(BM_WindowCpuPolling)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WindowCpuIdle)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// One zoom or pan of the trend and its repaint, with 360 000 readings or two.
+void TrendRedraw(benchmark::State& state, int points) {
+  TrendSeries series(TrendPoints + 10);
+  const double t0 = 1.7e9;
+  for (int i = 0; i < points; ++i) series.append(t0 + i * 0.1, 5 + 3 * std::sin(i * 0.001) + (i % 97) * 0.001);
+  TrendPlot plot;
+  plot.resize(1200, 500);
+  plot.show();
+  plot.setSeries(&series, QStringLiteral("V"));
+  Settle(200);
+  const double span = TrendPoints * 0.1;
+  int step = 0;
+  for (auto _ : state) {
+    // Zoom in by halves down to a minute, then pan across the whole series.
+    const double width = std::max(60.0, span / double(1 << (step % 10)));
+    const double start = t0 + std::fmod(step * 997.0, std::max(1.0, span - width));
+    plot.setView(start, start + width);
+    ++step;
+  }
+  state.counters["points_shown"] = double(plot.shownPoints());
+}
+void BM_TrendRedraw(benchmark::State& state) { TrendRedraw(state, TrendPoints); }
+void BM_TrendRedrawEmpty(benchmark::State& state) { TrendRedraw(state, 2); }
+BENCHMARK(BM_TrendRedraw)->Apply([](auto* b) { Repeated(b->MinTime(0.5), 3); });
+BENCHMARK(BM_TrendRedrawEmpty)->Apply([](auto* b) { Repeated(b->MinTime(0.5), 3); });
+
+// Milliseconds from starting `program` to its first exposed window; the least of five.
+double StartMs(const QString& program, const QString& pluginRoot) {
+  double best = -1;
+  for (int i = 0; i < 5; ++i) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_PLUGIN_PATH"), pluginRoot);
+    env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("qx510startprobe"));
+    env.insert(QStringLiteral("HOME"), Scratch->path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), Scratch->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    p.setProcessEnvironment(env);
+    const auto start = Clock::now();
+    p.start(program, {});
+    if (!p.waitForFinished(30000)) {
+      p.kill();
+      p.waitForFinished();
+      return -1;
+    }
+    const QByteArray out = p.readAllStandardOutput();
+    const qsizetype at = out.indexOf("exposed ");
+    if (at < 0) return -1;
+    const long long ns = out.mid(at + 8).trimmed().split('\n').first().toLongLong();
+    const double ms = double(ns - std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count()) / 1e6;
+    if (best < 0 || ms < best) best = ms;
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Every thread of this process and the simulator it starts share one CPU.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(0, &one);
+  if (sched_setaffinity(0, sizeof one, &one) != 0) std::printf("could not pin to one CPU\n");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+  QTemporaryDir scratch;
+  Scratch = &scratch;
+  SetConnectionSettingsPath(scratch.filePath(QStringLiteral("W_qx510.ini")));
+  std::string modules;
+  for (int a = 0; a < Modules; ++a) modules += (a ? "," : "") + std::to_string(a);
+  SimulatorProcess sim(false, {"--modules", modules});
+  if (!sim.error().empty()) {
+    std::fprintf(stderr, "%s\n", sim.error().c_str());
+    return 1;
+  }
+  sim.useEndpoint();
+
+  FigureReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  const double toolMs = StartMs(QStringLiteral(QX510_TOOL), QStringLiteral(QX510_PLUGINS));
+  const double lineMs = StartMs(QStringLiteral(QX510_LINE), QStringLiteral(QX510_PLUGINS));
+
+  std::printf("\nThe line workbench against its floors:\n");
+  const double bare = reporter.counter("BM_BareLoop", "exchanges_per_s");
+  std::printf("%-34s %10.0f exchanges/s (a bare loop of the same exchanges: %.0f/s)\n", "polling 32 modules",
+              reporter.counter("BM_LinePoll", "exchanges_per_s"), bare);
+  bool within = PrintLimit("polling against cli watch", reporter.counter("BM_LinePoll", "exchanges_per_s"),
+                           reporter.counter("BM_CliWatch", "exchanges_per_s"), 1, "/s",
+                           0.9 * reporter.counter("BM_CliWatch", "exchanges_per_s"), false);
+  within &= PrintLimit("window CPU, 32 x 10 readings/s", reporter.counter("BM_WindowCpuPolling", "cpu_fraction"),
+                       reporter.counter("BM_WindowCpuIdle", "cpu_fraction"), 100, "%", 0.05, true);
+  within &= PrintLimit("trend 360 000 points zoom/pan", reporter.realSeconds("BM_TrendRedraw"),
+                       reporter.realSeconds("BM_TrendRedrawEmpty"), 1e3, "ms", 0.016, true);
+  within &= PrintRatio("start to a visible window", lineMs / 1e3, toolMs / 1e3, 1e3, "ms", 1.3);
+  return Verdict(within);
+}
