@@ -19,6 +19,7 @@
 #include "base/commands.h"
 #include "base/driver_loader.h"
 #include "base/settings.h"
+#include "bench/cli_run.h"
 #include "cli/cli.h"
 #include "cli/config_image.h"
 #include "sim/sim_server.h"
@@ -37,18 +38,7 @@ SimServer* Sim = nullptr;
 QString BackupPath;
 double RoundTripMs = 0;
 
-int Run(const QStringList& args) {
-  QString out, err;
-  QTextStream o(&out), e(&err);
-  CliIo io;
-  io.out = &o;
-  io.err = &e;
-  io.interrupted = [] { return false; };
-  io.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
-  const int code = RunCli(args, io);
-  if (code != 0) std::fprintf(stderr, "%s\n", qPrintable(err));
-  return code;
-}
+int Run(const QStringList& args) { return RunCliQuietly(args); }
 
 double MeasureRoundTripMs() {
   DriverParamBlock params{};

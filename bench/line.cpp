@@ -27,9 +27,9 @@
 #include "base/driver_loader.h"
 #include "base/exchange_observer.h"
 #include "base/settings.h"
+#include "bench/cli_run.h"
 #include "bench/figures.h"
 #include "bench/sim_process.h"
-#include "cli/cli.h"
 #include "line/line_file.h"
 #include "line/line_window.h"
 #include "line/line_worker.h"
@@ -106,16 +106,9 @@ BENCHMARK(BM_LinePoll)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillise
 void BM_CliWatch(benchmark::State& state) {
   constexpr int count = 2000;
   for (auto _ : state) {
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    CliIo io;
-    io.out = &o;
-    io.err = &e;
-    io.interrupted = [] { return false; };
-    io.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     const auto start = Clock::now();
-    if (RunCli({"watch", "ain0", "--interval", "1", "--count", QString::number(count), "--address", "7"}, io) != 0)
-      state.SkipWithError(qPrintable(err));
+    if (RunCliQuietly({"watch", "ain0", "--interval", "1", "--count", QString::number(count), "--address", "7"}) != 0)
+      state.SkipWithError("watch failed");
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     state.SetIterationTime(seconds);
     state.counters["exchanges_per_s"] = count / seconds;

@@ -23,43 +23,11 @@
 #include "line/scan_panel.h"
 #include "line/trend_plot.h"
 #include "sim/sim_server.h"
-
-namespace {
-
-QDir output;
-int failures = 0;
-
-// Lets timers, polls and repaints run for a while; `each` runs about every 50 ms meanwhile.
-void Settle(int ms, const std::function<void(double)>& each = {}) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < ms) {
-    QApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (each) each(double(clock.elapsed()) / 1000.0);
-  }
-}
-
-void Save(QWidget* window, const char* file) {
-  Settle(150);
-  if (window->grab().save(output.filePath(QLatin1String(file)))) {
-    std::printf("%s\n", qPrintable(output.filePath(QLatin1String(file))));
-  } else {
-    std::fprintf(stderr, "line-screenshots: cannot write %s\n", file);
-    ++failures;
-  }
-}
-
-}  // namespace
+#include "tools/shot_support.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: qx510-line-screenshots <output folder>\n");
-    return 2;
-  }
-  output = QDir(QString::fromLocal8Bit(argv[1]));
-  if (!output.mkpath(QStringLiteral("."))) return 1;
-  QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+  if (!StartShots(argc, argv, "qx510-line-screenshots")) return 2;
 
   QTemporaryDir scratch;
   SetConnectionSettingsPath(scratch.filePath(QLatin1String(SettingsFileName)));
@@ -144,5 +112,5 @@ int main(int argc, char** argv) {
   Settle(500);
   Save(&window, "25-line-traffic.png");
   window.close();
-  return failures == 0 ? 0 : 1;
+  return ShotsStatus();
 }

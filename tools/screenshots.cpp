@@ -26,28 +26,9 @@
 #include "live/tform9.h"
 #include "sim/app/sim_window.h"
 #include "sim/sim_server.h"
+#include "tools/shot_support.h"
 
 namespace {
-
-QDir output;
-int failures = 0;
-
-// Lets timers, polls and repaints run for a while.
-void Settle(int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (clock.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-void Save(QWidget* window, const char* file) {
-  Settle(100);
-  if (window->grab().save(output.filePath(QLatin1String(file)))) {
-    std::printf("%s\n", qPrintable(output.filePath(QLatin1String(file))));
-  } else {
-    std::fprintf(stderr, "screenshots: cannot write %s\n", file);
-    ++failures;
-  }
-}
 
 void Click(QWidget* window, const char* button) {
   if (auto* b = window->findChild<QPushButton*>(QLatin1String(button))) b->click();
@@ -75,14 +56,7 @@ void ReadFromModule(W& window) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: qx510-screenshots <output folder>\n");
-    return 2;
-  }
-  output = QDir(QString::fromLocal8Bit(argv[1]));
-  if (!output.mkpath(QStringLiteral("."))) return 1;
-  // The operator's language, decimal comma included.
-  QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+  if (!StartShots(argc, argv, "qx510-screenshots")) return 2;
 
   QTemporaryDir scratch;
   SetConnectionSettingsPath(scratch.filePath(QLatin1String(SettingsFileName)));
@@ -161,5 +135,5 @@ int main(int argc, char** argv) {
   Save(&panel, "00-simulator.png");
 
   main.close();
-  return failures == 0 ? 0 : 1;
+  return ShotsStatus();
 }
