@@ -35,8 +35,7 @@ QString FailureStyle() { return QStringLiteral("color: #b00000; font-weight: bol
 }  // namespace
 
 LineWindow::LineWindow(QWidget* parent)
-    : QMainWindow(parent), queue_(std::make_unique<ExchangeQueue>(1 << 16)), worker_(std::make_unique<LineWorker>()) {
-  previousObserver_ = SetExchangeObserver(queue_.get());
+    : QMainWindow(parent) {
   setObjectName(QStringLiteral("LineWindow"));
   setWindowTitle(QStringLiteral("QX-510 Linka"));
   InitData(&settings_);
@@ -82,7 +81,68 @@ LineWindow::LineWindow(QWidget* parent)
   controls->addWidget(save);
   controls->addWidget(load);
   ol->addLayout(controls);
-  table_ = new QTableView(overview);
+  ol->addStretch(1);  // the table's place until buildPanes puts it there
+  overviewLayout_ = ol;
+  lineInfo_ = new QLabel(overview);
+  lineInfo_->setObjectName(QStringLiteral("LineInfo"));
+  lineInfo_->setWordWrap(true);
+  ol->addWidget(lineInfo_);
+  tabs_->addTab(overview, QStringLiteral("Přehled linky"));
+
+  // The table and the other panes are built at the event loop's first turn, once the window
+  // shows (buildPanes): the item views' first set-up is the dearest part of the start.
+  for (const QString& title : {QStringLiteral("Hledání modulů"), QStringLiteral("Záznam do souboru"),
+                               QStringLiteral("Záloha a obnova"), QStringLiteral("Provoz na lince")}) {
+    auto* page = new QWidget(tabs_);
+    auto* pageLayout = new QVBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    tabs_->addTab(page, title);
+  }
+
+  setCentralWidget(central);
+  status_ = new StatusBar(this, {300, 260, 0});
+  setStatusBar(status_);
+  status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
+  status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
+  status_->setPanelText(2, QStringLiteral(" Záznam neběží"));
+
+  connect(connection_, &ConnectionPanel::connectRequested, this, &LineWindow::connectLine);
+  connect(connection_, &ConnectionPanel::disconnectRequested, this, &LineWindow::disconnectLine);
+  connect(pollStart_, &QPushButton::clicked, this, &LineWindow::startPolling);
+  connect(pollStop_, &QPushButton::clicked, this, &LineWindow::stopPolling);
+  connect(interval_, &QSpinBox::valueChanged, this, [this] {
+    if (polling_) worker()->setPolling(true, interval_->value(), settings_.ResponseTimeout);
+  });
+  connect(detailButton_, &QPushButton::clicked, this, [this] {
+    const QModelIndexList rows = this->overview()->selectionModel()->selectedRows();
+    if (!rows.isEmpty()) openDetail(rows.first().row());
+  });
+  connect(save, &QPushButton::clicked, this, &LineWindow::saveLineAs);
+  connect(load, &QPushButton::clicked, this, &LineWindow::loadLineFrom);
+
+  connect(tabs_, &QTabWidget::currentChanged, this, &LineWindow::buildPanes);
+  QTimer::singleShot(0, this, &LineWindow::buildPanes);
+
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, &LineWindow::tick);
+  timer->start(200);
+  auto* trafficTimer = new QTimer(this);
+  connect(trafficTimer, &QTimer::timeout, this, &LineWindow::drainTraffic);
+  trafficTimer->start(100);
+
+  KeepReturnFromButtons(this);
+  updatePollButtons();
+  resize(1400, 780);
+  setLinePath(LastLinePath());
+}
+
+QTableView* LineWindow::overview() {
+  buildPanes();
+  return table_;
+}
+
+void LineWindow::buildOverviewTable() {
+  table_ = new QTableView(tabs_->widget(0));
   table_->setObjectName(QStringLiteral("Overview"));
   table_->setModel(&model_);
   table_->setItemDelegate(new BitStripDelegate(table_));
@@ -100,43 +160,37 @@ LineWindow::LineWindow(QWidget* parent)
   table_->setColumnWidth(LineModel::Outputs, BitStripWidth + 8);
   table_->setColumnWidth(LineModel::StatusReg, 110);
   table_->setColumnWidth(LineModel::LastError, 180);
-  ol->addWidget(table_, 1);
-  lineInfo_ = new QLabel(overview);
-  lineInfo_->setObjectName(QStringLiteral("LineInfo"));
-  lineInfo_->setWordWrap(true);
-  ol->addWidget(lineInfo_);
-  tabs_->addTab(overview, QStringLiteral("Přehled linky"));
-
-  scan_ = new ScanPanel(tabs_);
-  tabs_->addTab(scan_, QStringLiteral("Hledání modulů"));
-  logPanel_ = new LogPanel(&log_, tabs_);
-  tabs_->addTab(logPanel_, QStringLiteral("Záznam do souboru"));
-  backup_ = new BackupPanel(worker_.get(), tabs_);
-  tabs_->addTab(backup_, QStringLiteral("Záloha a obnova"));
-  traffic_ = new TrafficPanel(tabs_);
-  tabs_->addTab(traffic_, QStringLiteral("Provoz na lince"));
-
-  setCentralWidget(central);
-  status_ = new StatusBar(this, {300, 260, 0});
-  setStatusBar(status_);
-  status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
-  status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
-  status_->setPanelText(2, logPanel_->summary());
-
-  connect(connection_, &ConnectionPanel::connectRequested, this, &LineWindow::connectLine);
-  connect(connection_, &ConnectionPanel::disconnectRequested, this, &LineWindow::disconnectLine);
-  connect(pollStart_, &QPushButton::clicked, this, &LineWindow::startPolling);
-  connect(pollStop_, &QPushButton::clicked, this, &LineWindow::stopPolling);
-  connect(interval_, &QSpinBox::valueChanged, this, [this] {
-    if (polling_) worker_->setPolling(true, interval_->value(), settings_.ResponseTimeout);
-  });
-  connect(detailButton_, &QPushButton::clicked, this, [this] {
-    const QModelIndexList rows = table_->selectionModel()->selectedRows();
-    if (!rows.isEmpty()) openDetail(rows.first().row());
-  });
+  // In the stretch's place, between the controls and the line's line of text.
+  delete overviewLayout_->takeAt(1);
+  overviewLayout_->insertWidget(1, table_, 1);
   connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { openDetail(index.row()); });
-  connect(save, &QPushButton::clicked, this, &LineWindow::saveLineAs);
-  connect(load, &QPushButton::clicked, this, &LineWindow::loadLineFrom);
+}
+
+LineWorker* LineWindow::worker() {
+  if (!worker_) {
+    // Its thread starts at the first need, after the window has shown.
+    worker_ = std::make_unique<LineWorker>();
+    connect(worker_.get(), &LineWorker::opened, this, &LineWindow::opened);
+    connect(worker_.get(), &LineWorker::reading, this, &LineWindow::reading);
+    connect(worker_.get(), &LineWorker::commandDone, this, &LineWindow::commandDone);
+    connect(worker_.get(), &LineWorker::scanFinished, this, &LineWindow::scanFinished);
+    worker_->setModules(model_.modules());
+  }
+  return worker_.get();
+}
+
+void LineWindow::buildPanes() {
+  if (scan_ != nullptr) return;
+  buildOverviewTable();
+  auto place = [this](int tab, QWidget* pane) { tabs_->widget(tab)->layout()->addWidget(pane); };
+  scan_ = new ScanPanel(tabs_->widget(1));
+  place(1, scan_);
+  logPanel_ = new LogPanel(&log_, tabs_->widget(2));
+  place(2, logPanel_);
+  backup_ = new BackupPanel(worker(), tabs_->widget(3));
+  place(3, backup_);
+  traffic_ = new TrafficPanel(tabs_->widget(4));
+  place(4, traffic_);
 
   connect(scan_, &ScanPanel::scanRequested, this, [this](ScanPlan plan) {
     if (plan.baudCodes.isEmpty()) return scan_->finished(false, 1, QStringLiteral("Vyberte aspoň jednu rychlost."));
@@ -145,48 +199,62 @@ LineWindow::LineWindow(QWidget* parent)
     scanning_ = true;
     scan_->started();
     updatePollButtons();
-    worker_->scan(plan);
+    worker()->scan(plan);
   });
-  connect(scan_, &ScanPanel::stopRequested, worker_.get(), [this] { worker_->stopScan(); }, Qt::DirectConnection);
+  connect(scan_, &ScanPanel::stopRequested, worker(), [this] { worker()->stopScan(); }, Qt::DirectConnection);
   connect(scan_, &ScanPanel::adoptRequested, this, [this](const QVector<LineModule>& modules) { useModules(modules, true); });
   connect(logPanel_, &LogPanel::stateChanged, this, [this] { status_->setPanelText(2, logPanel_->summary()); });
+  connect(worker(), &LineWorker::scanProgress, scan_, &ScanPanel::progress);
+  connect(worker(), &LineWorker::scanFound, scan_, &ScanPanel::moduleFound);
 
-  connect(worker_.get(), &LineWorker::opened, this, &LineWindow::opened);
-  connect(worker_.get(), &LineWorker::reading, this, &LineWindow::reading);
-  connect(worker_.get(), &LineWorker::commandDone, this, &LineWindow::commandDone);
-  connect(worker_.get(), &LineWorker::scanProgress, scan_, &ScanPanel::progress);
-  connect(worker_.get(), &LineWorker::scanFound, scan_, &ScanPanel::moduleFound);
-  connect(worker_.get(), &LineWorker::scanFinished, this, &LineWindow::scanFinished);
+  const QVector<LineModule> modules = model_.modules();
+  if (scan_ != nullptr) {
+    logPanel_->setModules(modules);
+    backup_->setModules(modules);
+  }
+  if (scan_ != nullptr) {
+    scan_->setConnected(connected_);
+    backup_->setConnected(connected_);
+  }
+}
 
-  auto* timer = new QTimer(this);
-  connect(timer, &QTimer::timeout, this, &LineWindow::tick);
-  timer->start(200);
-  auto* trafficTimer = new QTimer(this);
-  connect(trafficTimer, &QTimer::timeout, this, &LineWindow::drainTraffic);
-  trafficTimer->start(100);
+ScanPanel* LineWindow::scanPanel() {
+  buildPanes();
+  return scan_;
+}
 
-  KeepReturnFromButtons(this);
-  updatePollButtons();
-  resize(1400, 780);
-  setLinePath(LastLinePath());
+LogPanel* LineWindow::logPanel() {
+  buildPanes();
+  return logPanel_;
+}
+
+TrafficPanel* LineWindow::trafficPanel() {
+  buildPanes();
+  return traffic_;
+}
+
+BackupPanel* LineWindow::backupPanel() {
+  buildPanes();
+  return backup_;
 }
 
 LineWindow::~LineWindow() {
   log_.stop();
   qDeleteAll(details_);
   details_.clear();
-  worker_.reset();
-  SetExchangeObserver(previousObserver_);
+  worker_.reset();  // its thread ends here: no exchange after this
+  if (queue_) SetExchangeObserver(previousObserver_);
 }
 
 void LineWindow::drainTraffic() {
   std::vector<ExchangeRecord> records;
   ExchangeRecord r;
+  if (!queue_) return;
   while (queue_->pop(r)) {
     model_.addExchange(r);
     records.push_back(r);
   }
-  traffic_->add(records, queue_->dropped());
+  if (traffic_ != nullptr) traffic_->add(records, queue_->dropped());
 }
 
 void LineWindow::setLinePath(const QString& path) {
@@ -211,9 +279,11 @@ void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
   qDeleteAll(details_);
   details_.clear();
   model_.setModules(modules);
-  worker_->setModules(modules);
-  logPanel_->setModules(modules);
-  backup_->setModules(modules);
+  if (worker_) worker_->setModules(modules);
+  if (scan_ != nullptr) {
+    logPanel_->setModules(modules);
+    backup_->setModules(modules);
+  }
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2").arg(modules.size()).arg(linePath_));
   if (save && !linePath_.isEmpty()) {
@@ -234,17 +304,25 @@ void LineWindow::connectLine() {
     connection_->setStatusText(error, true);
     return;
   }
+  if (!queue_) {
+    // Installed before the first exchange, and only then: the queue's megabytes are not part
+    // of the start.
+    queue_ = std::make_unique<ExchangeQueue>(1 << 16);
+    previousObserver_ = SetExchangeObserver(queue_.get());
+  }
   connection_->setBusy(true);
   connection_->setStatusText(QStringLiteral("Připojuje se…"), false);
-  worker_->open(settings_);
+  worker()->open(settings_);
 }
 
 void LineWindow::opened(uint32_t status, const QString& error) {
   connected_ = status == 0;
   connection_->setConnected(connected_);
   connection_->setBusy(false);
-  scan_->setConnected(connected_);
-  backup_->setConnected(connected_);
+  if (scan_ != nullptr) {
+    scan_->setConnected(connected_);
+    backup_->setConnected(connected_);
+  }
   if (!connected_) {
     connection_->setStatusText(QStringLiteral("Chyba inicializace připojení - ") + error, true);
     status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
@@ -263,13 +341,15 @@ void LineWindow::opened(uint32_t status, const QString& error) {
 
 void LineWindow::disconnectLine() {
   stopPolling();
-  worker_->stopScan();
-  worker_->close();
+  worker()->stopScan();
+  worker()->close();
   connected_ = false;
   connection_->setConnected(false);
   connection_->setStatusText(QStringLiteral("Odpojeno"), false);
-  scan_->setConnected(false);
-  backup_->setConnected(false);
+  if (scan_ != nullptr) {
+    scan_->setConnected(false);
+    backup_->setConnected(false);
+  }
   status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
   updatePollButtons();
 }
@@ -277,13 +357,13 @@ void LineWindow::disconnectLine() {
 void LineWindow::startPolling() {
   if (!connected_) return;
   polling_ = true;
-  worker_->setPolling(true, interval_->value(), settings_.ResponseTimeout);
+  worker()->setPolling(true, interval_->value(), settings_.ResponseTimeout);
   updatePollButtons();
 }
 
 void LineWindow::stopPolling() {
   polling_ = false;
-  worker_->setPolling(false, interval_->value(), settings_.ResponseTimeout);
+  worker()->setPolling(false, interval_->value(), settings_.ResponseTimeout);
   status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
   updatePollButtons();
 }
@@ -312,7 +392,7 @@ void LineWindow::scanFinished(bool stopped, uint32_t status, const QString& erro
   scan_->finished(stopped, status, error);
   if (!stopped && status == 0) useModules(scan_->found(), true);
   updatePollButtons();
-  if (polling_) worker_->setPolling(true, interval_->value(), settings_.ResponseTimeout);
+  if (polling_) worker()->setPolling(true, interval_->value(), settings_.ResponseTimeout);
 }
 
 void LineWindow::tick() {
@@ -324,7 +404,7 @@ void LineWindow::tick() {
     readingsAtTick_ = readings_;
     tickAtMs_ = now;
   }
-  status_->setPanelText(2, logPanel_->summary());
+  if (logPanel_ != nullptr) status_->setPanelText(2, logPanel_->summary());
 }
 
 ModuleWindow* LineWindow::detail(int row) const {
@@ -339,7 +419,7 @@ ModuleWindow* LineWindow::openDetail(int row) {
   const int key = ModuleKey(r.module.address, r.module.baudCode);
   ModuleWindow* w = details_.value(key);
   if (w == nullptr) {
-    w = new ModuleWindow(r.module, worker_.get());
+    w = new ModuleWindow(r.module, worker());
     w->setOutputs(r.outputs);
     details_.insert(key, w);
   }

@@ -21,6 +21,7 @@ class QPushButton;
 class QSpinBox;
 class QTabWidget;
 class QTableView;
+class QVBoxLayout;
 class ScanPanel;
 class StatusBar;
 
@@ -36,14 +37,16 @@ class LineWindow : public QMainWindow {
   void setLinePath(const QString& path);
   QString linePath() const { return linePath_; }
 
-  LineWorker* worker() const { return worker_.get(); }
+  // The driver thread, started at its first use.
+  LineWorker* worker();
   LineModel* model() { return &model_; }
   ConnectionPanel* connectionPanel() const { return connection_; }
-  ScanPanel* scanPanel() const { return scan_; }
-  LogPanel* logPanel() const { return logPanel_; }
-  TrafficPanel* trafficPanel() const { return traffic_; }
-  BackupPanel* backupPanel() const { return backup_; }
-  QTableView* overview() const { return table_; }
+  // The panes other than the overview, built at the first turn of the event loop or here.
+  ScanPanel* scanPanel();
+  LogPanel* logPanel();
+  TrafficPanel* trafficPanel();
+  BackupPanel* backupPanel();
+  QTableView* overview();
   QTabWidget* tabs() const { return tabs_; }
   bool isConnected() const { return connected_; }
   QString statusText(int panel) const;
@@ -67,12 +70,15 @@ class LineWindow : public QMainWindow {
   void commandDone(const CommandResult& r);
   void scanFinished(bool stopped, uint32_t status, const QString& error);
   void useModules(const QVector<LineModule>& modules, bool save);
+  void buildPanes();
+  void buildOverviewTable();
   void tick();
   void drainTraffic();
   void updatePollButtons();
 
   TData settings_{};
-  // Declared before the worker: the worker's thread exchanges until it is gone.
+  // Declared before the worker: the worker's thread exchanges until it is gone. Made at the
+  // first connection.
   std::unique_ptr<ExchangeQueue> queue_;
   ExchangeObserver* previousObserver_ = nullptr;
   std::unique_ptr<LineWorker> worker_;
@@ -87,15 +93,16 @@ class LineWindow : public QMainWindow {
 
   ConnectionPanel* connection_;
   QTabWidget* tabs_;
-  QTableView* table_;
+  QTableView* table_ = nullptr;
+  QVBoxLayout* overviewLayout_ = nullptr;
   QSpinBox* interval_;
   QPushButton* pollStart_;
   QPushButton* pollStop_;
   QPushButton* detailButton_;
   QLabel* lineInfo_;
-  ScanPanel* scan_;
-  LogPanel* logPanel_;
-  TrafficPanel* traffic_;
-  BackupPanel* backup_;
+  ScanPanel* scan_ = nullptr;
+  LogPanel* logPanel_ = nullptr;
+  TrafficPanel* traffic_ = nullptr;
+  BackupPanel* backup_ = nullptr;
   StatusBar* status_;
 };
