@@ -1,6 +1,7 @@
 #include "line/line_window.h"
 
 #include <QCloseEvent>
+#include <QWindow>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -89,8 +90,8 @@ LineWindow::LineWindow(QWidget* parent)
   ol->addWidget(lineInfo_);
   tabs_->addTab(overview, QStringLiteral("Přehled linky"));
 
-  // The table and the other panes are built at the event loop's first turn, once the window
-  // shows (buildPanes): the item views' first set-up is the dearest part of the start.
+  // The table and the other panes are built once the window is on the screen (buildPanes):
+  // the item views' first set-up is the dearest part of the start.
   for (const QString& title : {QStringLiteral("Hledání modulů"), QStringLiteral("Záznam do souboru"),
                                QStringLiteral("Záloha a obnova"), QStringLiteral("Provoz na lince")}) {
     auto* page = new QWidget(tabs_);
@@ -121,7 +122,6 @@ LineWindow::LineWindow(QWidget* parent)
   connect(load, &QPushButton::clicked, this, &LineWindow::loadLineFrom);
 
   connect(tabs_, &QTabWidget::currentChanged, this, &LineWindow::buildPanes);
-  QTimer::singleShot(0, this, &LineWindow::buildPanes);
 
   auto* timer = new QTimer(this);
   connect(timer, &QTimer::timeout, this, &LineWindow::tick);
@@ -132,7 +132,7 @@ LineWindow::LineWindow(QWidget* parent)
 
   KeepReturnFromButtons(this);
   updatePollButtons();
-  resize(1400, 780);
+  resize(1280, 720);
   setLinePath(LastLinePath());
 }
 
@@ -304,6 +304,7 @@ void LineWindow::connectLine() {
     connection_->setStatusText(error, true);
     return;
   }
+  buildPanes();  // the traffic pane sees every exchange from the first on
   if (!queue_) {
     // Installed before the first exchange, and only then: the queue's megabytes are not part
     // of the start.
@@ -452,6 +453,19 @@ void LineWindow::loadLineFrom() {
     return;
   }
   useModules(line.modules, true);
+}
+
+void LineWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (scan_ == nullptr && windowHandle() != nullptr) windowHandle()->installEventFilter(this);
+}
+
+bool LineWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+    windowHandle()->removeEventFilter(this);
+    QTimer::singleShot(0, this, &LineWindow::buildPanes);
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void LineWindow::closeEvent(QCloseEvent* event) {
