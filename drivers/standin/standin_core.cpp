@@ -70,8 +70,13 @@ std::shared_ptr<Connection> Find(Kind kind, uint32_t handle) {
 
 // SOCK_SEQPACKET keeps frame boundaries and tells at connect time whether a simulator is there.
 // A simulator that takes no connection within the response timeout is as good as silent.
+// Only a simulator of the user's own is talked to: whatever answers as another user might
+// say anything.
 uint32_t ConnectLocal(int& fd, uint32_t timeoutMs) {
-  const int s = simproto::ConnectEndpoint(simproto::EndpointPath(), int(timeoutMs));
+  const std::string path = simproto::EndpointPath();
+  if (path.empty()) return NoPrivateFolder;
+  const int s = simproto::ConnectEndpoint(path, int(timeoutMs));
+  if (s == simproto::ForeignPeer) return ForeignSimulator;
   if (s == -ENAMETOOLONG) return BadParams;
   if (s == -ETIMEDOUT) return Timeout;
   if (s < 0) {
@@ -199,6 +204,11 @@ constexpr Text Texts[] = {
     {BadIp, "Neplatn\xe1" " IP adresa p\xf8" "evodn\xed" "ku QN-1660"},
     // Neplatný UDP port převodníku QN-1660
     {BadPort, "Neplatn\xfd" " UDP port p\xf8" "evodn\xed" "ku QN-1660"},
+    // Simulátor modulu QX-510 běží pod jiným uživatelem, nepoužije se
+    {ForeignSimulator, "Simul\xe1tor modulu QX-510 b\xec\x9e\xed pod jin\xfdm u\x9eivatelem, nepou\x9eije se"},
+    // Soukromou složku simulátoru nelze použít (patří jinému uživateli nebo je přístupná i jiným)
+    {NoPrivateFolder, "Soukromou slo\x9eku simul\xe1toru nelze pou\x9e\xedt (pat\xf8\xed jin\xe9mu u\x9eivateli nebo "
+                      "je p\xf8\xedstupn\xe1 i jin\xfdm)"},
     // Modul nezná požadovaný příkaz
     {simproto::ModuleStatus::UnknownCommand, "Modul nezn\xe1" " po\x9e" "adovan\xfd" " p\xf8" "\xed" "kaz"},
     // Modul odmítl neplatný index příkazu

@@ -22,6 +22,8 @@ enum Status : uint32_t {
   CommError = 6,    // the socket failed in another way, or the answer made no sense
   BadIp = 7,
   BadPort = 8,
+  ForeignSimulator = 11,  // the endpoint's simulator runs as another user: never used
+  NoPrivateFolder = 12,   // the user's private folder for the endpoint cannot be had
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };
