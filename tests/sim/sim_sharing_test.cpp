@@ -12,9 +12,11 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -149,6 +151,56 @@ struct StalledListener {
     ::close(fd);
   }
 };
+
+// The default endpoint goes only into a folder of the user's own that nobody else may enter.
+TEST(SimSharing, DefaultEndpointOnlyInAPrivateFolder) {
+  QTemporaryDir dir;
+  const std::string base = dir.path().toStdString();
+  const bool root = ::geteuid() == 0;
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    bool used;
+  };
+  const Case cases[] = {
+      {"private folder", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }, true},
+      {"open to others",
+       [](const std::string& p) {
+         ::mkdir(p.c_str(), 0700);
+         ::chmod(p.c_str(), 0755);
+       },
+       false},
+      {"a link to a private folder",
+       [&](const std::string& p) {
+         ::mkdir((p + ".real").c_str(), 0700);
+         [[maybe_unused]] int r = ::symlink((p + ".real").c_str(), p.c_str());
+       },
+       false},
+      {"a file", [](const std::string& p) { ::close(::open(p.c_str(), O_CREAT | O_WRONLY, 0600)); }, false},
+      {"another user's folder",
+       [&](const std::string& p) {
+         ::mkdir(p.c_str(), 0700);
+         if (root) [[maybe_unused]] int r = ::chown(p.c_str(), OtherUser, OtherUser);
+       },
+       !root},
+  };
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string savedValue = saved ? saved : "";
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = base + "/run" + std::to_string(i++);
+    c.make(folder);
+    ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    const std::string endpoint = simproto::DefaultEndpointPath();
+    EXPECT_EQ(endpoint.rfind(folder + "/", 0) == 0, c.used) << endpoint;
+  }
+  if (saved) {
+    ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_RUNTIME_DIR");
+  }
+}
 
 TEST(SimSharing, SocketsAreTheUsersAloneWhateverTheUmask) {
   for (const mode_t umask : {mode_t(0), mode_t(022), mode_t(0277)}) {
