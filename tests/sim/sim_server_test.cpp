@@ -282,22 +282,22 @@ TEST(SimServerState, TemporaryFilesAreTheSimulatorsOwn) {
   ASSERT_TRUE(SaveSimState(path, {ModuleAt(0, 4, 1)}));
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   const bool root = ::geteuid() == 0;
-  // The name an earlier version chose, made first by somebody else, open to everyone.
-  const std::string planted = path + ".tmp" + std::to_string(::getpid());
-  std::ofstream(planted) << "planted";
-  ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
-  if (root) {
-    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
-  }
   const std::string stale = path + ".tmp-AbCdEfGh1234";
   std::ofstream(stale) << "left by a kill";
   const std::string unrelated = dir.filePath("module.state.tmp-notes.txt").toStdString();
+  const std::string planted = path + ".tmp" + std::to_string(::getpid());
   std::ofstream(unrelated) << "keep me";
 
   {
     SimServer sim(Options(dir, path));
     ASSERT_TRUE(sim.start());
     EXPECT_NE(::access(stale.c_str(), F_OK), 0) << "a stale temporary file was left";
+    // The name an earlier version chose, made by somebody else while the simulator runs.
+    std::ofstream(planted) << "planted";
+    ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
+    if (root) {
+      ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    }
     sim.withModule([](SimModule& m) { m.setConfigByte(40, 9); });
     sim.powerCycle();
     ASSERT_EQ(sim.storeError(), "");
