@@ -228,6 +228,7 @@ TEST(SimSharing, AnotherUsersSimulatorIsNeverUsed) {
   const std::string endpoint = dir.filePath("sim.sock").toStdString();
   auto impostor = AsOtherUser::Start(dir, [&] { return ListenAsImpostor(endpoint); });
   if (!impostor) {
+    ASSERT_NE(::geteuid(), 0u) << "the impostor did not start as another user";
     // No second user here: a listener of our own, taken for somebody else's.
     ASSERT_TRUE(ListenAsImpostor(endpoint));
     EXPECT_EQ(simproto::ConnectEndpoint(endpoint, SimWaitMs, ::geteuid() + 1), simproto::ForeignPeer);
@@ -269,7 +270,10 @@ TEST(SimSharing, ControlRequestsOfAnotherUserAreRefused) {
         sim = std::make_unique<SimServer>(o);
         return sim->start();
       });
-      if (!child) continue;  // no second user on this machine
+      if (!child) {
+        EXPECT_NE(::geteuid(), 0u) << "the simulator did not start as another user";
+        continue;  // no second user on this machine
+      }
     } else {
       o.controlLimits.user = long(::geteuid()) + 1;
       sim = std::make_unique<SimServer>(o);
