@@ -129,9 +129,17 @@ bool SimServer::loadLine(std::string* error) {
       case SimStateLoad::Loaded:
       case SimStateLoad::Missing:
         break;
-      case SimStateLoad::Invalid:
-        stateWarning_ = why;  // start from the factory values, overwrite on change
+      case SimStateLoad::Invalid: {
+        // What could not be read may still hold a line somebody wants back: it is kept aside,
+        // never stored over, and the simulator starts from the factory values.
+        const std::string aside = options_.statePath + ".invalid";
+        if (::rename(options_.statePath.c_str(), aside.c_str()) != 0) {
+          SetError(error, why + "; soubor nelze odložit jako " + aside + ": " + std::strerror(errno));
+          return false;
+        }
+        stateWarning_ = why + "; soubor zůstává jako " + aside;
         break;
+      }
       case SimStateLoad::NotAFile:
         SetError(error, why);  // never replaced by a state file
         return false;

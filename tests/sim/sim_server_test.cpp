@@ -264,6 +264,25 @@ TEST(SimServerState, ASavedLineComesBackWhole) {
   ASSERT_EQ(LoadSimState(path, stored), SimStateLoad::Loaded);
   EXPECT_EQ(stored, line);
 
+  // A file that cannot be read as a line is kept aside, never stored over.
+  std::string truncated;
+  {
+    std::ifstream in(path);
+    truncated.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  truncated.resize(truncated.size() - 40);
+  std::ofstream(path, std::ios::trunc) << truncated;
+  {
+    SimServer sim(Options(dir, path));
+    ASSERT_TRUE(sim.start());
+    EXPECT_NE(sim.stateWarning(), "");
+    sim.withModule([](SimModule& m) { m.setConfigByte(40, 7); });
+    sim.powerCycle();
+  }
+  std::ifstream aside(path + ".invalid");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), truncated);
+  EXPECT_EQ(StoredByte(path, 40), 7);
+
   // Typed in by hand, two modules alike are still refused.
   SimServerOptions typed = Options(dir, path);
   typed.modules = {{3, 4}, {3, 4}};
