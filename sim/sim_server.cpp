@@ -111,6 +111,17 @@ bool SimServer::start(std::string* error) {
   }
   wakeRead_ = pipeFds[0];
   wakeWrite_ = pipeFds[1];
+  // A file that could not be read may still hold a line somebody wants back: it is kept
+  // aside, never stored over, once this simulator is sure to run.
+  if (!stateWarning_.empty()) {
+    const std::string aside = options_.statePath + ".invalid";
+    if (::rename(options_.statePath.c_str(), aside.c_str()) != 0) {
+      SetError(error, stateWarning_ + "; soubor nelze odložit jako " + aside + ": " + std::strerror(errno));
+      closeAll();
+      return false;
+    }
+    stateWarning_ += "; soubor zůstává jako " + aside;
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stateUsable_ = !options_.statePath.empty();
@@ -122,6 +133,7 @@ bool SimServer::start(std::string* error) {
 // The line to start with: the options' (each keeping its memory when the state file saved one
 // set up alike), else the state file's, else one factory module.
 bool SimServer::loadLine(std::string* error) {
+  stateWarning_.clear();
   std::vector<SimModule::Memory> saved;
   if (!options_.statePath.empty()) {
     std::string why;
@@ -129,17 +141,9 @@ bool SimServer::loadLine(std::string* error) {
       case SimStateLoad::Loaded:
       case SimStateLoad::Missing:
         break;
-      case SimStateLoad::Invalid: {
-        // What could not be read may still hold a line somebody wants back: it is kept aside,
-        // never stored over, and the simulator starts from the factory values.
-        const std::string aside = options_.statePath + ".invalid";
-        if (::rename(options_.statePath.c_str(), aside.c_str()) != 0) {
-          SetError(error, why + "; soubor nelze odložit jako " + aside + ": " + std::strerror(errno));
-          return false;
-        }
-        stateWarning_ = why + "; soubor zůstává jako " + aside;
+      case SimStateLoad::Invalid:
+        stateWarning_ = why;  // start from the factory values; the file is kept aside by start()
         break;
-      }
       case SimStateLoad::NotAFile:
         SetError(error, why);  // never replaced by a state file
         return false;
