@@ -95,11 +95,12 @@ void SimControlListener::stop() {
   ownsFile_ = false;
 }
 
-// Every waiting connection is accepted, so the backlog never fills; those beyond the limit
-// and those of another user get their error line and are closed at once. False when out of
-// descriptors.
+// Waiting connections are accepted, so the backlog never fills; those beyond the limit and
+// those of another user get their error line and are closed at once. A bounded number a
+// round, so that a flood of connections cannot keep the clients held from being served.
+// False when out of descriptors.
 bool SimControlListener::acceptClients(std::vector<Client>& clients) {
-  for (;;) {
+  for (int round = 0; round < 64; ++round) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -116,6 +117,7 @@ bool SimControlListener::acceptClients(std::vector<Client>& clients) {
       clients.push_back({fd, {}, Clock::now(), false});
     }
   }
+  return true;
 }
 
 bool SimControlListener::serve(Client& c) {
