@@ -244,6 +244,7 @@ TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(saved.readAll());
   EXPECT_TRUE(text.contains("# kalibrační konstanty (vlastní modulu):\nbyte.15=0x1e\n")) << text.toStdString();
+  EXPECT_TRUE(run({"config", "show"}).out.contains("byte.15=0x1e  ; voltage_gain low byte (vlastní modulu)\n"));
 
   // Dry run: the differing bytes listed, the calibration constants left out, nothing written.
   const SimModule::Memory fresh = memory(1);
