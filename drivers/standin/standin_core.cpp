@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -31,6 +32,8 @@ struct Connection {
   uint32_t udpTimeoutMs = 0;  // LAN only: the network's share of the wait
   uint32_t variant = 2;
   uint32_t seq = 0;
+  int64_t receiveWaitMs = 0;  // the socket's receive timeout as last set; 0: none
+  uint64_t damagedFrames = 0; // frames passed over because a check failed
   sockaddr_in peer{};         // LAN only
   std::mutex sendMutex;
 
@@ -103,16 +106,26 @@ ssize_t SendFrame(int fd, const uint8_t* data, size_t size, Clock::time_point de
   }
 }
 
-// Drops whatever waits unread: answers that arrived after their request had timed out.
-void DrainStale(int fd) {
-  uint8_t junk[512];
-  while (::recv(fd, junk, sizeof junk, MSG_DONTWAIT) > 0) {
-  }
-}
-
 void ClearResult(uint32_t* response100, uint32_t* aux) {
   for (int i = 0; i < 4; ++i) response100[i] = 0;
   *aux = 0;
+}
+
+void Disconnect(Connection& c) {
+  ::close(c.fd);
+  c.fd = -1;
+  c.receiveWaitMs = 0;
+}
+
+// How long one blocking receive may wait. The socket keeps the setting, so exchanges with
+// the same timeout make no extra call: a receive costs one system call, as it would in a
+// program that reads its socket bare.
+bool SetReceiveWait(Connection& c, int64_t ms) {
+  if (ms == c.receiveWaitMs) return true;
+  const timeval tv{time_t(ms / 1000), suseconds_t(ms % 1000 * 1000)};
+  if (::setsockopt(c.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return false;
+  c.receiveWaitMs = ms;
+  return true;
 }
 
 uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply) {
@@ -123,56 +136,48 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply)
   }
   const uint64_t waitMs = uint64_t(c.responseTimeoutMs) + (lan ? c.udpTimeoutMs : 0);
   const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-  DrainStale(c.fd);
   const auto frame = simproto::EncodeRequest(request);
   ssize_t sent = SendFrame(c.fd, frame.data(), frame.size(), deadline);
   if (sent < 0 && !lan && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)) {
     // The simulator was restarted since the last exchange: reach the new one once.
-    ::close(c.fd);
-    c.fd = -1;
+    Disconnect(c);
     if (const uint32_t s = ConnectLocal(c.fd, c.responseTimeoutMs); s != Ok) return s;
     sent = SendFrame(c.fd, frame.data(), frame.size(), deadline);
   }
   if (sent < 0) return errno == ETIMEDOUT ? Timeout : SocketErrorStatus(errno);
   if (size_t(sent) != frame.size()) return CommError;
 
-  uint8_t buffer[512];
+  // Answers that came after their request had timed out still wait in the socket; they are
+  // read here and passed over like any frame that is not this request's answer. A frame
+  // longer than the buffer is cut short, and so fails the length check.
+  uint8_t buffer[64];
+  bool damaged = false;
   for (;;) {
     // Rounded up, so that the wait is never shorter than the timeout promised.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return Timeout;
-    pollfd p{c.fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, int(left));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return CommError;
-    }
-    if (ready == 0) continue;  // the deadline check above decides
-    sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t n = ::recvfrom(c.fd, buffer, sizeof buffer, MSG_DONTWAIT, lan ? reinterpret_cast<sockaddr*>(&from) : nullptr,
-                                 lan ? &fromLen : nullptr);
+    if (left <= 0) return damaged ? Damaged : Timeout;
+    if (!SetReceiveWait(c, left)) return CommError;
+    // The LAN socket is connected: it takes datagrams from the converter's address only.
+    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
     if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;  // the deadline decides
       const uint32_t s = SocketErrorStatus(errno);
-      if (!lan) {
-        ::close(c.fd);
-        c.fd = -1;
-      }
+      if (!lan) Disconnect(c);
       return s;
     }
     if (n == 0 && !lan) {  // the simulator closed the connection
-      ::close(c.fd);
-      c.fd = -1;
+      Disconnect(c);
       return NotRunning;
     }
-    if (lan && (from.sin_family != AF_INET || from.sin_addr.s_addr != c.peer.sin_addr.s_addr ||
-                from.sin_port != c.peer.sin_port))
-      continue;  // not from the converter
-    const auto parsed = ParseReply(buffer, size_t(n), request.seq, request.address, request.command);
-    if (!parsed) continue;
-    reply = *parsed;
-    return Ok;
+    const Received received = ParseReply(buffer, size_t(n), request.seq, request.address, request.command);
+    if (received.kind == Received::Answer) {
+      reply = received.reply;
+      return Ok;
+    }
+    if (received.kind == Received::Damaged) {
+      damaged = true;
+      ++c.damagedFrames;
+    }
   }
 }
 
@@ -199,6 +204,8 @@ constexpr Text Texts[] = {
     {BadIp, "Neplatn\xe1" " IP adresa p\xf8" "evodn\xed" "ku QN-1660"},
     // Neplatný UDP port převodníku QN-1660
     {BadPort, "Neplatn\xfd" " UDP port p\xf8" "evodn\xed" "ku QN-1660"},
+    // Poškozená odpověď modulu
+    {Damaged, "Po\x9a" "kozen\xe1" " odpov\xec" "\xef" " modulu"},
     // Modul nezná požadovaný příkaz
     {simproto::ModuleStatus::UnknownCommand, "Modul nezn\xe1" " po\x9e" "adovan\xfd" " p\xf8" "\xed" "kaz"},
     // Modul odmítl neplatný index příkazu
@@ -299,23 +306,29 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
   return reply.result;
 }
 
-std::optional<Reply> ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command) {
+Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command) {
+  Received out;
   const auto answer = simproto::DecodeAnswer(bytes, size);
-  if (!answer) return std::nullopt;  // malformed
-  if (answer->seq != seq || answer->address != address || answer->command != command)
-    return std::nullopt;  // late or duplicate answer to an earlier request
-  Reply reply;
+  if (!answer) return out;
+  if (answer->seq != seq) {
+    // Sequence numbers wrap: an earlier request's lies up to half the range behind.
+    if (int32_t(answer->seq - seq) < 0) out.kind = Received::Stale;
+    return out;
+  }
+  if (answer->address != address || answer->command != command) return out;
+  out.kind = Received::Answer;
+  Reply& reply = out.reply;
   // A status from the module travels in the status word; the call itself went through.
   if (answer->status > 99) {
     reply.result = reply.status = CommError;
-    return reply;
+    return out;
   }
   reply.status = answer->status;
   if (answer->status == 0) {
     reply.aux = answer->data[0];
     for (size_t i = 0; i < 4; ++i) reply.response[i] = answer->data[1 + i];
   }
-  return reply;
+  return out;
 }
 
 uint32_t Close(Kind kind, uint32_t* handle) {

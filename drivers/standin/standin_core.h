@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 namespace standin {
 
@@ -22,6 +21,9 @@ enum Status : uint32_t {
   CommError = 6,    // the socket failed in another way, or the answer made no sense
   BadIp = 7,
   BadPort = 8,
+  Damaged = 9,      // only answers that failed the frame checks came within the timeout
+  LineBusy = 10,    // another handle holds the line (see LineHolder for whose)
+  LockFailed = 11,  // the user's private folder for line locks cannot be used
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };
@@ -47,10 +49,16 @@ struct Reply {
   uint32_t aux = 0;
   uint32_t response[4] = {};
 };
-// One frame received for the request with this sequence number, bus address and command:
-// nothing when it is not that request's answer (malformed, late, another request's), so the
-// exchange keeps waiting; else what Send reports.
-std::optional<Reply> ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command);
+// What one frame received for the request with this sequence number, bus address and
+// command is: its answer (with what Send reports), a late answer to an earlier request of
+// this connection, or a frame that fails a check (length, type, CRC, or it claims to answer
+// this request or a later one while naming another address or command). The exchange waits
+// on after either of the last two, and a timeout after a damaged frame says so.
+struct Received {
+  enum Kind { Answer, Stale, Damaged } kind = Damaged;
+  Reply reply;  // for Answer
+};
+Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command);
 
 // Fills the 100-slot buffer with the Windows-1250 text of a status, from slot 1 on.
 uint32_t ErrorText(uint32_t code, uint32_t* buffer100);

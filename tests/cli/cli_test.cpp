@@ -274,7 +274,7 @@ TEST_F(CliTest, SetWritesWithReadBackAndStopsAtTheFirstMismatch) {
 
   // The read-back of the first byte comes back altered: nothing after it is sent.
   sim_->withBus([](SimBus& bus) {
-    bus.arm(0, {.kind = SimFault::Malformed, .command = 102, .count = 1, .form = SimFault::FlippedBits});
+    bus.arm(0, {.kind = SimFault::Malformed, .command = 102, .count = 1, .form = SimFault::WrongValue});
   });
   const uint64_t serial = sim_->requestCount();
   r = run({"set", "dout-negation", "0xFFFFFFFF"});
