@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <string>
 
+#include "drivers/standin/line_lock.h"
 #include "sim/protocol.h"
 
 namespace standin {
@@ -35,12 +37,28 @@ struct Connection {
   int64_t receiveWaitMs = 0;  // the socket's receive timeout as last set; 0: none
   uint64_t damagedFrames = 0; // frames passed over because a check failed
   sockaddr_in peer{};         // LAN only
+  int lineFd = -1;             // the hold on the line
   std::mutex sendMutex;
 
   ~Connection() {
     if (fd >= 0) ::close(fd);
+    if (lineFd >= 0) ::close(lineFd);
   }
 };
+
+// Who held the line that the last refused Init wanted, for the Error entry's text.
+std::atomic<pid_t> lastHolder{0};
+
+uint32_t HoldLine(Connection& c, const std::string& line) {
+  const LineTake take = TakeLine(line);
+  if (take.result == LineTake::Busy) {
+    lastHolder = take.holder;
+    return LineBusy;
+  }
+  if (take.result != LineTake::Taken) return LockFailed;
+  c.lineFd = take.fd;
+  return Ok;
+}
 
 // Handles carry the slot (low byte, 1-based) and a generation, so that a handle closed
 // and then reused by mistake is refused instead of reaching another connection.
@@ -119,7 +137,8 @@ void Disconnect(Connection& c) {
 
 // How long one blocking receive may wait. The socket keeps the setting, so exchanges with
 // the same timeout make no extra call: a receive costs one system call, as it would in a
-// program that reads its socket bare.
+// program that reads its socket bare. The kernel counts the wait in its clock ticks, so it
+// may run a few milliseconds past the timeout, never short of it.
 bool SetReceiveWait(Connection& c, int64_t ms) {
   if (ms == c.receiveWaitMs) return true;
   const timeval tv{time_t(ms / 1000), suseconds_t(ms % 1000 * 1000)};
@@ -206,6 +225,8 @@ constexpr Text Texts[] = {
     {BadPort, "Neplatn\xfd" " UDP port p\xf8" "evodn\xed" "ku QN-1660"},
     // Poškozená odpověď modulu
     {Damaged, "Po\x9a" "kozen\xe1" " odpov\xec" "\xef" " modulu"},
+    // Soukromou složku pro zámek linky nelze použít
+    {LockFailed, "Soukromou slo\x9e" "ku pro z\xe1" "mek linky nelze pou\x9e" "\xed" "t"},
     // Modul nezná požadovaný příkaz
     {simproto::ModuleStatus::UnknownCommand, "Modul nezn\xe1" " po\x9e" "adovan\xfd" " p\xf8" "\xed" "kaz"},
     // Modul odmítl neplatný index příkazu
@@ -216,15 +237,27 @@ constexpr Text Texts[] = {
     {simproto::ModuleStatus::CopiesDiffer,
      "Modul odm\xed" "tl po\x9e" "adavek: kopie adresy nebo hodnoty nesouhlas\xed"},
 };
+// Linka je obsazena jiným programem[ (PID <holder>)]
+constexpr const char* BusyText = "Linka je obsazena jin\xfd" "m programem";
+// Linka je již otevřena tímto programem
+constexpr const char* BusyHereText = "Linka je ji\x9e" " otev\xf8" "ena t\xed" "mto programem";
 // Neznámý chybový kód <code>
 constexpr const char* UnknownText = "Nezn\xe1" "m\xfd" " chybov\xfd" " k\xf3" "d ";
 
 }  // namespace
 
-uint32_t OpenLocal(Kind kind, uint32_t* handle) {
+uint32_t OpenLocal(Kind kind, uint32_t unit, uint32_t* handle) {
   if (!handle) return BadParams;
   auto c = std::make_shared<Connection>();
   c->kind = kind;
+  char line[16];
+  if (kind == Serial)
+    std::snprintf(line, sizeof line, "com%u", unsigned(unit));
+  else if (kind == Isa)
+    std::snprintf(line, sizeof line, "isa-%x", unsigned(unit));
+  else
+    std::snprintf(line, sizeof line, "%s", kind == Pci ? "pci" : "usb");
+  if (const uint32_t s = HoldLine(*c, LocalLineName(line, simproto::EndpointPath())); s != Ok) return s;
   if (const uint32_t s = ConnectLocal(c->fd, c->responseTimeoutMs); s != Ok) return s;
   return Register(std::move(c), handle);
 }
@@ -244,6 +277,7 @@ uint32_t OpenLan(uint32_t* handle, const uintptr_t* block) {
   if (block[2] > MaxTimeoutMs) return BadParams;
   c->peer.sin_port = htons(uint16_t(block[1]));
   c->udpTimeoutMs = uint32_t(block[2]);
+  if (const uint32_t s = HoldLine(*c, "lan-" + ip + "-" + std::to_string(block[1])); s != Ok) return s;
   c->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (c->fd < 0) return CommError;
   // A connected socket takes datagrams from the converter's address only and reports a
@@ -349,6 +383,12 @@ uint32_t ErrorText(uint32_t code, uint32_t* buffer100) {
   std::string text;
   for (const auto& t : Texts)
     if (t.code == code) text = t.text;
+  if (code == LineBusy) {
+    const pid_t holder = lastHolder;
+    text = holder == ::getpid() ? BusyHereText
+           : holder > 0         ? std::string(BusyText) + " (PID " + std::to_string(holder) + ")"
+                                : BusyText;
+  }
   if (text.empty()) text = std::string(UnknownText) + std::to_string(code);
   for (int i = 0; i < 100; ++i) buffer100[i] = 0;
   const size_t n = std::min<size_t>(text.size(), 99);

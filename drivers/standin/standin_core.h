@@ -32,10 +32,14 @@ constexpr uint32_t DefaultRate = 9600;
 constexpr uint32_t DefaultResponseTimeoutMs = 150;
 constexpr uint32_t MaxTimeoutMs = 600000;
 
-// Opens a connection of kind 0..3 to the local endpoint ($QX510_SIM_ENDPOINT or the default).
-uint32_t OpenLocal(Kind kind, uint32_t* handle);
+// Opens a connection of kind 0..3 to the local endpoint ($QX510_SIM_ENDPOINT or the default),
+// holding the line until Close: serial port `unit` (1..255), the ISA card at base address
+// `unit`, the PCI card or the USB converter (unit unused). LineBusy when a handle holds it
+// already, in this process or another.
+uint32_t OpenLocal(Kind kind, uint32_t unit, uint32_t* handle);
 // Opens a UDP connection: block word 0 = address of the IP text, 1 = port, 2 = UDP timeout
-// in ms. The answer is awaited for the response timeout plus the UDP timeout.
+// in ms. The answer is awaited for the response timeout plus the UDP timeout. Holds the
+// converter at that address and port as OpenLocal holds its line.
 uint32_t OpenLan(uint32_t* handle, const uintptr_t* block);
 uint32_t SetConfig(Kind kind, uint32_t handle, uint32_t rate, uint32_t timeoutMs, uint32_t variant);
 uint32_t GetConfig(Kind kind, uint32_t handle, uint32_t* rate, uint32_t* timeoutMs, uint32_t* variant);
