@@ -233,9 +233,8 @@ constexpr Text Texts[] = {
     {simproto::ModuleStatus::BadIndex, "Modul odm\xed" "tl neplatn\xfd" " index p\xf8" "\xed" "kazu"},
     // Adresa mimo konfigurační paměť modulu
     {simproto::ModuleStatus::BadConfigAddress, "Adresa mimo konfigura\xe8" "n\xed" " pam\xec" "\x9d" " modulu"},
-    // Modul odmítl požadavek: kopie adresy nebo hodnoty nesouhlasí
-    {simproto::ModuleStatus::CopiesDiffer,
-     "Modul odm\xed" "tl po\x9e" "adavek: kopie adresy nebo hodnoty nesouhlas\xed"},
+    // Modul odmítl požadavek: kopie se neshodují
+    {simproto::ModuleStatus::CopiesDiffer, "Modul odm\xed" "tl po\x9e" "adavek: kopie se neshoduj\xed"},
 };
 // Linka je obsazena jiným programem[ (PID <holder>)]
 constexpr const char* BusyText = "Linka je obsazena jin\xfd" "m programem";

@@ -82,7 +82,7 @@ TEST_F(BusFaults, ConfigurationWindowTellsEachFaultAndWorksOnceItIsCleared) {
       {"wrong value", {.kind = SimFault::Malformed, .form = SimFault::WrongValue}, " Chyba zápisu dat."},
       {"refusal", {.kind = SimFault::Refuse, .count = 1, .status = 21}, " Modul odmítl neplatný index příkazu"},
       {"refused writes", {.kind = SimFault::Refuse, .command = 103, .status = 23},
-       " Modul odmítl požadavek: kopie adresy nebo hodnoty nesouhlasí"},
+       " Modul odmítl požadavek: kopie se neshodují"},
       {"collision", {.kind = SimFault::Collision, .count = 1}, Damaged},
   };
   for (const auto& c : cases) {
