@@ -27,6 +27,7 @@
 
 #include "bench/figures.h"
 #include "bench/sim_process.h"
+#include "bench/standin_driver.h"
 #include "drivers/driver_abi.h"
 #include "sim/protocol.h"
 
@@ -125,26 +126,6 @@ std::array<uint8_t, simproto::RequestSize> StatusRequest() {
   r.command = 100;
   return simproto::EncodeRequest(r);
 }
-
-struct Driver {
-  explicit Driver(const std::string& prefix) {
-    lib = ::dlopen((BenchDirectory() + "/" + prefix + ".DLL").c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!lib) throw std::runtime_error(::dlerror());
-    init = ::dlsym(lib, (prefix + "_Init").c_str());
-    setConfig = reinterpret_cast<DriverSetConfigFn>(::dlsym(lib, (prefix + "_SetConfig").c_str()));
-    send = reinterpret_cast<DriverSendFn>(::dlsym(lib, (prefix + "_Send").c_str()));
-    done = reinterpret_cast<DriverDoneFn>(::dlsym(lib, (prefix + "_Done").c_str()));
-    if (!init || !setConfig || !send || !done) throw std::runtime_error(prefix + ": an entry is missing");
-  }
-  ~Driver() { ::dlclose(lib); }
-  Driver(const Driver&) = delete;
-  Driver& operator=(const Driver&) = delete;
-  void* lib;
-  void* init;
-  DriverSetConfigFn setConfig;
-  DriverSendFn send;
-  DriverDoneFn done;
-};
 
 // Seconds per round trip, each taken alone, so that their medians are not moved by the
 // spells in which other work on the machine holds the CPU.
