@@ -38,11 +38,12 @@ struct Connection {
   uint64_t damagedFrames = 0; // frames passed over because a check failed
   sockaddr_in peer{};         // LAN only
   int lineFd = -1;             // the hold on the line
+  std::string linePath;
   std::mutex sendMutex;
 
   ~Connection() {
     if (fd >= 0) ::close(fd);
-    if (lineFd >= 0) ::close(lineFd);
+    if (lineFd >= 0) ReleaseLine(lineFd, linePath);
   }
 };
 
@@ -57,6 +58,7 @@ uint32_t HoldLine(Connection& c, const std::string& line) {
   }
   if (take.result != LineTake::Taken) return LockFailed;
   c.lineFd = take.fd;
+  c.linePath = take.path;
   return Ok;
 }
 
