@@ -22,8 +22,9 @@ enum Status : uint32_t {
   BadIp = 7,
   BadPort = 8,
   Damaged = 9,      // only answers that failed the frame checks came within the timeout
-  LineBusy = 10,    // another handle holds the line (see LineHolder for whose)
-  LockFailed = 11,  // the user's private folder for line locks cannot be used
+  // 10 is the loader's own "no such interface or entry"; its text must not speak of lines.
+  LineBusy = 12,    // another handle holds the line (see LineHolder for whose)
+  LockFailed = 13,  // the user's private folder for line locks cannot be used
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };

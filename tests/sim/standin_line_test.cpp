@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr uint32_t LineBusy = 10;
+constexpr uint32_t LineBusy = 12;
 
 // Another process holding one line, through the driver this process loaded before the fork,
 // until it is told to let go (Done) or killed.

@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr uint32_t LineBusy = 10;
+constexpr uint32_t LineBusy = 12;
 
 // Room for text in a label as QLabel lays it out: inside the frame, less the margins and the
 // indent a framed label takes when none is set.
