@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "base/settings.h"
 #include "cli/cli.h"
@@ -300,11 +301,12 @@ TEST_F(CliTest, RestoreSucceedsOnlyWhenTheReadBackMatches) {
     return f;
   };
   // The first three reads are 63, 62 and the range byte; module 1's range byte 0x10 reads as
-  // the backup's 0x00 through flipped bits.
+  // the backup's 0x00 when the module answers wrong values; flipped bits spoil the frame.
   const struct {
     const char* name;
     SimFault fault;
   } cases[] = {
+      {"wrong value", fault(SimFault::Malformed, 102, 3, SimFault::WrongValue)},
       {"flipped bits", fault(SimFault::Malformed, 102, 3, SimFault::FlippedBits)},
       {"wrong length", fault(SimFault::Malformed, 102, 3, SimFault::WrongLength)},
       {"wrong sequence", fault(SimFault::Malformed, 102, 3, SimFault::WrongSequence)},
@@ -350,7 +352,7 @@ TEST_F(CliTest, SetWritesWithReadBackAndStopsAtTheFirstMismatch) {
 
   // The read-back of the first byte comes back altered: nothing after it is sent.
   sim_->withBus([](SimBus& bus) {
-    bus.arm(0, {.kind = SimFault::Malformed, .command = 102, .count = 1, .form = SimFault::FlippedBits});
+    bus.arm(0, {.kind = SimFault::Malformed, .command = 102, .count = 1, .form = SimFault::WrongValue});
   });
   const uint64_t serial = sim_->requestCount();
   r = run({"set", "dout-negation", "0xFFFFFFFF"});
@@ -440,11 +442,32 @@ TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
     EXPECT_NEAR(w.out.section(',', -2, -2).toDouble(), 5.0, 0.001 + 1e-9) << w.out.toStdString();
   }
 
-  // The input ends before the reference: abandoned, the neutral start stays.
-  const Result r = run({"calibrate", "current", "--settle", "0"}, {""});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(r.err.endsWith("Kalibrace vstupu zrušena !\n")) << r.err.toStdString();
-  EXPECT_EQ(memory(0)[0], 1);
+  // Abandoned when the input ends before the reference or on Ctrl+C in a settling pause: the
+  // module gets back its range byte and both ranges' constants.
+  const auto calibrationBytes = [this] {
+    const SimModule::Memory m = memory(0);
+    std::vector<uint8_t> bytes = {m[0]};
+    bytes.insert(bytes.end(), m.begin() + 15, m.begin() + 23);
+    return bytes;
+  };
+  const std::vector<uint8_t> before = calibrationBytes();
+  const struct {
+    QStringList args, lines;
+    int stopAfterMs, code;
+  } abandoned[] = {{{"calibrate", "current", "--settle", "0"}, {""}, 0, 2},
+                   {{"calibrate", "current", "--settle", "1000"}, {""}, 1000, 130},
+                   {{"calibrate", "voltage", "--reference", "5.0", "--settle", "1000"}, {"", ""}, 2000, 130}};
+  for (const auto& c : abandoned) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    slept_ = 0;
+    stopAfterMs_ = c.stopAfterMs;
+    const Result r = run(c.args, c.lines);
+    stopAfterMs_ = 0;
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_TRUE(r.err.endsWith("Původní rozsah vstupu a kalibrační konstanty obnoveny.\nKalibrace vstupu zrušena !\n"))
+        << r.err.toStdString();
+    EXPECT_EQ(calibrationBytes(), before);
+  }
 }
 
 TEST_F(CliTest, HelpForEveryCommand) {
