@@ -234,11 +234,10 @@ constexpr Text Texts[] = {
     {Damaged, "Po\x9a" "kozen\xe1" " odpov\xec" "\xef" " modulu"},
     // Soukromou složku pro zámek linky nelze použít
     {LockFailed, "Soukromou slo\x9e" "ku pro z\xe1" "mek linky nelze pou\x9e" "\xed" "t"},
-    // Simulátor modulu QX-510 běží pod jiným uživatelem, nepoužije se
-    {ForeignSimulator, "Simul\xe1tor modulu QX-510 b\xec\x9e\xed pod jin\xfdm u\x9eivatelem, nepou\x9eije se"},
-    // Soukromou složku simulátoru nelze použít (patří jinému uživateli nebo je přístupná i jiným)
-    {NoPrivateFolder, "Soukromou slo\x9eku simul\xe1toru nelze pou\x9e\xedt (pat\xf8\xed jin\xe9mu u\x9eivateli nebo "
-                      "je p\xf8\xedstupn\xe1 i jin\xfdm)"},
+    // Simulátor běží pod jiným uživatelem, nepoužije se
+    {ForeignSimulator, "Simul\xe1tor b\xec\x9e\xed pod jin\xfdm u\x9eivatelem, nepou\x9eije se"},
+    // Soukromou složku simulátoru nelze použít
+    {NoPrivateFolder, "Soukromou slo\x9eku simul\xe1toru nelze pou\x9e\xedt"},
     // Modul nezná požadovaný příkaz
     {simproto::ModuleStatus::UnknownCommand, "Modul nezn\xe1" " po\x9e" "adovan\xfd" " p\xf8" "\xed" "kaz"},
     // Modul odmítl neplatný index příkazu
