@@ -132,7 +132,7 @@ LineWindow::LineWindow(QWidget* parent)
 
   KeepReturnFromButtons(this);
   updatePollButtons();
-  resize(1280, 720);
+  resize(1360, 760);
   setLinePath(LastLinePath());
 }
 
@@ -159,7 +159,7 @@ void LineWindow::buildOverviewTable() {
   table_->setColumnWidth(LineModel::Inputs, BitStripWidth + 8);
   table_->setColumnWidth(LineModel::Outputs, BitStripWidth + 8);
   table_->setColumnWidth(LineModel::StatusReg, 110);
-  table_->setColumnWidth(LineModel::LastError, 180);
+  table_->setColumnWidth(LineModel::LastError, 160);
   // In the stretch's place, between the controls and the line's line of text.
   delete overviewLayout_->takeAt(1);
   overviewLayout_->insertWidget(1, table_, 1);

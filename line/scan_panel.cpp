@@ -89,6 +89,8 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->verticalHeader()->hide();
+  table_->setColumnWidth(2, 170);
+  table_->setColumnWidth(3, 110);
   layout->addWidget(table_, 1);
 
   connect(start_, &QPushButton::clicked, this, [this] { emit scanRequested(this->plan()); });

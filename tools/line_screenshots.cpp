@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   }
 
   // Scan: addresses 0..20 at three rates.
-  window.tabs()->setCurrentWidget(window.scanPanel());
+  window.tabs()->setCurrentIndex(1);
   ScanPanel* scan = window.scanPanel();
   scan->findChild<QSpinBox*>(QStringLiteral("LastAddress"))->setValue(20);
   for (int code = 0; code < 9; ++code)
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
   detail->close();
 
   // Log running for two modules.
-  window.tabs()->setCurrentWidget(window.logPanel());
+  window.tabs()->setCurrentIndex(2);
   window.logPanel()->setFolder(scratch.filePath(QStringLiteral("zaznam")));
   auto* list = window.logPanel()->findChild<QListWidget*>(QStringLiteral("LogModules"));
   for (int i : {0, 2}) list->item(i)->setCheckState(Qt::Checked);
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
 
   // Backup, then a drifted module compared with it.
   BackupPanel* backup = window.backupPanel();
-  window.tabs()->setCurrentWidget(backup);
+  window.tabs()->setCurrentIndex(3);
   backup->backupTo(scratch.filePath(QStringLiteral("zaloha.qx510line")));
   Settle(3000);
   sim.withModule(2, [](SimModule& m) {
