@@ -84,7 +84,8 @@ void BM_LinePoll(benchmark::State& state) {
     TData data;
     InitData(&data);
     bool opened = false;
-    QObject::connect(&worker, &LineWorker::opened, [&](uint32_t status) { opened = status == 0; });
+    QObject here;  // the answer is taken on this thread
+    QObject::connect(&worker, &LineWorker::opened, &here, [&](uint32_t status) { opened = status == 0; });
     worker.open(data);
     Settle(300);
     if (!opened) state.SkipWithError("no connection");

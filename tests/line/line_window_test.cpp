@@ -110,10 +110,10 @@ TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
   ScanPanel* scan = window_->scanPanel();
   scan->findChild<QSpinBox*>(QStringLiteral("LastAddress"))->setValue(20);
   bool finished = false;
-  QObject::connect(window_->worker(), &LineWorker::scanFinished, [&] { finished = true; });
+  // Queued to the window's thread after the window's own slot, which takes the modules found.
+  QObject::connect(window_->worker(), &LineWorker::scanFinished, window_.get(), [&] { finished = true; });
   emit scan->scanRequested(scan->plan());
   ASSERT_TRUE(WaitFor([&] { return finished; }, 120000));
-  WaitFor([] { return false; }, 50);  // the window's own slot for the same signal
 
   ASSERT_EQ(window_->model()->rowCount(), 3);
   for (const SimModuleSpec& s : Line) {
@@ -215,6 +215,35 @@ TEST_F(LineWindowTest, LogHoldsTheValuesTheSimulatorWasGiven) {
   // Every value given shows up, in order, and nothing else but the value before the first.
   ASSERT_GE(seen.size(), 3);
   EXPECT_EQ(seen.mid(seen.size() - 3), QList<double>(std::begin(given), std::end(given)));
+}
+
+TEST_F(LineWindowTest, OutputsPulseAndStatusClearReachTheModuleAndTheOverview) {
+  knownLine();
+  connectLine();
+  const int row = rowOf(Line[2]);
+  const LineModule module = window_->model()->row(row).module;
+  window_->model()->flush();
+  EXPECT_EQ(cell(row, LineModel::Outputs), QStringLiteral("neznámé"));
+  auto outputs = [this] { return sim_->snapshot(2).outputs(); };
+
+  window_->worker()->writeOutputs(module, 0x00F0000Fu);
+  ASSERT_TRUE(WaitFor([&] { return outputs() == 0x00F0000Fu && window_->model()->row(row).outputs; }));
+  EXPECT_EQ(*window_->model()->row(row).outputs, 0x00F0000Fu);
+
+  // A pulse of output 8: two writes, the second bringing back the word as it was before.
+  QList<uint32_t> written;
+  QObject::connect(window_->worker(), &LineWorker::commandDone, window_.get(), [&](const CommandResult& r) {
+    if (r.status == 0) written.append(r.word);
+  });
+  window_->worker()->pulseOutputs(module, 0x00F0010Fu, 0x00F0000Fu, 30);
+  ASSERT_TRUE(WaitFor([&] { return written.size() == 2; }));
+  EXPECT_EQ(written, QList<uint32_t>({0x00F0010Fu, 0x00F0000Fu}));
+  EXPECT_EQ(outputs(), 0x00F0000Fu);
+  EXPECT_EQ(*window_->model()->row(row).outputs, 0x00F0000Fu);
+
+  sim_->withModule(2, [](SimModule& m) { m.raiseStatusBits(SimModule::StatusERR24); });
+  window_->worker()->clearStatus(module);
+  ASSERT_TRUE(WaitFor([&] { return sim_->snapshot(2).statusRegister() == 0; }));
 }
 
 class LineBackupTest : public LineWindowTest {
