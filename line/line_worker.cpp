@@ -375,6 +375,17 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
     report.text = connected_ ? DriverStatusText(data_.Interface, status) : NotConnectedText.trimmed();
     return report;
   }
+  // The module answering there now must be of the backup's type: another type would take
+  // settings that mean something else to it.
+  QString ident;
+  status = IdentifyModule(data_.Interface, data_.DriverHandle, job.module.address, ident);
+  if (status != 0 || ModuleTypeName(ident) != ModuleTypeName(job.module.ident)) {
+    report.result.outcome = RestoreResult::WriteFailed;
+    report.text = status != 0 ? QStringLiteral("modul neodpovídá: ") + DriverStatusText(data_.Interface, status)
+                              : QStringLiteral("na adrese je jiný modul (%1), v záloze %2; nic nezapsáno")
+                                    .arg(ident.remove(QChar(u'\0')), job.module.ident);
+    return report;
+  }
   const std::vector<uint8_t> addresses = SelectedAddresses(job.selection);
   const ModuleLink target = link(job.module);
   // A byte the first read did not reach is written rather than skipped; the read-back decides.

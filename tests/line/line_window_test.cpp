@@ -327,4 +327,19 @@ TEST_F(LineBackupTest, RestoreCutByPowerLossIsReportedAndTheFileIsUnchanged) {
   EXPECT_EQ(fileBytes(), before);
 }
 
+TEST_F(LineBackupTest, RestoreRefusesAModuleOfAnotherType) {
+  sim_->withModule(1, [](SimModule& m) { m.setConfigByte(DinByte1, 0x5A); });
+  LineModule other = panel_->file().modules[1];
+  const ConfigImage wanted = *panel_->file().image(other);
+  other.ident = QStringLiteral("QX-999   v.1.00");
+  QVector<RestoreReport> reports;
+  QObject::connect(window_->worker(), &LineWorker::restored, window_.get(),
+                   [&](const QVector<RestoreReport>& r) { reports = r; });
+  window_->worker()->restore({RestoreJob{other, wanted, ImageSelection{}}});
+  ASSERT_TRUE(WaitFor([&] { return !reports.isEmpty(); }));
+  EXPECT_FALSE(reports[0].ok());
+  EXPECT_TRUE(reports[0].text.contains(QStringLiteral("jiný modul"))) << reports[0].text.toStdString();
+  EXPECT_EQ(sim_->snapshot(1).configByte(DinByte1), 0x5A);
+}
+
 }  // namespace
