@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/traffic_stream.h"
+
 class SimServer;
 
 // Runs one request line against the server and returns the reply line (without newline).
@@ -33,7 +35,7 @@ bool SimControlLineFromArgs(const std::vector<std::string>& args, std::string* l
 // Serves the control socket on a thread of its own.
 class SimControlListener {
  public:
-  explicit SimControlListener(SimServer* server) : server_(server) {}
+  explicit SimControlListener(SimServer* server) : server_(server), traffic_(server) {}
   ~SimControlListener() { stop(); }
   SimControlListener(const SimControlListener&) = delete;
   SimControlListener& operator=(const SimControlListener&) = delete;
@@ -45,6 +47,7 @@ class SimControlListener {
   void run();
 
   SimServer* server_;
+  SimTrafficStreams traffic_;  // the clients that asked for `traffic`, served on their own thread
   std::string path_;
   int listenFd_ = -1;
   int wakeRead_ = -1;

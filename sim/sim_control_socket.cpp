@@ -23,7 +23,7 @@ void SetError(std::string* error, const std::string& text) {
 bool SocketAddress(const std::string& path, sockaddr_un& addr, std::string* error) {
   addr.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof addr.sun_path) {
-    SetError(error, "control socket path too long: " + path);
+    SetError(error, "cesta řídicího soketu je příliš dlouhá: " + path);
     return false;
   }
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
@@ -38,7 +38,7 @@ bool SimControlRequest(const std::string& path, const std::string& line, std::st
   if (!SocketAddress(path, addr, error)) return false;
   const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0 || ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    SetError(error, "no simulator answers on " + path + ": " + std::strerror(errno));
+    SetError(error, "na " + path + " neodpovídá žádný simulátor: " + std::strerror(errno));
     if (s >= 0) ::close(s);
     return false;
   }
@@ -56,7 +56,7 @@ bool SimControlRequest(const std::string& path, const std::string& line, std::st
   }
   ::close(s);
   if (!ok) {
-    SetError(error, "no reply from " + path);
+    SetError(error, "žádná odpověď z " + path);
     return false;
   }
   *reply = in.substr(0, in.find('\n'));
@@ -72,8 +72,8 @@ bool SimControlListener::start(const std::string& path, std::string* error) {
     // Only a socket nobody serves any more is taken over; any other file stays.
     std::string probeReply;
     if (!S_ISSOCK(st.st_mode) || SimControlRequest(path, "{\"cmd\":\"list\"}", &probeReply, nullptr, 200)) {
-      SetError(error, S_ISSOCK(st.st_mode) ? "another simulator already answers on " + path
-                                           : path + " exists and is not a socket");
+      SetError(error, S_ISSOCK(st.st_mode) ? "na " + path + " už odpovídá jiný simulátor"
+                                           : path + " existuje a není soket");
       return false;
     }
     ::unlink(path.c_str());
@@ -82,7 +82,7 @@ bool SimControlListener::start(const std::string& path, std::string* error) {
   int pipeFds[2];
   if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(listenFd_, 16) != 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-    SetError(error, "control socket " + path + ": " + std::strerror(errno));
+    SetError(error, "řídicí soket " + path + ": " + std::strerror(errno));
     stop();
     return false;
   }
@@ -138,7 +138,7 @@ void SimControlListener::run() {
         break;
       }
     }
-    std::vector<int> closed;
+    std::vector<int> closed, handedOver;
     for (size_t i = 2; i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
       Client& c = clients[i - 2];
@@ -152,13 +152,23 @@ void SimControlListener::run() {
       c.pending.append(buffer, size_t(n));
       bool drop = false;
       for (size_t eol; !drop && (eol = c.pending.find('\n')) != std::string::npos;) {
-        const std::string reply = SimControlExecute(*server_, c.pending.substr(0, eol)) + "\n";
+        const std::string request = c.pending.substr(0, eol);
+        std::string reply = SimControlExecute(*server_, request);
         c.pending.erase(0, eol + 1);
+        if (SimTrafficStreams::IsRequest(request) && reply == R"({"ok":true})") {
+          if (traffic_.adopt(c.fd, reply)) {
+            handedOver.push_back(c.fd);
+            break;
+          }
+          reply = R"({"ok":false,"error":"provoz už sleduje nejvýše 8 klientů"})";
+        }
+        reply += "\n";
         // A client that does not read its replies is dropped rather than allowed to stall the channel.
         drop = ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != ssize_t(reply.size());
       }
+      if (!handedOver.empty() && handedOver.back() == c.fd) continue;
       if (!drop && c.pending.size() > MaxLine) {
-        const std::string reply = "{\"ok\":false,\"error\":\"request line too long\"}\n";
+        const std::string reply = "{\"ok\":false,\"error\":\"řádek požadavku je příliš dlouhý\"}\n";
         [[maybe_unused]] auto sent = ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         drop = true;
       }
@@ -168,6 +178,7 @@ void SimControlListener::run() {
       ::close(fd);
       std::erase_if(clients, [&](const Client& c) { return c.fd == fd; });
     }
+    for (int fd : handedOver) std::erase_if(clients, [&](const Client& c) { return c.fd == fd; });
   }
   for (const auto& c : clients) ::close(c.fd);
 }

@@ -42,25 +42,25 @@ bool TakeOverStaleEndpoint(const std::string& path, std::string* error) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
-    SetError(error, Errno("endpoint " + path));
+    SetError(error, Errno("místní soket " + path));
     return false;
   }
   if (!S_ISSOCK(st.st_mode)) {
-    SetError(error, path + " exists and is not a socket; left as it is");
+    SetError(error, path + " existuje a není soket; ponechán beze změny");
     return false;
   }
   const int probe = simproto::ConnectEndpoint(path);
   if (probe >= 0) {
     ::close(probe);
-    SetError(error, "another simulator already answers on " + path);
+    SetError(error, "na " + path + " už odpovídá jiný simulátor");
     return false;
   }
   if (probe != -ECONNREFUSED) {
-    SetError(error, "endpoint " + path + ": " + std::strerror(-probe));
+    SetError(error, "místní soket " + path + ": " + std::strerror(-probe));
     return false;
   }
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    SetError(error, Errno("cannot remove the stale endpoint " + path));
+    SetError(error, Errno("opuštěný soket " + path + " nelze odstranit"));
     return false;
   }
   return true;
@@ -99,7 +99,7 @@ bool SimServer::start(std::string* error) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(options_.udpPort));
     if (options_.udpPort > 65535 || ::inet_pton(AF_INET, options_.udpHost.c_str(), &addr.sin_addr) != 1) {
-      SetError(error, "invalid UDP address " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort));
+      SetError(error, "neplatná adresa UDP " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort));
       closeAll();
       return false;
     }
@@ -117,13 +117,13 @@ bool SimServer::start(std::string* error) {
     localPath_ = options_.localPath.empty() ? simproto::DefaultEndpointPath() : options_.localPath;
     sockaddr_un addr{};
     if (!FillUnixAddress(localPath_, addr)) {
-      SetError(error, "endpoint path too long: " + localPath_);
+      SetError(error, "cesta místního soketu je příliš dlouhá: " + localPath_);
       closeAll();
       return false;
     }
     listenFd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listenFd_ < 0) {
-      SetError(error, Errno("local socket"));
+      SetError(error, Errno("místní soket"));
       closeAll();
       return false;
     }
@@ -132,7 +132,7 @@ bool SimServer::start(std::string* error) {
       return false;
     }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
-      SetError(error, Errno("local endpoint " + localPath_));
+      SetError(error, Errno("místní soket " + localPath_));
       closeAll();
       return false;
     }
@@ -180,7 +180,7 @@ bool SimServer::loadLine(std::string* error) {
     }
     // A module whose memory would silently vanish at the next restart is no module.
     if (!CanSaveSimState(options_.statePath, &why)) {
-      SetError(error, "the module's memory cannot be stored: " + why);
+      SetError(error, "konfigurační paměť nelze ukládat: " + why);
       return false;
     }
   }
@@ -383,15 +383,17 @@ SimBus::Outcome SimServer::process(const simproto::Request& request, SimLogEntry
   std::lock_guard<std::mutex> lock(mutex_);
   PersistGuard guard{this};
   SimBus::Outcome outcome = bus_.dispatch(request);
-  SimLogEntry entry;
+  const uint64_t serial = ++requests_;
+  const size_t slot = size_t((serial - 1) % LogCapacity);
+  if (log_.size() <= slot) log_.resize(slot + 1);
+  SimLogEntry& entry = log_[slot];
   entry.channel = channel;
-  entry.serial = ++requests_;
+  entry.serial = serial;
+  entry.time = std::chrono::system_clock::now();
   entry.request = request;
   entry.answer = outcome.answer;
   entry.module = outcome.module;
   entry.note = outcome.note;
-  log_.push_back(std::move(entry));
-  if (log_.size() > LogCapacity) log_.pop_front();
   return outcome;
 }
 
@@ -467,10 +469,14 @@ int SimServer::moduleCount() const {
 
 std::vector<SimLogEntry> SimServer::recentLog() const { return logSince(0); }
 
-std::vector<SimLogEntry> SimServer::logSince(uint64_t serial) const {
+std::vector<SimLogEntry> SimServer::logSince(uint64_t serial, size_t max) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto first = std::find_if(log_.begin(), log_.end(), [&](const SimLogEntry& e) { return e.serial > serial; });
-  return {first, log_.end()};
+  const uint64_t last = requests_.load();
+  const uint64_t oldest = last > log_.size() ? last - log_.size() + 1 : 1;
+  std::vector<SimLogEntry> entries;
+  for (uint64_t s = std::max(serial + 1, oldest); s <= last && entries.size() < max; ++s)
+    entries.push_back(log_[size_t((s - 1) % LogCapacity)]);
+  return entries;
 }
 
 void SimServer::setSourceVoltage(double volts) {

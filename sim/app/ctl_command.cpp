@@ -1,4 +1,5 @@
 #include "sim/app/ctl_command.h"
+#include "sim/app/traffic_command.h"
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -10,12 +11,14 @@
 
 #include "sim/protocol.h"
 #include "sim/sim_control.h"
+#include "sim/traffic_stream.h"
 
 namespace {
 int Usage() {
   std::fprintf(stderr,
-               "usage: qx510-sim ctl [--endpoint PATH | --control PATH] COMMAND [key=value ...]\n"
-               "       qx510-sim ctl [--endpoint PATH | --control PATH] '{\"cmd\":...}'\n");
+               "použití: qx510-sim ctl [--endpoint CESTA | --control CESTA] PŘÍKAZ [klíč=hodnota ...]\n"
+               "         qx510-sim ctl [--endpoint CESTA | --control CESTA] '{\"cmd\":...}'\n"
+               "         qx510-sim ctl [--endpoint CESTA | --control CESTA] traffic\n");
   return 2;
 }
 }  // namespace
@@ -41,6 +44,7 @@ int RunControlCommand(int argc, char** argv) {
     std::fprintf(stderr, "qx510-sim ctl: %s\n", error.c_str());
     return Usage();
   }
+  if (SimTrafficStreams::IsRequest(line)) return RunTrafficCommand(control, line);
   if (!SimControlRequest(control, line, &reply, &error)) {
     std::fprintf(stderr, "qx510-sim ctl: %s\n", error.c_str());
     return 2;

@@ -102,17 +102,23 @@ FaultPanel::FaultPanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLi
   connect(kind_, &QComboBox::currentIndexChanged, this, &FaultPanel::enableForKind);
   connect(arm, &QPushButton::clicked, this, [this] {
     const SimFault fault = faultFromControls();
-    const int t = target();
-    server_->withBus([&](SimBus& bus) { bus.arm(t, fault); });
+    server_->withBus([&](SimBus& bus) {
+      if (const int t = target(bus); t >= SimBus::Line) bus.arm(t, fault);
+    });
   });
   connect(clear, &QPushButton::clicked, this, [this] {
-    const int t = target();
-    server_->withBus([&](SimBus& bus) { bus.clearFaults(t); });
+    server_->withBus([&](SimBus& bus) {
+      if (const int t = target(bus); t >= SimBus::Line) bus.clearFaults(t);
+    });
   });
   enableForKind();
 }
 
-int FaultPanel::target() const { return target_->currentIndex() == 1 ? SimBus::Line : module_; }
+int FaultPanel::target(const SimBus& bus) const {
+  if (target_->currentIndex() == 1) return SimBus::Line;
+  const int index = bus.indexOf(moduleId_);
+  return index >= 0 ? index : SimBus::Line - 1;
+}
 
 void FaultPanel::enableForKind() {
   const auto kind = SimFault::Kind(kind_->currentIndex());

@@ -21,16 +21,18 @@ class FaultPanel : public QGroupBox {
  public:
   explicit FaultPanel(SimServer* server, QWidget* parent = nullptr);
 
-  void setModule(int index) { module_ = index; }
+  // The module "vybraný modul" means, by identity (SimBusModule::id); 0: none, and arming on
+  // the selected module then does nothing.
+  void setModule(uint64_t id) { moduleId_ = id; }
   void refresh(const SimBus& bus);
 
  private:
   SimFault faultFromControls() const;
   void enableForKind();
-  int target() const;
+  int target(const SimBus& bus) const;  // -1 (SimBus::Line) or a module index; -2: none
 
   SimServer* server_;
-  int module_ = 0;
+  uint64_t moduleId_ = 0;
   QComboBox* target_;
   QComboBox* kind_;
   QSpinBox* command_;
