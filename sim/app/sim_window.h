@@ -32,7 +32,7 @@ class SimWindow : public QWidget {
   ~SimWindow() override;
 
   int selectedModule() const;  // -1: none
-  static constexpr int RefreshIntervalMs = 50;
+  static constexpr int RefreshIntervalMs = 100;
 
  public slots:
   // Brings every part up to date at once; changes arrive through scheduleRefresh().

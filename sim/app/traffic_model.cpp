@@ -43,7 +43,7 @@ QString TrafficModel::text(const SimLogEntry& e, int column) const {
 
 QVariant TrafficModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || size_t(index.row()) >= shown_.size()) return {};
-  const SimLogEntry& e = shown_[size_t(index.row())];
+  const SimLogEntry& e = *shown_[size_t(index.row())];
   if (role == Qt::DisplayRole) return text(e, index.column());
   if (role == Qt::ForegroundRole && (SimOutcomeOf(e) != SimOutcome::Ok || !e.note.empty())) return QColor(0xb0, 0, 0);
   return {};
@@ -61,12 +61,17 @@ void TrafficModel::append(std::vector<SimLogEntry> batch) {
   if (batch.front().serial > lastSerial_ + 1) skipped_ += batch.front().serial - lastSerial_ - 1;
   lastSerial_ = batch.back().serial;
   received_ += batch.size();
+  const size_t before = kept_.size();
+  for (auto& e : batch) kept_.push_back(std::move(e));
   std::vector<const SimLogEntry*> passing;
-  for (const auto& e : batch)
-    if (filter_.passes(e)) passing.push_back(&e);
-  // What will not stay is neither inserted nor painted.
+  for (size_t i = before; i < kept_.size(); ++i)
+    if (filter_.passes(kept_[i])) passing.push_back(&kept_[i]);
+  // What will not stay is neither inserted nor painted; nor is a row whose entry goes.
   const size_t take = std::min(passing.size(), MaxRows);
-  const size_t overflow = shown_.size() + take > MaxRows ? shown_.size() + take - MaxRows : 0;
+  const size_t evicted = kept_.size() > KeepRows ? kept_.size() - KeepRows : 0;
+  const uint64_t lastEvicted = evicted ? kept_[evicted - 1].serial : 0;
+  size_t overflow = shown_.size() + take > MaxRows ? shown_.size() + take - MaxRows : 0;
+  while (overflow < shown_.size() && shown_[overflow]->serial <= lastEvicted) ++overflow;
   if (overflow > 0) {
     beginRemoveRows({}, 0, int(overflow) - 1);
     shown_.erase(shown_.begin(), shown_.begin() + ptrdiff_t(overflow));
@@ -74,11 +79,10 @@ void TrafficModel::append(std::vector<SimLogEntry> batch) {
   }
   if (take > 0) {
     beginInsertRows({}, int(shown_.size()), int(shown_.size() + take) - 1);
-    for (size_t i = passing.size() - take; i < passing.size(); ++i) shown_.push_back(*passing[i]);
+    shown_.insert(shown_.end(), passing.end() - ptrdiff_t(take), passing.end());
     endInsertRows();
   }
-  for (auto& e : batch) kept_.push_back(std::move(e));
-  if (kept_.size() > KeepRows) kept_.erase(kept_.begin(), kept_.begin() + ptrdiff_t(kept_.size() - KeepRows));
+  kept_.erase(kept_.begin(), kept_.begin() + ptrdiff_t(evicted));
 }
 
 void TrafficModel::setFilter(const TrafficFilter& filter) {
@@ -86,7 +90,7 @@ void TrafficModel::setFilter(const TrafficFilter& filter) {
   filter_ = filter;
   shown_.clear();
   for (auto it = kept_.rbegin(); it != kept_.rend() && shown_.size() < MaxRows; ++it)
-    if (filter_.passes(*it)) shown_.push_front(*it);
+    if (filter_.passes(*it)) shown_.push_front(&*it);
   endResetModel();
 }
 
@@ -109,7 +113,8 @@ void TrafficModel::writeCsv(QIODevice& out) const {
   QStringList header{QStringLiteral("pořadí"), QStringLiteral("čas"), QStringLiteral("spojení")};
   for (int c = Module; c < Columns; ++c) header << headerData(c, Qt::Horizontal).toString().toLower();
   out.write(header.join(',').toUtf8() + "\r\n");
-  for (const auto& e : shown_) {
+  for (const SimLogEntry* row : shown_) {
+    const SimLogEntry& e = *row;
     QStringList fields{QString::number(e.serial), SimTimeText(e, utcOffset_),
                        e.channel == SimLogEntry::Lan ? QStringLiteral("UDP") : QStringLiteral("místní")};
     for (int c = Module; c < Columns; ++c) fields << CsvField(text(e, c));

@@ -38,7 +38,7 @@ class TrafficModel : public QAbstractTableModel {
   void setFilter(const TrafficFilter& filter);
   const TrafficFilter& filter() const { return filter_; }
   void clear();
-  const SimLogEntry& entry(int row) const { return shown_[size_t(row)]; }
+  const SimLogEntry& entry(int row) const { return *shown_[size_t(row)]; }
   uint64_t lastSerial() const { return lastSerial_; }
   void setLastSerial(uint64_t serial) { lastSerial_ = serial; }
   uint64_t received() const { return received_; }
@@ -51,8 +51,8 @@ class TrafficModel : public QAbstractTableModel {
   QString text(const SimLogEntry& e, int column) const;
 
   TrafficFilter filter_;
-  std::deque<SimLogEntry> kept_;
-  std::deque<SimLogEntry> shown_;
+  std::deque<SimLogEntry> kept_;          // a deque keeps its elements in place at both ends
+  std::deque<const SimLogEntry*> shown_;  // into kept_, oldest first
   uint64_t lastSerial_ = 0;
   uint64_t received_ = 0;
   uint64_t skipped_ = 0;

@@ -69,7 +69,7 @@ TrafficPane::TrafficPane(QWidget* parent) : QGroupBox(QStringLiteral("Provoz na 
   save->setObjectName("TrafficExport");
   connect(clear, &QPushButton::clicked, this, [this] {
     model_->clear();
-    exportError_.clear();
+    exportError_->hide();
     showSummary();
   });
   connect(save, &QPushButton::clicked, this, &TrafficPane::exportChosen);
@@ -82,10 +82,20 @@ TrafficPane::TrafficPane(QWidget* parent) : QGroupBox(QStringLiteral("Provoz na 
   counters_->setSelectionMode(QAbstractItemView::NoSelection);
   counters_->verticalHeader()->hide();
   counters_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  int countersWidth = 2 * counters_->frameWidth() + counters_->verticalScrollBar()->sizeHint().width();
+  for (int c = 0; c < CounterColumns; ++c) countersWidth += counters_->horizontalHeader()->sectionSizeHint(c);
+  counters_->setMinimumWidth(countersWidth);
 
+  // Rewritten at every refresh under traffic: a fixed height and no wrapping, so that it never
+  // lays out the pane again.
   summary_ = new QLabel;
   summary_->setObjectName("TrafficSummary");
-  summary_->setWordWrap(true);
+  summary_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  exportError_ = new QLabel;
+  exportError_->setObjectName("TrafficExportError");
+  exportError_->setStyleSheet(QStringLiteral("color: #b00000;"));
+  exportError_->setWordWrap(true);
+  exportError_->hide();
 
   auto* filters = new QHBoxLayout;
   filters->addWidget(new QLabel(QStringLiteral("Zobrazit")));
@@ -106,6 +116,7 @@ TrafficPane::TrafficPane(QWidget* parent) : QGroupBox(QStringLiteral("Provoz na 
   layout->addLayout(filters);
   layout->addWidget(split, 1);
   layout->addWidget(summary_);
+  layout->addWidget(exportError_);
   showSummary();
 }
 
@@ -150,11 +161,7 @@ void TrafficPane::refresh(const SimServer& server, const SimBus& bus) {
 void TrafficPane::showSummary() {
   QString text = QStringLiteral("Zobrazeno %1 z přijatých %2 výměn").arg(model_->rowCount()).arg(model_->received());
   if (model_->skipped() > 0) text += QStringLiteral(", %1 nestihlo okno převzít").arg(model_->skipped());
-  text += '.';
-  // A failed export stays said until the operator's next export or clearing.
-  if (!exportError_.isEmpty()) text += QStringLiteral(" Export se nezdařil: %1").arg(exportError_);
-  summary_->setStyleSheet(exportError_.isEmpty() ? QString() : QStringLiteral("color: #b00000;"));
-  summary_->setText(text);
+  summary_->setText(text + '.');
 }
 
 bool TrafficPane::exportCsv(const QString& path, QString* error) const {
@@ -175,7 +182,9 @@ void TrafficPane::exportChosen() {
   const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Uložit provoz jako CSV"),
                                                     QStringLiteral("provoz.csv"), QStringLiteral("CSV (*.csv)"));
   if (path.isEmpty()) return;
-  exportError_.clear();
-  if (!exportCsv(path, &exportError_) && exportError_.isEmpty()) exportError_ = QStringLiteral("neznámá chyba");
-  showSummary();
+  // A failed export stays said until the operator's next export or clearing.
+  QString error;
+  const bool ok = exportCsv(path, &error);
+  exportError_->setText(QStringLiteral("Provoz se nepodařilo uložit do %1: %2").arg(path, error));
+  exportError_->setVisible(!ok);
 }

@@ -38,5 +38,5 @@ class TrafficPane : public QGroupBox {
   QPushButton* pause_;
   QTableWidget* counters_;
   QLabel* summary_;
-  QString exportError_;
+  QLabel* exportError_;
 };

@@ -22,7 +22,7 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 for f in usr/bin/qx510 usr/bin/qx510-sim usr/share/applications/qx510.desktop \
          usr/share/man/man1/qx510.1.gz usr/share/man/man1/qx510-sim.1.gz \
-         usr/lib/qx510/KSER660.DLL usr/lib/qx510/KNET1660.DLL; do
+         usr/lib/qx510/qx510-sim-window usr/lib/qx510/KSER660.DLL usr/lib/qx510/KNET1660.DLL; do
   [ -e "$root/$f" ] || fail "the package lacks $f"
 done
 if dpkg-deb -c "$deb" | grep -Eq 'test|bench|scripted'; then fail "test or benchmark files in the package"; fi

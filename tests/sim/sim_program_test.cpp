@@ -22,6 +22,8 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -283,6 +285,57 @@ TEST_F(SimProgramTest, EndsOnSignalUnderAFloodOfDatagrams) {
   ASSERT_TRUE(ended) << "still running under the flood";
   EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(p->exitCode(), 0);
+}
+
+// The program as a script meets it: --version, --help naming the commands; without
+// --headless it runs its window (here offscreen), and `ctl traffic` streams that simulator's
+// exchanges until a signal ends it with the conventional status.
+TEST_F(SimProgramTest, VersionHelpWindowAndTrafficStream) {
+  const QString program = QCoreApplication::applicationDirPath() + "/qx510-sim";
+  struct Case {
+    QStringList args;
+    QStringList printed;
+  };
+  const Case cases[] = {{{"--version"}, {"qx510-sim 1."}},
+                        {{"--help"}, {"--headless", "qx510-sim ctl", "qx510-sim send", "traffic"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    QProcess p;
+    p.start(program, c.args);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    for (const auto& text : c.printed) EXPECT_TRUE(out.contains(text)) << out.toStdString();
+  }
+
+  auto& window = *processes_.emplace_back(std::make_unique<QProcess>());
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  window.setProcessEnvironment(env);
+  window.start(program, {"--port", "0", "--no-state", "--endpoint", endpoint_});
+  QByteArray out;
+  while (!out.contains("control") && window.waitForReadyRead(10000)) out += window.readAllStandardOutput();
+  ASSERT_TRUE(out.contains("control")) << window.readAllStandardError().toStdString();
+
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    SCOPED_TRACE(signal);
+    QProcess ctl;
+    ctl.start(program, {"ctl", "--endpoint", endpoint_, "traffic"});
+    QByteArray lines;
+    while (!lines.contains('\n') && ctl.waitForReadyRead(10000)) lines += ctl.readAllStandardOutput();
+    ASSERT_EQ(lines, "{\"ok\":true}\n");
+    StandinLib lib(0);
+    uint32_t h = 0;
+    ASSERT_EQ(lib.init(&h), 0u);
+    EXPECT_EQ(lib.exchange(h, Req(0, 200, 0)).status, 0u);
+    EXPECT_EQ(lib.done(&h), 0u);
+    while (lines.count('\n') < 2 && ctl.waitForReadyRead(10000)) lines += ctl.readAllStandardOutput();
+    EXPECT_TRUE(lines.contains("\"name\":\"identifikace\"")) << lines.toStdString();
+    ::kill(pid_t(ctl.processId()), signal);
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_EQ(ctl.exitCode(), status);
+  }
+  StopBySignal(&window);
 }
 
 // The tool's connection dialog, with its defaults and over the LAN converter, against the
