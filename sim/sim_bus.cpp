@@ -232,7 +232,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
   const int targets[] = {Line, first};
 
   for (int t : targets)
-    if (take(t, SimFault::Silent, command)) return drop("porucha: bez odpovědi");
+    if (take(t, SimFault::Silent, command)) return drop("bez odpovědi");
 
   if (command == CmdWriteConfig) {
     for (int t : targets) {
@@ -247,7 +247,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
         for (auto& m : modules_) m.module.setPowered(false);
       else
         module(first).setPowered(false);
-      return drop(keep ? "porucha: výpadek napájení, zápis proveden" : "porucha: výpadek napájení, zápis ztracen");
+      return drop(keep ? "výpadek napájení, zápis proveden" : "výpadek napájení, zápis ztracen");
     }
   }
 
@@ -260,7 +260,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
     if (!refusal) refusal = take(t, SimFault::Refuse, command);
   if (refusal) {
     answer.status = refusal->status;
-    out.note = "porucha: odmítnutí";
+    out.note = "odmítnutí";
   } else {
     for (int i : answering) {
       const auto reply = module(i).handle(request.address, request.rate, request.command, request.index, request.data);
@@ -290,7 +290,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
       for (auto& b : bad.data) b ^= 0x10;
     out.frame = Frame(bad);
     if (spoil->form == SimFault::WrongLength) out.frame.resize(simproto::AnswerSize - 4);
-    out.note = std::string("porucha: vadná odpověď (") + SimFault::FormName(spoil->form) + ")";
+    out.note = std::string("vadná odpověď (") + SimFault::FormName(spoil->form) + ")";
   }
   for (int t : targets)
     if (const auto delay = take(t, SimFault::Delay, command)) out.delayMs += delay->delayMs;

@@ -105,7 +105,7 @@ class SimBus {
     std::optional<simproto::Answer> answer;  // the answer as the module meant it
     int module = -1;                         // the module reached, if any
     int delayMs = 0;
-    std::string note;                        // which fault acted, for the request log
+    std::string note;  // which fault acted ("vypnut": the module is off), for the traffic records
   };
   Outcome dispatch(const simproto::Request& request);
 
