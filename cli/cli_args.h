@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/number_text.h"
+
 // A command line split into words and --options ("--name value" or "--name=value").
 struct ParsedArgs {
   QStringList positional;
@@ -18,8 +20,6 @@ struct ParsedArgs {
 // message for the first bad option, or an empty text.
 QString ParseArgs(const QStringList& args, const QStringList& allowed, ParsedArgs& out);
 
-// A whole number, decimal or "0x" hexadecimal, within min..max.
-bool ParseNumber(const QString& text, qint64 min, qint64 max, qint64& out);
 // One of the nine rates in Bd ("9600"); code := its baud code.
 bool ParseRate(const QString& text, int& code);
 // 32 bits: "0x" and up to eight hexadecimal digits, a list of bit numbers 0..31 ("0,3,17"),
@@ -30,5 +30,3 @@ bool ParseMask32(const QString& text, uint32_t& mask);
 bool ParseAddressList(const QString& text, std::vector<uint8_t>& out);
 // Baud codes: "all" or rates in Bd, comma-separated.
 bool ParseRateList(const QString& text, std::vector<int>& codes);
-
-QString Hex8(uint32_t mask);  // "0x0000FF00"

@@ -6,13 +6,16 @@
 // converter) or over a local SOCK_SEQPACKET socket (the other four interfaces). Multi-byte
 // fields are little-endian.
 //
-//   request (20 bytes): 'Q' 'X' version type=1 | seq u32 | rate u32 (Bd) |
-//                       address command index d0 d1 d2 d3 d4
-//   answer  (16 bytes): 'Q' 'X' version type=2 | seq u32 | address command status
-//                       d0 d1 d2 d3 d4
+//   request (22 bytes): 'Q' 'X' version type=1 | seq u32 | rate u32 (Bd) |
+//                       address command index d0 d1 d2 d3 d4 | crc u16
+//   answer  (18 bytes): 'Q' 'X' version type=2 | seq u32 | address command status
+//                       d0 d1 d2 d3 d4 | crc u16
 //
 // The sequence number is the client's; the answer echoes it together with the address and
-// command, so a client can tell its answer from a late one to an earlier request.
+// command, so a client can tell its answer from a late one to an earlier request. The CRC
+// (CRC-16/CCITT: polynomial 0x1021, initial value 0xFFFF) covers every byte before it, so
+// a frame spoilt on its way is never taken for a good one; it catches every odd number of
+// flipped bits and every burst of up to 16.
 
 #include <algorithm>
 #include <array>
@@ -31,15 +34,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "sim/runtime_dir.h"
+
 namespace simproto {
 
 constexpr uint8_t Magic0 = 'Q';
 constexpr uint8_t Magic1 = 'X';
-constexpr uint8_t Version = 1;
+constexpr uint8_t Version = 2;
 constexpr uint8_t TypeRequest = 1;
 constexpr uint8_t TypeAnswer = 2;
-constexpr size_t RequestSize = 20;
-constexpr size_t AnswerSize = 16;
+constexpr size_t RequestSize = 22;
+constexpr size_t AnswerSize = 18;
+constexpr size_t CrcSize = 2;
 
 constexpr uint16_t DefaultUdpPort = 5000;
 // Environment variable through which the stand-in drivers find the local endpoint; the
@@ -82,6 +88,36 @@ inline uint32_t GetU32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+inline constexpr std::array<uint16_t, 256> CrcTable = [] {
+  std::array<uint16_t, 256> t{};
+  for (unsigned i = 0; i < 256; ++i) {
+    uint16_t c = uint16_t(i << 8);
+    for (int bit = 0; bit < 8; ++bit) c = uint16_t((c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1);
+    t[i] = c;
+  }
+  return t;
+}();
+
+inline uint16_t Crc16(const uint8_t* p, size_t n) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < n; ++i) crc = uint16_t(crc << 8) ^ CrcTable[uint8_t(crc >> 8) ^ p[i]];
+  return crc;
+}
+
+// Writes the CRC of everything before the frame's last two bytes into them.
+template <size_t N>
+inline void SealFrame(std::array<uint8_t, N>& b) {
+  const uint16_t crc = Crc16(b.data(), N - CrcSize);
+  b[N - 2] = uint8_t(crc);
+  b[N - 1] = uint8_t(crc >> 8);
+}
+
+// Whether n bytes are a whole frame of this type and size whose CRC holds.
+inline bool FrameIntact(const uint8_t* p, size_t n, uint8_t type, size_t size) {
+  if (n != size || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != type) return false;
+  return Crc16(p, n - CrcSize) == uint16_t(p[n - 2] | p[n - 1] << 8);
+}
+
 inline std::array<uint8_t, RequestSize> EncodeRequest(const Request& r) {
   std::array<uint8_t, RequestSize> b{};
   b[0] = Magic0;
@@ -94,12 +130,12 @@ inline std::array<uint8_t, RequestSize> EncodeRequest(const Request& r) {
   b[13] = r.command;
   b[14] = r.index;
   for (size_t i = 0; i < 5; ++i) b[15 + i] = r.data[i];
+  SealFrame(b);
   return b;
 }
 
 inline std::optional<Request> DecodeRequest(const uint8_t* p, size_t n) {
-  if (n != RequestSize || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != TypeRequest)
-    return std::nullopt;
+  if (!FrameIntact(p, n, TypeRequest, RequestSize)) return std::nullopt;
   Request r;
   r.seq = GetU32(&p[4]);
   r.rate = GetU32(&p[8]);
@@ -121,12 +157,12 @@ inline std::array<uint8_t, AnswerSize> EncodeAnswer(const Answer& a) {
   b[9] = a.command;
   b[10] = a.status;
   for (size_t i = 0; i < 5; ++i) b[11 + i] = a.data[i];
+  SealFrame(b);
   return b;
 }
 
 inline std::optional<Answer> DecodeAnswer(const uint8_t* p, size_t n) {
-  if (n != AnswerSize || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != TypeAnswer)
-    return std::nullopt;
+  if (!FrameIntact(p, n, TypeAnswer, AnswerSize)) return std::nullopt;
   Answer a;
   a.seq = GetU32(&p[4]);
   a.address = p[8];
@@ -136,32 +172,50 @@ inline std::optional<Answer> DecodeAnswer(const uint8_t* p, size_t n) {
   return a;
 }
 
-// The local endpoint when neither the environment nor an option names one:
-// $XDG_RUNTIME_DIR/qx510-sim.sock, else /tmp/qx510-sim-<uid>.sock.
-inline std::string DefaultEndpointPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return std::string(runtime) + "/qx510-sim.sock";
-  return "/tmp/qx510-sim-" + std::to_string(getuid()) + ".sock";
+// The local endpoint when neither the environment nor an option names one: qx510-sim.sock in
+// the user's private folder (sim/runtime_dir.h). Empty, with the reason in *error, when that
+// folder cannot be had: a name somebody else took in /tmp is never a place to look for or
+// put the user's simulator.
+inline std::string DefaultEndpointPath(std::string* error = nullptr) {
+  const RuntimeDir dir = UserRuntimeDir();
+  if (error) *error = dir.error;
+  return dir.path.empty() ? std::string() : dir.path + "/qx510-sim.sock";
 }
 
 // The endpoint the stand-in drivers use: the environment's, else the default.
-inline std::string EndpointPath() {
+inline std::string EndpointPath(std::string* error = nullptr) {
   const char* env = std::getenv(EndpointEnv);
-  if (env && *env) return env;
-  return DefaultEndpointPath();
+  if (env && *env) {
+    if (error) error->clear();
+    return env;
+  }
+  return DefaultEndpointPath(error);
 }
 
-// A SOCK_SEQPACKET connection to the local endpoint: the descriptor, or -errno (-ENAMETOOLONG
-// for a path that does not fit a socket address). ECONNREFUSED means a socket file that
-// nobody listens on any more. With timeoutMs >= 0, -ETIMEDOUT means a listener whose backlog
-// stayed full that long (stalled or overloaded); with a negative timeout the connect waits
-// as long as it takes. The descriptor is blocking either way.
-inline int ConnectEndpoint(const std::string& path, int timeoutMs = -1) {
+// What ConnectEndpoint returns when the process at the endpoint runs as another user than
+// the one expected: an impostor, or somebody else's simulator.
+constexpr int ForeignPeer = -EPERM;
+
+// The user a process listening on a connected local socket runs as; -1 when unknown.
+inline long PeerUid(int fd) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) return -1;
+  return long(cred.uid);
+}
+
+// A connection of the given type (SOCK_SEQPACKET, SOCK_STREAM) to a local socket: the
+// descriptor, or -errno (-ENAMETOOLONG for a path that does not fit a socket address).
+// ECONNREFUSED means a socket file that nobody listens on any more; ForeignPeer a listener
+// that runs as another user than expectedUid. With timeoutMs >= 0, -ETIMEDOUT means a
+// listener whose backlog stayed full that long (stalled or overloaded); with a negative
+// timeout the connect waits as long as it takes. The descriptor is blocking either way.
+inline int ConnectLocalSocket(const std::string& path, int type, int timeoutMs, uid_t expectedUid) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof addr.sun_path) return -ENAMETOOLONG;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | (timeoutMs >= 0 ? SOCK_NONBLOCK : 0), 0);
+  const int s = ::socket(AF_UNIX, type | SOCK_CLOEXEC | (timeoutMs >= 0 ? SOCK_NONBLOCK : 0), 0);
   if (s < 0) return -errno;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int err = 0;
@@ -182,12 +236,22 @@ inline int ConnectEndpoint(const std::string& path, int timeoutMs = -1) {
     }
     ::poll(nullptr, 0, int(std::min<int64_t>(left.count(), 5)));
   }
+  if (err == 0 && PeerUid(s) != long(expectedUid)) {
+    ::close(s);
+    return ForeignPeer;
+  }
   if (err == 0 && timeoutMs >= 0 && ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
   if (err != 0) {
     ::close(s);
     return -err;
   }
   return s;
+}
+
+// A SOCK_SEQPACKET connection to the simulator's local endpoint, as ConnectLocalSocket makes
+// it; only a simulator of this process's own user is taken.
+inline int ConnectEndpoint(const std::string& path, int timeoutMs = -1, uid_t expectedUid = ::geteuid()) {
+  return ConnectLocalSocket(path, SOCK_SEQPACKET, timeoutMs, expectedUid);
 }
 
 }  // namespace simproto

@@ -119,7 +119,7 @@ SimFault ParseFault(Args& a) {
     case SimFault::Delay: f.delayMs = int(a.integer("ms", 1, 60000)); break;
     case SimFault::Malformed: {
       const auto form = SimFault::FormFromName(a.has("form") ? a.text("form") : "length");
-      if (!form) throw Failure{"form musí být length, sequence, address nebo bits"};
+      if (!form) throw Failure{"form musí být length, sequence, address, bits nebo value"};
       f.form = *form;
       break;
     }

@@ -9,9 +9,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
+#include "sim/local_socket.h"
 #include "sim/sim_server.h"
 #include "sim/state_file.h"
 
@@ -40,12 +42,26 @@ bool ParseModules(const QString& text, std::vector<SimModuleSpec>* modules) {
   return !modules->empty() && modules->size() <= size_t(SimBus::MaxModules);
 }
 
-// Whether a simulator listens on the local endpoint.
-bool SimulatorAnswers(const std::string& path) {
-  const int s = simproto::ConnectEndpoint(path);
-  if (s < 0) return false;
-  ::close(s);
-  return true;
+// --probe: 0 when a simulator of this user answers on the local endpoint, 1 when none does,
+// 2 with a line on stderr when the answer cannot be had (a stalled simulator, another
+// user's, no private folder).
+int ProbeSimulator(const std::string& path) {
+  std::string why;
+  if (path.empty()) {
+    simproto::DefaultEndpointPath(&why);
+  } else {
+    const int s = simproto::ConnectEndpoint(path, SimWaitMs);
+    if (s >= 0) {
+      ::close(s);
+      return 0;
+    }
+    if (s == simproto::ForeignPeer) why = "na " + path + " naslouchá program jiného uživatele; nepoužije se";
+    if (s == -ETIMEDOUT) why = "simulátor na " + path + " nepřijal spojení do " + std::to_string(SimWaitMs) + " ms";
+    if (s == -ENAMETOOLONG) why = "cesta k soketu je příliš dlouhá: " + path;
+  }
+  if (why.empty()) return 1;
+  std::fprintf(stderr, "qx510-sim: %s\n", why.c_str());
+  return 2;
 }
 
 const char* const Description =
@@ -92,8 +108,9 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
                                    QString::number(simproto::DefaultUdpPort));
   const QCommandLineOption endpointOpt(
       "endpoint",
-      QString("Místní soket pro ostatní čtyři rozhraní (výchozí: $%1, jinak %2).")
-          .arg(simproto::EndpointEnv, QString::fromStdString(simproto::DefaultEndpointPath())),
+      QString("Místní soket pro ostatní čtyři rozhraní (výchozí: $%1, jinak qx510-sim.sock v $XDG_RUNTIME_DIR, "
+              "jinak v /tmp/qx510-<uid>/).")
+          .arg(simproto::EndpointEnv),
       "cesta");
   const QCommandLineOption stateOpt(
       "state",
@@ -105,7 +122,8 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
       "Vedení: adresa a rychlost každého modulu, např. 0@9600,5@57600 (výchozí: uložené vedení, jinak "
       "jeden modul na adrese 0, 9600 Bd).",
       "seznam");
-  const QCommandLineOption probeOpt("probe", "Skončí s 0, když na místním soketu už simulátor odpovídá, jinak s 1.");
+  const QCommandLineOption probeOpt(
+      "probe", "Skončí s 0, když na místním soketu už simulátor odpovídá, s 1, když žádný, s 2, když to nelze zjistit.");
   parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, modulesOpt, probeOpt});
   parser.process(*app);
 
@@ -125,7 +143,7 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
   if (!parser.isSet(noStateOpt))
     options.statePath = parser.isSet(stateOpt) ? parser.value(stateOpt).toStdString() : DefaultSimStatePath();
 
-  if (parser.isSet(probeOpt)) return SimulatorAnswers(options.localPath) ? 0 : 1;
+  if (parser.isSet(probeOpt)) return ProbeSimulator(options.localPath);
 
   // The simulator is built beside the tool, whose settings file lives in that directory; the
   // module's memory is the simulator's own and stays out of it.

@@ -1,49 +1,33 @@
 #include "sim/app/traffic_command.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "sim/protocol.h"
 
 namespace {
-constexpr int ConnectTimeoutMs = 1000;
 volatile std::sig_atomic_t stopSignal = 0;
 void Stop(int signal) { stopSignal = signal; }
-
-// A non-blocking connect bounded by ConnectTimeoutMs; -1 on failure.
-int Connect(const std::string& path) {
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof addr.sun_path) return -1;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (s < 0) return -1;
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return s;
-  pollfd p{s, POLLOUT, 0};
-  int error = 0;
-  socklen_t len = sizeof error;
-  if ((errno == EINPROGRESS || errno == EAGAIN) && ::poll(&p, 1, ConnectTimeoutMs) == 1 &&
-      ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
-    return s;
-  ::close(s);
-  return -1;
-}
 }  // namespace
 
-int RunTrafficCommand(const std::string& controlPath, const std::string& line) {
+int RunTrafficCommand(const std::string& controlPath, const std::string& line, int timeoutMs) {
   struct sigaction action {};
   action.sa_handler = Stop;  // no SA_RESTART: poll() returns at once
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
-  const int s = Connect(controlPath);
+  const int s = simproto::ConnectLocalSocket(controlPath, SOCK_STREAM, timeoutMs, ::geteuid());
   if (s < 0) {
-    std::fprintf(stderr, "qx510-sim ctl: na %s neodpovídá žádný simulátor\n", controlPath.c_str());
+    std::fprintf(stderr, "qx510-sim ctl: %s\n",
+                 s == simproto::ForeignPeer ? ("simulátor na " + controlPath + " běží pod jiným uživatelem; nepoužije se").c_str()
+                                            : ("na " + controlPath + " neodpovídá žádný simulátor").c_str());
     return 2;
   }
   const std::string out = line + "\n";
@@ -55,7 +39,9 @@ int RunTrafficCommand(const std::string& controlPath, const std::string& line) {
   bool first = true;
   int rc = 0;
   char buffer[65536];
-  while (!stopSignal) {
+  // The reply line is waited for as any request's; the records after it as long as it takes.
+  const auto replyDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!stopSignal && (!first || std::chrono::steady_clock::now() < replyDue)) {
     pollfd p{s, POLLIN, 0};
     if (::poll(&p, 1, 200) <= 0) continue;
     const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
@@ -75,7 +61,7 @@ int RunTrafficCommand(const std::string& controlPath, const std::string& line) {
   ::close(s);
   if (stopSignal) return 128 + stopSignal;
   if (first) {
-    std::fprintf(stderr, "qx510-sim ctl: žádná odpověď z %s\n", controlPath.c_str());
+    std::fprintf(stderr, "qx510-sim ctl: simulátor na %s neodpověděl\n", controlPath.c_str());
     return 2;
   }
   return rc;

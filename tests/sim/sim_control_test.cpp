@@ -33,7 +33,7 @@ class SimControlTest : public ::testing::Test {
   // Over the socket, as `qx510-sim ctl` sends it.
   QJsonObject Send(const std::string& line) {
     std::string reply, error;
-    EXPECT_TRUE(SimControlRequest(sim_->controlPath(), line, &reply, &error)) << error;
+    EXPECT_TRUE(SimControlRequest(sim_->controlPath(), line, &reply, &error, 10000)) << error;
     return Reply(reply);
   }
 
@@ -61,8 +61,8 @@ TEST_F(SimControlTest, CommandsDriveTheLine) {
   EXPECT_TRUE(read["memory"].toString().endsWith("07 05"));  // baud code, address
 
   std::string line, error;
-  ASSERT_TRUE(SimControlLineFromArgs({"fault", "kind=malformed", "form=bits", "count=2", "module=0"}, &line, &error));
-  EXPECT_EQ(Reply(line), Reply(R"({"cmd":"fault","kind":"malformed","form":"bits","count":2,"module":0})"));
+  ASSERT_TRUE(SimControlLineFromArgs({"fault", "kind=malformed", "form=value", "count=2", "module=0"}, &line, &error));
+  EXPECT_EQ(Reply(line), Reply(R"({"cmd":"fault","kind":"malformed","form":"value","count":2,"module":0})"));
   EXPECT_FALSE(SimControlLineFromArgs({"list", "module"}, &line, &error));
 }
 
