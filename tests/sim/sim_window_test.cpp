@@ -50,6 +50,11 @@ class SimWindowTest : public ::testing::Test {
 TEST_F(SimWindowTest, SelectionStaysWithItsModuleAndTheBenchFollowsEveryChange) {
   SimWindow window(sim_.get(), "127.0.0.1", "");
   window.show();
+  // A laptop's 1366 x 768 holds it, frame and desktop panels included; the panels scroll.
+  EXPECT_LE(window.minimumSizeHint().width(), 1300);
+  EXPECT_LE(window.minimumSizeHint().height(), 700);
+  EXPECT_LE(window.width(), 1300);
+  EXPECT_LE(window.height(), 700);
   auto* table = window.findChild<QTableWidget*>("ModuleTable");
   auto* voltage = window.findChild<QDoubleSpinBox*>("VoltageSpin");
   auto* switch3 = window.findChild<QToolButton*>("Switch3");
