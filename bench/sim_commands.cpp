@@ -1,7 +1,12 @@
 // `qx510-sim ctl list` and `qx510-sim send` as a script calls them, each a whole process
 // (start, one request to a headless simulator, end), against a minimal Qt Core program
-// started and ended the same way. Pinned to one CPU with the simulator.
+// started and ended the same way. Pinned to one CPU with the simulator. Judged by the CPU
+// time each process takes (user and system, from the kernel's account of waited-for
+// children): on a shared machine a process that waits for an answer on a pinned CPU waits
+// again behind whatever else runs there, and the wall time shows that rather than its cost.
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <string>
@@ -14,13 +19,21 @@ namespace {
 
 constexpr double MaxRatio = 1.2;
 
+double ChildrenCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + 1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
 void Start(benchmark::State& state, std::vector<std::string> args) {
+  const double before = ChildrenCpuSeconds();
   for (auto _ : state) {
     if (RunProgram(args) != 0) {
       state.SkipWithError((args[0] + " failed").c_str());
       break;
     }
   }
+  state.counters["cpu_per_process"] = (ChildrenCpuSeconds() - before) / double(state.iterations());
 }
 
 }  // namespace
@@ -46,9 +59,12 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::printf("\nA whole process against a minimal Qt Core program:\n");
-  const double floor = reporter.realSeconds("start/qt-core");
-  bool within = PrintRatio("qx510-sim ctl list", reporter.realSeconds("start/ctl-list"), floor, 1e3, "ms", MaxRatio);
-  within &= PrintRatio("qx510-sim send", reporter.realSeconds("start/send"), floor, 1e3, "ms", MaxRatio);
+  std::printf("\nA whole process against a minimal Qt Core program, CPU time:\n");
+  const double floor = reporter.counter("start/qt-core", "cpu_per_process");
+  bool within = PrintRatio("qx510-sim ctl list", reporter.counter("start/ctl-list", "cpu_per_process"), floor, 1e3,
+                           "ms", MaxRatio);
+  within &= PrintRatio("qx510-sim send", reporter.counter("start/send", "cpu_per_process"), floor, 1e3, "ms", MaxRatio);
+  std::printf("wall time: ctl list %.1f ms, send %.1f ms, floor %.1f ms\n", 1e3 * reporter.realSeconds("start/ctl-list"),
+              1e3 * reporter.realSeconds("start/send"), 1e3 * reporter.realSeconds("start/qt-core"));
   return Verdict(within);
 }
