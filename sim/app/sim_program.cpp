@@ -93,15 +93,11 @@ bool SimRunsWithoutWindow(int argc, char** argv) {
 
 int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
   if (SimRunsWithoutWindow(argc, argv)) front = nullptr;
-  const std::unique_ptr<QCoreApplication> app =
-      front ? front->application(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
-  QCoreApplication::setApplicationName("qx510-sim");
-  QCoreApplication::setApplicationVersion(QStringLiteral(QX510_VERSION));
-
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromUtf8(Description));
-  parser.addHelpOption();
-  parser.addVersionOption();
+  // Help and version of our own, so that they speak Czech like every other text.
+  const QCommandLineOption helpOpt({"h", "help"}, "Vypíše tuto nápovědu.");
+  const QCommandLineOption versionOpt({"v", "version"}, "Vypíše verzi programu.");
   const QCommandLineOption headlessOpt("headless", "Běží bez okna (pro skripty a testy).");
   const QCommandLineOption addressOpt("address", "IPv4 adresa LAN konvertoru (výchozí 127.0.0.1).", "ip", "127.0.0.1");
   const QCommandLineOption portOpt("port", "UDP port LAN konvertoru (výchozí 5000, 0 = libovolný volný).", "port",
@@ -124,8 +120,33 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
       "seznam");
   const QCommandLineOption probeOpt(
       "probe", "Skončí s 0, když na místním soketu už simulátor odpovídá, s 1, když žádný, s 2, když to nelze zjistit.");
-  parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, modulesOpt, probeOpt});
-  parser.process(*app);
+  parser.addOptions(
+      {helpOpt, versionOpt, headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, modulesOpt, probeOpt});
+  // Parsed before the application exists: a wrong argument needs no display to be told.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+    const QStringList wrong = parser.unknownOptionNames() + parser.positionalArguments();
+    std::fprintf(stderr, "qx510-sim: %s; qx510-sim --help vypíše volby\n",
+                 wrong.isEmpty() ? "volbě chybí hodnota" : qPrintable("neznámý parametr " + wrong.join(", ")));
+    return 2;
+  }
+  const std::unique_ptr<QCoreApplication> app =
+      front ? front->application(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+  QCoreApplication::setApplicationName("qx510-sim");
+  QCoreApplication::setApplicationVersion(QStringLiteral(QX510_VERSION));
+  if (parser.isSet(helpOpt)) {
+    QString help = parser.helpText();
+    help.replace(QLatin1String("Usage: ") + arguments.first(), QStringLiteral("Použití: qx510-sim"));
+    help.replace(QLatin1String("\nOptions:\n"), QStringLiteral("\nVolby:\n"));
+    help.replace(QLatin1String(" [options]"), QStringLiteral(" [volby]"));
+    std::fputs(qPrintable(help), stdout);
+    return 0;
+  }
+  if (parser.isSet(versionOpt)) {
+    std::printf("qx510-sim %s\n", QX510_VERSION);
+    return 0;
+  }
 
   SimServerOptions options;
   options.udpHost = parser.value(addressOpt).toStdString();
