@@ -47,7 +47,9 @@ struct LoaderState {
   void unload() {
     if (library != nullptr) dlclose(library);
     library = nullptr;
+    ++loads;
   }
+  uint64_t loads = 0;
 };
 
 LoaderState& Loader() {
@@ -142,6 +144,8 @@ void DriverSetLibraryDirectory(const QString& directory) {
 
 bool DriverLibraryLoaded() { return Loader().library != nullptr; }
 
+uint64_t DriverLoadCount() { return Loader().loads; }
+
 uint32_t DriverInit(uint8_t iface, uint32_t* handle, DriverParamBlock params) {
   // params is already the private copy: it lives until Init returns.
   LoaderState& st = Loader();
@@ -153,6 +157,7 @@ uint32_t DriverInit(uint8_t iface, uint32_t* handle, DriverParamBlock params) {
 
   const char* prefix = LibraryPrefixes[iface];
   st.library = OpenLibrary(std::string(prefix) + ".DLL");
+  ++st.loads;
   if (st.library == nullptr) return StatusLoadFailedBase + iface;
 
   st.Version = Resolve<DriverVersionFn>(st.library, prefix, "Version");
