@@ -22,6 +22,8 @@ bool ParseReference(const QString& text, double& value) {
   return ok;
 }
 
+// Every way out after the start that is not a success passes here, a signal (Ctrl+C at a
+// prompt, SIGTERM) included: the place to put the module back as it was.
 int Abandon(CliContext& c, int code, const QString& reason) {
   if (!reason.isEmpty()) c.say(reason);
   c.say(CalibrationAbandonedText);
@@ -56,6 +58,7 @@ int CmdCalibrate(CliContext& c) {
   if (writer.NeutralStart(input, range) != ConfigWriteResult::Written) return ExitModule;
 
   auto measure = [&](double& value) {
+    if (c.interrupted()) return Abandon(c, ExitUsage, QString());
     c.say(QStringLiteral("Probíhá měření vstupu."));
     c.io.sleep(int(settle));
     const uint32_t status = MeasureInput(iface, handle, module, input, value);
