@@ -61,12 +61,20 @@ void ConfigTransfer::Progress(std::size_t done, std::size_t total) {
   if (events_.progress) events_.progress(total == 0 ? 100 : int(done * 100 / total));
 }
 
+bool ConfigTransfer::Cancelled(std::size_t k, uint8_t address, ConfigTransferResult& result) const {
+  if (k == 0 || !events_.cancelled || !events_.cancelled()) return false;
+  result.outcome = ConfigTransferResult::Cancelled;
+  result.address = address;
+  return true;
+}
+
 ConfigTransferResult ConfigTransfer::Read(const std::vector<uint8_t>& addresses,
                                           const std::function<void(std::size_t, uint8_t)>& store) {
   ConfigTransferResult result;
   const std::size_t total = addresses.size();
   Progress(0, total);
   for (std::size_t k = 0; k < total; ++k) {
+    if (Cancelled(k, addresses[k], result)) return result;
     const ExchangeResult read = ReadConfig(iface_, handle_, module_, addresses[k]);
     const auto exchanged = std::chrono::steady_clock::now();
     if (read.Status != 0) {
@@ -95,6 +103,7 @@ ConfigTransferResult ConfigTransfer::Write(const std::vector<ConfigByte>& bytes)
   Progress(0, total);
   for (std::size_t k = 0; k < total; ++k) {
     const ConfigByte& byte = bytes[k];
+    if (Cancelled(k, byte.address, result)) return result;
     const ExchangeResult written = WriteConfig(iface_, handle_, module_, byte.address, byte.value);
     if (written.Status != 0) return fail(ConfigTransferResult::DriverError, byte.address, written.Status);
     Pause(std::chrono::steady_clock::now());
@@ -124,6 +133,7 @@ QString WriteProgressText(int percent) {
 namespace {
 QString FailureText(uint8_t iface, const ConfigTransferResult& result) {
   if (result.outcome == ConfigTransferResult::Mismatch) return QStringLiteral(" Chyba zápisu dat.");
+  if (result.outcome == ConfigTransferResult::Cancelled) return QStringLiteral(" Přenos konfigurace přerušen.");
   return QStringLiteral(" ") + DriverStatusText(iface, result.status);
 }
 }  // namespace

@@ -32,9 +32,9 @@ struct ConfigByte {
 
 // How a transfer ended. `done` bytes went through before the end; on a failure `address` is
 // the byte it stopped at, with the driver `status`, or (mismatch) what was written and what
-// the module read back.
+// the module read back; when cancelled, the byte it did not start.
 struct ConfigTransferResult {
-  enum Outcome { Done, DriverError, Mismatch } outcome = Done;
+  enum Outcome { Done, DriverError, Mismatch, Cancelled } outcome = Done;
   std::size_t done = 0;
   uint8_t address = 0;
   uint32_t status = 0;
@@ -48,12 +48,14 @@ struct ConfigTransferResult {
 // retry; bytes written before it stay written. Between exchanges the transfer pauses through
 // `pause` (a window lets the toolkit process its messages there; empty: a 1 ms sleep) and
 // after each byte reports the progress, (bytes done x 100) div (bytes in the transfer), to
-// `progress`; 0 % is reported before the first exchange.
+// `progress`; 0 % is reported before the first exchange. `cancelled`, when set, is asked
+// before each byte after the first; true ends the transfer there.
 class ConfigTransfer {
  public:
   struct Events {
     std::function<void(int percent)> progress;
     std::function<void(std::chrono::steady_clock::time_point exchanged)> pause;
+    std::function<bool()> cancelled;
   };
   ConfigTransfer(uint8_t iface, uint32_t handle, uint8_t module, Events events = {});
 
@@ -70,6 +72,7 @@ class ConfigTransfer {
  private:
   void Pause(std::chrono::steady_clock::time_point exchanged);
   void Progress(std::size_t done, std::size_t total);
+  bool Cancelled(std::size_t k, uint8_t address, ConfigTransferResult& result) const;
 
   uint8_t iface_;
   uint32_t handle_;

@@ -61,19 +61,6 @@ QString ParseArgs(const QStringList& args, const QStringList& allowed, ParsedArg
   return {};
 }
 
-bool ParseNumber(const QString& text, qint64 min, qint64 max, qint64& out) {
-  const QString t = text.trimmed();
-  bool ok = false;
-  qint64 n = 0;
-  if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-    n = t.mid(2).toLongLong(&ok, 16);
-  else
-    n = t.toLongLong(&ok, 10);
-  if (!ok || n < min || n > max) return false;
-  out = n;
-  return true;
-}
-
 const QString RateChoicesText = [] {
   QStringList rates;
   for (int c = 0; c < BaudCodeCount; ++c) rates << QString::number(BaudCodeToRate(c));
@@ -146,9 +133,4 @@ bool ParseRateList(const QString& text, std::vector<int>& codes) {
   }
   codes = std::move(list);
   return true;
-}
-
-QString Hex8(uint32_t mask) {
-  return QStringLiteral("0x%1").arg(mask, 8, 16, QLatin1Char('0')).toUpper().replace(QLatin1String("0X"),
-                                                                                       QLatin1String("0x"));
 }

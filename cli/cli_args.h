@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/number_text.h"
+
 // A command line split into words and options, as Qt programs parse them ("--name value",
 // "--name=value", "-n value", "-abc" for three flags, "--" ends the options).
 struct ParsedArgs {
@@ -20,8 +22,6 @@ struct ParsedArgs {
 // operator's message for the first bad option, or an empty text.
 QString ParseArgs(const QStringList& args, const QStringList& allowed, ParsedArgs& out);
 
-// A whole number, decimal or "0x" hexadecimal, within min..max.
-bool ParseNumber(const QString& text, qint64 min, qint64 max, qint64& out);
 // One of the nine rates in Bd ("9600"); code := its baud code.
 extern const QString RateChoicesText;  // the message naming the nine
 bool ParseRate(const QString& text, int& code);
@@ -33,5 +33,3 @@ bool ParseMask32(const QString& text, uint32_t& mask);
 bool ParseAddressList(const QString& text, std::vector<uint8_t>& out);
 // Baud codes: "all" or rates in Bd, comma-separated.
 bool ParseRateList(const QString& text, std::vector<int>& codes);
-
-QString Hex8(uint32_t mask);  // "0x0000FF00"

@@ -70,17 +70,29 @@ bool ConnectMatching(CliContext& c, const ConfigBackup& backup, int& exitCode) {
   return true;
 }
 
-// The backup file, then the module's type checked against it and its image read.
-bool BackupAndModule(CliContext& c, ConfigBackup& backup, ConfigImage& current, int& exitCode) {
-  return LoadBackup(c, backup, exitCode) && ConnectMatching(c, backup, exitCode) && c.readImage(current, exitCode);
-}
-
 // The addresses restore and verify compare: the line settings only when asked.
 std::vector<uint8_t> ComparedAddresses(const CliContext& c) {
-  std::vector<uint8_t> addresses;
-  for (uint8_t a : ImageAddresses())
-    if (!IsLineSetting(a) || c.args.has(QStringLiteral("with-address-rate"))) addresses.push_back(a);
-  return addresses;
+  ImageSelection selection;
+  selection.lineSettings = c.args.has(QStringLiteral("with-address-rate"));
+  selection.calibration = true;
+  return SelectedAddresses(selection);
+}
+
+// One line per difference on stdout ("byte.33 (din_negation byte 0): modul 0x00, záloha 0x81"),
+// or the JSON array of them.
+QJsonArray PrintDifferences(CliContext& c, const std::vector<ByteDifference>& differences) {
+  QJsonArray list;
+  for (const ByteDifference& d : differences) {
+    list.append(QJsonObject{{QStringLiteral("address"), d.address},
+                            {QStringLiteral("name"), d.name()},
+                            {QStringLiteral("module"), d.known ? QJsonValue(d.module) : QJsonValue()},
+                            {QStringLiteral("backup"), d.wanted}});
+    if (!c.json())
+      c.out() << QStringLiteral("byte.%1 (%2): modul %3, záloha %4\n")
+                     .arg(d.address)
+                     .arg(d.name(), d.known ? ByteText(d.module) : QStringLiteral("?"), ByteText(d.wanted));
+  }
+  return list;
 }
 
 }  // namespace
@@ -135,46 +147,60 @@ int CmdConfigBackup(CliContext& c) {
 
 int CmdConfigRestore(CliContext& c) {
   ConfigBackup backup;
-  ConfigImage current;
   int exitCode = ExitOk;
-  if (!BackupAndModule(c, backup, current, exitCode)) return exitCode;
+  if (!LoadBackup(c, backup, exitCode) || !ConnectMatching(c, backup, exitCode)) return exitCode;
 
-  std::vector<ConfigByte> changes;
-  for (uint8_t a : ComparedAddresses(c))
-    if (current.at(a) != backup.image.at(a)) changes.push_back({a, backup.image.at(a)});
-  if (changes.empty()) {
-    c.say(QStringLiteral("Konfigurace modulu souhlasí se zálohou; není co zapsat."));
-    return ExitOk;
-  }
+  const std::vector<uint8_t> addresses = ComparedAddresses(c);
+  const ImageRead before = ReadModuleImage(c.link(), c.imageEvents());
   if (c.args.has(QStringLiteral("dry-run"))) {
+    if (!before.ok()) return c.readFailed(before.result);
+    const std::vector<ConfigByte> changes = RestoreBytes(before, backup.image, addresses);
+    if (changes.empty()) {
+      c.say(QStringLiteral("Konfigurace modulu souhlasí se zálohou; není co zapsat."));
+      return ExitOk;
+    }
     for (const ConfigByte& b : changes)
       c.out() << QStringLiteral("byte.%1 (%2): %3 -> %4\n")
                      .arg(b.address)
-                     .arg(AddressRole(b.address), ByteText(current.at(b.address)), ByteText(b.value));
+                     .arg(AddressRole(b.address), ByteText(before.image.at(b.address)), ByteText(b.value));
     c.say(QStringLiteral("Zkouška nanečisto: nic nezapsáno."));
     return ExitOk;
   }
-  return c.writeBytes(changes);
+  // A byte the first read did not reach is written rather than skipped; the read-back decides.
+  if (!before.ok()) {
+    if (c.io.errIsTerminal) *c.io.err << '\n';
+    c.say(QStringLiteral("Čtení adresy %1 selhalo: %2; zbylé bajty se zapíší bez porovnání.")
+              .arg(before.result.address)
+              .arg(c.statusText(before.result.status)));
+  }
+
+  const RestoreResult result = RestoreImage(c.link(), before, backup.image, addresses, c.imageEvents());
+  switch (result.outcome) {
+    case RestoreResult::Done: break;
+    case RestoreResult::WriteFailed: return c.writeFailed(result.write);
+    case RestoreResult::Cancelled: return c.fail(ExitModule, QStringLiteral("Obnova konfigurace přerušena."));
+    case RestoreResult::ReadBackFailed:
+      if (c.io.errIsTerminal) *c.io.err << '\n';
+      return c.exchangeFailed(QStringLiteral("Kontrolní čtení adresy %1 selhalo; zápis nelze ověřit")
+                                  .arg(result.after.result.address),
+                              result.after.result.status);
+    case RestoreResult::Differs:
+      PrintDifferences(c, result.differences);
+      return c.fail(ExitModule, QStringLiteral("Kontrolní čtení: konfigurace modulu se po zápisu od zálohy liší."));
+  }
+  c.say(result.writes.empty() ? QStringLiteral("Konfigurace modulu souhlasí se zálohou; není co zapsat.")
+                              : QStringLiteral("Konfigurace zapsána a zpětně ověřena."));
+  return ExitOk;
 }
 
 int CmdConfigVerify(CliContext& c) {
   ConfigBackup backup;
   ConfigImage current;
   int exitCode = ExitOk;
-  if (!BackupAndModule(c, backup, current, exitCode)) return exitCode;
+  if (!LoadBackup(c, backup, exitCode) || !ConnectMatching(c, backup, exitCode) || !c.readImage(current, exitCode))
+    return exitCode;
 
-  QJsonArray differences;
-  for (uint8_t a : ComparedAddresses(c)) {
-    if (current.at(a) == backup.image.at(a)) continue;
-    differences.append(QJsonObject{{QStringLiteral("address"), a},
-                                   {QStringLiteral("name"), AddressRole(a)},
-                                   {QStringLiteral("module"), current.at(a)},
-                                   {QStringLiteral("backup"), backup.image.at(a)}});
-    if (!c.json())
-      c.out() << QStringLiteral("byte.%1 (%2): modul %3, záloha %4\n")
-                     .arg(a)
-                     .arg(AddressRole(a), ByteText(current.at(a)), ByteText(backup.image.at(a)));
-  }
+  const QJsonArray differences = PrintDifferences(c, DifferingBytes(current, backup.image, ComparedAddresses(c)));
   if (c.json())
     c.out() << JsonLine({{QStringLiteral("equal"), differences.isEmpty()}, {QStringLiteral("differences"), differences}})
             << '\n';

@@ -158,6 +158,17 @@ void CliContext::finishWatching() {
   queue_.reset();
 }
 
+ImageEvents CliContext::imageEvents() {
+  ImageEvents events;
+  events.progress = [this](ImagePhase phase, int percent) {
+    progressBar(phase == ImagePhase::Reading   ? QStringLiteral("Čtení")
+                : phase == ImagePhase::Writing ? QStringLiteral("Zápis")
+                                               : QStringLiteral("Kontrola"),
+                percent);
+  };
+  return events;
+}
+
 ConfigTransfer CliContext::transfer(const QString& label) {
   ConfigTransfer::Events events;
   events.progress = [this, label](int percent) { progressBar(label, percent); };
@@ -165,21 +176,28 @@ ConfigTransfer CliContext::transfer(const QString& label) {
 }
 
 bool CliContext::readImage(ConfigImage& image, int& exitCode) {
-  const std::vector<uint8_t>& addresses = ImageAddresses();
-  const ConfigTransferResult result = transfer(QStringLiteral("Čtení")).Read(
-      addresses, [&](std::size_t k, uint8_t value) { image.bytes[addresses[k]] = value; });
-  if (result.ok()) return true;
+  const ImageRead read = ReadModuleImage(link(), imageEvents());
+  if (!read.ok()) {
+    exitCode = readFailed(read.result);
+    return false;
+  }
+  image = read.image;
+  return true;
+}
+
+int CliContext::readFailed(const ConfigTransferResult& result) {
   if (io.errIsTerminal) *io.err << '\n';
-  exitCode = exchangeFailed(QStringLiteral("Čtení adresy %1 selhalo").arg(result.address), result.status);
-  return false;
+  return exchangeFailed(QStringLiteral("Čtení adresy %1 selhalo").arg(result.address), result.status);
 }
 
 int CliContext::writeBytes(const std::vector<ConfigByte>& bytes) {
   const ConfigTransferResult result = transfer(QStringLiteral("Zápis")).Write(bytes);
-  if (result.ok()) {
-    say(WriteResultText(data.Interface, result).trimmed());
-    return ExitOk;
-  }
+  if (!result.ok()) return writeFailed(result);
+  say(WriteResultText(data.Interface, result).trimmed());
+  return ExitOk;
+}
+
+int CliContext::writeFailed(const ConfigTransferResult& result) {
   if (io.errIsTerminal) *io.err << '\n';
   if (result.outcome == ConfigTransferResult::Mismatch)
     return fail(ExitModule, QStringLiteral("%1 Adresa %2 (%3): zapsáno 0x%4, zpět přečteno 0x%5; zápis zastaven.")

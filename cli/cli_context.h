@@ -12,7 +12,9 @@
 #include "base/tdata.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
-#include "cli/config_image.h"
+#include "base/config_backup.h"
+#include "base/config_image.h"
+#include "base/module_image.h"
 
 // One run of a command: its arguments (after the command words), the connection settings and,
 // once opened, the connection.
@@ -63,12 +65,20 @@ struct CliContext {
   // A failed exchange: says what failed and returns ExitModule.
   int exchangeFailed(const QString& what, uint32_t status);
 
+  // The connection as the whole-image work takes it.
+  ModuleLink link() const { return {data.Interface, data.DriverHandle, data.ModuleAddress}; }
+  // Progress of whole-image work goes to a bar on the terminal.
+  ImageEvents imageEvents();
   // A configuration transfer on the connection; progress goes to a bar on the terminal.
   ConfigTransfer transfer(const QString& label);
   // Reads the whole configuration image; on failure says so and returns false.
   bool readImage(ConfigImage& image, int& exitCode);
+  // A failed read of the image: says where it stopped and returns ExitModule.
+  int readFailed(const ConfigTransferResult& result);
   // Writes with read-back, stopping at the first failure, which it names.
   int writeBytes(const std::vector<ConfigByte>& bytes);
+  // A failed write with read-back: names the byte and returns ExitModule.
+  int writeFailed(const ConfigTransferResult& result);
 
   void progressBar(const QString& label, int percent);
 

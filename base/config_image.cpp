@@ -1,20 +1,14 @@
-#include "cli/config_image.h"
+#include "base/config_image.h"
 
-#include <QCryptographicHash>
 #include <QJsonValue>
 #include <QList>
-#include <algorithm>
 
 #include "base/baud.h"
 #include "base/calibration_constants.h"
 #include "base/commands.h"
-#include "cli/cli_args.h"
+#include "base/number_text.h"
 
 namespace {
-
-constexpr char FormatTag[] = "qx510-config 1";
-constexpr char BytePrefix[] = "byte.";
-constexpr char ChecksumKey[] = "sha256=";
 
 uint16_t Word(const ConfigImage& image, uint8_t low) {
   return uint16_t(image.at(low) | image.at(uint8_t(low + 1)) << 8);
@@ -62,10 +56,6 @@ QList<Named> Decode(const ConfigImage& image) {
   return out;
 }
 
-QByteArray Checksum(const QByteArray& body) {
-  return QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
-}
-
 }  // namespace
 
 const std::vector<uint8_t>& ImageAddresses() {
@@ -81,6 +71,26 @@ const std::vector<uint8_t>& ImageAddresses() {
 }
 
 bool IsLineSetting(uint8_t address) { return address == CfgAddr::BusAddress || address == CfgAddr::BaudCode; }
+
+bool IsCalibrationByte(uint8_t address) {
+  return address >= CfgAddr::VoltageGain && address < CfgAddr::CurrentGain + 4;
+}
+
+std::vector<uint8_t> SelectedAddresses(const ImageSelection& selection) {
+  std::vector<uint8_t> addresses;
+  for (uint8_t a : ImageAddresses())
+    if ((!IsLineSetting(a) || selection.lineSettings) && (!IsCalibrationByte(a) || selection.calibration))
+      addresses.push_back(a);
+  return addresses;
+}
+
+std::vector<ByteDifference> DifferingBytes(const ConfigImage& module, const ConfigImage& wanted,
+                                           const std::vector<uint8_t>& addresses) {
+  std::vector<ByteDifference> differences;
+  for (uint8_t a : addresses)
+    if (module.at(a) != wanted.at(a)) differences.push_back({a, module.at(a), wanted.at(a), true});
+  return differences;
+}
 
 QString AddressRole(uint8_t address) {
   if (address == CfgAddr::BusAddress) return QStringLiteral("bus_address");
@@ -115,82 +125,4 @@ QJsonObject NamedValuesJson(const ConfigImage& image) {
   QJsonObject object;
   for (const Named& n : Decode(image)) object.insert(n.name, n.json);
   return object;
-}
-
-QByteArray FormatBackup(const ConfigBackup& backup) {
-  QStringList lines = {QStringLiteral("# qx510-cli: záloha konfigurace modulu; raw bytes rule, named values are for reading"),
-                       QStringLiteral("format=") + QLatin1String(FormatTag),
-                       QStringLiteral("module=") + backup.module,
-                       QStringLiteral("version=") + backup.version,
-                       QStringLiteral("date=") + backup.date.toUTC().toString(Qt::ISODate)};
-  lines << NamedValues(backup.image);
-  for (uint8_t address : ImageAddresses())
-    lines << QStringLiteral("%1%2=0x%3")
-                 .arg(QLatin1String(BytePrefix))
-                 .arg(address)
-                 .arg(backup.image.at(address), 2, 16, QLatin1Char('0'));
-  const QByteArray body = lines.join(QLatin1Char('\n')).toUtf8() + '\n';
-  return body + ChecksumKey + Checksum(body) + '\n';
-}
-
-bool ParseBackup(const QByteArray& text, ConfigBackup& backup, QString& error) {
-  QByteArrayList lines = text.split('\n');
-  for (QByteArray& line : lines)
-    if (line.endsWith('\r')) line.chop(1);
-  while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.removeLast();
-  if (lines.isEmpty() || !lines.back().startsWith(ChecksumKey)) {
-    error = QStringLiteral("Soubor zálohy je neúplný nebo poškozený: chybí kontrolní součet.");
-    return false;
-  }
-  const QByteArray sum = lines.takeLast().mid(int(sizeof ChecksumKey) - 1).trimmed();
-  if (sum != Checksum(lines.join('\n') + '\n')) {
-    error = QStringLiteral("Soubor zálohy je poškozený: kontrolní součet nesouhlasí.");
-    return false;
-  }
-
-  ConfigBackup parsed;
-  QHash<QString, QString> values;
-  std::array<bool, 64> seen{};
-  for (qsizetype i = 0; i < lines.size(); ++i) {
-    const QString line = QString::fromUtf8(lines[i]);
-    if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq <= 0) {
-      error = QStringLiteral("Soubor zálohy má chybný řádek %1.").arg(i + 1);
-      return false;
-    }
-    const QString key = line.left(eq), value = line.mid(eq + 1);
-    if (key.startsWith(QLatin1String(BytePrefix))) {
-      qint64 address = 0, byte = 0;
-      if (!ParseNumber(key.mid(int(sizeof BytePrefix) - 1), 0, 63, address) ||
-          std::find(ImageAddresses().begin(), ImageAddresses().end(), uint8_t(address)) == ImageAddresses().end() ||
-          seen[size_t(address)] || !ParseNumber(value, 0, 255, byte)) {
-        error = QStringLiteral("Soubor zálohy má chybný řádek %1.").arg(i + 1);
-        return false;
-      }
-      seen[size_t(address)] = true;
-      parsed.image.bytes[size_t(address)] = uint8_t(byte);
-    } else {
-      values.insert(key, value);
-    }
-  }
-  if (values.value(QStringLiteral("format")) != QLatin1String(FormatTag)) {
-    error = QStringLiteral("Soubor není záloha konfigurace modulu ve známém formátu.");
-    return false;
-  }
-  parsed.module = values.value(QStringLiteral("module")).trimmed();
-  parsed.version = values.value(QStringLiteral("version")).trimmed();
-  parsed.date = QDateTime::fromString(values.value(QStringLiteral("date")), Qt::ISODate);
-  if (parsed.module.isEmpty() || !parsed.date.isValid()) {
-    error = QStringLiteral("Souboru zálohy chybí identifikace modulu nebo datum.");
-    return false;
-  }
-  for (uint8_t address : ImageAddresses()) {
-    if (!seen[address]) {
-      error = QStringLiteral("Souboru zálohy chybí bajt adresy %1.").arg(address);
-      return false;
-    }
-  }
-  backup = parsed;
-  return true;
 }
