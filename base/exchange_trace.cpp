@@ -53,6 +53,13 @@ const SecondText& Second(int64_t s) {
   return last;
 }
 
+struct Number {
+  uint32_t value;
+};
+struct HexBytes {
+  const std::array<uint8_t, 5>& bytes;
+};
+
 // Appends to a fixed buffer, never past its end.
 struct Writer {
   char* at;
@@ -63,19 +70,23 @@ struct Writer {
   void put(char c) {
     if (at < end) *at++ = c;
   }
-  void number(uint32_t n) {
+  void put(Number n) {
     char digits[10];
     int k = 0;
-    do digits[k++] = char('0' + n % 10); while ((n /= 10) != 0);
+    do digits[k++] = char('0' + n.value % 10); while ((n.value /= 10) != 0);
     while (k > 0) put(digits[--k]);
   }
-  void bytes(const std::array<uint8_t, 5>& b) {
+  void put(HexBytes h) {
     static constexpr char Hex[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < b.size(); ++i) {
+    for (std::size_t i = 0; i < h.bytes.size(); ++i) {
       if (i > 0) put(' ');
-      put(Hex[b[i] >> 4]);
-      put(Hex[b[i] & 15]);
+      put(Hex[h.bytes[i] >> 4]);
+      put(Hex[h.bytes[i] & 15]);
     }
+  }
+  template <typename... Parts>
+  void operator()(const Parts&... parts) {
+    (put(parts), ...);
   }
 };
 
@@ -99,35 +110,12 @@ std::size_t ExchangeTraceText(const ExchangeRecord& r, char* buffer, std::size_t
   // Possibly thousands of lines a second: no allocation, no formatting passes.
   Writer w{buffer, buffer + size - 1};
   w.at += TimeText(r.startNs, buffer, size);
-  w.put(' ');
-  w.put(r.iface < InterfaceCount ? InterfaceNames[r.iface] : "?");
-  w.put(" adr ");
-  w.number(r.address);
-  w.put(' ');
-  w.number(r.rate);
-  w.put(" Bd  ");
-  w.number(r.command);
-  w.put(' ');
-  w.put(ExchangeCommandName(r.command));
-  w.put(" [");
-  w.number(r.index);
-  w.put("]  > ");
-  w.bytes(r.out);
-  w.put("  < ");
-  w.bytes(r.in);
-  w.put("  stav ");
-  w.number(r.status);
-  w.put(' ');
-  w.put(r.statusText);
-  w.put("  ");
   const int64_t us = r.durationNs / 1000;
-  w.number(uint32_t(std::min<int64_t>(us / 1000, UINT32_MAX)));
-  w.put('.');
-  const auto frac = uint32_t(us % 1000);
-  w.put(char('0' + frac / 100));
-  w.put(char('0' + frac / 10 % 10));
-  w.put(char('0' + frac % 10));
-  w.put(" ms");
+  const auto ms = uint32_t(std::min<int64_t>(us / 1000, UINT32_MAX)), frac = uint32_t(us % 1000);
+  w(' ', r.iface < InterfaceCount ? InterfaceNames[r.iface] : "?", " adr ", Number{r.address}, ' ', Number{r.rate},
+    " Bd  ", Number{r.command}, ' ', ExchangeCommandName(r.command), " [", Number{r.index}, "]  > ", HexBytes{r.out},
+    "  < ", HexBytes{r.in}, "  stav ", Number{r.status}, ' ', r.statusText, "  ", Number{ms}, '.',
+    char('0' + frac / 100), char('0' + frac / 10 % 10), char('0' + frac % 10), " ms");
   *w.at = 0;
   return std::size_t(w.at - buffer);
 }

@@ -1,11 +1,13 @@
 // identify, scan, watch, dout and status clear.
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <optional>
 
 #include "base/baud.h"
 #include "base/commands.h"
@@ -97,20 +99,47 @@ int CmdScan(CliContext& c) {
       result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(BaudCodeToRate(code)), status);
       break;
     }
+    const int rate = BaudCodeToRate(code);
+    auto report = [&](uint8_t address, const QString& ident, std::optional<qint64> lateMs) {
+      QJsonObject module = IdentJson(ident);
+      module.insert(QStringLiteral("address"), address);
+      module.insert(QStringLiteral("rate"), rate);
+      if (lateMs) module.insert(QStringLiteral("late_ms"), *lateMs);
+      found.append(module);
+      if (c.json()) return;
+      c.out() << QStringLiteral("adresa %1, %2 Bd: %3").arg(address).arg(rate).arg(Shown(ident));
+      if (lateMs)
+        c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, --scan-timeout je %2 ms)")
+                       .arg(*lateMs)
+                       .arg(timeout);
+      c.out() << '\n';
+      c.out().flush();
+    };
+    // A try whose answer came spoilt may have caught the late answer of the try before it;
+    // both addresses are asked again with the settings' response timeout.
+    std::vector<uint8_t> late;
+    int previousSilent = -1;  // the address of the try before, when it failed
     for (uint8_t address : addresses) {
       if (Interrupted(c)) break;
       QString ident;
-      if (IdentifyModule(iface, handle, address, ident) == 0) {
-        QJsonObject module = IdentJson(ident);
-        module.insert(QStringLiteral("address"), address);
-        module.insert(QStringLiteral("rate"), BaudCodeToRate(code));
-        found.append(module);
-        if (!c.json()) {
-          c.out() << QStringLiteral("adresa %1, %2 Bd: %3\n").arg(address).arg(BaudCodeToRate(code)).arg(Shown(ident));
-          c.out().flush();
-        }
+      const uint8_t status = IdentifyModule(iface, handle, address, ident);
+      if (status == 0) {
+        report(address, ident, std::nullopt);
+      } else if (ClassifyExchangeStatus(status) == ExchangeOutcome::Damaged) {
+        for (int a : {previousSilent, int(address)})
+          if (a >= 0 && std::find(late.begin(), late.end(), uint8_t(a)) == late.end()) late.push_back(uint8_t(a));
       }
+      previousSilent = status != 0 ? int(address) : -1;
       c.progressBar(QStringLiteral("Hledání"), int(++done * 100 / total));
+    }
+    if (!late.empty() && !Interrupted(c) &&
+        DriverSetConfig(iface, handle, uint32_t(rate), c.data.ResponseTimeout, 2) == 0) {
+      for (uint8_t address : late) {
+        QString ident;
+        QElapsedTimer took;
+        took.start();
+        if (IdentifyModule(iface, handle, address, ident) == 0) report(address, ident, took.elapsed());
+      }
     }
   }
   // Leave the interface at the rate and timeout it is configured for.
