@@ -105,7 +105,7 @@ void TForm1::FormCreate() {
   data_.reset(Allocator()());
   if (!data_) {
     // The first three panels keep their start texts for the whole run; they give up their
-    // spare room so that the message is not cut off in a wider font than the original's.
+    // spare room so that the message is not cut off, however wide the desktop's font.
     for (int i = 0; i < 3; ++i) FitPanel(i, 0);
     StatusBar1->setPanelText(3, QStringLiteral(" Nelze vytvořit datové struktury programu"));
     return;

@@ -92,6 +92,16 @@ ConfigWriteResult CalibrationWriter::WriteConfigByteVerified(uint8_t cfgAddress,
   return ConfigWriteResult::Written;
 }
 
+bool CalibrationWriter::ReadConfigByte(uint8_t cfgAddress, uint8_t& value) {
+  const ExchangeResult r = ReadConfig(iface_, handle_, moduleAddress_, cfgAddress);
+  if (r.Status != 0) {
+    Report(QStringLiteral(" ") + DriverStatusText(iface_, r.Status));
+    return false;
+  }
+  value = r.Data[3];
+  return true;
+}
+
 ConfigWriteResult CalibrationWriter::WriteWord(uint8_t cfgAddress, uint16_t word) {
   const ConfigWriteResult low = WriteConfigByteVerified(cfgAddress, uint8_t(word & 0xFF));
   if (low != ConfigWriteResult::Written) return low;

@@ -33,6 +33,8 @@ class CalibrationWriter {
   CalibrationWriter(uint8_t iface, uint32_t handle, uint8_t moduleAddress, ReportFn report);
 
   ConfigWriteResult WriteConfigByteVerified(uint8_t cfgAddress, uint8_t value);
+  // One byte read; a driver error is reported as a failed write is.
+  bool ReadConfigByte(uint8_t cfgAddress, uint8_t& value);
 
   // The input's range byte, then the range's constants reset to gain 1.0, offset 0.
   ConfigWriteResult NeutralStart(uint8_t input, uint8_t range);

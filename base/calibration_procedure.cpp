@@ -1,11 +1,15 @@
 #include "base/calibration_procedure.h"
 
 #include <QLocale>
+#include <QStringList>
 
 #include "base/calibration_constants.h"
 #include "base/commands.h"
 
 namespace {
+// The session whose bytes an interrupted companion writes back; one calibration at a time.
+CalibrationSession* running = nullptr;
+
 constexpr double VoltageMin = 1.0, VoltageMax = 10.0;  // volts
 constexpr double CurrentMin = 1.0, CurrentMax = 25.0;  // milliamperes
 }  // namespace
@@ -54,4 +58,64 @@ uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t in
   const ExchangeResult r = ModuleTransact(iface, handle, module, Cmd::ReadChannel, input);
   if (r.Status == 0) value = DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]);
   return r.Status;
+}
+
+CalibrationSession::CalibrationSession(uint8_t iface, uint32_t handle, uint8_t moduleAddress,
+                                       CalibrationWriter::ReportFn report)
+    : writer_(iface, handle, moduleAddress, std::move(report)) {
+  running = this;
+}
+
+CalibrationSession::~CalibrationSession() {
+  if (running == this) running = nullptr;
+}
+
+ConfigWriteResult CalibrationSession::Start(uint8_t input, uint8_t range) {
+  range_ = range == RangeVoltage ? RangeVoltage : RangeCurrent;
+  pending_.clear();
+  std::vector<std::pair<uint8_t, uint8_t>> found;
+  const uint8_t base = CalibrationBaseAddress(range_);
+  for (const uint8_t address : {uint8_t(CfgAddr::AinRange + input), base, uint8_t(base + 1), uint8_t(base + 2),
+                                uint8_t(base + 3)}) {
+    uint8_t value = 0;
+    if (!writer_.ReadConfigByte(address, value)) return ConfigWriteResult::DriverError;
+    found.emplace_back(address, value);
+  }
+  pending_ = std::move(found);
+  return writer_.NeutralStart(input, range_);
+}
+
+ConfigWriteResult CalibrationSession::StoreConstants(uint16_t gain, uint16_t offset) {
+  const ConfigWriteResult r = writer_.StoreConstants(range_, gain, offset);
+  if (r == ConfigWriteResult::Written && !pending_.empty()) pending_.resize(1);  // the range byte
+  return r;
+}
+
+CalibrationSession::Restored CalibrationSession::Restore() {
+  Restored result;
+  if (pending_.empty()) return result;
+  std::vector<std::pair<uint8_t, uint8_t>> failed;
+  for (const auto& [address, value] : pending_)
+    if (writer_.WriteConfigByteVerified(address, value) != ConfigWriteResult::Written) failed.emplace_back(address, value);
+  pending_.clear();
+  result.complete = failed.empty();
+  result.text = result.complete ? CalibrationRestoredText : NotRestoredText(failed);
+  return result;
+}
+
+QString NotRestoredText(const std::vector<std::pair<uint8_t, uint8_t>>& bytes) {
+  QStringList addresses, values;
+  for (const auto& [address, value] : bytes) {
+    addresses << QString::number(address);
+    values << QString::number(value);
+  }
+  const bool one = bytes.size() == 1;
+  return QStringLiteral("Nepodařilo se obnovit %1 %2 konfigurační paměti modulu (%3 %4).")
+      .arg(one ? QStringLiteral("bajt") : QStringLiteral("bajty"), addresses.join(QStringLiteral(", ")),
+           one ? QStringLiteral("původní hodnota") : QStringLiteral("původní hodnoty"),
+           values.join(QStringLiteral(", ")));
+}
+
+CalibrationSession::Restored RestoreRunningCalibration() {
+  return running != nullptr ? running->Restore() : CalibrationSession::Restored{};
 }

@@ -2,7 +2,10 @@
 
 #include <QString>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
+#include "base/calibration_constants.h"
 #include "base/exchange.h"
 
 // What the calibration procedure says and checks, shared by the calibration window and the
@@ -30,3 +33,50 @@ inline const QString CalibrationAbandonedText = QStringLiteral("Kalibrace vstupu
 // Command 0 for an analog input: the exchange's status, and the decoded value (volts or
 // amperes) when it is 0.
 uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, double& value);
+
+// One calibration of a range from its start to its end, for the window and the companion alike.
+// Before the start changes anything it reads the bytes the start changes: the input's range
+// byte and the range's four constants. Unless the calibration succeeds they are written back,
+// each verified, so the module keeps the calibration and the range it had; a success keeps the
+// new constants and writes only the former range byte back.
+class CalibrationSession {
+ public:
+  CalibrationSession(uint8_t iface, uint32_t handle, uint8_t moduleAddress, CalibrationWriter::ReportFn report);
+  ~CalibrationSession();
+  CalibrationSession(const CalibrationSession&) = delete;
+  CalibrationSession& operator=(const CalibrationSession&) = delete;
+
+  // The five reads, then the neutral start. A failed read has written nothing and leaves
+  // nothing to write back; a failed write leaves all five to write back.
+  ConfigWriteResult Start(uint8_t input, uint8_t range);
+  // The computed constants of the started range; once they are written only the range byte
+  // is left to write back.
+  ConfigWriteResult StoreConstants(uint16_t gain, uint16_t offset);
+
+  struct Restored {
+    bool complete = true;  // every byte written back and read back equal
+    QString text;          // the memo's line; empty when there was nothing to write back
+  };
+  // Writes back every byte still to be written back, in address order, each verified and
+  // each tried even after another failed (failures are reported as the writes report them).
+  // Afterwards nothing is left to write back.
+  Restored Restore();
+  bool Pending() const { return !pending_.empty(); }
+
+ private:
+  CalibrationWriter writer_;
+  uint8_t range_ = RangeVoltage;
+  std::vector<std::pair<uint8_t, uint8_t>> pending_;  // address, value before the start
+};
+
+// The memo's line after a write-back: all restored, or which bytes could not be, with the
+// values they had before the calibration.
+inline const QString CalibrationRestoredText =
+    QStringLiteral("Původní rozsah vstupu a kalibrační konstanty obnoveny.");
+QString NotRestoredText(const std::vector<std::pair<uint8_t, uint8_t>>& bytes);
+
+// Writes back what the calibration running in this process has changed (as Restore does) and
+// returns the memo's line, empty when no calibration is running. For an interrupted companion:
+// call it on the thread that runs the calibration, between exchanges, never inside a signal
+// handler.
+CalibrationSession::Restored RestoreRunningCalibration();

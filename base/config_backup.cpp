@@ -13,6 +13,11 @@ constexpr char FormatTag[] = "qx510-config 1";
 constexpr char BytePrefix[] = "byte.";
 constexpr char ChecksumKey[] = "sha256=";
 
+// Comments only, so that a reader of the first format takes the file as it always did.
+const QString OwnBytesComment = QStringLiteral(
+    "# bajty 15-22 (voltage_*, current_*): kalibrační konstanty vlastní modulu, ze kterého je záloha; "
+    "obnovují se jen na výslovné přání");
+
 QByteArray Checksum(const QByteArray& body) {
   return QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
 }
@@ -24,13 +29,17 @@ QByteArray FormatBackup(const ConfigBackup& backup) {
                        QStringLiteral("format=") + QLatin1String(FormatTag),
                        QStringLiteral("module=") + backup.module,
                        QStringLiteral("version=") + backup.version,
-                       QStringLiteral("date=") + backup.date.toUTC().toString(Qt::ISODate)};
+                       QStringLiteral("date=") + backup.date.toUTC().toString(Qt::ISODate),
+                       OwnBytesComment};
   lines << NamedValues(backup.image);
-  for (uint8_t address : ImageAddresses())
+  for (uint8_t address : ImageAddresses()) {
+    if (IsCalibrationByte(address) && !IsCalibrationByte(uint8_t(address - 1)))
+      lines << QStringLiteral("# kalibrační konstanty (vlastní modulu):");
     lines << QStringLiteral("%1%2=0x%3")
                  .arg(QLatin1String(BytePrefix))
                  .arg(address)
                  .arg(backup.image.at(address), 2, 16, QLatin1Char('0'));
+  }
   const QByteArray body = lines.join(QLatin1Char('\n')).toUtf8() + '\n';
   return body + ChecksumKey + Checksum(body) + '\n';
 }

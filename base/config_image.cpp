@@ -6,6 +6,7 @@
 #include "base/baud.h"
 #include "base/calibration_constants.h"
 #include "base/commands.h"
+#include "base/config_transfer.h"
 #include "base/number_text.h"
 
 namespace {
@@ -82,6 +83,26 @@ std::vector<uint8_t> SelectedAddresses(const ImageSelection& selection) {
     if ((!IsLineSetting(a) || selection.lineSettings) && (!IsCalibrationByte(a) || selection.calibration))
       addresses.push_back(a);
   return addresses;
+}
+
+QString RefusedValueText(uint8_t address, uint8_t value) {
+  QString why;
+  if (address == CfgAddr::AinRange && value > RangeCurrent)
+    why = AinRangeText;
+  else if (address == CfgAddr::BaudCode && value >= BaudCodeCount)
+    why = BaudRangeText.trimmed();
+  if (why.isEmpty()) return why;
+  return QStringLiteral("Bajt %1 (%2) = 0x%3 nelze zapsat: %4")
+      .arg(address)
+      .arg(AddressRole(address))
+      .arg(value, 2, 16, QLatin1Char('0'))
+      .arg(why);
+}
+
+QString RefusedValueText(const ConfigImage& image, const std::vector<uint8_t>& addresses) {
+  for (uint8_t a : addresses)
+    if (QString text = RefusedValueText(a, image.at(a)); !text.isEmpty()) return text;
+  return {};
 }
 
 std::vector<ByteDifference> DifferingBytes(const ConfigImage& module, const ConfigImage& wanted,

@@ -10,9 +10,11 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/exchange.h"
 #include "drivers/driver_abi.h"
 
 namespace {
@@ -150,13 +152,22 @@ uint32_t DriverInit(uint8_t iface, uint32_t* handle, DriverParamBlock params) {
   // params is already the private copy: it lives until Init returns.
   LoaderState& st = Loader();
   st.clearEntries();
-  // A library left loaded by an earlier attempt whose Init failed would otherwise stay
-  // mapped for good: nothing can reach it once its entries are forgotten.
-  st.unload();
-  if (!ValidInterface(iface)) return StatusNoEntry;
+  // A library that an earlier Init left loaded stays mapped until this attempt holds its own
+  // reference: the same file keeps its state instead of being unmapped and loaded anew. Its
+  // reference is given back right after the open, so attempts never pile references up.
+  void* previous = std::exchange(st.library, nullptr);
+  const auto releasePrevious = [&previous] {
+    if (previous != nullptr) dlclose(previous);
+    previous = nullptr;
+  };
+  if (!ValidInterface(iface)) {
+    releasePrevious();  // nothing could reach it any more
+    return StatusNoEntry;
+  }
 
   const char* prefix = LibraryPrefixes[iface];
   st.library = OpenLibrary(std::string(prefix) + ".DLL");
+  releasePrevious();
   ++st.loads;
   if (st.library == nullptr) return StatusLoadFailedBase + iface;
 
@@ -251,14 +262,8 @@ QString MessageBufferToString(const MessageBuffer& buffer) {
 
 QString DriverStatusText(uint8_t iface, uint32_t code) {
   MessageBuffer buffer{};
-  const bool ownCode = (code >= StatusLoadFailedBase && code < StatusLoadFailedBase + InterfaceCount) ||
-                       (code >= StatusBadLibraryBase && code < StatusBadLibraryBase + InterfaceCount);
-  const LoaderState& st = Loader();
-  // Any other code from 100 up that a window meets was returned by the driver: only the
-  // driver knows what it means.
-  if (code >= 100 && !ownCode && ValidInterface(iface) && st.Error != nullptr &&
-      st.Error(code, buffer.data()) == 0)
-    return MessageBufferToString(buffer);
-  DriverErrorText(iface, code, &buffer);
+  // The byte, not the whole result: the driver's Error entry only ever sees 0..99, and a
+  // failure whose low byte is 0 reads as 255 does rather than as success.
+  DriverErrorText(iface, StatusByte(code), &buffer);
   return MessageBufferToString(buffer);
 }

@@ -22,9 +22,9 @@ uint32_t DriverErrorText(uint8_t iface, uint32_t code, MessageBuffer* buffer);
 uint32_t StringToMessageBuffer(const QString& text, MessageBuffer* buffer);
 QString MessageBufferToString(const MessageBuffer& buffer);
 
-// DriverErrorText followed by MessageBufferToString: the text every window shows for a status.
-// A code from 100 up that is not the loader's own comes from the driver, whose Error entry
-// gives its text while a library is loaded.
+// The text every window shows for a driver result: DriverErrorText of its byte (StatusByte)
+// and MessageBufferToString. So the driver's Error entry gives 0..99, the loader's table 100
+// and up, and a failure whose low byte is 0 reads as 255 ("neznámý chybový kód").
 QString DriverStatusText(uint8_t iface, uint32_t code);
 
 // The library file name of an interface ("KSER660.DLL", ...), empty outside 0..4.

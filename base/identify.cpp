@@ -6,7 +6,9 @@
 #include "base/commands.h"
 #include "base/driver_loader.h"
 
-uint8_t IdentifyModule(uint8_t iface, uint32_t handle, uint8_t address, QString& ident) {
+uint8_t IdentifyModule(uint8_t iface, uint32_t handle, uint8_t address, QString& ident, MessageBuffer* text) {
+  MessageBuffer own{};
+  MessageBuffer& message = text != nullptr ? *text : own;
   uint8_t d0 = 0;
   QString parts[3];
   uint32_t response[100] = {};
@@ -16,6 +18,7 @@ uint8_t IdentifyModule(uint8_t iface, uint32_t handle, uint8_t address, QString&
     // from a failure so that a driver handing out handle 0 is not taken for an identified module.
     uint8_t status = StatusNoEntry;
     ModuleExchange(iface, handle, address, Cmd::Identify, part, d0, d1, d2, d3, d4, status, response);
+    DriverErrorText(iface, status, &message);
     if (status != 0) return status;
     const char bytes[4] = {char(d1), char(d2), char(d3), char(d4)};
     parts[part] = FromCp1250(QByteArray(bytes, 4));

@@ -115,9 +115,17 @@ void TForm6::FormCreate() {
 
 void TForm6::AppendLine(const QString& line) { Memo1->appendPlainText(line); }
 
-CalibrationWriter TForm6::Writer() const {
-  return CalibrationWriter(data_->Interface, handle_, moduleAddress_,
-                           [this](const QString& text) { StatusBar1->setText(text); });
+void TForm6::WriteBack() {
+  if (!session_) return;
+  const CalibrationSession::Restored restored = session_->Restore();
+  session_.reset();
+  if (!restored.text.isEmpty()) AppendLine(restored.text);
+  if (!restored.complete) failureShown_ = true;
+}
+
+void TForm6::Abandon() {
+  WriteBack();
+  VypisKalibraceUkoncena();
 }
 
 bool TForm6::CheckConnection() {
@@ -154,8 +162,11 @@ void TForm6::Button1Click() {
   range_ = ComboBox1->currentIndex() == 0 ? RangeVoltage : RangeCurrent;
 
   StatusBar1->setText(QStringLiteral(" Probíhá inicializace kalibrace."));
-  if (Writer().NeutralStart(input_, range_) != ConfigWriteResult::Written) {
+  session_.emplace(data_->Interface, handle_, moduleAddress_,
+                   [this](const QString& text) { StatusBar1->setText(text); });
+  if (session_->Start(input_, range_) != ConfigWriteResult::Written) {
     failureShown_ = true;
+    WriteBack();
     return;
   }
 
@@ -186,10 +197,15 @@ void TForm6::Button2Click() {
 
 void TForm6::Button3Click() { reject(); }
 
+void TForm6::done(int result) {
+  if (CalibrationState != StateIdle && CheckConnection()) Abandon();
+  QDialog::done(result);
+}
+
 void TForm6::Button4Click() {
   failureShown_ = false;
   if (!CheckConnection() || CalibrationState == StateIdle) return;
-  VypisKalibraceUkoncena();
+  Abandon();
 }
 
 bool TForm6::Measure(double& value) {
@@ -202,7 +218,7 @@ bool TForm6::Measure(double& value) {
     StatusBar1->setText(QStringLiteral(" ") + text);
     failureShown_ = true;
     AppendLine(text);
-    VypisKalibraceUkoncena();
+    Abandon();
     return false;
   }
   return true;
@@ -224,12 +240,12 @@ void TForm6::ReferenceStep() {
   double entered = 0;
   if (!ParseReferenceText(Edit2->text(), entered)) {
     AppendLine(ReferenceNumberText(range));
-    VypisKalibraceUkoncena();
+    Abandon();
     return;
   }
   if (!ReferenceInWindow(range, entered)) {
     AppendLine(ReferenceWindowText(range));
-    VypisKalibraceUkoncena();
+    Abandon();
     return;
   }
   enteredValue_ = entered;
@@ -238,24 +254,33 @@ void TForm6::ReferenceStep() {
 
   if (!ComputeCalibrationConstants(range, enteredValue_, zeroReading_, referenceReading_, gain_, offset_)) {
     AppendLine(MeasuredValuesErrorText);
-    VypisKalibraceUkoncena();
+    Abandon();
     return;
   }
 
   StatusBar1->setText(QStringLiteral(" Probíhá zápis kalibračních konstant."));
-  // A failed byte leaves the state as it is: "Potvrzení" repeats the whole step.
-  if (Writer().StoreConstants(range, gain_, offset_) != ConfigWriteResult::Written) {
+  // The readings were taken under the neutral constants; once the former ones are back a
+  // repeated step would compute from the wrong base, so a failed byte ends the calibration.
+  if (session_->StoreConstants(gain_, offset_) != ConfigWriteResult::Written) {
     failureShown_ = true;
+    Abandon();
     return;
   }
+  // The new constants stay; the input gets its former range back.
+  const CalibrationSession::Restored rangeBack = session_->Restore();
+  session_.reset();
 
   AppendLine(QString());
   AppendLine(CalibratedText);
+  if (!rangeBack.complete) AppendLine(rangeBack.text);
   AppendLine(QString());
   AppendLine(Separator);
   AppendLine(QString());
   AppendLine(ChooseRangeText);
-  StatusBar1->setText(QStringLiteral(" "));
+  if (rangeBack.complete)
+    StatusBar1->setText(QStringLiteral(" "));
+  else
+    failureShown_ = true;
   CalibrationState = StateIdle;
 }
 

@@ -2,8 +2,9 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <optional>
 
-#include "base/calibration_constants.h"
+#include "base/calibration_procedure.h"
 
 class QComboBox;
 class QLabel;
@@ -58,6 +59,10 @@ class TForm6 : public QDialog {
   void Timer1Timer();
   void VypisKalibraceUkoncena();
 
+  // Closing the window ("Cancel", its close button, Escape) abandons a running calibration
+  // first, so the module gets its former bytes back.
+  void done(int result) override;
+
  private:
   bool CheckConnection();
   void ZeroStep();
@@ -65,7 +70,10 @@ class TForm6 : public QDialog {
   // Command 0 for the calibrated input; on failure reports it and abandons the calibration.
   bool Measure(double& value);
   void AppendLine(const QString& line);
-  CalibrationWriter Writer() const;
+  // Writes back what the running calibration changed and says so in the memo.
+  void WriteBack();
+  // WriteBack, then the abandon block: every way a started calibration ends without success.
+  void Abandon();
 
   TData* data_ = nullptr;
   int measurementDelayMs_ = 1000;
@@ -78,6 +86,8 @@ class TForm6 : public QDialog {
   double referenceReading_ = 0;
   uint16_t gain_ = NeutralGain;
   uint16_t offset_ = 0;
+  // From the start of a calibration until it ends: the bytes to write back.
+  std::optional<CalibrationSession> session_;
   // A failed step's text stays in the status bar until the next button press: the live
   // reading's tick must not replace it with its own success.
   bool failureShown_ = false;

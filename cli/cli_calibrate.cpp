@@ -22,13 +22,8 @@ bool ParseReference(const QString& text, double& value) {
   return ok;
 }
 
-// Every way out after the start that is not a success passes here, a signal (Ctrl+C at a
-// prompt, SIGTERM) included: the place to put the module back as it was.
-int Abandon(CliContext& c, int code, const QString& reason) {
-  if (!reason.isEmpty()) c.say(reason);
-  c.say(CalibrationAbandonedText);
-  return code;
-}
+// Interrupted by a signal: the shell's code for SIGINT.
+constexpr int ExitInterrupted = 130;
 
 }  // namespace
 
@@ -52,43 +47,66 @@ int CmdCalibrate(CliContext& c) {
   if (const int r = c.connect(); r != ExitOk) return r;
   const uint8_t iface = c.data.Interface, module = c.data.ModuleAddress, input = 0;
   const uint32_t handle = c.data.DriverHandle;
-  CalibrationWriter writer(iface, handle, module, [&c](const QString& text) { c.say(text.trimmed()); });
+  CalibrationSession session(iface, handle, module, [&c](const QString& text) { c.say(text.trimmed()); });
+  const auto interrupted = [&c] { return c.io.interrupted && c.io.interrupted(); };
+  // Every end short of success writes back what the start changed and says how that went.
+  const auto writeBack = [&]() {
+    const CalibrationSession::Restored restored = session.Restore();
+    if (!restored.text.isEmpty()) c.say(restored.text);
+    return restored.complete;
+  };
+  const auto abandon = [&](int code, const QString& reason) {
+    if (!reason.isEmpty()) c.say(reason);
+    const bool restored = writeBack();
+    c.say(CalibrationAbandonedText);
+    return restored || code == ExitInterrupted ? code : int(ExitModule);
+  };
 
   c.say(QStringLiteral("Probíhá inicializace kalibrace."));
-  if (writer.NeutralStart(input, range) != ConfigWriteResult::Written) return ExitModule;
+  if (session.Start(input, range) != ConfigWriteResult::Written) {
+    writeBack();
+    return ExitModule;
+  }
 
   auto measure = [&](double& value) {
-    if (c.interrupted()) return Abandon(c, ExitUsage, QString());
     c.say(QStringLiteral("Probíhá měření vstupu."));
     c.io.sleep(int(settle));
+    if (interrupted()) return abandon(ExitInterrupted, QString());
     const uint32_t status = MeasureInput(iface, handle, module, input, value);
-    if (status != 0) return Abandon(c, ExitModule, c.statusText(status));
+    if (status != 0) return abandon(ExitModule, c.statusText(status));
     return int(ExitOk);
   };
-  auto confirm = [&c]() { return c.io.readLine ? c.io.readLine() : std::optional<QString>(); };
+  // The operator's Enter or line; an interrupt or the end of the input abandons.
+  auto confirm = [&](std::optional<QString>& line) {
+    line = c.io.readLine ? c.io.readLine() : std::optional<QString>();
+    if (interrupted()) return abandon(ExitInterrupted, QString());
+    return line ? int(ExitOk) : abandon(ExitUsage, QString());
+  };
 
   double zero = 0, reference = 0;
+  std::optional<QString> line;
   if (!c.args.has(QStringLiteral("zero-ready"))) {
     c.out() << OnTerminal(ShortInputInstruction(range)) << Qt::endl;
-    if (!confirm()) return Abandon(c, ExitUsage, QString());
+    if (const int r = confirm(line); r != ExitOk) return r;
   }
   if (const int r = measure(zero); r != ExitOk) return r;
 
   c.out() << OnTerminal(ApplyReferenceInstruction(range)) << Qt::endl;
-  const std::optional<QString> line = confirm();
-  if (!line) return Abandon(c, ExitUsage, QString());
+  if (const int r = confirm(line); r != ExitOk) return r;
   if (!referenceGiven) {
-    if (!ParseReference(*line, entered)) return Abandon(c, ExitUsage, ReferenceNumberText(range));
-    if (!ReferenceInWindow(range, entered)) return Abandon(c, ExitUsage, ReferenceWindowText(range));
+    if (!ParseReference(*line, entered)) return abandon(ExitUsage, ReferenceNumberText(range));
+    if (!ReferenceInWindow(range, entered)) return abandon(ExitUsage, ReferenceWindowText(range));
   }
   if (const int r = measure(reference); r != ExitOk) return r;
 
   uint16_t gain = 0, offset = 0;
   if (!ComputeCalibrationConstants(range, entered, zero, reference, gain, offset))
-    return Abandon(c, ExitModule, MeasuredValuesErrorText);
+    return abandon(ExitModule, MeasuredValuesErrorText);
   c.say(QStringLiteral("Probíhá zápis kalibračních konstant."));
-  if (writer.StoreConstants(range, gain, offset) != ConfigWriteResult::Written) return ExitModule;
+  if (session.StoreConstants(gain, offset) != ConfigWriteResult::Written) return abandon(ExitModule, QString());
+  // The new constants stay; the input gets its former range back.
+  const bool rangeRestored = writeBack();
   c.out() << CalibratedText << Qt::endl;
   c.out() << QStringLiteral("gain=%1\noffset=%2\n").arg(gain).arg(int16_t(offset));
-  return ExitOk;
+  return rangeRestored ? ExitOk : ExitModule;
 }

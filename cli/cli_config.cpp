@@ -21,6 +21,9 @@ QString Version(const QString& ident) {
   return version.trimmed();
 }
 
+// The calibration constants are the module's own: a restore leaves them unless asked.
+const QString OwnByteNote = QStringLiteral(" (vlastní modulu)");
+
 QString ByteText(uint8_t value) { return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0')); }
 
 QString JsonLine(const QJsonObject& object) {
@@ -70,12 +73,23 @@ bool ConnectMatching(CliContext& c, const ConfigBackup& backup, int& exitCode) {
   return true;
 }
 
-// The addresses restore and verify compare: the line settings only when asked.
+// The addresses restore and verify compare: the line settings and the calibration constants
+// only when asked.
 std::vector<uint8_t> ComparedAddresses(const CliContext& c) {
   ImageSelection selection;
   selection.lineSettings = c.args.has(QStringLiteral("with-address-rate"));
-  selection.calibration = true;
+  selection.calibration = c.args.has(QStringLiteral("with-calibration"));
   return SelectedAddresses(selection);
+}
+
+// The backup, refused before any module traffic when a byte that restore or verify would
+// take holds a value the settings windows never write.
+bool LoadUsableBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
+  if (!LoadBackup(c, backup, exitCode)) return false;
+  const QString refused = RefusedValueText(backup.image, ComparedAddresses(c));
+  if (refused.isEmpty()) return true;
+  exitCode = c.fail(ExitUsage, c.args.positional.front() + QStringLiteral(": ") + refused + QStringLiteral(" Nic nezapsáno."));
+  return false;
 }
 
 // One line per difference on stdout ("byte.33 (din_negation byte 0): modul 0x00, záloha 0x81"),
@@ -105,18 +119,25 @@ int CmdConfigShow(CliContext& c) {
   const QString module = ModuleTypeName(c.data.ModuleIdent), version = Version(c.data.ModuleIdent);
   if (c.json()) {
     QJsonObject raw;
-    for (uint8_t a : ImageAddresses()) raw.insert(QString::number(a), image.at(a));
+    QJsonArray own;
+    for (uint8_t a : ImageAddresses()) {
+      raw.insert(QString::number(a), image.at(a));
+      if (IsCalibrationByte(a)) own.append(a);
+    }
     c.out() << JsonLine({{QStringLiteral("module"), module},
                          {QStringLiteral("version"), version},
                          {QStringLiteral("values"), NamedValuesJson(image)},
-                         {QStringLiteral("raw"), raw}})
+                         {QStringLiteral("raw"), raw},
+                         {QStringLiteral("module_own"), own}})
             << '\n';
     return ExitOk;
   }
   c.out() << "module=" << module << "\nversion=" << version << '\n';
   for (const QString& line : NamedValues(image)) c.out() << line << '\n';
   for (uint8_t a : ImageAddresses())
-    c.out() << QStringLiteral("byte.%1=%2  ; %3\n").arg(a).arg(ByteText(image.at(a)), AddressRole(a));
+    c.out() << QStringLiteral("byte.%1=%2  ; %3%4\n")
+                   .arg(a)
+                   .arg(ByteText(image.at(a)), AddressRole(a), IsCalibrationByte(a) ? OwnByteNote : QString());
   return ExitOk;
 }
 
@@ -148,7 +169,7 @@ int CmdConfigBackup(CliContext& c) {
 int CmdConfigRestore(CliContext& c) {
   ConfigBackup backup;
   int exitCode = ExitOk;
-  if (!LoadBackup(c, backup, exitCode) || !ConnectMatching(c, backup, exitCode)) return exitCode;
+  if (!LoadUsableBackup(c, backup, exitCode) || !ConnectMatching(c, backup, exitCode)) return exitCode;
 
   const std::vector<uint8_t> addresses = ComparedAddresses(c);
   const ImageRead before = ReadModuleImage(c.link(), c.imageEvents());
@@ -197,7 +218,8 @@ int CmdConfigVerify(CliContext& c) {
   ConfigBackup backup;
   ConfigImage current;
   int exitCode = ExitOk;
-  if (!LoadBackup(c, backup, exitCode) || !ConnectMatching(c, backup, exitCode) || !c.readImage(current, exitCode))
+  if (!LoadUsableBackup(c, backup, exitCode) || !ConnectMatching(c, backup, exitCode) ||
+      !c.readImage(current, exitCode))
     return exitCode;
 
   const QJsonArray differences = PrintDifferences(c, DifferingBytes(current, backup.image, ComparedAddresses(c)));
@@ -237,7 +259,7 @@ int CmdSet(CliContext& c) {
       else if (v == QLatin1String("0-20mA") || v == QLatin1String("current"))
         bytes[CfgAddr::AinRange] = 1;
       else
-        return c.fail(ExitUsage, QStringLiteral("Rozsah musí být 0-10V nebo 0-20mA."));
+        return c.fail(ExitUsage, AinRangeText);
     } else if (name == QLatin1String("din-negation") || name == QLatin1String("dout-negation") ||
                name == QLatin1String("dout-initial")) {
       if (!ParseMask32(value, m))
@@ -253,8 +275,12 @@ int CmdSet(CliContext& c) {
     }
   }
   std::vector<ConfigByte> changes;
-  for (uint8_t a : ImageAddresses())
-    if (auto it = bytes.find(a); it != bytes.end()) changes.push_back({a, it->second});
+  for (uint8_t a : ImageAddresses()) {
+    const auto it = bytes.find(a);
+    if (it == bytes.end()) continue;
+    if (const QString refused = RefusedValueText(a, it->second); !refused.isEmpty()) return c.fail(ExitUsage, refused);
+    changes.push_back({a, it->second});
+  }
 
   if (const int r = c.connect(); r != ExitOk) return r;
   return c.writeBytes(changes);

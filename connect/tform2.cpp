@@ -347,9 +347,7 @@ void TForm2::Button1Click() {
 
   // Identification: name (Index 0, 1) and version (Index 2).
   QString ident;
-  const uint8_t identStatus = IdentifyModule(d.Interface, h, address, ident);
-  if (identStatus != 0) {
-    DriverErrorText(d.Interface, identStatus, &message_);
+  if (IdentifyModule(d.Interface, h, address, ident, &message_) != 0) {
     SetStatusLine(MessageBufferToString(message_));
     AbortConnection(h);
     return;

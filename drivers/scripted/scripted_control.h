@@ -10,7 +10,13 @@
 extern "C" {
 #endif
 
-enum ScriptCallKind { ScriptCallInit = 0, ScriptCallSetConfig = 1, ScriptCallSend = 2, ScriptCallDone = 3 };
+enum ScriptCallKind {
+  ScriptCallInit = 0,
+  ScriptCallSetConfig = 1,
+  ScriptCallSend = 2,
+  ScriptCallDone = 3,
+  ScriptCallError = 4
+};
 
 #define SCRIPT_IP_TEXT_MAX 256u
 
@@ -23,6 +29,7 @@ struct ScriptLogEntry {
   char ipText[SCRIPT_IP_TEXT_MAX]; /* ... and the text word 0 pointed to, zero-terminated */
   uint32_t config[3];     /* SetConfig: a, b, c */
   uint32_t request[8];    /* Send: the eight request words */
+  uint32_t code;          /* Error: the code asked about */
 };
 
 typedef void (*ScriptResetFn)(void);

@@ -196,6 +196,9 @@ ENTRY uint32_t QX510_DRIVER_ENTRY(Done)(uint32_t* handle) {
 }
 
 ENTRY uint32_t QX510_DRIVER_ENTRY(Error)(uint32_t code, uint32_t* buffer) {
+  ScriptLogEntry e = NewEntry(ScriptCallError);
+  e.code = code;
+  Record(e);
   if (buffer == nullptr) return StatusBadArgument;
   // Windows-1250: 0xE8 is the small c with caron.
   WriteText(code == 0 ? std::string("Bez chyby") : "Chyba \xE8. " + std::to_string(code), buffer);

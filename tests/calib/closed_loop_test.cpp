@@ -6,10 +6,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "ui/status_bar.h"
 #include "base/tdata.h"
@@ -68,6 +70,7 @@ class ClosedLoop : public ::testing::TestWithParam<uint8_t> {
   // The operator's whole procedure for one range: short the input, confirm, apply the
   // reference, enter it, confirm, switch the module off and on.
   void Calibrate(TForm6& form, int rangeItem, const QString& entry, void (SimServer::*apply)(double), double value) {
+    const uint8_t rangeBefore = sim_->snapshot().memory()[0];
     form.ComboBox1->setCurrentIndex(rangeItem);
     form.Button1Click();
     ASSERT_EQ(form.CalibrationState, rangeItem == 0 ? 1 : 11) << form.StatusBar1->text().toStdString();
@@ -80,7 +83,16 @@ class ClosedLoop : public ::testing::TestWithParam<uint8_t> {
     form.Button2Click();
     ASSERT_EQ(form.CalibrationState, 0) << form.Memo1->toPlainText().toStdString();
     ASSERT_TRUE(form.Memo1->toPlainText().contains(kCalibrated));
+    EXPECT_EQ(sim_->snapshot().memory()[0], rangeBefore) << "the input keeps the range it had";
     sim_->powerCycle();
+  }
+
+  // The bytes a calibration may change: the range byte of input 0, both ranges' constants.
+  std::vector<uint8_t> CalibrationBytes() {
+    const SimModule::Memory memory = sim_->snapshot().memory();
+    std::vector<uint8_t> bytes = {memory[0]};
+    bytes.insert(bytes.end(), memory.begin() + 15, memory.begin() + 23);
+    return bytes;
   }
 
   QTemporaryDir dir_;
@@ -104,11 +116,48 @@ TEST_P(ClosedLoop, CalibrationCorrectsBothRanges) {
   // Current: 10 mA within one digit (1 uA); the reading comes in amperes.
   sim_->setSourceCurrent(10.0);
   Calibrate(form, 1, QStringLiteral("10,0"), &SimServer::setSourceCurrent, 10.0);
+  sim_->withModule([](SimModule& m) { m.setConfigByte(0, 1); });
   EXPECT_NEAR(Reading(), 0.010000, 0.000001 + 1e-12);
 
   // The ranges keep separate constants: the voltage calibration survived.
   sim_->withModule([](SimModule& m) { m.setConfigByte(0, 0); });
   EXPECT_NEAR(Reading(), 5.000, 0.001 + 1e-9);
+}
+
+// Left at either step, by "Zrušit" or by closing the window, a calibration of either range
+// leaves the module's range byte and both ranges' constants exactly as they were.
+TEST_P(ClosedLoop, ACalibrationLeftAtAnyStepLeavesTheModuleAsItWas) {
+  sim_->withModule([](SimModule& m) {
+    m.setConfigByte(0, 1);
+    const uint8_t constants[] = {52, 37, 136, 255, 30, 41, 7, 0};
+    for (int i = 0; i < 8; ++i) m.setConfigByte(15 + i, constants[i]);
+  });
+  const std::vector<uint8_t> before = CalibrationBytes();
+  for (int rangeItem : {0, 1}) {
+    for (bool zeroTaken : {false, true}) {
+      for (bool close : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "range " << rangeItem << (zeroTaken ? ", zero taken" : "")
+                                        << (close ? ", window closed" : ", Zrušit"));
+        TForm6 form;
+        form.Timer1->stop();
+        form.setMeasurementDelayMs(0);
+        form.setData(&data_);
+        form.ComboBox1->setCurrentIndex(rangeItem);
+        form.Button1Click();
+        ASSERT_NE(form.CalibrationState, 0) << form.StatusBar1->text().toStdString();
+        ASSERT_NE(CalibrationBytes(), before) << "the start changes the module";
+        if (zeroTaken) {
+          sim_->setShortCircuit(true);
+          form.Button2Click();
+          sim_->setShortCircuit(false);
+          ASSERT_EQ(form.CalibrationState % 10, 2);
+        }
+        (close ? form.Button3 : form.Button4)->click();
+        EXPECT_EQ(form.CalibrationState, 0);
+        EXPECT_EQ(CalibrationBytes(), before);
+      }
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Calibration, ClosedLoop, ::testing::Values(InterfaceSerial, InterfaceLan),

@@ -36,18 +36,53 @@ const QString kBadReadings =
 const QString kWriteMismatch = QStringLiteral(" Chyba zápisu do konfigurační paměti modulu.");
 const QStringList kAbandonBlock = {QString(), QStringLiteral("Kalibrace vstupu zrušena !"), QString(), kSeparator,
                                    QString(), kChoose};
+const QString kRestored = QStringLiteral("Původní rozsah vstupu a kalibrační konstanty obnoveny.");
+const QString kCalibrated = QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).");
 
 Request Req(uint8_t command, uint8_t index, uint8_t d1 = 0, uint8_t d2 = 0, uint8_t d3 = 0, uint8_t d4 = 0) {
   return {kModule, command, index, 0, d1, d2, d3, d4};
 }
 const Request kMeasure = Req(0, 0);
 
-Requests VerifiedWrites(std::initializer_list<std::pair<uint8_t, uint8_t>> bytes, Requests r = {}) {
+using Bytes = std::vector<std::pair<uint8_t, uint8_t>>;  // address, value
+
+Requests VerifiedWrites(const Bytes& bytes, Requests r = {}) {
   for (auto [a, v] : bytes) {
     r.push_back(Req(103, 0, a, a, v, v));
     r.push_back(Req(102, 0, a, a));
   }
   return r;
+}
+
+Requests operator+(Requests a, const Requests& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// What the module holds before a calibration: input 0 in the current range, and constants
+// that are neither neutral nor what a calibration in these tests computes.
+constexpr uint8_t kFormerRange = 1;
+constexpr std::array<uint8_t, 8> kFormerConstants = {11, 22, 33, 44, 55, 66, 77, 88};
+
+// The bytes a calibration of the range changes, as they were before it.
+Bytes Former(uint8_t range) {
+  const uint8_t base = range == 0 ? 15 : 19;
+  Bytes bytes = {{0, kFormerRange}};
+  for (uint8_t i = 0; i < 4; ++i) bytes.emplace_back(uint8_t(base + i), kFormerConstants[size_t(base - 15 + i)]);
+  return bytes;
+}
+
+// The reads before the start, and the write-back of what they found.
+Requests SavedReads(uint8_t range) {
+  Requests r;
+  for (auto [a, v] : Former(range)) r.push_back(Req(102, 0, a, a));
+  return r;
+}
+Requests WriteBack(uint8_t range) { return VerifiedWrites(Former(range)); }
+
+Bytes Neutral(uint8_t range) {
+  const uint8_t base = range == 0 ? 15 : 19;
+  return {{0, range}, {base, 16}, {uint8_t(base + 1), 39}, {uint8_t(base + 2), 0}, {uint8_t(base + 3), 0}};
 }
 
 // Data0..Data4 of a measured value: magnitude with sign, places.
@@ -64,6 +99,7 @@ class Form6Test : public ::testing::Test {
     InitData(&data);
     data.ModuleAddress = kModule;
     driver = std::make_unique<ScriptedDriver>(data.Interface);
+    SeedModule();
     ConnectScripted(data);
     driver->clearLog();
     form = std::make_unique<TForm6>();
@@ -76,9 +112,30 @@ class Form6Test : public ::testing::Test {
     DisconnectScripted(data);
   }
 
+  void SeedModule() {
+    driver->setConfigByte(0, kFormerRange);
+    for (uint8_t i = 0; i < 8; ++i) driver->setConfigByte(uint8_t(15 + i), kFormerConstants[i]);
+  }
+  // An empty script again, the module holding what it held before any calibration.
+  void ResetModule() {
+    driver->reset();
+    SeedModule();
+  }
+
   QStringList Memo() const { return form->Memo1->toPlainText().split(QLatin1Char('\n')); }
   QString Status() const { return form->StatusBar1->text(); }
   void Measures(int32_t value, uint8_t places) { driver->setAnswer(0, 0, Reading(value, places)); }
+  // Bytes 0 and 15..22 as the module holds them now.
+  Bytes Held() const {
+    Bytes bytes = {{0, driver->configByte(0)}};
+    for (uint8_t a = 15; a <= 22; ++a) bytes.emplace_back(a, driver->configByte(a));
+    return bytes;
+  }
+  static Bytes HeldBefore() {
+    Bytes bytes = {{0, kFormerRange}};
+    for (uint8_t i = 0; i < 8; ++i) bytes.emplace_back(uint8_t(15 + i), kFormerConstants[i]);
+    return bytes;
+  }
 
   // Through the real steps into a state, with a zero reading of 0; the log starts empty.
   void Reach(uint8_t state) {
@@ -100,7 +157,6 @@ class Form6Test : public ::testing::Test {
 struct FullCase {
   const char* name;
   int rangeItem;
-  Requests start;
   uint8_t zeroState, referenceState;
   std::array<uint8_t, 5> zero, reference;
   const char* entry;
@@ -113,9 +169,10 @@ class FullCalibration : public Form6Test, public ::testing::WithParamInterface<F
 
 TEST_P(FullCalibration, SendsExactlyTheProcedureAndReportsIt) {
   const FullCase& c = GetParam();
+  const uint8_t range = uint8_t(c.rangeItem);
   form->ComboBox1->setCurrentIndex(c.rangeItem);
   form->Button1Click();
-  EXPECT_EQ(driver->requests(), c.start);
+  EXPECT_EQ(driver->requests(), SavedReads(range) + VerifiedWrites(Neutral(range)));
   EXPECT_EQ(form->CalibrationState, c.zeroState);
   EXPECT_EQ(Status(), QStringLiteral(" "));
 
@@ -130,14 +187,15 @@ TEST_P(FullCalibration, SendsExactlyTheProcedureAndReportsIt) {
   driver->setAnswer(0, 0, c.reference);
   form->Edit2->setText(QString::fromUtf8(c.entry));
   form->Button2Click();
-  EXPECT_EQ(driver->requests(), c.store);
+  // The new constants, then the input's former range.
+  EXPECT_EQ(driver->requests(), c.store + VerifiedWrites({{0, kFormerRange}}));
+  EXPECT_EQ(driver->configByte(0), kFormerRange);
   EXPECT_EQ(form->CalibrationState, 0);
   EXPECT_EQ(Status(), QStringLiteral(" "));
 
   const QStringList memo = {kChoose, QString(), kSeparator + QStringLiteral("Kalibrace vstupu 0"), QString(),
                             QString::fromUtf8(c.zeroInstruction), QString(), QString::fromUtf8(c.referenceInstruction),
-                            QString(), QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu)."),
-                            QString(), kSeparator, QString(), kChoose};
+                            QString(), kCalibrated, QString(), kSeparator, QString(), kChoose};
   EXPECT_EQ(Memo(), memo);
 }
 
@@ -145,14 +203,14 @@ INSTANTIATE_TEST_SUITE_P(
     Calibration, FullCalibration,
     ::testing::Values(
         // Zero -0.125 V, reference 5.125 V for 5 V: gain 9524, offset -120.
-        FullCase{"voltage", 0, VerifiedWrites({{0, 0}, {15, 16}, {16, 39}, {17, 0}, {18, 0}}), 1, 2,
+        FullCase{"voltage", 0, 1, 2,
                  Reading(-125, 3), Reading(5125, 3), "5,0",
                  VerifiedWrites({{15, 52}, {16, 37}, {17, 136}, {18, 255}}, {kMeasure}),
                  "Zkratuj napěťový vstup (svorky 27 a 28) a stiskni tlačítko Potvrzení.",
                  "Odstraň zkrat, připoj na vstup napětí v rozsahu 4-6V, zadej hodnotu napětí a stiskni tlačítko "
                  "Potvrzení."},
         // Zero 0 A, reference 0.0095 A for 10 mA: gain 10526, offset 0.
-        FullCase{"current", 1, VerifiedWrites({{0, 1}, {19, 16}, {20, 39}, {21, 0}, {22, 0}}), 11, 12,
+        FullCase{"current", 1, 11, 12,
                  Reading(0, 6), Reading(9500, 6), "10,0",
                  VerifiedWrites({{19, 30}, {20, 41}, {21, 0}, {22, 0}}, {kMeasure}),
                  "Zkratuj proudový vstup (svorky 28 a 29) a stiskni tlačítko Potvrzení.",
@@ -194,12 +252,12 @@ TEST_F(Form6Test, ProgressIsPaintedBeforeTheExchanges) {
   ASSERT_EQ(form->CalibrationState, 0);
   const std::vector<std::pair<QString, size_t>> expected = {
       {QStringLiteral(" Probíhá inicializace kalibrace."), 0},
-      {QStringLiteral(" "), 10},
-      {QStringLiteral(" Probíhá měření vstupu."), 10},
-      {QStringLiteral(" "), 11},
-      {QStringLiteral(" Probíhá měření vstupu."), 11},
-      {QStringLiteral(" Probíhá zápis kalibračních konstant."), 12},
-      {QStringLiteral(" "), 20}};
+      {QStringLiteral(" "), 15},
+      {QStringLiteral(" Probíhá měření vstupu."), 15},
+      {QStringLiteral(" "), 16},
+      {QStringLiteral(" Probíhá měření vstupu."), 16},
+      {QStringLiteral(" Probíhá zápis kalibračních konstant."), 17},
+      {QStringLiteral(" "), 27}};
   EXPECT_EQ(painted, expected);
 }
 
@@ -224,40 +282,54 @@ TEST_F(Form6Test, StepsKeepTheHandleAndAddressOfTheirStart) {
   EXPECT_EQ(form->CalibrationState, 2);
 }
 
-// Failures of the start: the failing exchange is the last one sent; the window stays idle.
+// Failures of the start. A failed read has written nothing; after a failed write the bytes
+// the start may have changed are written back. The window stays idle.
 struct StartFailure {
   const char* name;
-  int failingExchange;            // 1-based among the ten of the start
+  int failingExchange;            // 1-based among the fifteen of the start, five reads first
   int readBackAddress, readBack;  // or a read-back that differs (failingExchange 0)
 };
 
 class StartFailures : public Form6Test, public ::testing::WithParamInterface<StartFailure> {};
 
-TEST_P(StartFailures, LeaveTheWindowIdle) {
+TEST_P(StartFailures, LeaveTheModuleAndTheWindowAsTheyWere) {
   const StartFailure& f = GetParam();
   const bool mismatch = f.failingExchange == 0;
-  if (mismatch)
+  Bytes saved = Former(0);
+  if (mismatch) {
     driver->setReadBack(uint8_t(f.readBackAddress), uint8_t(f.readBack));
-  else
+    for (auto& [a, v] : saved)
+      if (a == f.readBackAddress) v = uint8_t(f.readBack);  // what the read found
+  } else {
     driver->failExchange(f.failingExchange, 23);
+  }
   form->Button1Click();
-  const Requests all = VerifiedWrites({{0, 0}, {15, 16}, {16, 39}, {17, 0}, {18, 0}});
-  const size_t sent = mismatch ? (f.readBackAddress == 0 ? 2 : 2 * (f.readBackAddress - 13)) : f.failingExchange;
-  EXPECT_EQ(driver->requests(), Requests(all.begin(), all.begin() + sent));
+  const Requests all = SavedReads(0) + VerifiedWrites(Neutral(0));
+  const size_t sent =
+      mismatch ? 5 + (f.readBackAddress == 0 ? 2 : 2 * (f.readBackAddress - 13)) : size_t(f.failingExchange);
+  const bool written = sent > 5;
+  Requests expected(all.begin(), all.begin() + sent);
+  if (written) expected = expected + VerifiedWrites(saved);
+  EXPECT_EQ(driver->requests(), expected);
   EXPECT_EQ(Status(), mismatch ? kWriteMismatch : QStringLiteral(" ") + ErrorText(23));
   EXPECT_EQ(form->CalibrationState, 0);
-  EXPECT_EQ(Memo(), QStringList{kChoose});
+  EXPECT_EQ(Memo(), (written ? QStringList{kChoose, kRestored} : QStringList{kChoose}));
+  if (!mismatch) {
+    EXPECT_EQ(Held(), HeldBefore());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Calibration, StartFailures,
-                         ::testing::Values(StartFailure{"range_write", 1, 0, 0},
-                                           StartFailure{"range_read_back", 2, 0, 0},
-                                           StartFailure{"offset_high_read_back", 10, 0, 0},
+                         ::testing::Values(StartFailure{"range_read", 1, 0, 0},
+                                           StartFailure{"last_constant_read", 5, 0, 0},
+                                           StartFailure{"range_write", 6, 0, 0},
+                                           StartFailure{"range_read_back", 7, 0, 0},
+                                           StartFailure{"offset_high_read_back", 15, 0, 0},
                                            StartFailure{"gain_high_differs", 0, 16, 38},
                                            StartFailure{"range_byte_compared_whole", 0, 0, 0x10}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Form6Test, MeasurementErrorAbandons) {
+TEST_F(Form6Test, MeasurementErrorAbandonsAndRestores) {
   for (uint8_t state : {1, 2, 11, 12}) {
     SCOPED_TRACE(state);
     Reach(state);
@@ -265,37 +337,123 @@ TEST_F(Form6Test, MeasurementErrorAbandons) {
     form->Edit2->setText(QStringLiteral("5,0"));
     driver->failCommand(0, 0, 42);
     form->Button2Click();
-    EXPECT_EQ(driver->requests(), Requests{kMeasure});
+    EXPECT_EQ(driver->requests(), Requests{kMeasure} + WriteBack(state > 10));
     EXPECT_EQ(Status(), QStringLiteral(" ") + ErrorText(42));
-    EXPECT_EQ(Memo().mid(before), QStringList{ErrorText(42)} + kAbandonBlock);
+    EXPECT_EQ(Memo().mid(before), (QStringList{ErrorText(42), kRestored} + kAbandonBlock));
     EXPECT_EQ(form->CalibrationState, 0);
-    driver->reset();
+    EXPECT_EQ(Held(), HeldBefore());
+    ResetModule();
   }
 }
 
-// A failure while storing keeps the reference state; "Potvrzení" then repeats the whole step.
-TEST_F(Form6Test, WriteFailureKeepsTheReferenceStep) {
-  for (bool mismatch : {false, true}) {
-    SCOPED_TRACE(mismatch);
-    Reach(2);
+// The readings were taken under the neutral constants, so a failure while storing ends the
+// calibration: the module gets its former bytes back and the failure stays shown.
+TEST_F(Form6Test, WriteFailureEndsTheCalibrationAndRestores) {
+  Reach(2);
+  Measures(4750, 3);
+  form->Edit2->setText(QStringLiteral("5,0"));
+  driver->failExchange(5, 9);  // the read-back of the gain's high byte
+  const qsizetype before = Memo().size();
+  form->Button2Click();
+  EXPECT_EQ(form->CalibrationState, 0);
+  EXPECT_EQ(Status(), QStringLiteral(" ") + ErrorText(9));
+  EXPECT_EQ(Memo().mid(before), (QStringList{kRestored} + kAbandonBlock));
+  EXPECT_EQ(driver->requests(), VerifiedWrites({{15, 30}, {16, 41}}, {kMeasure}) + WriteBack(0));
+  EXPECT_EQ(Held(), HeldBefore());
+}
+
+// However a running calibration is left, the module ends as it was before the start: bytes
+// 0 and 15..22 exactly, through five verified writes and nothing else.
+TEST_F(Form6Test, LeavingARunningCalibrationRestoresTheModule) {
+  struct Way {
+    const char* name;
+    std::function<void(TForm6&)> leave;
+    bool closes;
+  };
+  const Way ways[] = {
+      {"Zrušit", [](TForm6& f) { f.Button4->click(); }, false},
+      {"Cancel", [](TForm6& f) { f.Button3->click(); }, true},
+      {"Escape", [](TForm6& f) { QTest::keyClick(&f, Qt::Key_Escape); }, true},
+      {"close button", [](TForm6& f) { f.close(); }, true},
+  };
+  for (const Way& way : ways) {
+    for (uint8_t state : {1, 2, 11, 12}) {
+      SCOPED_TRACE(std::string(way.name) + " in state " + std::to_string(state));
+      form->show();  // a hidden dialog takes no close
+      Reach(state);
+      const qsizetype before = Memo().size();
+      way.leave(*form);
+      EXPECT_EQ(driver->requests(), WriteBack(state > 10));
+      EXPECT_EQ(Held(), HeldBefore());
+      EXPECT_EQ(Memo().mid(before), (QStringList{kRestored} + kAbandonBlock));
+      EXPECT_EQ(form->CalibrationState, 0);
+      EXPECT_EQ(form->isVisible(), !way.closes);
+    }
+  }
+  driver->clearLog();
+  form->show();
+  form->close();  // idle: nothing to write back
+  EXPECT_TRUE(driver->requests().empty());
+}
+
+// The call an interrupted companion makes: the running calibration's bytes go back, once.
+TEST_F(Form6Test, TheRunningCalibrationCanBeWrittenBackFromOutside) {
+  EXPECT_TRUE(RestoreRunningCalibration().text.isEmpty());
+  Reach(12);
+  EXPECT_EQ(RestoreRunningCalibration().text, kRestored);
+  EXPECT_EQ(driver->requests(), WriteBack(1));
+  EXPECT_EQ(Held(), HeldBefore());
+  driver->clearLog();
+  EXPECT_TRUE(RestoreRunningCalibration().text.isEmpty());
+  form->Button4Click();
+  EXPECT_TRUE(driver->requests().empty());
+}
+
+// A byte that cannot be written back is named with the value it had, and its failure stays in
+// the status bar; the other bytes are still written back.
+TEST_F(Form6Test, WriteBackFailuresNameTheBytes) {
+  struct Case {
+    const char* name;
+    uint8_t state;
+    std::function<void(ScriptedDriver&)> arm;
+    QString status;
+    QStringList memo;  // what the press or abandon appends
+    uint8_t gainLow;   // byte 15 afterwards: the neutral start's, the former, or the new gain's
+  };
+  const Case cases[] = {
+      {"abandoned, no write goes through", 1, [](ScriptedDriver& d) { d.failCommand(103, -1, 9); },
+       QStringLiteral(" ") + ErrorText(9),
+       QStringList{QStringLiteral("Nepodařilo se obnovit bajty 0, 15, 16, 17, 18 konfigurační paměti modulu "
+                                  "(původní hodnoty 1, 11, 22, 33, 44).")} +
+           kAbandonBlock,
+       16},
+      {"constants fail, offset low reads back wrong", 2, [](ScriptedDriver& d) { d.setReadBack(17, 1); },
+       kWriteMismatch,
+       QStringList{QStringLiteral("Nepodařilo se obnovit bajt 17 konfigurační paměti modulu (původní hodnota 33).")} +
+           kAbandonBlock,
+       11},
+      {"calibrated, the range byte fails", 2, [](ScriptedDriver& d) { d.failExchange(10, 9); },
+       QStringLiteral(" ") + ErrorText(9),
+       {QString(), kCalibrated,
+        QStringLiteral("Nepodařilo se obnovit bajt 0 konfigurační paměti modulu (původní hodnota 1)."), QString(),
+        kSeparator, QString(), kChoose},
+       30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reach(c.state);
     Measures(4750, 3);
     form->Edit2->setText(QStringLiteral("5,0"));
-    if (mismatch)
-      driver->setReadBack(17, 1);
-    else
-      driver->failExchange(5, 9);  // the read-back of the gain's high byte
-    const QStringList memo = Memo();
-    form->Button2Click();
-    EXPECT_EQ(form->CalibrationState, 2);
-    EXPECT_EQ(Status(), mismatch ? kWriteMismatch : QStringLiteral(" ") + ErrorText(9));
-    EXPECT_EQ(Memo(), memo);
-    EXPECT_EQ(driver->requests().size(), mismatch ? 7u : 5u);
-
-    driver->reset();
-    Measures(4750, 3);
-    form->Button2Click();
+    c.arm(*driver);
+    const qsizetype before = Memo().size();
+    (c.state == 1 ? form->Button4 : form->Button2)->click();
     EXPECT_EQ(form->CalibrationState, 0);
-    EXPECT_EQ(driver->requests(), VerifiedWrites({{15, 30}, {16, 41}, {17, 0}, {18, 0}}, {kMeasure}));
+    EXPECT_EQ(Memo().mid(before), c.memo);
+    EXPECT_EQ(Status(), c.status);
+    form->Timer1Timer();
+    EXPECT_EQ(Status(), c.status) << "the live reading must not hide it";
+    EXPECT_EQ(driver->configByte(15), c.gainLow);
+    ResetModule();
   }
 }
 
@@ -327,11 +485,11 @@ TEST_F(Form6Test, StepFailureOutlastsTheLiveReading) {
     form->Button4->click();
     form->Timer1Timer();
     EXPECT_EQ(Status(), QStringLiteral(" ") + ErrorText(0));
-    driver->reset();
+    ResetModule();
   }
 }
 
-TEST_F(Form6Test, UnusableReadingsAbandonWithoutWriting) {
+TEST_F(Form6Test, UnusableReadingsAbandonAndRestore) {
   for (uint8_t state : {2, 12}) {
     SCOPED_TRACE(state);
     Reach(state);
@@ -339,8 +497,8 @@ TEST_F(Form6Test, UnusableReadingsAbandonWithoutWriting) {
     Measures(0, 3);  // the reference reads no more than the short circuit
     form->Edit2->setText(QStringLiteral("5,0"));
     form->Button2Click();
-    EXPECT_EQ(driver->requests(), Requests{kMeasure});
-    EXPECT_EQ(Memo().mid(before), QStringList{kBadReadings} + kAbandonBlock);
+    EXPECT_EQ(driver->requests(), Requests{kMeasure} + WriteBack(state > 10));
+    EXPECT_EQ(Memo().mid(before), (QStringList{kBadReadings, kRestored} + kAbandonBlock));
     EXPECT_EQ(form->CalibrationState, 0);
   }
 }
@@ -369,16 +527,16 @@ TEST_P(ReferenceEntry, ConvertsWithTheSystemSeparatorAndChecksTheWindow) {
   const QString window = c.state == 2 ? kVoltageWindow : kCurrentWindow;
   EXPECT_EQ(form->CalibrationState, 0);
   if (c.outcome == Entry::Accepted) {
-    EXPECT_EQ(driver->requests().size(), 9u);
+    EXPECT_EQ(driver->requests().size(), 11u);
     EXPECT_EQ(Memo().last(), kChoose);
-    EXPECT_EQ(Memo().value(before + 1), QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu)."));
+    EXPECT_EQ(Memo().value(before + 1), kCalibrated);
     return;
   }
-  EXPECT_TRUE(driver->requests().empty());
+  EXPECT_EQ(driver->requests(), WriteBack(c.state > 10));
   const QString message = c.outcome == Entry::OutsideWindow
                               ? window
                               : window + QStringLiteral(" Pozor na desetinnou čárku resp. tečku (nastaveno v systému).");
-  EXPECT_EQ(Memo().mid(before), QStringList{message} + kAbandonBlock);
+  EXPECT_EQ(Memo().mid(before), (QStringList{message, kRestored} + kAbandonBlock));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -414,10 +572,7 @@ TEST_F(Form6Test, ButtonsOutOfTurnDoNothing) {
     EXPECT_TRUE(driver->requests().empty());
     EXPECT_EQ(Memo(), memo);
     EXPECT_EQ(form->CalibrationState, state);
-    const qsizetype before = Memo().size();
-    form->Button4Click();  // "Zrušit" abandons without traffic
-    EXPECT_TRUE(driver->requests().empty());
-    EXPECT_EQ(Memo().mid(before), kAbandonBlock);
+    form->Button4Click();  // "Zrušit" abandons
     EXPECT_EQ(form->CalibrationState, 0);
   }
 }
@@ -433,6 +588,7 @@ TEST_F(Form6Test, NothingIsSentWithoutConnection) {
   EXPECT_EQ(form->CalibrationState, 1);
   data.Connected = true;
   form->Button4Click();
+  driver->clearLog();
   form->ComboBox2->setCurrentIndex(-1);
   form->Button1Click();
   EXPECT_EQ(Status(), QStringLiteral(" Číslo vstupu musí být v rozsahu 0-5."));

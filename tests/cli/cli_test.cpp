@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "base/settings.h"
 #include "cli/cli.h"
@@ -126,6 +127,13 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
   edited.replace("byte.33=0x00", "byte.33=0x01");
   WriteFile(path("edited.txt"), edited);
   WriteFile(path("notes.txt"), "hello\n");
+  ConfigBackup refused = other;
+  refused.module = QStringLiteral("QX-510");
+  refused.image.bytes[0] = 0x11;
+  WriteFile(path("range.txt"), FormatBackup(refused));
+  refused.image.bytes[0] = 1;
+  refused.image.bytes[62] = 0x14;
+  WriteFile(path("baud.txt"), FormatBackup(refused));
 
   const struct {
     QStringList args;
@@ -164,6 +172,10 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
       {{"config", "restore", path("truncated.txt")}, 2, "chybí kontrolní součet"},
       {{"config", "restore", path("edited.txt")}, 2, "kontrolní součet nesouhlasí"},
       {{"config", "verify", path("notes.txt")}, 2, "chybí kontrolní součet"},
+      {{"config", "restore", path("range.txt")}, 2, "Bajt 0 (ain0_range) = 0x11 nelze zapsat: Rozsah musí být"},
+      {{"config", "verify", path("range.txt")}, 2, "Bajt 0 (ain0_range) = 0x11 nelze zapsat"},
+      {{"config", "restore", path("baud.txt"), "--with-address-rate"}, 2,
+       "Bajt 62 (baud_code) = 0x14 nelze zapsat: Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
@@ -249,26 +261,32 @@ TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
     m.setConfigByte(43, 0xF0);
   });
   ASSERT_EQ(run({"config", "backup", path("m0.txt")}).code, 0);
+  QFile saved(path("m0.txt"));
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(saved.readAll());
+  EXPECT_TRUE(text.contains("# kalibrační konstanty (vlastní modulu):\nbyte.15=0x1e\n")) << text.toStdString();
+  EXPECT_TRUE(run({"config", "show"}).out.contains("byte.15=0x1e  ; voltage_gain low byte (vlastní modulu)\n"));
 
-  // Dry run: the differing bytes listed, nothing written.
+  // Dry run: the differing bytes listed, the calibration constants left out, nothing written.
   const SimModule::Memory fresh = memory(1);
   Result r = run(QStringList{"config", "restore", path("m0.txt"), "--dry-run"} + AtModule1);
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_EQ(r.out.count('\n'), 4) << r.out.toStdString();
+  EXPECT_EQ(r.out.count('\n'), 3) << r.out.toStdString();
   EXPECT_TRUE(r.out.contains("byte.33 (din_negation byte 0): 0x00 -> 0x81")) << r.out.toStdString();
   EXPECT_EQ(memory(1), fresh);
 
   const uint64_t serial = sim_->requestCount();
   r = run(QStringList{"config", "restore", path("m0.txt")} + AtModule1);
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_EQ(writesSince(serial), 4);  // only what differs
+  EXPECT_EQ(writesSince(serial), 3);  // only what differs
   const SimModule::Memory m0 = memory(0), m1 = memory(1);
   for (uint8_t a : ImageAddresses()) {
-    if (IsLineSetting(a)) continue;
+    if (IsLineSetting(a) || IsCalibrationByte(a)) continue;
     EXPECT_EQ(m1[a], m0[a]) << int(a);
   }
-  EXPECT_EQ(m1[63], 5);  // the line settings stay unless asked
+  EXPECT_EQ(m1[63], 5);  // the line settings and the module's own constants stay unless asked
   EXPECT_EQ(m1[62], 7);
+  EXPECT_EQ(m1[15], fresh[15]);
 
   r = run(QStringList{"config", "verify", path("m0.txt")} + AtModule1);
   EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
@@ -276,10 +294,69 @@ TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
   // Module 2 was never restored: every difference listed, exit 1.
   r = run({"config", "verify", path("m0.txt"), "--address", "17", "--rate", "115200", "--json"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8())["differences"].toArray().size(), 4);
+  EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8())["differences"].toArray().size(), 3);
   r = run(QStringList{"config", "verify", path("m0.txt"), "--with-address-rate"} + AtModule1);
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out.count('\n'), 2);
+
+  // Asked for, the constants come along.
+  r = run(QStringList{"config", "verify", path("m0.txt"), "--with-calibration"} + AtModule1);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "byte.15 (voltage_gain low byte): modul 0x10, záloha 0x1e\n");
+  EXPECT_EQ(run(QStringList{"config", "restore", path("m0.txt"), "--with-calibration"} + AtModule1).code, 0);
+  EXPECT_EQ(memory(1)[15], 30);
+}
+
+// Whatever spoils the exchanges, a restore exits 0 only when the module then holds the backup.
+TEST_F(CliTest, RestoreSucceedsOnlyWhenTheReadBackMatches) {
+  sim_->withModule(0, [](SimModule& m) { m.setConfigByte(33, 0x81); });
+  ASSERT_EQ(run({"config", "backup", path("m0.txt")}).code, 0);
+  const auto fault = [](SimFault::Kind kind, int command, int count, SimFault::Form form = SimFault::WrongLength) {
+    SimFault f;
+    f.kind = kind;
+    f.command = command;
+    f.count = count;
+    f.form = form;
+    f.status = 23;
+    return f;
+  };
+  // The first three reads are 63, 62 and the range byte; module 1's range byte 0x10 reads as
+  // the backup's 0x00 through flipped bits.
+  const struct {
+    const char* name;
+    SimFault fault;
+  } cases[] = {
+      {"flipped bits", fault(SimFault::Malformed, 102, 3, SimFault::FlippedBits)},
+      {"wrong length", fault(SimFault::Malformed, 102, 3, SimFault::WrongLength)},
+      {"wrong sequence", fault(SimFault::Malformed, 102, 3, SimFault::WrongSequence)},
+      {"wrong address", fault(SimFault::Malformed, 102, 3, SimFault::WrongAddress)},
+      {"refused read", fault(SimFault::Refuse, 102, 1)},
+      {"refused write", fault(SimFault::Refuse, 103, 1)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule(1, [](SimModule& m) {
+      m.setConfigByte(0, 0x10);
+      m.setConfigByte(33, 0);
+    });
+    sim_->withBus([&](SimBus& bus) { bus.arm(1, c.fault); });
+    const Result r = run(QStringList{"config", "restore", path("m0.txt"), "--timeout", "50"} + AtModule1);
+    sim_->withBus([](SimBus& bus) { bus.clearAllFaults(); });
+    const bool restored = memory(1)[0] == 0 && memory(1)[33] == 0x81;
+    EXPECT_EQ(r.code == 0, restored) << r.err.toStdString();
+    EXPECT_TRUE(r.code == 0 || r.code == 1) << r.code;
+    if (!restored) {
+      EXPECT_FALSE(r.err.isEmpty());
+    }
+  }
+
+  // A backup whose read failed leaves no file, and an older one untouched.
+  WriteFile(path("old.txt"), "old\n");
+  sim_->withBus([&](SimBus& bus) { bus.arm(0, fault(SimFault::Refuse, 102, 1)); });
+  EXPECT_EQ(run({"config", "backup", path("old.txt")}).code, 1);
+  QFile old(path("old.txt"));
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), "old\n");
 }
 
 TEST_F(CliTest, SetWritesWithReadBackAndStopsAtTheFirstMismatch) {
@@ -550,11 +627,32 @@ TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
     EXPECT_NEAR(w.out.section(',', -3, -3).toDouble(), 5.0, 0.001 + 1e-9) << w.out.toStdString();
   }
 
-  // The input ends before the reference: abandoned, the neutral start stays.
-  const Result r = run({"calibrate", "current", "--settle", "0"}, {""});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(r.err.endsWith("Kalibrace vstupu zrušena !\n")) << r.err.toStdString();
-  EXPECT_EQ(memory(0)[0], 1);
+  // Abandoned when the input ends before the reference or on Ctrl+C in a settling pause: the
+  // module gets back its range byte and both ranges' constants.
+  const auto calibrationBytes = [this] {
+    const SimModule::Memory m = memory(0);
+    std::vector<uint8_t> bytes = {m[0]};
+    bytes.insert(bytes.end(), m.begin() + 15, m.begin() + 23);
+    return bytes;
+  };
+  const std::vector<uint8_t> before = calibrationBytes();
+  const struct {
+    QStringList args, lines;
+    int stopAfterMs, code;
+  } abandoned[] = {{{"calibrate", "current", "--settle", "0"}, {""}, 0, 2},
+                   {{"calibrate", "current", "--settle", "1000"}, {""}, 1000, 130},
+                   {{"calibrate", "voltage", "--reference", "5.0", "--settle", "1000"}, {"", ""}, 2000, 130}};
+  for (const auto& c : abandoned) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    slept_ = 0;
+    stopAfterMs_ = c.stopAfterMs;
+    const Result r = run(c.args, c.lines);
+    stopAfterMs_ = 0;
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_TRUE(r.err.endsWith("Původní rozsah vstupu a kalibrační konstanty obnoveny.\nKalibrace vstupu zrušena !\n"))
+        << r.err.toStdString();
+    EXPECT_EQ(calibrationBytes(), before);
+  }
 }
 
 TEST_F(CliTest, HelpForEveryCommand) {

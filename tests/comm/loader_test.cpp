@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "base/tdata.h"
 #include "base/driver_loader.h"
@@ -153,7 +154,9 @@ TEST_F(LoaderTest, EachLibraryLoadsExchangesAndShutsDown) {
     EXPECT_FALSE(DriverLibraryLoaded());
     EXPECT_EQ(DriverSend(iface, h, req, resp, &aux, &st), 10u);
 
-    const auto calls = drv.calls();
+    std::vector<LoggedCall> calls;
+    for (const LoggedCall& call : drv.calls())
+      if (call.kind != LoggedCall::Error) calls.push_back(call);
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0].kind, LoggedCall::Init);
     if (iface <= InterfaceIsa) {
@@ -346,6 +349,57 @@ TEST_F(LoaderTest, FailedInitKeepsLibraryAndRetriesDoNotPileUp) {
   EXPECT_EQ(h, 0u);
   EXPECT_FALSE(DriverLibraryLoaded());
   EXPECT_FALSE(Mapped(path)) << "each attempt must release the library the previous one left loaded";
+}
+
+// A failed Init leaves its library loaded, state and all: the next attempt loads the same
+// library afresh without unloading it in between, and gives back the reference it held.
+TEST_F(LoaderTest, AttemptAfterAFailedInitFindsTheLibraryAsItWasLeft) {
+  const QString path = LibraryPath(ExeDir(), InterfaceUsb);
+  auto drv = std::make_unique<ScriptedDriver>(InterfaceUsb);
+  drv->setInitStatus(7);
+  uint32_t h = 0;
+  ASSERT_EQ(DriverInit(InterfaceUsb, &h, {}), 7u);
+  drv.reset();  // from here the loader's reference alone keeps it
+  ASSERT_TRUE(Mapped(path));
+  EXPECT_EQ(DriverStatusText(InterfaceUsb, 7), "Chyba č. 7");
+  EXPECT_EQ(DriverInit(InterfaceUsb, &h, {}), 7u) << "a library loaded anew would have forgotten its state";
+  drv = std::make_unique<ScriptedDriver>(InterfaceUsb);  // the same mapping: resets the script
+  drv->setInitStatus(0);
+  drv.reset();
+  ASSERT_EQ(DriverInit(InterfaceUsb, &h, {}), 0u);
+  EXPECT_EQ(DriverDone(InterfaceUsb, &h), 0u);
+  EXPECT_FALSE(Mapped(path)) << "no attempt may keep a reference";
+}
+
+// The text of a result is that of its byte: the driver's Error entry is asked for 0..99 only,
+// the loader's table answers from 100 up, and a failure whose low byte is 0 reads as 255.
+TEST_F(LoaderTest, StatusTextIsTheTextOfTheResultsByte) {
+  ScriptedDriver drv(InterfaceLan);
+  uint32_t h = 0;
+  ASSERT_EQ(DriverInit(InterfaceLan, &h, {}), 0u);
+  const struct {
+    uint32_t result;
+    const char* text;
+    int asked;  // the code the Error entry gets, -1 none
+  } cases[] = {
+      {0, "Bez chyby", 0},
+      {7, "Chyba č. 7", 7},
+      {0x107, "Chyba č. 7", 7},
+      {0xFFFFFF63, "Chyba č. 99", 99},
+      {104, "chyba inicializace knihovny KNET1660.DLL", -1},
+      {0x172, "chybná knihovna KNET1660.DLL", -1},  // low byte 114
+      {107, "neznámý chybový kód", -1},
+      {0x100, "neznámý chybový kód", -1},
+      {0x10000, "neznámý chybový kód", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.result);
+    drv.clearLog();
+    EXPECT_EQ(DriverStatusText(InterfaceLan, c.result), QString::fromUtf8(c.text));
+    std::vector<uint32_t> asked;
+    for (const LoggedCall& call : drv.calls()) asked.push_back(call.code);
+    EXPECT_EQ(asked, c.asked < 0 ? std::vector<uint32_t>{} : std::vector<uint32_t>{uint32_t(c.asked)});
+  }
 }
 
 TEST_F(LoaderTest, SwitchingInterfacesReleasesTheOldLibrary) {

@@ -7,7 +7,10 @@
 #include <QPushButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <algorithm>
 #include <map>
+#include <utility>
+#include <vector>
 #include <memory>
 
 #include "base/tdata.h"
@@ -266,10 +269,9 @@ TEST_F(ConnectDialog, TypedAddressAndPortAreCutToTheirWidthAndShownBackSo) {
     EXPECT_EQ(edit("Edit2")->text(), QString::number(c.portWord));
     EXPECT_EQ(d.ModuleAddress, c.moduleAddress);
     EXPECT_EQ(d.ComPort, c.comPort);
-    const auto calls = drv.calls();
-    ASSERT_EQ(calls.size(), 5u);
-    EXPECT_EQ(calls[0].word0, c.portWord);
-    for (size_t i = 2; i < 5; ++i) EXPECT_EQ(calls[i].request[0], c.moduleAddress);
+    ASSERT_EQ(drv.count(LoggedCall::Send), 3);
+    EXPECT_EQ(drv.calls().at(0).word0, c.portWord);
+    for (const auto& request : drv.requests()) EXPECT_EQ(request[0], c.moduleAddress);
   }
 }
 
@@ -297,11 +299,12 @@ TEST_F(ConnectDialog, RateAndTimeoutGoToTheDriverWholeAndAreStoredAsDocumented) 
     freshAttempt(drv);
     form.Button1Click();
     const auto calls = drv.calls();
-    ASSERT_GE(calls.size(), 2u);
-    ASSERT_EQ(calls[1].kind, LoggedCall::SetConfig);
-    EXPECT_EQ(calls[1].handle, kHandle);
+    const auto setConfig = std::find_if(calls.begin(), calls.end(),
+                                        [](const LoggedCall& call) { return call.kind == LoggedCall::SetConfig; });
+    ASSERT_NE(setConfig, calls.end());
+    EXPECT_EQ(setConfig->handle, kHandle);
     const std::array<uint32_t, 3> expected = {uint32_t(BaudCodeToRate(c.baudCode)), c.sent, 2};
-    EXPECT_EQ(calls[1].config, expected);
+    EXPECT_EQ(setConfig->config, expected);
     EXPECT_EQ(edit("Edit5")->text(), c.shownBack);
     EXPECT_EQ(d.ResponseTimeout, c.stored);
     EXPECT_EQ(d.BaudRate, BaudCodeToRate(c.baudCode));
@@ -325,7 +328,7 @@ TEST_F(ConnectDialog, EachInterfaceGetsItsOwnInitArguments) {
     ASSERT_TRUE(d.Connected) << panel().toStdString();
     EXPECT_EQ(d.Interface, iface);
     const auto calls = drv.calls();
-    ASSERT_EQ(calls.size(), 5u);  // Init, SetConfig, three identification requests
+    ASSERT_EQ(drv.count(LoggedCall::Send), 3);  // the identification
     const LoggedCall& init = calls[0];
     ASSERT_EQ(init.kind, LoggedCall::Init);
 
@@ -484,6 +487,49 @@ TEST_F(ConnectDialog, EveryFailureLeavesTheAcceptedParametersAlone) {
   }
 }
 
+// Each step's status text comes from the driver right after the step: Error is asked with the
+// step's status after Init, after SetConfig and after every identification exchange.
+TEST_F(ConnectDialog, DriverCallsComeInOrderWithEachStatusTextFetched) {
+  using K = LoggedCall;
+  using Calls = std::vector<std::pair<LoggedCall::Kind, uint32_t>>;  // kind, Error's code
+  const struct {
+    const char* name;
+    uint32_t initStatus;
+    int failingExchange;  // 1..3, 0 = none
+    Calls calls;
+    bool connected;
+  } cases[] = {
+      {"connection", 0, 0,
+       {{K::Init, 0}, {K::Error, 0}, {K::SetConfig, 0}, {K::Error, 0}, {K::Send, 0}, {K::Error, 0}, {K::Send, 0},
+        {K::Error, 0}, {K::Send, 0}, {K::Error, 0}},
+       true},
+      {"failing Init", 7, 0, {{K::Init, 0}, {K::Error, 7}}, false},
+      {"failing version", 0, 3,
+       {{K::Init, 0}, {K::Error, 0}, {K::SetConfig, 0}, {K::Error, 0}, {K::Send, 0}, {K::Error, 0}, {K::Send, 0},
+        {K::Error, 0}, {K::Send, 0}, {K::Error, 5}, {K::Done, 0}},
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedDriver& drv = driver(InterfaceSerial);
+    drv.reset();
+    scriptIdentity(drv);
+    drv.setInitStatus(c.initStatus);
+    if (c.failingExchange > 0) drv.failExchange(c.failingExchange, 5);
+    form.FormShow();
+    form.Button1Click();
+    Calls calls;
+    for (const LoggedCall& call : drv.calls()) calls.emplace_back(call.kind, call.kind == K::Error ? call.code : 0);
+    EXPECT_EQ(calls, c.calls);
+    EXPECT_EQ(d.Connected, c.connected);
+    // Only a failed Init leaves the library loaded without a connection.
+    EXPECT_EQ(DriverLibraryLoaded(), c.connected || c.initStatus != 0);
+    if (d.Connected) DisconnectScripted(d);
+    uint32_t h = 0;
+    if (DriverLibraryLoaded()) DriverDone(InterfaceSerial, &h);
+  }
+}
+
 TEST_F(ConnectDialog, ADriverHandingOutHandleZeroIsNotTakenForAnIdentifiedModule) {
   // With handle 0 no exchange can reach the module; the attempt must not claim success.
   ScriptedDriver& drv = driver(InterfaceSerial);
@@ -515,12 +561,10 @@ TEST_F(ConnectDialog, PressingAgainWhileConnectedShutsTheRunningConnectionDownFi
   ScriptedDriver& serial = driver(InterfaceSerial);
   serial.clearLog();
   form.Button1Click();
-  std::vector<LoggedCall::Kind> kinds;
-  for (const LoggedCall& call : serial.calls()) kinds.push_back(call.kind);
-  const std::vector<LoggedCall::Kind> expected = {LoggedCall::Done, LoggedCall::Init,
-                                                  LoggedCall::SetConfig, LoggedCall::Send,
-                                                  LoggedCall::Send, LoggedCall::Send};
-  EXPECT_EQ(kinds, expected);
+  using K = LoggedCall;
+  const std::vector<LoggedCall::Kind> expected = {K::Done, K::Init, K::Error, K::SetConfig, K::Error, K::Send,
+                                                  K::Error, K::Send,  K::Error, K::Send,      K::Error};
+  EXPECT_EQ(serial.kinds(), expected);
   EXPECT_EQ(serial.calls()[0].handle, kHandle);
   EXPECT_TRUE(d.Connected);
 

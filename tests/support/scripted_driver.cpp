@@ -103,6 +103,7 @@ std::vector<LoggedCall> ScriptedDriver::calls() const {
     c.ipText = e.ipText;
     std::copy(std::begin(e.config), std::end(e.config), c.config.begin());
     std::copy(std::begin(e.request), std::end(e.request), c.request.begin());
+    c.code = e.code;
     out.push_back(std::move(c));
   }
   return out;
@@ -119,6 +120,12 @@ int ScriptedDriver::count(LoggedCall::Kind kind) const {
   int n = 0;
   for (const LoggedCall& c : calls()) n += c.kind == kind ? 1 : 0;
   return n;
+}
+
+std::vector<LoggedCall::Kind> ScriptedDriver::kinds() const {
+  std::vector<LoggedCall::Kind> out;
+  for (const LoggedCall& c : calls()) out.push_back(c.kind);
+  return out;
 }
 
 void ScriptedDriver::clearLog() { api_->clearLog(); }

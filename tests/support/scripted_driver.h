@@ -2,7 +2,8 @@
 
 // Test-side control of the scripted test driver: the libraries KSER660.DLL .. KNET1660.DLL
 // built from drivers/scripted, placed beside every test executable that uses them. They
-// answer from a script that the test sets and record every entry call in order.
+// answer from a script that the test sets and record every entry call in order (Version and
+// GetConfig aside), Error calls included.
 //
 // A ScriptedDriver opens the library of one interface itself (and keeps it loaded for its
 // lifetime), so the script set before DriverInit is what the loader's library sees.
@@ -15,13 +16,14 @@
 struct TData;
 
 struct LoggedCall {
-  enum Kind { Init, SetConfig, Send, Done } kind;
+  enum Kind { Init, SetConfig, Send, Done, Error } kind;
   uint32_t handle = 0;                  // SetConfig, Send, Done: the handle passed in
   uint32_t word0 = 0;                   // Init of types 0 and 1
   std::array<uintptr_t, 16> block{};    // Init of type 4: the 16 words as passed
   std::string ipText;                   // Init of type 4: the text word 0 pointed to, copied during the call
   std::array<uint32_t, 3> config{};     // SetConfig: a, b, c
   std::array<uint32_t, 8> request{};    // Send: the eight request words
+  uint32_t code = 0;                    // Error: the code asked about
 };
 
 class ScriptedDriver {
@@ -63,6 +65,7 @@ class ScriptedDriver {
   std::vector<LoggedCall> calls() const;
   std::vector<std::array<uint32_t, 8>> requests() const;  // the Send requests alone
   int count(LoggedCall::Kind kind) const;
+  std::vector<LoggedCall::Kind> kinds() const;  // the order of the calls alone
   // Empties the log and starts the Send count again; failures armed by failExchange go
   // with it, those of failCommand stay.
   void clearLog();
