@@ -304,7 +304,9 @@ int RunCli(const QStringList& given, CliIo& io) {
   int result = command->run(c);
   c.disconnect();
   if (const int signal = c.interruptSignal(); signal != 0) {
-    c.say(QStringLiteral("Přerušeno signálem %1.").arg(signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")));
+    // A command that answered the signal itself (a status from 128 up) has said so already.
+    if (result < 128)
+      c.say(QStringLiteral("Přerušeno signálem %1.").arg(signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")));
     result = 128 + signal;
   }
   c.finishWatching();

@@ -353,7 +353,7 @@ TEST_F(CliTest, RestoreSucceedsOnlyWhenTheReadBackMatches) {
   // A backup whose read failed leaves no file, and an older one untouched.
   WriteFile(path("old.txt"), "old\n");
   sim_->withBus([&](SimBus& bus) { bus.arm(0, fault(SimFault::Refuse, 102, 1)); });
-  EXPECT_EQ(run({"config", "backup", path("old.txt")}).code, 1);
+  EXPECT_EQ(run({"config", "backup", path("old.txt"), "--force"}).code, 1);
   QFile old(path("old.txt"));
   ASSERT_TRUE(old.open(QIODevice::ReadOnly));
   EXPECT_EQ(old.readAll(), "old\n");
