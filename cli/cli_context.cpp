@@ -65,7 +65,6 @@ int CliContext::connect(bool identify, std::optional<int32_t> udpTimeout) {
   d.Connected = true;
   status = DriverSetConfig(d.Interface, handle, uint32_t(d.BaudRate), d.ResponseTimeout, 2);
   if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
-  SetExchangeLineRate(uint32_t(d.BaudRate));
   if (identify) {
     const uint8_t identStatus = IdentifyModule(d.Interface, handle, d.ModuleAddress, d.ModuleIdent);
     if (identStatus != 0) return failed(statusText(identStatus));

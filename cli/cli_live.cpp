@@ -94,7 +94,6 @@ int CmdScan(CliContext& c) {
   for (int code : codes) {
     if (Interrupted(c)) break;
     const uint32_t status = DriverSetConfig(iface, handle, uint32_t(BaudCodeToRate(code)), uint32_t(timeout), 2);
-    SetExchangeLineRate(uint32_t(BaudCodeToRate(code)));
     if (status != 0) {
       result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(BaudCodeToRate(code)), status);
       break;
@@ -144,7 +143,6 @@ int CmdScan(CliContext& c) {
   }
   // Leave the interface at the rate and timeout it is configured for.
   DriverSetConfig(iface, handle, uint32_t(c.data.BaudRate), c.data.ResponseTimeout, 2);
-  SetExchangeLineRate(uint32_t(c.data.BaudRate));
   if (Interrupted(c)) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
   if (c.json()) c.out() << JsonLine(found) << '\n';
   c.say(QStringLiteral("Nalezeno modulů: %1").arg(found.size()));
