@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench/sim_process.h"
+#include "bench/standin_driver.h"
 #include "drivers/driver_abi.h"
 #include "sim/protocol.h"
 #include "sim/sim_control.h"
@@ -28,26 +29,6 @@ namespace {
 constexpr double RequiredRate = 10000.0;  // exchanges per second, each path
 constexpr double ControlLimitUs = 1000.0;  // median round trip of one control command
 constexpr uint8_t LastOfLine = 31;         // the line of 32 holds addresses 0..31 at 9600 Bd
-
-struct Driver {
-  explicit Driver(const std::string& prefix) {
-    lib = ::dlopen((BenchDirectory() + "/" + prefix + ".DLL").c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!lib) throw std::runtime_error(::dlerror());
-    init = ::dlsym(lib, (prefix + "_Init").c_str());
-    setConfig = reinterpret_cast<DriverSetConfigFn>(::dlsym(lib, (prefix + "_SetConfig").c_str()));
-    send = reinterpret_cast<DriverSendFn>(::dlsym(lib, (prefix + "_Send").c_str()));
-    done = reinterpret_cast<DriverDoneFn>(::dlsym(lib, (prefix + "_Done").c_str()));
-    if (!init || !setConfig || !send || !done) throw std::runtime_error(prefix + ": an entry is missing");
-  }
-  ~Driver() { ::dlclose(lib); }
-  Driver(const Driver&) = delete;
-  Driver& operator=(const Driver&) = delete;
-  void* lib;
-  void* init;
-  DriverSetConfigFn setConfig;
-  DriverSendFn send;
-  DriverDoneFn done;
-};
 
 SimulatorProcess* Single = nullptr;  // one module at address 0
 SimulatorProcess* Line = nullptr;    // 32 modules

@@ -6,9 +6,18 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 6) return 0;
-  const auto reply = standin::ParseReply(data + 6, size - 6, simproto::GetU32(data), data[4], data[5]);
-  if (!reply) return 0;
-  FuzzCheck(simproto::DecodeAnswer(data + 6, size - 6).has_value(), "only a well-formed answer is taken");
+  const uint32_t seq = simproto::GetU32(data);
+  const auto received = standin::ParseReply(data + 6, size - 6, seq, data[4], data[5]);
+  const auto answer = simproto::DecodeAnswer(data + 6, size - 6);
+  if (received.kind != standin::Received::Answer) {
+    FuzzCheck(received.kind == standin::Received::Damaged || (answer && int32_t(answer->seq - seq) < 0),
+              "only a sound answer to an earlier request is passed over as late");
+    return 0;
+  }
+  FuzzCheck(answer.has_value(), "only a well-formed answer is taken");
+  FuzzCheck(answer->seq == seq && answer->address == data[4] && answer->command == data[5],
+            "only this request's answer is taken");
+  const standin::Reply* reply = &received.reply;
   FuzzCheck(reply->result == standin::Ok || reply->result == standin::CommError, "Send returns Ok or CommError");
   FuzzCheck(reply->result == standin::Ok ? reply->status <= 99 : reply->status == standin::CommError,
             "a status no module gives is a communication error");

@@ -53,7 +53,7 @@ ask() {
     *) echo "sim-demo: expected status $want" >&2; exit 1 ;;
   esac
 }
-ok=0 timeout=2
+ok=0 timeout=2 damaged=9
 
 echo "== the line"
 ctl list
@@ -78,12 +78,12 @@ ask $timeout "${m1[@]}" 100 0
 ctl clear module=1
 sleep 0.3                             # let the late answer go by
 ask $ok "${m1[@]}" 100 0
-for form in length sequence address; do
+for form in length sequence address bits; do
   ctl fault module=1 kind=malformed form=$form count=1
-  ask $timeout "${m1[@]}" 100 0
+  ask $damaged "${m1[@]}" 100 0       # the frame checks catch it on its way
 done
-ctl fault module=1 kind=malformed form=bits count=1
-ask $ok "${m1[@]}" 200 0              # answered, but the name's letters come back wrong
+ctl fault module=1 kind=malformed form=value count=1
+ask $ok "${m1[@]}" 200 0              # a sound frame, but the name's letters come back wrong
 ctl fault module=1 kind=refuse status=21 command=100
 ask 21 "${m1[@]}" 100 0
 ask $ok "${m1[@]}" 200 0              # other commands pass
@@ -95,7 +95,7 @@ ctl read module=1                     # off; byte 40 written, byte 41 lost
 ctl power module=1 on=true
 ask $ok "${m1[@]}" 102 0 0 41 41 0 0
 ctl fault module=1 kind=collision count=1
-ask $timeout "${m1[@]}" 100 0
+ask $damaged "${m1[@]}" 100 0
 ask $ok "${m1[@]}" 100 0
 
 echo "== a fault on the whole line"

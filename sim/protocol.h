@@ -6,13 +6,16 @@
 // converter) or over a local SOCK_SEQPACKET socket (the other four interfaces). Multi-byte
 // fields are little-endian.
 //
-//   request (20 bytes): 'Q' 'X' version type=1 | seq u32 | rate u32 (Bd) |
-//                       address command index d0 d1 d2 d3 d4
-//   answer  (16 bytes): 'Q' 'X' version type=2 | seq u32 | address command status
-//                       d0 d1 d2 d3 d4
+//   request (22 bytes): 'Q' 'X' version type=1 | seq u32 | rate u32 (Bd) |
+//                       address command index d0 d1 d2 d3 d4 | crc u16
+//   answer  (18 bytes): 'Q' 'X' version type=2 | seq u32 | address command status
+//                       d0 d1 d2 d3 d4 | crc u16
 //
 // The sequence number is the client's; the answer echoes it together with the address and
-// command, so a client can tell its answer from a late one to an earlier request.
+// command, so a client can tell its answer from a late one to an earlier request. The CRC
+// (CRC-16/CCITT: polynomial 0x1021, initial value 0xFFFF) covers every byte before it, so
+// a frame spoilt on its way is never taken for a good one; it catches every odd number of
+// flipped bits and every burst of up to 16.
 
 #include <algorithm>
 #include <array>
@@ -35,11 +38,12 @@ namespace simproto {
 
 constexpr uint8_t Magic0 = 'Q';
 constexpr uint8_t Magic1 = 'X';
-constexpr uint8_t Version = 1;
+constexpr uint8_t Version = 2;
 constexpr uint8_t TypeRequest = 1;
 constexpr uint8_t TypeAnswer = 2;
-constexpr size_t RequestSize = 20;
-constexpr size_t AnswerSize = 16;
+constexpr size_t RequestSize = 22;
+constexpr size_t AnswerSize = 18;
+constexpr size_t CrcSize = 2;
 
 constexpr uint16_t DefaultUdpPort = 5000;
 // Environment variable through which the stand-in drivers find the local endpoint; the
@@ -82,6 +86,36 @@ inline uint32_t GetU32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+inline constexpr std::array<uint16_t, 256> CrcTable = [] {
+  std::array<uint16_t, 256> t{};
+  for (unsigned i = 0; i < 256; ++i) {
+    uint16_t c = uint16_t(i << 8);
+    for (int bit = 0; bit < 8; ++bit) c = uint16_t((c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1);
+    t[i] = c;
+  }
+  return t;
+}();
+
+inline uint16_t Crc16(const uint8_t* p, size_t n) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < n; ++i) crc = uint16_t(crc << 8) ^ CrcTable[uint8_t(crc >> 8) ^ p[i]];
+  return crc;
+}
+
+// Writes the CRC of everything before the frame's last two bytes into them.
+template <size_t N>
+inline void SealFrame(std::array<uint8_t, N>& b) {
+  const uint16_t crc = Crc16(b.data(), N - CrcSize);
+  b[N - 2] = uint8_t(crc);
+  b[N - 1] = uint8_t(crc >> 8);
+}
+
+// Whether n bytes are a whole frame of this type and size whose CRC holds.
+inline bool FrameIntact(const uint8_t* p, size_t n, uint8_t type, size_t size) {
+  if (n != size || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != type) return false;
+  return Crc16(p, n - CrcSize) == uint16_t(p[n - 2] | p[n - 1] << 8);
+}
+
 inline std::array<uint8_t, RequestSize> EncodeRequest(const Request& r) {
   std::array<uint8_t, RequestSize> b{};
   b[0] = Magic0;
@@ -94,12 +128,12 @@ inline std::array<uint8_t, RequestSize> EncodeRequest(const Request& r) {
   b[13] = r.command;
   b[14] = r.index;
   for (size_t i = 0; i < 5; ++i) b[15 + i] = r.data[i];
+  SealFrame(b);
   return b;
 }
 
 inline std::optional<Request> DecodeRequest(const uint8_t* p, size_t n) {
-  if (n != RequestSize || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != TypeRequest)
-    return std::nullopt;
+  if (!FrameIntact(p, n, TypeRequest, RequestSize)) return std::nullopt;
   Request r;
   r.seq = GetU32(&p[4]);
   r.rate = GetU32(&p[8]);
@@ -121,12 +155,12 @@ inline std::array<uint8_t, AnswerSize> EncodeAnswer(const Answer& a) {
   b[9] = a.command;
   b[10] = a.status;
   for (size_t i = 0; i < 5; ++i) b[11 + i] = a.data[i];
+  SealFrame(b);
   return b;
 }
 
 inline std::optional<Answer> DecodeAnswer(const uint8_t* p, size_t n) {
-  if (n != AnswerSize || p[0] != Magic0 || p[1] != Magic1 || p[2] != Version || p[3] != TypeAnswer)
-    return std::nullopt;
+  if (!FrameIntact(p, n, TypeAnswer, AnswerSize)) return std::nullopt;
   Answer a;
   a.seq = GetU32(&p[4]);
   a.address = p[8];

@@ -6,6 +6,7 @@ namespace {
 constexpr uint8_t CmdWriteConfig = 103;
 constexpr int AddrBaudCode = 62;
 constexpr int AddrBusAddress = 63;
+constexpr size_t DataOffset = 11;  // of an answer frame's D0..D4
 
 void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
@@ -22,7 +23,8 @@ constexpr Named<SimFault::Kind> KindNames[] = {{SimFault::Silent, "silent"},    
 constexpr Named<SimFault::Form> FormNames[] = {{SimFault::WrongLength, "length"},
                                                {SimFault::WrongSequence, "sequence"},
                                                {SimFault::WrongAddress, "address"},
-                                               {SimFault::FlippedBits, "bits"}};
+                                               {SimFault::FlippedBits, "bits"},
+                                               {SimFault::WrongValue, "value"}};
 
 template <class T, size_t N>
 const char* NameOf(const Named<T> (&table)[N], T value) {
@@ -274,10 +276,14 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
     simproto::Answer bad = answer;
     if (spoil->form == SimFault::WrongSequence) bad.seq += 1;
     if (spoil->form == SimFault::WrongAddress) bad.address = uint8_t(bad.address + 1);
-    if (spoil->form == SimFault::FlippedBits)
+    if (spoil->form == SimFault::WrongValue) {
       for (auto& b : bad.data) b ^= 0x10;
+      out.answer = bad;  // what the module said
+    }
     out.frame = Frame(bad);
     if (spoil->form == SimFault::WrongLength) out.frame.resize(simproto::AnswerSize - 4);
+    if (spoil->form == SimFault::FlippedBits)  // after the CRC was reckoned: on the way
+      for (size_t i = DataOffset; i < DataOffset + bad.data.size(); ++i) out.frame[i] ^= 0x10;
     out.note = std::string("fault: malformed ") + SimFault::FormName(spoil->form);
   }
   for (int t : targets)

@@ -20,12 +20,15 @@ struct SimFault {
   enum Kind {
     Silent,     // no answer
     Delay,      // the answer leaves delayMs late
-    Malformed,  // the answer is spoilt as `form` says
+    Malformed,  // the answer is spoilt on its way, or wrong at its source, as `form` says
     Refuse,     // the module answers `status` (20..23) and does nothing
     PowerLoss,  // the power fails at the afterWrites-th configuration write
     Collision,  // a second module answers alike: what arrives is garbage
   };
-  enum Form { WrongLength, WrongSequence, WrongAddress, FlippedBits };
+  // The first four spoil the frame on its way, and the receiver's frame checks catch them;
+  // WrongValue is the module itself answering a wrong value in a sound frame, which only a
+  // read-back can catch.
+  enum Form { WrongLength, WrongSequence, WrongAddress, FlippedBits, WrongValue };
 
   Kind kind = Silent;
   int command = -1;  // only requests of this command count; -1: every request

@@ -119,7 +119,7 @@ SimFault ParseFault(Args& a) {
     case SimFault::Delay: f.delayMs = int(a.integer("ms", 1, 60000)); break;
     case SimFault::Malformed: {
       const auto form = SimFault::FormFromName(a.has("form") ? a.text("form") : "length");
-      if (!form) throw Failure{"form must be length, sequence, address or bits"};
+      if (!form) throw Failure{"form must be length, sequence, address, bits or value"};
       f.form = *form;
       break;
     }

@@ -4,10 +4,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <string>
 
+#include "drivers/standin/line_lock.h"
 #include "sim/protocol.h"
 
 namespace standin {
@@ -31,13 +34,33 @@ struct Connection {
   uint32_t udpTimeoutMs = 0;  // LAN only: the network's share of the wait
   uint32_t variant = 2;
   uint32_t seq = 0;
+  int64_t receiveWaitMs = 0;  // the socket's receive timeout as last set; 0: none
+  uint64_t damagedFrames = 0; // frames passed over because a check failed
   sockaddr_in peer{};         // LAN only
+  int lineFd = -1;             // the hold on the line
+  std::string linePath;
   std::mutex sendMutex;
 
   ~Connection() {
     if (fd >= 0) ::close(fd);
+    if (lineFd >= 0) ReleaseLine(lineFd, linePath);
   }
 };
+
+// Who held the line that the last refused Init wanted, for the Error entry's text.
+std::atomic<pid_t> lastHolder{0};
+
+uint32_t HoldLine(Connection& c, const std::string& line) {
+  const LineTake take = TakeLine(line);
+  if (take.result == LineTake::Busy) {
+    lastHolder = take.holder;
+    return LineBusy;
+  }
+  if (take.result != LineTake::Taken) return LockFailed;
+  c.lineFd = take.fd;
+  c.linePath = take.path;
+  return Ok;
+}
 
 // Handles carry the slot (low byte, 1-based) and a generation, so that a handle closed
 // and then reused by mistake is refused instead of reaching another connection.
@@ -103,16 +126,27 @@ ssize_t SendFrame(int fd, const uint8_t* data, size_t size, Clock::time_point de
   }
 }
 
-// Drops whatever waits unread: answers that arrived after their request had timed out.
-void DrainStale(int fd) {
-  uint8_t junk[512];
-  while (::recv(fd, junk, sizeof junk, MSG_DONTWAIT) > 0) {
-  }
-}
-
 void ClearResult(uint32_t* response100, uint32_t* aux) {
   for (int i = 0; i < 4; ++i) response100[i] = 0;
   *aux = 0;
+}
+
+void Disconnect(Connection& c) {
+  ::close(c.fd);
+  c.fd = -1;
+  c.receiveWaitMs = 0;
+}
+
+// How long one blocking receive may wait. The socket keeps the setting, so exchanges with
+// the same timeout make no extra call: a receive costs one system call, as it would in a
+// program that reads its socket bare. The kernel counts the wait in its clock ticks, so it
+// may run a few milliseconds past the timeout, never short of it.
+bool SetReceiveWait(Connection& c, int64_t ms) {
+  if (ms == c.receiveWaitMs) return true;
+  const timeval tv{time_t(ms / 1000), suseconds_t(ms % 1000 * 1000)};
+  if (::setsockopt(c.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return false;
+  c.receiveWaitMs = ms;
+  return true;
 }
 
 uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply) {
@@ -123,56 +157,48 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply)
   }
   const uint64_t waitMs = uint64_t(c.responseTimeoutMs) + (lan ? c.udpTimeoutMs : 0);
   const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-  DrainStale(c.fd);
   const auto frame = simproto::EncodeRequest(request);
   ssize_t sent = SendFrame(c.fd, frame.data(), frame.size(), deadline);
   if (sent < 0 && !lan && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)) {
     // The simulator was restarted since the last exchange: reach the new one once.
-    ::close(c.fd);
-    c.fd = -1;
+    Disconnect(c);
     if (const uint32_t s = ConnectLocal(c.fd, c.responseTimeoutMs); s != Ok) return s;
     sent = SendFrame(c.fd, frame.data(), frame.size(), deadline);
   }
   if (sent < 0) return errno == ETIMEDOUT ? Timeout : SocketErrorStatus(errno);
   if (size_t(sent) != frame.size()) return CommError;
 
-  uint8_t buffer[512];
+  // Answers that came after their request had timed out still wait in the socket; they are
+  // read here and passed over like any frame that is not this request's answer. A frame
+  // longer than the buffer is cut short, and so fails the length check.
+  uint8_t buffer[64];
+  bool damaged = false;
   for (;;) {
     // Rounded up, so that the wait is never shorter than the timeout promised.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return Timeout;
-    pollfd p{c.fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, int(left));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return CommError;
-    }
-    if (ready == 0) continue;  // the deadline check above decides
-    sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t n = ::recvfrom(c.fd, buffer, sizeof buffer, MSG_DONTWAIT, lan ? reinterpret_cast<sockaddr*>(&from) : nullptr,
-                                 lan ? &fromLen : nullptr);
+    if (left <= 0) return damaged ? Damaged : Timeout;
+    if (!SetReceiveWait(c, left)) return CommError;
+    // The LAN socket is connected: it takes datagrams from the converter's address only.
+    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
     if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;  // the deadline decides
       const uint32_t s = SocketErrorStatus(errno);
-      if (!lan) {
-        ::close(c.fd);
-        c.fd = -1;
-      }
+      if (!lan) Disconnect(c);
       return s;
     }
     if (n == 0 && !lan) {  // the simulator closed the connection
-      ::close(c.fd);
-      c.fd = -1;
+      Disconnect(c);
       return NotRunning;
     }
-    if (lan && (from.sin_family != AF_INET || from.sin_addr.s_addr != c.peer.sin_addr.s_addr ||
-                from.sin_port != c.peer.sin_port))
-      continue;  // not from the converter
-    const auto parsed = ParseReply(buffer, size_t(n), request.seq, request.address, request.command);
-    if (!parsed) continue;
-    reply = *parsed;
-    return Ok;
+    const Received received = ParseReply(buffer, size_t(n), request.seq, request.address, request.command);
+    if (received.kind == Received::Answer) {
+      reply = received.reply;
+      return Ok;
+    }
+    if (received.kind == Received::Damaged) {
+      damaged = true;
+      ++c.damagedFrames;
+    }
   }
 }
 
@@ -199,25 +225,40 @@ constexpr Text Texts[] = {
     {BadIp, "Neplatn\xe1" " IP adresa p\xf8" "evodn\xed" "ku QN-1660"},
     // Neplatný UDP port převodníku QN-1660
     {BadPort, "Neplatn\xfd" " UDP port p\xf8" "evodn\xed" "ku QN-1660"},
+    // Poškozená odpověď modulu
+    {Damaged, "Po\x9a" "kozen\xe1" " odpov\xec" "\xef" " modulu"},
+    // Soukromou složku pro zámek linky nelze použít
+    {LockFailed, "Soukromou slo\x9e" "ku pro z\xe1" "mek linky nelze pou\x9e" "\xed" "t"},
     // Modul nezná požadovaný příkaz
     {simproto::ModuleStatus::UnknownCommand, "Modul nezn\xe1" " po\x9e" "adovan\xfd" " p\xf8" "\xed" "kaz"},
     // Modul odmítl neplatný index příkazu
     {simproto::ModuleStatus::BadIndex, "Modul odm\xed" "tl neplatn\xfd" " index p\xf8" "\xed" "kazu"},
     // Adresa mimo konfigurační paměť modulu
     {simproto::ModuleStatus::BadConfigAddress, "Adresa mimo konfigura\xe8" "n\xed" " pam\xec" "\x9d" " modulu"},
-    // Modul odmítl požadavek: kopie adresy nebo hodnoty nesouhlasí
-    {simproto::ModuleStatus::CopiesDiffer,
-     "Modul odm\xed" "tl po\x9e" "adavek: kopie adresy nebo hodnoty nesouhlas\xed"},
+    // Modul odmítl požadavek: kopie se neshodují
+    {simproto::ModuleStatus::CopiesDiffer, "Modul odm\xed" "tl po\x9e" "adavek: kopie se neshoduj\xed"},
 };
+// Linka je obsazena jiným programem[ (PID <holder>)]
+constexpr const char* BusyText = "Linka je obsazena jin\xfd" "m programem";
+// Linka je již otevřena tímto programem
+constexpr const char* BusyHereText = "Linka je ji\x9e" " otev\xf8" "ena t\xed" "mto programem";
 // Neznámý chybový kód <code>
 constexpr const char* UnknownText = "Nezn\xe1" "m\xfd" " chybov\xfd" " k\xf3" "d ";
 
 }  // namespace
 
-uint32_t OpenLocal(Kind kind, uint32_t* handle) {
+uint32_t OpenLocal(Kind kind, uint32_t unit, uint32_t* handle) {
   if (!handle) return BadParams;
   auto c = std::make_shared<Connection>();
   c->kind = kind;
+  char line[16];
+  if (kind == Serial)
+    std::snprintf(line, sizeof line, "com%u", unsigned(unit));
+  else if (kind == Isa)
+    std::snprintf(line, sizeof line, "isa-%x", unsigned(unit));
+  else
+    std::snprintf(line, sizeof line, "%s", kind == Pci ? "pci" : "usb");
+  if (const uint32_t s = HoldLine(*c, LocalLineName(line, simproto::EndpointPath())); s != Ok) return s;
   if (const uint32_t s = ConnectLocal(c->fd, c->responseTimeoutMs); s != Ok) return s;
   return Register(std::move(c), handle);
 }
@@ -237,6 +278,7 @@ uint32_t OpenLan(uint32_t* handle, const uintptr_t* block) {
   if (block[2] > MaxTimeoutMs) return BadParams;
   c->peer.sin_port = htons(uint16_t(block[1]));
   c->udpTimeoutMs = uint32_t(block[2]);
+  if (const uint32_t s = HoldLine(*c, "lan-" + ip + "-" + std::to_string(block[1])); s != Ok) return s;
   c->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (c->fd < 0) return CommError;
   // A connected socket takes datagrams from the converter's address only and reports a
@@ -299,23 +341,29 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
   return reply.result;
 }
 
-std::optional<Reply> ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command) {
+Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command) {
+  Received out;
   const auto answer = simproto::DecodeAnswer(bytes, size);
-  if (!answer) return std::nullopt;  // malformed
-  if (answer->seq != seq || answer->address != address || answer->command != command)
-    return std::nullopt;  // late or duplicate answer to an earlier request
-  Reply reply;
+  if (!answer) return out;
+  if (answer->seq != seq) {
+    // Sequence numbers wrap: an earlier request's lies up to half the range behind.
+    if (int32_t(answer->seq - seq) < 0) out.kind = Received::Stale;
+    return out;
+  }
+  if (answer->address != address || answer->command != command) return out;
+  out.kind = Received::Answer;
+  Reply& reply = out.reply;
   // A status from the module travels in the status word; the call itself went through.
   if (answer->status > 99) {
     reply.result = reply.status = CommError;
-    return reply;
+    return out;
   }
   reply.status = answer->status;
   if (answer->status == 0) {
     reply.aux = answer->data[0];
     for (size_t i = 0; i < 4; ++i) reply.response[i] = answer->data[1 + i];
   }
-  return reply;
+  return out;
 }
 
 uint32_t Close(Kind kind, uint32_t* handle) {
@@ -336,6 +384,12 @@ uint32_t ErrorText(uint32_t code, uint32_t* buffer100) {
   std::string text;
   for (const auto& t : Texts)
     if (t.code == code) text = t.text;
+  if (code == LineBusy) {
+    const pid_t holder = lastHolder;
+    text = holder == ::getpid() ? BusyHereText
+           : holder > 0         ? std::string(BusyText) + " (PID " + std::to_string(holder) + ")"
+                                : BusyText;
+  }
   if (text.empty()) text = std::string(UnknownText) + std::to_string(code);
   for (int i = 0; i < 100; ++i) buffer100[i] = 0;
   const size_t n = std::min<size_t>(text.size(), 99);

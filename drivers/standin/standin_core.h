@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 namespace standin {
 
@@ -22,6 +21,10 @@ enum Status : uint32_t {
   CommError = 6,    // the socket failed in another way, or the answer made no sense
   BadIp = 7,
   BadPort = 8,
+  Damaged = 9,      // only answers that failed the frame checks came within the timeout
+  // 10 is the loader's own "no such interface or entry"; its text must not speak of lines.
+  LineBusy = 12,    // another handle holds the line (see LineHolder for whose)
+  LockFailed = 13,  // the user's private folder for line locks cannot be used
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };
@@ -30,10 +33,14 @@ constexpr uint32_t DefaultRate = 9600;
 constexpr uint32_t DefaultResponseTimeoutMs = 150;
 constexpr uint32_t MaxTimeoutMs = 600000;
 
-// Opens a connection of kind 0..3 to the local endpoint ($QX510_SIM_ENDPOINT or the default).
-uint32_t OpenLocal(Kind kind, uint32_t* handle);
+// Opens a connection of kind 0..3 to the local endpoint ($QX510_SIM_ENDPOINT or the default),
+// holding the line until Close: serial port `unit` (1..255), the ISA card at base address
+// `unit`, the PCI card or the USB converter (unit unused). LineBusy when a handle holds it
+// already, in this process or another.
+uint32_t OpenLocal(Kind kind, uint32_t unit, uint32_t* handle);
 // Opens a UDP connection: block word 0 = address of the IP text, 1 = port, 2 = UDP timeout
-// in ms. The answer is awaited for the response timeout plus the UDP timeout.
+// in ms. The answer is awaited for the response timeout plus the UDP timeout. Holds the
+// converter at that address and port as OpenLocal holds its line.
 uint32_t OpenLan(uint32_t* handle, const uintptr_t* block);
 uint32_t SetConfig(Kind kind, uint32_t handle, uint32_t rate, uint32_t timeoutMs, uint32_t variant);
 uint32_t GetConfig(Kind kind, uint32_t handle, uint32_t* rate, uint32_t* timeoutMs, uint32_t* variant);
@@ -47,10 +54,16 @@ struct Reply {
   uint32_t aux = 0;
   uint32_t response[4] = {};
 };
-// One frame received for the request with this sequence number, bus address and command:
-// nothing when it is not that request's answer (malformed, late, another request's), so the
-// exchange keeps waiting; else what Send reports.
-std::optional<Reply> ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command);
+// What one frame received for the request with this sequence number, bus address and
+// command is: its answer (with what Send reports), a late answer to an earlier request of
+// this connection, or a frame that fails a check (length, type, CRC, or it claims to answer
+// this request or a later one while naming another address or command). The exchange waits
+// on after either of the last two, and a timeout after a damaged frame says so.
+struct Received {
+  enum Kind { Answer, Stale, Damaged } kind = Damaged;
+  Reply reply;  // for Answer
+};
+Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command);
 
 // Fills the 100-slot buffer with the Windows-1250 text of a status, from slot 1 on.
 uint32_t ErrorText(uint32_t code, uint32_t* buffer100);

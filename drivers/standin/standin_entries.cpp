@@ -18,21 +18,21 @@ QX510_DRIVER_EXPORT uint32_t QX510_DRIVER_ENTRY(Version)(uint32_t* version) {
 
 #if QX510_STANDIN_KIND == 0 || QX510_STANDIN_KIND == 1
 // Serial port: word 0 is the port number n of COMn. ISA card: the I/O base address. Every
-// port and card leads to the same simulator; the values are only checked for sense.
+// port and card leads to the same simulator; the value names the line the driver holds.
 QX510_DRIVER_EXPORT uint32_t QX510_DRIVER_ENTRY(Init)(uint32_t* handle, uint32_t word0) {
 #if QX510_STANDIN_KIND == 0
   if (word0 < 1 || word0 > 255) return standin::BadParams;
 #else
   if (word0 < 0x100 || word0 > 0x3FF) return standin::BadParams;
 #endif
-  return standin::OpenLocal(kKind, handle);
+  return standin::OpenLocal(kKind, word0, handle);
 }
 #elif QX510_STANDIN_KIND == 4
 QX510_DRIVER_EXPORT uint32_t QX510_DRIVER_ENTRY(Init)(uint32_t* handle, const uintptr_t* block) {
   return standin::OpenLan(handle, block);
 }
 #else
-QX510_DRIVER_EXPORT uint32_t QX510_DRIVER_ENTRY(Init)(uint32_t* handle) { return standin::OpenLocal(kKind, handle); }
+QX510_DRIVER_EXPORT uint32_t QX510_DRIVER_ENTRY(Init)(uint32_t* handle) { return standin::OpenLocal(kKind, 0, handle); }
 #endif
 
 // a: rate in Bd, b: response timeout in ms, c: the line protocol variant (kept, not used).

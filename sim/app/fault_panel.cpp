@@ -18,7 +18,8 @@ namespace {
 // In the order of SimFault::Kind and SimFault::Form.
 const char* const KindTexts[] = {"bez odpovědi", "zpožděná odpověď", "vadná odpověď",
                                  "odmítnutí",    "výpadek napájení", "kolize na vedení"};
-const char* const FormTexts[] = {"špatná délka", "špatné pořadové číslo", "špatná adresa", "převrácené bity"};
+const char* const FormTexts[] = {"špatná délka", "špatné pořadové číslo", "špatná adresa", "převrácené bity",
+                                "špatná hodnota z modulu"};
 
 QSpinBox* Spin(int low, int high, int value, const QString& special = {}, const QString& suffix = {}) {
   auto* spin = new QSpinBox;

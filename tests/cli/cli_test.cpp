@@ -321,11 +321,12 @@ TEST_F(CliTest, RestoreSucceedsOnlyWhenTheReadBackMatches) {
     return f;
   };
   // The first three reads are 63, 62 and the range byte; module 1's range byte 0x10 reads as
-  // the backup's 0x00 through flipped bits.
+  // the backup's 0x00 when the module answers wrong values; flipped bits spoil the frame.
   const struct {
     const char* name;
     SimFault fault;
   } cases[] = {
+      {"wrong value", fault(SimFault::Malformed, 102, 3, SimFault::WrongValue)},
       {"flipped bits", fault(SimFault::Malformed, 102, 3, SimFault::FlippedBits)},
       {"wrong length", fault(SimFault::Malformed, 102, 3, SimFault::WrongLength)},
       {"wrong sequence", fault(SimFault::Malformed, 102, 3, SimFault::WrongSequence)},
@@ -371,7 +372,7 @@ TEST_F(CliTest, SetWritesWithReadBackAndStopsAtTheFirstMismatch) {
 
   // The read-back of the first byte comes back altered: nothing after it is sent.
   sim_->withBus([](SimBus& bus) {
-    bus.arm(0, {.kind = SimFault::Malformed, .command = 102, .count = 1, .form = SimFault::FlippedBits});
+    bus.arm(0, {.kind = SimFault::Malformed, .command = 102, .count = 1, .form = SimFault::WrongValue});
   });
   const uint64_t serial = sim_->requestCount();
   r = run({"set", "dout-negation", "0xFFFFFFFF"});

@@ -21,6 +21,7 @@ namespace {
 
 const QString TimedOut = " Modul neodpověděl (vypršel čas pro odpověď)";
 const QString Written = " Konfigurace zapsána.";
+const QString Damaged = " Poškozená odpověď modulu";
 constexpr int FirstIoByte = 32, IoBytes = 12;  // the digital I/O window's part of the memory
 
 class BusFaults : public ::testing::Test {
@@ -74,14 +75,15 @@ TEST_F(BusFaults, ConfigurationWindowTellsEachFaultAndWorksOnceItIsCleared) {
       {"no answer to reads", {.kind = SimFault::Silent, .command = 102}, TimedOut},
       {"answer too late", {.kind = SimFault::Delay, .delayMs = 150}, TimedOut},
       {"answer late within the timeout", {.kind = SimFault::Delay, .delayMs = 5}, Written},
-      {"short answer", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongLength}, TimedOut},
-      {"wrong sequence", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongSequence}, TimedOut},
-      {"wrong address", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongAddress}, TimedOut},
-      {"flipped bits", {.kind = SimFault::Malformed, .form = SimFault::FlippedBits}, " Chyba zápisu dat."},
+      {"short answer", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongLength}, Damaged},
+      {"wrong sequence", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongSequence}, Damaged},
+      {"wrong address", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongAddress}, Damaged},
+      {"flipped bits", {.kind = SimFault::Malformed, .form = SimFault::FlippedBits}, Damaged},
+      {"wrong value", {.kind = SimFault::Malformed, .form = SimFault::WrongValue}, " Chyba zápisu dat."},
       {"refusal", {.kind = SimFault::Refuse, .count = 1, .status = 21}, " Modul odmítl neplatný index příkazu"},
       {"refused writes", {.kind = SimFault::Refuse, .command = 103, .status = 23},
-       " Modul odmítl požadavek: kopie adresy nebo hodnoty nesouhlasí"},
-      {"collision", {.kind = SimFault::Collision, .count = 1}, TimedOut},
+       " Modul odmítl požadavek: kopie se neshodují"},
+      {"collision", {.kind = SimFault::Collision, .count = 1}, Damaged},
   };
   for (const auto& c : cases) {
     for (int target : {SimBus::Line, 0}) {

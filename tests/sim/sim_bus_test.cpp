@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr uint32_t Timeout = 2;
+constexpr uint32_t Timeout = 2, Damaged = 9;
 
 std::array<uint32_t, 8> Req(uint8_t address, uint8_t command, uint8_t index, std::array<uint8_t, 5> d = {}) {
   return {address, command, index, d[0], d[1], d[2], d[3], d[4]};
@@ -81,11 +81,12 @@ TEST_P(SimBusTest, LineAnswersAgainAfterEveryFaultIsCleared) {
   const Case cases[] = {
       {"silent", {.kind = SimFault::Silent}, Timeout, Timeout},
       {"late", {.kind = SimFault::Delay, .delayMs = 120}, Timeout, Timeout},
-      {"short frame", {.kind = SimFault::Malformed, .form = SimFault::WrongLength}, Timeout, Timeout},
-      {"wrong sequence", {.kind = SimFault::Malformed, .form = SimFault::WrongSequence}, Timeout, Timeout},
-      {"wrong address", {.kind = SimFault::Malformed, .form = SimFault::WrongAddress}, Timeout, Timeout},
+      {"short frame", {.kind = SimFault::Malformed, .form = SimFault::WrongLength}, Damaged, Damaged},
+      {"wrong sequence", {.kind = SimFault::Malformed, .form = SimFault::WrongSequence}, Damaged, Damaged},
+      {"wrong address", {.kind = SimFault::Malformed, .form = SimFault::WrongAddress}, Damaged, Damaged},
+      {"flipped bits", {.kind = SimFault::Malformed, .form = SimFault::FlippedBits}, Damaged, Damaged},
       {"refusal", {.kind = SimFault::Refuse, .status = 22}, 0, 22},
-      {"collision", {.kind = SimFault::Collision}, Timeout, Timeout},
+      {"collision", {.kind = SimFault::Collision}, Damaged, Damaged},
   };
   const Member& m = Line[1];
   for (const auto& c : cases) {
@@ -101,8 +102,8 @@ TEST_P(SimBusTest, LineAnswersAgainAfterEveryFaultIsCleared) {
       EXPECT_EQ(good.status, 0u);
     }
   }
-  // Flipped bits pass the frame checks: only the data are wrong.
-  sim_->withBus([](SimBus& bus) { bus.arm(1, {.kind = SimFault::Malformed, .count = 1, .form = SimFault::FlippedBits}); });
+  // A wrong value from the module itself passes every frame check: only a read-back tells.
+  sim_->withBus([](SimBus& bus) { bus.arm(1, {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongValue}); });
   EXPECT_EQ(Ask(m.rate, Req(m.address, 200, 0)).data[1], uint8_t('Q' ^ 0x10));
   EXPECT_EQ(Ask(m.rate, Req(m.address, 200, 0)).data[1], uint8_t('Q'));
 }
@@ -156,6 +157,41 @@ TEST(SimBusLine, SavedModuleKeepsItsMemoryInANewLine) {
   ASSERT_EQ(saved.size(), 2u);
   EXPECT_EQ(saved[0][40], 0x5A);
   EXPECT_EQ(saved[1][63], 5);
+}
+
+}  // namespace
+
+namespace {
+
+// Any one bit spoilt anywhere in a frame is caught, in either direction: a request is
+// discarded and counted as unreadable, an answer is no answer.
+TEST(SimBusFrames, EveryFlippedBitIsCaught) {
+  simproto::Request r;
+  r.seq = 0x01020304;
+  r.rate = 9600;
+  r.command = 200;
+  const auto request = simproto::EncodeRequest(r);
+  simproto::Answer a;
+  a.seq = r.seq;
+  a.command = 200;
+  a.data = {0, 'Q', 'X', '-', '5'};
+  const auto answer = simproto::EncodeAnswer(a);
+  ASSERT_TRUE(simproto::DecodeAnswer(answer.data(), answer.size()));
+
+  SimServer server;  // never started
+  ASSERT_FALSE(server.handleFrame(request.data(), request.size(), SimLogEntry::Local).frame.empty());
+  for (size_t bit = 0; bit < request.size() * 8; ++bit) {
+    auto spoilt = request;
+    spoilt[bit / 8] ^= uint8_t(1u << bit % 8);
+    EXPECT_TRUE(server.handleFrame(spoilt.data(), spoilt.size(), SimLogEntry::Local).frame.empty()) << bit;
+  }
+  EXPECT_EQ(server.malformedCount(), request.size() * 8);
+  EXPECT_EQ(server.requestCount(), 1u);
+  for (size_t bit = 0; bit < answer.size() * 8; ++bit) {
+    auto spoilt = answer;
+    spoilt[bit / 8] ^= uint8_t(1u << bit % 8);
+    EXPECT_FALSE(simproto::DecodeAnswer(spoilt.data(), spoilt.size())) << bit;
+  }
 }
 
 }  // namespace

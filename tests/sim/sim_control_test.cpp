@@ -58,8 +58,8 @@ TEST_F(SimControlTest, CommandsDriveTheLine) {
   EXPECT_TRUE(read["memory"].toString().endsWith("07 05"));  // baud code, address
 
   std::string line, error;
-  ASSERT_TRUE(SimControlLineFromArgs({"fault", "kind=malformed", "form=bits", "count=2", "module=0"}, &line, &error));
-  EXPECT_EQ(Reply(line), Reply(R"({"cmd":"fault","kind":"malformed","form":"bits","count":2,"module":0})"));
+  ASSERT_TRUE(SimControlLineFromArgs({"fault", "kind=malformed", "form=value", "count=2", "module=0"}, &line, &error));
+  EXPECT_EQ(Reply(line), Reply(R"({"cmd":"fault","kind":"malformed","form":"value","count":2,"module":0})"));
   EXPECT_FALSE(SimControlLineFromArgs({"list", "module"}, &line, &error));
 }
 
