@@ -161,10 +161,12 @@ int64_t ExchangeStats::roundTrip(double q) const {
 }
 
 QString ExchangeStats::text() const {
-  QString line = QStringLiteral("Výměn: %1, dobrých %2, bez odpovědi %3, poškozených %4, odmítnutých %5, jiných chyb %6")
+  QString line = QStringLiteral("Výměn: %1, dobrých %2, bez odpovědi %3, pozdních %4, poškozených %5, odmítnutých %6, "
+                                "jiných chyb %7")
                      .arg(total_)
                      .arg(count(ExchangeOutcome::Good))
                      .arg(count(ExchangeOutcome::Timeout))
+                     .arg(count(ExchangeOutcome::Late))
                      .arg(count(ExchangeOutcome::Damaged))
                      .arg(count(ExchangeOutcome::Refused))
                      .arg(count(ExchangeOutcome::Other));
@@ -178,6 +180,7 @@ QByteArray ExchangeStats::json() const {
   QJsonObject object{{QStringLiteral("exchanges"), qint64(total_)},
                      {QStringLiteral("good"), qint64(count(ExchangeOutcome::Good))},
                      {QStringLiteral("timeouts"), qint64(count(ExchangeOutcome::Timeout))},
+                     {QStringLiteral("late"), qint64(count(ExchangeOutcome::Late))},
                      {QStringLiteral("damaged"), qint64(count(ExchangeOutcome::Damaged))},
                      {QStringLiteral("refused"), qint64(count(ExchangeOutcome::Refused))},
                      {QStringLiteral("other"), qint64(count(ExchangeOutcome::Other))}};

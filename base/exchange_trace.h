@@ -32,7 +32,7 @@ class ExchangeStats {
 
  private:
   uint64_t total_ = 0;
-  uint64_t counts_[5] = {};
+  uint64_t counts_[6] = {};
   mutable std::vector<int64_t> answered_;
   mutable bool sorted_ = true;
 };

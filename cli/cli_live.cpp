@@ -114,8 +114,9 @@ int CmdScan(CliContext& c) {
       c.out() << '\n';
       c.out().flush();
     };
-    // A try whose answer came spoilt may have caught the late answer of the try before it;
-    // both addresses are asked again with the settings' response timeout.
+    // A try that met an earlier request's answer, or a spoilt one, may have caught the late
+    // answer of the try before it: both addresses are asked again with the settings'
+    // response timeout.
     std::vector<uint8_t> late;
     int previousSilent = -1;  // the address of the try before, when it failed
     for (uint8_t address : addresses) {
@@ -124,7 +125,8 @@ int CmdScan(CliContext& c) {
       const uint8_t status = IdentifyModule(iface, handle, address, ident);
       if (status == 0) {
         report(address, ident, std::nullopt);
-      } else if (ClassifyExchangeStatus(status) == ExchangeOutcome::Damaged) {
+      } else if (const ExchangeOutcome o = ClassifyExchangeStatus(status);
+                 o == ExchangeOutcome::Late || o == ExchangeOutcome::Damaged) {
         for (int a : {previousSilent, int(address)})
           if (a >= 0 && std::find(late.begin(), late.end(), uint8_t(a)) == late.end()) late.push_back(uint8_t(a));
       }

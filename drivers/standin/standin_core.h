@@ -25,6 +25,7 @@ enum Status : uint32_t {
   // 10 is the loader's own "no such interface or entry"; its text must not speak of lines.
   LineBusy = 12,    // another handle holds the line (see LineHolder for whose)
   LockFailed = 13,  // the user's private folder for line locks cannot be used
+  Late = 14,        // no answer within the timeout, but an earlier request's came meanwhile
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };

@@ -253,6 +253,16 @@ TEST_F(CliTest, ScanFindsExactlyTheModulesPresent) {
   EXPECT_EQ(text.err, "Nalezeno modulů: 1\n");
 }
 
+TEST_F(CliTest, ScanReportsAModuleThatAnswersLaterThanItsTimeout) {
+  // Module 0 answers its first identification after the try has ended, during the next one.
+  sim_->withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Delay, .command = 200, .count = 1, .delayMs = 300}); });
+  const Result r = run({"scan", "--addresses", "0,1", "--rates", "9600", "--scan-timeout", "200", "--stats"});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.startsWith("adresa 0, 9600 Bd: QX-510   v.1.20 (odpovídá pozdě: identifikace trvala "))
+      << r.out.toStdString();
+  EXPECT_TRUE(r.err.contains("pozdních 1")) << r.err.toStdString();
+}
+
 TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
   sim_->withModule(0, [](SimModule& m) {
     m.setConfigByte(0, 1);     // current range
