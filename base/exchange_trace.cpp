@@ -25,7 +25,8 @@ QJsonArray BytesJson(const std::array<uint8_t, 5>& bytes) {
   return array;
 }
 
-QString Milliseconds(int64_t ns) { return QString::number(double(ns) / 1e6, 'f', 3); }
+// Whole microseconds, as the trace lines show them.
+QString Milliseconds(int64_t ns) { return QString::number(double(ns / 1000) / 1e3, 'f', 3); }
 
 }  // namespace
 

@@ -55,7 +55,7 @@ const QString ConnectionHelp = QStringLiteral(
     "  --save              uložit nastavení připojení do W_qx510.ini\n"
     "Sledování linky (u každého příkazu):\n"
     "  --trace[=SOUBOR]    každá výměna s modulem jako řádek na chybový výstup nebo do souboru\n"
-    "  --stats             na konci počty výměn (dobré, bez odpovědi, poškozené, odmítnuté)\n"
+    "  --stats             na konci počty výměn (dobré, bez odpovědi, pozdní, poškozené, odmítnuté)\n"
     "                      a doba odezvy (medián, 95. percentil, maximum)\n"
     "  -j, --json          stopa, statistika a data příkazu jako JSON\n"
     "  -h, --help          nápověda\n");
