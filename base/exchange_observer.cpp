@@ -23,7 +23,7 @@ ExchangeOutcome ClassifyExchangeStatus(uint32_t status) {
       {0, 0, ExchangeOutcome::Good},
       {2, 2, ExchangeOutcome::Timeout},
       {9, 9, ExchangeOutcome::Damaged},
-      {14, 14, ExchangeOutcome::Late},
+      {15, 15, ExchangeOutcome::Late},
       {20, 23, ExchangeOutcome::Refused},  // unknown command, index, address; copies differ
   };
   for (const Row& row : Rows)

@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -255,7 +256,22 @@ void SetError(QString* error, const QString& text) {
 
 QString ConnectionSettingsPath() {
   if (!PathOverride().isEmpty()) return PathOverride();
-  return ChooseConnectionSettingsPath(QCoreApplication::applicationDirPath(), UserSettingsDirectory());
+  const QString executableDir = QCoreApplication::applicationDirPath();
+  const QString path = ChooseConnectionSettingsPath(executableDir, UserSettingsDirectory());
+  const QString beside = QDir(executableDir).filePath(QLatin1String(SettingsFileName));
+  static bool told = false;
+  if (!told && path != beside && IsInstalledCopy(executableDir) && QFileInfo::exists(beside)) {
+    told = true;
+    const QString where = path.isEmpty() ? QStringLiteral("uživatel nemá složku nastavení")
+                                         : QStringLiteral("nastavení je v %1").arg(path);
+    std::fprintf(stderr, "%s: soubor %s vedle nainstalovaného programu se nepoužije, %s\n",
+                 qPrintable(QCoreApplication::applicationName()), qPrintable(beside), qPrintable(where));
+  }
+  return path;
+}
+
+bool IsInstalledCopy(const QString& executableDir) {
+  return !executableDir.isEmpty() && QFileInfo::exists(QDir(executableDir).filePath(QLatin1String(InstalledMarkerName)));
 }
 
 QString UserSettingsDirectory() {
@@ -266,6 +282,8 @@ QString UserSettingsDirectory() {
 }
 
 QString ChooseConnectionSettingsPath(const QString& executableDir, const QString& userConfigDir) {
+  if (IsInstalledCopy(executableDir))
+    return userConfigDir.isEmpty() ? QString() : QDir(userConfigDir).filePath(QLatin1String(SettingsFileName));
   if (!executableDir.isEmpty()) {
     const QString beside = QDir(executableDir).filePath(QLatin1String(SettingsFileName));
     if (QFileInfo::exists(beside) || QFileInfo(executableDir).isWritable()) return beside;

@@ -21,10 +21,17 @@ inline constexpr char SettingsFolderName[] = "qx510";
 // it when missing.
 QString UserSettingsDirectory();
 
-// "W_qx510.ini" beside the executable when its directory is writable or already holds the
-// file, so a copy run from a folder of its own keeps its settings with it. An installed
-// copy cannot write there and uses the user's folder instead. An empty `userConfigDir`
-// (no home to speak of) leaves the file beside the executable.
+// The file the package puts beside the executables it installs. An installed copy keeps
+// every user's settings in that user's folder, whoever runs it (root too, who could write
+// beside it).
+inline constexpr char InstalledMarkerName[] = "qx510.installed";
+bool IsInstalledCopy(const QString& executableDir);
+
+// An installed copy: the user's folder, never beside the executable (empty without a user's
+// folder). A portable copy: "W_qx510.ini" beside the executable when its directory is
+// writable or already holds the file, so a copy run from a folder of its own keeps its
+// settings with it; else the user's folder. An empty `userConfigDir` (no home to speak of)
+// leaves a portable copy's file beside the executable.
 QString ChooseConnectionSettingsPath(const QString& executableDir, const QString& userConfigDir);
 void SetConnectionSettingsPath(const QString& path);  // empty: back to the executable's directory
 

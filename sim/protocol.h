@@ -34,6 +34,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "sim/runtime_dir.h"
+
 namespace simproto {
 
 constexpr uint8_t Magic0 = 'Q';
@@ -170,32 +172,50 @@ inline std::optional<Answer> DecodeAnswer(const uint8_t* p, size_t n) {
   return a;
 }
 
-// The local endpoint when neither the environment nor an option names one:
-// $XDG_RUNTIME_DIR/qx510-sim.sock, else /tmp/qx510-sim-<uid>.sock.
-inline std::string DefaultEndpointPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return std::string(runtime) + "/qx510-sim.sock";
-  return "/tmp/qx510-sim-" + std::to_string(getuid()) + ".sock";
+// The local endpoint when neither the environment nor an option names one: qx510-sim.sock in
+// the user's private folder (sim/runtime_dir.h). Empty, with the reason in *error, when that
+// folder cannot be had: a name somebody else took in /tmp is never a place to look for or
+// put the user's simulator.
+inline std::string DefaultEndpointPath(std::string* error = nullptr) {
+  const RuntimeDir dir = UserRuntimeDir();
+  if (error) *error = dir.error;
+  return dir.path.empty() ? std::string() : dir.path + "/qx510-sim.sock";
 }
 
 // The endpoint the stand-in drivers use: the environment's, else the default.
-inline std::string EndpointPath() {
+inline std::string EndpointPath(std::string* error = nullptr) {
   const char* env = std::getenv(EndpointEnv);
-  if (env && *env) return env;
-  return DefaultEndpointPath();
+  if (env && *env) {
+    if (error) error->clear();
+    return env;
+  }
+  return DefaultEndpointPath(error);
 }
 
-// A SOCK_SEQPACKET connection to the local endpoint: the descriptor, or -errno (-ENAMETOOLONG
-// for a path that does not fit a socket address). ECONNREFUSED means a socket file that
-// nobody listens on any more. With timeoutMs >= 0, -ETIMEDOUT means a listener whose backlog
-// stayed full that long (stalled or overloaded); with a negative timeout the connect waits
-// as long as it takes. The descriptor is blocking either way.
-inline int ConnectEndpoint(const std::string& path, int timeoutMs = -1) {
+// What ConnectEndpoint returns when the process at the endpoint runs as another user than
+// the one expected: an impostor, or somebody else's simulator.
+constexpr int ForeignPeer = -EPERM;
+
+// The user a process listening on a connected local socket runs as; -1 when unknown.
+inline long PeerUid(int fd) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) return -1;
+  return long(cred.uid);
+}
+
+// A connection of the given type (SOCK_SEQPACKET, SOCK_STREAM) to a local socket: the
+// descriptor, or -errno (-ENAMETOOLONG for a path that does not fit a socket address).
+// ECONNREFUSED means a socket file that nobody listens on any more; ForeignPeer a listener
+// that runs as another user than expectedUid. With timeoutMs >= 0, -ETIMEDOUT means a
+// listener whose backlog stayed full that long (stalled or overloaded); with a negative
+// timeout the connect waits as long as it takes. The descriptor is blocking either way.
+inline int ConnectLocalSocket(const std::string& path, int type, int timeoutMs, uid_t expectedUid) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof addr.sun_path) return -ENAMETOOLONG;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  const int s = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | (timeoutMs >= 0 ? SOCK_NONBLOCK : 0), 0);
+  const int s = ::socket(AF_UNIX, type | SOCK_CLOEXEC | (timeoutMs >= 0 ? SOCK_NONBLOCK : 0), 0);
   if (s < 0) return -errno;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int err = 0;
@@ -216,12 +236,22 @@ inline int ConnectEndpoint(const std::string& path, int timeoutMs = -1) {
     }
     ::poll(nullptr, 0, int(std::min<int64_t>(left.count(), 5)));
   }
+  if (err == 0 && PeerUid(s) != long(expectedUid)) {
+    ::close(s);
+    return ForeignPeer;
+  }
   if (err == 0 && timeoutMs >= 0 && ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) & ~O_NONBLOCK) != 0) err = errno;
   if (err != 0) {
     ::close(s);
     return -err;
   }
   return s;
+}
+
+// A SOCK_SEQPACKET connection to the simulator's local endpoint, as ConnectLocalSocket makes
+// it; only a simulator of this process's own user is taken.
+inline int ConnectEndpoint(const std::string& path, int timeoutMs = -1, uid_t expectedUid = ::geteuid()) {
+  return ConnectLocalSocket(path, SOCK_SEQPACKET, timeoutMs, expectedUid);
 }
 
 }  // namespace simproto

@@ -3,9 +3,9 @@
 // or on the whole line. Plain C++, not thread-safe on its own: SimServer serialises access.
 //
 // A request reaches the modules whose address and rate (in force since their last power-up)
-// match it. Two modules set up alike are refused when they are added; should a power cycle
-// later bring two to the same address and rate, both answer and the line carries garbage, as
-// a real line would.
+// match it. Two modules set up alike are refused when one is added by hand; should a power
+// cycle later bring two to the same address and rate, or a saved line hold two alike, both
+// answer and the line carries garbage, as a real line would.
 
 #include <cstdint>
 #include <optional>
@@ -77,7 +77,8 @@ class SimBus {
   // module already answers at the same address and rate.
   bool add(const SimModule::Memory& memory, std::string* error = nullptr);
   bool add(uint8_t address, uint8_t baudCode, std::string* error = nullptr);
-  // Replaces the whole line; refused (line untouched) for 0 or more than 32 modules or a clash.
+  // Replaces the whole line, modules set up alike included; refused (line untouched) for 0 or
+  // more than 32 modules.
   bool replace(const std::vector<SimModule::Memory>& memories, std::string* error = nullptr);
   // The last module of a line cannot be removed.
   bool remove(int index, std::string* error = nullptr);

@@ -4,13 +4,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
+
+#include "sim/protocol.h"
 
 namespace {
 
@@ -20,32 +20,32 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-bool SocketAddress(const std::string& path, sockaddr_un& addr, std::string* error) {
-  addr.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof addr.sun_path) {
-    SetError(error, "control socket path too long: " + path);
-    return false;
-  }
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  return true;
+std::string ErrorReply(const std::string& text) { return "{\"ok\":false,\"error\":\"" + text + "\"}\n"; }
+
+// Best effort: a client that cannot take a short line at once is not waited for.
+void SendLine(int fd, const std::string& line) {
+  [[maybe_unused]] auto sent = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 }  // namespace
 
 bool SimControlRequest(const std::string& path, const std::string& line, std::string* reply, std::string* error,
                        int timeoutMs) {
-  sockaddr_un addr{};
-  if (!SocketAddress(path, addr, error)) return false;
-  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0 || ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    SetError(error, "no simulator answers on " + path + ": " + std::strerror(errno));
-    if (s >= 0) ::close(s);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int s = simproto::ConnectLocalSocket(path, SOCK_STREAM, timeoutMs, ::geteuid());
+  if (s == simproto::ForeignPeer) {
+    SetError(error, "simulátor na " + path + " běží pod jiným uživatelem; nepoužije se");
+    return false;
+  }
+  if (s < 0) {
+    SetError(error, "na " + path + " neodpovídá žádný simulátor: " +
+                        (s == -ETIMEDOUT ? "nepřijal spojení do " + std::to_string(timeoutMs) + " ms"
+                                         : std::string(std::strerror(-s))));
     return false;
   }
   const std::string out = line + "\n";
-  bool ok = ::send(s, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size());
+  bool ok = ::send(s, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(out.size());
   std::string in;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (ok && in.find('\n') == std::string::npos) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     pollfd p{s, POLLIN, 0};
@@ -56,7 +56,7 @@ bool SimControlRequest(const std::string& path, const std::string& line, std::st
   }
   ::close(s);
   if (!ok) {
-    SetError(error, "no reply from " + path);
+    SetError(error, "simulátor na " + path + " neodpověděl do " + std::to_string(timeoutMs) + " ms");
     return false;
   }
   *reply = in.substr(0, in.find('\n'));
@@ -65,28 +65,16 @@ bool SimControlRequest(const std::string& path, const std::string& line, std::st
 
 bool SimControlListener::start(const std::string& path, std::string* error) {
   path_ = path;
-  sockaddr_un addr{};
-  if (!SocketAddress(path, addr, error)) return false;
-  struct stat st{};
-  if (::lstat(path.c_str(), &st) == 0) {
-    // Only a socket nobody serves any more is taken over; any other file stays.
-    std::string probeReply;
-    if (!S_ISSOCK(st.st_mode) || SimControlRequest(path, "{\"cmd\":\"list\"}", &probeReply, nullptr, 200)) {
-      SetError(error, S_ISSOCK(st.st_mode) ? "another simulator already answers on " + path
-                                           : path + " exists and is not a socket");
-      return false;
-    }
-    ::unlink(path.c_str());
-  }
-  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (limits_.user < 0) limits_.user = long(::geteuid());
+  if (!TakeOverStaleSocket(path, SOCK_STREAM, error) || (listenFd_ = ListenPrivate(path, SOCK_STREAM, 16, error)) < 0)
+    return false;
+  ownsFile_ = true;
   int pipeFds[2];
-  if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listenFd_, 16) != 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-    SetError(error, "control socket " + path + ": " + std::strerror(errno));
+  if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    SetError(error, "řídicí kanál " + path + ": " + std::strerror(errno));
     stop();
     return false;
   }
-  ownsFile_ = true;
   wakeRead_ = pipeFds[0];
   wakeWrite_ = pipeFds[1];
   thread_ = std::thread([this] { run(); });
@@ -107,67 +95,90 @@ void SimControlListener::stop() {
   ownsFile_ = false;
 }
 
+// Waiting connections are accepted, so the backlog never fills; those beyond the limit and
+// those of another user get their error line and are closed at once. A bounded number a
+// round, so that a flood of connections cannot keep the clients held from being served.
+// False when out of descriptors.
+bool SimControlListener::acceptClients(std::vector<Client>& clients) {
+  for (int round = 0; round < 64; ++round) {
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return errno != EMFILE && errno != ENFILE;
+    }
+    if (simproto::PeerUid(fd) != limits_.user) {
+      SendLine(fd, ErrorReply("požadavky jiného uživatele simulátor nepřijímá"));
+      ::close(fd);
+    } else if (int(clients.size()) >= limits_.maxClients) {
+      SendLine(fd, ErrorReply("řídicí kanál obsluhuje nejvýše " + std::to_string(limits_.maxClients) +
+                              " klientů najednou"));
+      ::close(fd);
+    } else {
+      clients.push_back({fd, {}, Clock::now(), false});
+    }
+  }
+  return true;
+}
+
+bool SimControlListener::serve(Client& c) {
+  char buffer[4096];
+  const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  if (n <= 0) return false;
+  c.pending.append(buffer, size_t(n));
+  for (size_t eol; (eol = c.pending.find('\n')) != std::string::npos;) {
+    c.lastRequest = Clock::now();
+    const std::string reply = SimControlExecute(*server_, c.pending.substr(0, eol)) + "\n";
+    c.pending.erase(0, eol + 1);
+    // A client that does not read its replies is dropped rather than allowed to stall the channel.
+    if (::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != ssize_t(reply.size())) return false;
+  }
+  if (c.pending.size() > MaxLine) {
+    SendLine(c.fd, ErrorReply("request line too long"));
+    return false;
+  }
+  return true;
+}
+
+std::optional<SimControlListener::Clock::time_point> SimControlListener::idleDeadline(
+    const std::vector<Client>& clients) const {
+  std::optional<Clock::time_point> first;
+  for (const auto& c : clients)
+    if (!c.streaming && (!first || c.lastRequest + limits_.idle < *first)) first = c.lastRequest + limits_.idle;
+  return first;
+}
+
 void SimControlListener::run() {
-  struct Client {
-    int fd;
-    std::string pending;
-  };
   std::vector<Client> clients;
   std::vector<pollfd> fds;
-  auto acceptPausedUntil = std::chrono::steady_clock::time_point{};
+  auto acceptPausedUntil = Clock::time_point{};
   for (;;) {
-    const bool acceptNow = std::chrono::steady_clock::now() >= acceptPausedUntil;
+    const auto now = Clock::now();
+    const bool acceptNow = now >= acceptPausedUntil;
     fds.clear();
     fds.push_back({wakeRead_, POLLIN, 0});
     fds.push_back({acceptNow ? listenFd_ : -1, POLLIN, 0});
     for (const auto& c : clients) fds.push_back({c.fd, POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), acceptNow ? -1 : 100) < 0) {
+    auto wakeAt = idleDeadline(clients);
+    if (!acceptNow && (!wakeAt || acceptPausedUntil < *wakeAt)) wakeAt = acceptPausedUntil;
+    const int timeoutMs =
+        wakeAt ? int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count())) : -1;
+    if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (fds[0].revents) break;
-    if (fds[1].revents) {
-      for (;;) {
-        const int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (c >= 0) {
-          clients.push_back({c, {}});
-          continue;
-        }
-        // Out of descriptors: try again a little later instead of spinning on the backlog.
-        if (errno == EMFILE || errno == ENFILE) acceptPausedUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-        break;
-      }
-    }
     std::vector<int> closed;
-    for (size_t i = 2; i < fds.size(); ++i) {
-      if (!fds[i].revents) continue;
-      Client& c = clients[i - 2];
-      char buffer[4096];
-      const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      if (n <= 0) {
-        closed.push_back(c.fd);
-        continue;
-      }
-      c.pending.append(buffer, size_t(n));
-      bool drop = false;
-      for (size_t eol; !drop && (eol = c.pending.find('\n')) != std::string::npos;) {
-        const std::string reply = SimControlExecute(*server_, c.pending.substr(0, eol)) + "\n";
-        c.pending.erase(0, eol + 1);
-        // A client that does not read its replies is dropped rather than allowed to stall the channel.
-        drop = ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != ssize_t(reply.size());
-      }
-      if (!drop && c.pending.size() > MaxLine) {
-        const std::string reply = "{\"ok\":false,\"error\":\"request line too long\"}\n";
-        [[maybe_unused]] auto sent = ::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        drop = true;
-      }
-      if (drop) closed.push_back(c.fd);
-    }
-    for (int fd : closed) {
-      ::close(fd);
-      std::erase_if(clients, [&](const Client& c) { return c.fd == fd; });
-    }
+    for (size_t i = 2; i < fds.size(); ++i)
+      if (fds[i].revents && !serve(clients[i - 2])) closed.push_back(clients[i - 2].fd);
+    const auto after = Clock::now();
+    for (const auto& c : clients)
+      if (!c.streaming && after >= c.lastRequest + limits_.idle) closed.push_back(c.fd);
+    for (int fd : closed)
+      if (std::erase_if(clients, [&](const Client& c) { return c.fd == fd; }) > 0) ::close(fd);
+    // Out of descriptors the listener stays readable though nothing can be accepted: it is
+    // looked at again a little later instead of in a tight loop.
+    if (fds[1].revents && !acceptClients(clients)) acceptPausedUntil = Clock::now() + std::chrono::milliseconds(100);
   }
   for (const auto& c : clients) ::close(c.fd);
 }

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim/local_socket.h"
 #include "sim/sim_control.h"
 #include "sim/state_file.h"
 
@@ -23,48 +24,11 @@ void SetError(std::string* error, const std::string& text) {
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-bool FillUnixAddress(const std::string& path, sockaddr_un& addr) {
-  std::memset(&addr, 0, sizeof addr);
-  addr.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
 }
 
-// A socket left at the endpoint by a simulator that died is removed; a live simulator's
-// socket, and anything that is not a socket at all, is left where it is.
-bool TakeOverStaleEndpoint(const std::string& path, std::string* error) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return true;
-    SetError(error, Errno("endpoint " + path));
-    return false;
-  }
-  if (!S_ISSOCK(st.st_mode)) {
-    SetError(error, path + " exists and is not a socket; left as it is");
-    return false;
-  }
-  const int probe = simproto::ConnectEndpoint(path);
-  if (probe >= 0) {
-    ::close(probe);
-    SetError(error, "another simulator already answers on " + path);
-    return false;
-  }
-  if (probe != -ECONNREFUSED) {
-    SetError(error, "endpoint " + path + ": " + std::strerror(-probe));
-    return false;
-  }
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    SetError(error, Errno("cannot remove the stale endpoint " + path));
-    return false;
-  }
-  return true;
-}
 constexpr int AddrBaudCode = 62;
 constexpr int AddrBusAddress = 63;
 }  // namespace
@@ -114,25 +78,15 @@ bool SimServer::start(std::string* error) {
   }
 
   if (options_.serveLocal) {
-    localPath_ = options_.localPath.empty() ? simproto::DefaultEndpointPath() : options_.localPath;
-    sockaddr_un addr{};
-    if (!FillUnixAddress(localPath_, addr)) {
-      SetError(error, "endpoint path too long: " + localPath_);
+    std::string why;
+    localPath_ = options_.localPath.empty() ? simproto::DefaultEndpointPath(&why) : options_.localPath;
+    if (localPath_.empty()) {
+      SetError(error, why);
       closeAll();
       return false;
     }
-    listenFd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listenFd_ < 0) {
-      SetError(error, Errno("local socket"));
-      closeAll();
-      return false;
-    }
-    if (!TakeOverStaleEndpoint(localPath_, error)) {
-      closeAll();
-      return false;
-    }
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
-      SetError(error, Errno("local endpoint " + localPath_));
+    if (!TakeOverStaleSocket(localPath_, SOCK_SEQPACKET, error) ||
+        (listenFd_ = ListenPrivate(localPath_, SOCK_SEQPACKET, 16, error)) < 0) {
       closeAll();
       return false;
     }
@@ -141,7 +95,7 @@ bool SimServer::start(std::string* error) {
 
   if (options_.serveLocal && options_.serveControl) {
     controlPath_ = options_.controlPath.empty() ? localPath_ + ".ctl" : options_.controlPath;
-    control_ = std::make_unique<SimControlListener>(this);
+    control_ = std::make_unique<SimControlListener>(this, options_.controlLimits);
     if (!control_->start(controlPath_, error)) {
       control_.reset();
       closeAll();
@@ -157,6 +111,21 @@ bool SimServer::start(std::string* error) {
   }
   wakeRead_ = pipeFds[0];
   wakeWrite_ = pipeFds[1];
+  // A file that could not be read may still hold a line somebody wants back: it is kept
+  // aside, never stored over, once this simulator is sure to run.
+  if (!stateWarning_.empty()) {
+    const std::string aside = options_.statePath + ".invalid";
+    if (::rename(options_.statePath.c_str(), aside.c_str()) != 0) {
+      SetError(error, stateWarning_ + "; soubor nelze odložit jako " + aside + ": " + std::strerror(errno));
+      closeAll();
+      return false;
+    }
+    stateWarning_ += "; soubor zůstává jako " + aside;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stateUsable_ = !options_.statePath.empty();
+  }
   thread_ = std::thread([this] { run(); });
   return true;
 }
@@ -164,6 +133,7 @@ bool SimServer::start(std::string* error) {
 // The line to start with: the options' (each keeping its memory when the state file saved one
 // set up alike), else the state file's, else one factory module.
 bool SimServer::loadLine(std::string* error) {
+  stateWarning_.clear();
   std::vector<SimModule::Memory> saved;
   if (!options_.statePath.empty()) {
     std::string why;
@@ -172,12 +142,13 @@ bool SimServer::loadLine(std::string* error) {
       case SimStateLoad::Missing:
         break;
       case SimStateLoad::Invalid:
-        stateWarning_ = why;  // start from the factory values, overwrite on change
+        stateWarning_ = why;  // start from the factory values; the file is kept aside by start()
         break;
       case SimStateLoad::NotAFile:
         SetError(error, why);  // never replaced by a state file
         return false;
     }
+    RemoveStaleSimStateTemps(options_.statePath);
     // A module whose memory would silently vanish at the next restart is no module.
     if (!CanSaveSimState(options_.statePath, &why)) {
       SetError(error, "the module's memory cannot be stored: " + why);
@@ -185,7 +156,16 @@ bool SimServer::loadLine(std::string* error) {
     }
   }
   std::vector<SimModule::Memory> line;
-  for (const auto& wanted : options_.modules) {
+  for (size_t i = 0; i < options_.modules.size(); ++i) {
+    const SimModuleSpec& wanted = options_.modules[i];
+    // A line typed in is checked as modules added by hand are.
+    for (size_t j = 0; j < i; ++j) {
+      if (options_.modules[j].address == wanted.address && options_.modules[j].baudCode == wanted.baudCode) {
+        SetError(error, "modul " + std::to_string(j + 1) + " a modul " + std::to_string(i + 1) +
+                            " mají stejnou adresu i rychlost");
+        return false;
+      }
+    }
     const auto same = std::find_if(saved.begin(), saved.end(), [&](const SimModule::Memory& m) {
       return m[AddrBusAddress] == wanted.address && m[AddrBaudCode] == wanted.baudCode;
     });
@@ -199,17 +179,16 @@ bool SimServer::loadLine(std::string* error) {
   if (!line.empty()) {
     std::string why;
     if (!bus_.replace(line, &why)) {
-      if (!options_.modules.empty()) {
-        SetError(error, why);
-        return false;
-      }
-      stateWarning_ = options_.statePath + ": " + why;  // a file edited by hand: the factory line
+      SetError(error, why);
+      return false;
     }
   }
   savedGeneration_ = bus_.generation();
-  stateUsable_ = !options_.statePath.empty();
+  // Nothing is stored until start() has succeeded: a simulator that could not start (another
+  // one serves the endpoint, say) must not replace the file that one is keeping.
+  stateUsable_ = false;
   // A line given on the command line that differs from the saved one is stored at once.
-  if (stateUsable_ && !options_.modules.empty() && bus_.memories() != saved) {
+  if (!options_.statePath.empty() && !options_.modules.empty() && bus_.memories() != saved) {
     savedGeneration_ = {~uint64_t(0), 0};
     storePending_ = true;
   }
@@ -325,7 +304,11 @@ void SimServer::acceptClients(std::vector<int>& clients, Clock::time_point& paus
   for (int i = 0; i < ReceivesPerRound; ++i) {
     const int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (c >= 0) {
-      clients.push_back(c);
+      // The socket is the user's alone; only a privileged process of another user gets this far.
+      if (simproto::PeerUid(c) == long(::geteuid()))
+        clients.push_back(c);
+      else
+        ::close(c);
       continue;
     }
     if (errno == EINTR || errno == ECONNABORTED) continue;

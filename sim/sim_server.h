@@ -47,8 +47,7 @@
 #include "sim/module_model.h"
 #include "sim/protocol.h"
 #include "sim/sim_bus.h"
-
-class SimControlListener;
+#include "sim/sim_control.h"
 
 // One module of the line a server starts with. Baud codes as the module's memory has them:
 // 0..8 for 600..115200 Bd, 4 = 9600 Bd.
@@ -70,6 +69,7 @@ struct SimServerOptions {
   std::vector<SimModuleSpec> modules;
   bool serveControl = true;                // the control channel, when serving locally
   std::string controlPath;                 // empty: localPath + ".ctl"
+  SimControlLimits controlLimits;
 };
 
 struct SimLogEntry {

@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -25,7 +27,29 @@ void SetError(std::string* error, const std::string& text) {
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-std::string TempPath(const std::string& path) { return path + ".tmp" + std::to_string(getpid()); }
+// The temporary files beside the state file are named <name>.tmp-<12 random letters>, so that
+// nobody can take the name first; a name of the old form <name>.tmp<pid> is also ours.
+constexpr const char* TempMark = ".tmp";
+constexpr size_t TempRandomLength = 12;
+
+std::string RandomLetters(size_t n) {
+  static constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device device;
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += Alphabet[device() % (sizeof Alphabet - 1)];
+  return out;
+}
+
+bool IsOurTempName(const std::string& name, const std::string& stateName) {
+  const std::string prefix = stateName + TempMark;
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
+  const std::string rest = name.substr(prefix.size());
+  const auto alnum = [](const std::string& t) {
+    return !t.empty() && std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
+  };
+  if (rest[0] == '-') return rest.size() == TempRandomLength + 1 && alnum(rest.substr(1));
+  return std::all_of(rest.begin(), rest.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
 
 bool WriteAll(int fd, const std::string& text) {
   size_t done = 0;
@@ -38,8 +62,9 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-// The text on the disk under the temporary name beside path, or false with the file removed.
-bool WriteTemp(const std::string& path, const std::string& text, std::string* error) {
+// The text on the disk under a fresh temporary name beside path (returned in *temp), owned
+// and readable like the state file it is to replace; or false with the file removed.
+bool WriteTemp(const std::string& path, const std::string& text, std::string* temp, std::string* error) {
   namespace fs = std::filesystem;
   const fs::path target(path);
   if (target.has_parent_path()) {
@@ -50,23 +75,42 @@ bool WriteTemp(const std::string& path, const std::string& text, std::string* er
       return false;
     }
   }
-  const std::string temp = TempPath(path);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  int fd = -1;
+  // Exclusive: a name somebody else made first is never written into, only another one tried.
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    *temp = path + TempMark + "-" + RandomLetters(TempRandomLength);
+    fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, replacing ? 0600 : 0644);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
-    SetError(error, Errno("cannot write " + temp));
+    SetError(error, Errno("cannot write " + *temp));
     return false;
   }
-  bool ok = WriteAll(fd, text);
-  if (!ok) SetError(error, Errno("cannot write " + temp));
+  bool ok = true;
+  if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    SetError(error, Errno("cannot give " + *temp + " the owner of " + path));
+    ok = false;
+  }
+  if (ok && replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
+    SetError(error, Errno("cannot give " + *temp + " the mode of " + path));
+    ok = false;
+  }
+  if (ok && !WriteAll(fd, text)) {
+    SetError(error, Errno("cannot write " + *temp));
+    ok = false;
+  }
   if (ok && ::fsync(fd) != 0) {
-    SetError(error, Errno("cannot flush " + temp));
+    SetError(error, Errno("cannot flush " + *temp));
     ok = false;
   }
   if (::close(fd) != 0 && ok) {
-    SetError(error, Errno("cannot write " + temp));
+    SetError(error, Errno("cannot write " + *temp));
     ok = false;
   }
-  if (!ok) ::unlink(temp.c_str());
+  if (!ok) ::unlink(temp->c_str());
   return ok;
 }
 
@@ -199,8 +243,8 @@ bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>&
       text << hex << ((i % 16 == 15) ? '\n' : ' ');
     }
   }
-  if (!WriteTemp(path, text.str(), error)) return false;
-  const std::string temp = TempPath(path);
+  std::string temp;
+  if (!WriteTemp(path, text.str(), &temp, error)) return false;
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     SetError(error, Errno("cannot replace " + path));
     ::unlink(temp.c_str());
@@ -211,7 +255,22 @@ bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>&
 }
 
 bool CanSaveSimState(const std::string& path, std::string* error) {
-  if (!WriteTemp(path, Header, error)) return false;
-  ::unlink(TempPath(path).c_str());
+  std::string temp;
+  if (!WriteTemp(path, Header, &temp, error)) return false;
+  ::unlink(temp.c_str());
   return true;
+}
+
+void RemoveStaleSimStateTemps(const std::string& path) {
+  const std::filesystem::path target(path);
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string file = entry.path().string();
+    struct stat st {};
+    // Regular files of this user's only: somebody else's file, or a link, is not ours to remove.
+    if (IsOurTempName(entry.path().filename().string(), target.filename().string()) &&
+        ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+      ::unlink(file.c_str());
+  }
 }

@@ -35,10 +35,13 @@ enum class SimStateLoad {
 // SimStateMaxBytes; a FIFO at the path never blocks the caller.
 SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory>& modules,
                           std::string* error = nullptr);
-// Writes a temporary file beside it, flushes it to the disk and renames it over the old one,
-// so that a crash leaves either the old file or the new one. Creates missing directories.
+// Writes a temporary file beside it (a fresh name, created exclusively, with the old file's
+// owner and mode), flushes it to the disk and renames it over the old one, so that a crash
+// leaves either the old file or the new one. Creates missing directories.
 bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>& modules,
                   std::string* error = nullptr);
 // Whether SaveSimState can write beside path: writes the temporary file and removes it again,
 // leaving any file at path as it is.
 bool CanSaveSimState(const std::string& path, std::string* error = nullptr);
+// Removes the temporary files a store killed half-way left beside path (this user's only).
+void RemoveStaleSimStateTemps(const std::string& path);

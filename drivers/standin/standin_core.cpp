@@ -93,8 +93,13 @@ std::shared_ptr<Connection> Find(Kind kind, uint32_t handle) {
 
 // SOCK_SEQPACKET keeps frame boundaries and tells at connect time whether a simulator is there.
 // A simulator that takes no connection within the response timeout is as good as silent.
+// Only a simulator of the user's own is talked to: whatever answers as another user might
+// say anything.
 uint32_t ConnectLocal(int& fd, uint32_t timeoutMs) {
-  const int s = simproto::ConnectEndpoint(simproto::EndpointPath(), int(timeoutMs));
+  const std::string path = simproto::EndpointPath();
+  if (path.empty()) return NoPrivateFolder;
+  const int s = simproto::ConnectEndpoint(path, int(timeoutMs));
+  if (s == simproto::ForeignPeer) return ForeignSimulator;
   if (s == -ENAMETOOLONG) return BadParams;
   if (s == -ETIMEDOUT) return Timeout;
   if (s < 0) {
@@ -233,6 +238,10 @@ constexpr Text Texts[] = {
     {Late, "Odpov\xec" "\xef" " modulu p\xf8" "i\x9a" "la pozd\xec"},
     // Soukromou složku pro zámek linky nelze použít
     {LockFailed, "Soukromou slo\x9e" "ku pro z\xe1" "mek linky nelze pou\x9e" "\xed" "t"},
+    // Simulátor běží pod jiným uživatelem, nepoužije se
+    {ForeignSimulator, "Simul\xe1tor b\xec\x9e\xed pod jin\xfdm u\x9eivatelem, nepou\x9eije se"},
+    // Soukromou složku simulátoru nelze použít
+    {NoPrivateFolder, "Soukromou slo\x9eku simul\xe1toru nelze pou\x9e\xedt"},
     // Modul nezná požadovaný příkaz
     {simproto::ModuleStatus::UnknownCommand, "Modul nezn\xe1" " po\x9e" "adovan\xfd" " p\xf8" "\xed" "kaz"},
     // Modul odmítl neplatný index příkazu

@@ -23,9 +23,11 @@ enum Status : uint32_t {
   BadPort = 8,
   Damaged = 9,      // only answers that failed the frame checks came within the timeout
   // 10 is the loader's own "no such interface or entry"; its text must not speak of lines.
+  ForeignSimulator = 11,  // the endpoint's simulator runs as another user: never used
   LineBusy = 12,    // another handle holds the line (see LineHolder for whose)
   LockFailed = 13,  // the user's private folder for line locks cannot be used
-  Late = 14,        // no answer within the timeout, but an earlier request's came meanwhile
+  NoPrivateFolder = 14,   // the user's private folder for the endpoint cannot be had
+  Late = 15,        // no answer within the timeout, but an earlier request's came meanwhile
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,25 +15,35 @@
 namespace {
 int Usage() {
   std::fprintf(stderr,
-               "usage: qx510-sim ctl [--endpoint PATH | --control PATH] COMMAND [key=value ...]\n"
-               "       qx510-sim ctl [--endpoint PATH | --control PATH] '{\"cmd\":...}'\n");
+               "usage: qx510-sim ctl [--endpoint PATH | --control PATH] [--timeout MS] COMMAND [key=value ...]\n"
+               "       qx510-sim ctl [--endpoint PATH | --control PATH] [--timeout MS] '{\"cmd\":...}'\n");
   return 2;
 }
 }  // namespace
 
 int RunControlCommand(int argc, char** argv) {
-  std::string control;
-  std::string endpoint = simproto::EndpointPath();
+  std::string control, endpoint, timeout = std::to_string(SimWaitMs);
   std::vector<std::string> words;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
-    if ((arg == "--endpoint" || arg == "--control") && words.empty()) {
+    if ((arg == "--endpoint" || arg == "--control" || arg == "--timeout") && words.empty()) {
       if (++i >= argc) return Usage();
-      (arg == "--endpoint" ? endpoint : control) = argv[i];
+      (arg == "--endpoint" ? endpoint : arg == "--control" ? control : timeout) = argv[i];
     } else if (arg == "--help" || arg == "-h") {
       return Usage();
     } else {
       words.push_back(arg);
+    }
+  }
+  char* end = nullptr;
+  const long timeoutMs = std::strtol(timeout.c_str(), &end, 10);
+  if (timeout.empty() || *end || timeoutMs < 1 || timeoutMs > 600000) return Usage();
+  if (control.empty() && endpoint.empty()) {
+    std::string why;
+    endpoint = simproto::EndpointPath(&why);
+    if (endpoint.empty()) {
+      std::fprintf(stderr, "qx510-sim ctl: %s\n", why.c_str());
+      return 2;
     }
   }
   if (control.empty()) control = endpoint + ".ctl";
@@ -41,7 +52,7 @@ int RunControlCommand(int argc, char** argv) {
     std::fprintf(stderr, "qx510-sim ctl: %s\n", error.c_str());
     return Usage();
   }
-  if (!SimControlRequest(control, line, &reply, &error)) {
+  if (!SimControlRequest(control, line, &reply, &error, int(timeoutMs))) {
     std::fprintf(stderr, "qx510-sim ctl: %s\n", error.c_str());
     return 2;
   }

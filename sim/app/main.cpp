@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "sim/app/ctl_command.h"
 #include "sim/app/send_command.h"
 #include "sim/app/sim_window.h"
+#include "sim/local_socket.h"
 #include "sim/sim_server.h"
 #include "sim/state_file.h"
 
@@ -47,12 +49,26 @@ bool ParseModules(const QString& text, std::vector<SimModuleSpec>* modules) {
   return !modules->empty() && modules->size() <= size_t(SimBus::MaxModules);
 }
 
-// Whether a simulator listens on the local endpoint.
-bool SimulatorAnswers(const std::string& path) {
-  const int s = simproto::ConnectEndpoint(path);
-  if (s < 0) return false;
-  ::close(s);
-  return true;
+// --probe: 0 when a simulator of this user answers on the local endpoint, 1 when none does,
+// 2 with a line on stderr when the answer cannot be had (a stalled simulator, another
+// user's, no private folder).
+int ProbeSimulator(const std::string& path) {
+  std::string why;
+  if (path.empty()) {
+    simproto::DefaultEndpointPath(&why);
+  } else {
+    const int s = simproto::ConnectEndpoint(path, SimWaitMs);
+    if (s >= 0) {
+      ::close(s);
+      return 0;
+    }
+    if (s == simproto::ForeignPeer) why = "na " + path + " naslouchá program jiného uživatele; nepoužije se";
+    if (s == -ETIMEDOUT) why = "simulátor na " + path + " nepřijal spojení do " + std::to_string(SimWaitMs) + " ms";
+    if (s == -ENAMETOOLONG) why = "cesta k soketu je příliš dlouhá: " + path;
+  }
+  if (why.empty()) return 1;
+  std::fprintf(stderr, "qx510-sim: %s\n", why.c_str());
+  return 2;
 }
 }  // namespace
 
@@ -79,8 +95,9 @@ int main(int argc, char** argv) {
                                    QString::number(simproto::DefaultUdpPort));
   const QCommandLineOption endpointOpt(
       "endpoint",
-      QString("Local socket for the other four interfaces (default: $%1, else %2).")
-          .arg(simproto::EndpointEnv, QString::fromStdString(simproto::DefaultEndpointPath())),
+      QString("Local socket for the other four interfaces (default: $%1, else qx510-sim.sock in $XDG_RUNTIME_DIR, "
+              "else in /tmp/qx510-<uid>/).")
+          .arg(simproto::EndpointEnv),
       "path");
   const QCommandLineOption stateOpt(
       "state", QString("State file of the module's memory (default %1).").arg(QString::fromStdString(DefaultSimStatePath())),
@@ -91,7 +108,7 @@ int main(int argc, char** argv) {
       "The line: bus address and rate of each module, e.g. 0@9600,5@57600 (default: the saved line, else one "
       "module at address 0, 9600 Bd).",
       "list");
-  const QCommandLineOption probeOpt("probe", "Exit 0 when a simulator already answers on the endpoint, else 1.");
+  const QCommandLineOption probeOpt("probe", "Exit 0 when a simulator already answers on the endpoint, 1 when none does, 2 when it cannot be told.");
   parser.addOptions({headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, modulesOpt, probeOpt});
   parser.process(*app);
 
@@ -111,7 +128,7 @@ int main(int argc, char** argv) {
   if (!parser.isSet(noStateOpt))
     options.statePath = parser.isSet(stateOpt) ? parser.value(stateOpt).toStdString() : DefaultSimStatePath();
 
-  if (parser.isSet(probeOpt)) return SimulatorAnswers(options.localPath) ? 0 : 1;
+  if (parser.isSet(probeOpt)) return ProbeSimulator(options.localPath);
 
   // The simulator is built beside the tool, whose settings file lives in that directory; the
   // module's memory is the simulator's own and stays out of it.

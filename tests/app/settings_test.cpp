@@ -469,14 +469,18 @@ TEST(SettingsLocation, BesideExecutableWhenWritableOrPresentElseUserFolder) {
     Dir executableDir;
     bool fileThere;
     bool expectBeside;
+    bool installed = false;  // the package's mark beside the executable
   };
   const Case cases[] = {
       {"portable copy, first run", Dir::Writable, false, true},
       {"portable copy, file saved", Dir::Writable, true, true},
-      {"installed, file put there by hand", Dir::ReadOnly, true, true},
-      {"installed, no file", Dir::ReadOnly, false, false},
+      {"read-only copy, file put there by hand", Dir::ReadOnly, true, true},
+      {"read-only copy, no file", Dir::ReadOnly, false, false},
       {"directory gone", Dir::Missing, false, false},
       {"executable's directory unknown", Dir::Unknown, false, false},
+      {"installed, run by root who may write beside it", Dir::Writable, false, false, true},
+      {"installed, a file beside it is not used", Dir::Writable, true, false, true},
+      {"installed, read-only, a file beside it", Dir::ReadOnly, true, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -487,6 +491,7 @@ TEST(SettingsLocation, BesideExecutableWhenWritableOrPresentElseUserFolder) {
       ASSERT_TRUE(QDir().mkpath(exeDir));
     }
     if (c.fileThere) WriteAll(QDir(exeDir).filePath("W_qx510.ini"), "[x]\r\n");
+    if (c.installed) WriteAll(QDir(exeDir).filePath(InstalledMarkerName), "");
     const QString expected = QDir(c.expectBeside ? exeDir : userDir).filePath("W_qx510.ini");
     const auto chosenRight = [&] { return ChooseConnectionSettingsPath(exeDir, userDir) == expected; };
     if (c.executableDir == Dir::ReadOnly) {

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the package from a build tree, unpacks it into a scratch root and runs the installed
 # tool there against the installed simulator, as an ordinary user would: the settings must land
-# in the user's configuration folder and come back at the next start. Then lintian, if present.
+# in the user's configuration folder and come back at the next start. Run by root, who could
+# write beside it, the installed tool still uses root's own folder and ignores a settings file
+# beside it. Then lintian, if present.
 # Usage: install_test.sh <build dir> <generic plugin dir> <cpack>
 set -euo pipefail
 build=$1 plugins=$2 cpack=$3
 
 scratch=$(mktemp -d)
-sim_pid=""
+sim_pids=()
 cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -22,7 +24,7 @@ root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 for f in usr/bin/qx510 usr/bin/qx510-sim usr/share/applications/qx510.desktop \
          usr/share/man/man1/qx510.1.gz usr/share/man/man1/qx510-sim.1.gz \
-         usr/libexec/qx510/KSER660.DLL usr/libexec/qx510/KNET1660.DLL; do
+         usr/libexec/qx510/KSER660.DLL usr/libexec/qx510/KNET1660.DLL usr/libexec/qx510/qx510.installed; do
   [ -e "$root/$f" ] || fail "the package lacks $f"
 done
 if dpkg-deb -c "$deb" | grep -Eq 'test|bench|scripted'; then fail "test or benchmark files in the package"; fi
@@ -50,13 +52,17 @@ fi
 export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/run QX510_SIM_ENDPOINT=$home/sim.sock
 export QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=$plugins
 
-"${as_user[@]}" "$root/usr/bin/qx510-sim" --headless --port 0 --no-state >"$scratch/sim.out" 2>&1 &
-sim_pid=$!
-for _ in $(seq 1 100); do
-  grep -q "endpoint" "$scratch/sim.out" && break
-  kill -0 "$sim_pid" 2>/dev/null || { cat "$scratch/sim.out"; fail "the simulator did not start"; }
-  sleep 0.1
-done
+start_sim() {  # <log>: a headless simulator as the current user settings say
+  "${as_user[@]}" "$root/usr/bin/qx510-sim" --headless --port 0 --no-state >"$1" 2>&1 &
+  local pid=$!
+  sim_pids+=("$pid")
+  for _ in $(seq 1 100); do
+    grep -q "endpoint" "$1" && return 0
+    kill -0 "$pid" 2>/dev/null || { cat "$1"; fail "the simulator did not start"; }
+    sleep 0.1
+  done
+}
+start_sim "$scratch/sim.out"
 
 run_tool() {  # <log> <plugin name:arguments>
   QT_QPA_GENERIC_PLUGINS=$2 "${as_user[@]}" timeout 60 "$root/usr/bin/qx510" >"$1" 2>&1 ||
@@ -77,6 +83,26 @@ grep -aq $'^Timeout=321\r$' "$ini" || { cat -A "$ini"; fail "the timeout was not
 run_tool "$scratch/run2.log" qx510drive
 grep -q '^timeout shown: 321$' "$scratch/run2.log" || fail "the saved settings were not read back"
 grep -q '^dialog: Připojení úspěšně inicializováno' "$scratch/run2.log" || fail "the second run did not connect"
+
+if [ "$(id -u)" -eq 0 ]; then
+  lib=$root/usr/libexec/qx510
+  chmod u+w "$lib"
+  cp "$ini" "$lib/W_qx510.ini"
+  roothome=$scratch/roothome
+  mkdir -p "$roothome/run"
+  chmod 700 "$roothome" "$roothome/run"
+  export HOME=$roothome XDG_CONFIG_HOME=$roothome/.config XDG_RUNTIME_DIR=$roothome/run \
+    QX510_SIM_ENDPOINT=$roothome/sim.sock
+  as_user=()
+  start_sim "$scratch/rootsim.out"
+  run_tool "$scratch/root.log" qx510drive
+  grep -q '^dialog: Připojení úspěšně inicializováno' "$scratch/root.log" || fail "root's run did not connect"
+  grep -q '^timeout shown: 321$' "$scratch/root.log" && fail "root's run read the file beside the installed tool"
+  [ "$(grep -c "W_qx510.ini vedle nainstalovaného programu se nepoužije" "$scratch/root.log")" -eq 1 ] ||
+    fail "no single line says that the file beside the installed tool is not used"
+  [ -f "$XDG_CONFIG_HOME/qx510/W_qx510.ini" ] || fail "root's settings are not in root's configuration folder"
+  cmp -s "$ini" "$lib/W_qx510.ini" || fail "root's run wrote beside the installed tool"
+fi
 
 if command -v lintian >/dev/null; then
   lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"

@@ -30,7 +30,7 @@ class SimControlTest : public ::testing::Test {
   // Over the socket, as `qx510-sim ctl` sends it.
   QJsonObject Send(const std::string& line) {
     std::string reply, error;
-    EXPECT_TRUE(SimControlRequest(sim_->controlPath(), line, &reply, &error)) << error;
+    EXPECT_TRUE(SimControlRequest(sim_->controlPath(), line, &reply, &error, 10000)) << error;
     return Reply(reply);
   }
 

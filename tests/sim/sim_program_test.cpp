@@ -198,7 +198,7 @@ TEST_F(SimProgramTest, HeadlessSimulatorKeepsItsMemoryAcrossRestarts) {
   QProcess* second = startHeadless({"--no-state"}, &otherPort);
   ASSERT_TRUE(second->state() == QProcess::NotRunning || second->waitForFinished(5000));
   EXPECT_EQ(second->exitCode(), 1);
-  EXPECT_TRUE(second->readAllStandardError().contains("another simulator")) << "stderr";
+  EXPECT_TRUE(second->readAllStandardError().contains("jiný simulátor")) << "stderr";
 
   // Its memory never goes beside the tool, whose settings file lives there.
   const QString besideTool = QCoreApplication::applicationDirPath() + "/module.state";

@@ -228,3 +228,110 @@ TEST(SimServerAccept, OutOfDescriptorsCostsNoBusyLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+SimModule::Memory ModuleAt(uint8_t address, uint8_t baudCode, uint8_t marker) {
+  SimModule::Memory m = SimModule::FactoryMemory();
+  m[63] = address;
+  m[62] = baudCode;
+  m[40] = marker;
+  return m;
+}
+
+// Two modules set up alike are a legal saved line: it comes back whole, and nothing the
+// simulator does before it has the line (a start that fails) replaces the file.
+TEST(SimServerState, ASavedLineComesBackWhole) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = dir.filePath("module.state").toStdString();
+  const std::vector<SimModule::Memory> line = {ModuleAt(0, 4, 1), ModuleAt(0, 4, 2), ModuleAt(5, 7, 3)};
+  ASSERT_TRUE(SaveSimState(path, line));
+  {
+    SimServer sim(Options(dir, path));
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    EXPECT_EQ(sim.stateWarning(), "");
+    EXPECT_EQ(sim.busSnapshot().memories(), line);
+    // A second simulator on the same endpoint, with a line of its own, cannot start and
+    // must not store its line over the first one's file.
+    SimServerOptions other = Options(dir, path);
+    other.modules = {{9, 4}};
+    SimServer refused(other);
+    EXPECT_FALSE(refused.start(&error));
+  }
+  std::vector<SimModule::Memory> stored;
+  ASSERT_EQ(LoadSimState(path, stored), SimStateLoad::Loaded);
+  EXPECT_EQ(stored, line);
+
+  // A file that cannot be read as a line is kept aside, never stored over.
+  std::string truncated;
+  {
+    std::ifstream in(path);
+    truncated.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  truncated.resize(truncated.size() - 40);
+  std::ofstream(path, std::ios::trunc) << truncated;
+  {
+    SimServer sim(Options(dir, path));
+    ASSERT_TRUE(sim.start());
+    EXPECT_NE(sim.stateWarning(), "");
+    sim.withModule([](SimModule& m) { m.setConfigByte(40, 7); });
+    sim.powerCycle();
+  }
+  std::ifstream aside(path + ".invalid");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), truncated);
+  EXPECT_EQ(StoredByte(path, 40), 7);
+
+  // Typed in by hand, two modules alike are still refused.
+  SimServerOptions typed = Options(dir, path);
+  typed.modules = {{3, 4}, {3, 4}};
+  SimServer sim(typed);
+  std::string error;
+  EXPECT_FALSE(sim.start(&error));
+  EXPECT_FALSE(error.empty());
+}
+
+// The temporary file of a store: never one somebody made first, and the state file keeps its
+// owner and mode; those a killed store left behind are cleared at start, others' are not.
+TEST(SimServerState, TemporaryFilesAreTheSimulatorsOwn) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = dir.filePath("module.state").toStdString();
+  ASSERT_TRUE(SaveSimState(path, {ModuleAt(0, 4, 1)}));
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  const std::string stale = path + ".tmp-AbCdEfGh1234";
+  std::ofstream(stale) << "left by a kill";
+  const std::string unrelated = dir.filePath("module.state.tmp-notes.txt").toStdString();
+  const std::string planted = path + ".tmp" + std::to_string(::getpid());
+  std::ofstream(unrelated) << "keep me";
+
+  {
+    SimServer sim(Options(dir, path));
+    ASSERT_TRUE(sim.start());
+    EXPECT_NE(::access(stale.c_str(), F_OK), 0) << "a stale temporary file was left";
+    // The name an earlier version chose, made by somebody else while the simulator runs.
+    std::ofstream(planted) << "planted";
+    ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
+    if (root) {
+      ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    }
+    sim.withModule([](SimModule& m) { m.setConfigByte(40, 9); });
+    sim.powerCycle();
+    ASSERT_EQ(sim.storeError(), "");
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, ::geteuid());
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(StoredByte(path, 40), 9);
+  EXPECT_EQ(::access(unrelated.c_str(), F_OK), 0);
+  if (root) {
+    EXPECT_EQ(::access(planted.c_str(), F_OK), 0) << "another user's file was removed";
+  }
+  const QStringList left = QDir(dir.path()).entryList({"module.state.tmp-*"}, QDir::Files);
+  EXPECT_EQ(left, QStringList{"module.state.tmp-notes.txt"});
+}
+
+}  // namespace
