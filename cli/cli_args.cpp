@@ -40,10 +40,10 @@ QString ParseArgs(const QStringList& args, const QStringList& allowed, ParsedArg
     bool takesValue;
   };
   QList<Known> known;
-  for (QString spec : allowed) {
-    const bool takesValue = spec.endsWith(QLatin1Char('='));
-    if (takesValue) spec.chop(1);
-    const QStringList names = spec.split(QLatin1Char('|'));
+  for (QString entry : allowed) {
+    const bool takesValue = entry.endsWith(QLatin1Char('='));
+    if (takesValue) entry.chop(1);
+    const QStringList names = entry.split(QLatin1Char('|'));
     QCommandLineOption option(names);
     if (takesValue) option.setValueName(QStringLiteral("x"));
     parser.addOption(option);
