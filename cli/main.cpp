@@ -16,7 +16,14 @@
 
 namespace {
 volatile std::sig_atomic_t stopRequested = 0;  // the signal, 0 while none came
-void OnInterrupt(int signal) { stopRequested = signal; }
+// The first signal lets the command finish its step; a second one ends the program at once.
+void OnInterrupt(int signal) {
+  if (stopRequested != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+  stopRequested = signal;
+}
 
 // Without SA_RESTART, so that a prompt waiting on the terminal returns at Ctrl+C.
 void CatchStop(int signal) {
