@@ -1,12 +1,18 @@
 #include "base/exchange.h"
 
+#include <QByteArray>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
 #include "base/driver_loader.h"
+#include "base/exchange_observer_hook.h"
 
 namespace {
 
 // The exchange proper; returns the driver's whole result, 0 = success.
-uint32_t Exchange(uint8_t iface, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
-                  uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint32_t* response) {
+uint32_t Send(uint8_t iface, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
+          uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint32_t* response) {
   const ModuleRequest request{address, command, index, d0, d1, d2, d3, d4};
   uint32_t aux = 0;
   uint32_t sendStatus = 0;
@@ -24,6 +30,60 @@ uint32_t Exchange(uint8_t iface, uint32_t handle, uint8_t address, uint8_t comma
     d0 = d1 = d2 = d3 = d4 = 0;
   }
   return result;
+}
+
+int64_t Nanoseconds(std::chrono::nanoseconds t) { return int64_t(t.count()); }
+
+// UTF-8 text cut to fit, never inside a character.
+template <std::size_t N>
+void CopyText(const QByteArray& utf8, char (&target)[N]) {
+  std::size_t n = std::min<std::size_t>(std::size_t(utf8.size()), N - 1);
+  while (n > 0 && n < std::size_t(utf8.size()) && (uint8_t(utf8[qsizetype(n)]) & 0xC0u) == 0x80u) --n;
+  std::memcpy(target, utf8.constData(), n);
+  target[n] = 0;
+}
+
+[[gnu::noinline]] uint32_t ObservedExchange(ExchangeObserver* observer, uint8_t iface, uint32_t handle,
+                                            uint8_t address, uint8_t command, uint8_t index, uint8_t& d0,
+                                            uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4,
+                                            uint32_t* response) {
+  ExchangeRecord record;
+  record.iface = iface;
+  record.address = address;
+  record.command = command;
+  record.index = index;
+  record.out = {d0, d1, d2, d3, d4};
+  record.rate = exchange_hook::lineRate.load(std::memory_order_relaxed);
+  record.startNs = Nanoseconds(std::chrono::system_clock::now().time_since_epoch());
+  const auto start = std::chrono::steady_clock::now();
+  record.status = Send(iface, handle, address, command, index, d0, d1, d2, d3, d4, response);
+  record.durationNs = Nanoseconds(std::chrono::steady_clock::now() - start);
+  record.in = {d0, d1, d2, d3, d4};
+  // Here the driver that answered is still the one loaded. Most exchanges repeat the last
+  // status, whose text is kept until another library is loaded.
+  thread_local struct {
+    uint64_t loads = ~uint64_t{0};
+    uint8_t iface = 0;
+    uint32_t status = 0;
+    char text[sizeof record.statusText] = {};
+  } last;
+  const uint64_t loads = DriverLoadCount();
+  if (last.loads != loads || last.iface != iface || last.status != record.status) {
+    CopyText(DriverStatusText(iface, record.status).toUtf8(), last.text);
+    last.loads = loads;
+    last.iface = iface;
+    last.status = record.status;
+  }
+  std::memcpy(record.statusText, last.text, sizeof last.text);
+  observer->exchanged(record);
+  return record.status;
+}
+
+uint32_t Exchange(uint8_t iface, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
+                  uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint32_t* response) {
+  if (ExchangeObserver* observer = exchange_hook::observer.load(std::memory_order_acquire)) [[unlikely]]
+    return ObservedExchange(observer, iface, handle, address, command, index, d0, d1, d2, d3, d4, response);
+  return Send(iface, handle, address, command, index, d0, d1, d2, d3, d4, response);
 }
 
 }  // namespace

@@ -1,0 +1,194 @@
+#include "base/exchange_trace.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+#include "base/driver_loader.h"
+
+namespace {
+
+const char* const InterfaceNames[] = {"serial", "isa", "pci", "usb", "lan"};
+
+QString InterfaceName(uint8_t iface) {
+  return iface < InterfaceCount ? QString::fromLatin1(InterfaceNames[iface]) : QString::number(iface);
+}
+
+QJsonArray BytesJson(const std::array<uint8_t, 5>& bytes) {
+  QJsonArray array;
+  for (uint8_t b : bytes) array.append(b);
+  return array;
+}
+
+// Whole microseconds, as the trace lines show them.
+QString Milliseconds(int64_t ns) { return QString::number(double(ns / 1000) / 1e3, 'f', 3); }
+
+}  // namespace
+
+namespace {
+
+// The local date and time to the second and the offset change once a second; converting to
+// local time is what costs, so the last second's text is kept.
+struct SecondText {
+  int64_t second = INT64_MIN;
+  char head[32] = {};   // "2026-12-07T15:20:01"
+  char offset[8] = {};  // "+01:00"
+};
+
+const SecondText& Second(int64_t s) {
+  thread_local SecondText last;
+  if (s != last.second) {
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(s);
+    const int seconds = local.offsetFromUtc(), minutes = std::abs(seconds) / 60;
+    const QByteArray head = local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+    std::snprintf(last.head, sizeof last.head, "%s", head.constData());
+    std::snprintf(last.offset, sizeof last.offset, "%c%02d:%02d", seconds < 0 ? '-' : '+', minutes / 60 % 100,
+                  minutes % 60);
+    last.second = s;
+  }
+  return last;
+}
+
+struct Number {
+  uint32_t value;
+};
+struct HexBytes {
+  const std::array<uint8_t, 5>& bytes;
+};
+
+// Appends to a fixed buffer, never past its end.
+struct Writer {
+  char* at;
+  char* end;
+  void put(const char* text) {
+    while (*text != 0 && at < end) *at++ = *text++;
+  }
+  void put(char c) {
+    if (at < end) *at++ = c;
+  }
+  void put(Number n) {
+    char digits[10];
+    int k = 0;
+    do digits[k++] = char('0' + n.value % 10); while ((n.value /= 10) != 0);
+    while (k > 0) put(digits[--k]);
+  }
+  void put(HexBytes h) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < h.bytes.size(); ++i) {
+      if (i > 0) put(' ');
+      put(Hex[h.bytes[i] >> 4]);
+      put(Hex[h.bytes[i] & 15]);
+    }
+  }
+  template <typename... Parts>
+  void operator()(const Parts&... parts) {
+    (put(parts), ...);
+  }
+};
+
+std::size_t TimeText(int64_t epochNs, char* buffer, std::size_t size) {
+  const int64_t s = epochNs >= 0 ? epochNs / 1000000000 : (epochNs - 999999999) / 1000000000;
+  const SecondText& second = Second(s);
+  const int n = std::snprintf(buffer, size, "%s.%06d%s", second.head, int((epochNs - s * 1000000000) / 1000),
+                              second.offset);
+  return std::size_t(std::clamp(n, 0, int(size) - 1));
+}
+
+}  // namespace
+
+QString ExchangeTimeText(int64_t epochNs) {
+  char text[48];
+  return QString::fromLatin1(text, qsizetype(TimeText(epochNs, text, sizeof text)));
+}
+
+std::size_t ExchangeTraceText(const ExchangeRecord& r, char* buffer, std::size_t size) {
+  if (size == 0) return 0;
+  // Possibly thousands of lines a second: no allocation, no formatting passes.
+  Writer w{buffer, buffer + size - 1};
+  w.at += TimeText(r.startNs, buffer, size);
+  const int64_t us = r.durationNs / 1000;
+  const auto ms = uint32_t(std::min<int64_t>(us / 1000, UINT32_MAX)), frac = uint32_t(us % 1000);
+  w(' ', r.iface < InterfaceCount ? InterfaceNames[r.iface] : "?", " adr ", Number{r.address}, ' ', Number{r.rate},
+    " Bd  ", Number{r.command}, ' ', ExchangeCommandName(r.command), " [", Number{r.index}, "]  > ", HexBytes{r.out},
+    "  < ", HexBytes{r.in}, "  stav ", Number{r.status}, ' ', r.statusText, "  ", Number{ms}, '.',
+    char('0' + frac / 100), char('0' + frac / 10 % 10), char('0' + frac % 10), " ms");
+  *w.at = 0;
+  return std::size_t(w.at - buffer);
+}
+
+QByteArray ExchangeTraceLine(const ExchangeRecord& r, bool json) {
+  if (json) {
+    const QJsonObject object{{QStringLiteral("time"), ExchangeTimeText(r.startNs)},
+                             {QStringLiteral("interface"), InterfaceName(r.iface)},
+                             {QStringLiteral("address"), r.address},
+                             {QStringLiteral("rate"), qint64(r.rate)},
+                             {QStringLiteral("command"), r.command},
+                             {QStringLiteral("name"), QString::fromUtf8(ExchangeCommandName(r.command))},
+                             {QStringLiteral("index"), r.index},
+                             {QStringLiteral("out"), BytesJson(r.out)},
+                             {QStringLiteral("status"), qint64(r.status)},
+                             {QStringLiteral("text"), QString::fromUtf8(r.statusText)},
+                             {QStringLiteral("in"), BytesJson(r.in)},
+                             {QStringLiteral("duration_ms"), double(r.durationNs) / 1e6}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+  }
+  char line[ExchangeTraceTextSize];
+  return QByteArray(line, qsizetype(ExchangeTraceText(r, line, sizeof line)));
+}
+
+void ExchangeStats::add(const ExchangeRecord& record) {
+  const ExchangeOutcome outcome = ClassifyExchangeStatus(record.status);
+  ++total_;
+  ++counts_[int(outcome)];
+  if (outcome == ExchangeOutcome::Good || outcome == ExchangeOutcome::Refused) {
+    answered_.push_back(record.durationNs);
+    sorted_ = false;
+  }
+}
+
+int64_t ExchangeStats::roundTrip(double q) const {
+  if (answered_.empty()) return -1;
+  if (!sorted_) {
+    std::sort(answered_.begin(), answered_.end());
+    sorted_ = true;
+  }
+  const auto rank = std::size_t(std::ceil(q * double(answered_.size())));
+  return answered_[std::clamp<std::size_t>(rank, 1, answered_.size()) - 1];
+}
+
+QString ExchangeStats::text() const {
+  QString line = QStringLiteral("Výměn: %1, dobrých %2, bez odpovědi %3, pozdních %4, poškozených %5, odmítnutých %6, "
+                                "jiných chyb %7")
+                     .arg(total_)
+                     .arg(count(ExchangeOutcome::Good))
+                     .arg(count(ExchangeOutcome::Timeout))
+                     .arg(count(ExchangeOutcome::Late))
+                     .arg(count(ExchangeOutcome::Damaged))
+                     .arg(count(ExchangeOutcome::Refused))
+                     .arg(count(ExchangeOutcome::Other));
+  if (roundTrip(1.0) >= 0)
+    line += QStringLiteral("; doba odezvy medián %1 ms, 95 % %2 ms, max %3 ms")
+                .arg(Milliseconds(roundTrip(0.5)), Milliseconds(roundTrip(0.95)), Milliseconds(roundTrip(1.0)));
+  return line;
+}
+
+QByteArray ExchangeStats::json() const {
+  QJsonObject object{{QStringLiteral("exchanges"), qint64(total_)},
+                     {QStringLiteral("good"), qint64(count(ExchangeOutcome::Good))},
+                     {QStringLiteral("timeouts"), qint64(count(ExchangeOutcome::Timeout))},
+                     {QStringLiteral("late"), qint64(count(ExchangeOutcome::Late))},
+                     {QStringLiteral("damaged"), qint64(count(ExchangeOutcome::Damaged))},
+                     {QStringLiteral("refused"), qint64(count(ExchangeOutcome::Refused))},
+                     {QStringLiteral("other"), qint64(count(ExchangeOutcome::Other))}};
+  if (roundTrip(1.0) >= 0) {
+    object.insert(QStringLiteral("median_ms"), double(roundTrip(0.5)) / 1e6);
+    object.insert(QStringLiteral("p95_ms"), double(roundTrip(0.95)) / 1e6);
+    object.insert(QStringLiteral("max_ms"), double(roundTrip(1.0)) / 1e6);
+  }
+  return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
