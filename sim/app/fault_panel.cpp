@@ -86,9 +86,9 @@ FaultPanel::FaultPanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLi
   form->addWidget(keep_, 4, 3);
   form->setColumnStretch(1, 1);
   form->setColumnStretch(3, 1);
-  auto* arm = new QPushButton(QStringLiteral("Nastavit poruchu"));
+  auto* arm = arm_ = new QPushButton(QStringLiteral("Nastavit poruchu"));
   arm->setObjectName("ArmFaultButton");
-  auto* clear = new QPushButton(QStringLiteral("Zrušit poruchy"));
+  auto* clear = clear_ = new QPushButton(QStringLiteral("Zrušit poruchy"));
   clear->setObjectName("ClearFaultsButton");
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(arm);
@@ -101,6 +101,7 @@ FaultPanel::FaultPanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLi
   layout->addStretch(1);
 
   connect(kind_, &QComboBox::currentIndexChanged, this, &FaultPanel::enableForKind);
+  connect(target_, &QComboBox::currentIndexChanged, this, &FaultPanel::enableButtons);
   connect(arm, &QPushButton::clicked, this, [this] {
     const SimFault fault = faultFromControls();
     server_->withBus([&](SimBus& bus) {
@@ -113,6 +114,18 @@ FaultPanel::FaultPanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLi
     });
   });
   enableForKind();
+  enableButtons();
+}
+
+void FaultPanel::setModule(uint64_t id) {
+  moduleId_ = id;
+  enableButtons();
+}
+
+void FaultPanel::enableButtons() {
+  const bool some = target_->currentIndex() == 1 || moduleId_ != 0;
+  arm_->setEnabled(some);
+  clear_->setEnabled(some);
 }
 
 int FaultPanel::target(const SimBus& bus) const {

@@ -84,6 +84,7 @@ TEST_F(SimWindowTest, SelectionStaysWithItsModuleAndTheBenchFollowsEveryChange) 
   ASSERT_TRUE(QTest::qWaitFor([&] { return window.selectedModule() == -1; }));
   EXPECT_FALSE(switch3->isEnabled());
   EXPECT_FALSE(voltage->isEnabled());
+  EXPECT_FALSE(window.findChild<QWidget*>("ArmFaultButton")->isEnabled());
   EXPECT_TRUE(table->selectedItems().isEmpty());
   switch3->click();
   EXPECT_EQ(sim_->snapshot(0).inputSwitches(), 0x0u);
