@@ -55,7 +55,7 @@ bool SimServer::start(std::string* error) {
   if (options_.udpPort >= 0) {
     udpFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (udpFd_ < 0) {
-      SetError(error, Errno("UDP socket"));
+      SetError(error, Errno("soket UDP"));
       closeAll();
       return false;
     }
