@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/codepage.h"
+#include "base/exchange_observer.h"
 #include "base/exchange.h"
 #include "drivers/driver_abi.h"
 
@@ -49,7 +50,9 @@ struct LoaderState {
   void unload() {
     if (library != nullptr) dlclose(library);
     library = nullptr;
+    ++loads;
   }
+  uint64_t loads = 0;
 };
 
 LoaderState& Loader() {
@@ -144,6 +147,8 @@ void DriverSetLibraryDirectory(const QString& directory) {
 
 bool DriverLibraryLoaded() { return Loader().library != nullptr; }
 
+uint64_t DriverLoadCount() { return Loader().loads; }
+
 uint32_t DriverInit(uint8_t iface, uint32_t* handle, DriverParamBlock params) {
   // params is already the private copy: it lives until Init returns.
   LoaderState& st = Loader();
@@ -164,6 +169,7 @@ uint32_t DriverInit(uint8_t iface, uint32_t* handle, DriverParamBlock params) {
   const char* prefix = LibraryPrefixes[iface];
   st.library = OpenLibrary(std::string(prefix) + ".DLL");
   releasePrevious();
+  ++st.loads;
   if (st.library == nullptr) return StatusLoadFailedBase + iface;
 
   st.Version = Resolve<DriverVersionFn>(st.library, prefix, "Version");
@@ -210,7 +216,10 @@ uint32_t DriverInit(uint8_t iface, uint32_t* handle, DriverParamBlock params) {
 uint32_t DriverSetConfig(uint8_t iface, uint32_t handle, uint32_t a, uint32_t b, uint32_t c) {
   const LoaderState& st = Loader();
   if (!ValidInterface(iface) || st.SetConfig == nullptr) return StatusNoEntry;
-  return st.SetConfig(handle, a, b, c);
+  const uint32_t result = st.SetConfig(handle, a, b, c);
+  // Every program sets the line's rate here, so the exchange records learn it here.
+  if (result == 0) SetExchangeLineRate(a);
+  return result;
 }
 
 uint32_t DriverSend(uint8_t iface, uint32_t handle, const uint32_t* request, uint32_t* response,

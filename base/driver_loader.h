@@ -40,3 +40,6 @@ void DriverSetLibraryDirectory(const QString& directory);
 
 // True while a driver library is loaded (for tests and diagnostics).
 bool DriverLibraryLoaded();
+// Changes whenever a library is loaded or unloaded: what was learnt from the loaded driver
+// (its status texts) holds while it stays the same.
+uint64_t DriverLoadCount();

@@ -59,8 +59,22 @@ void CopyText(const QByteArray& utf8, char (&target)[N]) {
   record.status = Send(iface, handle, address, command, index, d0, d1, d2, d3, d4, response);
   record.durationNs = Nanoseconds(std::chrono::steady_clock::now() - start);
   record.in = {d0, d1, d2, d3, d4};
-  // Here the driver that answered is still the one loaded.
-  CopyText(DriverStatusText(iface, record.status).toUtf8(), record.statusText);
+  // Here the driver that answered is still the one loaded. Most exchanges repeat the last
+  // status, whose text is kept until another library is loaded.
+  thread_local struct {
+    uint64_t loads = ~uint64_t{0};
+    uint8_t iface = 0;
+    uint32_t status = 0;
+    char text[sizeof record.statusText] = {};
+  } last;
+  const uint64_t loads = DriverLoadCount();
+  if (last.loads != loads || last.iface != iface || last.status != record.status) {
+    CopyText(DriverStatusText(iface, record.status).toUtf8(), last.text);
+    last.loads = loads;
+    last.iface = iface;
+    last.status = record.status;
+  }
+  std::memcpy(record.statusText, last.text, sizeof last.text);
   observer->exchanged(record);
   return record.status;
 }

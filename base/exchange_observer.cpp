@@ -22,6 +22,8 @@ ExchangeOutcome ClassifyExchangeStatus(uint32_t status) {
   static constexpr Row Rows[] = {
       {0, 0, ExchangeOutcome::Good},
       {2, 2, ExchangeOutcome::Timeout},
+      {9, 9, ExchangeOutcome::Damaged},
+      {15, 15, ExchangeOutcome::Late},
       {20, 23, ExchangeOutcome::Refused},  // unknown command, index, address; copies differ
   };
   for (const Row& row : Rows)

@@ -10,7 +10,7 @@
 struct ExchangeRecord {
   int64_t startNs = 0;     // wall clock when the request was handed to the driver, ns since the epoch
   int64_t durationNs = 0;  // until the driver returned
-  uint32_t rate = 0;       // the line's rate in Bd as last announced (SetExchangeLineRate), 0 unknown
+  uint32_t rate = 0;       // the line's rate in Bd as last set (SetExchangeLineRate), 0 unknown
   uint32_t status = 0;     // the driver's whole result, 0 = success
   uint8_t iface = 0, address = 0, command = 0, index = 0;
   std::array<uint8_t, 5> out{};  // Data0..Data4 sent
@@ -32,13 +32,14 @@ class ExchangeObserver {
 // an observer before destroying it, and not while another thread is exchanging.
 ExchangeObserver* SetExchangeObserver(ExchangeObserver* observer);
 
-// The rate the line runs at, for the records: whoever sets the driver's rate announces it.
+// The rate the line runs at, for the records; DriverSetConfig announces each rate it sets.
 void SetExchangeLineRate(uint32_t rate);
 
 // What an exchange's status says about the line, for statistics.
 enum class ExchangeOutcome : uint8_t {
   Good,     // 0
   Timeout,  // no answer in time
+  Late,     // no answer in time, but an earlier request's answer came meanwhile
   Damaged,  // an answer came but could not be used
   Refused,  // the module answered and refused the request (its own statuses)
   Other,    // the driver failed for another reason (handle, socket, parameters, loader)

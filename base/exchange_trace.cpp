@@ -5,7 +5,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 
 #include "base/driver_loader.h"
 
@@ -17,41 +19,109 @@ QString InterfaceName(uint8_t iface) {
   return iface < InterfaceCount ? QString::fromLatin1(InterfaceNames[iface]) : QString::number(iface);
 }
 
-QString Bytes(const std::array<uint8_t, 5>& bytes) {
-  QString text;
-  for (uint8_t b : bytes) text += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();
-  text.chop(1);
-  return text;
-}
-
 QJsonArray BytesJson(const std::array<uint8_t, 5>& bytes) {
   QJsonArray array;
   for (uint8_t b : bytes) array.append(b);
   return array;
 }
 
-QString Milliseconds(int64_t ns) { return QString::number(double(ns) / 1e6, 'f', 3); }
+// Whole microseconds, as the trace lines show them.
+QString Milliseconds(int64_t ns) { return QString::number(double(ns / 1000) / 1e3, 'f', 3); }
+
+}  // namespace
+
+namespace {
+
+// The local date and time to the second and the offset change once a second; converting to
+// local time is what costs, so the last second's text is kept.
+struct SecondText {
+  int64_t second = INT64_MIN;
+  char head[32] = {};   // "2026-12-07T15:20:01"
+  char offset[8] = {};  // "+01:00"
+};
+
+const SecondText& Second(int64_t s) {
+  thread_local SecondText last;
+  if (s != last.second) {
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(s);
+    const int seconds = local.offsetFromUtc(), minutes = std::abs(seconds) / 60;
+    const QByteArray head = local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+    std::snprintf(last.head, sizeof last.head, "%s", head.constData());
+    std::snprintf(last.offset, sizeof last.offset, "%c%02d:%02d", seconds < 0 ? '-' : '+', minutes / 60 % 100,
+                  minutes % 60);
+    last.second = s;
+  }
+  return last;
+}
+
+struct Number {
+  uint32_t value;
+};
+struct HexBytes {
+  const std::array<uint8_t, 5>& bytes;
+};
+
+// Appends to a fixed buffer, never past its end.
+struct Writer {
+  char* at;
+  char* end;
+  void put(const char* text) {
+    while (*text != 0 && at < end) *at++ = *text++;
+  }
+  void put(char c) {
+    if (at < end) *at++ = c;
+  }
+  void put(Number n) {
+    char digits[10];
+    int k = 0;
+    do digits[k++] = char('0' + n.value % 10); while ((n.value /= 10) != 0);
+    while (k > 0) put(digits[--k]);
+  }
+  void put(HexBytes h) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < h.bytes.size(); ++i) {
+      if (i > 0) put(' ');
+      put(Hex[h.bytes[i] >> 4]);
+      put(Hex[h.bytes[i] & 15]);
+    }
+  }
+  template <typename... Parts>
+  void operator()(const Parts&... parts) {
+    (put(parts), ...);
+  }
+};
+
+std::size_t TimeText(int64_t epochNs, char* buffer, std::size_t size) {
+  const int64_t s = epochNs >= 0 ? epochNs / 1000000000 : (epochNs - 999999999) / 1000000000;
+  const SecondText& second = Second(s);
+  const int n = std::snprintf(buffer, size, "%s.%06d%s", second.head, int((epochNs - s * 1000000000) / 1000),
+                              second.offset);
+  return std::size_t(std::clamp(n, 0, int(size) - 1));
+}
 
 }  // namespace
 
 QString ExchangeTimeText(int64_t epochNs) {
-  const int64_t ms = epochNs / 1000000;
-  const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
-  const QDateTime stamped = local.toOffsetFromUtc(local.offsetFromUtc());
-  // ISO 8601 with microseconds: Qt writes milliseconds only.
-  QString text = stamped.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
-  text += QStringLiteral("%1").arg(int((epochNs / 1000) % 1000), 3, 10, QLatin1Char('0'));
-  const int offset = stamped.offsetFromUtc();
-  const int minutes = std::abs(offset) / 60;
-  text += QStringLiteral("%1%2:%3")
-              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
-  return text;
+  char text[48];
+  return QString::fromLatin1(text, qsizetype(TimeText(epochNs, text, sizeof text)));
+}
+
+std::size_t ExchangeTraceText(const ExchangeRecord& r, char* buffer, std::size_t size) {
+  if (size == 0) return 0;
+  // Possibly thousands of lines a second: no allocation, no formatting passes.
+  Writer w{buffer, buffer + size - 1};
+  w.at += TimeText(r.startNs, buffer, size);
+  const int64_t us = r.durationNs / 1000;
+  const auto ms = uint32_t(std::min<int64_t>(us / 1000, UINT32_MAX)), frac = uint32_t(us % 1000);
+  w(' ', r.iface < InterfaceCount ? InterfaceNames[r.iface] : "?", " adr ", Number{r.address}, ' ', Number{r.rate},
+    " Bd  ", Number{r.command}, ' ', ExchangeCommandName(r.command), " [", Number{r.index}, "]  > ", HexBytes{r.out},
+    "  < ", HexBytes{r.in}, "  stav ", Number{r.status}, ' ', r.statusText, "  ", Number{ms}, '.',
+    char('0' + frac / 100), char('0' + frac / 10 % 10), char('0' + frac % 10), " ms");
+  *w.at = 0;
+  return std::size_t(w.at - buffer);
 }
 
 QByteArray ExchangeTraceLine(const ExchangeRecord& r, bool json) {
-  const QString text = QString::fromUtf8(r.statusText);
   if (json) {
     const QJsonObject object{{QStringLiteral("time"), ExchangeTimeText(r.startNs)},
                              {QStringLiteral("interface"), InterfaceName(r.iface)},
@@ -62,22 +132,13 @@ QByteArray ExchangeTraceLine(const ExchangeRecord& r, bool json) {
                              {QStringLiteral("index"), r.index},
                              {QStringLiteral("out"), BytesJson(r.out)},
                              {QStringLiteral("status"), qint64(r.status)},
-                             {QStringLiteral("text"), text},
+                             {QStringLiteral("text"), QString::fromUtf8(r.statusText)},
                              {QStringLiteral("in"), BytesJson(r.in)},
                              {QStringLiteral("duration_ms"), double(r.durationNs) / 1e6}};
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
   }
-  return QStringLiteral("%1 %2 adr %3 %4 Bd  %5 %6 [%7]  > %8  < %9  stav %10 %11  %12 ms")
-      .arg(ExchangeTimeText(r.startNs), InterfaceName(r.iface))
-      .arg(r.address)
-      .arg(r.rate)
-      .arg(r.command)
-      .arg(QString::fromUtf8(ExchangeCommandName(r.command)))
-      .arg(r.index)
-      .arg(Bytes(r.out), Bytes(r.in))
-      .arg(r.status)
-      .arg(text, Milliseconds(r.durationNs))
-      .toUtf8();
+  char line[ExchangeTraceTextSize];
+  return QByteArray(line, qsizetype(ExchangeTraceText(r, line, sizeof line)));
 }
 
 void ExchangeStats::add(const ExchangeRecord& record) {
@@ -101,10 +162,12 @@ int64_t ExchangeStats::roundTrip(double q) const {
 }
 
 QString ExchangeStats::text() const {
-  QString line = QStringLiteral("Výměn: %1, dobrých %2, bez odpovědi %3, poškozených %4, odmítnutých %5, jiných chyb %6")
+  QString line = QStringLiteral("Výměn: %1, dobrých %2, bez odpovědi %3, pozdních %4, poškozených %5, odmítnutých %6, "
+                                "jiných chyb %7")
                      .arg(total_)
                      .arg(count(ExchangeOutcome::Good))
                      .arg(count(ExchangeOutcome::Timeout))
+                     .arg(count(ExchangeOutcome::Late))
                      .arg(count(ExchangeOutcome::Damaged))
                      .arg(count(ExchangeOutcome::Refused))
                      .arg(count(ExchangeOutcome::Other));
@@ -118,6 +181,7 @@ QByteArray ExchangeStats::json() const {
   QJsonObject object{{QStringLiteral("exchanges"), qint64(total_)},
                      {QStringLiteral("good"), qint64(count(ExchangeOutcome::Good))},
                      {QStringLiteral("timeouts"), qint64(count(ExchangeOutcome::Timeout))},
+                     {QStringLiteral("late"), qint64(count(ExchangeOutcome::Late))},
                      {QStringLiteral("damaged"), qint64(count(ExchangeOutcome::Damaged))},
                      {QStringLiteral("refused"), qint64(count(ExchangeOutcome::Refused))},
                      {QStringLiteral("other"), qint64(count(ExchangeOutcome::Other))}};

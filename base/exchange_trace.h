@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,6 +14,10 @@
 QString ExchangeTimeText(int64_t epochNs);
 // One line without its line end, in the text or the JSON lines form.
 QByteArray ExchangeTraceLine(const ExchangeRecord& record, bool json);
+// The text form into a buffer of the caller's (ended by 0, cut to fit); its length. For a
+// writer that traces every exchange as it goes.
+constexpr std::size_t ExchangeTraceTextSize = 320;
+std::size_t ExchangeTraceText(const ExchangeRecord& record, char* buffer, std::size_t size);
 
 class ExchangeStats {
  public:
@@ -27,7 +32,7 @@ class ExchangeStats {
 
  private:
   uint64_t total_ = 0;
-  uint64_t counts_[5] = {};
+  uint64_t counts_[6] = {};
   mutable std::vector<int64_t> answered_;
   mutable bool sorted_ = true;
 };

@@ -202,26 +202,12 @@ void Register() {
   benchmark::RegisterBenchmark("BM_Seqpacket", BM_Seqpacket)->MinTime(1.0)->UseRealTime();
 }
 
-// The CPU this process may run on first; the responder, forked later, inherits it.
-bool PinToOneCpu() {
-  cpu_set_t allowed;
-  if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    return ::sched_setaffinity(0, sizeof one, &one) == 0;
-  }
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  if (!PinToOneCpu()) {
+  if (!PinToOneCpu()) {  // the responder, forked later, inherits it
     std::fprintf(stderr, "cannot pin the benchmark to one CPU\n");
     return 1;
   }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -73,6 +74,47 @@ SimulatorProcess::~SimulatorProcess() {
 }
 
 void SimulatorProcess::useEndpoint() const { ::setenv(simproto::EndpointEnv, endpoint_.c_str(), 1); }
+
+namespace {
+double TaskCpuSeconds(const std::filesystem::path& task) {
+  std::ifstream in(task / "schedstat");
+  double onCpu = 0;
+  return in >> onCpu ? onCpu * 1e-9 : -1;
+}
+}  // namespace
+
+double SimulatorProcess::mainThreadCpuSeconds() const {
+  if (pid_ <= 0) return -1;
+  const std::string pid = std::to_string(pid_);
+  return TaskCpuSeconds("/proc/" + pid + "/task/" + pid);
+}
+
+bool PinToOneCpu() {
+  const int cpu = sched_getcpu();
+  if (cpu < 0) return false;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  return sched_setaffinity(0, sizeof set, &set) == 0;
+}
+
+int RunProgram(const std::vector<std::string>& args) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (auto& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 double SimulatorProcess::cpuSeconds() const {
   if (pid_ <= 0) return -1;

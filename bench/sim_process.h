@@ -26,6 +26,8 @@ class SimulatorProcess {
   // CPU time all its threads have used so far. /proc/<pid>/stat counts in 10 ms ticks, too
   // coarse for an idle process over a few seconds, so the scheduler's nanoseconds are summed.
   double cpuSeconds() const;
+  // The same for its main thread alone: the event loop, where the window is painted.
+  double mainThreadCpuSeconds() const;
 
  private:
   pid_t pid_ = -1;
@@ -37,3 +39,12 @@ class SimulatorProcess {
 
 // The directory of the running benchmark, where the driver libraries and qx510-sim lie.
 std::string BenchDirectory();
+
+// Pins this process, and every thread and child it starts afterwards, to the one CPU it runs
+// on now: an exchange then costs its full work on that CPU, not a wake-up latency hidden by
+// the other CPU idling. False when the scheduler refuses.
+bool PinToOneCpu();
+
+// Starts the program with the arguments (standard output and error to /dev/null) and waits
+// for it; its exit status, or -1 when it could not be started.
+int RunProgram(const std::vector<std::string>& args);

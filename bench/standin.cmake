@@ -7,3 +7,15 @@ if(TARGET qx510_standin_test_copy AND TARGET qx510-sim)
     LIBS qx510_bench_support qx510_driver_abi qx510_sim_model ${CMAKE_DL_LIBS}
     DRIVERS standin)
 endif()
+
+# `qx510-sim ctl list` and `send` as whole processes against a minimal Qt Core program.
+if(TARGET qx510_standin_test_copy AND TARGET qx510-sim)
+  add_executable(qx510-bench-core-floor ${CMAKE_CURRENT_LIST_DIR}/core_floor.cpp)
+  target_link_libraries(qx510-bench-core-floor PRIVATE Qt6::Core qx510_warnings)
+  set_target_properties(qx510-bench-core-floor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QX510_STANDIN_TEST_DIR})
+  qx510_add_bench(bench_sim_commands
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_commands.cpp
+    LIBS qx510_bench_support
+    DRIVERS standin)
+  add_dependencies(bench_sim_commands qx510-bench-core-floor)
+endif()

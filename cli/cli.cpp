@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include <QSet>
+#include <csignal>
 
 #include "base/baud.h"
 #include "base/settings.h"
@@ -17,71 +18,98 @@ struct Command {
   int (*run)(CliContext&);
 };
 
+// Every command takes these; '|' gives the one-letter form, '=' a value.
 const QStringList ConnectionOptions = {
-    QStringLiteral("interface="), QStringLiteral("com-port="), QStringLiteral("isa-base="),
-    QStringLiteral("ip="),        QStringLiteral("udp-port="), QStringLiteral("udp-timeout="),
-    QStringLiteral("address="),   QStringLiteral("rate="),     QStringLiteral("timeout="),
-    QStringLiteral("save"),       QStringLiteral("help")};
+    QStringLiteral("i|interface="), QStringLiteral("com-port="), QStringLiteral("isa-base="),
+    QStringLiteral("ip="),          QStringLiteral("udp-port="), QStringLiteral("udp-timeout="),
+    QStringLiteral("a|address="),   QStringLiteral("r|rate="),   QStringLiteral("t|timeout="),
+    QStringLiteral("save"),         QStringLiteral("h|help"),    QStringLiteral("trace"),
+    QStringLiteral("trace-file="),  QStringLiteral("stats"),     QStringLiteral("j|json")};
+// Only before a command.
+const QStringList ProgramOptions = {QStringLiteral("v|version")};
+
+// "--trace=FILE": the parser knows no option whose value may be left out, so the file travels
+// as an option of its own.
+QStringList SplitTraceFile(const QStringList& args) {
+  QStringList split;
+  for (const QString& word : args) {
+    if (word.startsWith(QLatin1String("--trace=")))
+      split << QStringLiteral("--trace") << QStringLiteral("--trace-file=") + word.mid(8);
+    else
+      split << word;
+  }
+  return split;
+}
 
 const QString ConnectionHelp = QStringLiteral(
     "Připojení (výchozí hodnoty z W_qx510.ini; zapíše se jen s --save):\n"
-    "  --interface serial|isa|pci|usb|lan   rozhraní\n"
+    "  -i, --interface serial|isa|pci|usb|lan   rozhraní\n"
     "  --com-port N        sériový port COMn (1-255)\n"
     "  --isa-base HEX      bázová adresa karty ZK-660 (100h-3FFh)\n"
     "  --ip ADRESA         IP adresa převodníku QN-1660\n"
     "  --udp-port N        UDP port převodníku (0-65535)\n"
     "  --udp-timeout MS    UDP timeout (0-65535)\n"
-    "  --address N         adresa modulu (0-255)\n"
-    "  --rate BD           komunikační rychlost (600 ... 115200)\n"
-    "  --timeout MS        čas pro odpověď modulu (1-65535)\n"
-    "  --save              uložit nastavení připojení do W_qx510.ini\n");
+    "  -a, --address N     adresa modulu (0-255)\n"
+    "  -r, --rate BD       komunikační rychlost: 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 nebo 115200\n"
+    "  -t, --timeout MS    čas pro odpověď modulu (1-65535)\n"
+    "  --save              uložit nastavení připojení do W_qx510.ini\n"
+    "Sledování linky (u každého příkazu):\n"
+    "  --trace[=SOUBOR]    každá výměna s modulem jako řádek na chybový výstup nebo do souboru\n"
+    "  --stats             na konci počty výměn (dobré, bez odpovědi, pozdní, poškozené, odmítnuté)\n"
+    "                      a doba odezvy (medián, 95. percentil, maximum)\n"
+    "  -j, --json          stopa, statistika a data příkazu jako JSON\n"
+    "  -h, --help          nápověda\n");
 
 const QList<Command>& Commands() {
   static const QList<Command> commands = {
-      {{QStringLiteral("identify")}, QString(), 0, 0, {QStringLiteral("json")},
+      {{QStringLiteral("identify")}, QString(), 0, 0, {},
        QStringLiteral("Vypíše název a verzi modulu. --json: jako JSON."), CmdIdentify},
       {{QStringLiteral("scan")}, QString(), 0, 0,
-       {QStringLiteral("addresses="), QStringLiteral("rates="), QStringLiteral("scan-timeout="), QStringLiteral("json")},
+       {QStringLiteral("addresses="), QStringLiteral("rates="), QStringLiteral("scan-timeout=")},
        QStringLiteral("Najde všechny moduly na lince.\n"
                       "  --addresses SEZNAM   adresy, např. 0-255 nebo 1,5,10-20 (výchozí 0-255)\n"
                       "  --rates SEZNAM       rychlosti v Bd nebo all (výchozí all, nastavená první)\n"
-                      "  --scan-timeout MS    čas pro odpověď při hledání (výchozí 20)\n"
+                      "  --scan-timeout MS    čas pro odpověď při hledání, na každém rozhraní celý pokus (výchozí 20)\n"
                       "  --json               nalezené moduly jako JSON\n"
                       "Po hledání vrátí rozhraní nastavenou rychlost."),
        CmdScan},
-      {{QStringLiteral("config"), QStringLiteral("show")}, QString(), 0, 0, {QStringLiteral("json")},
+      {{QStringLiteral("config"), QStringLiteral("show")}, QString(), 0, 0, {},
        QStringLiteral("Přečte celou konfiguraci modulu a vypíše ji po jménech i po bajtech. --json: jako JSON."),
        CmdConfigShow},
-      {{QStringLiteral("config"), QStringLiteral("backup")}, QStringLiteral("FILE"), 1, 1, {},
-       QStringLiteral("Uloží konfiguraci modulu do textového souboru FILE; když některé čtení selže, soubor\n"
-                      "nezapíše. Kalibrační konstanty zaznamená s poznámkou, že jsou vlastní modulu."),
+      {{QStringLiteral("config"), QStringLiteral("backup")}, QStringLiteral("FILE|-"), 1, 1, {QStringLiteral("f|force")},
+       QStringLiteral("Uloží konfiguraci modulu do textového souboru FILE (- je standardní výstup); když některé\n"
+                      "čtení selže, soubor nezapíše. Kalibrační konstanty zaznamená s poznámkou, že jsou vlastní modulu.\n"
+                      "  -f, --force   přepsat existující soubor"),
        CmdConfigBackup},
-      {{QStringLiteral("config"), QStringLiteral("restore")}, QStringLiteral("FILE"), 1, 1,
+      {{QStringLiteral("config"), QStringLiteral("restore")}, QStringLiteral("FILE|-"), 1, 1,
        {QStringLiteral("dry-run"), QStringLiteral("with-address-rate"), QStringLiteral("with-calibration")},
-       QStringLiteral("Zapíše do modulu konfiguraci ze zálohy FILE: jen bajty, které se liší, každý s kontrolou\n"
-                      "zpětným čtením; nakonec přečte celou konfiguraci znovu a porovná ji se zálohou (stav 1\n"
-                      "při rozdílu, s jeho výpisem). Hodnotu, kterou by okna nástroje nezapsala, odmítne (stav 2).\n"
+       QStringLiteral("Zapíše do modulu konfiguraci ze zálohy FILE (- je standardní vstup): jen bajty, které se liší,\n"
+                      "každý s kontrolou zpětným čtením; nakonec přečte celou konfiguraci znovu a porovná ji se zálohou\n"
+                      "(stav 1 při rozdílu, s jeho výpisem). Hodnotu, kterou by okna nástroje nezapsala, odmítne (stav 2).\n"
                       "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15-22,\n"
                       "vlastní každému modulu) jen s --with-calibration.\n"
                       "  --dry-run   jen vypíše, co by zapsal"),
        CmdConfigRestore},
-      {{QStringLiteral("config"), QStringLiteral("verify")}, QStringLiteral("FILE"), 1, 1,
-       {QStringLiteral("with-address-rate"), QStringLiteral("with-calibration"), QStringLiteral("json")},
-       QStringLiteral("Porovná konfiguraci modulu se zálohou FILE a vypíše rozdíly (stav 1 při rozdílu).\n"
-                      "Adresu a rychlost modulu porovná jen s --with-address-rate, kalibrační konstanty jen\n"
-                      "s --with-calibration. --json: rozdíly jako JSON."),
+      {{QStringLiteral("config"), QStringLiteral("verify")}, QStringLiteral("FILE|-"), 1, 1,
+       {QStringLiteral("with-address-rate"), QStringLiteral("with-calibration")},
+       QStringLiteral("Porovná konfiguraci modulu se zálohou FILE (- je standardní vstup) a vypíše rozdíly (stav 1\n"
+                      "při rozdílu). Adresu a rychlost modulu porovná jen s --with-address-rate, kalibrační konstanty\n"
+                      "jen s --with-calibration. --json: rozdíly jako JSON."),
        CmdConfigVerify},
       {{QStringLiteral("set")}, QStringLiteral("NAME VALUE [NAME VALUE ...]"), 2, 64, {},
        QStringLiteral("Zapíše pojmenované hodnoty s kontrolou zpětným čtením:\n"
-                      "  address 0-255, rate 600 ... 115200, range 0-10V|0-20mA,\n"
+                      "  address 0-255, rate 600|1200|2400|4800|9600|19200|38400|57600|115200, range 0-10V|0-20mA,\n"
                       "  din-negation, dout-negation, dout-initial MASKA (0xHHHHHHHH, seznam bitů 0,3,17 nebo none)"),
        CmdSet},
-      {{QStringLiteral("watch")}, QStringLiteral("ain0|din|status"), 1, 1,
-       {QStringLiteral("interval="), QStringLiteral("count="), QStringLiteral("format=")},
-       QStringLiteral("Vypisuje okamžité hodnoty s časem, do Ctrl+C nebo do zadaného počtu.\n"
+      {{QStringLiteral("watch")}, QStringLiteral("ZDROJE"), 1, 1,
+       {QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="), QStringLiteral("o|output=")},
+       QStringLiteral("Vypisuje okamžité hodnoty s časem (ISO 8601 s posunem od UTC), do Ctrl+C nebo do zadaného počtu.\n"
+                      "ZDROJE: ain0, din, status, nebo několik najednou oddělených čárkou (ain0,din,status).\n"
+                      "Nezdařené čtení má svůj řádek s textem chyby.\n"
                       "  --interval MS            perioda čtení (výchozí 500)\n"
-                      "  --count N                počet čtení\n"
-                      "  --format text|csv|json   formát řádků (výchozí text)"),
+                      "  -n, --count N            počet čtení\n"
+                      "  --format text|csv|json   formát řádků (výchozí text)\n"
+                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup"),
        CmdWatch},
       {{QStringLiteral("dout")}, QStringLiteral("MASK|BITS"), 1, 1, {},
        QStringLiteral("Nastaví všech 32 výstupů: maska 0xHHHHHHHH, seznam sepnutých bitů 0,3,17 nebo none."),
@@ -105,12 +133,32 @@ QString Usage(const Command& command) {
   return line + QStringLiteral(" [volby]");
 }
 
+const QString ExitHelp = QStringLiteral(
+    "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor,\n"
+    "3 není spojení nebo ovladač, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM.\n");
+
 void PrintOverview(QTextStream& out) {
   out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";
   for (const Command& command : Commands()) out << "  " << Usage(command) << '\n';
-  out << "\nNápověda k příkazu: qx510-cli PŘÍKAZ --help\n\n" << ConnectionHelp
-      << "\nStav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor,\n"
-         "3 není spojení nebo ovladač.\n";
+  out << "\nNápověda k příkazu: qx510-cli PŘÍKAZ --help\n  -v, --version       verze programu\n\n"
+      << ConnectionHelp << '\n' << ExitHelp;
+}
+
+// Commands that share their first word ("config show", "config backup", ...).
+QList<const Command*> Group(const QString& word) {
+  QList<const Command*> group;
+  for (const Command& command : Commands())
+    if (command.words.size() > 1 && command.words.front() == word) group << &command;
+  return group;
+}
+
+void PrintGroup(QTextStream& out, const QString& word) {
+  out << "qx510-cli " << word << " PODPŘÍKAZ [volby]\n\nPodpříkazy:\n";
+  for (const Command* command : Group(word)) {
+    out << "  " << Usage(*command) << '\n';
+    for (const QString& line : command->help.split(QLatin1Char('\n'))) out << "      " << line << '\n';
+  }
+  out << "\nNápověda k podpříkazu: qx510-cli " << word << " PODPŘÍKAZ --help\n\n" << ConnectionHelp;
 }
 
 const Command* FindCommand(const QStringList& words, QString& error) {
@@ -187,7 +235,7 @@ QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
   }
   if (given("rate")) {
     int code = 0;
-    if (!ParseRate(value("rate"), code)) return BaudRangeText.trimmed();
+    if (!ParseRate(value("rate"), code)) return RateChoicesText;
     data.BaudRate = BaudCodeToRate(code);
   }
   if (given("timeout")) {
@@ -200,25 +248,37 @@ QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
 
 }  // namespace
 
-int RunCli(const QStringList& args, CliIo& io) {
+int RunCli(const QStringList& given, CliIo& io) {
+  const QStringList args = SplitTraceFile(given);
   // Every option any command knows, to find the command words first.
-  QStringList everyOption = ConnectionOptions;
-  for (const Command& command : Commands()) everyOption << command.options;
+  QStringList everyOption = ConnectionOptions + ProgramOptions;
+  for (const Command& command : Commands())
+    for (const QString& option : command.options)
+      if (!everyOption.contains(option)) everyOption << option;
   ParsedArgs first;
   const QString firstError = ParseArgs(args, everyOption, first);
-  if (first.positional.isEmpty() && (first.has(QStringLiteral("help")) || args.isEmpty())) {
+  const QStringList& words = first.positional;
+  if (firstError.isEmpty() && words.isEmpty() && first.has(QStringLiteral("version"))) {
+    *io.out << "qx510-cli " << QX510_VERSION << '\n';
+    return ExitOk;
+  }
+  if (firstError.isEmpty() && words.isEmpty() && (first.has(QStringLiteral("help")) || args.isEmpty())) {
     PrintOverview(args.isEmpty() ? *io.err : *io.out);
     return args.isEmpty() ? ExitUsage : ExitOk;
   }
-  if (first.positional.value(0) == QLatin1String("help")) {
+  if (words.value(0) == QLatin1String("help")) {
     PrintOverview(*io.out);
+    return ExitOk;
+  }
+  if (firstError.isEmpty() && words.size() == 1 && first.has(QStringLiteral("help")) && !Group(words[0]).isEmpty()) {
+    PrintGroup(*io.out, words[0]);
     return ExitOk;
   }
 
   QString error;
-  const Command* command = FindCommand(first.positional, error);
+  const Command* command = FindCommand(words, error);
   if (command == nullptr) {
-    *io.err << error << Qt::endl;
+    *io.err << (firstError.isEmpty() ? error : firstError) << Qt::endl;
     return ExitUsage;
   }
   CliContext c(io);
@@ -226,7 +286,7 @@ int RunCli(const QStringList& args, CliIo& io) {
   if (!parseError.isEmpty()) return c.fail(ExitUsage, parseError);
   if (!firstError.isEmpty()) return c.fail(ExitUsage, firstError);
   if (c.args.has(QStringLiteral("help"))) {
-    c.out() << Usage(*command) << "\n\n" << command->help << "\n\n" << ConnectionHelp;
+    c.out() << Usage(*command) << "\n\n" << command->help << "\n\n" << ConnectionHelp << '\n' << ExitHelp;
     return ExitOk;
   }
   c.args.positional = c.args.positional.mid(command->words.size());
@@ -235,11 +295,20 @@ int RunCli(const QStringList& args, CliIo& io) {
     return c.fail(ExitUsage, QStringLiteral("Použití: ") + Usage(*command));
 
   InitData(&c.data);
-  LoadConnectionSettings(&c.data, ConnectionSettingsPath());
+  c.settingsFile = ConnectionSettingsPath();
+  if (!LoadConnectionSettings(&c.data, c.settingsFile)) c.settingsFile.clear();
   const QString optionError = ApplyConnectionOptions(c.args, c.data);
   if (!optionError.isEmpty()) return c.fail(ExitUsage, optionError);
+  if (const QString watchError = c.startWatching(); !watchError.isEmpty()) return c.fail(ExitUsage, watchError);
 
-  const int result = command->run(c);
+  int result = command->run(c);
   c.disconnect();
+  if (const int signal = c.interruptSignal(); signal != 0) {
+    // A command that answered the signal itself (a status from 128 up) has said so already.
+    if (result < 128)
+      c.say(QStringLiteral("Přerušeno signálem %1.").arg(signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")));
+    result = 128 + signal;
+  }
+  c.finishWatching();
   return result;
 }

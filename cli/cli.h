@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -9,7 +10,8 @@
 // qx510-cli: the tool's exchange and configuration code driven from a shell.
 //
 // Exit status: 0 success; 1 the module answered with a failure, or verify found a difference;
-// 2 bad usage or a bad file; 3 no connection or no driver.
+// 2 bad usage or a bad file; 3 no connection or no driver; 128 + the signal (130 SIGINT,
+// 143 SIGTERM) when stopped.
 enum CliExit { ExitOk = 0, ExitModule = 1, ExitUsage = 2, ExitConnection = 3 };
 
 // Everything the program touches outside the module, so a test can run it in-process.
@@ -19,8 +21,10 @@ struct CliIo {
   // One line the operator typed; empty when the input has ended.
   std::function<std::optional<QString>()> readLine;
   bool errIsTerminal = false;  // draw progress bars on err
-  // True once the operator asked to stop (Ctrl+C).
-  std::function<bool()> interrupted;
+  // The signal by which the operator asked to stop (SIGINT, SIGTERM), 0 while none.
+  std::function<int()> interrupted;
+  // Standard input whole, for a file named "-"; empty when there is none.
+  std::function<std::optional<QByteArray>()> readInput;
   std::function<void(int ms)> sleep;
 };
 

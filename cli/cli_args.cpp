@@ -1,36 +1,71 @@
 #include "cli/cli_args.h"
 
+#include <QCommandLineParser>
 #include <algorithm>
 
 #include "base/baud.h"
 
-QString ParseArgs(const QStringList& args, const QStringList& allowed, ParsedArgs& out) {
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    const QString& word = args[i];
-    if (!word.startsWith(QLatin1String("--")) || word == QLatin1String("--")) {
-      out.positional << word;
-      continue;
-    }
-    QString name = word.mid(2);
-    QString value;
-    bool inlineValue = false;
-    if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
-      value = name.mid(eq + 1);
-      name = name.left(eq);
-      inlineValue = true;
-    }
-    const bool takesValue = allowed.contains(name + QLatin1Char('='));
-    if (!takesValue && !allowed.contains(name)) return QStringLiteral("Neznámá volba: --%1").arg(name);
-    if (takesValue && !inlineValue) {
-      if (i + 1 >= args.size()) return QStringLiteral("Volba --%1 potřebuje hodnotu.").arg(name);
-      value = args[++i];
-    } else if (!takesValue && inlineValue) {
-      return QStringLiteral("Volba --%1 nemá hodnotu.").arg(name);
-    }
-    out.values.insert(name, value);
+namespace {
+
+// No option is a digit, so a negative number is always a value ("set address -1" is then
+// refused by the address check, not taken for an option). The parser is shown it behind a
+// mark, which the positional words lose again.
+const QChar NumberMark(u'\x1');
+
+bool NegativeNumber(const QString& word) { return word.size() > 1 && word[0] == u'-' && word[1].isDigit(); }
+
+// The parser's own message (in the untranslated form Qt gives it) in the operator's language.
+QString ParserError(const QCommandLineParser& parser) {
+  const QStringList unknown = parser.unknownOptionNames();
+  if (!unknown.isEmpty()) {
+    const QString& name = unknown.front();
+    return QStringLiteral("Neznámá volba: %1%2").arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), name);
   }
+  const QString error = parser.errorText();
+  const qsizetype open = error.indexOf(QLatin1Char('\'')), close = error.lastIndexOf(QLatin1Char('\''));
+  const QString option = open >= 0 && close > open ? error.mid(open + 1, close - open - 1) : error;
+  if (error.startsWith(QLatin1String("Missing value"))) return QStringLiteral("Volba %1 potřebuje hodnotu.").arg(option);
+  if (error.startsWith(QLatin1String("Unexpected value"))) return QStringLiteral("Volba %1 nemá hodnotu.").arg(option);
+  return error;
+}
+
+}  // namespace
+
+QString ParseArgs(const QStringList& args, const QStringList& allowed, ParsedArgs& out) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+  parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+  struct Known {
+    QString name;
+    bool takesValue;
+  };
+  QList<Known> known;
+  for (QString entry : allowed) {
+    const bool takesValue = entry.endsWith(QLatin1Char('='));
+    if (takesValue) entry.chop(1);
+    const QStringList names = entry.split(QLatin1Char('|'));
+    QCommandLineOption option(names);
+    if (takesValue) option.setValueName(QStringLiteral("x"));
+    parser.addOption(option);
+    known.append({names.back(), takesValue});
+  }
+  QStringList words{QStringLiteral("qx510-cli")};
+  for (const QString& word : args) words << (NegativeNumber(word) ? NumberMark + word : word);
+  if (!parser.parse(words)) return ParserError(parser);
+  for (QString word : parser.positionalArguments()) {
+    if (word.startsWith(NumberMark)) word.remove(0, 1);
+    out.positional << word;
+  }
+  for (const Known& k : known)
+    if (parser.isSet(k.name)) out.values.insert(k.name, k.takesValue ? parser.value(k.name) : QString());
   return {};
 }
+
+const QString RateChoicesText = [] {
+  QStringList rates;
+  for (int c = 0; c < BaudCodeCount; ++c) rates << QString::number(BaudCodeToRate(c));
+  return QStringLiteral("Komunikační rychlost musí být jedna z: %1 Bd.").arg(rates.join(QStringLiteral(", ")));
+}();
 
 bool ParseRate(const QString& text, int& code) {
   qint64 rate = 0;

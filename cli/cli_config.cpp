@@ -33,17 +33,28 @@ QString JsonLine(const QJsonObject& object) {
 // The backup named by the command's argument, read before any module traffic.
 bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
   const QString path = c.args.positional.front();
-  QFile file(path);
-  if (!QFileInfo(path).isFile()) {
-    exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje nebo to není obyčejný soubor.").arg(path));
-    return false;
-  }
-  if (!file.open(QIODevice::ReadOnly)) {
-    exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2").arg(path, file.errorString()));
-    return false;
+  QByteArray text;
+  if (path == QLatin1String("-")) {
+    const std::optional<QByteArray> input = c.io.readInput ? c.io.readInput() : std::nullopt;
+    if (!input) {
+      exitCode = c.fail(ExitUsage, QStringLiteral("Standardní vstup nelze číst."));
+      return false;
+    }
+    text = *input;
+  } else {
+    QFile file(path);
+    if (!QFileInfo(path).isFile()) {
+      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje nebo to není obyčejný soubor.").arg(path));
+      return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2").arg(path, file.errorString()));
+      return false;
+    }
+    text = file.read(1 << 20);
   }
   QString error;
-  if (!ParseBackup(file.read(1 << 20), backup, error)) {
+  if (!ParseBackup(text, backup, error)) {
     exitCode = c.fail(ExitUsage, path + QStringLiteral(": ") + error);
     return false;
   }
@@ -131,6 +142,10 @@ int CmdConfigShow(CliContext& c) {
 }
 
 int CmdConfigBackup(CliContext& c) {
+  const QString path = c.args.positional.front();
+  const bool toOutput = path == QLatin1String("-");
+  if (!toOutput && QFileInfo::exists(path) && !c.args.has(QStringLiteral("force")))
+    return c.fail(ExitUsage, QStringLiteral("Soubor %1 už existuje; přepíše se jen s --force.").arg(path));
   if (const int r = c.connect(); r != ExitOk) return r;
   ConfigBackup backup;
   int exitCode = ExitOk;
@@ -138,7 +153,12 @@ int CmdConfigBackup(CliContext& c) {
   backup.module = ModuleTypeName(c.data.ModuleIdent);
   backup.version = Version(c.data.ModuleIdent);
   backup.date = QDateTime::currentDateTimeUtc();
-  const QString path = c.args.positional.front();
+  if (toOutput) {
+    c.out() << QString::fromUtf8(FormatBackup(backup));
+    c.out().flush();
+    c.say(QStringLiteral("Konfigurace uložena na standardní výstup."));
+    return ExitOk;
+  }
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(FormatBackup(backup)) < 0 || !file.commit())
     return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2").arg(path, file.errorString()));
@@ -230,7 +250,7 @@ int CmdSet(CliContext& c) {
       bytes[CfgAddr::BusAddress] = address;
     } else if (name == QLatin1String("rate")) {
       int code = 0;
-      if (!ParseRate(value, code)) return c.fail(ExitUsage, BaudRangeText.trimmed());
+      if (!ParseRate(value, code)) return c.fail(ExitUsage, RateChoicesText);
       bytes[CfgAddr::BaudCode] = uint8_t(code);
     } else if (name == QLatin1String("range")) {
       const QString v = value.trimmed();

@@ -5,28 +5,60 @@
 #include "base/driver_params.h"
 #include "base/identify.h"
 #include "base/settings.h"
+#include "base/exchange_observer.h"
 
-int CliContext::connect(bool identify) {
+namespace {
+
+const char* const InterfaceWords[] = {"serial", "isa", "pci", "usb", "lan"};
+
+}  // namespace
+
+CliContext::~CliContext() {
+  // A command that returned early still leaves the line unwatched.
+  if (queue_) SetExchangeObserver(nullptr);
+}
+
+QString CliContext::connectionDescription() const {
+  const TData& d = data;
+  QString where;
+  switch (d.Interface) {
+    case InterfaceSerial: where = QStringLiteral(" COM%1").arg(d.ComPort); break;
+    case InterfaceIsa: where = QStringLiteral(" báze %1h").arg(d.IsaBaseAddress, 0, 16); break;
+    case InterfaceLan:
+      where = QStringLiteral(" %1, UDP port %2, UDP timeout %3 ms")
+                  .arg(QString::fromLatin1(d.IpAddress.constData()))
+                  .arg(d.UdpPort)
+                  .arg(d.UdpTimeout);
+      break;
+    default: break;
+  }
+  return QStringLiteral("rozhraní %1%2, adresa %3, %4 Bd, timeout %5 ms; nastavení: %6")
+      .arg(QString::fromLatin1(d.Interface < InterfaceCount ? InterfaceWords[d.Interface] : "?"), where)
+      .arg(d.ModuleAddress)
+      .arg(d.BaudRate)
+      .arg(d.ResponseTimeout)
+      .arg(settingsFile.isEmpty() ? QStringLiteral("výchozí hodnoty") : settingsFile);
+}
+
+int CliContext::connect(bool identify, std::optional<int32_t> udpTimeout) {
   TData& d = data;
   FillDriverParams(d);
+  if (d.Interface == InterfaceLan && udpTimeout) d.DriverParams[2] = static_cast<uintptr_t>(*udpTimeout);
   uint32_t handle = 0;
+  // Each text is fetched while the driver that gave the status is still loaded.
+  auto failed = [this](const QString& text) {
+    disconnect();
+    return fail(ExitConnection, text + QStringLiteral(" (") + connectionDescription() + QLatin1Char(')'));
+  };
   uint32_t status = DriverInit(d.Interface, &handle, d.DriverParams);
-  if (status != 0)
-    return fail(ExitConnection, QStringLiteral("Chyba inicializace připojení - ") + DriverStatusText(d.Interface, status));
+  if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
   d.DriverHandle = handle;
   d.Connected = true;
   status = DriverSetConfig(d.Interface, handle, uint32_t(d.BaudRate), d.ResponseTimeout, 2);
-  if (status != 0) {
-    disconnect();
-    return fail(ExitConnection, QStringLiteral("Chyba inicializace připojení - ") + DriverStatusText(d.Interface, status));
-  }
+  if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
   if (identify) {
     const uint8_t identStatus = IdentifyModule(d.Interface, handle, d.ModuleAddress, d.ModuleIdent);
-    if (identStatus != 0) {
-      const QString text = statusText(identStatus);
-      disconnect();
-      return fail(ExitConnection, text);
-    }
+    if (identStatus != 0) return failed(statusText(identStatus));
   }
   if (args.has(QStringLiteral("save"))) {
     QString error;
@@ -52,13 +84,68 @@ int CliContext::exchangeFailed(const QString& what, uint32_t status) {
 }
 
 void CliContext::progressBar(const QString& label, int percent) {
-  if (!io.errIsTerminal) return;
+  if (!io.errIsTerminal) {
+    writeTrace();
+    return;
+  }
+  settle();
   constexpr int width = 40;
   const int filled = percent * width / 100;
   *io.err << '\r' << label << " [" << QString(filled, QLatin1Char('#')) << QString(width - filled, QLatin1Char('.'))
           << "] " << percent << " %";
+  barShown_ = percent < 100;
   if (percent >= 100) *io.err << '\n';
   io.err->flush();
+}
+
+void CliContext::settle() {
+  if (barShown_) {
+    *io.err << '\r' << QString(72, QLatin1Char(' ')) << '\r';
+    io.err->flush();
+    barShown_ = false;
+  }
+  writeTrace();
+}
+
+QString CliContext::startWatching() {
+  tracing_ = args.has(QStringLiteral("trace"));
+  if (!tracing_ && !args.has(QStringLiteral("stats"))) return {};
+  const QString path = args.value(QStringLiteral("trace-file"));
+  if (tracing_ && !path.isEmpty() && path != QLatin1String("-")) {
+    traceFile_ = std::make_unique<QFile>(path);
+    if (!traceFile_->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+      return QStringLiteral("Soubor stopy %1 nelze zapsat: %2").arg(path, traceFile_->errorString());
+  }
+  queue_ = std::make_unique<ExchangeQueue>();
+  SetExchangeObserver(queue_.get());
+  return {};
+}
+
+void CliContext::writeTrace() {
+  if (!queue_) return;
+  ExchangeRecord record;
+  QByteArray lines;
+  while (queue_->pop(record)) {
+    stats_.add(record);
+    if (tracing_) lines += ExchangeTraceLine(record, json()) + '\n';
+  }
+  if (lines.isEmpty()) return;
+  if (traceFile_) {
+    traceFile_->write(lines);
+  } else {
+    QTextStream& stream = args.value(QStringLiteral("trace-file")) == QLatin1String("-") ? *io.out : *io.err;
+    stream << QString::fromUtf8(lines);
+    stream.flush();
+  }
+}
+
+void CliContext::finishWatching() {
+  if (!queue_) return;
+  SetExchangeObserver(nullptr);
+  settle();
+  if (queue_->dropped() != 0) say(QStringLiteral("Stopa: %1 výměn nezaznamenáno (zápis nestačil).").arg(queue_->dropped()));
+  if (args.has(QStringLiteral("stats"))) say(json() ? QString::fromUtf8(stats_.json()) : stats_.text());
+  queue_.reset();
 }
 
 ImageEvents CliContext::imageEvents() {

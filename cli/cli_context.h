@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 #include "base/config_transfer.h"
+#include "base/exchange_queue.h"
+#include "base/exchange_trace.h"
 #include "base/tdata.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
@@ -15,23 +20,45 @@
 // once opened, the connection.
 struct CliContext {
   explicit CliContext(CliIo& streams) : io(streams) {}
+  ~CliContext();
   CliIo& io;
   ParsedArgs args;
   TData data{};
+  QString settingsFile;  // the settings file the connection came from; empty: the defaults
 
-  QTextStream& out() { return *io.out; }
+  // The data stream. Whatever the terminal shows before it (a progress bar, trace lines
+  // pending) is settled first, so the lines never run into each other.
+  QTextStream& out() {
+    settle();
+    return *io.out;
+  }
   // A message for the operator: one line on the error stream.
-  void say(const QString& text) { *io.err << text << Qt::endl; }
+  void say(const QString& text) {
+    settle();
+    *io.err << text << Qt::endl;
+  }
   // The message and the exit status in one.
   int fail(int code, const QString& text) {
     say(text);
     return code;
   }
   bool json() const { return args.has(QStringLiteral("json")); }
+  // The signal that asked the program to stop, 0 while none did.
+  int interruptSignal() const { return io.interrupted ? io.interrupted() : 0; }
+  bool interrupted() const { return interruptSignal() != 0; }
+
+  // --trace and --stats: watches every exchange from here on; the message of a trace file
+  // that cannot be opened, or an empty text.
+  QString startWatching();
+  // The trace written out, the statistics said, the line no longer watched.
+  void finishWatching();
+  // Clears the progress bar and writes the trace lines gathered so far.
+  void settle();
 
   // Loads the driver, sets rate and timeout and, unless `identify` is false, identifies the
-  // module into data.ModuleIdent. On failure says why and returns ExitConnection.
-  int connect(bool identify = true);
+  // module into data.ModuleIdent. On failure says why and returns ExitConnection. A scan
+  // passes a UDP timeout of 0 so that its own timeout bounds every try.
+  int connect(bool identify = true, std::optional<int32_t> udpTimeout = std::nullopt);
   void disconnect();
   // The driver's text for a status the module or driver answered.
   QString statusText(uint32_t status) const;
@@ -54,6 +81,17 @@ struct CliContext {
   int writeFailed(const ConfigTransferResult& result);
 
   void progressBar(const QString& label, int percent);
+
+  // Interface, address, rate and where they came from, for a failed connection.
+  QString connectionDescription() const;
+
+ private:
+  void writeTrace();
+  std::unique_ptr<ExchangeQueue> queue_;
+  ExchangeStats stats_;
+  bool tracing_ = false;
+  std::unique_ptr<QFile> traceFile_;  // null: the trace goes to the error stream
+  bool barShown_ = false;
 };
 
 // The commands; each returns the exit status.

@@ -1,14 +1,19 @@
 // identify, scan, watch, dout and status clear.
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <optional>
 
 #include "base/baud.h"
 #include "base/commands.h"
 #include "base/driver_loader.h"
+#include "base/exchange_observer.h"
+#include "base/exchange_trace.h"
 #include "base/identify.h"
 #include "base/value_format.h"
 #include "cli/cli_context.h"
@@ -35,14 +40,14 @@ uint32_t GroupValue(const ExchangeResult& r) {
 
 // Waits ms, ending early when the operator stops the program.
 void Wait(CliContext& c, int ms) {
-  while (ms > 0 && !(c.io.interrupted && c.io.interrupted())) {
+  while (ms > 0 && !c.interrupted()) {
     const int step = std::min(ms, 50);
     c.io.sleep(step);
     ms -= step;
   }
 }
 
-bool Interrupted(const CliContext& c) { return c.io.interrupted && c.io.interrupted(); }
+bool Interrupted(const CliContext& c) { return c.interrupted(); }
 
 }  // namespace
 
@@ -69,7 +74,7 @@ int CmdScan(CliContext& c) {
     return c.fail(ExitUsage, QStringLiteral("Adresy musí být čísla 0-255 nebo rozsahy, např. 0-255 nebo 1,5,10-20."));
   if (!ParseRateList(c.args.has(QStringLiteral("rates")) ? c.args.value(QStringLiteral("rates")) : QStringLiteral("all"),
                      codes))
-    return c.fail(ExitUsage, BaudRangeText.trimmed());
+    return c.fail(ExitUsage, RateChoicesText);
   if (c.args.has(QStringLiteral("scan-timeout")) &&
       !ParseNumber(c.args.value(QStringLiteral("scan-timeout")), 1, 65535, timeout))
     return c.fail(ExitUsage, QStringLiteral("Timeout musí být v rozsahu 1-65535 ms."));
@@ -77,7 +82,9 @@ int CmdScan(CliContext& c) {
   const auto current = std::find(codes.begin(), codes.end(), BaudRateToCode(c.data.BaudRate));
   if (current != codes.end()) std::rotate(codes.begin(), current, current + 1);
 
-  if (const int r = c.connect(/*identify=*/false); r != ExitOk) return r;
+  // The LAN converter's driver waits the UDP timeout on top of the response timeout; a try
+  // of the scan is bounded by the scan timeout alone.
+  if (const int r = c.connect(/*identify=*/false, /*udpTimeout=*/0); r != ExitOk) return r;
   const uint8_t iface = c.data.Interface;
   const uint32_t handle = c.data.DriverHandle;
   const std::size_t total = addresses.size() * codes.size();
@@ -91,34 +98,146 @@ int CmdScan(CliContext& c) {
       result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(BaudCodeToRate(code)), status);
       break;
     }
+    const int rate = BaudCodeToRate(code);
+    auto report = [&](uint8_t address, const QString& ident, std::optional<qint64> lateMs) {
+      QJsonObject module = IdentJson(ident);
+      module.insert(QStringLiteral("address"), address);
+      module.insert(QStringLiteral("rate"), rate);
+      if (lateMs) module.insert(QStringLiteral("late_ms"), *lateMs);
+      found.append(module);
+      if (c.json()) return;
+      c.out() << QStringLiteral("adresa %1, %2 Bd: %3").arg(address).arg(rate).arg(Shown(ident));
+      if (lateMs)
+        c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, --scan-timeout je %2 ms)")
+                       .arg(*lateMs)
+                       .arg(timeout);
+      c.out() << '\n';
+      c.out().flush();
+    };
+    // A try that met an earlier request's answer, or a spoilt one, may have caught the late
+    // answer of the try before it: both addresses are asked again with the settings'
+    // response timeout.
+    std::vector<uint8_t> late;
+    int previousSilent = -1;  // the address of the try before, when it failed
     for (uint8_t address : addresses) {
       if (Interrupted(c)) break;
       QString ident;
-      if (IdentifyModule(iface, handle, address, ident) == 0) {
-        QJsonObject module = IdentJson(ident);
-        module.insert(QStringLiteral("address"), address);
-        module.insert(QStringLiteral("rate"), BaudCodeToRate(code));
-        found.append(module);
-        if (!c.json()) {
-          if (c.io.errIsTerminal) *c.io.err << '\r' << QString(60, QLatin1Char(' ')) << '\r';
-          c.out() << QStringLiteral("adresa %1, %2 Bd: %3\n").arg(address).arg(BaudCodeToRate(code)).arg(Shown(ident));
-          c.out().flush();
-        }
+      const uint8_t status = IdentifyModule(iface, handle, address, ident);
+      if (status == 0) {
+        report(address, ident, std::nullopt);
+      } else if (const ExchangeOutcome o = ClassifyExchangeStatus(status);
+                 o == ExchangeOutcome::Late || o == ExchangeOutcome::Damaged) {
+        for (int a : {previousSilent, int(address)})
+          if (a >= 0 && std::find(late.begin(), late.end(), uint8_t(a)) == late.end()) late.push_back(uint8_t(a));
       }
+      previousSilent = status != 0 ? int(address) : -1;
       c.progressBar(QStringLiteral("Hledání"), int(++done * 100 / total));
+    }
+    if (!late.empty() && !Interrupted(c) &&
+        DriverSetConfig(iface, handle, uint32_t(rate), c.data.ResponseTimeout, 2) == 0) {
+      for (uint8_t address : late) {
+        QString ident;
+        QElapsedTimer took;
+        took.start();
+        if (IdentifyModule(iface, handle, address, ident) == 0) report(address, ident, took.elapsed());
+      }
     }
   }
   // Leave the interface at the rate and timeout it is configured for.
   DriverSetConfig(iface, handle, uint32_t(c.data.BaudRate), c.data.ResponseTimeout, 2);
+  if (Interrupted(c)) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
   if (c.json()) c.out() << JsonLine(found) << '\n';
   c.say(QStringLiteral("Nalezeno modulů: %1").arg(found.size()));
   return result;
 }
 
+namespace {
+
+enum class Source { Ain0, Din, Status };
+const QStringList SourceNames = {QStringLiteral("ain0"), QStringLiteral("din"), QStringLiteral("status")};
+
+// One reading of one source in the three forms; `failure` holds the error instead.
+struct Reading {
+  QString text, failure;
+  QStringList csv;
+  QJsonObject json;
+};
+
+QStringList CsvColumns(Source source) {
+  switch (source) {
+    case Source::Ain0: return {QStringLiteral("value"), QStringLiteral("unit")};
+    case Source::Din: return {QStringLiteral("din")};
+    default: return {QStringLiteral("status")};
+  }
+}
+
+Reading Read(CliContext& c, Source source, bool current) {
+  const uint8_t iface = c.data.Interface, module = c.data.ModuleAddress;
+  const uint32_t handle = c.data.DriverHandle;
+  const ExchangeResult r = source == Source::Ain0  ? ModuleTransact(iface, handle, module, Cmd::ReadChannel, 0)
+                           : source == Source::Din ? ModuleTransact(iface, handle, module, Cmd::ReadChannel, DigitalIndex)
+                                                   : ModuleTransact(iface, handle, module, Cmd::ReadStatus, 0);
+  Reading reading;
+  if (r.Status != 0) {
+    reading.failure = c.statusText(r.Status);
+    reading.csv = QStringList(CsvColumns(source).size(), QString());
+    return reading;
+  }
+  if (source == Source::Ain0) {
+    float value = float(DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]));
+    int decimals = r.Data[4] & 0x7F;
+    if (current) {  // amperes shown as milliamperes, as the live window shows them
+      value *= 1000.0f;
+      decimals = 3;
+    }
+    const QString unit = current ? QStringLiteral("mA") : QStringLiteral("V");
+    const QString plain = QString::number(double(value), 'f', std::min(decimals, 18));
+    reading.text = FormatFixedPrecision5(value, decimals) + QLatin1Char(' ') + unit;
+    reading.csv = {plain, unit};
+    reading.json = {{QStringLiteral("value"), plain.toDouble()}, {QStringLiteral("unit"), unit}};
+    return reading;
+  }
+  const QString kind = SourceNames[int(source)];
+  const QStringList names = StatusBitNames();
+  const uint32_t bits = GroupValue(r);
+  QStringList on;
+  QJsonArray onJson;
+  for (int n = 0; n < 32; ++n) {
+    if (!(bits >> n & 1u)) continue;
+    const QString name = source == Source::Din              ? QString::number(n)
+                         : names[n] == QLatin1String("---") ? QStringLiteral("bit%1").arg(n)
+                                                            : names[n];
+    on << name;
+    if (source == Source::Din) onJson.append(n); else onJson.append(name);
+  }
+  reading.text = kind + QLatin1Char('=') + Hex8(bits) + (on.isEmpty() ? QString() : QLatin1Char(' ') + on.join(QLatin1Char(' ')));
+  reading.csv = {Hex8(bits)};
+  reading.json = {{kind, qint64(bits)}, {QStringLiteral("on"), onJson}};
+  return reading;
+}
+
+// "ain0,din": each source once, in the order given.
+bool ParseSources(const QString& text, QList<Source>& sources) {
+  for (const QString& part : text.split(QLatin1Char(','))) {
+    const qsizetype index = SourceNames.indexOf(part.trimmed());
+    if (index < 0) return false;
+    if (!sources.contains(Source(index))) sources << Source(index);
+  }
+  return !sources.isEmpty();
+}
+
+QString CsvField(QString text) {
+  if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))) return text;
+  return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+}  // namespace
+
 int CmdWatch(CliContext& c) {
-  const QString kind = c.args.positional.front();
-  if (kind != QLatin1String("ain0") && kind != QLatin1String("din") && kind != QLatin1String("status"))
-    return c.fail(ExitUsage, QStringLiteral("Neznámá veličina: %1 (ain0, din, status)").arg(kind));
+  QList<Source> sources;
+  if (!ParseSources(c.args.positional.front(), sources))
+    return c.fail(ExitUsage, QStringLiteral("Neznámá veličina: %1 (ain0, din, status, nebo několik oddělených čárkou)")
+                                 .arg(c.args.positional.front()));
   qint64 interval = 500, count = 0;
   if (c.args.has(QStringLiteral("interval")) && !ParseNumber(c.args.value(QStringLiteral("interval")), 1, 3600000, interval))
     return c.fail(ExitUsage, QStringLiteral("Interval musí být v rozsahu 1-3600000 ms."));
@@ -127,75 +246,82 @@ int CmdWatch(CliContext& c) {
   const QString format = c.args.has(QStringLiteral("format")) ? c.args.value(QStringLiteral("format")) : QStringLiteral("text");
   if (format != QLatin1String("text") && format != QLatin1String("csv") && format != QLatin1String("json"))
     return c.fail(ExitUsage, QStringLiteral("Formát musí být text, csv nebo json."));
+  QFile file;
+  QTextStream fileStream;
+  const QString output = c.args.value(QStringLiteral("output"));
+  if (!output.isEmpty() && output != QLatin1String("-")) {
+    file.setFileName(output);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+      return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2").arg(output, file.errorString()));
+    fileStream.setDevice(&file);
+  }
+  auto out = [&]() -> QTextStream& { return file.isOpen() ? (c.settle(), fileStream) : c.out(); };
 
   if (const int r = c.connect(); r != ExitOk) return r;
-  const uint8_t iface = c.data.Interface, module = c.data.ModuleAddress;
-  const uint32_t handle = c.data.DriverHandle;
   bool current = false;
-  if (kind == QLatin1String("ain0")) {
+  if (sources.contains(Source::Ain0)) {
     // The unit follows the input's range, read once as the live window does.
-    const ExchangeResult range = ReadConfig(iface, handle, module, CfgAddr::AinRange);
+    const ExchangeResult range = ReadConfig(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, CfgAddr::AinRange);
     if (range.Status != 0) return c.exchangeFailed(QStringLiteral("Čtení rozsahu vstupu 0 selhalo"), range.Status);
     current = range.Data[3] & 1;
   }
-  if (format == QLatin1String("csv"))
-    c.out() << (kind == QLatin1String("ain0") ? "time,value,unit\n" : kind == QLatin1String("din") ? "time,din\n" : "time,status\n");
+  const bool single = sources.size() == 1;
+  if (format == QLatin1String("csv")) {
+    QStringList header{QStringLiteral("time")};
+    for (Source s : sources) {
+      for (const QString& column : CsvColumns(s))
+        header << (single || s != Source::Ain0 ? column : SourceNames[int(s)] + QLatin1Char('_') + column);
+    }
+    out() << header.join(QLatin1Char(',')) << ",error\n";
+  }
 
-  const QStringList names = StatusBitNames();
   int result = ExitOk;
-  for (qint64 i = 0; count == 0 || i < count; ++i) {
+  qint64 i = 0;
+  for (; count == 0 || i < count; ++i) {
     if (Interrupted(c)) break;
     if (i > 0) {
       Wait(c, int(interval));
       if (Interrupted(c)) break;
     }
-    const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-    const ExchangeResult r =
-        kind == QLatin1String("ain0") ? ModuleTransact(iface, handle, module, Cmd::ReadChannel, 0)
-        : kind == QLatin1String("din") ? ModuleTransact(iface, handle, module, Cmd::ReadChannel, DigitalIndex)
-                                       : ModuleTransact(iface, handle, module, Cmd::ReadStatus, 0);
-    if (r.Status != 0) {
-      result = c.exchangeFailed(time + QStringLiteral(" čtení selhalo"), r.Status);
-      continue;
-    }
+    const QString time = ExchangeTimeText(QDateTime::currentMSecsSinceEpoch() * 1000000);
+    QStringList text, csv{time}, errors;
     QJsonObject json{{QStringLiteral("time"), time}};
-    QString text, csv;
-    if (kind == QLatin1String("ain0")) {
-      float value = float(DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]));
-      int decimals = r.Data[4] & 0x7F;
-      if (current) {  // amperes shown as milliamperes, as the live window shows them
-        value *= 1000.0f;
-        decimals = 3;
+    QJsonObject jsonErrors;
+    for (Source s : sources) {
+      const Reading r = Read(c, s, current);
+      const QString name = SourceNames[int(s)];
+      csv << r.csv;
+      if (!r.failure.isEmpty()) {
+        errors << (single ? r.failure : name + QStringLiteral(": ") + r.failure);
+        text << (single ? QStringLiteral("chyba: ") : name + QStringLiteral(" chyba: ")) + r.failure;
+        jsonErrors.insert(name, r.failure);
+        continue;
       }
-      const QString unit = current ? QStringLiteral("mA") : QStringLiteral("V");
-      const QString plain = QString::number(double(value), 'f', std::min(decimals, 18));
-      text = FormatFixedPrecision5(value, decimals) + QLatin1Char(' ') + unit;
-      csv = plain + QLatin1Char(',') + unit;
-      json.insert(QStringLiteral("value"), plain.toDouble());
-      json.insert(QStringLiteral("unit"), unit);
-    } else {
-      const uint32_t bits = GroupValue(r);
-      QStringList on;
-      QJsonArray onJson;
-      for (int n = 0; n < 32; ++n) {
-        if (!(bits >> n & 1u)) continue;
-        const QString name = kind == QLatin1String("din") ? QString::number(n)
-                             : names[n] == QLatin1String("---") ? QStringLiteral("bit%1").arg(n)
-                                                                 : names[n];
-        on << name;
-        if (kind == QLatin1String("din")) onJson.append(n); else onJson.append(name);
+      text << (single || s != Source::Ain0 ? r.text : name + QLatin1Char('=') + r.text);
+      if (single) {
+        for (auto it = r.json.begin(); it != r.json.end(); ++it) json.insert(it.key(), it.value());
+      } else {
+        json.insert(name, r.json);
       }
-      text = kind + QLatin1Char('=') + Hex8(bits) + (on.isEmpty() ? QString() : QLatin1Char(' ') + on.join(QLatin1Char(' ')));
-      csv = Hex8(bits);
-      json.insert(kind, qint64(bits));
-      json.insert(QStringLiteral("on"), onJson);
     }
+    if (!errors.isEmpty()) {
+      result = ExitModule;
+      if (single)
+        json.insert(QStringLiteral("error"), errors.front());
+      else
+        json.insert(QStringLiteral("error"), jsonErrors);
+    }
+    QTextStream& stream = out();
     if (format == QLatin1String("json"))
-      c.out() << JsonLine(json) << '\n';
+      stream << JsonLine(json) << '\n';
+    else if (format == QLatin1String("csv"))
+      stream << csv.join(QLatin1Char(',')) << ',' << CsvField(errors.join(QStringLiteral("; "))) << '\n';
     else
-      c.out() << time << (format == QLatin1String("csv") ? QStringLiteral(",") + csv : QStringLiteral(" ") + text) << '\n';
-    c.out().flush();
+      stream << time << ' ' << text.join(QStringLiteral("  ")) << '\n';
+    stream.flush();
   }
+  if (Interrupted(c)) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
+  if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));
   return result;
 }
 

@@ -10,4 +10,4 @@ build=build/release
 deb=$(ls "$build"/package/qx510_*.deb)
 cp "$deb" .
 echo "package.sh: $(basename "$deb")"
-if command -v lintian >/dev/null; then lintian --fail-on error "$(basename "$deb")"; fi
+if command -v lintian >/dev/null; then lintian --fail-on error,warning "$(basename "$deb")"; fi

@@ -1,6 +1,7 @@
 #include "sim/sim_bus.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 constexpr uint8_t CmdWriteConfig = 103;
@@ -63,16 +64,27 @@ std::string SimFault::describe() const {
     case Malformed: text += std::string(" ") + FormName(form); break;
     case Refuse: text += std::string(" ") + std::to_string(status); break;
     case PowerLoss:
-      text += std::string(" at write ") + std::to_string(afterWrites) + (keepWrite ? " (kept)" : " (lost)");
+      text += std::string(" při ") + std::to_string(afterWrites) + ". zápisu" + (keepWrite ? " (proveden)" : " (ztracen)");
       break;
     default: break;
   }
-  if (command >= 0) text += std::string(", command ") + std::to_string(command);
-  if (count > 0) text += std::string(", ") + std::to_string(count) + " left";
+  if (command >= 0) text += std::string(", příkaz ") + std::to_string(command);
+  if (count > 0) text += std::string(", zbývá ") + std::to_string(count);
   return text;
 }
 
+uint64_t NextSimModuleId() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
 SimBus::SimBus() { modules_.emplace_back(); }
+
+int SimBus::indexOf(uint64_t id) const {
+  for (int i = 0; i < size(); ++i)
+    if (modules_[size_t(i)].id == id) return i;
+  return -1;
+}
 
 bool SimBus::clashes(uint8_t address, int32_t rate, int except) const {
   for (int i = 0; i < size(); ++i) {
@@ -84,14 +96,14 @@ bool SimBus::clashes(uint8_t address, int32_t rate, int except) const {
 
 bool SimBus::add(const SimModule::Memory& memory, std::string* error) {
   if (size() >= MaxModules) {
-    SetError(error, std::string("the line holds at most ") + std::to_string(MaxModules) + " modules");
+    SetError(error, std::string("vedení nese nejvýše ") + std::to_string(MaxModules) + " modulů");
     return false;
   }
   const uint8_t address = memory[AddrBusAddress];
   const int32_t rate = SimModule::BaudCodeRate(memory[AddrBaudCode]);
   if (clashes(address, rate, -1)) {
-    SetError(error, std::string("another module already answers at address ") + std::to_string(address) + ", " +
-                        std::to_string(rate) + " Bd");
+    SetError(error, std::string("na adrese ") + std::to_string(address) + ", " + std::to_string(rate) +
+                        " Bd už odpovídá jiný modul");
     return false;
   }
   SimBusModule entry;
@@ -103,7 +115,7 @@ bool SimBus::add(const SimModule::Memory& memory, std::string* error) {
 
 bool SimBus::add(uint8_t address, uint8_t baudCode, std::string* error) {
   if (baudCode > 8) {
-    SetError(error, "baud code must be 0..8");
+    SetError(error, "kód rychlosti musí být 0..8");
     return false;
   }
   SimModule::Memory memory = SimModule::FactoryMemory();
@@ -114,7 +126,7 @@ bool SimBus::add(uint8_t address, uint8_t baudCode, std::string* error) {
 
 bool SimBus::replace(const std::vector<SimModule::Memory>& memories, std::string* error) {
   if (memories.empty() || memories.size() > size_t(MaxModules)) {
-    SetError(error, std::string("a line holds 1..") + std::to_string(MaxModules) + " modules");
+    SetError(error, std::string("vedení nese 1 až ") + std::to_string(MaxModules) + " modulů");
     return false;
   }
   // No clash check: a saved line comes back as it was, also with two modules set up alike.
@@ -127,11 +139,11 @@ bool SimBus::replace(const std::vector<SimModule::Memory>& memories, std::string
 
 bool SimBus::remove(int index, std::string* error) {
   if (!validIndex(index)) {
-    SetError(error, std::string("no module ") + std::to_string(index));
+    SetError(error, std::string("modul ") + std::to_string(index) + " neexistuje");
     return false;
   }
   if (size() == 1) {
-    SetError(error, "the last module of the line cannot be removed");
+    SetError(error, "poslední modul vedení nelze odebrat");
     return false;
   }
   modules_.erase(modules_.begin() + index);
@@ -157,7 +169,7 @@ SimBus::Generation SimBus::generation() const {
 
 bool SimBus::arm(int target, const SimFault& fault, std::string* error) {
   if (target != Line && !validIndex(target)) {
-    SetError(error, std::string("no module ") + std::to_string(target));
+    SetError(error, std::string("modul ") + std::to_string(target) + " neexistuje");
     return false;
   }
   auto& list = faultsOf(target);
@@ -215,13 +227,13 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
   };
   if (reached.empty()) return drop("");
   out.module = reached.front();
-  if (answering.empty()) return drop("off");
+  if (answering.empty()) return drop("vypnut");
   const int first = answering.front();
   const uint8_t command = request.command;
   const int targets[] = {Line, first};
 
   for (int t : targets)
-    if (take(t, SimFault::Silent, command)) return drop("fault: silent");
+    if (take(t, SimFault::Silent, command)) return drop("bez odpovědi");
 
   if (command == CmdWriteConfig) {
     for (int t : targets) {
@@ -236,7 +248,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
         for (auto& m : modules_) m.module.setPowered(false);
       else
         module(first).setPowered(false);
-      return drop(keep ? "fault: power lost, write kept" : "fault: power lost, write lost");
+      return drop(keep ? "výpadek napájení, zápis proveden" : "výpadek napájení, zápis ztracen");
     }
   }
 
@@ -249,7 +261,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
     if (!refusal) refusal = take(t, SimFault::Refuse, command);
   if (refusal) {
     answer.status = refusal->status;
-    out.note = "fault: refused";
+    out.note = "odmítnutí";
   } else {
     for (int i : answering) {
       const auto reply = module(i).handle(request.address, request.rate, request.command, request.index, request.data);
@@ -270,7 +282,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
     if (!spoil) spoil = take(t, SimFault::Malformed, command);
   if (collided) {
     Scramble(out.frame);
-    out.note = "collision";
+    out.note = "kolize";
   } else if (spoil) {
     simproto::Answer bad = answer;
     if (spoil->form == SimFault::WrongSequence) bad.seq += 1;
@@ -283,11 +295,11 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
     if (spoil->form == SimFault::WrongLength) out.frame.resize(simproto::AnswerSize - 4);
     if (spoil->form == SimFault::FlippedBits)  // after the CRC was reckoned: on the way
       for (size_t i = DataOffset; i < DataOffset + bad.data.size(); ++i) out.frame[i] ^= 0x10;
-    out.note = std::string("fault: malformed ") + SimFault::FormName(spoil->form);
+    out.note = std::string("vadná odpověď (") + SimFault::FormName(spoil->form) + ")";
   }
   for (int t : targets)
     if (const auto delay = take(t, SimFault::Delay, command)) out.delayMs += delay->delayMs;
-  if (out.delayMs > 0) out.note.append(out.note.empty() ? "" : "; ").append("delayed ").append(std::to_string(out.delayMs)).append(" ms");
+  if (out.delayMs > 0) out.note.append(out.note.empty() ? "" : "; ").append("zpoždění ").append(std::to_string(out.delayMs)).append(" ms");
 
   ++line_.answered;
   for (int i : answering) ++modules_[size_t(i)].counters.answered;

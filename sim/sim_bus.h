@@ -40,7 +40,8 @@ struct SimFault {
   bool keepWrite = false;  // whether the interrupted write reaches the memory
   int writesSeen = 0;
 
-  // Short English name and parameters, for lists and the control channel ("delay 500 ms").
+  // The kind's name as the control channel spells it, with its parameters ("delay 500 ms,
+  // zbývá 2"), for lists and the control channel.
   std::string describe() const;
   static const char* KindName(Kind kind);
   static std::optional<Kind> KindFromName(const std::string& name);
@@ -54,7 +55,11 @@ struct SimCounters {
   uint64_t dropped = 0;   // of those, left without an answer
 };
 
+// Tells modules apart for as long as the process lives, whatever their place in the list.
+uint64_t NextSimModuleId();
+
 struct SimBusModule {
+  uint64_t id = NextSimModuleId();
   SimModule module;
   std::vector<SimFault> faults;  // at most one of each kind
   SimCounters counters;
@@ -72,6 +77,7 @@ class SimBus {
   const SimModule& module(int index) const { return modules_[size_t(index)].module; }
   const SimBusModule& entry(int index) const { return modules_[size_t(index)]; }
   bool validIndex(int index) const { return index >= 0 && index < size(); }
+  int indexOf(uint64_t id) const;  // -1: no such module on the line
 
   // Adds a module with the given memory (powered up). Refused when the line is full or a
   // module already answers at the same address and rate.
@@ -103,7 +109,7 @@ class SimBus {
     std::optional<simproto::Answer> answer;  // the answer as the module meant it
     int module = -1;                         // the module reached, if any
     int delayMs = 0;
-    std::string note;                        // which fault acted, for the request log
+    std::string note;  // which fault acted ("vypnut": the module is off), for the traffic records
   };
   Outcome dispatch(const simproto::Request& request);
 

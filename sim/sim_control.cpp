@@ -32,7 +32,7 @@ class Args {
     const QJsonValue v = value(key);
     const double d = v.toDouble(std::nan(""));
     if (!v.isDouble() || d != std::floor(d) || d < double(low) || d > double(high))
-      throw Failure{std::string(key) + std::string(" must be a whole number ") + std::to_string(low) + std::string("..") + std::to_string(high)};
+      throw Failure{std::string(key) + std::string(" musí být celé číslo ") + std::to_string(low) + std::string("..") + std::to_string(high)};
     return int64_t(d);
   }
   int64_t integer(const char* key, int64_t low, int64_t high, int64_t fallback) {
@@ -41,29 +41,29 @@ class Args {
   double number(const char* key, double low, double high) {
     const QJsonValue v = value(key);
     if (!v.isDouble() || !(v.toDouble() >= low && v.toDouble() <= high))
-      throw Failure{std::string(key) + " must be a number " + Plain(low) + ".." + Plain(high)};
+      throw Failure{std::string(key) + " musí být číslo " + Plain(low) + ".." + Plain(high)};
     return v.toDouble();
   }
   bool boolean(const char* key) {
     const QJsonValue v = value(key);
-    if (!v.isBool()) throw Failure{std::string(key) + " must be true or false"};
+    if (!v.isBool()) throw Failure{std::string(key) + " musí být true nebo false"};
     return v.toBool();
   }
   std::string text(const char* key) {
     const QJsonValue v = value(key);
-    if (!v.isString()) throw Failure{std::string(key) + " must be a text"};
+    if (!v.isString()) throw Failure{std::string(key) + " musí být text"};
     return v.toString().toStdString();
   }
   // A key the command does not know is a mistake worth telling (a typo would else be ignored).
   void noOthers() const {
     for (auto it = o_.begin(); it != o_.end(); ++it)
-      if (!seen_.contains(it.key())) throw Failure{"unknown argument " + it.key().toStdString()};
+      if (!seen_.contains(it.key())) throw Failure{"neznámý argument " + it.key().toStdString()};
   }
 
  private:
   static std::string Plain(double v) { return QString::number(v).toStdString(); }
   QJsonValue value(const char* key) {
-    if (!has(key)) throw Failure{std::string("missing ") + key};
+    if (!has(key)) throw Failure{std::string("chybí ") + key};
     return o_.value(key);
   }
   QJsonObject o_;
@@ -99,7 +99,7 @@ uint32_t StatusBit(const std::string& name) {
                                                        {"RST", SimModule::StatusRST},
                                                        {"ERR24", SimModule::StatusERR24}};
   const auto it = bits.find(name);
-  if (it == bits.end()) throw Failure{"bit must be FN, PRF, PWR, RST or ERR24"};
+  if (it == bits.end()) throw Failure{"bit musí být FN, PRF, PWR, RST nebo ERR24"};
   return it->second;
 }
 
@@ -109,7 +109,7 @@ int ModuleIndex(Args& a, const SimBus& bus) { return int(a.integer("module", 0, 
 SimFault ParseFault(Args& a) {
   SimFault f;
   const auto kind = SimFault::KindFromName(a.text("kind"));
-  if (!kind) throw Failure{"kind must be silent, delay, malformed, refuse, powerloss or collision"};
+  if (!kind) throw Failure{"kind musí být silent, delay, malformed, refuse, powerloss nebo collision"};
   f.kind = *kind;
   if (f.kind != SimFault::PowerLoss) {
     f.command = int(a.integer("command", 0, 255, -1));
@@ -119,7 +119,7 @@ SimFault ParseFault(Args& a) {
     case SimFault::Delay: f.delayMs = int(a.integer("ms", 1, 60000)); break;
     case SimFault::Malformed: {
       const auto form = SimFault::FormFromName(a.has("form") ? a.text("form") : "length");
-      if (!form) throw Failure{"form must be length, sequence, address, bits or value"};
+      if (!form) throw Failure{"form musí být length, sequence, address, bits nebo value"};
       f.form = *form;
       break;
     }
@@ -211,7 +211,7 @@ const std::map<std::string, Command>& Commands() {
          const int64_t address = a.integer("address", 0, 255);
          const int code = BaudCodeOf(a.integer("baud", 600, 115200, 9600));
          a.noOthers();
-         if (code < 0) throw Failure{"baud must be 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200"};
+         if (code < 0) throw Failure{"baud musí být 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 nebo 115200"};
          return server.withBus([&](SimBus& bus) {
            std::string why;
            if (!bus.add(uint8_t(address), uint8_t(code), &why)) throw Failure{why};
@@ -264,6 +264,12 @@ const std::map<std::string, Command>& Commands() {
       {"fault", OnTarget(ParseFault, [](SimBus& bus, int t, const SimFault& f) { bus.arm(t, f); })},
       {"clear", OnTarget([](Args&) { return 0; },
                          [](SimBus& bus, int t, int) { t == SimBus::Line ? bus.clearAllFaults() : bus.clearFaults(t); })},
+      // Streaming is the listener's (SimTrafficStreams); here only the arguments are checked.
+      {"traffic",
+       [](SimServer&, Args& a) {
+         a.noOthers();
+         return Ok();
+       }},
       {"counters",
        [](SimServer& server, Args& a) {
          const bool reset = a.has("reset") && a.boolean("reset");
@@ -300,12 +306,12 @@ std::string SimControlExecute(SimServer& server, const std::string& line) {
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &parseError);
   try {
     if (parseError.error != QJsonParseError::NoError || !doc.isObject())
-      throw Failure{"a request is one JSON object on one line"};
+      throw Failure{"požadavek je jeden objekt JSON na jednom řádku"};
     const QJsonObject request = doc.object();
     const QJsonValue cmd = request.value("cmd");
-    if (!cmd.isString()) throw Failure{"missing cmd"};
+    if (!cmd.isString()) throw Failure{"chybí cmd"};
     const auto it = Commands().find(cmd.toString().toStdString());
-    if (it == Commands().end()) throw Failure{"unknown command " + cmd.toString().toStdString()};
+    if (it == Commands().end()) throw Failure{"neznámý příkaz " + cmd.toString().toStdString()};
     Args args(request);
     return Compact(it->second(server, args));
   } catch (const Failure& f) {
@@ -315,7 +321,7 @@ std::string SimControlExecute(SimServer& server, const std::string& line) {
 
 bool SimControlLineFromArgs(const std::vector<std::string>& args, std::string* line, std::string* error) {
   if (args.empty()) {
-    SetError(error, "no command");
+    SetError(error, "chybí příkaz");
     return false;
   }
   if (args.size() == 1 && !args[0].empty() && args[0][0] == '{') {
@@ -326,7 +332,7 @@ bool SimControlLineFromArgs(const std::vector<std::string>& args, std::string* l
   for (size_t i = 1; i < args.size(); ++i) {
     const auto eq = args[i].find('=');
     if (eq == std::string::npos || eq == 0) {
-      SetError(error, "expected key=value, got " + args[i]);
+      SetError(error, "očekává se klíč=hodnota, ne " + args[i]);
       return false;
     }
     const QByteArray value = QByteArray::fromStdString(args[i].substr(eq + 1));

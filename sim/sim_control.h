@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/local_socket.h"
+#include "sim/traffic_stream.h"
 
 class SimServer;
 
@@ -48,7 +49,8 @@ struct SimControlLimits {
 // Serves the control socket on a thread of its own.
 class SimControlListener {
  public:
-  explicit SimControlListener(SimServer* server, SimControlLimits limits = {}) : server_(server), limits_(limits) {}
+  explicit SimControlListener(SimServer* server, SimControlLimits limits = {})
+      : server_(server), traffic_(server), limits_(limits) {}
   ~SimControlListener() { stop(); }
   SimControlListener(const SimControlListener&) = delete;
   SimControlListener& operator=(const SimControlListener&) = delete;
@@ -66,10 +68,11 @@ class SimControlListener {
   };
   void run();
   bool acceptClients(std::vector<Client>& clients);
-  bool serve(Client& client);  // false: close it
+  bool serve(Client& client);  // false: close it (fd -1: handed to the traffic streams)
   std::optional<Clock::time_point> idleDeadline(const std::vector<Client>& clients) const;
 
   SimServer* server_;
+  SimTrafficStreams traffic_;  // the clients that asked for `traffic`, served on their own thread
   SimControlLimits limits_;
   std::string path_;
   int listenFd_ = -1;

@@ -128,13 +128,23 @@ bool SimControlListener::serve(Client& c) {
   c.pending.append(buffer, size_t(n));
   for (size_t eol; (eol = c.pending.find('\n')) != std::string::npos;) {
     c.lastRequest = Clock::now();
-    const std::string reply = SimControlExecute(*server_, c.pending.substr(0, eol)) + "\n";
+    const std::string request = c.pending.substr(0, eol);
+    std::string reply = SimControlExecute(*server_, request);
     c.pending.erase(0, eol + 1);
+    // A stream is served on its own thread from here on: the client leaves this list unclosed.
+    if (SimTrafficStreams::IsRequest(request) && reply == R"({"ok":true})") {
+      if (traffic_.adopt(c.fd, reply)) {
+        c.fd = -1;
+        return false;
+      }
+      reply = R"({"ok":false,"error":"provoz už sleduje nejvýše 8 klientů"})";
+    }
+    reply += "\n";
     // A client that does not read its replies is dropped rather than allowed to stall the channel.
     if (::send(c.fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != ssize_t(reply.size())) return false;
   }
   if (c.pending.size() > MaxLine) {
-    SendLine(c.fd, ErrorReply("request line too long"));
+    SendLine(c.fd, ErrorReply("řádek požadavku je příliš dlouhý"));
     return false;
   }
   return true;
@@ -175,7 +185,7 @@ void SimControlListener::run() {
     for (const auto& c : clients)
       if (!c.streaming && after >= c.lastRequest + limits_.idle) closed.push_back(c.fd);
     for (int fd : closed)
-      if (std::erase_if(clients, [&](const Client& c) { return c.fd == fd; }) > 0) ::close(fd);
+      if (std::erase_if(clients, [&](const Client& c) { return c.fd == fd; }) > 0 && fd >= 0) ::close(fd);
     // Out of descriptors the listener stays readable though nothing can be accepted: it is
     // looked at again a little later instead of in a tight loop.
     if (fds[1].revents && !acceptClients(clients)) acceptPausedUntil = Clock::now() + std::chrono::milliseconds(100);

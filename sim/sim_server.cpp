@@ -55,7 +55,7 @@ bool SimServer::start(std::string* error) {
   if (options_.udpPort >= 0) {
     udpFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (udpFd_ < 0) {
-      SetError(error, Errno("UDP socket"));
+      SetError(error, Errno("soket UDP"));
       closeAll();
       return false;
     }
@@ -63,7 +63,7 @@ bool SimServer::start(std::string* error) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(options_.udpPort));
     if (options_.udpPort > 65535 || ::inet_pton(AF_INET, options_.udpHost.c_str(), &addr.sin_addr) != 1) {
-      SetError(error, "invalid UDP address " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort));
+      SetError(error, "neplatná adresa UDP " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort));
       closeAll();
       return false;
     }
@@ -151,7 +151,7 @@ bool SimServer::loadLine(std::string* error) {
     RemoveStaleSimStateTemps(options_.statePath);
     // A module whose memory would silently vanish at the next restart is no module.
     if (!CanSaveSimState(options_.statePath, &why)) {
-      SetError(error, "the module's memory cannot be stored: " + why);
+      SetError(error, "konfigurační paměť nelze ukládat: " + why);
       return false;
     }
   }
@@ -366,15 +366,17 @@ SimBus::Outcome SimServer::process(const simproto::Request& request, SimLogEntry
   std::lock_guard<std::mutex> lock(mutex_);
   PersistGuard guard{this};
   SimBus::Outcome outcome = bus_.dispatch(request);
-  SimLogEntry entry;
+  const uint64_t serial = ++requests_;
+  const size_t slot = size_t((serial - 1) % LogCapacity);
+  if (log_.size() <= slot) log_.resize(slot + 1);
+  SimLogEntry& entry = log_[slot];
   entry.channel = channel;
-  entry.serial = ++requests_;
+  entry.serial = serial;
+  entry.time = std::chrono::system_clock::now();
   entry.request = request;
   entry.answer = outcome.answer;
   entry.module = outcome.module;
   entry.note = outcome.note;
-  log_.push_back(std::move(entry));
-  if (log_.size() > LogCapacity) log_.pop_front();
   return outcome;
 }
 
@@ -450,10 +452,14 @@ int SimServer::moduleCount() const {
 
 std::vector<SimLogEntry> SimServer::recentLog() const { return logSince(0); }
 
-std::vector<SimLogEntry> SimServer::logSince(uint64_t serial) const {
+std::vector<SimLogEntry> SimServer::logSince(uint64_t serial, size_t max) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto first = std::find_if(log_.begin(), log_.end(), [&](const SimLogEntry& e) { return e.serial > serial; });
-  return {first, log_.end()};
+  const uint64_t last = requests_.load();
+  const uint64_t oldest = last > log_.size() ? last - log_.size() + 1 : 1;
+  std::vector<SimLogEntry> entries;
+  for (uint64_t s = std::max(serial + 1, oldest); s <= last && entries.size() < max; ++s)
+    entries.push_back(log_[size_t((s - 1) % LogCapacity)]);
+  return entries;
 }
 
 void SimServer::setSourceVoltage(double volts) {

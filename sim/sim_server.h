@@ -75,6 +75,7 @@ struct SimServerOptions {
 struct SimLogEntry {
   enum Channel { Lan, Local } channel = Lan;
   uint64_t serial = 0;  // counts every decoded request since start
+  std::chrono::system_clock::time_point time;  // when the request was served
   simproto::Request request;
   std::optional<simproto::Answer> answer;  // empty: the module kept silent
   int module = -1;                         // the module reached, if any
@@ -158,10 +159,13 @@ class SimServer {
   // it must not call back into the server. Empty: nobody listens.
   void setChangeListener(std::function<void()> listener);
 
-  // The last requests and answers, oldest first (at most LogCapacity), and the counters.
-  static constexpr size_t LogCapacity = 200;
+  // The last requests and answers, oldest first (at most LogCapacity), and the counters. The
+  // serving thread only copies an entry into a ring; readers (the window, `ctl traffic`) pull
+  // what is newer than the serial they saw last, at most `max` at a time. A reader that falls
+  // behind by more than the ring holds sees a gap in the serials.
+  static constexpr size_t LogCapacity = 16384;
   std::vector<SimLogEntry> recentLog() const;
-  std::vector<SimLogEntry> logSince(uint64_t serial) const;  // the newer entries only
+  std::vector<SimLogEntry> logSince(uint64_t serial, size_t max = LogCapacity) const;
   uint64_t requestCount() const { return requests_.load(); }
   uint64_t malformedCount() const { return malformed_.load(); }
 
@@ -199,7 +203,7 @@ class SimServer {
   bool lastStoreFailed_ = false;
   Clock::time_point lastStoreAt_{};
   std::mutex storeMutex_;  // one store at a time: they share the temporary file
-  std::deque<SimLogEntry> log_;
+  std::vector<SimLogEntry> log_;  // a ring: the entry of serial s at (s - 1) % LogCapacity
   std::atomic<uint64_t> requests_{0};
   std::atomic<uint64_t> malformed_{0};
   std::atomic<uint64_t> stores_{0};

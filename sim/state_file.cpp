@@ -71,7 +71,7 @@ bool WriteTemp(const std::string& path, const std::string& text, std::string* te
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     if (ec) {
-      SetError(error, "cannot create " + target.parent_path().string() + ": " + ec.message());
+      SetError(error, "složku " + target.parent_path().string() + " nelze vytvořit: " + ec.message());
       return false;
     }
   }
@@ -85,29 +85,29 @@ bool WriteTemp(const std::string& path, const std::string& text, std::string* te
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
-    SetError(error, Errno("cannot write " + *temp));
+    SetError(error, Errno("nelze zapsat " + *temp));
     return false;
   }
   bool ok = true;
   if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
       ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    SetError(error, Errno("cannot give " + *temp + " the owner of " + path));
+    SetError(error, Errno(*temp + " nelze dát vlastníka souboru " + path));
     ok = false;
   }
   if (ok && replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
-    SetError(error, Errno("cannot give " + *temp + " the mode of " + path));
+    SetError(error, Errno(*temp + " nelze dát práva souboru " + path));
     ok = false;
   }
   if (ok && !WriteAll(fd, text)) {
-    SetError(error, Errno("cannot write " + *temp));
+    SetError(error, Errno("nelze zapsat " + *temp));
     ok = false;
   }
   if (ok && ::fsync(fd) != 0) {
-    SetError(error, Errno("cannot flush " + *temp));
+    SetError(error, Errno("nelze dokončit zápis " + *temp));
     ok = false;
   }
   if (::close(fd) != 0 && ok) {
-    SetError(error, Errno("cannot write " + *temp));
+    SetError(error, Errno("nelze zapsat " + *temp));
     ok = false;
   }
   if (!ok) ::unlink(temp->c_str());
@@ -128,14 +128,14 @@ bool ReadMemory(std::istream& in, SimModule::Memory& memory, const std::string& 
   for (auto& byte : memory) {
     std::string word;
     if (!(in >> word) || word.size() != 2) {
-      SetError(error, path + " is truncated");
+      SetError(error, path + " je zkrácený");
       return false;
     }
     const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     char* end = nullptr;
     const long v = hex(word[0]) && hex(word[1]) ? std::strtol(word.c_str(), &end, 16) : 0;
     if (end != word.c_str() + 2) {
-      SetError(error, path + " holds a byte that is not hexadecimal");
+      SetError(error, path + " obsahuje bajt, který není šestnáctkový");
       return false;
     }
     byte = uint8_t(v);
@@ -155,18 +155,18 @@ SimStateLoad Parse(const std::string& path, const std::string& bytes, std::vecto
   } else if (header == Header) {
     for (std::string mark; in >> mark;) {
       if (mark != ModuleMark || loaded.size() == size_t(SimBus::MaxModules)) {
-        SetError(error, path + " holds something other than up to " + std::to_string(SimBus::MaxModules) + " modules");
+        SetError(error, path + " neobsahuje 1 až " + std::to_string(SimBus::MaxModules) + " modulů");
         return SimStateLoad::Invalid;
       }
       loaded.emplace_back();
       if (!ReadMemory(in, loaded.back(), path, error)) return SimStateLoad::Invalid;
     }
     if (loaded.empty()) {
-      SetError(error, path + " holds no module");
+      SetError(error, path + " neobsahuje žádný modul");
       return SimStateLoad::Invalid;
     }
   } else {
-    SetError(error, path + " is not a simulator state file");
+    SetError(error, path + " není soubor stavu simulátoru");
     return SimStateLoad::Invalid;
   }
   modules = std::move(loaded);
@@ -191,13 +191,13 @@ SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     if (errno == ENOENT) {
-      SetError(error, path + " does not exist");
+      SetError(error, path + " neexistuje");
       return SimStateLoad::Missing;
     }
-    const std::string why = Errno("cannot open " + path);
+    const std::string why = Errno("nelze otevřít " + path);
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      SetError(error, path + " is not a regular file");
+      SetError(error, path + " není obyčejný soubor");
       return SimStateLoad::NotAFile;
     }
     SetError(error, why);
@@ -206,7 +206,7 @@ SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    SetError(error, path + " is not a regular file");
+    SetError(error, path + " není obyčejný soubor");
     return SimStateLoad::NotAFile;
   }
   std::string bytes;
@@ -219,14 +219,14 @@ SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory
     if (n <= 0) break;
     bytes.append(chunk, size_t(n));
   }
-  const std::string why = failed ? Errno("cannot read " + path) : std::string();
+  const std::string why = failed ? Errno("nelze číst " + path) : std::string();
   ::close(fd);
   if (failed) {
     SetError(error, why);
     return SimStateLoad::Invalid;
   }
   if (bytes.size() > SimStateMaxBytes) {
-    SetError(error, path + " is larger than " + std::to_string(SimStateMaxBytes) + " bytes: not a simulator state file");
+    SetError(error, path + " je větší než " + std::to_string(SimStateMaxBytes) + " bajtů: není to soubor stavu simulátoru");
     return SimStateLoad::Invalid;
   }
   return Parse(path, bytes, modules, error);
@@ -246,7 +246,7 @@ bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>&
   std::string temp;
   if (!WriteTemp(path, text.str(), &temp, error)) return false;
   if (::rename(temp.c_str(), path.c_str()) != 0) {
-    SetError(error, Errno("cannot replace " + path));
+    SetError(error, Errno("nelze nahradit " + path));
     ::unlink(temp.c_str());
     return false;
   }

@@ -1,5 +1,6 @@
-// Opens every window of the tool, and the simulator's front panel, against a simulated module
-// in this process, and saves each as a PNG into the folder given: the pictures in the README.
+// Opens every window of the tool, and the simulator's front panel and its traffic pane,
+// against a simulated module in this process, and saves each as a PNG into the folder given:
+// the pictures in the README.
 // Nothing is written anywhere else: the module's memory and the settings file are scratch.
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +26,7 @@
 #include "live/tform3.h"
 #include "live/tform9.h"
 #include "sim/app/sim_window.h"
+#include "sim/app/traffic_pane.h"
 #include "sim/sim_server.h"
 #include "tools/shot_support.h"
 
@@ -131,8 +133,20 @@ int main(int argc, char** argv) {
     Settle(700);
   });
 
-  // The simulator's front panel, after all of the above.
+  // The simulator's front panel, after all of the above, and its traffic pane with an answer
+  // the module refused and a request nobody answered.
+  sim.withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Refuse, .count = 1, .status = 21}); });
+  for (uint8_t address : {uint8_t(0), uint8_t(7), uint8_t(0)}) {
+    simproto::Request r;
+    r.rate = 9600;
+    r.address = address;
+    r.command = 100;
+    const auto frame = simproto::EncodeRequest(r);
+    sim.handleFrame(frame.data(), frame.size(), SimLogEntry::Local);
+  }
+  Settle(200);
   Save(&panel, "00-simulator.png");
+  Save(panel.findChild<TrafficPane*>(), "00-simulator-traffic.png");
 
   main.close();
   return ShotsStatus();

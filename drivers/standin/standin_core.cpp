@@ -177,11 +177,12 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply)
   // read here and passed over like any frame that is not this request's answer. A frame
   // longer than the buffer is cut short, and so fails the length check.
   uint8_t buffer[64];
-  bool damaged = false;
+  bool damaged = false, stale = false;
   for (;;) {
     // Rounded up, so that the wait is never shorter than the timeout promised.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return damaged ? Damaged : Timeout;
+    // An earlier request's answer says the module is there but slower than the timeout.
+    if (left <= 0) return damaged ? Damaged : stale ? Late : Timeout;
     if (!SetReceiveWait(c, left)) return CommError;
     // The LAN socket is connected: it takes datagrams from the converter's address only.
     const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
@@ -204,6 +205,7 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply)
       damaged = true;
       ++c.damagedFrames;
     }
+    stale = stale || received.kind == Received::Stale;
   }
 }
 
@@ -232,6 +234,8 @@ constexpr Text Texts[] = {
     {BadPort, "Neplatn\xfd" " UDP port p\xf8" "evodn\xed" "ku QN-1660"},
     // Poškozená odpověď modulu
     {Damaged, "Po\x9a" "kozen\xe1" " odpov\xec" "\xef" " modulu"},
+    // Odpověď modulu přišla pozdě
+    {Late, "Odpov\xec" "\xef" " modulu p\xf8" "i\x9a" "la pozd\xec"},
     // Soukromou složku pro zámek linky nelze použít
     {LockFailed, "Soukromou slo\x9e" "ku pro z\xe1" "mek linky nelze pou\x9e" "\xed" "t"},
     // Simulátor běží pod jiným uživatelem, nepoužije se

@@ -27,6 +27,7 @@ enum Status : uint32_t {
   LineBusy = 12,    // another handle holds the line (see LineHolder for whose)
   LockFailed = 13,  // the user's private folder for line locks cannot be used
   NoPrivateFolder = 14,   // the user's private folder for the endpoint cannot be had
+  Late = 15,        // no answer within the timeout, but an earlier request's came meanwhile
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };

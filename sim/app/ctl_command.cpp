@@ -1,4 +1,5 @@
 #include "sim/app/ctl_command.h"
+#include "sim/app/traffic_command.h"
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -11,12 +12,14 @@
 
 #include "sim/protocol.h"
 #include "sim/sim_control.h"
+#include "sim/traffic_stream.h"
 
 namespace {
 int Usage() {
   std::fprintf(stderr,
-               "usage: qx510-sim ctl [--endpoint PATH | --control PATH] [--timeout MS] COMMAND [key=value ...]\n"
-               "       qx510-sim ctl [--endpoint PATH | --control PATH] [--timeout MS] '{\"cmd\":...}'\n");
+               "použití: qx510-sim ctl [--endpoint CESTA | --control CESTA] [--timeout MS] PŘÍKAZ [klíč=hodnota ...]\n"
+               "         qx510-sim ctl [--endpoint CESTA | --control CESTA] [--timeout MS] '{\"cmd\":...}'\n"
+               "         qx510-sim ctl [--endpoint CESTA | --control CESTA] [--timeout MS] traffic\n");
   return 2;
 }
 }  // namespace
@@ -52,6 +55,7 @@ int RunControlCommand(int argc, char** argv) {
     std::fprintf(stderr, "qx510-sim ctl: %s\n", error.c_str());
     return Usage();
   }
+  if (SimTrafficStreams::IsRequest(line)) return RunTrafficCommand(control, line, int(timeoutMs));
   if (!SimControlRequest(control, line, &reply, &error, int(timeoutMs))) {
     std::fprintf(stderr, "qx510-sim ctl: %s\n", error.c_str());
     return 2;

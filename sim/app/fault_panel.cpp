@@ -86,9 +86,9 @@ FaultPanel::FaultPanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLi
   form->addWidget(keep_, 4, 3);
   form->setColumnStretch(1, 1);
   form->setColumnStretch(3, 1);
-  auto* arm = new QPushButton(QStringLiteral("Nastavit poruchu"));
+  auto* arm = arm_ = new QPushButton(QStringLiteral("Nastavit poruchu"));
   arm->setObjectName("ArmFaultButton");
-  auto* clear = new QPushButton(QStringLiteral("Zrušit poruchy"));
+  auto* clear = clear_ = new QPushButton(QStringLiteral("Zrušit poruchy"));
   clear->setObjectName("ClearFaultsButton");
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(arm);
@@ -101,19 +101,38 @@ FaultPanel::FaultPanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLi
   layout->addStretch(1);
 
   connect(kind_, &QComboBox::currentIndexChanged, this, &FaultPanel::enableForKind);
+  connect(target_, &QComboBox::currentIndexChanged, this, &FaultPanel::enableButtons);
   connect(arm, &QPushButton::clicked, this, [this] {
     const SimFault fault = faultFromControls();
-    const int t = target();
-    server_->withBus([&](SimBus& bus) { bus.arm(t, fault); });
+    server_->withBus([&](SimBus& bus) {
+      if (const int t = target(bus); t >= SimBus::Line) bus.arm(t, fault);
+    });
   });
   connect(clear, &QPushButton::clicked, this, [this] {
-    const int t = target();
-    server_->withBus([&](SimBus& bus) { bus.clearFaults(t); });
+    server_->withBus([&](SimBus& bus) {
+      if (const int t = target(bus); t >= SimBus::Line) bus.clearFaults(t);
+    });
   });
   enableForKind();
+  enableButtons();
 }
 
-int FaultPanel::target() const { return target_->currentIndex() == 1 ? SimBus::Line : module_; }
+void FaultPanel::setModule(uint64_t id) {
+  moduleId_ = id;
+  enableButtons();
+}
+
+void FaultPanel::enableButtons() {
+  const bool some = target_->currentIndex() == 1 || moduleId_ != 0;
+  arm_->setEnabled(some);
+  clear_->setEnabled(some);
+}
+
+int FaultPanel::target(const SimBus& bus) const {
+  if (target_->currentIndex() == 1) return SimBus::Line;
+  const int index = bus.indexOf(moduleId_);
+  return index >= 0 ? index : SimBus::Line - 1;
+}
 
 void FaultPanel::enableForKind() {
   const auto kind = SimFault::Kind(kind_->currentIndex());

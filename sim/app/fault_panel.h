@@ -9,6 +9,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 class QSpinBox;
 class SimServer;
 
@@ -21,16 +22,19 @@ class FaultPanel : public QGroupBox {
  public:
   explicit FaultPanel(SimServer* server, QWidget* parent = nullptr);
 
-  void setModule(int index) { module_ = index; }
+  // The module "vybraný modul" means, by identity (SimBusModule::id); 0: none, and the buttons
+  // stay disabled for that target until a module is selected.
+  void setModule(uint64_t id);
   void refresh(const SimBus& bus);
 
  private:
   SimFault faultFromControls() const;
   void enableForKind();
-  int target() const;
+  void enableButtons();
+  int target(const SimBus& bus) const;  // -1 (SimBus::Line) or a module index; -2: none
 
   SimServer* server_;
-  int module_ = 0;
+  uint64_t moduleId_ = 0;
   QComboBox* target_;
   QComboBox* kind_;
   QSpinBox* command_;
@@ -41,4 +45,6 @@ class FaultPanel : public QGroupBox {
   QSpinBox* after_;
   QCheckBox* keep_;
   QLabel* armed_;
+  QPushButton* arm_;
+  QPushButton* clear_;
 };

@@ -28,7 +28,7 @@ LinePanel::LinePanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLite
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setMinimumHeight(110);
   connect(table_, &QTableWidget::currentCellChanged, this, [this](int row) {
-    if (row >= 0) select(row);
+    if (row >= 0 && size_t(row) < rowIds_.size()) select(row, rowIds_[size_t(row)]);
   });
 
   address_ = new QSpinBox;
@@ -40,7 +40,7 @@ LinePanel::LinePanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLite
   rate_->setCurrentIndex(4);
   auto* add = new QPushButton(QStringLiteral("Přidat modul"));
   add->setObjectName("AddModuleButton");
-  auto* remove = new QPushButton(QStringLiteral("Odebrat vybraný"));
+  auto* remove = remove_ = new QPushButton(QStringLiteral("Odebrat vybraný"));
   remove->setObjectName("RemoveModuleButton");
   auto* cycle = new QPushButton(QStringLiteral("Vypnout a zapnout vedení"));
   cycle->setObjectName("CycleLineButton");
@@ -81,20 +81,31 @@ void LinePanel::addModule() {
 }
 
 void LinePanel::removeModule() {
-  const int index = selected_;
-  const bool removed = server_->withBus([&](SimBus& bus) { return bus.remove(index); });
+  const uint64_t id = selectedId_;
+  const bool removed = server_->withBus([&](SimBus& bus) {
+    const int index = bus.indexOf(id);
+    return index >= 0 && bus.remove(index);
+  });
   message_->setText(removed ? QString() : QStringLiteral("Poslední modul vedení nelze odebrat."));
-  if (removed) select(std::max(0, index - 1));
+  // Nothing is selected afterwards: the operator picks the next module, none is guessed.
 }
 
-void LinePanel::select(int index) {
-  if (index == selected_) return;
+void LinePanel::select(int index, uint64_t id) {
+  if (index == selected_ && id == selectedId_) return;
   selected_ = index;
+  selectedId_ = id;
+  remove_->setEnabled(index >= 0);
   emit selectionChanged(index);
 }
 
 void LinePanel::refresh(const SimBus& bus) {
-  if (selected_ >= bus.size()) select(bus.size() - 1);
+  // The first time, the first module; afterwards the one the operator picked, wherever it is
+  // now. Told once the table shows the line.
+  const bool first = rowIds_.empty();
+  const int index = first ? 0 : selectedId_ ? bus.indexOf(selectedId_) : -1;
+  const uint64_t id = first ? bus.entry(0).id : index >= 0 ? selectedId_ : 0;
+  rowIds_.clear();
+  for (int i = 0; i < bus.size(); ++i) rowIds_.push_back(bus.entry(i).id);
   if (table_->rowCount() != bus.size()) table_->setRowCount(bus.size());
   for (int i = 0; i < bus.size(); ++i) {
     const SimModule& m = bus.module(i);
@@ -112,8 +123,14 @@ void LinePanel::refresh(const SimBus& bus) {
       if (item->text() != texts[c]) item->setText(texts[c]);
     }
   }
-  if (table_->currentRow() != selected_) {
+  if (table_->currentRow() != index) {
     const QSignalBlocker block(table_);
-    table_->selectRow(selected_);
+    if (index >= 0) {
+      table_->selectRow(index);
+    } else {
+      table_->setCurrentCell(-1, -1);
+      table_->clearSelection();
+    }
   }
+  select(index, id);
 }

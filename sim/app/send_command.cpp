@@ -19,8 +19,8 @@
 namespace {
 int Usage() {
   std::fprintf(stderr,
-               "usage: qx510-sim send [--endpoint PATH | --udp PORT] [--rate BD] [--timeout MS] "
-               "ADDRESS COMMAND INDEX [D0 D1 D2 D3 D4]\n");
+               "použití: qx510-sim send [--endpoint CESTA | --udp PORT] [--rate BD] [--timeout MS] "
+               "ADRESA PŘÍKAZ INDEX [D0 D1 D2 D3 D4]\n");
   return 2;
 }
 
@@ -74,7 +74,7 @@ int RunSendCommand(int argc, char** argv) {
   const auto error = reinterpret_cast<DriverErrorFn>(entry("Error"));
   void* init = entry("Init");
   if (!setConfig || !send || !done || !error || !init) {
-    std::fprintf(stderr, "qx510-sim send: %s lacks an entry\n", path.c_str());
+    std::fprintf(stderr, "qx510-sim send: %s postrádá vstupní bod\n", path.c_str());
     return 2;
   }
   uint32_t handle = 0;

@@ -9,8 +9,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
-#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -18,6 +20,7 @@
 
 #include "sim/app/fault_panel.h"
 #include "sim/app/line_panel.h"
+#include "sim/app/traffic_pane.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -34,12 +37,6 @@ constexpr NamedBit NamedBits[] = {{"FN", SimModule::StatusFN},
 
 QString Hex2(uint8_t v) { return QString("%1").arg(v, 2, 16, QChar('0')).toUpper(); }
 
-QString DataText(const std::array<uint8_t, 5>& d) {
-  QStringList parts;
-  for (uint8_t b : d) parts << Hex2(b);
-  return parts.join(' ');
-}
-
 QString LedStyle(bool on) {
   return QString("border-radius: 7px; border: 1px solid #555; background: %1;").arg(on ? "#2ecc40" : "#d0d0d0");
 }
@@ -52,9 +49,6 @@ QString Reading(const SimModule& m) {
   return current ? locale.toString(units / 1000.0, 'f', 3) + " mA" : locale.toString(units / 1000.0, 'f', 3) + " V";
 }
 
-// However fast requests come, the window repaints at most this often.
-constexpr int RefreshIntervalMs = 50;
-
 }  // namespace
 
 SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::string& statePath, QWidget* parent)
@@ -62,30 +56,51 @@ SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::strin
   setWindowTitle("Simulátor modulu QX-510");
   line_ = new LinePanel(server_);
   faults_ = new FaultPanel(server_);
-  auto* grid = new QGridLayout(this);
   storeErrorLabel_ = new QLabel;
   storeErrorLabel_->setObjectName("StoreErrorLabel");
   storeErrorLabel_->setStyleSheet("color: #b00000; font-weight: bold;");
   storeErrorLabel_->setWordWrap(true);
   storeErrorLabel_->hide();
-  grid->addWidget(storeErrorLabel_, 0, 0, 1, 2);
-  grid->addWidget(line_, 1, 0);
-  grid->addWidget(faults_, 1, 1);
-  grid->addWidget(buildModuleBox(udpHost, statePath), 2, 0, 1, 2);
-  grid->addWidget(buildOutputsBox(), 3, 0);
-  grid->addWidget(buildInputsBox(), 3, 1);
-  grid->addWidget(buildAnalogBox(), 4, 0);
-  grid->addWidget(buildStatusBox(), 4, 1);
-  grid->addWidget(buildMemoryBox(), 5, 0);
-  grid->addWidget(buildLogBox(), 5, 1);
+
+  auto* bench = new QWidget;
+  auto* grid = new QGridLayout(bench);
+  grid->addWidget(line_, 0, 0);
+  grid->addWidget(faults_, 0, 1);
+  grid->addWidget(buildModuleBox(udpHost, statePath), 1, 0, 1, 2);
+  grid->addWidget(buildOutputsBox(), 2, 0);
+  grid->addWidget(buildInputsBox(), 2, 1);
+  grid->addWidget(buildAnalogBox(), 3, 0);
+  grid->addWidget(buildMemoryBox(), 3, 1, 2, 1);
+  grid->addWidget(buildStatusBox(), 4, 0);
   grid->setRowStretch(5, 1);
+  auto* scroll = new QScrollArea;
+  scroll->setObjectName("BenchScroll");
+  scroll->setWidget(bench);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+
+  traffic_ = new TrafficPane;
+  auto* split = new QSplitter(Qt::Vertical);
+  split->setObjectName("WindowSplitter");
+  split->addWidget(scroll);
+  split->addWidget(traffic_);
+  split->setChildrenCollapsible(false);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(storeErrorLabel_);
+  layout->addWidget(split, 1);
+  traffic_->setMinimumHeight(160);
+  scroll->setMinimumHeight(160);
+  // A laptop's 1366 x 768 holds the window with its frame and the desktop's panels.
+  resize(1300, 700);
 
   connect(line_, &LinePanel::selectionChanged, this, [this](int index) {
-    faults_->setModule(index);
+    faults_->setModule(line_->selectedId());
     shownOutputs_ = shownStatus_ = 0xFFFFFFFF;
     firstRefresh_ = true;  // another module's memory is no change
-    showBench(server_->snapshot(index));
-    refresh();
+    for (QWidget* box : benchBoxes_) box->setEnabled(index >= 0);
+    if (!refreshing_) refresh();  // else the refresh under way shows the module
   });
   timer_ = new QTimer(this);
   timer_->setObjectName("RefreshTimer");
@@ -100,21 +115,22 @@ SimWindow::~SimWindow() { server_->setChangeListener({}); }
 
 int SimWindow::selectedModule() const { return line_->selected(); }
 
-// Posts one refresh request at a time to the window's thread, which starts the timer that
-// gathers the changes of the next moment into one repaint.
+// Wakes the window's thread once per refresh, however many changes come: the flag stays set
+// until refresh() runs, so the changes of the next moment (a flood of requests among them)
+// post nothing more and are shown together.
 void SimWindow::scheduleRefresh() {
   if (refreshPosted_.exchange(true)) return;
   QMetaObject::invokeMethod(this, [this] {
-    refreshPosted_ = false;
     if (!timer_->isActive()) timer_->start();
   }, Qt::QueuedConnection);
 }
 
+// By identity: a module a script removed a moment ago is not replaced by its neighbour.
 template <class F>
 void SimWindow::onSelected(F&& f) {
-  const int index = line_->selected();
+  const uint64_t id = line_->selectedId();
   server_->withBus([&](SimBus& bus) {
-    if (bus.validIndex(index)) f(bus.module(index));
+    if (const int index = bus.indexOf(id); index >= 0) f(bus.module(index));
   });
 }
 
@@ -153,11 +169,14 @@ QWidget* SimWindow::buildModuleBox(const QString& udpHost, const std::string& st
   row->addSpacing(16);
   row->addWidget(powerBox_);
   row->addWidget(cycle);
+  benchBoxes_.push_back(powerBox_);
+  benchBoxes_.push_back(cycle);
   return box;
 }
 
 QWidget* SimWindow::buildOutputsBox() {
   auto* box = new QGroupBox("Digitální výstupy (svorky)");
+  benchBoxes_.push_back(box);
   auto* grid = new QGridLayout(box);
   for (int n = 0; n < 32; ++n) {
     auto* cell = new QVBoxLayout;
@@ -178,6 +197,7 @@ QWidget* SimWindow::buildOutputsBox() {
 
 QWidget* SimWindow::buildInputsBox() {
   auto* box = new QGroupBox("Digitální vstupy (spínače)");
+  benchBoxes_.push_back(box);
   auto* grid = new QGridLayout(box);
   grid->setSpacing(2);
   for (int n = 0; n < 32; ++n) {
@@ -197,6 +217,7 @@ QWidget* SimWindow::buildInputsBox() {
 
 QWidget* SimWindow::buildAnalogBox() {
   auto* box = new QGroupBox("Analogový vstup 0");
+  benchBoxes_.push_back(box);
   auto* form = new QFormLayout(box);
   voltageSpin_ = new QDoubleSpinBox;
   voltageSpin_->setObjectName("VoltageSpin");
@@ -240,6 +261,7 @@ QWidget* SimWindow::buildAnalogBox() {
 
 QWidget* SimWindow::buildStatusBox() {
   auto* box = new QGroupBox("Stavový registr");
+  benchBoxes_.push_back(box);
   auto* grid = new QGridLayout(box);
   statusValueLabel_ = new QLabel;
   statusValueLabel_->setObjectName("StatusValueLabel");
@@ -266,6 +288,7 @@ QWidget* SimWindow::buildStatusBox() {
 
 QWidget* SimWindow::buildMemoryBox() {
   auto* box = new QGroupBox("Konfigurační paměť");
+  benchBoxes_.push_back(box);
   auto* layout = new QVBoxLayout(box);
   memoryTable_ = new QTableWidget(8, 8);
   memoryTable_->setObjectName("MemoryTable");
@@ -290,22 +313,6 @@ QWidget* SimWindow::buildMemoryBox() {
   return box;
 }
 
-QWidget* SimWindow::buildLogBox() {
-  auto* box = new QGroupBox("Poslední požadavky a odpovědi");
-  auto* layout = new QVBoxLayout(box);
-  log_ = new QPlainTextEdit;
-  log_->setObjectName("RequestLog");
-  log_->setReadOnly(true);
-  log_->setMaximumBlockCount(int(SimServer::LogCapacity));
-  log_->setFont(QFont("DejaVu Sans Mono", 8));
-  log_->setMinimumWidth(420);
-  log_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  countLabel_ = new QLabel;
-  layout->addWidget(log_);
-  layout->addWidget(countLabel_);
-  return box;
-}
-
 void SimWindow::applySwitches() {
   uint32_t v = 0;
   for (int n = 0; n < 32; ++n)
@@ -313,30 +320,64 @@ void SimWindow::applySwitches() {
   onSelected([&](SimModule& m) { m.setInputSwitches(v); });
 }
 
-// The bench controls follow the module now selected; nothing is sent back while they do.
+// The bench controls follow the selected module, whoever changed it (the window, a script
+// through the control channel); nothing is sent back while they do.
 void SimWindow::showBench(const SimModule& m) {
-  const QSignalBlocker b1(voltageSpin_), b2(currentSpin_), b3(shortBox_);
-  voltageSpin_->setValue(m.sourceVoltage());
-  currentSpin_->setValue(m.sourceCurrent());
-  shortBox_->setChecked(m.shortCircuit());
-  for (int n = 0; n < 32; ++n) {
-    const QSignalBlocker block(switches_[size_t(n)]);
-    switches_[size_t(n)]->setChecked((m.inputSwitches() >> n) & 1u);
+  if (voltageSpin_->value() != m.sourceVoltage()) {
+    const QSignalBlocker block(voltageSpin_);
+    voltageSpin_->setValue(m.sourceVoltage());
   }
-}
-
-void SimWindow::refresh() {
-  timer_->stop();
-  const SimBus bus = server_->busSnapshot();
-  line_->refresh(bus);
-  faults_->refresh(bus);
-  const SimModule& m = bus.module(line_->selected());
-
-  lineLabel_->setText(QString("Adresa %1, %2 Bd").arg(m.busAddress()).arg(m.baudRate()));
+  if (currentSpin_->value() != m.sourceCurrent()) {
+    const QSignalBlocker block(currentSpin_);
+    currentSpin_->setValue(m.sourceCurrent());
+  }
+  if (shortBox_->isChecked() != m.shortCircuit()) {
+    const QSignalBlocker block(shortBox_);
+    shortBox_->setChecked(m.shortCircuit());
+  }
+  for (int n = 0; n < 32; ++n) {
+    const bool on = (m.inputSwitches() >> n) & 1u;
+    if (switches_[size_t(n)]->isChecked() == on) continue;
+    const QSignalBlocker block(switches_[size_t(n)]);
+    switches_[size_t(n)]->setChecked(on);
+  }
   if (powerBox_->isChecked() != m.powered()) {
     const QSignalBlocker block(powerBox_);
     powerBox_->setChecked(m.powered());
   }
+}
+
+void SimWindow::showNoModule() {
+  lineLabel_->setText("Není vybrán žádný modul");
+  rangeLabel_->clear();
+  readingLabel_->clear();
+  statusValueLabel_->clear();
+}
+
+void SimWindow::refresh() {
+  refreshPosted_ = false;  // from here on, a change wakes the window again
+  timer_->stop();
+  const QScopedValueRollback<bool> inRefresh(refreshing_, true);
+  const SimBus bus = server_->busSnapshot();
+  line_->refresh(bus);
+  faults_->refresh(bus);
+  traffic_->refresh(*server_, bus);
+  // Stays up until a store succeeds again: the engineer must not trust a memory that is gone
+  // at the next start.
+  const QString storeError = QString::fromStdString(server_->storeError());
+  storeErrorLabel_->setText(storeError.isEmpty() ? QString()
+                                                 : QString("Konfigurační paměť modulu se nepodařilo uložit: %1")
+                                                       .arg(storeError));
+  storeErrorLabel_->setVisible(!storeError.isEmpty());
+
+  const int selected = line_->selected();
+  if (selected < 0) {
+    showNoModule();
+    return;
+  }
+  const SimModule& m = bus.module(selected);
+  lineLabel_->setText(QString("Adresa %1, %2 Bd").arg(m.busAddress()).arg(m.baudRate()));
+  showBench(m);
 
   const uint32_t outputs = m.physicalOutputs();
   if (outputs != shownOutputs_) {
@@ -363,34 +404,5 @@ void SimWindow::refresh() {
       if (!firstRefresh_) item->setBackground(QColor("#fff3a0"));  // changed while running
     }
   }
-
-  for (const auto& e : server_->logSince(lastLogged_)) {
-    lastLogged_ = e.serial;
-    const auto& r = e.request;
-    QString line = QString("%1 %2 adr %3 př %4/%5 [%6] %7 Bd → ")
-                       .arg(e.serial, 6)
-                       .arg(e.channel == SimLogEntry::Lan ? "UDP " : "místní")
-                       .arg(r.address, 3)
-                       .arg(r.command, 3)
-                       .arg(r.index, 2)
-                       .arg(DataText(r.data))
-                       .arg(r.rate);
-    if (e.answer)
-      line += QString("stav %1 [%2]").arg(e.answer->status).arg(DataText(e.answer->data));
-    else
-      line += "bez odpovědi";
-    if (e.module >= 0) line += QString(" (modul %1)").arg(e.module);
-    if (!e.note.empty()) line += " " + QString::fromStdString(e.note);
-    log_->appendPlainText(line);
-  }
-  countLabel_->setText(QString("Požadavků celkem: %1").arg(server_->requestCount()));
-
-  // Stays up until a store succeeds again: the engineer must not trust a memory that is gone
-  // at the next start.
-  const QString storeError = QString::fromStdString(server_->storeError());
-  storeErrorLabel_->setText(storeError.isEmpty() ? QString()
-                                                 : QString("Konfigurační paměť modulu se nepodařilo uložit: %1")
-                                                       .arg(storeError));
-  storeErrorLabel_->setVisible(!storeError.isEmpty());
   firstRefresh_ = false;
 }

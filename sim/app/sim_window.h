@@ -1,19 +1,21 @@
 #pragma once
 // The simulator's front panel: the line of modules, the faults armed on it, and the selected
 // module as a bench engineer would see it with the bench around it (source, switches, status
-// bits, power). It repaints when the running SimServer reports a change, never on a clock, so
-// an idle simulator costs no processor time.
+// bits, power), above the traffic pane (every exchange of the line). It repaints when the
+// running SimServer reports a change, at most every RefreshIntervalMs however fast changes
+// come, and never on a clock of its own, so an idle simulator costs no processor time. The
+// panels scroll, so the window fits a small screen.
 
 #include <QWidget>
 
 #include <array>
 #include <atomic>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QDoubleSpinBox;
 class QLabel;
-class QPlainTextEdit;
 class QTableWidget;
 class QTimer;
 class QToolButton;
@@ -21,6 +23,7 @@ class FaultPanel;
 class LinePanel;
 class SimModule;
 class SimServer;
+class TrafficPane;
 
 class SimWindow : public QWidget {
   Q_OBJECT
@@ -28,7 +31,8 @@ class SimWindow : public QWidget {
   SimWindow(SimServer* server, const QString& udpHost, const std::string& statePath, QWidget* parent = nullptr);
   ~SimWindow() override;
 
-  int selectedModule() const;
+  int selectedModule() const;  // -1: none
+  static constexpr int RefreshIntervalMs = 100;
 
  public slots:
   // Brings every part up to date at once; changes arrive through scheduleRefresh().
@@ -41,9 +45,9 @@ class SimWindow : public QWidget {
   QWidget* buildAnalogBox();
   QWidget* buildStatusBox();
   QWidget* buildMemoryBox();
-  QWidget* buildLogBox();
   void applySwitches();
   void showBench(const SimModule& m);
+  void showNoModule();
   void scheduleRefresh();  // any thread
   template <class F>
   void onSelected(F&& f);
@@ -66,11 +70,11 @@ class SimWindow : public QWidget {
   QLabel* statusValueLabel_;
   std::array<QLabel*, 5> statusBitLabels_{};
   QTableWidget* memoryTable_;
-  QPlainTextEdit* log_;
-  QLabel* countLabel_;
+  TrafficPane* traffic_;
   QLabel* storeErrorLabel_;
-  uint64_t lastLogged_ = 0;
+  std::vector<QWidget*> benchBoxes_;  // what needs a selected module
   uint32_t shownOutputs_ = 0xFFFFFFFF;
   uint32_t shownStatus_ = 0xFFFFFFFF;
   bool firstRefresh_ = true;
+  bool refreshing_ = false;
 };

@@ -7,9 +7,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -56,7 +58,8 @@ class CliTest : public ::testing::Test {
   // onLine(k) runs before the k-th line (0-based) is handed over, as the operator acts.
   Result run(QStringList args, QStringList lines = {}, std::function<void(int)> onLine = {}) {
     Result r;
-    QTextStream out(&r.out), err(&r.err);
+    // On one screen, as a terminal shows both streams: the order of their flushes is the order seen.
+    QTextStream out(&r.out), err(oneScreen_ ? &r.out : &r.err);
     std::deque<QString> queue(lines.begin(), lines.end());
     int asked = 0;
     CliIo io;
@@ -70,7 +73,13 @@ class CliTest : public ::testing::Test {
       queue.pop_front();
       return line;
     };
-    io.interrupted = [this] { return stopAfterMs_ > 0 && slept_ >= stopAfterMs_; };
+    int checks = 0;
+    io.interrupted = [this, &checks] {
+      const bool stop = (stopAfterMs_ > 0 && slept_ >= stopAfterMs_) || (stopAfterChecks_ >= 0 && ++checks > stopAfterChecks_);
+      return stop ? stopSignal_ : 0;
+    };
+    io.readInput = [&]() -> std::optional<QByteArray> { return input_; };
+    io.errIsTerminal = terminal_;
     io.sleep = [this](int ms) { slept_ += ms; };
     r.code = RunCli(args, io);
     out.flush();
@@ -89,6 +98,11 @@ class CliTest : public ::testing::Test {
   std::unique_ptr<SimServer> sim_;
   int slept_ = 0;
   int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
+  int stopAfterChecks_ = -1;  // the signal comes after this many looks; -1 never
+  int stopSignal_ = SIGINT;
+  bool oneScreen_ = false;
+  std::optional<QByteArray> input_;  // standard input
+  bool terminal_ = false;
 };
 
 // Module 1 of the line, at its own address and rate.
@@ -129,13 +143,18 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
       {{"identify", "--foo"}, 2, "Neznámá volba: --foo"},
       {{"identify", "--rate"}, 2, "Volba --rate potřebuje hodnotu."},
       {{"identify", "--address", "256"}, 2, "Adresa modulu musí být v rozsahu 0-255."},
-      {{"identify", "--rate", "14400"}, 2, "Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."},
+      {{"identify", "--rate", "14400"}, 2,
+       "Komunikační rychlost musí být jedna z: 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 Bd."},
+      {{"identify", "-r", "12345"}, 2, "Komunikační rychlost musí být jedna z: 600,"},
+      {{"identify", "--address=300"}, 2, "Adresa modulu musí být v rozsahu 0-255."},
+      {{"identify", "-x"}, 2, "Neznámá volba: -x"},
+      {{"identify", "--version"}, 2, "Neznámá volba: --version"},
       {{"identify", "extra"}, 2, "Použití: qx510-cli identify [volby]"},
       {{"frobnicate"}, 2, "Neznámý příkaz: frobnicate"},
       {{"config"}, 2, "Neznámý nebo chybějící podpříkaz: qx510-cli config --help"},
       {{"set", "address", "-1"}, 2, "Adresa modulu musí být v rozsahu 0-255."},
       {{"set", "address", "abc"}, 2, "Adresa modulu musí být v rozsahu 0-255."},
-      {{"set", "rate", "9601"}, 2, "Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."},
+      {{"set", "rate", "9601"}, 2, "Komunikační rychlost musí být jedna z: 600,"},
       {{"set", "range", "4-20mA"}, 2, "Rozsah musí být 0-10V nebo 0-20mA."},
       {{"set", "dout-initial", "0x123456789"}, 2, "Maska musí být"},
       {{"set", "din-negation", "32"}, 2, "Maska musí být"},
@@ -143,6 +162,7 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
       {{"scan", "--addresses", "0-256"}, 2, "Adresy musí být"},
       {{"scan", "--rates", "14400"}, 2, "Komunikační rychlost musí být"},
       {{"watch", "ain1"}, 2, "Neznámá veličina: ain1"},
+      {{"watch", "ain0,dout"}, 2, "Neznámá veličina: ain0,dout"},
       {{"watch", "din", "--format", "xml"}, 2, "Formát musí být text, csv nebo json."},
       {{"dout", "0,32"}, 2, "Výstupy: maska"},
       {{"calibrate", "voltage", "--reference", "10.5"}, 2, "Hodnota napětí musí být v rozsahu 4-6V."},
@@ -231,6 +251,16 @@ TEST_F(CliTest, ScanFindsExactlyTheModulesPresent) {
   const Result text = run({"scan", "--addresses", "4-6", "--rates", "9600,57600", "--scan-timeout", "100"});
   EXPECT_EQ(text.out, "adresa 5, 57600 Bd: QX-510   v.1.20\n");
   EXPECT_EQ(text.err, "Nalezeno modulů: 1\n");
+}
+
+TEST_F(CliTest, ScanReportsAModuleThatAnswersLaterThanItsTimeout) {
+  // Module 0 answers its first identification after the try has ended, during the next one.
+  sim_->withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Delay, .command = 200, .count = 1, .delayMs = 300}); });
+  const Result r = run({"scan", "--addresses", "0,1", "--rates", "9600", "--scan-timeout", "200", "--stats"});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.startsWith("adresa 0, 9600 Bd: QX-510   v.1.20 (odpovídá pozdě: identifikace trvala "))
+      << r.out.toStdString();
+  EXPECT_TRUE(r.err.contains("pozdních 1")) << r.err.toStdString();
 }
 
 TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
@@ -334,7 +364,7 @@ TEST_F(CliTest, RestoreSucceedsOnlyWhenTheReadBackMatches) {
   // A backup whose read failed leaves no file, and an older one untouched.
   WriteFile(path("old.txt"), "old\n");
   sim_->withBus([&](SimBus& bus) { bus.arm(0, fault(SimFault::Refuse, 102, 1)); });
-  EXPECT_EQ(run({"config", "backup", path("old.txt")}).code, 1);
+  EXPECT_EQ(run({"config", "backup", path("old.txt"), "--force"}).code, 1);
   QFile old(path("old.txt"));
   ASSERT_TRUE(old.open(QIODevice::ReadOnly));
   EXPECT_EQ(old.readAll(), "old\n");
@@ -373,7 +403,7 @@ TEST_F(CliTest, WatchPrintsTheCountInEachFormat) {
     int slept;  // ms between the readings
   } cases[] = {
       {{"watch", "ain0", "--count", "5", "--interval", "100"}, 5, " V\n", 400},
-      {{"watch", "ain0", "--count", "3", "--format", "csv"}, 4, ",V\n", 1000},
+      {{"watch", "ain0", "--count", "3", "--format", "csv"}, 4, ",V,\n", 1000},
       {{"watch", "din", "--count", "2", "--format", "json"}, 2, "\"din\":513,\"on\":[0,9]", 500},
       {{"watch", "status", "--count", "1"}, 1, "status=0x00000030 PWR RST\n", 0},
   };
@@ -392,12 +422,12 @@ TEST_F(CliTest, WatchPrintsTheCountInEachFormat) {
   stopAfterMs_ = 200;
   const Result stopped = run({"watch", "din", "--interval", "100"});
   stopAfterMs_ = 0;
-  EXPECT_EQ(stopped.code, 0);
+  EXPECT_EQ(stopped.code, 130);
   EXPECT_EQ(stopped.out.count('\n'), 2) << stopped.out.toStdString();
 
   const Result csv = run({"watch", "ain0", "--count", "1", "--format", "csv"});
-  EXPECT_TRUE(csv.out.startsWith("time,value,unit\n"));
-  const double value = csv.out.section(',', -2, -2).toDouble();
+  EXPECT_TRUE(csv.out.startsWith("time,value,unit,error\n"));
+  const double value = csv.out.section(',', -3, -3).toDouble();
   EXPECT_NEAR(value, 5.0 * 1.02 + 0.012, 0.002);  // uncalibrated converter
 }
 
@@ -409,6 +439,172 @@ TEST_F(CliTest, DoutAndStatusClearReachTheModule) {
   ASSERT_NE(sim_->snapshot(0).statusRegister(), 0u);
   EXPECT_EQ(run({"status", "clear"}).code, 0);
   EXPECT_EQ(sim_->snapshot(0).statusRegister(), 0u);
+}
+
+TEST_F(CliTest, BackupGoesToStandardOutputAndOverwritesOnlyWhenForced) {
+  Result r = run({"config", "backup", "-"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  ConfigBackup parsed;
+  QString error;
+  EXPECT_TRUE(ParseBackup(r.out.toUtf8(), parsed, error)) << error.toStdString();
+  EXPECT_FALSE(QFile::exists("-"));
+
+  // Standard input for restore and verify.
+  input_ = r.out.toUtf8();
+  EXPECT_EQ(run({"config", "verify", "-"}).code, 0);
+  EXPECT_EQ(run({"config", "restore", "-", "--dry-run"}).code, 0);
+
+  WriteFile(path("kept.txt"), "not a backup\n");
+  const uint64_t before = sim_->requestCount();
+  r = run({"config", "backup", path("kept.txt")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(r.err.contains("už existuje")) << r.err.toStdString();
+  EXPECT_EQ(sim_->requestCount(), before);
+  QFile kept(path("kept.txt"));
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), "not a backup\n");
+  kept.close();
+  EXPECT_EQ(run({"config", "backup", path("kept.txt"), "-f"}).code, 0);
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(ParseBackup(kept.readAll(), parsed, error)) << error.toStdString();
+}
+
+TEST_F(CliTest, AFailedConnectionNamesTheDriversTextAndWhereTheSettingsCameFrom) {
+  ASSERT_EQ(run({"identify", "--save"}).code, 0);
+  QFile file(path("W_qx510.ini"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray saved = file.readAll();
+  file.close();
+  const struct {
+    QByteArray from, to;
+    const char* message;
+  } cases[] = {
+      {"Timeout=150", "Timeout=0", "Chyba inicializace připojení - Neplatné parametry"},
+      {"Rychlost=9600", "Rychlost=2000000", "Chyba inicializace připojení - Neplatné parametry"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to.toStdString());
+    WriteFile(path("W_qx510.ini"), QByteArray(saved).replace(c.from, c.to));
+    const Result r = run({"identify"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(r.err.startsWith(QString::fromUtf8(c.message))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("rozhraní serial COM1, adresa 0")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(path("W_qx510.ini"))) << r.err.toStdString();
+  }
+  QFile::remove(path("W_qx510.ini"));
+  const Result r = run({"identify", "--address", "9", "--timeout", "20"});
+  EXPECT_TRUE(r.err.contains("adresa 9, 9600 Bd, timeout 20 ms; nastavení: výchozí hodnoty")) << r.err.toStdString();
+}
+
+TEST_F(CliTest, ASignalStopsTheCommandWithItsExitStatusAndSaysHowFarItGot) {
+  const struct {
+    QStringList args;
+    int signal, afterChecks, afterMs;
+    const char* progress;
+  } cases[] = {
+      {{"scan", "--addresses", "0-255", "--scan-timeout", "5"}, SIGINT, 6, 0, "z 2304 pokusů.\nNalezeno modulů: 1"},
+      {{"watch", "din", "--interval", "100"}, SIGTERM, -1, 200, "Sledování přerušeno po 2 čteních."},
+      {{"dout", "0x1"}, SIGTERM, 0, 0, "Výstupy nastaveny: 0x00000001\nPřerušeno signálem SIGTERM."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    slept_ = 0;
+    stopSignal_ = c.signal;
+    stopAfterChecks_ = c.afterChecks;
+    stopAfterMs_ = c.afterMs;
+    const Result r = run(c.args);
+    EXPECT_EQ(r.code, 128 + c.signal);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.progress))) << r.err.toStdString();
+  }
+}
+
+TEST_F(CliTest, WatchReadsSeveralSourcesAndGivesAFailedReadItsLine) {
+  sim_->setInputSwitches(0x201);
+  const struct {
+    const char* format;
+    const char* header;
+    const char* failed;  // the first reading's line holds this
+  } cases[] = {
+      {"text", nullptr, "din=0x00000201 0 9  status chyba: Modul neodpověděl"},
+      {"csv", "time,ain0_value,ain0_unit,din,status,error\n", ",0x00000201,,status: Modul neodpověděl"},
+      {"json", nullptr, R"("error":{"status":"Modul neodpověděl)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    sim_->withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Silent, .command = 100, .count = 1}); });
+    const Result r = run({"watch", "ain0,din,status", "-n", "2", "--format", c.format, "--timeout", "20"});
+    EXPECT_EQ(r.code, 1);
+    QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    if (c.header) {
+      EXPECT_TRUE(r.out.startsWith(c.header)) << r.out.toStdString();
+      lines.removeFirst();
+    }
+    ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].contains(QString::fromUtf8(c.failed))) << lines[0].toStdString();
+    EXPECT_FALSE(lines[1].contains(QStringLiteral("neodpověděl"))) << lines[1].toStdString();
+    // ISO 8601 with the offset from UTC.
+    EXPECT_TRUE(lines[0].contains(QRegularExpression(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d+[+-]\d\d:\d\d)")));
+  }
+  const Result r = run({"watch", "din", "-n", "1", "-o", path("watch.txt")});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(r.out.isEmpty());
+  QFile file(path("watch.txt"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.readAll().endsWith(" din=0x00000201 0 9\n"));
+}
+
+TEST_F(CliTest, TraceHasALinePerExchangeAndStatsCountThemByOutcome) {
+  const struct {
+    QStringList args;
+    bool refuse;
+    int code;
+    int exchanges, good, timeouts, refused;
+  } cases[] = {
+      {{"identify"}, false, 0, 3, 3, 0, 0},
+      {{"identify", "-a", "9", "-t", "20"}, false, 3, 1, 0, 1, 0},
+      {{"watch", "status", "-n", "2"}, true, 1, 5, 4, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    if (c.refuse)
+      sim_->withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Refuse, .command = 100, .count = 1}); });
+    const Result r = run(c.args + QStringList{"--trace", "--stats", "--json"});
+    EXPECT_EQ(r.code, c.code);
+    QList<QJsonObject> trace;
+    QJsonObject stats;
+    for (const QString& line : r.err.split('\n', Qt::SkipEmptyParts)) {
+      const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+      if (o.contains("exchanges")) stats = o;
+      else if (o.contains("command")) trace << o;
+    }
+    EXPECT_EQ(trace.size(), c.exchanges) << r.err.toStdString();
+    EXPECT_EQ(stats.value("exchanges").toInt(), c.exchanges);
+    EXPECT_EQ(stats.value("good").toInt(), c.good);
+    EXPECT_EQ(stats.value("timeouts").toInt(), c.timeouts);
+    EXPECT_EQ(stats.value("refused").toInt(), c.refused);
+    EXPECT_EQ(stats.contains("median_ms"), c.good + c.refused > 0);
+    for (const QJsonObject& o : trace) EXPECT_EQ(o.value("rate").toInt(), 9600);
+  }
+
+  // To a file, in text.
+  const Result r = run({"identify", "--trace=" + path("trace.txt")});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+  QFile file(path("trace.txt"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_TRUE(lines[0].contains(" serial adr 0 9600 Bd  200 identifikace [0]  > 00 00 00 00 00  < 00 51 58"))
+      << lines[0].toStdString();
+}
+
+TEST_F(CliTest, TheProgressBarIsClearedBeforeAnyOtherOutput) {
+  terminal_ = true;
+  oneScreen_ = true;
+  const Result r = run({"scan", "--addresses", "4-6", "--rates", "57600", "--scan-timeout", "100"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(r.out.contains(QRegularExpression("\\r *\\radresa 5, 57600 Bd"))) << r.out.toStdString();
+  EXPECT_FALSE(r.out.contains("%adresa")) << r.out.toStdString();
 }
 
 TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
@@ -439,7 +635,7 @@ TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
     EXPECT_TRUE(r.out.contains("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).")) << r.out.toStdString();
     sim_->powerCycle();
     const Result w = run({"watch", "ain0", "--count", "1", "--format", "csv"});
-    EXPECT_NEAR(w.out.section(',', -2, -2).toDouble(), 5.0, 0.001 + 1e-9) << w.out.toStdString();
+    EXPECT_NEAR(w.out.section(',', -3, -3).toDouble(), 5.0, 0.001 + 1e-9) << w.out.toStdString();
   }
 
   // Abandoned when the input ends before the reference or on Ctrl+C in a settling pause: the
@@ -479,6 +675,23 @@ TEST_F(CliTest, HelpForEveryCommand) {
     EXPECT_EQ(r.code, 0) << words.join(' ').toStdString();
     EXPECT_TRUE(r.out.startsWith("qx510-cli " + words.join(' '))) << r.out.toStdString();
   }
+  // Command groups, the short form and the version, as every Qt program has them.
+  const struct {
+    QStringList args;
+    const char* start;
+  } others[] = {
+      {{"config", "--help"}, "qx510-cli config PODPŘÍKAZ"},
+      {{"status", "--help"}, "qx510-cli status PODPŘÍKAZ"},
+      {{"watch", "-h"}, "qx510-cli watch"},
+      {{"--version"}, "qx510-cli 1."},
+      {{"-v"}, "qx510-cli 1."},
+  };
+  for (const auto& o : others) {
+    const Result r = run(o.args);
+    EXPECT_EQ(r.code, 0) << o.args.join(' ').toStdString();
+    EXPECT_TRUE(r.out.startsWith(QString::fromUtf8(o.start))) << r.out.toStdString();
+  }
+  EXPECT_TRUE(run({"config", "--help"}).out.contains("qx510-cli config restore FILE|-"));
   EXPECT_EQ(sim_->requestCount(), 0u);
   EXPECT_EQ(run({"--help"}).code, 0);
   EXPECT_EQ(run({}).code, 2);

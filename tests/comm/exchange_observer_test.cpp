@@ -23,7 +23,7 @@ class ObserverTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(DriverInit(InterfaceSerial, &handle, {}), 0u);
     SetExchangeObserver(&queue);
-    SetExchangeLineRate(57600);
+    ASSERT_EQ(DriverSetConfig(InterfaceSerial, handle, 57600, 150, 2), 0u);  // the rate the records carry
   }
   void TearDown() override {
     SetExchangeObserver(nullptr);

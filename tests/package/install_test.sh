@@ -25,14 +25,25 @@ dpkg-deb -x "$deb" "$root"
 for f in usr/bin/qx510 usr/bin/qx510-sim usr/share/applications/qx510.desktop \
          usr/share/man/man1/qx510.1.gz usr/share/man/man1/qx510-sim.1.gz \
          usr/bin/qx510-line usr/share/applications/qx510-line.desktop usr/share/man/man1/qx510-line.1.gz \
-         usr/lib/qx510/KSER660.DLL usr/lib/qx510/KNET1660.DLL usr/lib/qx510/qx510.installed; do
+         usr/libexec/qx510/qx510-line \
+         usr/libexec/qx510/qx510-sim-window usr/libexec/qx510/KSER660.DLL usr/libexec/qx510/KNET1660.DLL \
+         usr/libexec/qx510/qx510.installed; do
   [ -e "$root/$f" ] || fail "the package lacks $f"
 done
 if dpkg-deb -c "$deb" | grep -Eq 'test|bench|scripted'; then fail "test or benchmark files in the package"; fi
+# The manual pages: UTF-8 throughout, each naming the others.
+for page in qx510 qx510-cli qx510-sim; do
+  text=$(zcat "$root/usr/share/man/man1/$page.1.gz" 2>/dev/null) || fail "the package lacks the manual page of $page"
+  iconv -f UTF-8 -t UTF-8 <<<"$text" >/dev/null || fail "the manual page of $page is not UTF-8"
+  for other in qx510 qx510-cli qx510-sim; do
+    [ "$other" = "$page" ] || grep -q "^\.BR ${other//-/\\\\-} (1)" <<<"$text" || fail "$page(1) does not refer to $other(1)"
+  done
+done
+zcat "$root/usr/share/man/man1/qx510-cli.1.gz" | grep -q '^\.SH PŘÍKAZY' || fail "qx510-cli(1) lost its Czech letters"
 
 # An ordinary user: cannot write beside the installed executable. As root, drop to nobody.
 chmod -R a+rX "$scratch"
-chmod a-w "$root/usr/lib/qx510"
+chmod a-w "$root/usr/libexec/qx510"
 home=$scratch/home
 mkdir -p "$home/run"
 chmod 700 "$home" "$home/run"
@@ -68,7 +79,7 @@ grep -q '^dialog: Připojení úspěšně inicializováno' "$scratch/run1.log" |
 grep -Eq '^status bar:  Modul  .+' "$scratch/run1.log" || fail "no module named in the status bar"
 ini=$XDG_CONFIG_HOME/qx510/W_qx510.ini
 [ -f "$ini" ] || fail "no settings in the user's configuration folder"
-[ ! -e "$root/usr/lib/qx510/W_qx510.ini" ] || fail "settings written beside the installed executable"
+[ ! -e "$root/usr/libexec/qx510/W_qx510.ini" ] || fail "settings written beside the installed executable"
 grep -aq $'^Timeout=321\r$' "$ini" || { cat -A "$ini"; fail "the timeout was not saved"; }
 
 # Second start: the dialog shows the saved timeout and connects again.
@@ -77,7 +88,7 @@ grep -q '^timeout shown: 321$' "$scratch/run2.log" || fail "the saved settings w
 grep -q '^dialog: Připojení úspěšně inicializováno' "$scratch/run2.log" || fail "the second run did not connect"
 
 if [ "$(id -u)" -eq 0 ]; then
-  lib=$root/usr/lib/qx510
+  lib=$root/usr/libexec/qx510
   chmod u+w "$lib"
   cp "$ini" "$lib/W_qx510.ini"
   roothome=$scratch/roothome
@@ -97,7 +108,7 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 
 if command -v lintian >/dev/null; then
-  lintian --fail-on error "$deb" || fail "lintian reports errors"
+  lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 else
   echo "install_test: lintian is not installed; the package was not checked by it"
 fi

@@ -69,11 +69,13 @@ TEST_F(BusFaults, ConfigurationWindowTellsEachFaultAndWorksOnceItIsCleared) {
     const char* name;
     SimFault fault;
     QString text;
+    QString orText = {};  // when timing decides between two truthful texts
   };
   const Case cases[] = {
       {"no answer", {.kind = SimFault::Silent, .count = 1}, TimedOut},
       {"no answer to reads", {.kind = SimFault::Silent, .command = 102}, TimedOut},
-      {"answer too late", {.kind = SimFault::Delay, .delayMs = 150}, TimedOut},
+      // Whether an earlier request's late answer comes while the next one waits.
+      {"answer too late", {.kind = SimFault::Delay, .delayMs = 150}, TimedOut, " Odpověď modulu přišla pozdě"},
       {"answer late within the timeout", {.kind = SimFault::Delay, .delayMs = 5}, Written},
       {"short answer", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongLength}, Damaged},
       {"wrong sequence", {.kind = SimFault::Malformed, .count = 1, .form = SimFault::WrongSequence}, Damaged},
@@ -89,7 +91,10 @@ TEST_F(BusFaults, ConfigurationWindowTellsEachFaultAndWorksOnceItIsCleared) {
     for (int target : {SimBus::Line, 0}) {
       SCOPED_TRACE(std::string(c.name) + (target == SimBus::Line ? " on the line" : " on the module"));
       Arm(target, c.fault);
-      EXPECT_EQ(Write(), c.text);
+      const QString shown = Write();
+      if (c.orText.isEmpty() || shown != c.orText) {
+        EXPECT_EQ(shown, c.text);
+      }
       ClearFaults();
       EXPECT_EQ(Write(), Written);
     }

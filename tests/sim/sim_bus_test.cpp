@@ -116,7 +116,7 @@ TEST(SimBusLine, ModulesSetUpAlikeAreRefused) {
   std::string why;
   EXPECT_TRUE(bus.add(0, 5, &why)) << why;  // same address, another rate
   EXPECT_FALSE(bus.add(0, 4, &why));
-  EXPECT_NE(why.find("address 0"), std::string::npos) << why;
+  EXPECT_NE(why.find("adrese 0"), std::string::npos) << why;
   EXPECT_FALSE(bus.add(1, 9, &why));  // no such baud code
   for (int a = 2; bus.size() < SimBus::MaxModules; ++a) ASSERT_TRUE(bus.add(uint8_t(a), 4));
   EXPECT_FALSE(bus.add(200, 4, &why));

@@ -1,13 +1,16 @@
-// The control channel as a script meets it: commands that change the line, and every kind of
-// bad request answered with an error line that changes nothing.
+// The control channel as a script meets it: commands that change the line, every kind of
+// bad request answered with an error line that changes nothing, and the traffic stream.
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -51,7 +54,7 @@ TEST_F(SimControlTest, CommandsDriveTheLine) {
   EXPECT_TRUE(bus.module(1).statusRegister() & SimModule::StatusERR24);
   EXPECT_EQ(bus.module(2).baudRate(), 115200);
   ASSERT_EQ(bus.faults(2).size(), 1u);
-  EXPECT_EQ(bus.faults(2)[0].describe(), "delay 300 ms, 2 left");
+  EXPECT_EQ(bus.faults(2)[0].describe(), "delay 300 ms, zbývá 2");
 
   const QJsonObject read = Send(R"({"cmd":"read","module":1})");
   EXPECT_EQ(read["inputs"].toInteger(), 1 << 9);
@@ -70,41 +73,41 @@ TEST_F(SimControlTest, BadRequestsGetAnErrorAndChangeNothing) {
     const char* error;  // the start of the error text
   };
   const Bad bad[] = {
-      {"", "a request is one JSON object"},
-      {"not json", "a request is one JSON object"},
-      {"[1,2]", "a request is one JSON object"},
-      {R"({"module":0})", "missing cmd"},
-      {R"({"cmd":7})", "missing cmd"},
-      {R"({"cmd":"explode"})", "unknown command explode"},
-      {R"({"cmd":"list","verbose":true})", "unknown argument verbose"},
-      {R"({"cmd":"voltage","volts":1})", "missing module"},
-      {R"({"cmd":"voltage","module":2,"volts":1})", "module must be a whole number 0..1"},
-      {R"({"cmd":"voltage","module":-1,"volts":1})", "module must be"},
-      {R"({"cmd":"voltage","module":0.5,"volts":1})", "module must be"},
-      {R"({"cmd":"voltage","module":"0","volts":1})", "module must be"},
-      {R"({"cmd":"voltage","module":0,"volts":13})", "volts must be a number -12.5..12.5"},
-      {R"({"cmd":"voltage","module":0,"volts":"5"})", "volts must be"},
-      {R"({"cmd":"current","module":0,"milliamps":-26})", "milliamps must be"},
-      {R"({"cmd":"short","module":0,"on":1})", "on must be true or false"},
-      {R"({"cmd":"input","module":0,"input":32,"on":true})", "input must be"},
-      {R"({"cmd":"inputs","module":0,"value":4294967296})", "value must be"},
-      {R"({"cmd":"status","module":0,"bit":"XYZ"})", "bit must be"},
-      {R"({"cmd":"add","address":256})", "address must be"},
-      {R"({"cmd":"add","address":0})", "another module already answers"},
-      {R"({"cmd":"add","address":3,"baud":9601})", "baud must be"},
-      {R"({"cmd":"fault","kind":"meteor"})", "kind must be"},
-      {R"({"cmd":"fault","kind":"delay"})", "missing ms"},
-      {R"({"cmd":"fault","kind":"delay","ms":0})", "ms must be"},
-      {R"({"cmd":"fault","kind":"silent","count":0})", "count must be"},
-      {R"({"cmd":"fault","kind":"silent","command":256})", "command must be"},
-      {R"({"cmd":"fault","kind":"refuse","status":19})", "status must be"},
-      {R"({"cmd":"fault","kind":"malformed","form":"wobbly"})", "form must be"},
-      {R"({"cmd":"fault","kind":"powerloss"})", "missing after"},
-      {R"({"cmd":"fault","kind":"powerloss","after":2,"count":1})", "unknown argument count"},
-      {R"({"cmd":"fault","module":9,"kind":"collision"})", "module must be"},
-      {R"({"cmd":"clear","module":9})", "module must be"},
-      {R"({"cmd":"cycle","module":"all"})", "module must be"},
-      {R"({"cmd":"counters","reset":"yes"})", "reset must be"},
+      {"", "požadavek je jeden objekt JSON"},
+      {"not json", "požadavek je jeden objekt JSON"},
+      {"[1,2]", "požadavek je jeden objekt JSON"},
+      {R"({"module":0})", "chybí cmd"},
+      {R"({"cmd":7})", "chybí cmd"},
+      {R"({"cmd":"explode"})", "neznámý příkaz explode"},
+      {R"({"cmd":"list","verbose":true})", "neznámý argument verbose"},
+      {R"({"cmd":"voltage","volts":1})", "chybí module"},
+      {R"({"cmd":"voltage","module":2,"volts":1})", "module musí být celé číslo 0..1"},
+      {R"({"cmd":"voltage","module":-1,"volts":1})", "module musí být"},
+      {R"({"cmd":"voltage","module":0.5,"volts":1})", "module musí být"},
+      {R"({"cmd":"voltage","module":"0","volts":1})", "module musí být"},
+      {R"({"cmd":"voltage","module":0,"volts":13})", "volts musí být číslo -12.5..12.5"},
+      {R"({"cmd":"voltage","module":0,"volts":"5"})", "volts musí být"},
+      {R"({"cmd":"current","module":0,"milliamps":-26})", "milliamps musí být"},
+      {R"({"cmd":"short","module":0,"on":1})", "on musí být true nebo false"},
+      {R"({"cmd":"input","module":0,"input":32,"on":true})", "input musí být"},
+      {R"({"cmd":"inputs","module":0,"value":4294967296})", "value musí být"},
+      {R"({"cmd":"status","module":0,"bit":"XYZ"})", "bit musí být"},
+      {R"({"cmd":"add","address":256})", "address musí být"},
+      {R"({"cmd":"add","address":0})", "na adrese 0, 9600 Bd už odpovídá"},
+      {R"({"cmd":"add","address":3,"baud":9601})", "baud musí být"},
+      {R"({"cmd":"fault","kind":"meteor"})", "kind musí být"},
+      {R"({"cmd":"fault","kind":"delay"})", "chybí ms"},
+      {R"({"cmd":"fault","kind":"delay","ms":0})", "ms musí být"},
+      {R"({"cmd":"fault","kind":"silent","count":0})", "count musí být"},
+      {R"({"cmd":"fault","kind":"silent","command":256})", "command musí být"},
+      {R"({"cmd":"fault","kind":"refuse","status":19})", "status musí být"},
+      {R"({"cmd":"fault","kind":"malformed","form":"wobbly"})", "form musí být"},
+      {R"({"cmd":"fault","kind":"powerloss"})", "chybí after"},
+      {R"({"cmd":"fault","kind":"powerloss","after":2,"count":1})", "neznámý argument count"},
+      {R"({"cmd":"fault","module":9,"kind":"collision"})", "module musí být"},
+      {R"({"cmd":"clear","module":9})", "module musí být"},
+      {R"({"cmd":"cycle","module":"all"})", "module musí být"},
+      {R"({"cmd":"counters","reset":"yes"})", "reset musí být"},
   };
   for (const auto& b : bad) {
     SCOPED_TRACE(b.line);
@@ -127,6 +130,63 @@ TEST_F(SimControlTest, BadRequestsGetAnErrorAndChangeNothing) {
   ::send(s, flood.data(), flood.size(), MSG_NOSIGNAL);
   ::close(s);
   EXPECT_TRUE(Send(R"({"cmd":"list"})")["ok"].toBool());
+}
+
+// `traffic` turns the connection into a stream: the reply line, then one JSON line for each
+// exchange served from then on, until the client hangs up; the channel serves others meanwhile.
+TEST_F(SimControlTest, TrafficStreamsEveryExchange) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, sim_->controlPath().c_str());
+  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string request = "{\"cmd\":\"traffic\"}\n";
+  ASSERT_EQ(::send(s, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+  std::string in;
+  auto readLines = [&](size_t lines) {
+    while (size_t(std::count(in.begin(), in.end(), '\n')) < lines) {
+      pollfd p{s, POLLIN, 0};
+      char buffer[4096];
+      ssize_t n = 0;
+      if (::poll(&p, 1, 10000) <= 0 || (n = ::recv(s, buffer, sizeof buffer, 0)) <= 0) return false;
+      in.append(buffer, size_t(n));
+    }
+    return true;
+  };
+  ASSERT_TRUE(readLines(1));
+  EXPECT_EQ(in, "{\"ok\":true}\n");
+
+  struct Exchange {
+    uint8_t address, command;
+    const char* name;
+    bool answered;
+  };
+  const Exchange exchanges[] = {{5, 100, "čtení stavu", true}, {0, 200, "identifikace", true}, {7, 100, "čtení stavu", false}};
+  for (const auto& x : exchanges) {
+    simproto::Request r;
+    r.rate = x.address == 5 ? 57600 : 9600;
+    r.address = x.address;
+    r.command = x.command;
+    const auto frame = simproto::EncodeRequest(r);
+    sim_->handleFrame(frame.data(), frame.size(), SimLogEntry::Local);
+  }
+  EXPECT_TRUE(Send(R"({"cmd":"list"})")["ok"].toBool()) << "the stream holds up the channel";
+  ASSERT_TRUE(readLines(1 + std::size(exchanges)));
+  std::vector<std::string> lines;
+  for (size_t at = 0, eol; (eol = in.find('\n', at)) != std::string::npos; at = eol + 1) lines.push_back(in.substr(at, eol - at));
+  for (size_t i = 0; i < std::size(exchanges); ++i) {
+    SCOPED_TRACE(i);
+    const QJsonObject o = Reply(lines[i + 1]);
+    EXPECT_EQ(o["serial"].toInteger(), qint64(i + 1));
+    EXPECT_EQ(o["address"].toInt(), exchanges[i].address);
+    EXPECT_EQ(o["name"].toString(), QString::fromUtf8(exchanges[i].name));
+    EXPECT_EQ(o["answered"].toBool(), exchanges[i].answered);
+    EXPECT_EQ(o.contains("status"), exchanges[i].answered);
+    EXPECT_TRUE(o["time"].toString().contains('T'));
+  }
+  ::close(s);
+  EXPECT_EQ(Reply(SimControlExecute(*sim_, R"({"cmd":"traffic","module":0})"))["error"].toString(),
+            "neznámý argument module");
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTableWidget>
@@ -23,6 +22,8 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -32,6 +33,8 @@
 #include "base/driver_loader.h"
 #include "connect/tform2.h"
 #include "sim/app/sim_window.h"
+#include "sim/app/traffic_model.h"
+#include "sim/app/traffic_pane.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"
 
@@ -123,9 +126,10 @@ TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
   EXPECT_FALSE(ledOn(2));
   EXPECT_TRUE(ledOn(31));
   EXPECT_EQ(panel.findChild<QTableWidget*>("MemoryTable")->item(5, 2)->text(), "AB");  // address 42
-  const QString log = panel.findChild<QPlainTextEdit*>("RequestLog")->toPlainText();
-  EXPECT_EQ(log.count('\n'), 2) << log.toStdString();
-  EXPECT_TRUE(log.contains("bez odpovědi")) << log.toStdString();
+  const TrafficModel* traffic = panel.findChild<TrafficPane*>()->model();
+  ASSERT_EQ(traffic->rowCount(), 3);
+  EXPECT_EQ(traffic->data(traffic->index(1, TrafficModel::Command)).toString(), "103 zápis konfigurace");
+  EXPECT_EQ(traffic->data(traffic->index(2, TrafficModel::Status)).toString(), "bez odpovědi");
 
   // The analog bench: a short circuit reads the converter's own offset.
   panel.findChild<QWidget*>("ShortBox")->setProperty("checked", true);
@@ -281,6 +285,57 @@ TEST_F(SimProgramTest, EndsOnSignalUnderAFloodOfDatagrams) {
   ASSERT_TRUE(ended) << "still running under the flood";
   EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(p->exitCode(), 0);
+}
+
+// The program as a script meets it: --version, --help naming the commands; without
+// --headless it runs its window (here offscreen), and `ctl traffic` streams that simulator's
+// exchanges until a signal ends it with the conventional status.
+TEST_F(SimProgramTest, VersionHelpWindowAndTrafficStream) {
+  const QString program = QCoreApplication::applicationDirPath() + "/qx510-sim";
+  struct Case {
+    QStringList args;
+    QStringList printed;
+  };
+  const Case cases[] = {{{"--version"}, {"qx510-sim 1."}},
+                        {{"--help"}, {"--headless", "qx510-sim ctl", "qx510-sim send", "traffic"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    QProcess p;
+    p.start(program, c.args);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    for (const auto& text : c.printed) EXPECT_TRUE(out.contains(text)) << out.toStdString();
+  }
+
+  auto& window = *processes_.emplace_back(std::make_unique<QProcess>());
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  window.setProcessEnvironment(env);
+  window.start(program, {"--port", "0", "--no-state", "--endpoint", endpoint_});
+  QByteArray out;
+  while (!out.contains("control") && window.waitForReadyRead(10000)) out += window.readAllStandardOutput();
+  ASSERT_TRUE(out.contains("control")) << window.readAllStandardError().toStdString();
+
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    SCOPED_TRACE(signal);
+    QProcess ctl;
+    ctl.start(program, {"ctl", "--endpoint", endpoint_, "traffic"});
+    QByteArray lines;
+    while (!lines.contains('\n') && ctl.waitForReadyRead(10000)) lines += ctl.readAllStandardOutput();
+    ASSERT_EQ(lines, "{\"ok\":true}\n");
+    StandinLib lib(0);
+    uint32_t h = 0;
+    ASSERT_EQ(lib.init(&h), 0u);
+    EXPECT_EQ(lib.exchange(h, Req(0, 200, 0)).status, 0u);
+    EXPECT_EQ(lib.done(&h), 0u);
+    while (lines.count('\n') < 2 && ctl.waitForReadyRead(10000)) lines += ctl.readAllStandardOutput();
+    EXPECT_TRUE(lines.contains("\"name\":\"identifikace\"")) << lines.toStdString();
+    ::kill(pid_t(ctl.processId()), signal);
+    ASSERT_TRUE(ctl.waitForFinished(10000));
+    EXPECT_EQ(ctl.exitCode(), status);
+  }
+  StopBySignal(&window);
 }
 
 // The tool's connection dialog, with its defaults and over the LAN converter, against the
