@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@
 #include "line/backup_panel.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
+#include "line/module_window.h"
 #include "line/line_window.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
@@ -244,6 +246,17 @@ TEST_F(LineWindowTest, OutputsPulseAndStatusClearReachTheModuleAndTheOverview) {
   sim_->withModule(2, [](SimModule& m) { m.raiseStatusBits(SimModule::StatusERR24); });
   window_->worker()->clearStatus(module);
   ASSERT_TRUE(WaitFor([&] { return sim_->snapshot(2).statusRegister() == 0; }));
+}
+
+TEST_F(LineWindowTest, ReturnPressesNoButton) {
+  knownLine();
+  window_->show();
+  window_->scanPanel();
+  QWidget* detail = window_->openDetail(0);
+  ASSERT_NE(detail, nullptr);
+  for (QWidget* w : {static_cast<QWidget*>(window_.get()), detail})
+    for (QPushButton* b : w->findChildren<QPushButton*>())
+      EXPECT_FALSE(b->isDefault() || b->autoDefault()) << b->objectName().toStdString();
 }
 
 class LineBackupTest : public LineWindowTest {
