@@ -1,26 +1,21 @@
 #include "base/config_backup.h"
 
-#include <QCryptographicHash>
 #include <QHash>
 #include <algorithm>
 #include <array>
 
 #include "base/number_text.h"
+#include "base/sealed_text.h"
 
 namespace {
 
 constexpr char FormatTag[] = "qx510-config 1";
 constexpr char BytePrefix[] = "byte.";
-constexpr char ChecksumKey[] = "sha256=";
 
 // Comments only, so that a reader of the first format takes the file as it always did.
 const QString OwnBytesComment = QStringLiteral(
     "# bajty 15-22 (voltage_*, current_*): kalibrační konstanty vlastní modulu, ze kterého je záloha; "
     "obnovují se jen na výslovné přání");
-
-QByteArray Checksum(const QByteArray& body) {
-  return QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
-}
 
 }  // namespace
 
@@ -41,22 +36,19 @@ QByteArray FormatBackup(const ConfigBackup& backup) {
                  .arg(backup.image.at(address), 2, 16, QLatin1Char('0'));
   }
   const QByteArray body = lines.join(QLatin1Char('\n')).toUtf8() + '\n';
-  return body + ChecksumKey + Checksum(body) + '\n';
+  return SealText(body);
 }
 
 bool ParseBackup(const QByteArray& text, ConfigBackup& backup, QString& error) {
-  QByteArrayList lines = text.split('\n');
-  for (QByteArray& line : lines)
-    if (line.endsWith('\r')) line.chop(1);
-  while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.removeLast();
-  if (lines.isEmpty() || !lines.back().startsWith(ChecksumKey)) {
-    error = QStringLiteral("Soubor zálohy je neúplný nebo poškozený: chybí kontrolní součet.");
-    return false;
-  }
-  const QByteArray sum = lines.takeLast().mid(int(sizeof ChecksumKey) - 1).trimmed();
-  if (sum != Checksum(lines.join('\n') + '\n')) {
-    error = QStringLiteral("Soubor zálohy je poškozený: kontrolní součet nesouhlasí.");
-    return false;
+  QByteArrayList lines;
+  switch (OpenSealedText(text, lines)) {
+    case SealState::Missing:
+      error = QStringLiteral("Soubor zálohy je neúplný nebo poškozený: chybí kontrolní součet.");
+      return false;
+    case SealState::Broken:
+      error = QStringLiteral("Soubor zálohy je poškozený: kontrolní součet nesouhlasí.");
+      return false;
+    case SealState::Sound: break;
   }
 
   ConfigBackup parsed;

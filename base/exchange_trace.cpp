@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -141,25 +142,60 @@ QByteArray ExchangeTraceLine(const ExchangeRecord& r, bool json) {
   return QByteArray(line, qsizetype(ExchangeTraceText(r, line, sizeof line)));
 }
 
+namespace {
+
+// Round trips below 2 * SubBuckets ns have a bucket each; above, every power of two is split
+// into SubBuckets buckets. Past about 18 minutes (never a round trip) all share the last.
+constexpr int SubBits = 5, SubBuckets = 1 << SubBits;
+constexpr uint64_t LongestNs = (uint64_t(1) << 40) - 1;
+
+int Shift(uint64_t ns) { return std::max(0, int(std::bit_width(ns)) - SubBits - 1); }
+
+std::size_t BucketOf(uint64_t ns) {
+  ns = std::min(ns, LongestNs);
+  const int shift = Shift(ns);
+  return std::size_t(shift) * SubBuckets + std::size_t(ns >> shift);
+}
+
+// The middle of the bucket.
+int64_t BucketValue(std::size_t bucket) {
+  if (bucket < 2 * SubBuckets) return int64_t(bucket);
+  const int shift = int(bucket / SubBuckets) - 1;
+  const uint64_t top = bucket - std::size_t(shift) * SubBuckets;
+  return int64_t((top << shift) + (uint64_t(1) << shift) / 2);
+}
+
+}  // namespace
+
 void ExchangeStats::add(const ExchangeRecord& record) {
   const ExchangeOutcome outcome = ClassifyExchangeStatus(record.status);
   ++total_;
   ++counts_[int(outcome)];
-  if (outcome == ExchangeOutcome::Good || outcome == ExchangeOutcome::Refused) {
-    answered_.push_back(record.durationNs);
-    sorted_ = false;
-  }
+  if (outcome != ExchangeOutcome::Good && outcome != ExchangeOutcome::Refused) return;
+  const int64_t ns = std::max<int64_t>(0, record.durationNs);
+  minNs_ = answered_ == 0 ? ns : std::min(minNs_, ns);
+  maxNs_ = answered_ == 0 ? ns : std::max(maxNs_, ns);
+  ++answered_;
+  sumNs_ += ns;
+  const std::size_t bucket = BucketOf(uint64_t(ns));
+  if (bucket >= buckets_.size()) buckets_.resize(bucket + 1);
+  ++buckets_[bucket];
 }
 
 int64_t ExchangeStats::roundTrip(double q) const {
-  if (answered_.empty()) return -1;
-  if (!sorted_) {
-    std::sort(answered_.begin(), answered_.end());
-    sorted_ = true;
+  if (answered_ == 0) return -1;
+  const auto rank = std::clamp<uint64_t>(uint64_t(std::ceil(q * double(answered_))), 1, answered_);
+  if (rank == 1) return minNs_;
+  if (rank == answered_) return maxNs_;
+  uint64_t below = 0;
+  for (std::size_t b = 0; b < buckets_.size(); ++b) {
+    below += buckets_[b];
+    if (below >= rank) return std::clamp(BucketValue(b), minNs_, maxNs_);
   }
-  const auto rank = std::size_t(std::ceil(q * double(answered_.size())));
-  return answered_[std::clamp<std::size_t>(rank, 1, answered_.size()) - 1];
+  return maxNs_;
 }
+
+int64_t ExchangeStats::meanRoundTrip() const { return answered_ == 0 ? -1 : sumNs_ / int64_t(answered_); }
 
 QString ExchangeStats::text() const {
   QString line = QStringLiteral("Výměn: %1, dobrých %2, bez odpovědi %3, pozdních %4, poškozených %5, odmítnutých %6, "

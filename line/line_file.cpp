@@ -1,22 +1,17 @@
 #include "line/line_file.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include "base/baud.h"
+#include "base/sealed_text.h"
 #include "base/settings.h"
 
 namespace {
 
 constexpr char Magic[] = "format=qx510-line 1";
-constexpr char ChecksumKey[] = "sha256=";
-
-QByteArray Checksum(const QByteArray& body) {
-  return QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
-}
 
 }  // namespace
 
@@ -35,23 +30,19 @@ QByteArray FormatLineFile(const LineFile& line) {
       body += "image=" + QByteArray(reinterpret_cast<const char*>(image->bytes.data()), int(image->bytes.size())).toHex() + '\n';
     }
   }
-  return body + ChecksumKey + Checksum(body) + '\n';
+  return SealText(body);
 }
 
 bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
-  QList<QByteArray> lines = text.split('\n');
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  QByteArrayList lines;
+  const SealState seal = OpenSealedText(text, lines);
   if (lines.size() < 2 || lines.at(1) != Magic) {
     error = QStringLiteral("Soubor není soubor linky QX-510.");
     return false;
   }
-  if (!lines.back().startsWith(ChecksumKey)) {
-    error = QStringLiteral("Soubor linky je neúplný (chybí kontrolní součet).");
-    return false;
-  }
-  const QByteArray sum = lines.takeLast().mid(int(sizeof ChecksumKey) - 1).trimmed();
-  if (sum != Checksum(lines.join('\n') + '\n')) {
-    error = QStringLiteral("Soubor linky je poškozený (kontrolní součet nesouhlasí).");
+  if (seal != SealState::Sound) {
+    error = seal == SealState::Missing ? QStringLiteral("Soubor linky je neúplný (chybí kontrolní součet).")
+                                       : QStringLiteral("Soubor linky je poškozený (kontrolní součet nesouhlasí).");
     return false;
   }
   LineFile parsed;

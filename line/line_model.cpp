@@ -62,16 +62,7 @@ void LineModel::apply(const ModuleReading& reading) {
 void LineModel::addExchange(const ExchangeRecord& record) {
   const int r = rowOf(record.address, BaudRateToCode(int32_t(record.rate)));
   if (r < 0) return;
-  Row& row = rows_[r];
-  ++row.exchanges;
-  const ExchangeOutcome outcome = ClassifyExchangeStatus(record.status);
-  if (outcome != ExchangeOutcome::Good) ++row.failures;
-  if (outcome == ExchangeOutcome::Timeout) ++row.timeouts;
-  if (outcome == ExchangeOutcome::Good || outcome == ExchangeOutcome::Refused) {
-    ++row.answered;
-    row.answeredNs += record.durationNs;
-    row.maxNs = std::max(row.maxNs, record.durationNs);
-  }
+  rows_[r].exchanges.add(record);
   dirty_.insert(r);
 }
 
@@ -123,11 +114,7 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
     if (index.column() == Outputs)
       return QStringLiteral("Modul své výstupy nehlásí: poslední slovo zapsané tímto programem.");
     if (index.column() == LastError) return row.lastError;
-    if (index.column() == Exchanges)
-      return QStringLiteral("výměn %1, z toho bez odpovědi %2, jiných chyb %3")
-          .arg(row.exchanges)
-          .arg(row.timeouts)
-          .arg(row.failures - row.timeouts);
+    if (index.column() == Exchanges) return row.exchanges.text();
     return {};
   }
   if (role != Qt::DisplayRole) return {};
@@ -147,12 +134,12 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
     case StatusReg: return last ? StatusBitsText(last->statusRegister) : QString();
     case LastError: return row.lastError;
     case Exchanges:
-      if (row.exchanges == 0) return QString();
+      if (row.exchanges.total() == 0) return QString();
       return QStringLiteral("%1, chyb %2, ø %3 / max %4 ms")
-          .arg(row.exchanges)
-          .arg(row.failures)
-          .arg(QLocale().toString(row.answered ? double(row.answeredNs) / double(row.answered) / 1e6 : 0.0, 'f', 2))
-          .arg(QLocale().toString(double(row.maxNs) / 1e6, 'f', 2));
+          .arg(row.exchanges.total())
+          .arg(row.failures())
+          .arg(QLocale().toString(double(std::max<int64_t>(0, row.exchanges.meanRoundTrip())) / 1e6, 'f', 2))
+          .arg(QLocale().toString(double(std::max<int64_t>(0, row.exchanges.roundTrip(1.0))) / 1e6, 'f', 2));
     default: return {};
   }
 }

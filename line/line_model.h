@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/exchange_observer.h"
+#include "base/exchange_trace.h"
 #include "line/line_types.h"
 
 // The line overview: one row per module, in the order they were found. A module that stops
@@ -23,10 +24,9 @@ class LineModel : public QAbstractTableModel {
     bool polled = false;                // at least one poll came back
     bool silent = false;                // the last poll failed
     QString lastError;
-    // Every exchange with the module, from the exchange observer.
-    uint64_t exchanges = 0, failures = 0, timeouts = 0;
-    int64_t answeredNs = 0, answered = 0, maxNs = 0;
+    ExchangeStats exchanges;            // every exchange with the module, from the exchange observer
     std::optional<uint32_t> outputs;    // the last word this program wrote
+    uint64_t failures() const { return exchanges.total() - exchanges.count(ExchangeOutcome::Good); }
   };
 
   explicit LineModel(QObject* parent = nullptr);

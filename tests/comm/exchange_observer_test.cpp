@@ -5,6 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -135,10 +139,50 @@ TEST(ExchangeStats, CountsByOutcomeAndRoundTripsOfAnswers) {
   EXPECT_EQ(stats.count(ExchangeOutcome::Refused), 1u);
   EXPECT_EQ(stats.count(ExchangeOutcome::Timeout), 1u);
   EXPECT_EQ(stats.count(ExchangeOutcome::Other), 1u);
-  EXPECT_EQ(stats.roundTrip(0.5), 3000000);   // of 1, 2, 3, 4, 10: the unanswered left out
+  EXPECT_NEAR(stats.roundTrip(0.5), 3000000, 3000000 / 64);  // of 1, 2, 3, 4, 10: the unanswered left out
   EXPECT_EQ(stats.roundTrip(0.95), 10000000);
   EXPECT_EQ(stats.roundTrip(1.0), 10000000);
+  EXPECT_EQ(stats.meanRoundTrip(), 4000000);
   EXPECT_EQ(ExchangeStats().roundTrip(0.5), -1);
+  EXPECT_EQ(ExchangeStats().meanRoundTrip(), -1);
+}
+
+// The statistics keep a histogram, not the round trips: each quantile within 1/64 of the
+// exact nearest-rank value of the same round trips, the least and the largest exact.
+TEST(ExchangeStats, QuantilesOfKnownDistributionsWithinTheBucketWidth) {
+  std::mt19937_64 random(510);
+  const struct {
+    const char* name;
+    std::function<int64_t(int)> ns;
+  } distributions[] = {
+      {"even 1 us .. 100 ms", [](int i) { return 1000 + int64_t(i) * 9999; }},
+      {"two clusters 2 ms and 150 ms", [](int i) { return i % 10 == 0 ? 150000000 + i : 2000000 + i * 7; }},
+      {"log-normal", [&](int) { return int64_t(std::lognormal_distribution<>(std::log(4e6), 0.8)(random)); }},
+      {"below 64 ns, exact", [](int i) { return int64_t(i % 64); }},
+      {"one value", [](int) { return int64_t(3456789); }},
+  };
+  for (const auto& d : distributions) {
+    ExchangeStats stats;
+    std::vector<int64_t> exact;
+    for (int i = 1; i <= 10000; ++i) {
+      ExchangeRecord r;
+      r.durationNs = d.ns(i);
+      exact.push_back(r.durationNs);
+      stats.add(r);
+    }
+    std::sort(exact.begin(), exact.end());
+    for (double q : {0.0, 0.01, 0.5, 0.9, 0.95, 0.999, 1.0}) {
+      const auto rank = std::clamp<std::size_t>(std::size_t(std::ceil(q * double(exact.size()))), 1, exact.size());
+      const int64_t want = exact[rank - 1];
+      if (q == 0.0 || q == 1.0)
+        EXPECT_EQ(stats.roundTrip(q), want) << d.name << " q " << q;
+      else
+        EXPECT_NEAR(double(stats.roundTrip(q)), double(want), double(want) / 64) << d.name << " q " << q;
+    }
+    int64_t sum = 0;
+    for (int64_t ns : exact) sum += ns;
+    EXPECT_EQ(stats.meanRoundTrip(), sum / int64_t(exact.size())) << d.name;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -68,6 +69,9 @@ TEST(LineFile, RoundTripAndDamageRefused) {
   b.late = true;
   line.modules = {a, b};
   const QByteArray text = FormatLineFile(line);
+  // The seal is a SHA-256 of everything before it, as files already saved carry it.
+  const qsizetype seal = text.lastIndexOf("sha256=");
+  EXPECT_EQ(text.mid(seal), "sha256=" + QCryptographicHash::hash(text.left(seal), QCryptographicHash::Sha256).toHex() + '\n');
   LineFile back;
   QString error;
   ASSERT_TRUE(ParseLineFile(text, back, error)) << error.toStdString();

@@ -94,10 +94,10 @@ class LineWindowTest : public ::testing::Test {
   // Waits until every module has come back from a poll at least `times` more times.
   bool pollsDone(int times = 1) {
     std::vector<uint64_t> start;
-    for (int r = 0; r < window_->model()->rowCount(); ++r) start.push_back(window_->model()->row(r).exchanges);
+    for (int r = 0; r < window_->model()->rowCount(); ++r) start.push_back(window_->model()->row(r).exchanges.total());
     return WaitFor([&] {
       for (int r = 0; r < window_->model()->rowCount(); ++r)
-        if (window_->model()->row(r).exchanges < start[size_t(r)] + uint64_t(times)) return false;
+        if (window_->model()->row(r).exchanges.total() < start[size_t(r)] + uint64_t(times)) return false;
       return true;
     });
   }
@@ -151,8 +151,8 @@ TEST_F(LineWindowTest, SilentModuleIsMarkedKeptAndComesBack) {
   EXPECT_EQ(cell(row, LineModel::State), QStringLiteral("neodpovídá"));
   EXPECT_FALSE(cell(row, LineModel::LastError).isEmpty());
   // The others keep answering meanwhile.
-  const uint64_t before = window_->model()->row(rowOf(Line[2])).exchanges;
-  ASSERT_TRUE(WaitFor([&] { return window_->model()->row(rowOf(Line[2])).exchanges > before + 8; }));
+  const uint64_t before = window_->model()->row(rowOf(Line[2])).exchanges.total();
+  ASSERT_TRUE(WaitFor([&] { return window_->model()->row(rowOf(Line[2])).exchanges.total() > before + 8; }));
   EXPECT_FALSE(window_->model()->row(rowOf(Line[2])).silent);
   // The traffic pane, filtered to failures, holds the silent module's timeouts alone, and
   // exports what it shows.
@@ -173,7 +173,7 @@ TEST_F(LineWindowTest, SilentModuleIsMarkedKeptAndComesBack) {
   sim_->withBus([](SimBus& bus) { bus.clearFaults(1); });
   ASSERT_TRUE(WaitFor([&] { return !window_->model()->row(row).silent; }));
   EXPECT_EQ(cell(row, LineModel::State), QStringLiteral("odpovídá"));
-  EXPECT_GT(window_->model()->row(row).failures, 0u);
+  EXPECT_GT(window_->model()->row(row).failures(), 0u);
 }
 
 TEST_F(LineWindowTest, LogHoldsTheValuesTheSimulatorWasGiven) {
