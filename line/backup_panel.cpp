@@ -9,7 +9,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -18,6 +17,7 @@
 #include "base/baud.h"
 #include "base/identify.h"
 #include "line/line_worker.h"
+#include "ui/question.h"
 
 namespace {
 
@@ -137,9 +137,8 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
     QString what = QStringLiteral("konfigurace");
     if (calibration_->isChecked()) what += QStringLiteral(", kalibrační konstanty");
     if (lineSettings_->isChecked()) what += QStringLiteral(", adresa a rychlost");
-    if (QMessageBox::question(this, QStringLiteral("Obnova modulů"),
-                              QStringLiteral("Zapsat do modulů (%1) ze zálohy: %2?").arg(names.join(QStringLiteral("; ")), what),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes)
+    if (AskYesNo(this, QStringLiteral("Obnova modulů"),
+                 QStringLiteral("Zapsat do modulů (%1) ze zálohy: %2?").arg(names.join(QStringLiteral("; ")), what)))
       restoreChecked();
   });
   connect(stop_, &QPushButton::clicked, this, [this] { worker_->stopScan(); });
@@ -353,6 +352,8 @@ void BackupPanel::restoreChecked() {
   }
   if (jobs.isEmpty()) return done(QStringLiteral("Zaškrtněte moduly, které se mají obnovit."), true);
   table_->setRowCount(0);
+  compared_.clear();
+  for (const RestoreJob& job : jobs) compared_.append(job.module);
   start(Restore, QStringLiteral("Obnovuje se %1 modulů…").arg(jobs.size()));
   worker_->restore(jobs);
 }
@@ -366,6 +367,8 @@ void BackupPanel::restored(const QVector<RestoreReport>& reports, bool stopped) 
     failure = failure || !r.ok();
     for (const ByteDifference& d : r.result.differences) addRow(r.module, d, QStringLiteral("po obnově se liší"));
   }
+  for (qsizetype i = reports.size(); i < compared_.size(); ++i)
+    lines << QStringLiteral("%1: nezačato, beze změny").arg(ModuleText(compared_[i]));
   if (stopped) lines << QStringLiteral("Obnova zastavena obsluhou.");
   done((failure ? QStringLiteral("Obnova NEBYLA úspěšná. ") : QStringLiteral("Obnova dokončena. ")) + lines.join(QStringLiteral("; ")),
        failure);

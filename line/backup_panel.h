@@ -26,6 +26,7 @@ class BackupPanel : public QWidget {
   void setModules(const QVector<LineModule>& live);
   void setConnected(bool connected);
   bool busy() const { return pending_ != Idle; }
+  bool restoring() const { return pending_ == Restore; }
   QString message() const;
   bool messageIsFailure() const { return failed_; }
   QTableWidget* differences() const { return table_; }
@@ -61,7 +62,7 @@ class BackupPanel : public QWidget {
   LineFile file_;
   QString filePath_;
   QString backupPath_;
-  QVector<LineModule> compared_;
+  QVector<LineModule> compared_;  // the modules of the read or restore under way
   Pending pending_ = Idle;
   bool connected_ = false;
   bool failed_ = false;

@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "base/baud.h"
 #include "base/settings.h"
@@ -26,6 +27,7 @@
 #include "line/module_window.h"
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
+#include "ui/question.h"
 #include "ui/return_key.h"
 #include "ui/status_bar.h"
 
@@ -39,6 +41,7 @@ LineWindow::LineWindow(QWidget* parent)
     : QMainWindow(parent) {
   setObjectName(QStringLiteral("LineWindow"));
   setWindowTitle(QStringLiteral("QX-510 Linka"));
+  ask_ = [this](const QString& text) { return AskYesNo(this, windowTitle(), text); };
   InitData(&settings_);
   LoadConnectionSettings(&settings_);
 
@@ -203,6 +206,7 @@ void LineWindow::buildPanes() {
   });
   connect(scan_, &ScanPanel::stopRequested, worker(), [this] { worker()->stopScan(); }, Qt::DirectConnection);
   connect(scan_, &ScanPanel::adoptRequested, this, [this](const QVector<LineModule>& modules) { useModules(modules, true); });
+  connect(backup_, &BackupPanel::finished, this, &LineWindow::backupFinished);
   connect(logPanel_, &LogPanel::stateChanged, this, [this] { status_->setPanelText(2, logPanel_->summary()); });
   connect(worker(), &LineWorker::scanProgress, scan_, &ScanPanel::progress);
   connect(worker(), &LineWorker::scanFound, scan_, &ScanPanel::moduleFound);
@@ -340,7 +344,19 @@ void LineWindow::opened(uint32_t status, const QString& error) {
   updatePollButtons();
 }
 
+bool LineWindow::restoring() const { return backup_ != nullptr && backup_->restoring(); }
+
+bool LineWindow::mayStopRestore(const QString& question) {
+  if (!restoring()) return true;
+  if (!ask_(QStringLiteral("Právě se obnovují moduly. ") + question)) return false;
+  worker()->stopScan();
+  return true;
+}
+
 void LineWindow::disconnectLine() {
+  if (!mayStopRestore(QStringLiteral("Odpojením se obnova zastaví po bajtu, který se právě zapisuje, a modul může "
+                                     "zůstat zapsán jen zčásti. Přesto odpojit?")))
+    return;
   stopPolling();
   worker()->stopScan();
   worker()->close();
@@ -469,6 +485,26 @@ bool LineWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void LineWindow::closeEvent(QCloseEvent* event) {
+  // A restore cut short leaves a module partly written: the operator says so first, and the
+  // window stays until the restore has stopped and told how far it got.
+  if (restoring()) {
+    event->ignore();
+    if (closeAfterRestore_ ||
+        !mayStopRestore(QStringLiteral("Zavřením okna se obnova zastaví po bajtu, který se právě zapisuje, a modul "
+                                       "může zůstat zapsán jen zčásti. Přesto zavřít?")))
+      return;
+    closeAfterRestore_ = true;
+    status_->setPanelText(1, QStringLiteral(" Obnova se zastavuje…"));
+    return;
+  }
   for (ModuleWindow* w : std::as_const(details_)) w->close();
   QMainWindow::closeEvent(event);
+}
+
+void LineWindow::backupFinished() {
+  if (!closeAfterRestore_) return;
+  closeAfterRestore_ = false;
+  // The window goes: what the restore left in the modules stays on the terminal.
+  std::fprintf(stderr, "qx510-line: %s\n", (QStringLiteral("okno zavřeno během obnovy. ") + backup_->message()).toUtf8().constData());
+  close();
 }

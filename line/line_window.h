@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 #include "base/tdata.h"
@@ -52,6 +53,9 @@ class LineWindow : public QMainWindow {
   QString statusText(int panel) const;
   ModuleWindow* openDetail(int row);
   ModuleWindow* detail(int row) const;
+  // How the window asks the operator before it cuts a restore short (AskYesNo unless a test
+  // answers instead); true: go ahead.
+  void setQuestion(std::function<bool(const QString& text)> ask) { ask_ = std::move(ask); }
 
  public slots:
   void connectLine();
@@ -77,6 +81,11 @@ class LineWindow : public QMainWindow {
   void tick();
   void drainTraffic();
   void updatePollButtons();
+  bool restoring() const;
+  // True when no restore runs, or the operator agreed to `question`; the restore is then
+  // told to stop at the next byte.
+  bool mayStopRestore(const QString& question);
+  void backupFinished();
 
   TData settings_{};
   // Declared before the worker: the worker's thread exchanges until it is gone. Made at the
@@ -90,6 +99,8 @@ class LineWindow : public QMainWindow {
   bool connected_ = false;
   bool polling_ = false;
   bool scanning_ = false;
+  bool closeAfterRestore_ = false;  // the operator closed the window; it closes once the restore stopped
+  std::function<bool(const QString&)> ask_;
   qint64 readings_ = 0, readingsAtTick_ = 0, tickAtMs_ = 0;
   QHash<int, ModuleWindow*> details_;
 

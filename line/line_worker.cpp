@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -18,6 +19,23 @@
 namespace {
 
 qint64 NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+// What a stopped restore left in the module: each write went through with its read-back up to
+// the stop, so the bytes written are known.
+QString CancelledText(const RestoreResult& r) {
+  if (r.write.done < r.writes.size()) {
+    QStringList written;
+    for (std::size_t k = 0; k < r.write.done; ++k) written << QString::number(r.writes[k].address);
+    return QStringLiteral("přerušeno: zapsáno a ověřeno %1 z %2 bajtů (adresy %3), modul je zapsán jen zčásti")
+        .arg(r.write.done)
+        .arg(r.writes.size())
+        .arg(written.isEmpty() ? QStringLiteral("žádné") : written.join(QStringLiteral(", ")));
+  }
+  return r.writes.empty() ? QStringLiteral("přerušeno při kontrolním čtení; nebylo co zapsat")
+                          : QStringLiteral("přerušeno při kontrolním čtení: všech %1 bajtů zapsáno a každý ověřen, "
+                                           "celá paměť zpětně nepřečtena")
+                                .arg(r.writes.size());
+}
 
 }  // namespace
 
@@ -390,6 +408,11 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
   const ModuleLink target = link(job.module);
   // A byte the first read did not reach is written rather than skipped; the read-back decides.
   const ImageRead before = ReadModuleImage(target, imageEvents(index, count), addresses);
+  if (before.result.outcome == ConfigTransferResult::Cancelled) {
+    report.result.outcome = RestoreResult::Cancelled;
+    report.text = QStringLiteral("přerušeno před zápisem, modul beze změny");
+    return report;
+  }
   report.result = RestoreImage(target, before, job.wanted, addresses, imageEvents(index, count));
   const RestoreResult& r = report.result;
   switch (r.outcome) {
@@ -398,7 +421,7 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
                                      : QStringLiteral("zapsáno %1 bajtů, každý ověřen, celá paměť zpětně přečtena a souhlasí")
                                            .arg(r.writes.size());
       break;
-    case RestoreResult::Cancelled: report.text = QStringLiteral("přerušeno; zapsáno %1 bajtů").arg(r.write.done); break;
+    case RestoreResult::Cancelled: report.text = CancelledText(r); break;
     case RestoreResult::WriteFailed:
       report.text = QStringLiteral("zápis adresy %1 (%2) selhal: %3; zapsáno %4 z %5 bajtů")
                         .arg(r.write.address)

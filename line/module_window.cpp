@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimerEvent>
@@ -18,6 +17,7 @@
 #include "line/line_model.h"
 #include "line/line_worker.h"
 #include "line/trend_plot.h"
+#include "ui/question.h"
 #include "ui/return_key.h"
 
 namespace {
@@ -163,10 +163,8 @@ void ModuleWindow::showOutputs() {
 bool ModuleWindow::confirmUnknownOutputs() {
   if (outputs_) return true;
   // The word goes out whole: before the first write nobody knows what the others hold.
-  return QMessageBox::question(this, windowTitle(),
-                               QStringLiteral("Stav výstupů není znám. Zapíše se celé slovo: ostatní výstupy "
-                                              "budou vypnuty. Pokračovat?"),
-                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  return AskYesNo(this, windowTitle(),
+                  QStringLiteral("Stav výstupů není znám. Zapíše se celé slovo: ostatní výstupy budou vypnuty. Pokračovat?"));
 }
 
 void ModuleWindow::switchOutput(bool on) {
@@ -186,8 +184,7 @@ void ModuleWindow::pulseOutput() {
 }
 
 void ModuleWindow::clearStatus() {
-  if (QMessageBox::question(this, windowTitle(), QStringLiteral("Opravdu vynulovat stavový registr modulu %1?").arg(module_.address),
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+  if (!AskYesNo(this, windowTitle(), QStringLiteral("Opravdu vynulovat stavový registr modulu %1?").arg(module_.address)))
     return;
   message_->setText(QStringLiteral("Nuluje se…"));
   worker_->clearStatus(module_);

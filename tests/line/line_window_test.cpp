@@ -7,15 +7,20 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QApplication>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "base/settings.h"
 #include "base/commands.h"
@@ -353,6 +358,77 @@ TEST_F(LineBackupTest, RestoreRefusesAModuleOfAnotherType) {
   EXPECT_FALSE(reports[0].ok());
   EXPECT_TRUE(reports[0].text.contains(QStringLiteral("jiný modul"))) << reports[0].text.toStdString();
   EXPECT_EQ(sim_->snapshot(1).configByte(DinByte1), 0x5A);
+}
+
+// The eight negation bytes, written in this order by a restore.
+std::vector<uint8_t> NegationBytes() {
+  std::vector<uint8_t> bytes;
+  for (uint8_t base : {CfgAddr::DinNegation, CfgAddr::DoutNegation})
+    for (int j = 0; j < 4; ++j) bytes.push_back(uint8_t(base + j * CfgAddr::DigitalStride));
+  return bytes;
+}
+
+TEST_F(LineBackupTest, ClosingDuringARestoreAsksAndReportsWhatTheModuleHolds) {
+  const std::vector<uint8_t> bytes = NegationBytes();
+  const ConfigImage wanted = *panel_->file().image(panel_->file().modules[1]);
+  auto spoil = [&] {
+    sim_->withModule(1, [&](SimModule& m) {
+      for (uint8_t a : bytes) m.setConfigByte(a, uint8_t(wanted.at(a) ^ 0x5A));
+    });
+  };
+  auto restoredBytes = [&] {
+    int n = 0;
+    for (uint8_t a : bytes) n += sim_->snapshot(1).configByte(a) == wanted.at(a);
+    return n;
+  };
+  // Each write answered late, so that the restore is still under way when the window closes.
+  sim_->withBus([](SimBus& bus) {
+    bus.arm(1, SimFault{.kind = SimFault::Delay, .command = Cmd::WriteConfigByte, .delayMs = 40});
+  });
+  window_->show();
+  panel_->setChecked({1});
+
+  // The window's own question: Return answers nothing, Escape says no; the window stays and the
+  // restore runs to its end.
+  spoil();
+  bool returnAnswered = true, noFocused = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    for (QPushButton* b : box->findChildren<QPushButton*>()) EXPECT_FALSE(b->isDefault()) << b->text().toStdString();
+    noFocused = box->focusWidget() != nullptr && box->focusWidget() == box->escapeButton();
+    QTest::keyClick(box, Qt::Key_Return);
+    returnAnswered = QApplication::activeModalWidget() != box;
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  panel_->restoreChecked();
+  window_->close();
+  EXPECT_FALSE(returnAnswered);
+  EXPECT_TRUE(noFocused);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(finish()) << panel_->message().toStdString();
+  EXPECT_EQ(restoredBytes(), int(bytes.size()));
+
+  // Yes, once the first byte is in: the restore stops at the next byte, and only then the
+  // window closes, having told what the module holds.
+  spoil();
+  window_->setQuestion([&](const QString& question) {
+    EXPECT_TRUE(question.contains(QStringLiteral("obnovují"))) << question.toStdString();
+    QDeadlineTimer deadline(20000);
+    while (restoredBytes() == 0 && !deadline.hasExpired()) QThread::msleep(1);
+    return true;
+  });
+  panel_->restoreChecked();
+  window_->close();
+  EXPECT_TRUE(window_->isVisible());
+  ASSERT_TRUE(WaitFor([&] { return !window_->isVisible(); }));
+  const int written = restoredBytes();
+  EXPECT_GE(written, 1);
+  EXPECT_LT(written, int(bytes.size()));
+  EXPECT_TRUE(panel_->message().contains(
+      QStringLiteral("zapsáno a ověřeno %1 z %2 bajtů").arg(written).arg(bytes.size())))
+      << panel_->message().toStdString();
+  EXPECT_TRUE(panel_->message().contains(QStringLiteral("jen zčásti"))) << panel_->message().toStdString();
 }
 
 }  // namespace
