@@ -53,17 +53,31 @@ double FigureReporter::counter(const std::string& name, const std::string& count
   return it == f->counters.end() ? -1 : it->second;
 }
 
-bool PrintRatio(const std::string& what, double measured, double floor, double scale,
-                const char* unit, double maxRatio) {
+namespace {
+
+bool Ratio(const std::string& what, double measured, double floor, double scale, const char* unit, double goal,
+           bool atMost) {
   if (measured < 0 || floor <= 0) {
     std::printf("%-34s did not run\n", what.c_str());
     return false;
   }
   const double ratio = measured / floor;
-  const bool within = ratio <= maxRatio;
-  std::printf("%-34s %10.1f %s, floor %10.1f %s, ratio %.2fx (goal <= %.2fx)%s\n", what.c_str(),
-              measured * scale, unit, floor * scale, unit, ratio, maxRatio, within ? "" : "  MISSED");
+  const bool within = atMost ? ratio <= goal : ratio >= goal;
+  std::printf("%-34s %10.1f %s, floor %10.1f %s, ratio %.2fx (goal %s %.2fx)%s\n", what.c_str(), measured * scale,
+              unit, floor * scale, unit, ratio, atMost ? "<=" : ">=", goal, within ? "" : "  MISSED");
   return within;
+}
+
+}  // namespace
+
+bool PrintRatio(const std::string& what, double measured, double floor, double scale,
+                const char* unit, double maxRatio) {
+  return Ratio(what, measured, floor, scale, unit, maxRatio, true);
+}
+
+bool PrintRatioAtLeast(const std::string& what, double measured, double floor, double scale, const char* unit,
+                       double minRatio) {
+  return Ratio(what, measured, floor, scale, unit, minRatio, false);
 }
 
 bool PrintLimit(const std::string& what, double measured, double floor, double scale,

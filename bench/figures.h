@@ -38,6 +38,9 @@ benchmark::internal::Benchmark* Repeated(benchmark::internal::Benchmark* b, int 
 // missing (below 0) never is.
 bool PrintRatio(const std::string& what, double measured, double floor, double scale,
                 const char* unit, double maxRatio);
+// The same for a rate, where more is better: within when measured / floor >= minRatio.
+bool PrintRatioAtLeast(const std::string& what, double measured, double floor, double scale,
+                       const char* unit, double minRatio);
 // An absolute figure: at most (atMost true) or at least the goal.
 bool PrintLimit(const std::string& what, double measured, double floor, double scale,
                 const char* unit, double goal, bool atMost);

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <algorithm>
+#include <utility>
 
 #include "base/baud.h"
 #include "base/commands.h"
@@ -15,21 +16,26 @@ LineModel::LineModel(QObject* parent) : QAbstractTableModel(parent) {}
 void LineModel::setModules(const QVector<LineModule>& modules) {
   beginResetModel();
   rows_.clear();
+  rowOf_.clear();
   for (const LineModule& m : modules) {
+    if (!rowOf_.contains(ModuleKey(m))) rowOf_.insert(ModuleKey(m), int(rows_.size()));
     Row row;
     row.module = m;
     rows_.append(row);
   }
-  dirty_.clear();
+  dirty_.assign(rows_.size(), 0);
+  anyDirty_ = false;
   endResetModel();
 }
 
 void LineModel::addModule(const LineModule& module) {
   if (rowOf(module.address, module.baudCode) >= 0) return;
   beginInsertRows({}, int(rows_.size()), int(rows_.size()));
+  rowOf_.insert(ModuleKey(module), int(rows_.size()));
   Row row;
   row.module = module;
   rows_.append(row);
+  dirty_.push_back(0);
   endInsertRows();
 }
 
@@ -39,49 +45,64 @@ QVector<LineModule> LineModel::modules() const {
   return list;
 }
 
-int LineModel::rowOf(uint8_t address, int baudCode) const {
-  for (int i = 0; i < rows_.size(); ++i)
-    if (rows_[i].module.address == address && rows_[i].module.baudCode == baudCode) return i;
-  return -1;
+int LineModel::rowOf(uint8_t address, int baudCode) const { return rowOf_.value(ModuleKey(address, baudCode), -1); }
+
+void LineModel::markDirty(int row, uint32_t columns) {
+  dirty_[std::size_t(row)] |= columns;
+  anyDirty_ = true;
 }
 
 void LineModel::apply(const ModuleReading& reading) {
   const int r = rowOf(reading.address, reading.baudCode);
   if (r < 0) return;
   Row& row = rows_[r];
+  // A change of state recolours the whole row.
+  uint32_t changed = !row.polled || row.silent == reading.ok ? ~0u : 0u;
   row.polled = true;
   row.silent = !reading.ok;
-  if (reading.ok)
+  if (reading.ok) {
+    const std::optional<ModuleReading>& last = row.last;
+    if (!last || last->ain0 != reading.ain0 || last->decimals != reading.decimals || last->current != reading.current)
+      changed |= Cell(Ain0);
+    if (!last || last->din != reading.din) changed |= Cell(Inputs);
+    if (!last || last->statusRegister != reading.statusRegister) changed |= Cell(StatusReg);
     row.last = reading;
-  else
+  } else {
     row.lastError = QLocale().toString(QDateTime::fromMSecsSinceEpoch(reading.timeMs).time(), QStringLiteral("HH:mm:ss")) +
                     QLatin1Char(' ') + reading.error;
-  dirty_.insert(r);
+    changed |= Cell(LastError);
+  }
+  markDirty(r, changed);
 }
 
 void LineModel::addExchange(const ExchangeRecord& record) {
   const int r = rowOf(record.address, BaudRateToCode(int32_t(record.rate)));
   if (r < 0) return;
   rows_[r].exchanges.add(record);
-  dirty_.insert(r);
+  markDirty(r, Cell(Exchanges));
 }
 
 void LineModel::applyCommand(const CommandResult& result) {
   const int r = rowOf(result.address, result.baudCode);
   if (r < 0) return;
-  if (result.status != 0)
+  if (result.status != 0) {
     rows_[r].lastError = result.error;
-  else if (result.kind == CommandResult::Outputs)
+    markDirty(r, Cell(LastError));
+  } else if (result.kind == CommandResult::Outputs) {
     rows_[r].outputs = result.word;
-  dirty_.insert(r);
+    markDirty(r, Cell(Outputs));
+  }
 }
 
 void LineModel::flush() {
-  if (dirty_.isEmpty()) return;
-  const auto [lo, hi] = std::minmax_element(dirty_.cbegin(), dirty_.cend());
-  const int first = *lo, last = *hi;
-  dirty_.clear();
-  emit dataChanged(index(first, 0), index(last, ColumnCount - 1));
+  if (!anyDirty_) return;
+  anyDirty_ = false;
+  // Cell by cell: the view repaints just those cells' rectangles.
+  for (int r = 0; r < int(dirty_.size()); ++r) {
+    const uint32_t columns = std::exchange(dirty_[std::size_t(r)], 0);
+    for (int c = 0; c < ColumnCount; ++c)
+      if (columns >> c & 1u) emit dataChanged(index(r, c), index(r, c));
+  }
 }
 
 QString LineModel::StatusBitsText(uint32_t bits) {

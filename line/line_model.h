@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QSet>
+#include <QHash>
 #include <QVector>
 #include <optional>
+#include <vector>
 
 #include "base/exchange_observer.h"
 #include "base/exchange_trace.h"
@@ -53,5 +54,12 @@ class LineModel : public QAbstractTableModel {
 
  private:
   QVector<Row> rows_;
-  QSet<int> dirty_;
+  // The cells that changed since the last flush, a bit per column for each row: only they are
+  // repainted, since shaping a cell's text costs more than everything else the window does.
+  void markDirty(int row, uint32_t columns);
+  static constexpr uint32_t Cell(Column c) { return 1u << c; }
+
+  QHash<int, int> rowOf_;  // by ModuleKey: every exchange record looks its row up
+  std::vector<uint32_t> dirty_;
+  bool anyDirty_ = false;
 };

@@ -174,7 +174,7 @@ LineWorker* LineWindow::worker() {
     // Its thread starts at the first need, after the window has shown.
     worker_ = std::make_unique<LineWorker>();
     connect(worker_.get(), &LineWorker::opened, this, &LineWindow::opened);
-    connect(worker_.get(), &LineWorker::reading, this, &LineWindow::reading);
+    connect(worker_.get(), &LineWorker::readings, this, &LineWindow::readings);
     connect(worker_.get(), &LineWorker::commandDone, this, &LineWindow::commandDone);
     connect(worker_.get(), &LineWorker::scanFinished, this, &LineWindow::scanFinished);
     worker_->setModules(model_.modules());
@@ -251,14 +251,13 @@ LineWindow::~LineWindow() {
 }
 
 void LineWindow::drainTraffic() {
-  std::vector<ExchangeRecord> records;
-  ExchangeRecord r;
   if (!queue_) return;
+  ExchangeRecord r;
   while (queue_->pop(r)) {
     model_.addExchange(r);
-    records.push_back(r);
+    if (traffic_ != nullptr) traffic_->take(r);
   }
-  if (traffic_ != nullptr) traffic_->add(records, queue_->dropped());
+  if (traffic_ != nullptr) traffic_->publish(queue_->dropped());
 }
 
 void LineWindow::setLinePath(const QString& path) {
@@ -391,12 +390,14 @@ void LineWindow::updatePollButtons() {
   detailButton_->setEnabled(model_.rowCount() > 0);
 }
 
-void LineWindow::reading(const ModuleReading& r) {
-  ++readings_;
-  model_.apply(r);
-  if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
-  QString error;
-  if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
+void LineWindow::readings(const QVector<ModuleReading>& polled) {
+  for (const ModuleReading& r : polled) {
+    ++readings_;
+    model_.apply(r);
+    if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
+    QString error;
+    if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
+  }
 }
 
 void LineWindow::commandDone(const CommandResult& r) {

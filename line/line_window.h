@@ -72,7 +72,7 @@ class LineWindow : public QMainWindow {
 
  private:
   void opened(uint32_t status, const QString& error);
-  void reading(const ModuleReading& r);
+  void readings(const QVector<ModuleReading>& polled);
   void commandDone(const CommandResult& r);
   void scanFinished(bool stopped, uint32_t status, const QString& error);
   void useModules(const QVector<LineModule>& modules, bool save);

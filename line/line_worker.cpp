@@ -59,7 +59,14 @@ LineWorker::~LineWorker() {
 }
 
 void LineWorker::post(std::function<void()> work) {
-  QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+  queued_.fetch_add(1);
+  QMetaObject::invokeMethod(
+      this,
+      [this, work = std::move(work)] {
+        queued_.fetch_sub(1);
+        work();
+      },
+      Qt::QueuedConnection);
 }
 
 void LineWorker::open(const TData& settings) {
@@ -89,6 +96,7 @@ void LineWorker::setPolling(bool on, int intervalMs, int timeoutMs) {
     timeoutMs_ = std::max(1, timeoutMs);
     if (!on) {
       pollTimer_->stop();
+      handOver();
       return;
     }
     if (!pollTimer_->isActive()) {
@@ -155,6 +163,7 @@ void LineWorker::doOpen(TData settings) {
 void LineWorker::doClose() {
   if (pollTimer_ != nullptr) pollTimer_->stop();
   polling_ = false;
+  handOver();
   if (!connected_) return;
   DriverDone(data_.Interface, &data_.DriverHandle);
   data_.DriverHandle = 0;
@@ -185,7 +194,7 @@ void LineWorker::doScan(ScanPlan plan) {
     return;
   }
   const bool wasPolling = polling_;
-  pollTimer_->stop();
+  pausePolling();
   QElapsedTimer clock;
   clock.start();
   const int total = plan.tries();
@@ -233,34 +242,51 @@ void LineWorker::doScan(ScanPlan plan) {
   }
 }
 
-void LineWorker::schedulePoll() {
-  if (!polling_) return;
+int LineWorker::schedulePoll() {
+  if (!polling_) return -1;
   if (next_ > 0) {
-    pollTimer_->start(0);  // let queued commands in between two modules
-    return;
+    pollTimer_->start(0);  // let queued commands in between two slices
+    return 0;
   }
   // A round is over: the next starts an interval after this one started, or at once when
   // the round took longer.
   const qint64 now = NowMs();
   const qint64 due = roundStart_ + intervalMs_;
   roundStart_ = std::max(due, now);
-  pollTimer_->start(int(std::max<qint64>(0, due - now)));
+  const int wait = int(std::max<qint64>(0, due - now));
+  pollTimer_->start(wait);
+  return wait;
+}
+
+void LineWorker::handOver() {
+  if (polled_.isEmpty()) return;
+  handedOver_.start();
+  emit readings(polled_);
+  polled_.clear();
 }
 
 void LineWorker::pollNext() {
   if (!polling_ || !connected_) return;
-  if (modules_.isEmpty()) {
-    next_ = 0;
-    schedulePoll();
-    return;
+  // Module after module until the round is over, work waits for this thread or a slice of
+  // time has passed: a turn of the event loop costs about as much as an exchange with a fast
+  // line, so it comes between slices, and the window is woken once a slice.
+  constexpr int SliceMs = 2;
+  QElapsedTimer slice;
+  slice.start();
+  while (!modules_.isEmpty()) {
+    if (next_ >= modules_.size()) next_ = 0;
+    polled_.append(pollModule(modules_[next_]));
+    next_ = (next_ + 1) % int(modules_.size());
+    if (next_ == 0 || queued_.load() > 0 || slice.elapsed() >= SliceMs) break;
   }
-  if (next_ >= modules_.size()) next_ = 0;
-  pollModule(modules_[next_]);
-  next_ = (next_ + 1) % int(modules_.size());
-  schedulePoll();
+  if (modules_.isEmpty()) next_ = 0;
+  // Waking the window's thread costs more than a poll of a fast line, so the readings go over
+  // together: at once when polling pauses, else at most every HandOverMs.
+  constexpr int HandOverMs = 40;
+  if (schedulePoll() != 0 || !handedOver_.isValid() || handedOver_.elapsed() >= HandOverMs) handOver();
 }
 
-void LineWorker::pollModule(const LineModule& module) {
+ModuleReading LineWorker::pollModule(const LineModule& module) {
   Stats& stats = stats_[key(module)];
   ModuleReading r;
   r.address = module.address;
@@ -277,7 +303,7 @@ void LineWorker::pollModule(const LineModule& module) {
       r.error = DriverStatusText(data_.Interface, r.status);
       stats.rangeByte = -1;  // read again once the module is back: it may have been reconfigured
     }
-    emit reading(r);
+    return r;
   };
   if (!useRate(module.baudCode, timeoutMs_, &r.status)) return finish();
   if (stats.rangeByte < 0) {
@@ -300,7 +326,7 @@ void LineWorker::pollModule(const LineModule& module) {
   const ExchangeResult st = exchange(Cmd::ReadStatus, 0, {});
   if (st.Status != 0) return finish();
   r.statusRegister = uint32_t(st.Data[1]) | uint32_t(st.Data[2]) << 8 | uint32_t(st.Data[3]) << 16 | uint32_t(st.Data[4]) << 24;
-  finish();
+  return finish();
 }
 
 CommandResult LineWorker::writeWord(const LineModule& module, uint32_t word) {
@@ -322,7 +348,10 @@ CommandResult LineWorker::writeWord(const LineModule& module, uint32_t word) {
   return r;
 }
 
-void LineWorker::pausePolling() { pollTimer_->stop(); }
+void LineWorker::pausePolling() {
+  pollTimer_->stop();
+  handOver();
+}
 
 void LineWorker::resumePolling() {
   if (!polling_) return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QVector>
 #include <atomic>
@@ -48,7 +49,8 @@ class LineWorker : public QObject {
   void scanProgress(int done, int total, qint64 elapsedMs);
   void scanFound(const LineModule& module);
   void scanFinished(bool stopped, uint32_t status, const QString& error);
-  void reading(const ModuleReading& reading);
+  // The polls of one turn of the driver thread, in the order they were made.
+  void readings(const QVector<ModuleReading>& readings);
   void commandDone(const CommandResult& result);
   // Module `index` of `count` is in `phase` (ImagePhase) at `percent`.
   void imageProgress(int index, int count, int phase, int percent);
@@ -64,8 +66,10 @@ class LineWorker : public QObject {
   void doClose();
   void doScan(ScanPlan plan);
   void pollNext();
-  void schedulePoll();
-  void pollModule(const LineModule& module);
+  // Starts the poll timer; its wait in ms, -1 when polling is off.
+  int schedulePoll();
+  void handOver();
+  ModuleReading pollModule(const LineModule& module);
   ModuleLink link(const LineModule& module) const { return {data_.Interface, data_.DriverHandle, module.address}; }
   ImageEvents imageEvents(int index, int count);
   // Polling stops while a long job holds the line and resumes afterwards.
@@ -89,6 +93,9 @@ class LineWorker : public QObject {
   int intervalMs_ = 100;
   int timeoutMs_ = 150;
   qint64 roundStart_ = 0;
+  QVector<ModuleReading> polled_;  // readings not yet handed over
+  QElapsedTimer handedOver_;
   QTimer* pollTimer_ = nullptr;
   std::atomic<bool> stopScan_{false};
+  std::atomic<int> queued_{0};  // work posted and not yet begun
 };

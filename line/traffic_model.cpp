@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 
 namespace {
 
@@ -18,28 +19,35 @@ QString Bytes(const std::array<uint8_t, 5>& bytes) {
 
 TrafficModel::TrafficModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void TrafficModel::add(const std::vector<ExchangeRecord>& records) {
-  if (records.empty()) return;
-  for (const ExchangeRecord& r : records) all_.push_back(r);
-  while (all_.size() > Capacity) all_.pop_front();
-  if (paused_) return;
-  std::vector<const ExchangeRecord*> passing;
-  for (const ExchangeRecord& r : records)
-    if (filter_.passes(r)) passing.push_back(&r);
-  if (passing.empty()) return;
-  // The view holds at most Capacity rows: the oldest leave first.
-  const std::size_t overflow = shown_.size() + passing.size() > Capacity ? shown_.size() + passing.size() - Capacity : 0;
-  if (overflow >= shown_.size()) {
+void TrafficModel::take(const ExchangeRecord& r) {
+  if (ring_.empty()) ring_.resize(Capacity);
+  ring_[next_++ % Capacity] = r;
+  kept_ = std::min(Capacity, kept_ + 1);
+}
+
+void TrafficModel::publish() {
+  const uint64_t from = published_;
+  published_ = next_;
+  if (paused_ || from == next_) return;
+  const uint64_t oldest = next_ - kept_;
+  // Rows whose records the ring has overwritten leave first.
+  std::size_t gone = 0;
+  while (gone < shown_.size() && shown_[gone] < oldest) ++gone;
+  if (gone > 0 && gone == shown_.size()) {
     rebuild();
     return;
   }
-  if (overflow > 0) {
-    beginRemoveRows({}, 0, int(overflow) - 1);
-    shown_.erase(shown_.begin(), shown_.begin() + std::ptrdiff_t(overflow));
+  if (gone > 0) {
+    beginRemoveRows({}, 0, int(gone) - 1);
+    shown_.erase(shown_.begin(), shown_.begin() + std::ptrdiff_t(gone));
     endRemoveRows();
   }
+  std::vector<uint64_t> passing;
+  for (uint64_t serial = std::max(oldest, from); serial < next_; ++serial)
+    if (filter_.passes(record(serial))) passing.push_back(serial);
+  if (passing.empty()) return;
   beginInsertRows({}, int(shown_.size()), int(shown_.size() + passing.size()) - 1);
-  for (const ExchangeRecord* r : passing) shown_.push_back(*r);
+  shown_.insert(shown_.end(), passing.begin(), passing.end());
   endInsertRows();
 }
 
@@ -55,20 +63,21 @@ void TrafficModel::setPaused(bool paused) {
 }
 
 void TrafficModel::clear() {
-  all_.clear();
+  kept_ = 0;
   rebuild();
 }
 
 void TrafficModel::rebuild() {
+  published_ = next_;
   beginResetModel();
   shown_.clear();
-  for (const ExchangeRecord& r : all_)
-    if (filter_.passes(r)) shown_.push_back(r);
+  for (uint64_t serial = next_ - kept_; serial < next_; ++serial)
+    if (filter_.passes(record(serial))) shown_.push_back(serial);
   endResetModel();
 }
 
 void TrafficModel::forEachShown(const std::function<void(const ExchangeRecord&)>& f) const {
-  for (const ExchangeRecord& r : shown_) f(r);
+  for (uint64_t serial : shown_) f(record(serial));
 }
 
 int TrafficModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(shown_.size()); }
@@ -76,7 +85,7 @@ int TrafficModel::columnCount(const QModelIndex& parent) const { return parent.i
 
 QVariant TrafficModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || std::size_t(index.row()) >= shown_.size()) return {};
-  const ExchangeRecord& r = shown_[std::size_t(index.row())];
+  const ExchangeRecord& r = record(shown_[std::size_t(index.row())]);
   if (role == Qt::ForegroundRole) return r.status != 0 ? QBrush(QColor(0xB0, 0, 0)) : QVariant();
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "base/exchange_observer.h"
 
@@ -26,15 +27,16 @@ class TrafficModel : public QAbstractTableModel {
 
   explicit TrafficModel(QObject* parent = nullptr);
 
-  // Keeps the records; the view shows them unless paused.
-  void add(const std::vector<ExchangeRecord>& records);
+  // Keeps a record; the view learns of the records kept at the next publish(), unless paused.
+  void take(const ExchangeRecord& record);
+  void publish();
   void setFilter(const TrafficFilter& filter);
   void setPaused(bool paused);
   bool paused() const { return paused_; }
   void clear();
   // Every kept record the filter lets through, oldest first.
   void forEachShown(const std::function<void(const ExchangeRecord&)>& f) const;
-  std::size_t kept() const { return all_.size(); }
+  std::size_t kept() const { return kept_; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -43,9 +45,15 @@ class TrafficModel : public QAbstractTableModel {
 
  private:
   void rebuild();
+  const ExchangeRecord& record(uint64_t serial) const { return ring_[serial % Capacity]; }
 
-  std::deque<ExchangeRecord> all_;
-  std::deque<ExchangeRecord> shown_;
+  // The kept records in a ring that is filled once and then overwritten, oldest first: at
+  // tens of thousands of exchanges a second, allocating per record costs more than the rest.
+  std::vector<ExchangeRecord> ring_;
+  uint64_t next_ = 0;        // serial of the next record
+  uint64_t published_ = 0;   // serials from here on are not yet published
+  std::size_t kept_ = 0;     // the serials next_ - kept_ .. next_ - 1 are kept
+  std::deque<uint64_t> shown_;  // serials of the kept records the filter lets through
   TrafficFilter filter_;
   bool paused_ = false;
 };

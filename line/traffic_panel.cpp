@@ -103,11 +103,11 @@ void TrafficPanel::applyFilter() {
   updateCount();
 }
 
-void TrafficPanel::add(const std::vector<ExchangeRecord>& records, uint64_t dropped) {
+void TrafficPanel::publish(uint64_t dropped) {
   dropped_ = dropped;
   QScrollBar* scroll = table_->verticalScrollBar();
   const bool atEnd = scroll->value() == scroll->maximum();
-  model_.add(records);
+  model_.publish();
   if (atEnd && !model_.paused()) table_->scrollToBottom();
   updateCount();
 }

@@ -18,7 +18,9 @@ class TrafficPanel : public QWidget {
   explicit TrafficPanel(QWidget* parent = nullptr);
 
   TrafficModel* model() { return &model_; }
-  void add(const std::vector<ExchangeRecord>& records, uint64_t dropped);
+  void take(const ExchangeRecord& record) { model_.take(record); }
+  // Shows what was taken since the last call; `dropped`: records lost before they came here.
+  void publish(uint64_t dropped);
   // Writes the shown exchanges, one trace line each; false with the reason.
   bool exportTo(const QString& path, QString& error) const;
 

@@ -11,8 +11,13 @@
 #include <QTimeZone>
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <set>
+#include <vector>
 
 #include "line/csv_log.h"
+#include "line/line_model.h"
+#include "line/traffic_model.h"
 #include "line/line_file.h"
 #include "line/trend_series.h"
 
@@ -136,6 +141,111 @@ TEST(CsvLog, TimesCarryTheirOffset) {
   const QString text = CsvLog::TimeText(QDateTime(QDate(2026, 7, 1), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch());
   EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^2026-07-01T\d\d:\d\d:00\.000000[+-]\d\d:\d\d$)")).match(text).hasMatch())
       << text.toStdString();
+}
+
+// The traffic pane keeps the last Capacity records in a ring: what it shows is always a
+// filtered, ordered part of what it keeps, however the batches fall.
+TEST(TrafficModel, ShowsTheKeptRecordsInOrderAcrossTheRingsWrap) {
+  constexpr std::size_t Cap = TrafficModel::Capacity;
+  struct Case {
+    const char* name;
+    std::vector<std::size_t> batches;
+    bool failuresOnly;
+    int pausedBatch;  // published while paused, -1: never
+  };
+  const Case cases[] = {
+      {"within the ring", {10, 500, 3}, false, -1},
+      {"wraps across batches", {Cap - 5, 7, Cap / 2}, false, -1},
+      {"one batch larger than the ring", {Cap + 1234}, false, -1},
+      {"failures only, wrapped", {Cap, 999, 12}, true, -1},
+      {"paused while it wraps", {100, Cap, 50}, false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TrafficModel model;
+    model.setFilter(TrafficFilter{.address = -1, .command = -1, .failuresOnly = c.failuresOnly});
+    int64_t serial = 0;
+    for (std::size_t b = 0; b < c.batches.size(); ++b) {
+      model.setPaused(int(b) == c.pausedBatch);
+      for (std::size_t i = 0; i < c.batches[b]; ++i, ++serial) {
+        ExchangeRecord r;
+        r.durationNs = serial;
+        r.status = serial % 7 == 0 ? 2 : 0;
+        model.take(r);
+      }
+      model.publish();
+    }
+    model.setPaused(false);
+    const int64_t oldest = std::max<int64_t>(0, serial - int64_t(Cap));
+    EXPECT_EQ(model.kept(), std::size_t(serial - oldest));
+    std::vector<int64_t> shown;
+    model.forEachShown([&](const ExchangeRecord& r) { shown.push_back(r.durationNs); });
+    std::vector<int64_t> want;
+    for (int64_t k = oldest; k < serial; ++k)
+      if (!c.failuresOnly || k % 7 == 0) want.push_back(k);
+    EXPECT_EQ(shown, want);
+    EXPECT_EQ(model.rowCount(), int(want.size()));
+  }
+}
+
+// The overview repaints only the cells that changed: each change must reach the cell that
+// shows it, or the window keeps showing an old value.
+TEST(LineModel, EveryChangeReachesTheCellThatShowsIt) {
+  LineModule m;
+  m.address = 7;
+  LineModel model;
+  model.setModules({m});
+  ModuleReading first;
+  first.address = 7;
+  first.baudCode = m.baudCode;
+  first.ok = true;
+  model.apply(first);
+  model.flush();
+  struct Case {
+    const char* name;
+    std::function<void(LineModel&)> change;
+    std::vector<int> columns;
+  };
+  auto reading = [&](auto edit) {
+    ModuleReading r = first;
+    edit(r);
+    return r;
+  };
+  const Case cases[] = {
+      {"analog value", [&](LineModel& l) { l.apply(reading([](ModuleReading& r) { r.ain0 = 2.5; })); }, {LineModel::Ain0}},
+      {"inputs", [&](LineModel& l) { l.apply(reading([](ModuleReading& r) { r.din = 5; })); }, {LineModel::Inputs}},
+      {"status register", [&](LineModel& l) { l.apply(reading([](ModuleReading& r) { r.statusRegister = 2; })); },
+       {LineModel::StatusReg}},
+      {"goes silent", [&](LineModel& l) { l.apply(reading([](ModuleReading& r) { r.ok = false; })); },
+       {LineModel::State, LineModel::Ain0, LineModel::Inputs, LineModel::StatusReg, LineModel::LastError}},
+      {"comes back", [&](LineModel& l) { l.apply(first); }, {LineModel::State, LineModel::Ain0, LineModel::StatusReg}},
+      {"an exchange", [&](LineModel& l) { 
+         ExchangeRecord r;
+         r.rate = 9600;
+         r.address = 7;
+         l.addExchange(r);
+        }, {LineModel::Exchanges}},
+      {"outputs written", [&](LineModel& l) { 
+         CommandResult written;
+         written.address = 7;
+         written.baudCode = m.baudCode;
+         written.word = 3;
+         l.applyCommand(written);
+        },
+       {LineModel::Outputs}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::set<int> repainted;
+    const QMetaObject::Connection spy = QObject::connect(
+        &model, &LineModel::dataChanged, [&](const QModelIndex& a, const QModelIndex& b) {
+          for (int col = a.column(); col <= b.column(); ++col) repainted.insert(col);
+        });
+    c.change(model);
+    model.flush();
+    QObject::disconnect(spy);
+    for (int col : c.columns) EXPECT_TRUE(repainted.count(col)) << col;
+  }
 }
 
 }  // namespace
