@@ -252,12 +252,9 @@ LineWindow::~LineWindow() {
 
 void LineWindow::drainTraffic() {
   if (!queue_) return;
+  if (traffic_ != nullptr) return traffic_->drain(*queue_, [this](const ExchangeRecord& r) { model_.addExchange(r); });
   ExchangeRecord r;
-  while (queue_->pop(r)) {
-    model_.addExchange(r);
-    if (traffic_ != nullptr) traffic_->take(r);
-  }
-  if (traffic_ != nullptr) traffic_->publish(queue_->dropped());
+  while (queue_->pop(r)) model_.addExchange(r);
 }
 
 void LineWindow::setLinePath(const QString& path) {

@@ -25,6 +25,15 @@ void TrafficModel::take(const ExchangeRecord& r) {
   kept_ = std::min(Capacity, kept_ + 1);
 }
 
+void TrafficModel::takeFrom(ExchangeQueue& queue, const std::function<void(const ExchangeRecord&)>& each) {
+  if (ring_.empty()) ring_.resize(Capacity);
+  while (queue.pop(ring_[next_ % Capacity])) {
+    each(ring_[next_ % Capacity]);
+    ++next_;
+    kept_ = std::min(Capacity, kept_ + 1);
+  }
+}
+
 void TrafficModel::publish() {
   const uint64_t from = published_;
   published_ = next_;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/exchange_observer.h"
+#include "base/exchange_queue.h"
 
 // Which exchanges the traffic pane shows.
 struct TrafficFilter {
@@ -29,6 +30,8 @@ class TrafficModel : public QAbstractTableModel {
 
   // Keeps a record; the view learns of the records kept at the next publish(), unless paused.
   void take(const ExchangeRecord& record);
+  // Takes every record the queue holds, straight into the ring, each shown to `each` as well.
+  void takeFrom(ExchangeQueue& queue, const std::function<void(const ExchangeRecord&)>& each);
   void publish();
   void setFilter(const TrafficFilter& filter);
   void setPaused(bool paused);

@@ -103,8 +103,9 @@ void TrafficPanel::applyFilter() {
   updateCount();
 }
 
-void TrafficPanel::publish(uint64_t dropped) {
-  dropped_ = dropped;
+void TrafficPanel::drain(ExchangeQueue& queue, const std::function<void(const ExchangeRecord&)>& each) {
+  model_.takeFrom(queue, each);
+  dropped_ = queue.dropped();
   QScrollBar* scroll = table_->verticalScrollBar();
   const bool atEnd = scroll->value() == scroll->maximum();
   model_.publish();

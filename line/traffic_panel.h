@@ -18,9 +18,8 @@ class TrafficPanel : public QWidget {
   explicit TrafficPanel(QWidget* parent = nullptr);
 
   TrafficModel* model() { return &model_; }
-  void take(const ExchangeRecord& record) { model_.take(record); }
-  // Shows what was taken since the last call; `dropped`: records lost before they came here.
-  void publish(uint64_t dropped);
+  // Takes in what the queue holds, each record shown to `each` too, and shows it.
+  void drain(ExchangeQueue& queue, const std::function<void(const ExchangeRecord&)>& each);
   // Writes the shown exchanges, one trace line each; false with the reason.
   bool exportTo(const QString& path, QString& error) const;
 
