@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "base/commands.h"
 #include "base/driver_loader.h"
@@ -66,6 +67,26 @@ double ThreadCpuSeconds() {
   return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// A workbench window on screen with the line of 32 modules, polling every intervalMs once
+// connected.
+std::unique_ptr<LineWindow> WindowOnLine(int intervalMs) {
+  const QString path = Scratch->filePath(QStringLiteral("bench.qx510line"));
+  QString error;
+  SaveLineFile(path, LineFile{QDateTime::currentDateTime(), Line(), {}}, error);
+  auto window = std::make_unique<LineWindow>();
+  window->setLinePath(path);
+  window->findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(intervalMs);
+  window->show();
+  return window;
+}
+
+// Connected, polling started and the range bytes read: from here on three exchanges a module.
+bool Connect(LineWindow& window) {
+  window.connectLine();
+  Settle(500);
+  return window.isConnected();
+}
+
 // The same three exchanges per module as the workbench polls them, in a bare loop of this
 // thread for `seconds`: the most the line and the driver allow at all. Exchanges per second,
 // -1 when the line could not be opened.
@@ -94,9 +115,7 @@ double BareLoopRate(double seconds) {
 // reading and every exchange record taken in by the window's thread. Exchanges per second
 // over `seconds`, -1 when it could not connect.
 double WindowPollRate(LineWindow& window, double seconds) {
-  window.connectLine();
-  Settle(500);  // connected, the range bytes read: the steady state has three exchanges a module
-  if (!window.isConnected()) return -1;
+  if (!Connect(window)) return -1;
   auto exchanges = [&window] {
     uint64_t n = 0;
     for (int r = 0; r < window.model()->rowCount(); ++r) n += window.model()->row(r).exchanges.total();
@@ -114,19 +133,12 @@ double WindowPollRate(LineWindow& window, double seconds) {
 // The workbench and the bare loop in turn, five times, the best of each: a busy moment of the
 // machine costs both alike. The line is held by one of them at a time.
 void BM_Polling(benchmark::State& state) {
-  LineFile file{QDateTime::currentDateTime(), Line(), {}};
-  QString error;
-  const QString path = Scratch->filePath(QStringLiteral("poll.qx510line"));
-  SaveLineFile(path, file, error);
-  LineWindow window;
-  window.setLinePath(path);
-  window.findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
-  window.show();
+  const std::unique_ptr<LineWindow> window = WindowOnLine(0);
   Settle(200);
   for (auto _ : state) {
     double best = -1, bare = -1;
     for (int i = 0; i < 5; ++i) {
-      best = std::max(best, WindowPollRate(window, 2));
+      best = std::max(best, WindowPollRate(*window, 2));
       bare = std::max(bare, BareLoopRate(2));
     }
     if (best < 0 || bare < 0) state.SkipWithError("no connection");
@@ -140,17 +152,9 @@ BENCHMARK(BM_Polling)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisec
 // The main window's thread: CPU seconds per wall second while the line is polled at ten
 // readings a second per module, or connected and idle.
 void WindowCpu(benchmark::State& state, bool polling) {
-  LineFile file{QDateTime::currentDateTime(), Line(), {}};
-  QString error;
-  const QString path = Scratch->filePath(QStringLiteral("bench.qx510line"));
-  SaveLineFile(path, file, error);
-  LineWindow window;
-  window.setLinePath(path);
-  window.findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(100);
-  window.show();
-  window.connectLine();
-  Settle(500);
-  if (!window.isConnected()) state.SkipWithError("no connection");
+  const std::unique_ptr<LineWindow> owned = WindowOnLine(100);
+  LineWindow& window = *owned;
+  if (!Connect(window)) state.SkipWithError("no connection");
   if (!polling) window.stopPolling();
   Settle(1000);
   for (auto _ : state) {
