@@ -24,7 +24,8 @@ void InputTimeline::paintEvent(QPaintEvent*) {
   p.setFont(small);
   p.setPen(Qt::darkGray);
   for (int n = 0; n < 32; n += 4)
-    p.drawText(QRectF(0, top + n * rowH, labelWidth - 4, rowH), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("DIN %1").arg(n));
+    p.drawText(QRectF(0, top + n * rowH, labelWidth - 4, rowH), Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip,
+               QStringLiteral("DIN %1").arg(n));
   p.drawText(QRect(x0, bottom, x1 - x0, 16), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("nyní"));
   p.drawText(QRect(x0, bottom, x1 - x0, 16), Qt::AlignLeft | Qt::AlignVCenter,
              QStringLiteral("před %1 s").arg(int(SpanSeconds)));

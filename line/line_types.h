@@ -14,7 +14,7 @@ struct LineModule {
   int baudCode = 4;
   QString ident;        // as the module sent it, zero characters removed
   bool late = false;    // found, but its answer came close to the scan's timeout
-  int answerMs = 0;     // the slowest of its identification exchanges during the scan
+  double answerMs = 0;  // the mean of its identification exchanges during the scan
   bool operator==(const LineModule& o) const { return address == o.address && baudCode == o.baudCode; }
 };
 

@@ -222,7 +222,7 @@ void LineWorker::doScan(ScanPlan plan) {
         m.ident = ident.remove(QChar(u'\0'));
         // Three exchanges make an identification; the slowest is not known apart, so the mean
         // stands for it. Past half the timeout the module is one hiccup from being missed.
-        m.answerMs = int((tryClock.elapsed() + 2) / 3);
+        m.answerMs = double(tryClock.nsecsElapsed()) / 3e6;
         m.late = m.answerMs * 2 > plan.timeoutMs;
         emit scanFound(m);
       }

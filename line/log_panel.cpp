@@ -20,10 +20,10 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   auto* folderRow = new QHBoxLayout;
   folder_ = new QLineEdit(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), this);
   folder_->setObjectName(QStringLiteral("LogFolder"));
-  auto* browse = new QPushButton(QStringLiteral("Vybrat…"), this);
-  browse->setObjectName(QStringLiteral("LogBrowse"));
+  browse_ = new QPushButton(QStringLiteral("Vybrat…"), this);
+  browse_->setObjectName(QStringLiteral("LogBrowse"));
   folderRow->addWidget(folder_, 1);
-  folderRow->addWidget(browse);
+  folderRow->addWidget(browse_);
   left->addRow(QStringLiteral("Složka záznamu"), folderRow);
   auto* values = new QHBoxLayout;
   ain0_ = new QCheckBox(QStringLiteral("AIN 0"), this);
@@ -70,7 +70,7 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   right->addWidget(modules_, 1);
   layout->addLayout(right, 1);
 
-  connect(browse, &QPushButton::clicked, this, [this] {
+  connect(browse_, &QPushButton::clicked, this, [this] {
     const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Složka záznamu"), folder_->text());
     if (!dir.isEmpty()) folder_->setText(dir);
   });
@@ -149,7 +149,7 @@ void LogPanel::refresh() {
   const bool on = log_->active();
   start_->setEnabled(!on);
   stop_->setEnabled(on);
-  for (QWidget* w : {static_cast<QWidget*>(folder_), static_cast<QWidget*>(ain0_), static_cast<QWidget*>(inputs_),
+  for (QWidget* w : {static_cast<QWidget*>(folder_), static_cast<QWidget*>(browse_), static_cast<QWidget*>(ain0_), static_cast<QWidget*>(inputs_),
                      static_cast<QWidget*>(status_), static_cast<QWidget*>(maxMb_), static_cast<QWidget*>(modules_)})
     w->setEnabled(!on);
   state_->setText(summary().trimmed());

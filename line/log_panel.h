@@ -42,6 +42,7 @@ class LogPanel : public QWidget {
   QCheckBox* status_;
   QSpinBox* maxMb_;
   QListWidget* modules_;
+  QPushButton* browse_;
   QPushButton* start_;
   QPushButton* stop_;
   QLabel* state_;

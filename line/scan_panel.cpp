@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -146,7 +147,7 @@ void ScanPanel::moduleFound(const LineModule& m) {
   const int row = table_->rowCount();
   table_->insertRow(row);
   const QStringList cells = {QString::number(m.address), QStringLiteral("%1 Bd").arg(BaudCodeToRate(m.baudCode)), m.ident,
-                             QString::number(m.answerMs), m.late ? QStringLiteral("pozdní odpověď") : QString()};
+                             QLocale().toString(m.answerMs, 'f', 2), m.late ? QStringLiteral("pozdní odpověď") : QString()};
   for (int c = 0; c < cells.size(); ++c) {
     auto* item = new QTableWidgetItem(cells[c]);
     if (m.late) item->setForeground(QColor(0xB0, 0x60, 0x00));

@@ -90,8 +90,8 @@ void TrendPlot::redraw() {
   const QLocale locale;
   stats_->setText(s.count == 0 ? QStringLiteral("V zobrazeném úseku nejsou žádné hodnoty.")
                                : QStringLiteral("Zobrazený úsek: min %1 %4, max %2 %4, průměr %3 %4 (%5 hodnot)")
-                                     .arg(locale.toString(s.min, 'g', 6), locale.toString(s.max, 'g', 6),
-                                          locale.toString(s.mean, 'g', 6), unit_, locale.toString(qulonglong(s.count))));
+                                     .arg(locale.toString(s.min, 'f', 3), locale.toString(s.max, 'f', 3),
+                                          locale.toString(s.mean, 'f', 3), unit_, locale.toString(qulonglong(s.count))));
   plot_->replot(QCustomPlot::rpImmediateRefresh);
 }
 

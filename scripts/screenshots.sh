@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the README's pictures in docs/screenshots/: every window of the tool, the line
-# workbench's panes and the
-# simulator's front panel, grabbed offscreen against a simulated module. The folder holds only
-# what this script writes; never edit the pictures by hand.
+# workbench's panes and the simulator's front panel, grabbed offscreen against a simulated
+# module. The folder holds only what this script writes; never edit the pictures by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build-release.sh

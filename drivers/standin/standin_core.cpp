@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -142,10 +144,20 @@ void Disconnect(Connection& c) {
   c.receiveWaitMs = 0;
 }
 
+// The kernel's clock tick: a socket's receive wait is counted in ticks and may run up to
+// about two of them past the time asked for.
+int64_t ClockTickMs() {
+  static const int64_t tick = [] {
+    timespec res{};
+    if (::clock_getres(CLOCK_MONOTONIC_COARSE, &res) != 0 || res.tv_sec > 0) return int64_t(10);
+    return std::max<int64_t>(1, (res.tv_nsec + 999999) / 1000000);
+  }();
+  return tick;
+}
+
 // How long one blocking receive may wait. The socket keeps the setting, so exchanges with
 // the same timeout make no extra call: a receive costs one system call, as it would in a
-// program that reads its socket bare. The kernel counts the wait in its clock ticks, so it
-// may run a few milliseconds past the timeout, never short of it.
+// program that reads its socket bare.
 bool SetReceiveWait(Connection& c, int64_t ms) {
   if (ms == c.receiveWaitMs) return true;
   const timeval tv{time_t(ms / 1000), suseconds_t(ms % 1000 * 1000)};
@@ -183,9 +195,22 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply)
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     // An earlier request's answer says the module is there but slower than the timeout.
     if (left <= 0) return damaged ? Damaged : stale ? Late : Timeout;
-    if (!SetReceiveWait(c, left)) return CommError;
-    // The LAN socket is connected: it takes datagrams from the converter's address only.
-    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+    // The blocking receive stops two ticks short of the deadline; ppoll(), whose timers are
+    // exact, waits out the rest, so an unanswered try costs its timeout and not a tick more
+    // (a scan makes hundreds of them).
+    const int64_t blockMs = left - 2 * ClockTickMs();
+    ssize_t n;
+    if (blockMs > 0) {
+      if (!SetReceiveWait(c, blockMs)) return CommError;
+      // The LAN socket is connected: it takes datagrams from the converter's address only.
+      n = ::recv(c.fd, buffer, sizeof buffer, 0);
+    } else {
+      const auto rest = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+      const timespec ts{time_t(std::max<int64_t>(rest, 0) / 1000000000), long(std::max<int64_t>(rest, 0) % 1000000000)};
+      pollfd p{c.fd, POLLIN, 0};
+      if (::ppoll(&p, 1, &ts, nullptr) <= 0) continue;  // the deadline decides
+      n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    }
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;  // the deadline decides
       const uint32_t s = SocketErrorStatus(errno);
