@@ -76,23 +76,23 @@ const QList<Command>& Commands() {
       {{QStringLiteral("config"), QStringLiteral("show")}, QString(), 0, 0, {},
        QStringLiteral("Přečte celou konfiguraci modulu a vypíše ji po jménech i po bajtech. --json: jako JSON."),
        CmdConfigShow},
-      {{QStringLiteral("config"), QStringLiteral("backup")}, QStringLiteral("FILE|-"), 1, 1, {QStringLiteral("f|force")},
-       QStringLiteral("Uloží konfiguraci modulu do textového souboru FILE (- je standardní výstup); když některé\n"
+      {{QStringLiteral("config"), QStringLiteral("backup")}, QStringLiteral("SOUBOR|-"), 1, 1, {QStringLiteral("f|force")},
+       QStringLiteral("Uloží konfiguraci modulu do textového souboru SOUBOR (- je standardní výstup); když některé\n"
                       "čtení selže, soubor nezapíše. Kalibrační konstanty zaznamená s poznámkou, že jsou vlastní modulu.\n"
                       "  -f, --force   přepsat existující soubor"),
        CmdConfigBackup},
-      {{QStringLiteral("config"), QStringLiteral("restore")}, QStringLiteral("FILE|-"), 1, 1,
+      {{QStringLiteral("config"), QStringLiteral("restore")}, QStringLiteral("SOUBOR|-"), 1, 1,
        {QStringLiteral("dry-run"), QStringLiteral("with-address-rate"), QStringLiteral("with-calibration")},
-       QStringLiteral("Zapíše do modulu konfiguraci ze zálohy FILE (- je standardní vstup): jen bajty, které se liší,\n"
+       QStringLiteral("Zapíše do modulu konfiguraci ze zálohy SOUBOR (- je standardní vstup): jen bajty, které se liší,\n"
                       "každý s kontrolou zpětným čtením; nakonec přečte celou konfiguraci znovu a porovná ji se zálohou\n"
                       "(stav 1 při rozdílu, s jeho výpisem). Hodnotu, kterou by okna nástroje nezapsala, odmítne (stav 2).\n"
                       "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15-22,\n"
                       "vlastní každému modulu) jen s --with-calibration.\n"
                       "  --dry-run   jen vypíše, co by zapsal"),
        CmdConfigRestore},
-      {{QStringLiteral("config"), QStringLiteral("verify")}, QStringLiteral("FILE|-"), 1, 1,
+      {{QStringLiteral("config"), QStringLiteral("verify")}, QStringLiteral("SOUBOR|-"), 1, 1,
        {QStringLiteral("with-address-rate"), QStringLiteral("with-calibration")},
-       QStringLiteral("Porovná konfiguraci modulu se zálohou FILE (- je standardní vstup) a vypíše rozdíly (stav 1\n"
+       QStringLiteral("Porovná konfiguraci modulu se zálohou SOUBOR (- je standardní vstup) a vypíše rozdíly (stav 1\n"
                       "při rozdílu). Adresu a rychlost modulu porovná jen s --with-address-rate, kalibrační konstanty\n"
                       "jen s --with-calibration. --json: rozdíly jako JSON."),
        CmdConfigVerify},

@@ -691,7 +691,7 @@ TEST_F(CliTest, HelpForEveryCommand) {
     EXPECT_EQ(r.code, 0) << o.args.join(' ').toStdString();
     EXPECT_TRUE(r.out.startsWith(QString::fromUtf8(o.start))) << r.out.toStdString();
   }
-  EXPECT_TRUE(run({"config", "--help"}).out.contains("qx510-cli config restore FILE|-"));
+  EXPECT_TRUE(run({"config", "--help"}).out.contains("qx510-cli config restore SOUBOR|-"));
   EXPECT_EQ(sim_->requestCount(), 0u);
   EXPECT_EQ(run({"--help"}).code, 0);
   EXPECT_EQ(run({}).code, 2);
