@@ -7,9 +7,6 @@
 #include "base/commands.h"
 
 namespace {
-// The session whose bytes an interrupted companion writes back; one calibration at a time.
-CalibrationSession* running = nullptr;
-
 constexpr double VoltageMin = 1.0, VoltageMax = 10.0;  // volts
 constexpr double CurrentMin = 1.0, CurrentMax = 25.0;  // milliamperes
 }  // namespace
@@ -62,13 +59,7 @@ uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t in
 
 CalibrationSession::CalibrationSession(uint8_t iface, uint32_t handle, uint8_t moduleAddress,
                                        CalibrationWriter::ReportFn report)
-    : writer_(iface, handle, moduleAddress, std::move(report)) {
-  running = this;
-}
-
-CalibrationSession::~CalibrationSession() {
-  if (running == this) running = nullptr;
-}
+    : writer_(iface, handle, moduleAddress, std::move(report)) {}
 
 ConfigWriteResult CalibrationSession::Start(uint8_t input, uint8_t range) {
   range_ = range == RangeVoltage ? RangeVoltage : RangeCurrent;
@@ -114,8 +105,4 @@ QString NotRestoredText(const std::vector<std::pair<uint8_t, uint8_t>>& bytes) {
       .arg(one ? QStringLiteral("bajt") : QStringLiteral("bajty"), addresses.join(QStringLiteral(", ")),
            one ? QStringLiteral("původní hodnota") : QStringLiteral("původní hodnoty"),
            values.join(QStringLiteral(", ")));
-}
-
-CalibrationSession::Restored RestoreRunningCalibration() {
-  return running != nullptr ? running->Restore() : CalibrationSession::Restored{};
 }

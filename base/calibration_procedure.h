@@ -42,7 +42,6 @@ uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t in
 class CalibrationSession {
  public:
   CalibrationSession(uint8_t iface, uint32_t handle, uint8_t moduleAddress, CalibrationWriter::ReportFn report);
-  ~CalibrationSession();
   CalibrationSession(const CalibrationSession&) = delete;
   CalibrationSession& operator=(const CalibrationSession&) = delete;
 
@@ -74,9 +73,3 @@ class CalibrationSession {
 inline const QString CalibrationRestoredText =
     QStringLiteral("Původní rozsah vstupu a kalibrační konstanty obnoveny.");
 QString NotRestoredText(const std::vector<std::pair<uint8_t, uint8_t>>& bytes);
-
-// Writes back what the calibration running in this process has changed (as Restore does) and
-// returns the memo's line, empty when no calibration is running. For an interrupted companion:
-// call it on the thread that runs the calibration, between exchanges, never inside a signal
-// handler.
-CalibrationSession::Restored RestoreRunningCalibration();

@@ -12,7 +12,7 @@ namespace {
 
 // The exchange proper; returns the driver's whole result, 0 = success.
 uint32_t Send(uint8_t iface, uint32_t handle, uint8_t address, uint8_t command, uint8_t index,
-          uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint32_t* response) {
+              uint8_t& d0, uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4, uint32_t* response) {
   const ModuleRequest request{address, command, index, d0, d1, d2, d3, d4};
   uint32_t aux = 0;
   uint32_t sendStatus = 0;

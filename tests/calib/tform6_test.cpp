@@ -396,19 +396,6 @@ TEST_F(Form6Test, LeavingARunningCalibrationRestoresTheModule) {
   EXPECT_TRUE(driver->requests().empty());
 }
 
-// The call an interrupted companion makes: the running calibration's bytes go back, once.
-TEST_F(Form6Test, TheRunningCalibrationCanBeWrittenBackFromOutside) {
-  EXPECT_TRUE(RestoreRunningCalibration().text.isEmpty());
-  Reach(12);
-  EXPECT_EQ(RestoreRunningCalibration().text, kRestored);
-  EXPECT_EQ(driver->requests(), WriteBack(1));
-  EXPECT_EQ(Held(), HeldBefore());
-  driver->clearLog();
-  EXPECT_TRUE(RestoreRunningCalibration().text.isEmpty());
-  form->Button4Click();
-  EXPECT_TRUE(driver->requests().empty());
-}
-
 // A byte that cannot be written back is named with the value it had, and its failure stays in
 // the status bar; the other bytes are still written back.
 TEST_F(Form6Test, WriteBackFailuresNameTheBytes) {
