@@ -21,6 +21,7 @@
 #include <string>
 
 #include "drivers/standin/line_lock.h"
+#include "drivers/standin/serial_transport.h"
 #include "sim/protocol.h"
 
 namespace standin {
@@ -41,10 +42,12 @@ struct Connection {
   sockaddr_in peer{};         // LAN only
   int lineFd = -1;             // the hold on the line
   std::string linePath;
+  std::unique_ptr<SerialLine> serial;  // a real device the port is mapped to, else none
   std::mutex sendMutex;
 
   ~Connection() {
     if (fd >= 0) ::close(fd);
+    serial.reset();  // the device is let go before the line's hold
     if (lineFd >= 0) ReleaseLine(lineFd, linePath);
   }
 };
@@ -289,6 +292,17 @@ uint32_t OpenLocal(Kind kind, uint32_t unit, uint32_t* handle) {
   if (!handle) return BadParams;
   auto c = std::make_shared<Connection>();
   c->kind = kind;
+  if (kind == Serial || kind == Usb) {
+    const std::string port = kind == Serial ? portmap::SerialPortName(unit) : portmap::UsbPortName;
+    const MappedPort mapped = FindMappedPort(port);
+    if (mapped.status != Ok) return mapped.status;
+    if (mapped.port) {
+      c->serial = std::make_unique<SerialLine>(port, *mapped.port);
+      if (const uint32_t s = HoldLine(*c, LocalLineName("tty", c->serial->device())); s != Ok) return s;
+      if (const uint32_t s = c->serial->Open(c->rate); s != Ok) return s;
+      return Register(std::move(c), handle);
+    }
+  }
   char line[16];
   if (kind == Serial)
     std::snprintf(line, sizeof line, "com%u", unsigned(unit));
@@ -330,6 +344,8 @@ uint32_t SetConfig(Kind kind, uint32_t handle, uint32_t rate, uint32_t timeoutMs
   if (!c) return BadHandle;
   if (rate == 0 || rate > 1000000 || timeoutMs == 0 || timeoutMs > MaxTimeoutMs) return BadParams;
   std::lock_guard<std::mutex> lock(c->sendMutex);
+  if (c->serial)
+    if (const uint32_t s = c->serial->SetRate(rate); s != Ok) return s;
   c->rate = rate;
   c->responseTimeoutMs = timeoutMs;
   c->variant = variant;
@@ -372,7 +388,8 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
   request.index = uint8_t(request8[2]);
   for (int i = 0; i < 5; ++i) request.data[size_t(i)] = uint8_t(request8[3 + i]);
   Reply reply;
-  if (const uint32_t s = Exchange(*c, request, reply); s != Ok) return fail(s);
+  const uint32_t s = c->serial ? c->serial->Exchange(request, c->responseTimeoutMs, reply) : Exchange(*c, request, reply);
+  if (s != Ok) return fail(s);
   *status = reply.status;
   *aux = reply.aux;
   for (int i = 0; i < 4; ++i) response100[i] = reply.response[i];
@@ -390,18 +407,23 @@ Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t add
   }
   if (answer->address != address || answer->command != command) return out;
   out.kind = Received::Answer;
-  Reply& reply = out.reply;
-  // A status from the module travels in the status word; the call itself went through.
-  if (answer->status > 99) {
-    reply.result = reply.status = CommError;
-    return out;
-  }
-  reply.status = answer->status;
-  if (answer->status == 0) {
-    reply.aux = answer->data[0];
-    for (size_t i = 0; i < 4; ++i) reply.response[i] = answer->data[1 + i];
-  }
+  out.reply = AnswerReply(answer->status, answer->data);
   return out;
+}
+
+Reply AnswerReply(uint8_t status, const std::array<uint8_t, 5>& data) {
+  Reply reply;
+  // A status from the module travels in the status word; the call itself went through.
+  if (status > 99) {
+    reply.result = reply.status = CommError;
+    return reply;
+  }
+  reply.status = status;
+  if (status == 0) {
+    reply.aux = data[0];
+    for (size_t i = 0; i < 4; ++i) reply.response[i] = data[1 + i];
+  }
+  return reply;
 }
 
 uint32_t Close(Kind kind, uint32_t* handle) {
@@ -428,6 +450,7 @@ uint32_t ErrorText(uint32_t code, uint32_t* buffer100) {
            : holder > 0         ? std::string(BusyText) + " (PID " + std::to_string(holder) + ")"
                                 : BusyText;
   }
+  if (text.empty()) text = SerialErrorText(code);
   if (text.empty()) text = std::string(UnknownText) + std::to_string(code);
   for (int i = 0; i < 100; ++i) buffer100[i] = 0;
   const size_t n = std::min<size_t>(text.size(), 99);
