@@ -81,7 +81,7 @@ void WarnAboutLatency(const std::string& port, const std::string& device, int ms
     if (!warned.insert(device).second) return;
   }
   std::fprintf(stderr,
-               "%s: %s (%s): časovač latence USB adaptéru je %d ms a prodlouží každou výměnu až o %d ms; "
+               "%s: %s (%s): časovač latence adaptéru USB je %d ms a prodlouží každou výměnu až o %d ms; "
                "nastavte 1 ms (viz README, odstavec „Real RS-485 adapter“)\n",
                program_invocation_short_name, port.c_str(), device.c_str(), ms, ms);
 }

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,6 +64,7 @@ class PtyModule {
   }
 
   const std::string& slavePath() const { return slavePath_; }
+  int slaveFd() const { return slave_; }
   termios slaveSettings() const {
     termios t{};
     ::tcgetattr(slave_, &t);
@@ -302,7 +304,16 @@ TEST_F(SerialPortTest, HoldsTheDeviceAgainstEveryOtherUser) {
   EXPECT_EQ(serial.init(&handle), DeviceBusy);
   EXPECT_EQ(serial.errorText(DeviceBusy),
             "Sériové zařízení drží jiný program (PID " + std::to_string(::getpid()) + "): " + module.slavePath());
-  ::close(other);
+  // One that only keeps others out of the tty, which binds all but root.
+  ASSERT_EQ(::flock(other, LOCK_UN), 0);
+  ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(serial.init(&handle), DeviceBusy);
+    EXPECT_EQ(serial.errorText(DeviceBusy),
+              "Sériové zařízení drží jiný program (PID " + std::to_string(::getpid()) + "): " + module.slavePath());
+  }
+  ::close(other);  // TIOCEXCL belongs to the tty, not to the descriptor
+  ASSERT_EQ(::ioctl(module.slaveFd(), TIOCNXCL), 0);
   EXPECT_EQ(serial.init(&handle), Ok);
   serial.done(&handle);
 }
