@@ -146,7 +146,7 @@ uint32_t SerialLine::Open(uint32_t rate) {
     return s;
   }
   rate_ = rate;
-  const int latency = LatencyTimerMs("/sys", TtyName(device_));
+  const int latency = LatencyTimerMs(TtyName(device_));
   latencyMs_ = std::max(latency, 0);
   if (options_.latencyWarning && latency > 1) WarnAboutLatency(portName_, device_, latency);
   quietAt_ = Clock::now();

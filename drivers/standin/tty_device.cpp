@@ -104,12 +104,12 @@ pid_t DeviceHolder(dev_t rdev, dev_t fsDev, ino_t inode) {
   return locker > 0 ? locker : DescriptorHolder(rdev);
 }
 
-int LatencyTimerMs(const std::string& sysRoot, const std::string& ttyName) {
+int LatencyTimerMs(const std::string& ttyName) {
   // FTDI adapters keep it on the USB serial port's device; the class link leads there too.
   const std::string candidates[] = {
-      sysRoot + "/bus/usb-serial/devices/" + ttyName + "/latency_timer",
-      sysRoot + "/class/tty/" + ttyName + "/device/latency_timer",
-      sysRoot + "/class/tty/" + ttyName + "/device/../latency_timer",
+      "/sys/bus/usb-serial/devices/" + ttyName + "/latency_timer",
+      "/sys/class/tty/" + ttyName + "/device/latency_timer",
+      "/sys/class/tty/" + ttyName + "/device/../latency_timer",
   };
   for (const auto& path : candidates) {
     int ms = -1;
