@@ -65,7 +65,7 @@ class SimProgramTest : public ::testing::Test {
   QProcess* startHeadless(const QStringList& extra, uint16_t* port) {
     auto p = std::make_unique<QProcess>();
     p->setProgram(QCoreApplication::applicationDirPath() + "/qx510-sim");
-    p->setArguments(QStringList{"--headless", "--port", "0", "--endpoint", endpoint_} + extra);
+    p->setArguments(QStringList{"--headless", "--wire", "instant", "--port", "0", "--endpoint", endpoint_} + extra);
     p->setProcessChannelMode(QProcess::SeparateChannels);
     p->start();
     QProcess* raw = p.get();
@@ -93,6 +93,7 @@ class SimProgramTest : public ::testing::Test {
 
 TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = 0;
   o.localPath = endpoint_.toStdString();
   SimServer sim(o);
@@ -150,6 +151,7 @@ TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
 // changes made elsewhere (a script, the driver) repainted without a clock running idle.
 TEST_F(SimProgramTest, WindowShowsTheLineAndArmsFaults) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = -1;
   o.localPath = endpoint_.toStdString();
   SimServer sim(o);
@@ -342,6 +344,7 @@ TEST_F(SimProgramTest, VersionHelpWindowAndTrafficStream) {
 // simulated module through the real loader and the stand-in libraries.
 TEST_F(SimProgramTest, ConnectionDialogReachesTheSimulator) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = 0;
   o.localPath = endpoint_.toStdString();
   SimServer sim(o);
