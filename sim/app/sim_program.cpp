@@ -92,8 +92,8 @@ const char* const Description =
     "Další příkazy:\n"
     "  qx510-sim ctl [--endpoint CESTA | --control CESTA] PŘÍKAZ [klíč=hodnota ...]\n"
     "      pošle jeden příkaz řídicímu kanálu běžícího simulátoru (list, add, remove, voltage,\n"
-    "      fault, counters, ...); `qx510-sim ctl traffic` vypisuje provoz vedení jako řádky\n"
-    "      JSON až do přerušení.\n"
+    "      turnaround, fault, counters, ...); `qx510-sim ctl traffic` vypisuje provoz vedení\n"
+    "      jako řádky JSON až do přerušení.\n"
     "  qx510-sim send [--endpoint CESTA | --udp PORT] [--rate BD] [--timeout MS] ADRESA PŘÍKAZ\n"
     "      INDEX [D0..D4]\n"
     "      provede jednu výměnu přes náhradní ovladač sériového portu (s --udp LAN konvertoru).\n"
@@ -147,12 +147,12 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
       "paced|instant", "paced");
   const QCommandLineOption ptyOpt(
       "pty",
-      "Obsluhuje i sériovou linku: vytvoří pseudoterminál a ODKAZ na něj (symbolický odkaz, při skončení "
+      "Obsluhuje i sériovou linku: vytvoří pseudoterminál a <odkaz>, symbolický odkaz na něj (při skončení "
       "odstraněn), který otevírají ovladače sériového portu a USB konvertoru; rychlost linky je ta, kterou "
       "nastavil ovladač.",
       "odkaz");
   const QCommandLineOption serialOpt(
-      "serial", "Obsluhuje i skutečný sériový port ZAŘÍZENÍ (raw 8N1), třeba druhý převodník na téže lince.",
+      "serial", "Obsluhuje i skutečný sériový port (raw 8N1), třeba druhý převodník na téže lince.",
       "zařízení");
   const QCommandLineOption serialRateOpt(
       "serial-rate", "Rychlost portu z volby --serial v Bd (výchozí: rychlost prvního modulu).", "Bd");
