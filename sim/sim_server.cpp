@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <sys/un.h>
@@ -258,13 +258,13 @@ void SimServer::closeAll() {
 // An absolute deadline on CLOCK_MONOTONIC (steady_clock's clock), so a late wake-up never
 // shifts the frames after it.
 void SimServer::armPaceTimer(std::optional<Clock::time_point> at) {
-  itimerspec spec{};
+  itimerspec timer{};
   if (at) {
     const auto ns = std::max<int64_t>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(at->time_since_epoch()).count());
-    spec.it_value.tv_sec = time_t(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = long(ns % 1'000'000'000);
+    timer.it_value.tv_sec = time_t(ns / 1'000'000'000);
+    timer.it_value.tv_nsec = long(ns % 1'000'000'000);
   }
-  ::timerfd_settime(paceTimer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  ::timerfd_settime(paceTimer_, TFD_TIMER_ABSTIME, &timer, nullptr);
 }
 
 void SimServer::run() {
