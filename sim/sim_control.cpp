@@ -80,6 +80,8 @@ QJsonObject Counters(const SimCounters& c) {
   return {{"seen", double(c.seen)}, {"answered", double(c.answered)}, {"dropped", double(c.dropped)}};
 }
 
+double TurnaroundMs(std::chrono::nanoseconds t) { return double(t.count()) / 1e6; }
+
 QString Hex(const SimModule::Memory& memory) {
   QStringList bytes;
   for (uint8_t b : memory) bytes << QStringLiteral("%1").arg(b, 2, 16, QChar('0')).toUpper();
@@ -199,11 +201,13 @@ const std::map<std::string, Command>& Commands() {
                                       {"baud", m.baudRate()},
                                       {"ident", QStringLiteral("%1 v.%2").arg(SimModule::Name, SimModule::FirmwareVersion)},
                                       {"powered", m.powered()},
+                                      {"turnaround_ms", TurnaroundMs(bus.entry(i).turnaround)},
                                       {"faults", FaultList(bus.faults(i))}});
          }
          QJsonObject r = Ok();
          r["modules"] = modules;
          r["line_faults"] = FaultList(bus.faults(SimBus::Line));
+         r["wire"] = server.wire() == simline::Wire::Paced ? "paced" : "instant";
          return r;
        }},
       {"add",
@@ -255,6 +259,16 @@ const std::map<std::string, Command>& Commands() {
            r["powered"] = m.powered();
            r["memory"] = Hex(m.memory());
            return r;
+         });
+       }},
+      // The module's processing time before it answers; a slow module is the delay fault.
+      {"turnaround",
+       [](SimServer& server, Args& a) {
+         const double ms = a.number("ms", 0, simline::MaxTurnaroundMs);
+         return OnModule(server, a, [&](SimBus& bus, int i) {
+           a.noOthers();
+           bus.setTurnaround(i, std::chrono::nanoseconds(std::llround(ms * 1e6)));
+           return Ok();
          });
        }},
       {"power", StoredAfter(Change([](Args& a) { return a.boolean("on"); }, [](SimModule& m, bool on) { m.setPowered(on); }))},

@@ -39,6 +39,7 @@ class CliTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     SimServerOptions options;
+    options.wire = simline::Wire::Instant;  // measures no time
     options.udpPort = 0;
     options.localPath = path("sim.sock").toStdString();
     options.modules.assign(std::begin(Line), std::end(Line));

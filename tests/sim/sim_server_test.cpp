@@ -31,6 +31,7 @@ namespace {
 
 SimServerOptions Options(const QTemporaryDir& dir, const std::string& statePath = {}) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = -1;
   o.localPath = dir.filePath("sim.sock").toStdString();
   o.statePath = statePath;

@@ -46,6 +46,7 @@ class StandinTest : public ::testing::Test {
 
   std::unique_ptr<SimServer> startSim() {
     SimServerOptions o;
+    o.wire = simline::Wire::Instant;  // measures no time
     o.udpPort = 0;
     o.localPath = endpoint_;
     auto sim = std::make_unique<SimServer>(o);
@@ -62,6 +63,7 @@ TEST_F(StandinTest, EveryInterfaceReportsTheSimulatorNotRunning) {
   // A socket file left behind by a simulator that died must read as "not running" too.
   {
     SimServerOptions o;
+    o.wire = simline::Wire::Instant;  // measures no time
     o.udpPort = -1;
     o.localPath = endpoint_;
     SimServer dead(o);
