@@ -52,7 +52,19 @@ SimServer::~SimServer() { stop(); }
 bool SimServer::start(std::string* error) {
   if (running()) return true;
   stopping_ = false;
+  // Held before the file is read and kept until after the last store in stop(): two simulators
+  // never store into one state file, and a refused one touches nothing of it.
+  if (!options_.statePath.empty()) {
+    const std::string endpoint =
+        !options_.serveLocal ? std::string() : options_.localPath.empty() ? simproto::DefaultEndpointPath() : options_.localPath;
+    if (!HoldSimState(options_.statePath, endpoint, &stateHold_, error)) return false;
+  }
+  if (startServing(error)) return true;
+  ReleaseSimState(stateHold_);
+  return false;
+}
 
+bool SimServer::startServing(std::string* error) {
   if (!loadLine(error)) return false;
 
   if (options_.udpPort >= 0) {
@@ -222,6 +234,12 @@ void SimServer::stop() {
   }
   closeAll();
   store();  // what the coalescing still held back
+  {
+    // The state file is let go: nothing is stored into it from here on.
+    std::lock_guard<std::mutex> lock(mutex_);
+    stateUsable_ = false;
+  }
+  ReleaseSimState(stateHold_);
 }
 
 void SimServer::wake() {
@@ -352,8 +370,16 @@ bool SimServer::serveClient(int fd) {
   uint8_t buffer[512];
   for (int i = 0; i < ReceivesPerRound; ++i) {
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n == 0) return false;
+    // A zero-length record from a client still connected is an unreadable request, counted
+    // below like any other; only the end of the connection ends it.
+    if (n == 0 && simproto::SeqpacketPeerGone(fd)) return false;
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    // `qx510-sim --probe` asks the simulator, not a module: answered at once, not logged.
+    if (const auto probe = simproto::DecodeProbe(buffer, size_t(n), simproto::TypeProbe)) {
+      const auto answer = simproto::EncodeProbe(simproto::TypeProbeAnswer, *probe);
+      ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      continue;
+    }
     serveSocketFrame(buffer, size_t(n), SimLogEntry::Local, fd, nullptr);
   }
   return true;

@@ -52,6 +52,7 @@
 #include "sim/protocol.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_control.h"
+#include "sim/state_file.h"
 
 // One module of the line a server starts with. Baud codes as the module's memory has them:
 // 0..8 for 600..115200 Bd, 4 = 9600 Bd.
@@ -110,7 +111,8 @@ class SimServer {
   // Opens the sockets, loads the state file and starts answering. False with a one-line
   // reason when a socket cannot be opened (port taken, another simulator on the endpoint,
   // something other than a socket at the endpoint path) or the state file cannot be written
-  // or is not a regular file.
+  // or is not a regular file, or another simulator holds it (named by its PID and endpoint;
+  // see HoldSimState). The state file is held from here until stop() has stored the last.
   bool start(std::string* error = nullptr);
   void stop();
   bool running() const { return thread_.joinable(); }
@@ -204,6 +206,7 @@ class SimServer {
   };
   struct Delayed;
   void run();
+  bool startServing(std::string* error);  // start() once the state file is held
   bool loadLine(std::string* error);
   void notifyChanged();
   void send(const Served& served, int fd, const sockaddr_in* to);
@@ -239,6 +242,7 @@ class SimServer {
   std::string stateWarning_;
   std::string storeError_;
 
+  SimStateHold stateHold_;  // while running (and storing), when a state file is named
   int udpFd_ = -1;
   int listenFd_ = -1;
   int wakeRead_ = -1;

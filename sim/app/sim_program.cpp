@@ -8,9 +8,12 @@
 #include <QSocketNotifier>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -63,18 +66,40 @@ bool ParseModules(const QString& text, std::vector<SimModuleSpec>* modules) {
   return !modules->empty() && modules->size() <= size_t(SimBus::MaxModules);
 }
 
-// --probe: 0 when a simulator of this user answers on the local endpoint, 1 when none does,
-// 2 with a line on stderr when the answer cannot be had (a stalled simulator, another
-// user's, no private folder).
+// --probe: 0 when a simulator of this user answers a probe on the local endpoint, 1 when none
+// listens there, 2 with a line on stderr when the answer cannot be had within SimWaitMs (a
+// listener that takes the connection but never answers, as a stalled simulator or another
+// program does; another user's; no private folder). A connection alone proves nothing: the
+// kernel takes it into the listener's backlog whether or not anybody ever reads it.
 int ProbeSimulator(const std::string& path) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(SimWaitMs);
   std::string why;
   if (path.empty()) {
     simproto::DefaultEndpointPath(&why);
   } else {
     const int s = simproto::ConnectEndpoint(path, SimWaitMs);
     if (s >= 0) {
+      const uint32_t seq = uint32_t(::getpid());
+      const auto probe = simproto::EncodeProbe(simproto::TypeProbe, seq);
+      const bool sent = ::send(s, probe.data(), probe.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(probe.size());
+      bool answered = false, closed = false;
+      // Whatever else comes is passed over, within the time left.
+      while (sent && !answered && !closed) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{s, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0) break;
+        uint8_t buffer[64];
+        const ssize_t n = ::recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+        closed = (n < 0 && errno != EAGAIN && errno != EINTR) || (n == 0 && simproto::SeqpacketPeerGone(s));
+        const auto echoed = n > 0 ? simproto::DecodeProbe(buffer, size_t(n), simproto::TypeProbeAnswer) : std::nullopt;
+        answered = echoed && *echoed == seq;
+      }
       ::close(s);
-      return 0;
+      if (answered) return 0;
+      why = closed ? "program na " + path + " ukončil spojení bez odpovědi; simulátor to není"
+                   : "na " + path + " naslouchá program, který do " + std::to_string(SimWaitMs) +
+                         " ms neodpověděl (zaseknutý simulátor nebo jiný program)";
     }
     if (s == simproto::ForeignPeer) why = "na " + path + " naslouchá program jiného uživatele; nepoužije se";
     if (s == -ETIMEDOUT) why = "simulátor na " + path + " nepřijal spojení do " + std::to_string(SimWaitMs) + " ms";

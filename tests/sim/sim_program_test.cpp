@@ -40,6 +40,7 @@
 #include "sim/app/traffic_pane.h"
 #include "sim/sim_control.h"
 #include "sim/sim_server.h"
+#include "sim/state_file.h"
 #include "tests/sim/standin_support.h"
 
 namespace {
@@ -280,6 +281,32 @@ TEST_F(SimProgramTest, WireOptionsTurnaroundsAndThePseudoTerminalsLink) {
     ASSERT_TRUE(p->state() == QProcess::NotRunning || p->waitForFinished(5000));
     EXPECT_EQ(p->exitCode(), 2);
   }
+}
+
+// Two simulators at two endpoints with one state file would overwrite each other's lines: the
+// second does not start, and says which simulator holds the file.
+TEST_F(SimProgramTest, TwoSimulatorsNeverShareAStateFile) {
+  const QString state = dir_.filePath("module.state");
+  uint16_t port = 0;
+  QProcess* first = startHeadless({"--state", state, "--modules", "3@9600"}, &port);
+  ASSERT_NE(port, 0) << first->readAllStandardError().toStdString();
+  const QString otherEndpoint = dir_.filePath("other.sock");
+  uint16_t otherPort = 0;
+  QProcess* second = startHeadless({"--endpoint", otherEndpoint, "--state", state, "--modules", "7@9600"}, &otherPort);
+  ASSERT_TRUE(second->state() == QProcess::NotRunning || second->waitForFinished(10000));
+  EXPECT_EQ(otherPort, 0);
+  EXPECT_EQ(second->exitCode(), 1);
+  const QString said = QString::fromLocal8Bit(second->readAllStandardError());
+  EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+  EXPECT_TRUE(said.contains(QStringLiteral("PID %1, endpoint %2").arg(first->processId()).arg(endpoint_)))
+      << said.toStdString();
+  EXPECT_FALSE(QFile::exists(otherEndpoint));
+  StopBySignal(first);
+  std::vector<SimModule::Memory> stored;
+  ASSERT_EQ(LoadSimState(state.toStdString(), stored), SimStateLoad::Loaded);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0][63], 3) << "the refused simulator's line was stored";
+  EXPECT_FALSE(QFile::exists(state + ".lock"));
 }
 
 // A state file it cannot use is refused on one line of standard error with exit status 1 and
