@@ -86,6 +86,7 @@ const QList<Command>& Commands() {
        QStringLiteral("Zapíše do modulu konfiguraci ze zálohy SOUBOR (- je standardní vstup): jen bajty, které se liší,\n"
                       "každý s kontrolou zpětným čtením; nakonec přečte celou konfiguraci znovu a porovná ji se zálohou\n"
                       "(stav 1 při rozdílu, s jeho výpisem). Hodnotu, kterou by okna nástroje nezapsala, odmítne (stav 2).\n"
+                      "Signál obnovu zastaví u dalšího bajtu a zpráva vypíše, které bajty modul drží.\n"
                       "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15-22,\n"
                       "vlastní každému modulu) jen s --with-calibration.\n"
                       "  --dry-run   jen vypíše, co by zapsal"),
@@ -135,7 +136,8 @@ QString Usage(const Command& command) {
 
 const QString ExitHelp = QStringLiteral(
     "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor,\n"
-    "3 není spojení nebo ovladač, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM.\n");
+    "3 není spojení nebo ovladač, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví\n"
+    "u dalšího bajtu a zpráva řekne, co modul drží; signál po posledním kroku příkazu stav nemění).\n");
 
 void PrintOverview(QTextStream& out) {
   out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";
@@ -303,11 +305,15 @@ int RunCli(const QStringList& given, CliIo& io) {
 
   int result = command->run(c);
   c.disconnect();
+  // 128 + the signal only for a command the signal cut short: such a command returns a status
+  // from 128 up and has said how far it got. One that ran to its end (the signal came after
+  // its last step, or while it did something that is never cut, such as a calibration's
+  // write-back) keeps its own status, and the operator learns that the signal changed nothing.
   if (const int signal = c.interruptSignal(); signal != 0) {
-    // A command that answered the signal itself (a status from 128 up) has said so already.
-    if (result < 128)
-      c.say(QStringLiteral("Přerušeno signálem %1.").arg(signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")));
-    result = 128 + signal;
+    if (result >= 128)
+      result = 128 + signal;
+    else
+      c.say(QStringLiteral("Příkaz doběhl do konce; signál %1 už nic nepřerušil.").arg(c.signalName()));
   }
   c.finishWatching();
   return result;

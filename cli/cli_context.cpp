@@ -1,5 +1,7 @@
 #include "cli/cli_context.h"
 
+#include <csignal>
+
 #include "base/baud.h"
 #include "base/driver_loader.h"
 #include "base/driver_params.h"
@@ -148,8 +150,13 @@ void CliContext::finishWatching() {
   queue_.reset();
 }
 
+QString CliContext::signalName() const {
+  return interruptSignal() == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
+}
+
 ImageEvents CliContext::imageEvents() {
   ImageEvents events;
+  events.cancelled = [this] { return interrupted(); };
   events.progress = [this](ImagePhase phase, int percent) {
     progressBar(phase == ImagePhase::Reading   ? QStringLiteral("Čtení")
                 : phase == ImagePhase::Writing ? QStringLiteral("Zápis")
@@ -162,6 +169,7 @@ ImageEvents CliContext::imageEvents() {
 ConfigTransfer CliContext::transfer(const QString& label) {
   ConfigTransfer::Events events;
   events.progress = [this, label](int percent) { progressBar(label, percent); };
+  events.cancelled = [this] { return interrupted(); };
   return ConfigTransfer(data.Interface, data.DriverHandle, data.ModuleAddress, std::move(events));
 }
 
@@ -177,11 +185,24 @@ bool CliContext::readImage(ConfigImage& image, int& exitCode) {
 
 int CliContext::readFailed(const ConfigTransferResult& result) {
   if (io.errIsTerminal) *io.err << '\n';
+  if (result.outcome == ConfigTransferResult::Cancelled)
+    return stopped(QStringLiteral("Přerušeno signálem %1: čtení konfigurace zastaveno po %2 bajtech.")
+                       .arg(signalName())
+                       .arg(result.done));
   return exchangeFailed(QStringLiteral("Čtení adresy %1 selhalo").arg(result.address), result.status);
 }
 
 int CliContext::writeBytes(const std::vector<ConfigByte>& bytes) {
-  const ConfigTransferResult result = transfer(QStringLiteral("Zápis")).Write(bytes);
+  // A signal that came while connecting stops the command before its first write.
+  ConfigTransferResult result;
+  if (interrupted())
+    result.outcome = ConfigTransferResult::Cancelled;
+  else
+    result = transfer(QStringLiteral("Zápis")).Write(bytes);
+  if (result.outcome == ConfigTransferResult::Cancelled) {
+    if (io.errIsTerminal) *io.err << '\n';
+    return stopped(QStringLiteral("Přerušeno signálem %1: %2.").arg(signalName(), WrittenSoFarText(bytes, result.done)));
+  }
   if (!result.ok()) return writeFailed(result);
   say(WriteResultText(data.Interface, result).trimmed());
   return ExitOk;

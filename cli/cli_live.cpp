@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <optional>
+#include <variant>
 
 #include "base/baud.h"
 #include "base/commands.h"
@@ -91,8 +92,10 @@ int CmdScan(CliContext& c) {
   std::size_t done = 0;
   QJsonArray found;
   int result = ExitOk;
+  bool cut = false;  // a signal ended the scan before its last try
+  const auto stop = [&] { return cut = cut || Interrupted(c); };
   for (int code : codes) {
-    if (Interrupted(c)) break;
+    if (stop()) break;
     const uint32_t status = DriverSetConfig(iface, handle, uint32_t(BaudCodeToRate(code)), uint32_t(timeout), 2);
     if (status != 0) {
       result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(BaudCodeToRate(code)), status);
@@ -120,7 +123,7 @@ int CmdScan(CliContext& c) {
     std::vector<uint8_t> late;
     int previousSilent = -1;  // the address of the try before, when it failed
     for (uint8_t address : addresses) {
-      if (Interrupted(c)) break;
+      if (stop()) break;
       QString ident;
       const uint8_t status = IdentifyModule(iface, handle, address, ident);
       if (status == 0) {
@@ -133,7 +136,7 @@ int CmdScan(CliContext& c) {
       previousSilent = status != 0 ? int(address) : -1;
       c.progressBar(QStringLiteral("Hledání"), int(++done * 100 / total));
     }
-    if (!late.empty() && !Interrupted(c) &&
+    if (!late.empty() && !stop() &&
         DriverSetConfig(iface, handle, uint32_t(rate), c.data.ResponseTimeout, 2) == 0) {
       for (uint8_t address : late) {
         QString ident;
@@ -145,10 +148,10 @@ int CmdScan(CliContext& c) {
   }
   // Leave the interface at the rate and timeout it is configured for.
   DriverSetConfig(iface, handle, uint32_t(c.data.BaudRate), c.data.ResponseTimeout, 2);
-  if (Interrupted(c)) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
+  if (cut) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
   if (c.json()) c.out() << JsonLine(found) << '\n';
   c.say(QStringLiteral("Nalezeno modulů: %1").arg(found.size()));
-  return result;
+  return cut ? 128 + c.interruptSignal() : result;
 }
 
 namespace {
@@ -258,12 +261,24 @@ int CmdWatch(CliContext& c) {
   auto out = [&]() -> QTextStream& { return file.isOpen() ? (c.settle(), fileStream) : c.out(); };
 
   if (const int r = c.connect(); r != ExitOk) return r;
-  bool current = false;
-  if (sources.contains(Source::Ain0)) {
-    // The unit follows the input's range, read once as the live window does.
+  // The unit and scale of ain0 follow the input's range byte. Watch writes nothing, and holds
+  // the line so that no other program of ours writes meanwhile; the range changes only by a
+  // write to the module's memory, which a module that answers every exchange has not had from
+  // us. So the range is read before the first value and again before the next value whenever
+  // an exchange of a reading failed (the module went silent or refused: it may have been
+  // reconfigured or replaced meanwhile). Until a read of it succeeds, ain0 has no value: a
+  // failure line, never a number with a guessed unit.
+  std::optional<bool> current;
+  const auto readRange = [&c]() -> std::variant<bool, uint32_t> {
     const ExchangeResult range = ReadConfig(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, CfgAddr::AinRange);
-    if (range.Status != 0) return c.exchangeFailed(QStringLiteral("Čtení rozsahu vstupu 0 selhalo"), range.Status);
-    current = range.Data[3] & 1;
+    if (range.Status != 0) return range.Status;
+    return bool(range.Data[3] & 1);
+  };
+  if (sources.contains(Source::Ain0)) {
+    const auto range = readRange();
+    if (const uint32_t* status = std::get_if<uint32_t>(&range))
+      return c.exchangeFailed(QStringLiteral("Čtení rozsahu vstupu 0 selhalo"), *status);
+    current = std::get<bool>(range);
   }
   const bool single = sources.size() == 1;
   if (format == QLatin1String("csv")) {
@@ -277,18 +292,29 @@ int CmdWatch(CliContext& c) {
 
   int result = ExitOk;
   qint64 i = 0;
+  bool cut = false;  // a signal ended the watch before its count
   for (; count == 0 || i < count; ++i) {
-    if (Interrupted(c)) break;
+    if ((cut = Interrupted(c))) break;
     if (i > 0) {
       Wait(c, int(interval));
-      if (Interrupted(c)) break;
+      if ((cut = Interrupted(c))) break;
     }
     const QString time = ExchangeTimeText(QDateTime::currentMSecsSinceEpoch() * 1000000);
     QStringList text, csv{time}, errors;
     QJsonObject json{{QStringLiteral("time"), time}};
     QJsonObject jsonErrors;
     for (Source s : sources) {
-      const Reading r = Read(c, s, current);
+      Reading r;
+      if (s == Source::Ain0 && !current) {
+        const auto range = readRange();
+        if (const uint32_t* status = std::get_if<uint32_t>(&range)) {
+          r.failure = QStringLiteral("rozsah vstupu 0 nepřečten, hodnota nemá jednotku: ") + c.statusText(*status);
+          r.csv = QStringList(CsvColumns(s).size(), QString());
+        } else {
+          current = std::get<bool>(range);
+        }
+      }
+      if (r.failure.isEmpty()) r = Read(c, s, current.value_or(false));
       const QString name = SourceNames[int(s)];
       csv << r.csv;
       if (!r.failure.isEmpty()) {
@@ -305,6 +331,7 @@ int CmdWatch(CliContext& c) {
       }
     }
     if (!errors.isEmpty()) {
+      current.reset();  // read the range again before the next value
       result = ExitModule;
       if (single)
         json.insert(QStringLiteral("error"), errors.front());
@@ -320,9 +347,9 @@ int CmdWatch(CliContext& c) {
       stream << time << ' ' << text.join(QStringLiteral("  ")) << '\n';
     stream.flush();
   }
-  if (Interrupted(c)) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
+  if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
   if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));
-  return result;
+  return cut ? 128 + c.interruptSignal() : result;
 }
 
 int CmdDout(CliContext& c) {
@@ -331,6 +358,8 @@ int CmdDout(CliContext& c) {
     return c.fail(ExitUsage, QStringLiteral("Výstupy: maska 0x a nejvýše 8 šestnáctkových číslic, seznam bitů 0-31 "
                                             "(např. 0,3,17) nebo none."));
   if (const int r = c.connect(); r != ExitOk) return r;
+  if (c.interrupted())
+    return c.stopped(QStringLiteral("Přerušeno signálem %1 před zápisem: výstupy nezměněny.").arg(c.signalName()));
   const ExchangeResult r = ModuleTransact(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, Cmd::WriteOutputs,
                                           DigitalIndex, {0, uint8_t(mask), uint8_t(mask >> 8), uint8_t(mask >> 16), uint8_t(mask >> 24)});
   if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Zápis výstupů selhal"), r.Status);
@@ -340,6 +369,8 @@ int CmdDout(CliContext& c) {
 
 int CmdStatusClear(CliContext& c) {
   if (const int r = c.connect(); r != ExitOk) return r;
+  if (c.interrupted())
+    return c.stopped(QStringLiteral("Přerušeno signálem %1 před nulováním: stavový registr nezměněn.").arg(c.signalName()));
   const ExchangeResult r = ModuleTransact(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, Cmd::ClearStatus, 0);
   if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Nulování stavového registru selhalo"), r.Status);
   c.say(QStringLiteral("Stavový registr vynulován."));

@@ -3,21 +3,27 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cmath>
 #include <csignal>
+#include <signal.h>
 #include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "base/commands.h"
 #include "base/settings.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
@@ -76,12 +82,16 @@ class CliTest : public ::testing::Test {
     };
     int checks = 0;
     io.interrupted = [this, &checks] {
-      const bool stop = (stopAfterMs_ > 0 && slept_ >= stopAfterMs_) || (stopAfterChecks_ >= 0 && ++checks > stopAfterChecks_);
+      const bool stop = (stopAfterMs_ > 0 && slept_ >= stopAfterMs_) || (stopAfterChecks_ >= 0 && ++checks > stopAfterChecks_) ||
+                        (stopWhen_ && stopWhen_());
       return stop ? stopSignal_ : 0;
     };
     io.readInput = [&]() -> std::optional<QByteArray> { return input_; };
     io.errIsTerminal = terminal_;
-    io.sleep = [this](int ms) { slept_ += ms; };
+    io.sleep = [this](int ms) {
+      slept_ += ms;
+      if (onSleep_) onSleep_(slept_);
+    };
     r.code = RunCli(args, io);
     out.flush();
     err.flush();
@@ -101,6 +111,8 @@ class CliTest : public ::testing::Test {
   int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
   int stopAfterChecks_ = -1;  // the signal comes after this many looks; -1 never
   int stopSignal_ = SIGINT;
+  std::function<bool()> stopWhen_;   // the signal has come once this holds
+  std::function<void(int)> onSleep_;  // after each wait, with the time waited so far
   bool oneScreen_ = false;
   std::optional<QByteArray> input_;  // standard input
   bool terminal_ = false;
@@ -505,7 +517,7 @@ TEST_F(CliTest, ASignalStopsTheCommandWithItsExitStatusAndSaysHowFarItGot) {
   } cases[] = {
       {{"scan", "--addresses", "0-255", "--scan-timeout", "5"}, SIGINT, 6, 0, "z 2304 pokusů.\nNalezeno modulů: 1"},
       {{"watch", "din", "--interval", "100"}, SIGTERM, -1, 200, "Sledování přerušeno po 2 čteních."},
-      {{"dout", "0x1"}, SIGTERM, 0, 0, "Výstupy nastaveny: 0x00000001\nPřerušeno signálem SIGTERM."},
+      {{"dout", "0x1"}, SIGTERM, 0, 0, "Přerušeno signálem SIGTERM před zápisem: výstupy nezměněny."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -517,6 +529,17 @@ TEST_F(CliTest, ASignalStopsTheCommandWithItsExitStatusAndSaysHowFarItGot) {
     EXPECT_EQ(r.code, 128 + c.signal);
     EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.progress))) << r.err.toStdString();
   }
+  EXPECT_EQ(sim_->snapshot(0).outputs(), 0u);
+
+  // A signal that comes after the command's last step changes nothing: the command ran to its
+  // end, and its status stands.
+  stopSignal_ = SIGTERM;
+  stopAfterChecks_ = 1;  // the look before the write finds nothing; the one after does
+  const Result late = run({"dout", "0x1"});
+  stopAfterChecks_ = -1;
+  EXPECT_EQ(late.code, 0);
+  EXPECT_EQ(late.err, "Výstupy nastaveny: 0x00000001\nPříkaz doběhl do konce; signál SIGTERM už nic nepřerušil.\n");
+  EXPECT_EQ(sim_->snapshot(0).outputs(), 1u);
 }
 
 TEST_F(CliTest, WatchReadsSeveralSourcesAndGivesAFailedReadItsLine) {
@@ -634,6 +657,9 @@ TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(asked, c.asked);
     EXPECT_TRUE(r.out.contains("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).")) << r.out.toStdString();
+    // What happened: the new constants stay, the range byte went back.
+    EXPECT_TRUE(r.err.contains("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.\n")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("obnoveny")) << r.err.toStdString();
     sim_->powerCycle();
     const Result w = run({"watch", "ain0", "--count", "1", "--format", "csv"});
     EXPECT_NEAR(w.out.section(',', -3, -3).toDouble(), 5.0, 0.001 + 1e-9) << w.out.toStdString();
@@ -696,6 +722,282 @@ TEST_F(CliTest, HelpForEveryCommand) {
   EXPECT_EQ(sim_->requestCount(), 0u);
   EXPECT_EQ(run({"--help"}).code, 0);
   EXPECT_EQ(run({}).code, 2);
+}
+
+// The eight negation bytes of module 1 spoilt, so that a restore from a backup of module 0
+// writes eight bytes, in this order.
+std::vector<uint8_t> NegationAddresses() {
+  std::vector<uint8_t> bytes;
+  for (uint8_t base : {CfgAddr::DinNegation, CfgAddr::DoutNegation})
+    for (int j = 0; j < 4; ++j) bytes.push_back(uint8_t(base + j * CfgAddr::DigitalStride));
+  return bytes;
+}
+
+class CliRestoreTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    ASSERT_EQ(run({"config", "backup", path("m0.txt")}).code, 0);
+    sim_->withModule(1, [](SimModule& m) {
+      for (uint8_t a : NegationAddresses()) m.setConfigByte(a, 0x5A);
+    });
+    serial_ = sim_->requestCount();
+  }
+  int restoredBytes() {
+    int n = 0;
+    for (uint8_t a : NegationAddresses()) n += memory(1)[a] == memory(0)[a];
+    return n;
+  }
+  // Configuration reads since the last write (or since the start, when none was made).
+  int readsAfterLastWrite() {
+    int reads = 0;
+    for (const SimLogEntry& e : sim_->logSince(serial_)) {
+      if (e.request.command == Cmd::WriteConfigByte) reads = 0;
+      reads += e.request.command == Cmd::ReadConfigByte;
+    }
+    return reads;
+  }
+  uint64_t serial_ = 0;
+};
+
+// A signal stops a restore at the next byte; the message says which bytes the module now holds,
+// and the status is 128 + the signal only when the signal cut the restore short.
+TEST_F(CliRestoreTest, ASignalStopsTheRestoreAtTheNextByteAndSaysWhatTheModuleHolds) {
+  const int image = int(ImageAddresses().size());
+  const struct {
+    const char* name;
+    int signal;
+    std::function<bool()> when;
+    int code, written;
+    const char* message;
+  } cases[] = {
+      {"while the module is read", SIGINT, [this] { return readsAfterLastWrite() >= 3; }, 130, 0,
+       "Přerušeno signálem SIGINT při čtení modulu, před prvním zápisem: nic nezapsáno, modul beze změny."},
+      {"after the second write", SIGINT, [this] { return writesSince(serial_) >= 2; }, 130, 2,
+       "Obnova přerušena signálem SIGINT: zapsáno a ověřeno 2 z 8 bajtů (adresy 33, 36), nezapsáno 6 (adresy 39, 42, 34, "
+       "37, 40, 43): modul je zapsán jen zčásti a drží směs nových hodnot a svých dřívějších.\n"},
+      {"SIGTERM after the seventh write", SIGTERM, [this] { return writesSince(serial_) >= 7; }, 143, 7,
+       "Obnova přerušena signálem SIGTERM: zapsáno a ověřeno 7 z 8 bajtů"},
+      // The last write's read-back, then five bytes of the final read.
+      {"during the final read-back", SIGINT, [&] { return writesSince(serial_) == 8 && readsAfterLastWrite() >= 1 + 5; },
+       130, 8,
+       "Obnova přerušena signálem SIGINT: zapsáno a ověřeno všech 8 bajtů (adresy 33, 36, 39, 42, 34, 37, 40, 43); celá "
+       "paměť zpětně nepřečtena"},
+      {"after the final read-back", SIGINT,
+       [&] { return writesSince(serial_) == 8 && readsAfterLastWrite() >= 1 + image; }, 0, 8,
+       "Konfigurace zapsána a zpětně ověřena.\nPříkaz doběhl do konce; signál SIGINT už nic nepřerušil.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule(1, [](SimModule& m) {
+      for (uint8_t a : NegationAddresses()) m.setConfigByte(a, 0x5A);
+    });
+    serial_ = sim_->requestCount();
+    stopSignal_ = c.signal;
+    stopWhen_ = c.when;
+    const Result r = run(QStringList{"config", "restore", path("m0.txt")} + AtModule1);
+    stopWhen_ = {};
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
+    EXPECT_EQ(writesSince(serial_), c.written);
+    EXPECT_EQ(restoredBytes(), c.written);
+  }
+}
+
+// The restore of the companion program itself, against a module whose writes answer late: a
+// SIGINT or SIGTERM ends it within one exchange, with the message and the shell's status.
+TEST_F(CliRestoreTest, TheProgramStopsARestoreWithinOneExchangeOfASignal) {
+  constexpr int DelayMs = 400;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    sim_->withModule(1, [](SimModule& m) {
+      for (uint8_t a : NegationAddresses()) m.setConfigByte(a, 0x5A);
+    });
+    sim_->withBus([](SimBus& bus) {
+      bus.arm(1, SimFault{.kind = SimFault::Delay, .command = Cmd::WriteConfigByte, .delayMs = DelayMs});
+    });
+    serial_ = sim_->requestCount();
+    QProcess cli;
+    cli.start(QStringLiteral(QX510_CLI), QStringList{"config", "restore", path("m0.txt"), "--interface", "serial",
+                                                     "--com-port", "1", "--timeout", "2000"} + AtModule1);
+    ASSERT_TRUE(cli.waitForStarted(10000));
+    QDeadlineTimer firstWrite(30000);
+    while (writesSince(serial_) < 1 && !firstWrite.hasExpired() && cli.state() == QProcess::Running) QThread::msleep(5);
+    ASSERT_EQ(cli.state(), QProcess::Running) << cli.readAllStandardError().toStdString();
+    const int writesAtSignal = writesSince(serial_);
+    ASSERT_GE(writesAtSignal, 1);
+    QElapsedTimer took;
+    took.start();
+    ASSERT_EQ(::kill(pid_t(cli.processId()), signal), 0);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    const qint64 ms = took.elapsed();
+    sim_->withBus([](SimBus& bus) { bus.clearAllFaults(); });
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 128 + signal) << err.toStdString();
+    // The write under way when the signal came goes on to its read-back; no other is begun.
+    const int written = writesSince(serial_);
+    EXPECT_LE(written - writesAtSignal, 1);
+    EXPECT_LT(written, 8);
+    EXPECT_LT(ms, DelayMs + 1500);
+    EXPECT_EQ(restoredBytes(), written);
+    EXPECT_TRUE(err.contains(QStringLiteral("Obnova přerušena signálem %1: zapsáno a ověřeno %2 z 8 bajtů")
+                                 .arg(signal == SIGINT ? "SIGINT" : "SIGTERM")
+                                 .arg(written)))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("drží směs"))) << err.toStdString();
+  }
+}
+
+// A signal stops a calibration at the next byte of its start or its store, and the write-back
+// leaves the module as found; one that comes after the constants are in changes nothing.
+TEST_F(CliTest, ASignalStopsACalibrationAtTheNextByteThroughItsWriteBack) {
+  const auto calibrationBytes = [this] {
+    const SimModule::Memory m = memory(0);
+    std::vector<uint8_t> bytes = {m[0]};
+    bytes.insert(bytes.end(), m.begin() + 15, m.begin() + 23);
+    return bytes;
+  };
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.03, 25.0, -40.0}); });
+  const std::vector<uint8_t> before = calibrationBytes();
+  const struct {
+    const char* name;
+    int afterWrites;  // the signal comes once this many writes were made
+    int code;
+    bool calibrated;
+    const char* message;
+  } cases[] = {
+      {"during the start", 2, 130, false,
+       "Přerušeno signálem SIGINT; co kalibrace v modulu změnila, se zapisuje zpět.\n"
+       "Původní rozsah vstupu a kalibrační konstanty obnoveny.\nKalibrace vstupu zrušena !\n"},
+      {"during the store of the constants", 6, 130, false,
+       "Přerušeno signálem SIGINT; co kalibrace v modulu změnila, se zapisuje zpět.\n"
+       "Původní rozsah vstupu a kalibrační konstanty obnoveny.\nKalibrace vstupu zrušena !\n"},
+      {"after the constants are in", 9, 0, true,
+       "Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.\n"
+       "Příkaz doběhl do konce; signál SIGINT už nic nepřerušil.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule([&](SimModule& m) {
+      m.setConfigByte(0, before[0]);
+      for (int k = 0; k < 8; ++k) m.setConfigByte(15 + k, before[size_t(k) + 1]);
+    });
+    sim_->setShortCircuit(true);
+    const uint64_t serial = sim_->requestCount();
+    stopWhen_ = [&] { return writesSince(serial) >= c.afterWrites; };
+    const Result r = run({"calibrate", "voltage", "--zero-ready", "--reference", "5.0", "--settle", "0"}, {""}, [this](int) {
+      sim_->setShortCircuit(false);
+      sim_->setSourceVoltage(5.0);
+    });
+    stopWhen_ = {};
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith(QString::fromUtf8(c.message))) << r.err.toStdString();
+    EXPECT_EQ(r.out.contains("Vstup zkalibrován"), c.calibrated) << r.out.toStdString();
+    if (c.calibrated) {
+      EXPECT_EQ(calibrationBytes()[0], before[0]);
+      EXPECT_NE(calibrationBytes(), before);
+    } else {
+      EXPECT_EQ(calibrationBytes(), before);
+    }
+  }
+}
+
+// calibrate run by a script through pipes: each prompt reaches the script before the program
+// waits for its answer, and the success message says what happened.
+TEST_F(CliTest, TheCalibrationPromptsReachAPipeBeforeTheProgramWaits) {
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.03, 25.0, -40.0}); });
+  const struct {
+    const char* name;
+    QStringList options;
+    QStringList prompts;  // each answered after it has been read from the pipe
+  } cases[] = {
+      {"both prompts", {}, {"Zkratuj napěťový vstup", "Odstraň zkrat"}},
+      {"the reference alone", {"--zero-ready"}, {"Odstraň zkrat"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->setShortCircuit(true);
+    QProcess cli;
+    cli.start(QStringLiteral(QX510_CLI), QStringList{"calibrate", "voltage", "--settle", "0", "--interface", "serial",
+                                                     "--com-port", "1", "--address", "0", "--rate", "9600"} +
+                                             c.options);
+    ASSERT_TRUE(cli.waitForStarted(10000));
+    QByteArray out;
+    for (const QString& prompt : c.prompts) {
+      QDeadlineTimer deadline(20000);
+      while (!QString::fromUtf8(out).contains(prompt) && !deadline.hasExpired() && cli.state() == QProcess::Running) {
+        cli.waitForReadyRead(100);
+        out += cli.readAllStandardOutput();
+      }
+      ASSERT_TRUE(QString::fromUtf8(out).contains(prompt))
+          << "no prompt on the pipe: " << out.toStdString() << cli.readAllStandardError().toStdString();
+      if (prompt.startsWith(QLatin1String("Zkratuj"))) {
+        cli.write("\n");
+      } else {
+        sim_->setShortCircuit(false);
+        sim_->setSourceVoltage(5.0);
+        cli.write("5\n");
+      }
+    }
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    out += cli.readAllStandardOutput();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    EXPECT_EQ(cli.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(out).contains("Vstup zkalibrován")) << out.toStdString();
+    EXPECT_TRUE(err.contains("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.")) << err.toStdString();
+  }
+}
+
+// watch holds the line and writes nothing, so the input's range changes under it only while
+// the module is away: after a failed reading, the range is read again before the next value,
+// and a value whose range could not be read is no number.
+TEST_F(CliTest, WatchReadsTheRangeAgainAfterTheModuleWasSilent) {
+  sim_->setSourceVoltage(5.0);
+  sim_->setSourceCurrent(12.5);
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
+  const struct {
+    const char* name;
+    int silentRangeReads;  // the range's read after the silence also fails this many times
+    QStringList units;     // of the four readings; empty: no value
+  } cases[] = {
+      {"the range read again at once", 0, {"V", "", "mA", "mA"}},
+      {"the range read again only later", 1, {"V", "", "", "mA"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule([](SimModule& m) { m.setConfigByte(CfgAddr::AinRange, 0); });
+    slept_ = 0;
+    // Between the first reading and the second the module is reconfigured to current and
+    // misses an exchange.
+    onSleep_ = [&](int slept) {
+      if (slept != 100) return;
+      sim_->withModule([](SimModule& m) { m.setConfigByte(CfgAddr::AinRange, 1); });
+      // The reading's exchange, then as many of the range's reads, go unanswered.
+      sim_->withBus([&](SimBus& bus) { bus.arm(0, SimFault{.kind = SimFault::Silent, .count = 1 + c.silentRangeReads}); });
+    };
+    const Result r = run({"watch", "ain0", "--count", "4", "--interval", "100", "--format", "csv", "--timeout", "20"});
+    onSleep_ = {};
+    EXPECT_EQ(r.code, 1);
+    QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
+    lines.removeFirst();
+    for (int k = 0; k < 4; ++k) {
+      const QStringList cells = lines[k].split(',');
+      SCOPED_TRACE(lines[k].toStdString());
+      ASSERT_GE(cells.size(), 4);
+      EXPECT_EQ(cells[2], c.units[k]);
+      const double want = c.units[k] == QLatin1String("V") ? 5.0 : 12.5;
+      if (c.units[k].isEmpty()) {
+        EXPECT_TRUE(cells[1].isEmpty());
+      } else {
+        EXPECT_NEAR(cells[1].toDouble(), want, 0.01);
+      }
+    }
+    if (c.silentRangeReads > 0) {
+      EXPECT_TRUE(lines[2].contains(QStringLiteral("rozsah vstupu 0 nepřečten"))) << lines[2].toStdString();
+    }
+  }
 }
 
 TEST(CliArgs, MasksAddressListsAndOptionValues) {
