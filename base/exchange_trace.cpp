@@ -127,7 +127,7 @@ std::size_t ExchangeTraceText(const ExchangeRecord& r, char* buffer, std::size_t
     " Bd  ", Number{r.command}, ' ', ExchangeCommandName(r.command), " [", Number{r.index}, "]  > ", HexBytes{r.out},
     "  < ", HexBytes{r.in}, "  stav ", Number{r.status}, ' ', r.statusText, "  ", Millis{r.durationNs}, " ms");
   // The round trip beside what the wire alone takes tells a slow module from a slow host.
-  if (r.rate > 0) w(" (vedení ", Millis{wire::ExchangeTime(int32_t(r.rate)).count()}, " ms)");
+  if (r.rate > 0) w(" (vedení ", Millis{wire::ExchangeTime(int32_t(r.rate)).count() + 500}, " ms)");
   *w.at = 0;
   return std::size_t(w.at - buffer);
 }
