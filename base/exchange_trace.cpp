@@ -11,7 +11,7 @@
 #include <cstdio>
 
 #include "base/driver_loader.h"
-#include "base/wire_time.h"
+#include "base/wire_budget.h"
 
 namespace {
 
@@ -135,18 +135,18 @@ std::size_t ExchangeTraceText(const ExchangeRecord& r, char* buffer, std::size_t
 QByteArray ExchangeTraceLine(const ExchangeRecord& r, bool json) {
   if (json) {
     QJsonObject object{{QStringLiteral("time"), ExchangeTimeText(r.startNs)},
-                             {QStringLiteral("interface"), InterfaceName(r.iface)},
-                             {QStringLiteral("address"), r.address},
-                             {QStringLiteral("rate"), qint64(r.rate)},
-                             {QStringLiteral("command"), r.command},
-                             {QStringLiteral("name"), QString::fromUtf8(ExchangeCommandName(r.command))},
-                             {QStringLiteral("index"), r.index},
-                             {QStringLiteral("out"), BytesJson(r.out)},
-                             {QStringLiteral("status"), qint64(r.status)},
-                             {QStringLiteral("text"), QString::fromUtf8(r.statusText)},
-                             {QStringLiteral("in"), BytesJson(r.in)},
-                             {QStringLiteral("duration_ms"), double(r.durationNs) / 1e6}};
-    if (r.rate > 0) object.insert(QStringLiteral("wire_ms"), double(wire::ExchangeTime(int32_t(r.rate)).count()) / 1e6);
+                       {QStringLiteral("interface"), InterfaceName(r.iface)},
+                       {QStringLiteral("address"), r.address},
+                       {QStringLiteral("rate"), qint64(r.rate)},
+                       {QStringLiteral("command"), r.command},
+                       {QStringLiteral("name"), QString::fromUtf8(ExchangeCommandName(r.command))},
+                       {QStringLiteral("index"), r.index},
+                       {QStringLiteral("out"), BytesJson(r.out)},
+                       {QStringLiteral("status"), qint64(r.status)},
+                       {QStringLiteral("text"), QString::fromUtf8(r.statusText)},
+                       {QStringLiteral("in"), BytesJson(r.in)},
+                       {QStringLiteral("duration_ms"), double(r.durationNs) / 1e6}};
+    if (r.rate > 0) object.insert(QStringLiteral("wire_ms"), ExchangeWireTimeMs(int32_t(r.rate)));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
   }
   char line[ExchangeTraceTextSize];

@@ -8,11 +8,11 @@ int CeilMs(wire::nanoseconds ns) { return int((ns.count() + 999'999) / 1'000'000
 
 }  // namespace
 
+double ExchangeWireTimeMs(int32_t rate) { return double(wire::ExchangeTime(rate).count()) / 1e6; }
+
 int ExchangeWireMs(int32_t rate) { return CeilMs(wire::ExchangeTime(rate)); }
 
-int LeastResponseTimeoutMs(int32_t rate) {
-  return CeilMs(wire::ExchangeTime(rate) + wire::HostMargin + wire::AdapterLatency);
-}
+int LeastResponseTimeoutMs(int32_t rate) { return CeilMs(wire::ExchangeTime(rate) + wire::HostAllowance); }
 
 int ScanTryTimeoutMs(int32_t rate, int userTimeoutMs) {
   return userTimeoutMs > 0 ? userTimeoutMs : LeastResponseTimeoutMs(rate);
@@ -32,5 +32,5 @@ QString ResponseTimeoutWarning(int timeoutMs, int32_t rate) {
 QString RoundTripText(double roundTripMs, int32_t rate) {
   const QLocale locale;
   return QStringLiteral("odezva %1 ms (vedení %2 ms)")
-      .arg(locale.toString(roundTripMs, 'f', 1), locale.toString(double(wire::ExchangeTime(rate).count()) / 1e6, 'f', 1));
+      .arg(locale.toString(roundTripMs, 'f', 1), locale.toString(ExchangeWireTimeMs(rate), 'f', 1));
 }

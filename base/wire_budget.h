@@ -16,11 +16,15 @@ namespace wire {
 // latency timer, the worst the workbench and the companion expect).
 inline constexpr nanoseconds HostMargin{10'000'000};
 inline constexpr nanoseconds AdapterLatency{16'000'000};
+inline constexpr nanoseconds HostAllowance = HostMargin + AdapterLatency;
 
 }  // namespace wire
 
 // The whole margin in ms, for the texts that explain the budget.
-inline constexpr int HostMarginMs = int((wire::HostMargin + wire::AdapterLatency).count() / 1'000'000);
+inline constexpr int HostMarginMs = int(wire::HostAllowance.count() / 1'000'000);
+
+// The wire time of one exchange at `rate` in ms, exact, for showing beside a round trip.
+double ExchangeWireTimeMs(int32_t rate);
 
 // The wire time of one exchange at `rate` in whole milliseconds, rounded up; 0 for no rate.
 int ExchangeWireMs(int32_t rate);

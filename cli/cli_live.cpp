@@ -112,11 +112,14 @@ int CmdScan(CliContext& c) {
       module.insert(QStringLiteral("address"), address);
       module.insert(QStringLiteral("rate"), rate);
       module.insert(QStringLiteral("round_trip_ms"), std::round(roundTripMs * 1000) / 1000);
-      module.insert(QStringLiteral("wire_ms"), std::round(double(wire::ExchangeTime(rate).count()) / 1e3) / 1000);
+      module.insert(QStringLiteral("wire_ms"), std::round(ExchangeWireTimeMs(rate) * 1000) / 1000);
       if (late) module.insert(QStringLiteral("late_ms"), tookNs / 1000000);
       found.append(module);
       if (c.json()) return;
-      c.out() << QStringLiteral("adresa %1, %2 Bd: %3, %4").arg(address).arg(rate).arg(Shown(ident), RoundTripText(roundTripMs, rate));
+      c.out() << QStringLiteral("adresa %1, %2 Bd: %3, %4")
+                     .arg(address)
+                     .arg(rate)
+                     .arg(Shown(ident), RoundTripText(roundTripMs, rate));
       if (late)
         c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, timeout pokusu %2 ms)")
                        .arg(tookNs / 1000000)

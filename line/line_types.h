@@ -33,7 +33,6 @@ struct ScanPlan {
   int timeoutMs = 0;         // 0: each rate's own (base/wire_budget.h)
   int restoreBaudCode = 4;   // the rate and timeout the interface returns to afterwards
   int restoreTimeoutMs = 150;
-  int tries() const { return (lastAddress - firstAddress + 1) * int(baudCodes.size()); }
   int tryTimeoutMs(int baudCode) const { return ScanTryTimeoutMs(BaudCodeToRate(baudCode), timeoutMs); }
   // Every try at its timeout: the longest the scan takes when nothing answers.
   int budgetMs() const {

@@ -226,7 +226,7 @@ void LineWorker::doScan(ScanPlan plan) {
         // stands for it. Past half the slack the timeout leaves beyond the wire time, the
         // module is one hiccup from being missed.
         m.answerMs = double(tryClock.nsecsElapsed()) / 3e6;
-        m.late = m.answerMs * 2 > timeout + double(wire::ExchangeTime(BaudCodeToRate(code)).count()) / 1e6;
+        m.late = m.answerMs * 2 > timeout + ExchangeWireTimeMs(BaudCodeToRate(code));
         emit scanFound(m);
       }
       done += timeout;

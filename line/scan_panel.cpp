@@ -158,7 +158,7 @@ void ScanPanel::moduleFound(const LineModule& m) {
   // The wire time beside the round trip: what is above it is the module's and the host's.
   const QStringList cells = {QString::number(m.address), QStringLiteral("%1 Bd").arg(rate), m.ident,
                              QLocale().toString(m.answerMs, 'f', 2),
-                             QLocale().toString(double(wire::ExchangeTime(rate).count()) / 1e6, 'f', 2),
+                             QLocale().toString(ExchangeWireTimeMs(rate), 'f', 2),
                              m.late ? QStringLiteral("pozdní odpověď") : QString()};
   for (int c = 0; c < cells.size(); ++c) {
     auto* item = new QTableWidgetItem(cells[c]);
