@@ -5,6 +5,7 @@
 
 #include "base/baud.h"
 #include "base/settings.h"
+#include "base/wire_budget.h"
 #include "cli/cli_context.h"
 
 namespace {
@@ -69,9 +70,13 @@ const QList<Command>& Commands() {
        QStringLiteral("Najde všechny moduly na lince.\n"
                       "  --addresses SEZNAM   adresy, např. 0-255 nebo 1,5,10-20 (výchozí 0-255)\n"
                       "  --rates SEZNAM       rychlosti v Bd nebo all (výchozí all, nastavená první)\n"
-                      "  --scan-timeout MS    čas pro odpověď při hledání, na každém rozhraní celý pokus (výchozí 20)\n"
+                      "  --scan-timeout MS    čas pro odpověď při hledání, na každém rozhraní celý pokus (výchozí podle\n"
+                      "                       rychlosti: doba výměny na vedení + %1 ms, při 9600 Bd %2 ms, při 600 Bd %3 ms)\n"
                       "  --json               nalezené moduly jako JSON\n"
-                      "Po hledání vrátí rozhraní nastavenou rychlost."),
+                      "Po hledání vrátí rozhraní nastavenou rychlost.")
+           .arg(HostMarginMs)
+           .arg(LeastResponseTimeoutMs(9600))
+           .arg(LeastResponseTimeoutMs(600)),
        CmdScan},
       {{QStringLiteral("config"), QStringLiteral("show")}, QString(), 0, 0, {},
        QStringLiteral("Přečte celou konfiguraci modulu a vypíše ji po jménech i po bajtech. --json: jako JSON."),

@@ -1,13 +1,18 @@
 #include "cli/cli_context.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <csignal>
+#include <utility>
 
 #include "base/baud.h"
 #include "base/driver_loader.h"
 #include "base/driver_params.h"
 #include "base/identify.h"
+#include "base/line_device.h"
 #include "base/settings.h"
 #include "base/exchange_observer.h"
+#include "base/wire_budget.h"
 
 namespace {
 
@@ -24,7 +29,8 @@ QString CliContext::connectionDescription() const {
   const TData& d = data;
   QString where;
   switch (d.Interface) {
-    case InterfaceSerial: where = QStringLiteral(" COM%1").arg(d.ComPort); break;
+    case InterfaceSerial:
+    case InterfaceUsb: where = QLatin1Char(' ') + LineDeviceText(d); break;
     case InterfaceIsa: where = QStringLiteral(" báze %1h").arg(d.IsaBaseAddress, 0, 16); break;
     case InterfaceLan:
       where = QStringLiteral(" %1, UDP port %2, UDP timeout %3 ms")
@@ -56,8 +62,12 @@ int CliContext::connect(bool identify, std::optional<int32_t> udpTimeout) {
   if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
   d.DriverHandle = handle;
   d.Connected = true;
+  if (tracing_) traceHeader_ = json() ? QJsonDocument(QJsonObject{{QStringLiteral("connection"), connectionDescription()}})
+                                             .toJson(QJsonDocument::Compact) + '\n'
+                                       : "# " + connectionDescription().toUtf8() + '\n';
   status = DriverSetConfig(d.Interface, handle, uint32_t(d.BaudRate), d.ResponseTimeout, 2);
   if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
+  if (const QString warning = ResponseTimeoutWarning(d.ResponseTimeout, d.BaudRate); !warning.isEmpty()) say(warning);
   if (identify) {
     const uint8_t identStatus = IdentifyModule(d.Interface, handle, d.ModuleAddress, d.ModuleIdent);
     if (identStatus != 0) return failed(statusText(identStatus));
@@ -126,7 +136,7 @@ QString CliContext::startWatching() {
 void CliContext::writeTrace() {
   if (!queue_) return;
   ExchangeRecord record;
-  QByteArray lines;
+  QByteArray lines = std::exchange(traceHeader_, {});
   while (queue_->pop(record)) {
     stats_.add(record);
     if (tracing_) lines += ExchangeTraceLine(record, json()) + '\n';

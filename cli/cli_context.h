@@ -102,6 +102,7 @@ struct CliContext {
   std::unique_ptr<ExchangeQueue> queue_;
   ExchangeStats stats_;
   bool tracing_ = false;
+  QByteArray traceHeader_;  // the connection, written before the first exchange's line
   std::unique_ptr<QFile> traceFile_;  // null: the trace goes to the error stream
   bool barShown_ = false;
 };

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <variant>
 
@@ -17,6 +18,7 @@
 #include "base/exchange_trace.h"
 #include "base/identify.h"
 #include "base/value_format.h"
+#include "base/wire_budget.h"
 #include "cli/cli_context.h"
 
 namespace {
@@ -68,7 +70,7 @@ int CmdIdentify(CliContext& c) {
 int CmdScan(CliContext& c) {
   std::vector<uint8_t> addresses;
   std::vector<int> codes;
-  qint64 timeout = 20;
+  qint64 userTimeout = 0;  // 0: each rate's own
   if (!ParseAddressList(c.args.has(QStringLiteral("addresses")) ? c.args.value(QStringLiteral("addresses"))
                                                                  : QStringLiteral("0-255"),
                         addresses))
@@ -77,42 +79,54 @@ int CmdScan(CliContext& c) {
                      codes))
     return c.fail(ExitUsage, RateChoicesText);
   if (c.args.has(QStringLiteral("scan-timeout")) &&
-      !ParseNumber(c.args.value(QStringLiteral("scan-timeout")), 1, 65535, timeout))
+      !ParseNumber(c.args.value(QStringLiteral("scan-timeout")), 1, 65535, userTimeout))
     return c.fail(ExitUsage, QStringLiteral("Timeout musí být v rozsahu 1-65535 ms."));
   // The configured rate first: the module that was expected there is found soonest.
   const auto current = std::find(codes.begin(), codes.end(), BaudRateToCode(c.data.BaudRate));
   if (current != codes.end()) std::rotate(codes.begin(), current, current + 1);
+  auto tryTimeout = [userTimeout](int code) { return ScanTryTimeoutMs(BaudCodeToRate(code), int(userTimeout)); };
 
   // The LAN converter's driver waits the UDP timeout on top of the response timeout; a try
   // of the scan is bounded by the scan timeout alone.
   if (const int r = c.connect(/*identify=*/false, /*udpTimeout=*/0); r != ExitOk) return r;
   const uint8_t iface = c.data.Interface;
   const uint32_t handle = c.data.DriverHandle;
-  const std::size_t total = addresses.size() * codes.size();
+  // The progress counts each try at its timeout: at 600 Bd a try takes seventy times what
+  // it takes at 115200 Bd, and most tries meet no module.
+  qint64 totalMs = 0, doneMs = 0;
+  for (int code : codes) totalMs += qint64(tryTimeout(code)) * qint64(addresses.size());
   std::size_t done = 0;
+  const std::size_t total = addresses.size() * codes.size();
   QJsonArray found;
   int result = ExitOk;
   bool cut = false;  // a signal ended the scan before its last try
   const auto stop = [&] { return cut = cut || Interrupted(c); };
   for (int code : codes) {
     if (stop()) break;
-    const uint32_t status = DriverSetConfig(iface, handle, uint32_t(BaudCodeToRate(code)), uint32_t(timeout), 2);
+    const int rate = BaudCodeToRate(code), timeout = tryTimeout(code);
+    const uint32_t status = DriverSetConfig(iface, handle, uint32_t(rate), uint32_t(timeout), 2);
     if (status != 0) {
-      result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(BaudCodeToRate(code)), status);
+      result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(rate), status);
       break;
     }
-    const int rate = BaudCodeToRate(code);
-    auto report = [&](uint8_t address, const QString& ident, std::optional<qint64> lateMs) {
+    // An identification is three exchanges; their mean is set against one exchange's wire time.
+    auto report = [&](uint8_t address, const QString& ident, qint64 tookNs, bool late) {
+      const double roundTripMs = double(tookNs) / 3e6;
       QJsonObject module = IdentJson(ident);
       module.insert(QStringLiteral("address"), address);
       module.insert(QStringLiteral("rate"), rate);
-      if (lateMs) module.insert(QStringLiteral("late_ms"), *lateMs);
+      module.insert(QStringLiteral("round_trip_ms"), std::round(roundTripMs * 1000) / 1000);
+      module.insert(QStringLiteral("wire_ms"), std::round(ExchangeWireTimeMs(rate) * 1000) / 1000);
+      if (late) module.insert(QStringLiteral("late_ms"), tookNs / 1000000);
       found.append(module);
       if (c.json()) return;
-      c.out() << QStringLiteral("adresa %1, %2 Bd: %3").arg(address).arg(rate).arg(Shown(ident));
-      if (lateMs)
-        c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, --scan-timeout je %2 ms)")
-                       .arg(*lateMs)
+      c.out() << QStringLiteral("adresa %1, %2 Bd: %3, %4")
+                     .arg(address)
+                     .arg(rate)
+                     .arg(Shown(ident), RoundTripText(roundTripMs, rate));
+      if (late)
+        c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, timeout pokusu %2 ms)")
+                       .arg(tookNs / 1000000)
                        .arg(timeout);
       c.out() << '\n';
       c.out().flush();
@@ -125,16 +139,20 @@ int CmdScan(CliContext& c) {
     for (uint8_t address : addresses) {
       if (stop()) break;
       QString ident;
+      QElapsedTimer took;
+      took.start();
       const uint8_t status = IdentifyModule(iface, handle, address, ident);
       if (status == 0) {
-        report(address, ident, std::nullopt);
+        report(address, ident, took.nsecsElapsed(), false);
       } else if (const ExchangeOutcome o = ClassifyExchangeStatus(status);
                  o == ExchangeOutcome::Late || o == ExchangeOutcome::Damaged) {
         for (int a : {previousSilent, int(address)})
           if (a >= 0 && std::find(late.begin(), late.end(), uint8_t(a)) == late.end()) late.push_back(uint8_t(a));
       }
       previousSilent = status != 0 ? int(address) : -1;
-      c.progressBar(QStringLiteral("Hledání"), int(++done * 100 / total));
+      ++done;
+      doneMs += timeout;
+      c.progressBar(QStringLiteral("Hledání"), int(doneMs * 100 / std::max<qint64>(1, totalMs)));
     }
     if (!late.empty() && !stop() &&
         DriverSetConfig(iface, handle, uint32_t(rate), c.data.ResponseTimeout, 2) == 0) {
@@ -142,7 +160,7 @@ int CmdScan(CliContext& c) {
         QString ident;
         QElapsedTimer took;
         took.start();
-        if (IdentifyModule(iface, handle, address, ident) == 0) report(address, ident, took.elapsed());
+        if (IdentifyModule(iface, handle, address, ident) == 0) report(address, ident, took.nsecsElapsed(), true);
       }
     }
   }

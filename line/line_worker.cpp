@@ -191,14 +191,16 @@ void LineWorker::doScan(ScanPlan plan) {
   pausePolling();
   QElapsedTimer clock;
   clock.start();
-  const int total = plan.tries();
+  // Progress in each try's timeout: a try at 600 Bd weighs seventy at 115200 Bd.
+  const int total = plan.budgetMs();
   int done = 0;
   uint32_t failed = 0;
   QString error;
   emit scanProgress(0, total, 0);
   for (int code : plan.baudCodes) {
     if (stopScan_) break;
-    if (!useRate(code, plan.timeoutMs, &failed)) {
+    const int timeout = plan.tryTimeoutMs(code);
+    if (!useRate(code, timeout, &failed)) {
       error = QStringLiteral("Rychlost %1 Bd nelze nastavit: %2")
                   .arg(BaudCodeToRate(code))
                   .arg(DriverStatusText(data_.Interface, failed));
@@ -215,12 +217,14 @@ void LineWorker::doScan(ScanPlan plan) {
         m.baudCode = code;
         m.ident = ident.remove(QChar(u'\0'));
         // Three exchanges make an identification; the slowest is not known apart, so the mean
-        // stands for it. Past half the timeout the module is one hiccup from being missed.
+        // stands for it. Past half the slack the timeout leaves beyond the wire time, the
+        // module is one hiccup from being missed.
         m.answerMs = double(tryClock.nsecsElapsed()) / 3e6;
-        m.late = m.answerMs * 2 > plan.timeoutMs;
+        m.late = m.answerMs * 2 > timeout + ExchangeWireTimeMs(BaudCodeToRate(code));
         emit scanFound(m);
       }
-      emit scanProgress(++done, total, clock.elapsed());
+      done += timeout;
+      emit scanProgress(done, total, clock.elapsed());
     }
     if (!error.isEmpty()) break;
   }

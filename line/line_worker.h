@@ -48,6 +48,7 @@ class LineWorker : public QObject {
  signals:
   void opened(uint32_t status, const QString& error);
   void closed();
+  // done and total in ms of the tries' timeouts (ScanPlan::budgetMs), so slow rates weigh theirs.
   void scanProgress(int done, int total, qint64 elapsedMs);
   void scanFound(const LineModule& module);
   void scanFinished(bool stopped, uint32_t status, const QString& error);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -21,10 +22,13 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/commands.h"
 #include "base/settings.h"
+#include "base/wire_time.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
 #include "cli/config_image.h"
@@ -54,10 +58,17 @@ class CliTest : public ::testing::Test {
     ASSERT_TRUE(sim_->start(&error)) << error;
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     SetConnectionSettingsPath(path("W_qx510.ini"));
+    // The user's own serial-ports file must not send the stand-ins to a real device.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
+    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
   }
   void TearDown() override {
     SetConnectionSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
+    if (savedXdg_)
+      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
   }
 
   QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
@@ -107,6 +118,7 @@ class CliTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
+  std::optional<std::string> savedXdg_;
   int slept_ = 0;
   int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
   int stopAfterChecks_ = -1;  // the signal comes after this many looks; -1 never
@@ -215,7 +227,7 @@ TEST_F(CliTest, NoConnectionIsExitThree) {
     QStringList args;
     const char* message;
   } cases[] = {
-      {{"identify", "--address", "9", "--timeout", "20"}, "Modul neodpověděl"},
+      {{"identify", "--address", "9", "--timeout", "30"}, "Modul neodpověděl"},
       {{"config", "show", "--rate", "19200", "--timeout", "20"}, "Modul neodpověděl"},
       {{"identify", "--interface", "lan", "--ip", "127.0.0.1", "--udp-port", "0"},
        "Chyba inicializace připojení - "},
@@ -256,13 +268,18 @@ TEST_F(CliTest, ScanFindsExactlyTheModulesPresent) {
                         "--scan-timeout", "100", "--json"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   QSet<QPair<int, int>> found;
-  for (const QJsonValue& v : QJsonDocument::fromJson(r.out.toUtf8()).array())
+  for (const QJsonValue& v : QJsonDocument::fromJson(r.out.toUtf8()).array()) {
     found.insert({v["address"].toInt(), v["rate"].toInt()});
+    EXPECT_NEAR(v["wire_ms"].toDouble(), double(wire::ExchangeTime(v["rate"].toInt()).count()) / 1e6, 0.001);
+    EXPECT_GT(v["round_trip_ms"].toDouble(), 0.0);
+  }
   EXPECT_EQ(found, (QSet<QPair<int, int>>{{0, 9600}, {5, 57600}, {17, 115200}}));
 
-  // The configured rate comes first, and one line per module in text.
-  const Result text = run({"scan", "--addresses", "4-6", "--rates", "9600,57600", "--scan-timeout", "100"});
-  EXPECT_EQ(text.out, "adresa 5, 57600 Bd: QX-510   v.1.20\n");
+  // Each rate's own timeout; the configured rate comes first, and one line per module in text.
+  const Result text = run({"scan", "--addresses", "4-6", "--rates", "9600,57600"});
+  EXPECT_TRUE(text.out.contains(
+      QRegularExpression(R"(^adresa 5, 57600 Bd: QX-510   v.1.20, odezva \d+[.,]\d ms \(vedení 8[.,]0 ms\)\n$)")))
+      << text.out.toStdString();
   EXPECT_EQ(text.err, "Nalezeno modulů: 1\n");
 }
 
@@ -271,8 +288,8 @@ TEST_F(CliTest, ScanReportsAModuleThatAnswersLaterThanItsTimeout) {
   sim_->withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Delay, .command = 200, .count = 1, .delayMs = 300}); });
   const Result r = run({"scan", "--addresses", "0,1", "--rates", "9600", "--scan-timeout", "200", "--stats"});
   EXPECT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_TRUE(r.out.startsWith("adresa 0, 9600 Bd: QX-510   v.1.20 (odpovídá pozdě: identifikace trvala "))
-      << r.out.toStdString();
+  EXPECT_TRUE(r.out.startsWith("adresa 0, 9600 Bd: QX-510   v.1.20, odezva ")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains(" (odpovídá pozdě: identifikace trvala ")) << r.out.toStdString();
   EXPECT_TRUE(r.err.contains("pozdních 1")) << r.err.toStdString();
 }
 
@@ -501,12 +518,54 @@ TEST_F(CliTest, AFailedConnectionNamesTheDriversTextAndWhereTheSettingsCameFrom)
     const Result r = run({"identify"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.startsWith(QString::fromUtf8(c.message))) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("rozhraní serial COM1, adresa 0")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("rozhraní serial COM1 → simulátor, adresa 0")) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(path("W_qx510.ini"))) << r.err.toStdString();
   }
   QFile::remove(path("W_qx510.ini"));
-  const Result r = run({"identify", "--address", "9", "--timeout", "20"});
-  EXPECT_TRUE(r.err.contains("adresa 9, 9600 Bd, timeout 20 ms; nastavení: výchozí hodnoty")) << r.err.toStdString();
+  const Result r = run({"identify", "--address", "9", "--timeout", "30"});
+  EXPECT_TRUE(r.err.contains("adresa 9, 9600 Bd, timeout 30 ms; nastavení: výchozí hodnoty")) << r.err.toStdString();
+
+  // A port mapped in serial-ports names its device; the driver's failure says why it is not there.
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("qx510"));
+  WriteFile(path("qx510/serial-ports"), "COM1=" + path("no-tty").toUtf8() + "\nUSB=" + path("no-usb").toUtf8() + "\n");
+  const struct {
+    QStringList args;
+    QString named;
+  } mapped[] = {
+      {{"identify"}, "rozhraní serial COM1 → " + path("no-tty") + ", adresa 0"},
+      {{"identify", "--interface", "usb"}, "rozhraní usb USB → " + path("no-usb") + ", adresa 0"},
+      {{"identify", "--com-port", "2", "--address", "9", "--timeout", "30"}, "rozhraní serial COM2 → simulátor, adresa 9"},
+  };
+  for (const auto& c : mapped) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    const Result m = run(c.args);
+    EXPECT_EQ(m.code, 3);
+    EXPECT_TRUE(m.err.contains(c.named)) << m.err.toStdString();
+  }
+}
+
+TEST_F(CliTest, WarnsOnceWhenTheResponseTimeoutIsShorterThanAnExchangeOnTheWire) {
+  // 9600 Bd: 29.1 ms on the wire; 57600 Bd: 8.0 ms.
+  const struct {
+    QStringList args;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {{"identify", "-t", "29"},
+       "Varování: timeout odpovědi 29 ms je kratší než doba výměny na vedení při 9600 Bd (30 ms); nejméně 56 ms.\n"},
+      {{"identify", "-t", "30"}, nullptr},
+      {QStringList{"watch", "status", "-n", "3", "-t", "7"} + AtModule1,
+       "Varování: timeout odpovědi 7 ms je kratší než doba výměny na vedení při 57600 Bd (8 ms); nejméně 34 ms.\n"},
+      {QStringList{"watch", "status", "-n", "3", "-t", "8"} + AtModule1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    const Result r = run(c.args);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err.count("Varování"), c.warning ? 1 : 0) << r.err.toStdString();
+    if (c.warning) {
+      EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.warning))) << r.err.toStdString();
+    }
+  }
 }
 
 TEST_F(CliTest, ASignalStopsTheCommandWithItsExitStatusAndSaysHowFarItGot) {
@@ -607,7 +666,10 @@ TEST_F(CliTest, TraceHasALinePerExchangeAndStatsCountThemByOutcome) {
     EXPECT_EQ(stats.value("timeouts").toInt(), c.timeouts);
     EXPECT_EQ(stats.value("refused").toInt(), c.refused);
     EXPECT_EQ(stats.contains("median_ms"), c.good + c.refused > 0);
-    for (const QJsonObject& o : trace) EXPECT_EQ(o.value("rate").toInt(), 9600);
+    for (const QJsonObject& o : trace) {
+      EXPECT_EQ(o.value("rate").toInt(), 9600);
+      EXPECT_NEAR(o.value("wire_ms").toDouble(), 29.125, 0.001);
+    }
   }
 
   // To a file, in text.
@@ -617,9 +679,12 @@ TEST_F(CliTest, TraceHasALinePerExchangeAndStatsCountThemByOutcome) {
   QFile file(path("trace.txt"));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-  ASSERT_EQ(lines.size(), 3);
-  EXPECT_TRUE(lines[0].contains(" serial adr 0 9600 Bd  200 identifikace [0]  > 00 00 00 00 00  < 00 51 58"))
+  ASSERT_EQ(lines.size(), 4);
+  EXPECT_TRUE(lines[0].startsWith("# rozhraní serial COM1 → simulátor, adresa 0, 9600 Bd, timeout 150 ms"))
       << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].contains(" serial adr 0 9600 Bd  200 identifikace [0]  > 00 00 00 00 00  < 00 51 58"))
+      << lines[1].toStdString();
+  EXPECT_TRUE(lines[1].endsWith(" ms (vedení 29.125 ms)")) << lines[1].toStdString();
 }
 
 TEST_F(CliTest, TheProgressBarIsClearedBeforeAnyOtherOutput) {

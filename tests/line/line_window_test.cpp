@@ -9,6 +9,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -23,12 +27,16 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/settings.h"
 #include "base/commands.h"
+#include "base/wire_time.h"
 #include "base/config_image.h"
 #include "line/backup_panel.h"
+#include "line/connection_panel.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/module_window.h"
@@ -66,6 +74,9 @@ class LineWindowTest : public ::testing::Test {
       sim_->withModule(i, [](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
+    // The user's own serial-ports file must not send the stand-ins to a real device.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
+    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
     window_ = std::make_unique<LineWindow>();
     window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   }
@@ -73,6 +84,10 @@ class LineWindowTest : public ::testing::Test {
     window_.reset();
     SetConnectionSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
+    if (savedXdg_)
+      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
   }
 
   void connectLine() {
@@ -81,9 +96,9 @@ class LineWindowTest : public ::testing::Test {
   }
 
   // The line as the operator would have it after a scan, without spending the scan's time.
-  void knownLine() {
+  void knownLine(const std::vector<SimModuleSpec>& line = {std::begin(Line), std::end(Line)}) {
     QVector<LineModule> modules;
-    for (const SimModuleSpec& s : Line) {
+    for (const SimModuleSpec& s : line) {
       LineModule m;
       m.address = s.address;
       m.baudCode = s.baudCode;
@@ -113,12 +128,16 @@ class LineWindowTest : public ::testing::Test {
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
   std::unique_ptr<LineWindow> window_;
+  std::optional<std::string> savedXdg_;
 };
 
 TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
   connectLine();
   ScanPanel* scan = window_->scanPanel();
   scan->findChild<QSpinBox*>(QStringLiteral("LastAddress"))->setValue(20);
+  // Each rate its own timeout; the slowest rates are left out only to keep the test short.
+  ASSERT_EQ(scan->plan().timeoutMs, 0);
+  for (int code = 0; code < 4; ++code) scan->findChild<QCheckBox*>(QStringLiteral("Rate%1").arg(code))->setChecked(false);
   bool finished = false;
   // Queued to the window's thread after the window's own slot, which takes the modules found.
   QObject::connect(window_->worker(), &LineWorker::scanFinished, window_.get(), [&] { finished = true; });
@@ -131,6 +150,14 @@ TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
     ASSERT_GE(row, 0) << int(s.address);
     EXPECT_EQ(window_->model()->row(row).module.ident, QStringLiteral("QX-510   v.1.20"));
   }
+  // Each module's round trip beside the wire time of its rate.
+  auto* found = scan->findChild<QTableWidget*>(QStringLiteral("FoundTable"));
+  ASSERT_EQ(found->rowCount(), 3);
+  for (int row = 0; row < 3; ++row) {
+    const int rate = found->item(row, 1)->text().section(' ', 0, 0).toInt();
+    EXPECT_EQ(found->item(row, 4)->text(),
+              QLocale().toString(double(wire::ExchangeTime(rate).count()) / 1e6, 'f', 2));
+  }
   LineFile saved;
   QString error;
   ASSERT_TRUE(LoadLineFile(window_->linePath(), saved, error)) << error.toStdString();
@@ -141,6 +168,45 @@ TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
   window_ = std::make_unique<LineWindow>();
   window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   EXPECT_EQ(window_->model()->rowCount(), 3);
+}
+
+TEST_F(LineWindowTest, ConnectionPanelWarnsWhileTheTimeoutIsShorterThanTheSlowestModulesExchange) {
+  ConnectionPanel* panel = window_->connectionPanel();
+  auto* timeout = panel->findChild<QLineEdit*>(QStringLiteral("TimeoutEdit"));
+  auto* warning = panel->findChild<QLabel*>(QStringLiteral("TimeoutWarning"));
+  const struct {
+    std::vector<SimModuleSpec> line;
+    const char* timeout;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {{Line[0], Line[1]}, "29",
+       "Varování: timeout odpovědi 29 ms je kratší než doba výměny na vedení při 9600 Bd (30 ms); nejméně 56 ms."},
+      {{Line[0], Line[1]}, "30", nullptr},
+      {{Line[1], Line[2]}, "29", nullptr},
+      {{Line[1], Line[2]}, "7",
+       "Varování: timeout odpovědi 7 ms je kratší než doba výměny na vedení při 57600 Bd (8 ms); nejméně 34 ms."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.timeout);
+    knownLine(c.line);
+    timeout->setText(QLatin1String(c.timeout));
+    EXPECT_EQ(panel->timeoutWarning(), c.warning ? QString::fromUtf8(c.warning) : QString());
+    EXPECT_EQ(warning->isHidden(), c.warning == nullptr);
+  }
+}
+
+TEST_F(LineWindowTest, ConnectionPanelNamesTheDeviceAMappedPortLeadsTo) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("qx510")));
+  QFile map(dir_.filePath(QStringLiteral("qx510/serial-ports")));
+  ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+  map.write("COM4=/dev/ttyUSB0\n");
+  map.close();
+  ConnectionPanel* panel = window_->connectionPanel();
+  auto* port = panel->findChild<QLineEdit*>(QStringLiteral("PortEdit"));
+  port->setText(QStringLiteral("4"));
+  EXPECT_EQ(panel->deviceText(), QStringLiteral("Zařízení: COM4 → /dev/ttyUSB0"));
+  port->setText(QStringLiteral("1"));
+  EXPECT_EQ(panel->deviceText(), QStringLiteral("Zařízení: COM1 → simulátor"));
 }
 
 TEST_F(LineWindowTest, SilentModuleIsMarkedKeptAndComesBack) {
