@@ -1041,7 +1041,7 @@ TEST_F(CliTest, WatchReadsTheRangeAgainAfterTheModuleWasSilent) {
       // The reading's exchange, then as many of the range's reads, go unanswered.
       sim_->withBus([&](SimBus& bus) { bus.arm(0, SimFault{.kind = SimFault::Silent, .count = 1 + c.silentRangeReads}); });
     };
-    const Result r = run({"watch", "ain0", "--count", "4", "--interval", "100", "--format", "csv", "--timeout", "20"});
+    const Result r = run({"watch", "ain0", "--count", "4", "--interval", "100", "--format", "csv", "--timeout", "200"});
     onSleep_ = {};
     EXPECT_EQ(r.code, 1);
     QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
