@@ -6,7 +6,7 @@
 
 class QComboBox;
 class QFormLayout;
-class QLabel;
+class ElidedLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -44,7 +44,7 @@ class ConnectionPanel : public QGroupBox {
   QLineEdit* timeout_;
   QPushButton* connect_;
   QPushButton* disconnect_;
-  QLabel* status_;
+  ElidedLabel* status_;
   TData base_{};
   bool connected_ = false;
 };
