@@ -35,6 +35,7 @@
 #include "line/line_window.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
+#include "line/workbench_settings.h"
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
 #include "sim/sim_server.h"
@@ -66,12 +67,14 @@ class LineWindowTest : public ::testing::Test {
       sim_->withModule(i, [](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
+    SetWorkbenchSettingsPath(dir_.filePath(QStringLiteral("linka.ini")));
     window_ = std::make_unique<LineWindow>();
     window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   }
   void TearDown() override {
     window_.reset();
     SetConnectionSettingsPath(QString());
+    SetWorkbenchSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
   }
 
