@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +14,7 @@
 
 #include "base/commands.h"
 #include "base/exchange_trace.h"
+#include "line/save_path.h"
 
 TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("TrafficPanel"));
@@ -83,8 +83,8 @@ TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
     updateCount();
   });
   connect(exportButton, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export provozu"), QString(),
-                                                      QStringLiteral("Text (*.txt)"));
+    const QString path = AskSavePath(this, QStringLiteral("Export provozu"), QString(), QStringLiteral("Text (*.txt)"),
+                                     QStringLiteral("txt"));
     if (path.isEmpty()) return;
     QString error;
     const bool ok = exportTo(path, error);
