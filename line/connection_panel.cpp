@@ -10,6 +10,7 @@
 #include "base/codepage.h"
 #include "base/line_device.h"
 #include "base/wire_budget.h"
+#include "line/elided_label.h"
 
 namespace {
 
@@ -48,22 +49,23 @@ ConnectionPanel::ConnectionPanel(QWidget* parent) : QGroupBox(QStringLiteral("P�
   udpPort_ = edit("UdpPortEdit");
   udpTimeout_ = edit("UdpTimeoutEdit");
   timeout_ = edit("TimeoutEdit");
-  form_->addRow(QStringLiteral("Komunikační rozhraní"), interface_);
-  form_->addRow(QStringLiteral("Číslo portu COMx"), port_);
-  form_->addRow(QStringLiteral("Bázová adresa ZK-660"), isaBase_);
-  form_->addRow(QStringLiteral("IP adresa"), ip_);
-  form_->addRow(QStringLiteral("UDP port"), udpPort_);
-  form_->addRow(QStringLiteral("UDP timeout [ms]"), udpTimeout_);
-  form_->addRow(QStringLiteral("Timeout odpovědi [ms]"), timeout_);
+  form_->addRow(QStringLiteral("&Komunikační rozhraní"), interface_);
+  form_->addRow(QStringLiteral("Čí&slo portu COMx"), port_);
+  form_->addRow(QStringLiteral("&Bázová adresa ZK-660"), isaBase_);
+  form_->addRow(QStringLiteral("&IP adresa"), ip_);
+  form_->addRow(QStringLiteral("&UDP port"), udpPort_);
+  form_->addRow(QStringLiteral("UDP &timeout [ms]"), udpTimeout_);
+  form_->addRow(QStringLiteral("Timeout o&dpovědi [ms]"), timeout_);
 
   auto* side = new QVBoxLayout;
-  connect_ = new QPushButton(QStringLiteral("Připojit"), this);
+  connect_ = new QPushButton(QStringLiteral("Připo&jit"), this);
   connect_->setObjectName(QStringLiteral("ConnectButton"));
-  disconnect_ = new QPushButton(QStringLiteral("Odpojit"), this);
+  disconnect_ = new QPushButton(QStringLiteral("&Odpojit"), this);
   disconnect_->setObjectName(QStringLiteral("DisconnectButton"));
-  status_ = new QLabel(QStringLiteral("Nepřipojeno"), this);
+  // One line, cut with the whole text in its tooltip: a long error must not move the panes.
+  status_ = new ElidedLabel(this);
+  status_->setText(QStringLiteral("Nepřipojeno"));
   status_->setObjectName(QStringLiteral("ConnectionStatus"));
-  status_->setWordWrap(true);
   status_->setMinimumWidth(260);
   status_->setMaximumWidth(420);
   connect_->setMaximumWidth(200);

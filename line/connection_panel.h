@@ -7,7 +7,7 @@
 
 class QComboBox;
 class QFormLayout;
-class QLabel;
+class ElidedLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -54,7 +54,7 @@ class ConnectionPanel : public QGroupBox {
   QLineEdit* timeout_;
   QPushButton* connect_;
   QPushButton* disconnect_;
-  QLabel* status_;
+  ElidedLabel* status_;
   QLabel* device_;
   QLabel* warning_;
   TData base_{};

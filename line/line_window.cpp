@@ -1,6 +1,12 @@
 #include "line/line_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QSettings>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QWindow>
 #include <QDateTime>
 #include <QFileDialog>
@@ -26,6 +32,11 @@
 #include "line/line_worker.h"
 #include "line/log_panel.h"
 #include "line/module_window.h"
+#include "line/elided_label.h"
+#include "line/number_sort.h"
+#include "line/save_path.h"
+#include "line/window_place.h"
+#include "line/workbench_settings.h"
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
 #include "ui/question.h"
@@ -61,8 +72,10 @@ LineWindow::LineWindow(QWidget* parent)
   overview->setObjectName(QStringLiteral("OverviewPage"));
   auto* ol = new QVBoxLayout(overview);
   auto* controls = new QHBoxLayout;
-  controls->addWidget(new QLabel(QStringLiteral("Interval kola dotazování"), overview));
+  auto* intervalLabel = new QLabel(QStringLiteral("Inte&rval kola dotazování"), overview);
+  controls->addWidget(intervalLabel);
   interval_ = new QSpinBox(overview);
+  intervalLabel->setBuddy(interval_);
   interval_->setObjectName(QStringLiteral("PollInterval"));
   interval_->setRange(0, 60000);
   interval_->setSingleStep(50);
@@ -70,15 +83,15 @@ LineWindow::LineWindow(QWidget* parent)
   interval_->setSuffix(QStringLiteral(" ms"));
   interval_->setSpecialValueText(QStringLiteral("nejrychleji"));
   controls->addWidget(interval_);
-  pollStart_ = new QPushButton(QStringLiteral("Spustit dotazování"), overview);
+  pollStart_ = new QPushButton(QStringLiteral("Spustit dotazo&vání"), overview);
   pollStart_->setObjectName(QStringLiteral("PollStart"));
-  pollStop_ = new QPushButton(QStringLiteral("Zastavit dotazování"), overview);
+  pollStop_ = new QPushButton(QStringLiteral("Zastavit dot&azování"), overview);
   pollStop_->setObjectName(QStringLiteral("PollStop"));
-  detailButton_ = new QPushButton(QStringLiteral("Detail modulu…"), overview);
+  detailButton_ = new QPushButton(QStringLiteral("D&etail modulu…"), overview);
   detailButton_->setObjectName(QStringLiteral("DetailButton"));
-  auto* save = new QPushButton(QStringLiteral("Uložit linku jako…"), overview);
+  auto* save = new QPushButton(QStringLiteral("U&ložit linku jako…"), overview);
   save->setObjectName(QStringLiteral("SaveLine"));
-  auto* load = new QPushButton(QStringLiteral("Načíst linku…"), overview);
+  auto* load = new QPushButton(QStringLiteral("&Načíst linku…"), overview);
   load->setObjectName(QStringLiteral("LoadLine"));
   controls->addWidget(pollStart_);
   controls->addWidget(pollStop_);
@@ -89,9 +102,8 @@ LineWindow::LineWindow(QWidget* parent)
   ol->addLayout(controls);
   ol->addStretch(1);  // the table's place until buildPanes puts it there
   overviewLayout_ = ol;
-  lineInfo_ = new QLabel(overview);
+  lineInfo_ = new ElidedLabel(overview);  // one line whatever it says: the table does not jump
   lineInfo_->setObjectName(QStringLiteral("LineInfo"));
-  lineInfo_->setWordWrap(true);
   ol->addWidget(lineInfo_);
   tabs_->addTab(overview, QStringLiteral("Přehled linky"));
 
@@ -119,10 +131,7 @@ LineWindow::LineWindow(QWidget* parent)
   connect(interval_, &QSpinBox::valueChanged, this, [this] {
     if (polling_) worker()->setPolling(true, interval_->value(), settings_.ResponseTimeout);
   });
-  connect(detailButton_, &QPushButton::clicked, this, [this] {
-    const QModelIndexList rows = this->overview()->selectionModel()->selectedRows();
-    if (!rows.isEmpty()) openDetail(rows.first().row());
-  });
+  connect(detailButton_, &QPushButton::clicked, this, &LineWindow::openSelectedDetail);
   connect(save, &QPushButton::clicked, this, &LineWindow::saveLineAs);
   connect(load, &QPushButton::clicked, this, &LineWindow::loadLineFrom);
 
@@ -135,9 +144,17 @@ LineWindow::LineWindow(QWidget* parent)
   connect(trafficTimer, &QTimer::timeout, this, &LineWindow::drainTraffic);
   trafficTimer->start(100);
 
+  // Tabs by keyboard from anywhere in the window, not only from the tab bar.
+  const auto step = [this](int by) { tabs_->setCurrentIndex((tabs_->currentIndex() + by + tabs_->count()) % tabs_->count()); };
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)})
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(1); });
+  for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_Backtab),
+                                   QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
+
   KeepReturnFromButtons(this);
   updatePollButtons();
-  resize(1360, 760);
+  placeOnScreen(QMargins());
   setLinePath(LastLinePath());
 }
 
@@ -149,7 +166,11 @@ QTableView* LineWindow::overview() {
 void LineWindow::buildOverviewTable() {
   table_ = new QTableView(tabs_->widget(0));
   table_->setObjectName(QStringLiteral("Overview"));
-  table_->setModel(&model_);
+  sorted_ = new NumberSortProxy(table_);
+  sorted_->setSourceModel(&model_);
+  table_->setModel(sorted_);
+  table_->setSortingEnabled(true);
+  table_->sortByColumn(LineModel::Address, Qt::AscendingOrder);
   table_->setItemDelegate(new BitStripDelegate(table_));
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -168,7 +189,9 @@ void LineWindow::buildOverviewTable() {
   // In the stretch's place, between the controls and the line's line of text.
   delete overviewLayout_->takeAt(1);
   overviewLayout_->insertWidget(1, table_, 1);
-  connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { openDetail(index.row()); });
+  connect(table_, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& index) { openDetail(sorted_->mapToSource(index).row()); });
+  table_->installEventFilter(this);
 }
 
 LineWorker* LineWindow::worker() {
@@ -217,6 +240,7 @@ void LineWindow::buildPanes() {
   if (scan_ != nullptr) {
     logPanel_->setModules(modules);
     backup_->setModules(modules);
+    traffic_->setModules(modules);
   }
   if (scan_ != nullptr) {
     scan_->setConnected(connected_);
@@ -277,7 +301,12 @@ void LineWindow::setLinePath(const QString& path) {
   useModules(line.modules, false);
 }
 
-void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
+void LineWindow::useModules(QVector<LineModule> modules, bool save) {
+  // Every list of the line in address order, as an operator looks modules up; a scan finds
+  // them by rate.
+  std::stable_sort(modules.begin(), modules.end(), [](const LineModule& a, const LineModule& b) {
+    return std::pair(a.address, a.baudCode) < std::pair(b.address, b.baudCode);
+  });
   qDeleteAll(details_);
   details_.clear();
   model_.setModules(modules);
@@ -289,6 +318,7 @@ void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
   if (scan_ != nullptr) {
     logPanel_->setModules(modules);
     backup_->setModules(modules);
+    traffic_->setModules(modules);
   }
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2").arg(modules.size()).arg(linePath_));
@@ -384,6 +414,7 @@ void LineWindow::stopPolling() {
   polling_ = false;
   worker()->setPolling(false, interval_->value(), settings_.ResponseTimeout);
   status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
+  for (ModuleWindow* w : std::as_const(details_)) w->pollingStopped();
   updatePollButtons();
 }
 
@@ -450,19 +481,29 @@ ModuleWindow* LineWindow::openDetail(int row) {
   return w;
 }
 
+QString LineWindow::lineFileFolder() {
+  // The kept line lives in a hidden folder; the operator's own copies belong among his documents.
+  return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
 void LineWindow::saveLineAs() {
-  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Uložit linku"), linePath_,
-                                                    QStringLiteral("Linka QX-510 (*.qx510line)"));
+  const QString path = AskSavePath(this, QStringLiteral("Uložit linku"), lineFileFolder(),
+                                   QStringLiteral("Linka QX-510 (*.qx510line)"), QStringLiteral("qx510line"));
   if (path.isEmpty()) return;
   QString error;
   if (!SaveLineFile(path, LineFile{QDateTime::currentDateTime(), model_.modules(), {}}, error)) {
     lineInfo_->setText(QStringLiteral("Linku nelze uložit do %1: %2").arg(path, error));
     lineInfo_->setStyleSheet(FailureStyle());
+    return;
   }
+  // An earlier failure no longer holds.
+  lineInfo_->setStyleSheet(QString());
+  lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2; uložena také do %3")
+                         .arg(model_.rowCount()).arg(linePath_, path));
 }
 
 void LineWindow::loadLineFrom() {
-  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Načíst linku"), linePath_,
+  const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Načíst linku"), lineFileFolder(),
                                                     QStringLiteral("Linka QX-510 (*.qx510line)"));
   if (path.isEmpty()) return;
   LineFile line;
@@ -475,15 +516,63 @@ void LineWindow::loadLineFrom() {
   useModules(line.modules, true);
 }
 
+void LineWindow::placeOnScreen(const QMargins& frame) {
+  QSettings stored(WorkbenchSettingsPath(), QSettings::IniFormat);
+  std::optional<QRect> saved;
+  if (stored.contains(QStringLiteral("okno/geometrie"))) saved = stored.value(QStringLiteral("okno/geometrie")).toRect();
+  QScreen* screen = saved ? QGuiApplication::screenAt(saved->center()) : nullptr;
+  if (screen == nullptr) screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return resize(1280, 720);
+  const QRect client = PlaceWindow(screen->availableGeometry(), frame.isNull() ? AssumedFrame : frame, QSize(1360, 760),
+                                   minimumSizeHint(), saved);
+  setGeometry(client);
+}
+
+void LineWindow::keepOnScreen() {
+  QScreen* screen = this->screen();
+  if (screen == nullptr || windowHandle() == nullptr) return;
+  // The window manager has said what its frame takes by now; a frame that sticks out (the
+  // status bar below the screen's edge) is placed again with it.
+  if (!screen->availableGeometry().contains(frameGeometry())) placeOnScreen(windowHandle()->frameMargins());
+}
+
+void LineWindow::saveWindowPlace() {
+  QSettings stored(WorkbenchSettingsPath(), QSettings::IniFormat);
+  stored.setValue(QStringLiteral("okno/geometrie"), normalGeometry());
+  stored.setValue(QStringLiteral("okno/maximalizovano"), isMaximized());
+  QString error;
+  if (!SaveWorkbenchSettings(stored, error))
+    std::fprintf(stderr, "qx510-line: %s\n", (QStringLiteral("velikost okna nelze uložit: ") + error).toUtf8().constData());
+}
+
+void LineWindow::openSelectedDetail() {
+  const QModelIndexList rows = overview()->selectionModel()->selectedRows();
+  if (!rows.isEmpty()) openDetail(sorted_->mapToSource(rows.first()).row());
+}
+
 void LineWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!placed_) {
+    placed_ = true;
+    if (QSettings(WorkbenchSettingsPath(), QSettings::IniFormat).value(QStringLiteral("okno/maximalizovano")).toBool())
+      setWindowState(windowState() | Qt::WindowMaximized);
+  }
   if (scan_ == nullptr && windowHandle() != nullptr) windowHandle()->installEventFilter(this);
 }
 
 bool LineWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
     windowHandle()->removeEventFilter(this);
+    keepOnScreen();
     QTimer::singleShot(0, this, &LineWindow::buildPanes);
+  }
+  if (watched == table_ && event->type() == QEvent::KeyPress) {
+    // Return opens the detail: it only shows, it writes nothing to the module.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      openSelectedDetail();
+      return true;
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -502,6 +591,7 @@ void LineWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   for (ModuleWindow* w : std::as_const(details_)) w->close();
+  saveWindowPlace();
   QMainWindow::closeEvent(event);
 }
 

@@ -17,6 +17,8 @@ class TrafficPanel;
 class LineWorker;
 class LogPanel;
 class ModuleWindow;
+class ElidedLabel;
+class NumberSortProxy;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -75,7 +77,14 @@ class LineWindow : public QMainWindow {
   void readings(const QVector<ModuleReading>& polled);
   void commandDone(const CommandResult& r);
   void scanFinished(bool stopped, uint32_t status, const QString& error);
-  void useModules(const QVector<LineModule>& modules, bool save);
+  void useModules(QVector<LineModule> modules, bool save);
+  // Size and place on the screen the window opens on, the frame included (`frame` null: not
+  // known yet); the place the operator left it when it still fits there.
+  void placeOnScreen(const QMargins& frame);
+  void keepOnScreen();
+  void saveWindowPlace();
+  void openSelectedDetail();
+  static QString lineFileFolder();
   void buildPanes();
   void buildOverviewTable();
   void tick();
@@ -99,6 +108,7 @@ class LineWindow : public QMainWindow {
   bool connected_ = false;
   bool polling_ = false;
   bool scanning_ = false;
+  bool placed_ = false;
   bool closeAfterRestore_ = false;  // the operator closed the window; it closes once the restore stopped
   std::function<bool(const QString&)> ask_;
   qint64 readings_ = 0, readingsAtTick_ = 0, tickAtMs_ = 0;
@@ -112,7 +122,8 @@ class LineWindow : public QMainWindow {
   QPushButton* pollStart_;
   QPushButton* pollStop_;
   QPushButton* detailButton_;
-  QLabel* lineInfo_;
+  ElidedLabel* lineInfo_;
+  NumberSortProxy* sorted_ = nullptr;  // the overview as shown: by address unless the operator sorts
   ScanPanel* scan_ = nullptr;
   LogPanel* logPanel_ = nullptr;
   TrafficPanel* traffic_ = nullptr;

@@ -8,10 +8,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 
 #include "base/baud.h"
+#include "line/workbench_settings.h"
 
 LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   setObjectName(QStringLiteral("LogPanel"));
@@ -20,18 +22,19 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   auto* folderRow = new QHBoxLayout;
   folder_ = new QLineEdit(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), this);
   folder_->setObjectName(QStringLiteral("LogFolder"));
-  browse_ = new QPushButton(QStringLiteral("Vybrat…"), this);
+  browse_ = new QPushButton(QStringLiteral("&Vybrat…"), this);
   browse_->setObjectName(QStringLiteral("LogBrowse"));
   folderRow->addWidget(folder_, 1);
   folderRow->addWidget(browse_);
-  left->addRow(QStringLiteral("Složka záznamu"), folderRow);
+  left->addRow(QStringLiteral("Složka zázna&mu"), folderRow);
+  qobject_cast<QLabel*>(left->labelForField(folderRow))->setBuddy(folder_);
   auto* values = new QHBoxLayout;
-  ain0_ = new QCheckBox(QStringLiteral("AIN 0"), this);
+  ain0_ = new QCheckBox(QStringLiteral("AIN &0"), this);
   ain0_->setObjectName(QStringLiteral("LogAin0"));
   ain0_->setChecked(true);
-  inputs_ = new QCheckBox(QStringLiteral("vstupy DIN"), this);
+  inputs_ = new QCheckBox(QStringLiteral("vstupy DI&N"), this);
   inputs_->setObjectName(QStringLiteral("LogInputs"));
-  status_ = new QCheckBox(QStringLiteral("stavový registr"), this);
+  status_ = new QCheckBox(QStringLiteral("stavový &registr"), this);
   status_->setObjectName(QStringLiteral("LogStatus"));
   values->addWidget(ain0_);
   values->addWidget(inputs_);
@@ -44,11 +47,11 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   maxMb_->setValue(10);
   maxMb_->setSuffix(QStringLiteral(" MB"));
   maxMb_->setMaximumWidth(120);
-  left->addRow(QStringLiteral("Nový soubor každý den a po"), maxMb_);
+  left->addRow(QStringLiteral("Nový soubor každý den a &po"), maxMb_);
   auto* buttons = new QHBoxLayout;
-  start_ = new QPushButton(QStringLiteral("Spustit záznam"), this);
+  start_ = new QPushButton(QStringLiteral("Spustit zá&znam"), this);
   start_->setObjectName(QStringLiteral("LogStart"));
-  stop_ = new QPushButton(QStringLiteral("Zastavit záznam"), this);
+  stop_ = new QPushButton(QStringLiteral("Zast&avit záznam"), this);
   stop_->setObjectName(QStringLiteral("LogStop"));
   buttons->addWidget(start_);
   buttons->addWidget(stop_);
@@ -64,8 +67,10 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   layout->addLayout(leftColumn, 2);
 
   auto* right = new QVBoxLayout;
-  right->addWidget(new QLabel(QStringLiteral("Zaznamenávané moduly"), this));
+  auto* modulesLabel = new QLabel(QStringLiteral("Zaznam&enávané moduly"), this);
+  right->addWidget(modulesLabel);
   modules_ = new QListWidget(this);
+  modulesLabel->setBuddy(modules_);
   modules_->setObjectName(QStringLiteral("LogModules"));
   right->addWidget(modules_, 1);
   layout->addLayout(right, 1);
@@ -74,6 +79,9 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
     const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Složka záznamu"), folder_->text());
     if (!dir.isEmpty()) folder_->setText(dir);
   });
+  restoreChoice();
+  for (QCheckBox* box : {ain0_, inputs_, status_}) connect(box, &QCheckBox::toggled, this, &LogPanel::keepChoice);
+  connect(modules_, &QListWidget::itemChanged, this, &LogPanel::keepChoice);
   connect(start_, &QPushButton::clicked, this, &LogPanel::startLog);
   connect(stop_, &QPushButton::clicked, this, &LogPanel::stopLog);
   refresh();
@@ -81,10 +89,42 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
 
 void LogPanel::setFolder(const QString& folder) { folder_->setText(folder); }
 
+void LogPanel::restoreChoice() {
+  const QSettings stored(WorkbenchSettingsPath(), QSettings::IniFormat);
+  ain0_->setChecked(stored.value(QStringLiteral("zaznam/ain0"), true).toBool());
+  inputs_->setChecked(stored.value(QStringLiteral("zaznam/vstupy"), false).toBool());
+  status_->setChecked(stored.value(QStringLiteral("zaznam/stav"), false).toBool());
+  for (const QVariant& key : stored.value(QStringLiteral("zaznam/moduly")).toList()) chosen_.insert(key.toInt());
+}
+
+void LogPanel::keepChoice() {
+  if (filling_) return;
+  for (int i = 0; i < modules_->count(); ++i) {
+    const int key = modules_->item(i)->data(Qt::UserRole).toInt();
+    if (modules_->item(i)->checkState() == Qt::Checked)
+      chosen_.insert(key);
+    else
+      chosen_.remove(key);
+  }
+  QList<int> keys = chosen_.values();
+  std::sort(keys.begin(), keys.end());
+  QVariantList list;
+  for (int key : keys) list.append(key);
+  QSettings stored(WorkbenchSettingsPath(), QSettings::IniFormat);
+  stored.setValue(QStringLiteral("zaznam/ain0"), ain0_->isChecked());
+  stored.setValue(QStringLiteral("zaznam/vstupy"), inputs_->isChecked());
+  stored.setValue(QStringLiteral("zaznam/stav"), status_->isChecked());
+  stored.setValue(QStringLiteral("zaznam/moduly"), list);
+  QString error;
+  if (!SaveWorkbenchSettings(stored, error)) {
+    failure_ = QStringLiteral("Volbu záznamu nelze uložit: ") + error;
+    refresh();
+  }
+}
+
 void LogPanel::setModules(const QVector<LineModule>& modules) {
-  QSet<int> checked;
-  for (int i = 0; i < modules_->count(); ++i)
-    if (modules_->item(i)->checkState() == Qt::Checked) checked.insert(modules_->item(i)->data(Qt::UserRole).toInt());
+  // The choice outlives the list: a module that comes back on the line is logged again.
+  filling_ = true;
   modules_->clear();
   for (const LineModule& m : modules) {
     const int key = ModuleKey(m.address, m.baudCode);
@@ -92,8 +132,9 @@ void LogPanel::setModules(const QVector<LineModule>& modules) {
         QStringLiteral("adresa %1, %2 Bd  %3").arg(m.address).arg(BaudCodeToRate(m.baudCode)).arg(m.ident), modules_);
     item->setData(Qt::UserRole, key);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(checked.contains(key) ? Qt::Checked : Qt::Unchecked);
+    item->setCheckState(chosen_.contains(key) ? Qt::Checked : Qt::Unchecked);
   }
+  filling_ = false;
 }
 
 bool LogPanel::startLog() {

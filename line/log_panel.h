@@ -34,6 +34,9 @@ class LogPanel : public QWidget {
 
  private:
   void refresh();
+  // The values and modules ticked, kept per user between runs.
+  void restoreChoice();
+  void keepChoice();
 
   CsvLog* log_;
   QLineEdit* folder_;
@@ -47,4 +50,6 @@ class LogPanel : public QWidget {
   QPushButton* stop_;
   QLabel* state_;
   QString failure_;
+  QSet<int> chosen_;  // ModuleKey of every module ticked, also of those not on the line now
+  bool filling_ = false;
 };

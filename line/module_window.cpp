@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QTimerEvent>
 #include <QVBoxLayout>
@@ -44,7 +45,7 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   value_->setFont(big);
   state_ = new QLabel(QStringLiteral("čeká na první odpověď"), this);
   state_->setObjectName(QStringLiteral("ModuleState"));
-  all_ = new QPushButton(QStringLiteral("Celý záznam, sledovat"), this);
+  all_ = new QPushButton(QStringLiteral("&Celý záznam, sledovat"), this);
   all_->setObjectName(QStringLiteral("ShowAll"));
   head->addWidget(new QLabel(QStringLiteral("AIN 0:"), this));
   head->addWidget(value_);
@@ -71,24 +72,28 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   outputsText_->setObjectName(QStringLiteral("OutputsWord"));
   outputsText_->setWordWrap(true);
   og->addWidget(outputsText_, 0, 0, 1, 4);
-  og->addWidget(new QLabel(QStringLiteral("Výstup"), outputs), 1, 0);
+  auto* outputLabel = new QLabel(QStringLiteral("&Výstup"), outputs);
+  og->addWidget(outputLabel, 1, 0);
   output_ = new QSpinBox(outputs);
+  outputLabel->setBuddy(output_);
   output_->setObjectName(QStringLiteral("OutputNumber"));
   output_->setRange(0, 31);
   og->addWidget(output_, 1, 1);
-  on_ = new QPushButton(QStringLiteral("Zapnout"), outputs);
+  on_ = new QPushButton(QStringLiteral("&Zapnout"), outputs);
   on_->setObjectName(QStringLiteral("OutputOn"));
-  off_ = new QPushButton(QStringLiteral("Vypnout"), outputs);
+  off_ = new QPushButton(QStringLiteral("Vyp&nout"), outputs);
   off_->setObjectName(QStringLiteral("OutputOff"));
   og->addWidget(on_, 1, 2);
   og->addWidget(off_, 1, 3);
-  og->addWidget(new QLabel(QStringLiteral("Pulz [ms]"), outputs), 2, 0);
+  auto* pulseLabel = new QLabel(QStringLiteral("P&ulz [ms]"), outputs);
+  og->addWidget(pulseLabel, 2, 0);
   pulseMs_ = new QSpinBox(outputs);
+  pulseLabel->setBuddy(pulseMs_);
   pulseMs_->setObjectName(QStringLiteral("PulseMs"));
   pulseMs_->setRange(10, 60000);
   pulseMs_->setValue(500);
   og->addWidget(pulseMs_, 2, 1);
-  pulse_ = new QPushButton(QStringLiteral("Pulz"), outputs);
+  pulse_ = new QPushButton(QStringLiteral("Pu&lz"), outputs);
   pulse_->setObjectName(QStringLiteral("OutputPulse"));
   og->addWidget(pulse_, 2, 2, 1, 2);
   side->addWidget(outputs);
@@ -97,7 +102,7 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   auto* sl = new QVBoxLayout(status);
   statusBits_ = new QLabel(QStringLiteral("–"), status);
   statusBits_->setObjectName(QStringLiteral("StatusBits"));
-  clear_ = new QPushButton(QStringLiteral("Nulovat stavový registr…"), status);
+  clear_ = new QPushButton(QStringLiteral("Nulovat stavový &registr…"), status);
   clear_->setObjectName(QStringLiteral("ClearStatus"));
   sl->addWidget(statusBits_);
   sl->addWidget(clear_);
@@ -115,6 +120,9 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   connect(off_, &QPushButton::clicked, this, [this] { switchOutput(false); });
   connect(pulse_, &QPushButton::clicked, this, &ModuleWindow::pulseOutput);
   connect(clear_, &QPushButton::clicked, this, &ModuleWindow::clearStatus);
+  // A detail is looked at and put away: Escape and Ctrl+W close it like a dialog.
+  for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   KeepReturnFromButtons(this);
   showOutputs();
   resize(980, 720);
@@ -148,6 +156,14 @@ void ModuleWindow::timerEvent(QTimerEvent*) {
     plot_->seriesGrew();
     timeline_->update();
   }
+}
+
+void ModuleWindow::pollingStopped() {
+  // "odpovídá" would claim what nobody is asking any more.
+  state_->setText(last_ ? QStringLiteral("dotazování neběží; naposledy odečteno v %1")
+                              .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(last_->timeMs).time(),
+                                                      QStringLiteral("HH:mm:ss")))
+                        : QStringLiteral("dotazování neběží"));
 }
 
 void ModuleWindow::setOutputs(std::optional<uint32_t> word) {

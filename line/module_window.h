@@ -27,6 +27,8 @@ class ModuleWindow : public QWidget {
   // The last word written to the outputs (the module cannot report them), if any.
   std::optional<uint32_t> outputs() const { return outputs_; }
   void setOutputs(std::optional<uint32_t> word);
+  // Polling stopped: the state no longer says the module answers.
+  void pollingStopped();
 
   TrendSeries& series() { return series_; }
   TrendPlot* plot() const { return plot_; }

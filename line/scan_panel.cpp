@@ -14,6 +14,7 @@
 
 #include "base/baud.h"
 #include "base/wire_budget.h"
+#include "line/number_sort.h"
 
 QString DurationText(qint64 seconds) {
   const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
@@ -43,11 +44,15 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
                            .arg(HostMarginMs)
                            .arg(LeastResponseTimeoutMs(9600))
                            .arg(LeastResponseTimeoutMs(600)));
-  grid->addWidget(new QLabel(QStringLiteral("Adresy od"), plan), 0, 0);
+  auto* firstLabel = new QLabel(QStringLiteral("&Adresy od"), plan);
+  firstLabel->setBuddy(first_);
+  grid->addWidget(firstLabel, 0, 0);
   grid->addWidget(first_, 0, 1);
   grid->addWidget(new QLabel(QStringLiteral("do"), plan), 0, 2);
   grid->addWidget(last_, 0, 3);
-  grid->addWidget(new QLabel(QStringLiteral("Timeout pokusu [ms]"), plan), 0, 4);
+  auto* timeoutLabel = new QLabel(QStringLiteral("Ti&meout pokusu [ms]"), plan);
+  timeoutLabel->setBuddy(timeout_);
+  grid->addWidget(timeoutLabel, 0, 4);
   grid->addWidget(timeout_, 0, 5);
   grid->addWidget(new QLabel(QStringLiteral("Rychlosti"), plan), 1, 0);
   auto* rateRow = new QHBoxLayout;
@@ -65,11 +70,11 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
   layout->addWidget(plan);
 
   auto* run = new QHBoxLayout;
-  start_ = new QPushButton(QStringLiteral("Hledat moduly"), this);
+  start_ = new QPushButton(QStringLiteral("&Hledat moduly"), this);
   start_->setObjectName(QStringLiteral("ScanButton"));
-  stop_ = new QPushButton(QStringLiteral("Zastavit"), this);
+  stop_ = new QPushButton(QStringLiteral("&Zastavit"), this);
   stop_->setObjectName(QStringLiteral("StopScanButton"));
-  adopt_ = new QPushButton(QStringLiteral("Převzít nalezené do linky"), this);
+  adopt_ = new QPushButton(QStringLiteral("&Převzít nalezené do linky"), this);
   adopt_->setObjectName(QStringLiteral("AdoptButton"));
   bar_ = new QProgressBar(this);
   bar_->setObjectName(QStringLiteral("ScanProgress"));
@@ -152,6 +157,8 @@ void ScanPanel::progress(int done, int total, qint64 elapsedMs) {
 
 void ScanPanel::moduleFound(const LineModule& m) {
   found_.append(m);
+  // A sorted table would move the row while its cells go in.
+  table_->setSortingEnabled(false);
   const int row = table_->rowCount();
   table_->insertRow(row);
   const int32_t rate = BaudCodeToRate(m.baudCode);
@@ -161,10 +168,11 @@ void ScanPanel::moduleFound(const LineModule& m) {
                              QLocale().toString(ExchangeWireTimeMs(rate), 'f', 2),
                              m.late ? QStringLiteral("pozdní odpověď") : QString()};
   for (int c = 0; c < cells.size(); ++c) {
-    auto* item = new QTableWidgetItem(cells[c]);
+    auto* item = new NumberSortItem(cells[c]);
     if (m.late) item->setForeground(QColor(0xB0, 0x60, 0x00));
     table_->setItem(row, c, item);
   }
+  table_->setSortingEnabled(true);
 }
 
 void ScanPanel::finished(bool stopped, uint32_t status, const QString& error) {

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,17 +14,19 @@
 
 #include "base/commands.h"
 #include "base/exchange_trace.h"
+#include "line/save_path.h"
 
 TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("TrafficPanel"));
   auto* layout = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout;
-  bar->addWidget(new QLabel(QStringLiteral("Modul"), this));
-  address_ = new QSpinBox(this);
+  auto* addressLabel = new QLabel(QStringLiteral("&Modul"), this);
+  bar->addWidget(addressLabel);
+  address_ = new QComboBox(this);
   address_->setObjectName(QStringLiteral("TrafficAddress"));
-  address_->setRange(-1, 255);
-  address_->setValue(-1);
-  address_->setSpecialValueText(QStringLiteral("všechny"));
+  address_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  addressLabel->setBuddy(address_);
+  setModules({});
   bar->addWidget(address_);
   bar->addWidget(new QLabel(QStringLiteral("Příkaz"), this));
   command_ = new QComboBox(this);
@@ -70,7 +71,7 @@ TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
   table_->setColumnWidth(TrafficModel::Answered, 130);
   layout->addWidget(table_, 1);
 
-  connect(address_, &QSpinBox::valueChanged, this, &TrafficPanel::applyFilter);
+  connect(address_, &QComboBox::currentIndexChanged, this, &TrafficPanel::applyFilter);
   connect(command_, &QComboBox::currentIndexChanged, this, &TrafficPanel::applyFilter);
   connect(failures_, &QCheckBox::toggled, this, &TrafficPanel::applyFilter);
   connect(pause_, &QCheckBox::toggled, this, [this](bool on) {
@@ -82,8 +83,8 @@ TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
     updateCount();
   });
   connect(exportButton, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export provozu"), QString(),
-                                                      QStringLiteral("Text (*.txt)"));
+    const QString path = AskSavePath(this, QStringLiteral("Export provozu"), QString(), QStringLiteral("Text (*.txt)"),
+                                     QStringLiteral("txt"));
     if (path.isEmpty()) return;
     QString error;
     const bool ok = exportTo(path, error);
@@ -94,9 +95,25 @@ TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
   updateCount();
 }
 
+void TrafficPanel::setModules(const QVector<LineModule>& modules) {
+  const int shown = address_->currentIndex() >= 0 ? address_->currentData().toInt() : -1;
+  QList<int> addresses;
+  for (const LineModule& m : modules)
+    if (!addresses.contains(m.address)) addresses.append(m.address);
+  std::sort(addresses.begin(), addresses.end());
+  const QSignalBlocker quiet(address_);
+  address_->clear();
+  address_->addItem(QStringLiteral("všechny"), -1);
+  // The filter is by address: modules at one address with different rates share it.
+  for (int a : addresses) address_->addItem(QStringLiteral("adresa %1").arg(a), a);
+  const int index = address_->findData(shown);
+  address_->setCurrentIndex(std::max(index, 0));
+  if (index < 0 && shown != -1) applyFilter();
+}
+
 void TrafficPanel::applyFilter() {
   TrafficFilter f;
-  f.address = address_->value();
+  f.address = address_->currentData().toInt();
   f.command = command_->currentData().toInt();
   f.failuresOnly = failures_->isChecked();
   model_.setFilter(f);

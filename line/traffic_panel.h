@@ -2,12 +2,12 @@
 
 #include <QWidget>
 
+#include "line/line_types.h"
 #include "line/traffic_model.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QSpinBox;
 class QTableView;
 
 // Every exchange on the line as it goes: filtered by module, command or failure, paused,
@@ -18,6 +18,8 @@ class TrafficPanel : public QWidget {
   explicit TrafficPanel(QWidget* parent = nullptr);
 
   TrafficModel* model() { return &model_; }
+  // The module filter offers "všechny" and the addresses of `modules`.
+  void setModules(const QVector<LineModule>& modules);
   // Takes in what the queue holds, each record shown to `each` too, and shows it.
   void drain(ExchangeQueue& queue, const std::function<void(const ExchangeRecord&)>& each);
   // Writes the shown exchanges, one trace line each; false with the reason.
@@ -28,7 +30,7 @@ class TrafficPanel : public QWidget {
   void updateCount();
 
   TrafficModel model_;
-  QSpinBox* address_;
+  QComboBox* address_;
   QComboBox* command_;
   QCheckBox* failures_;
   QCheckBox* pause_;

@@ -1,11 +1,18 @@
 #include "line/trend_plot.h"
 
+#include <QBuffer>
+#include <QDateTime>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
-#include "base/value_format.h"
+#include "line/axis_ticks.h"
+#include "line/save_path.h"
+#include "line/trend_export.h"
 
 TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("TrendPlot"));
@@ -20,24 +27,54 @@ TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent) {
   graph_ = plot_->addGraph();
   graph_->setPen(QPen(QColor(0x00, 0x50, 0xB0)));
   graph_->setAdaptiveSampling(false);  // the series is thinned here already
-  auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
-  ticker->setDateTimeFormat(QStringLiteral("HH:mm:ss\nd. M."));
-  ticker->setDateTimeSpec(Qt::LocalTime);
-  plot_->xAxis->setTicker(ticker);
+  // Ticks and labels come from the span shown (placeTicks), so no two labels read alike.
+  timeTicker_ = QSharedPointer<QCPAxisTickerText>::create();
+  valueTicker_ = QSharedPointer<QCPAxisTickerText>::create();
+  plot_->xAxis->setTicker(timeTicker_);
+  plot_->yAxis->setTicker(valueTicker_);
   plot_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
   plot_->axisRect()->setRangeDrag(Qt::Horizontal);
   plot_->axisRect()->setRangeZoom(Qt::Horizontal);
   layout->addWidget(plot_, 1);
+
+  auto* below = new QHBoxLayout;
   stats_ = new QLabel(this);
   stats_->setObjectName(QStringLiteral("TrendStats"));
-  layout->addWidget(stats_);
+  readout_ = new QLabel(this);
+  readout_->setObjectName(QStringLiteral("TrendReadout"));
+  readout_->setMinimumWidth(readout_->fontMetrics().horizontalAdvance(QStringLiteral("Kurzor: 00:00:00,000  -00000,000000 mA")));
+  auto* fit = new QPushButton(QStringLiteral("&Přizpůsobit"), this);
+  fit->setObjectName(QStringLiteral("TrendFit"));
+  fit->setToolTip(QStringLiteral("Osa hodnot znovu podle zobrazených hodnot (Ctrl s kolečkem ji zvětšuje)"));
+  auto* png = new QPushButton(QStringLiteral("Exportovat &obrázek…"), this);
+  png->setObjectName(QStringLiteral("TrendExportPng"));
+  auto* csv = new QPushButton(QStringLiteral("&Exportovat CSV…"), this);
+  csv->setObjectName(QStringLiteral("TrendExportCsv"));
+  below->addWidget(stats_, 1);
+  below->addWidget(readout_);
+  below->addWidget(fit);
+  below->addWidget(png);
+  below->addWidget(csv);
+  layout->addLayout(below);
+  message_ = new QLabel(this);
+  message_->setObjectName(QStringLiteral("TrendMessage"));
+  message_->hide();
+  layout->addWidget(message_);
+
   connect(plot_->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &TrendPlot::rangeChanged);
+  connect(plot_->yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &TrendPlot::valueRangeChanged);
+  connect(plot_, &QCustomPlot::mouseWheel, this, &TrendPlot::wheel);
+  connect(plot_, &QCustomPlot::mouseMove, this, &TrendPlot::pointerMoved);
+  connect(fit, &QPushButton::clicked, this, &TrendPlot::fitValues);
+  connect(png, &QPushButton::clicked, this, [this] { askExport(true); });
+  connect(csv, &QPushButton::clicked, this, [this] { askExport(false); });
 }
 
 void TrendPlot::setSeries(const TrendSeries* series, const QString& unit) {
   series_ = series;
   unit_ = unit;
   plot_->yAxis->setLabel(unit);
+  valuesZoomed_ = false;
   showAll();
 }
 
@@ -54,6 +91,11 @@ void TrendPlot::showAll() {
   following_ = true;
   emit followingChanged(true);
   seriesGrew();
+}
+
+void TrendPlot::fitValues() {
+  valuesZoomed_ = false;
+  redraw();
 }
 
 void TrendPlot::seriesGrew() {
@@ -76,6 +118,39 @@ void TrendPlot::rangeChanged() {
   redraw();
 }
 
+void TrendPlot::valueRangeChanged() {
+  if (adjusting_) return;
+  // Ctrl and the wheel: the operator's value range stays until "Přizpůsobit".
+  valuesZoomed_ = true;
+  placeTicks();
+}
+
+void TrendPlot::wheel(QWheelEvent* event) {
+  // Decides what the axis rect's own zoom, which follows this signal, acts on.
+  plot_->axisRect()->setRangeZoom(event->modifiers() & Qt::ControlModifier ? Qt::Vertical : Qt::Horizontal);
+}
+
+void TrendPlot::pointerMoved(QMouseEvent* event) {
+  if (series_ == nullptr || series_->empty()) return readout_->clear();
+  const QCPRange range = plot_->xAxis->range();
+  const std::size_t i = series_->nearest(plot_->xAxis->pixelToCoord(event->position().x()));
+  if (!range.contains(series_->time(i))) return readout_->clear();
+  const QLocale locale;
+  const QDateTime at = QDateTime::fromMSecsSinceEpoch(qint64(std::llround(series_->time(i) * 1000)));
+  readout_->setText(QStringLiteral("Kurzor: %1%2%3  %4 %5")
+                        .arg(locale.toString(at, QStringLiteral("HH:mm:ss")), locale.decimalPoint(),
+                             QStringLiteral("%1").arg(at.time().msec(), 3, 10, QLatin1Char('0')),
+                             locale.toString(series_->value(i), 'f', QLocale::FloatingPointShortest), unit_));
+}
+
+void TrendPlot::placeTicks() {
+  const QCPRange x = plot_->xAxis->range(), y = plot_->yAxis->range();
+  const AxisTicks times = TimeTicks(x.lower, x.upper, std::max(2, plot_->axisRect()->width() / 110));
+  const AxisTicks values = ValueTicks(y.lower, y.upper, std::max(2, plot_->axisRect()->height() / 40));
+  timeTicker_->setTicks(times.at, times.labels);
+  valueTicker_->setTicks(values.at, values.labels);
+}
+
 void TrendPlot::redraw() {
   QVector<double> xs, ys;
   const QCPRange range = plot_->xAxis->range();
@@ -83,10 +158,13 @@ void TrendPlot::redraw() {
   shown_ = std::size_t(xs.size());
   graph_->setData(xs, ys, true);
   const TrendSeries::Stats s = series_ != nullptr ? series_->stats(range.lower, range.upper) : TrendSeries::Stats{};
-  if (s.count > 0) {
-    const double margin = std::max((s.max - s.min) * 0.05, 1e-3);
-    plot_->yAxis->setRange(s.min - margin, s.max + margin);
+  if (s.count > 0 && !valuesZoomed_) {
+    const ValueSpan fit = FitValueRange(s.min, s.max);
+    adjusting_ = true;
+    plot_->yAxis->setRange(fit.lo, fit.hi);
+    adjusting_ = false;
   }
+  placeTicks();
   const QLocale locale;
   stats_->setText(s.count == 0 ? QStringLiteral("V zobrazeném úseku nejsou žádné hodnoty.")
                                : QStringLiteral("Zobrazený úsek: min %1 %4, max %2 %4, průměr %3 %4 (%5 hodnot)")
@@ -96,3 +174,35 @@ void TrendPlot::redraw() {
 }
 
 QString TrendPlot::statsText() const { return stats_->text(); }
+QString TrendPlot::readoutText() const { return readout_->text(); }
+
+bool TrendPlot::exportPng(const QString& path, QString& error) const {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!plot_->toPixmap(std::max(plot_->width(), 320), std::max(plot_->height(), 200)).save(&buffer, "PNG")) {
+    error = QStringLiteral("obrázek nelze vytvořit");
+    return false;
+  }
+  return WriteWholeFile(path, bytes, error);
+}
+
+bool TrendPlot::exportCsv(const QString& path, QString& error) const {
+  static const TrendSeries none;
+  const QCPRange range = plot_->xAxis->range();
+  return WriteWholeFile(path, TrendCsv(series_ != nullptr ? *series_ : none, range.lower, range.upper, unit_), error);
+}
+
+void TrendPlot::askExport(bool png) {
+  const QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  const QString path = png ? AskSavePath(this, QStringLiteral("Exportovat obrázek trendu"), start,
+                                         QStringLiteral("Obrázek PNG (*.png)"), QStringLiteral("png"))
+                           : AskSavePath(this, QStringLiteral("Exportovat zobrazený úsek trendu"), start,
+                                         QStringLiteral("CSV (*.csv)"), QStringLiteral("csv"));
+  if (path.isEmpty()) return;
+  QString error;
+  const bool ok = png ? exportPng(path, error) : exportCsv(path, error);
+  message_->setText(ok ? QStringLiteral("Exportováno do %1").arg(path) : QStringLiteral("Export selhal: ") + error);
+  message_->setStyleSheet(ok ? QString() : QStringLiteral("color: #b00000; font-weight: bold"));
+  message_->show();
+}

@@ -4,14 +4,19 @@
 
 #include "line/trend_series.h"
 
+class QCPAxisTickerText;
 class QCPGraph;
 class QCustomPlot;
 class QLabel;
+class QMouseEvent;
+class QPushButton;
+class QWheelEvent;
 
-// A trend of one series on a time axis: the wheel zooms and dragging pans the time axis;
-// the value axis follows what is visible. Only a thinned copy of the visible span is handed
-// to the plot (min and max per pixel column), so hours of readings redraw as fast as a
-// screenful. Min, max and mean of the visible span are shown below the plot.
+// A trend of one series on a time axis: the wheel zooms and dragging pans the time axis,
+// Ctrl with the wheel zooms the value axis; otherwise the value axis follows what is visible.
+// Only a thinned copy of the visible span is handed to the plot (min and max per pixel
+// column), so hours of readings redraw as fast as a screenful. Min, max and mean of the
+// visible span are shown below the plot, and the reading under the cursor beside them.
 class TrendPlot : public QWidget {
   Q_OBJECT
  public:
@@ -28,24 +33,41 @@ class TrendPlot : public QWidget {
   void seriesGrew();
   // Thins the visible span and repaints now.
   void redraw();
+  // The value axis fits the visible readings again (after a vertical zoom).
+  void fitValues();
+
+  // The plot as shown, and the readings of the span shown; false with the reason.
+  bool exportPng(const QString& path, QString& error) const;
+  bool exportCsv(const QString& path, QString& error) const;
 
   QCustomPlot* plot() const { return plot_; }
   QString statsText() const;
+  QString readoutText() const;
   std::size_t shownPoints() const { return shown_; }
+  bool valuesZoomed() const { return valuesZoomed_; }
 
  signals:
   void followingChanged(bool on);
 
  private:
   void rangeChanged();
+  void valueRangeChanged();
+  void wheel(QWheelEvent* event);
+  void pointerMoved(QMouseEvent* event);
+  void placeTicks();
+  void askExport(bool png);
 
   QCustomPlot* plot_;
   QCPGraph* graph_;
+  QSharedPointer<QCPAxisTickerText> timeTicker_;
+  QSharedPointer<QCPAxisTickerText> valueTicker_;
   QLabel* stats_;
+  QLabel* readout_;
+  QLabel* message_;
   const TrendSeries* series_ = nullptr;
   QString unit_;
   bool following_ = true;
   bool adjusting_ = false;
-  double span_ = 60;  // seconds shown while following
+  bool valuesZoomed_ = false;
   std::size_t shown_ = 0;
 };

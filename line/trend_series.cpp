@@ -25,6 +25,14 @@ void TrendSeries::clear() {
 std::size_t TrendSeries::lower(double t) const { return std::size_t(std::lower_bound(t_.begin(), t_.end(), t) - t_.begin()); }
 std::size_t TrendSeries::upper(double t) const { return std::size_t(std::upper_bound(t_.begin(), t_.end(), t) - t_.begin()); }
 
+std::size_t TrendSeries::nearest(double t) const {
+  if (t_.empty()) return 0;
+  const std::size_t after = lower(t);
+  if (after == 0) return 0;
+  if (after == t_.size()) return after - 1;
+  return t - t_[after - 1] <= t_[after] - t ? after - 1 : after;
+}
+
 TrendSeries::Stats TrendSeries::stats(double t0, double t1) const {
   Stats s;
   const std::size_t a = lower(t0), b = upper(t1);

@@ -29,6 +29,16 @@ class TrendSeries {
   // lowest and highest are kept, in their time order, so every peak stays visible.
   void decimate(double t0, double t1, int columns, QVector<double>& xs, QVector<double>& ys) const;
 
+  // Every reading with t0 <= t <= t1, oldest first.
+  template <typename F>
+  void forEach(double t0, double t1, F&& each) const {
+    for (std::size_t i = lower(t0), end = upper(t1); i < end; ++i) each(t_[i], v_[i]);
+  }
+  // The index of the reading nearest to t; size() when the series is empty.
+  std::size_t nearest(double t) const;
+  double time(std::size_t i) const { return t_[i]; }
+  double value(std::size_t i) const { return v_[i]; }
+
  private:
   std::size_t lower(double t) const;
   std::size_t upper(double t) const;

@@ -22,6 +22,7 @@
 #include "line/module_window.h"
 #include "line/scan_panel.h"
 #include "line/trend_plot.h"
+#include "line/workbench_settings.h"
 #include "sim/sim_server.h"
 #include "tools/shot_support.h"
 
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
 
   QTemporaryDir scratch;
   SetConnectionSettingsPath(scratch.filePath(QLatin1String(SettingsFileName)));
+  // The shots show the window as it first opens, not as this user last left it.
+  SetWorkbenchSettingsPath(scratch.filePath(QStringLiteral("linka.ini")));
   SimServerOptions options;
   options.wire = simline::Wire::Instant;  // measures no time
   options.udpPort = -1;

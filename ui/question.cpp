@@ -7,8 +7,8 @@
 
 bool AskYesNo(QWidget* parent, const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
-  QPushButton* yes = box.addButton(QStringLiteral("Ano"), QMessageBox::YesRole);
-  QPushButton* no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
+  QPushButton* yes = box.addButton(QStringLiteral("&Ano"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("&Ne"), QMessageBox::NoRole);
   box.setEscapeButton(no);
   no->setFocus();  // so that Space, too, answers no unless the operator moves to "Ano"
   KeepReturnFromButtons(&box);

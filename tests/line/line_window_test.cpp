@@ -43,6 +43,7 @@
 #include "line/line_window.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
+#include "line/workbench_settings.h"
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
 #include "sim/sim_server.h"
@@ -77,12 +78,14 @@ class LineWindowTest : public ::testing::Test {
     // The user's own serial-ports file must not send the stand-ins to a real device.
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
     ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
+    SetWorkbenchSettingsPath(dir_.filePath(QStringLiteral("linka.ini")));
     window_ = std::make_unique<LineWindow>();
     window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   }
   void TearDown() override {
     window_.reset();
     SetConnectionSettingsPath(QString());
+    SetWorkbenchSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
     if (savedXdg_)
       ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
