@@ -25,6 +25,7 @@
 #include "line/line_worker.h"
 #include "line/log_panel.h"
 #include "line/module_window.h"
+#include "line/report_dialog.h"
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
 #include "ui/question.h"
@@ -84,6 +85,9 @@ LineWindow::LineWindow(QWidget* parent)
   controls->addWidget(detailButton_);
   controls->addWidget(save);
   controls->addWidget(load);
+  auto* report = new QPushButton(QStringLiteral("&Protokol linky…"), overview);
+  report->setObjectName(QStringLiteral("LineReport"));
+  controls->addWidget(report);
   ol->addLayout(controls);
   ol->addStretch(1);  // the table's place until buildPanes puts it there
   overviewLayout_ = ol;
@@ -123,6 +127,7 @@ LineWindow::LineWindow(QWidget* parent)
   });
   connect(save, &QPushButton::clicked, this, &LineWindow::saveLineAs);
   connect(load, &QPushButton::clicked, this, &LineWindow::loadLineFrom);
+  connect(report, &QPushButton::clicked, this, [this] { SaveLineReportAs(this); });
 
   connect(tabs_, &QTabWidget::currentChanged, this, &LineWindow::buildPanes);
 
