@@ -10,10 +10,16 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <QPushButton>
+
 #include "base/commands.h"
+#include "base/settings.h"
+#include "line/backup_panel.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/line_report.h"
+#include "line/line_window.h"
+#include "line/report_dialog.h"
 #include "line/report_pdf.h"
 
 namespace {
@@ -164,6 +170,35 @@ TEST_F(ReportTest, OverviewReportCarriesStateAndEachOutcomeCount) {
     EXPECT_TRUE(text.contains(QString::fromUtf8(want))) << want << "\n" << text.toStdString();
   EXPECT_TRUE(QRegularExpression(QStringLiteral("medián \\d+[,.]\\d\\d ms, max 11[,.]00 ms")).match(text).hasMatch())
       << text.toStdString();
+}
+
+// The window's report: the overview's modules with the configuration of the backup it holds.
+TEST_F(ReportTest, WindowReportTakesTheOpenedBackupsImagesAndSeal) {
+  SetConnectionSettingsPath(path(QStringLiteral("W_qx510.ini")));
+  const LineFile backup = SavedLine();
+  QString error;
+  ASSERT_TRUE(SaveLineFile(path(QStringLiteral("zaloha.qx510line")), backup, error));
+  LineFile listed = backup;  // the line as a scan keeps it: modules only, the last one not in the backup
+  listed.images.clear();
+  listed.modules.append(Module(31, 4, QStringLiteral("QX-510  v.3.00")));
+  ASSERT_TRUE(SaveLineFile(path(QStringLiteral("hala.qx510line")), listed, error));
+  {
+    LineWindow window;
+    window.setLinePath(path(QStringLiteral("hala.qx510line")));
+    const auto* button = window.findChild<QPushButton*>(QStringLiteral("LineReport"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("&Protokol linky…"));
+    ASSERT_TRUE(window.backupPanel()->openFile(path(QStringLiteral("zaloha.qx510line"))));
+    const QString target = path(QStringLiteral("okno.pdf"));
+    ASSERT_TRUE(SaveLineReport(&window, target, error)) << error.toStdString();
+    const QString text = Text(target).simplified();
+    for (const char* want : {"Linka: hala", "Linka má 4 moduly", "Stav: čeká", "Konfigurace (z poslední zálohy):",
+                             "Kalibrace napětí: zesílení: 12345", "Adresa 31 ", "Konfigurace: v záloze není",
+                             "uložena 1. 3. 2026 08:30:00 +01:00"})
+      EXPECT_TRUE(text.contains(QString::fromUtf8(want))) << want << "\n" << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLatin1(backup.seal)));
+  }
+  SetConnectionSettingsPath(QString());
 }
 
 // The program itself: --report needs no display and leaves no file when it cannot finish.
