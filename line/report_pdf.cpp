@@ -66,23 +66,23 @@ Block ModuleBlock(const LineReport& r, const ReportModule& m) {
             {{0, QStringLiteral("Adresa %1").arg(m.module.address)},
              {0.2, QStringLiteral("%1 Bd").arg(BaudCodeToRate(m.module.baudCode))},
              {0.4, m.module.ident.isEmpty() ? QStringLiteral("(bez identifikace)") : m.module.ident}}});
-  if (m.state) {
-    b.append(Labelled(QStringLiteral("Stav:"), *m.state));
-  } else {
-    b.append(Labelled(QStringLiteral("Stav:"), QStringLiteral("neznámý (uložená linka)")));
-  }
+  b.append(Labelled(QStringLiteral("Stav:"), m.state.value_or(QStringLiteral("neznámý (uložená linka)"))));
   if (m.exchanges) {
     const ExchangeStats& s = *m.exchanges;
-    b.append({Style::Text,
-              {{0.03, QStringLiteral("Výměny:")},
-               {0.25, QStringLiteral("celkem %1").arg(s.total())},
-               {0.46, QStringLiteral("dobrých %1").arg(s.count(ExchangeOutcome::Good))},
-               {0.64, QStringLiteral("odmítnutých %1").arg(s.count(ExchangeOutcome::Refused))},
-               {0.82, QStringLiteral("poškozených %1").arg(s.count(ExchangeOutcome::Damaged))}}});
-    b.append({Style::Text,
-              {{0.25, QStringLiteral("pozdních %1").arg(s.count(ExchangeOutcome::Late))},
-               {0.46, QStringLiteral("bez odpovědi %1").arg(s.count(ExchangeOutcome::Timeout))},
-               {0.64, QStringLiteral("jiných chyb %1").arg(s.count(ExchangeOutcome::Other))}}});
+    // Three counts a row, each with room for more digits than a long watch gathers.
+    const std::pair<const char*, uint64_t> counts[] = {
+        {"celkem", s.total()},
+        {"dobrých", s.count(ExchangeOutcome::Good)},
+        {"odmítnutých", s.count(ExchangeOutcome::Refused)},
+        {"poškozených", s.count(ExchangeOutcome::Damaged)},
+        {"pozdních", s.count(ExchangeOutcome::Late)},
+        {"bez odpovědi", s.count(ExchangeOutcome::Timeout)},
+        {"jiných chyb", s.count(ExchangeOutcome::Other)},
+    };
+    for (int i = 0; i < int(std::size(counts)); ++i) {
+      if (i % 3 == 0) b.append({Style::Text, i == 0 ? QVector<Cell>{{0.03, QStringLiteral("Výměny:")}} : QVector<Cell>{}});
+      b.back().cells.append({0.25 + 0.25 * (i % 3), QStringLiteral("%1 %2").arg(QString::fromUtf8(counts[i].first)).arg(counts[i].second)});
+    }
     b.append(Labelled(QStringLiteral("Doba odezvy:"),
                       s.roundTrip(1.0) < 0 ? QStringLiteral("žádná odpověď")
                                            : QStringLiteral("medián %1, max %2")
