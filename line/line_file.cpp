@@ -172,6 +172,8 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
   }
   if (!closeSection()) return false;
   if (!saved) return refuse(2, QStringLiteral("chybí datum uložení (saved=)."));
+  // Sound: the last line that is not blank is the seal line, and it matched.
+  parsed.seal = text.trimmed().split('\n').back().trimmed().mid(int(sizeof "sha256=") - 1);
   line = parsed;
   return true;
 }

@@ -15,6 +15,7 @@ struct LineFile {
   QDateTime saved;
   QVector<LineModule> modules;
   QHash<int, ConfigImage> images;  // by ModuleKey; a backup holds one for every module
+  QByteArray seal = {};            // the SHA-256 (hex) the file was read with; FormatLineFile makes its own
   const ConfigImage* image(const LineModule& m) const {
     const auto it = images.constFind(ModuleKey(m));
     return it == images.cend() ? nullptr : &*it;

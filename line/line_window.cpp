@@ -1,44 +1,45 @@
-#include "line/line_window.h"
 
+
+#include "base/baud.h"
+#include "base/exchange_queue.h"
+#include "base/settings.h"
+#include "line/backup_panel.h"
+#include "line/bit_strip.h"
+#include "line/connection_panel.h"
+#include "line/elided_label.h"
+#include "line/line_file.h"
+#include "line/line_window.h"
+#include "line/line_worker.h"
+#include "line/log_panel.h"
+#include "line/module_window.h"
+#include "line/number_sort.h"
+#include "line/report_dialog.h"
+#include "line/save_path.h"
+#include "line/scan_panel.h"
+#include "line/traffic_panel.h"
+#include "line/window_place.h"
+#include "line/workbench_settings.h"
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
-#include <QStandardPaths>
-#include <QWindow>
-#include <QDateTime>
-#include <QFileDialog>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QLabel>
-#include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
-
-#include "base/baud.h"
-#include "base/settings.h"
-#include "base/exchange_queue.h"
-#include "line/backup_panel.h"
-#include "line/bit_strip.h"
-#include "line/connection_panel.h"
-#include "line/line_file.h"
-#include "line/line_worker.h"
-#include "line/log_panel.h"
-#include "line/module_window.h"
-#include "line/elided_label.h"
-#include "line/number_sort.h"
-#include "line/save_path.h"
-#include "line/window_place.h"
-#include "line/workbench_settings.h"
-#include "line/scan_panel.h"
-#include "line/traffic_panel.h"
 #include "ui/question.h"
 #include "ui/return_key.h"
 #include "ui/status_bar.h"
@@ -99,6 +100,9 @@ LineWindow::LineWindow(QWidget* parent)
   controls->addWidget(detailButton_);
   controls->addWidget(save);
   controls->addWidget(load);
+  auto* report = new QPushButton(QStringLiteral("&Protokol linky…"), overview);
+  report->setObjectName(QStringLiteral("LineReport"));
+  controls->addWidget(report);
   ol->addLayout(controls);
   ol->addStretch(1);  // the table's place until buildPanes puts it there
   overviewLayout_ = ol;
@@ -134,6 +138,7 @@ LineWindow::LineWindow(QWidget* parent)
   connect(detailButton_, &QPushButton::clicked, this, &LineWindow::openSelectedDetail);
   connect(save, &QPushButton::clicked, this, &LineWindow::saveLineAs);
   connect(load, &QPushButton::clicked, this, &LineWindow::loadLineFrom);
+  connect(report, &QPushButton::clicked, this, [this] { SaveLineReportAs(this); });
 
   connect(tabs_, &QTabWidget::currentChanged, this, &LineWindow::buildPanes);
 

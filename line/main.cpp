@@ -1,8 +1,19 @@
 #include <QApplication>
+#include <QGuiApplication>
 
 #include "line/line_window.h"
+#include "line/report_command.h"
 
 int main(int argc, char** argv) {
+  if (IsCommandLineUse(argc, argv)) {
+    // No window, so no display either: the offscreen platform still gives the fonts the
+    // report needs.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("qx510-line"));
+    QGuiApplication::setApplicationVersion(QStringLiteral(QX510_VERSION));
+    return RunCommandLine(QGuiApplication::arguments());
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("qx510-line"));
   QApplication::setApplicationVersion(QStringLiteral(QX510_VERSION));

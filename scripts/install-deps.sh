@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   libqcustomplot-dev
-  fonts-dejavu-core
+  fonts-dejavu-core poppler-utils
   dpkg-dev help2man lintian desktop-file-utils
 )
 if [ "${1:-}" = "fuzz" ]; then

@@ -1,0 +1,73 @@
+#include "line/report_command.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+#include "line/line_file.h"
+#include "line/line_report.h"
+#include "line/report_pdf.h"
+
+namespace {
+
+const char Help[] =
+    "Použití: qx510-line                           okno pracoviště linky\n"
+    "         qx510-line --report SOUBOR.pdf [LINKA]\n"
+    "\n"
+    "  --report SOUBOR.pdf  zapíše protokol linky jako PDF, bez okna a bez displeje: moduly\n"
+    "                       s adresou, rychlostí, identifikací a konfigurací ze souboru linky\n"
+    "                       LINKA (*.qx510line; výchozí je poslední linka pracoviště).\n"
+    "                       Stav modulů a statistika výměn uložené linky nejsou známé.\n"
+    "  -v, --version        verze programu\n"
+    "  -h, --help           nápověda\n"
+    "\n"
+    "Návratové kódy: 0 protokol zapsán, 2 chybné použití, soubor linky nelze přečíst\n"
+    "nebo protokol nelze zapsat (soubor pak nevznikne).\n";
+
+void Print(FILE* to, const QString& text) {
+  std::fputs(text.toUtf8().constData(), to);
+  std::fflush(to);
+}
+
+int Fail(const QString& text) {
+  Print(stderr, QStringLiteral("qx510-line: %1\n").arg(text));
+  return ReportFailed;
+}
+
+}  // namespace
+
+bool IsCommandLineUse(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray a(argv[i]);
+    if (a == "--report" || a == "--help" || a == "-h" || a == "--version" || a == "-v") return true;
+  }
+  return false;
+}
+
+int RunCommandLine(const QStringList& arguments) {
+  QStringList words = arguments.mid(1);
+  if (words.contains(QStringLiteral("--help")) || words.contains(QStringLiteral("-h"))) {
+    Print(stdout, QString::fromUtf8(Help));
+    return ReportWritten;
+  }
+  if (words.contains(QStringLiteral("--version")) || words.contains(QStringLiteral("-v"))) {
+    Print(stdout, QStringLiteral("qx510-line %1\n").arg(QCoreApplication::applicationVersion()));
+    return ReportWritten;
+  }
+  const qsizetype at = words.indexOf(QStringLiteral("--report"));
+  if (at != 0 || words.size() < 2 || words.size() > 3 || words.at(1).startsWith(QLatin1Char('-')) ||
+      (words.size() == 3 && words.at(2).startsWith(QLatin1Char('-'))))
+    return Fail(QStringLiteral("chybné použití; qx510-line --help vypíše, jak na to."));
+  const QString target = words.at(1);
+  const QString linePath = words.size() == 3 ? words.at(2) : LastLinePath();
+  if (linePath.isEmpty()) return Fail(QStringLiteral("chybí soubor linky a složka s poslední linkou není známa."));
+  LineFile line;
+  QString error;
+  if (!LoadLineFile(linePath, line, error))
+    return Fail(QStringLiteral("soubor linky %1 nelze přečíst: %2").arg(linePath, error));
+  if (!WriteLineReport(ReportFromLineFile(line, linePath), target, error))
+    return Fail(QStringLiteral("protokol nelze zapsat do %1: %2").arg(target, error));
+  Print(stdout, QStringLiteral("Protokol linky zapsán do %1 (%2).\n")
+                    .arg(target, CzechCount(line.modules.size(), "modul", "moduly", "modulů")));
+  return ReportWritten;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// qx510-line's command-line use: --help, --version and --report, all without a window or a
+// display.
+
+#include <QStringList>
+
+// Exit statuses of the command-line use.
+constexpr int ReportWritten = 0;
+constexpr int ReportFailed = 2;  // bad usage, a line file that cannot be read, a report that cannot be written
+
+// Whether the arguments ask for the command-line use rather than the window.
+bool IsCommandLineUse(int argc, char** argv);
+// Runs it; the exit status. Needs a QGuiApplication (fonts) on any platform, offscreen will do.
+int RunCommandLine(const QStringList& arguments);
