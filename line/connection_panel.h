@@ -8,6 +8,7 @@
 class QComboBox;
 class QFormLayout;
 class ElidedLabel;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
