@@ -1,5 +1,7 @@
 #include "line/line_window.h"
 
+#include <QAbstractProxyModel>
+#include <QAction>
 #include <QCloseEvent>
 #include <QWindow>
 #include <QDateTime>
@@ -18,6 +20,7 @@
 #include "base/baud.h"
 #include "base/settings.h"
 #include "base/exchange_queue.h"
+#include "line/add_module_dialog.h"
 #include "line/backup_panel.h"
 #include "line/bit_strip.h"
 #include "line/connection_panel.h"
@@ -82,6 +85,14 @@ LineWindow::LineWindow(QWidget* parent)
   controls->addWidget(pollStop_);
   controls->addStretch(1);
   controls->addWidget(detailButton_);
+  auto* add = new QPushButton(QStringLiteral("Přidat modul…"), overview);
+  add->setObjectName(QStringLiteral("AddModule"));
+  auto* remove = new QPushButton(QStringLiteral("Odebrat modul"), overview);
+  remove->setObjectName(QStringLiteral("RemoveModule"));
+  controls->addWidget(add);
+  controls->addWidget(remove);
+  connect(add, &QPushButton::clicked, this, &LineWindow::askAddModule);
+  connect(remove, &QPushButton::clicked, this, [this] { removeModule(selectedRow()); });
   controls->addWidget(save);
   controls->addWidget(load);
   ol->addLayout(controls);
@@ -167,6 +178,12 @@ void LineWindow::buildOverviewTable() {
   delete overviewLayout_->takeAt(1);
   overviewLayout_->insertWidget(1, table_, 1);
   connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { openDetail(index.row()); });
+  table_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* addAction = new QAction(QStringLiteral("Přidat modul…"), table_);
+  auto* removeAction = new QAction(QStringLiteral("Odebrat modul z linky"), table_);
+  connect(addAction, &QAction::triggered, this, &LineWindow::askAddModule);
+  connect(removeAction, &QAction::triggered, this, [this] { removeModule(selectedRow()); });
+  table_->addActions({addAction, removeAction});
 }
 
 LineWorker* LineWindow::worker() {
@@ -279,6 +296,11 @@ void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
   qDeleteAll(details_);
   details_.clear();
   model_.setModules(modules);
+  lineChanged(save);
+}
+
+void LineWindow::lineChanged(bool save) {
+  const QVector<LineModule> modules = model_.modules();
   if (worker_) worker_->setModules(modules);
   if (scan_ != nullptr) {
     logPanel_->setModules(modules);
@@ -294,6 +316,44 @@ void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
     }
   }
   updatePollButtons();
+}
+
+void LineWindow::addModule(const LineModule& module) {
+  if (model_.rowOf(module.address, module.baudCode) >= 0) {
+    lineInfo_->setText(QStringLiteral("Modul s adresou %1 a rychlostí %2 Bd na lince už je.")
+                           .arg(module.address)
+                           .arg(BaudCodeToRate(module.baudCode)));
+    lineInfo_->setStyleSheet(FailureStyle());
+    return;
+  }
+  model_.addModule(module);
+  lineChanged(true);
+}
+
+void LineWindow::removeModule(int row) {
+  if (row < 0 || row >= model_.rowCount()) return;
+  // Nothing is written to the module: it only leaves the polling and the line file.
+  delete details_.take(ModuleKey(model_.row(row).module));
+  model_.removeModule(row);
+  lineChanged(true);
+}
+
+int LineWindow::selectedRow() {
+  const QModelIndexList rows = overview()->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return -1;
+  QModelIndex index = rows.first();
+  // The view may show the rows through a sorting proxy.
+  while (index.isValid() && index.model() != &model_) {
+    const auto* proxy = qobject_cast<const QAbstractProxyModel*>(index.model());
+    if (proxy == nullptr) return -1;
+    index = proxy->mapToSource(index);
+  }
+  return index.isValid() ? index.row() : -1;
+}
+
+void LineWindow::askAddModule() {
+  AddModuleDialog dialog(this);
+  if (dialog.exec() == QDialog::Accepted) addModule(dialog.module());
 }
 
 QString LineWindow::statusText(int panel) const { return status_->panelText(panel); }
