@@ -47,8 +47,8 @@ QString BackupText(qsizetype saved, const QString& path, const QStringList& miss
   QString text = QStringLiteral("%1 %2 do %3.")
                      .arg(Plural(saved, "Zálohován", "Zálohovány", "Zálohováno"), ModulesText(saved), path);
   if (!missing.isEmpty())
-    text += QStringLiteral(" %1 %2, které neodpověděly: %3.")
-                .arg(Plural(missing.size(), "Chybí", "Chybějí", "Chybí"), ModulesText(missing.size()),
+    text += QStringLiteral(" %1 %2, v záloze chybí: %3.")
+                .arg(Plural(missing.size(), "Neodpověděl", "Neodpověděly", "Neodpovědělo"), ModulesText(missing.size()),
                      missing.join(QStringLiteral("; ")));
   return text;
 }
