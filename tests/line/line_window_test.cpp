@@ -343,12 +343,24 @@ TEST_F(LineWindowTest, DamagedAnswerIsToldFromSilenceAndItsBytesAreKept) {
     EXPECT_EQ(window_->model()->row(row).outcome, c.outcome);
     EXPECT_TRUE(cell(row, LineModel::State).startsWith(QString::fromUtf8(c.state))) << cell(row, LineModel::State).toStdString();
     traffic->setFilter(TrafficFilter{.address = Line[1].address, .command = -1, .failuresOnly = true});
+    // The records still queued from the case before may come after the clear: this case's
+    // are those of its outcome.
+    int first = -1;
     ASSERT_TRUE(WaitFor([&] {
-      window_->trafficPanel()->model()->publish();
-      return traffic->rowCount() > 0;
+      traffic->publish();
+      int k = 0;
+      traffic->forEachShown([&](const ExchangeRecord& r) {
+        if (first < 0 && ClassifyExchangeStatus(r.status) == c.outcome) first = k;
+        ++k;
+      });
+      return first >= 0;
     }));
-    const QString answered = traffic->data(traffic->index(0, TrafficModel::Answered)).toString();
-    traffic->forEachShown([&](const ExchangeRecord& r) { EXPECT_EQ(r.receivedSize > 0, c.bytes); });
+    const QString answered = traffic->data(traffic->index(first, TrafficModel::Answered)).toString();
+    traffic->forEachShown([&](const ExchangeRecord& r) {
+      if (ClassifyExchangeStatus(r.status) == c.outcome) {
+        EXPECT_EQ(r.receivedSize > 0, c.bytes);
+      }
+    });
     EXPECT_EQ(answered.startsWith(QStringLiteral("přijato ")), c.bytes) << answered.toStdString();
     const QString exported = dir_.filePath(QStringLiteral("provoz.txt"));
     QString error;
