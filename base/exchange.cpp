@@ -7,6 +7,7 @@
 
 #include "base/driver_loader.h"
 #include "base/exchange_observer_hook.h"
+#include "drivers/driver_abi.h"
 
 namespace {
 
@@ -43,6 +44,16 @@ void CopyText(const QByteArray& utf8, char (&target)[N]) {
   target[n] = 0;
 }
 
+// The bytes a failed exchange received, where the driver hands them back (see driver_abi.h).
+void KeepReceived(const uint32_t* response, ExchangeRecord& record) {
+  static_assert(QX510_DRIVER_RAW_MAX == std::tuple_size_v<decltype(record.received)>);
+  const uint32_t word = response[QX510_DRIVER_RAW_WORD];
+  if ((word & QX510_DRIVER_RAW_TAG_MASK) != QX510_DRIVER_RAW_TAG) return;
+  const uint32_t n = std::min<uint32_t>(word & 0xFFu, QX510_DRIVER_RAW_MAX);
+  for (uint32_t i = 0; i < n; ++i) record.received[i] = uint8_t(response[QX510_DRIVER_RAW_WORD + 1 + i]);
+  record.receivedSize = uint8_t(n);
+}
+
 [[gnu::noinline]] uint32_t ObservedExchange(ExchangeObserver* observer, uint8_t iface, uint32_t handle,
                                             uint8_t address, uint8_t command, uint8_t index, uint8_t& d0,
                                             uint8_t& d1, uint8_t& d2, uint8_t& d3, uint8_t& d4,
@@ -59,6 +70,7 @@ void CopyText(const QByteArray& utf8, char (&target)[N]) {
   record.status = Send(iface, handle, address, command, index, d0, d1, d2, d3, d4, response);
   record.durationNs = Nanoseconds(std::chrono::steady_clock::now() - start);
   record.in = {d0, d1, d2, d3, d4};
+  if (record.status != 0) KeepReceived(response, record);
   // Here the driver that answered is still the one loaded. Most exchanges repeat the last
   // status, whose text is kept until another library is loaded.
   thread_local struct {

@@ -15,6 +15,11 @@ struct ExchangeRecord {
   uint8_t iface = 0, address = 0, command = 0, index = 0;
   std::array<uint8_t, 5> out{};  // Data0..Data4 sent
   std::array<uint8_t, 5> in{};   // Data0..Data4 answered (zero after a failure)
+  // After a failure, what came that was no usable answer (frames that failed their checks),
+  // as the driver handed it back: the first `receivedSize` bytes. 0 when nothing came or the
+  // driver does not tell.
+  uint8_t receivedSize = 0;
+  std::array<uint8_t, 32> received{};
   // The driver's text for status, UTF-8, ended by 0. Fetched on the exchanging thread while
   // the driver that answered is still loaded; a reader elsewhere could meet another driver.
   char statusText[112]{};

@@ -21,9 +21,10 @@ QString InterfaceName(uint8_t iface) {
   return iface < InterfaceCount ? QString::fromLatin1(InterfaceNames[iface]) : QString::number(iface);
 }
 
-QJsonArray BytesJson(const std::array<uint8_t, 5>& bytes) {
+template <std::size_t N>
+QJsonArray BytesJson(const std::array<uint8_t, N>& bytes, std::size_t n = N) {
   QJsonArray array;
-  for (uint8_t b : bytes) array.append(b);
+  for (std::size_t i = 0; i < std::min(n, N); ++i) array.append(bytes[i]);
   return array;
 }
 
@@ -64,7 +65,10 @@ struct Millis {
   int64_t ns;
 };
 struct HexBytes {
-  const std::array<uint8_t, 5>& bytes;
+  const uint8_t* bytes;
+  std::size_t size;
+  template <std::size_t N>
+  HexBytes(const std::array<uint8_t, N>& a, std::size_t n = N) : bytes(a.data()), size(std::min(n, N)) {}
 };
 
 // Appends to a fixed buffer, never past its end.
@@ -85,7 +89,7 @@ struct Writer {
   }
   void put(HexBytes h) {
     static constexpr char Hex[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < h.bytes.size(); ++i) {
+    for (std::size_t i = 0; i < h.size; ++i) {
       if (i > 0) put(' ');
       put(Hex[h.bytes[i] >> 4]);
       put(Hex[h.bytes[i] & 15]);
@@ -125,7 +129,15 @@ std::size_t ExchangeTraceText(const ExchangeRecord& r, char* buffer, std::size_t
   w.at += TimeText(r.startNs, buffer, size);
   w(' ', r.iface < InterfaceCount ? InterfaceNames[r.iface] : "?", " adr ", Number{r.address}, ' ', Number{r.rate},
     " Bd  ", Number{r.command}, ' ', ExchangeCommandName(r.command), " [", Number{r.index}, "]  > ", HexBytes{r.out},
-    "  < ", HexBytes{r.in}, "  stav ", Number{r.status}, ' ', r.statusText, "  ", Millis{r.durationNs}, " ms");
+    "  < ");
+  // A failed exchange has no data bytes: what came instead, if anything, is shown as it came.
+  if (r.status == 0)
+    w(HexBytes{r.in});
+  else if (r.receivedSize > 0)
+    w("přijato ", Number{r.receivedSize}, " B: ", HexBytes{r.received, r.receivedSize});
+  else
+    w("nic");
+  w("  stav ", Number{r.status}, ' ', r.statusText, "  ", Millis{r.durationNs}, " ms");
   // The round trip beside what the wire alone takes tells a slow module from a slow host.
   if (r.rate > 0) w(" (vedení ", Millis{wire::ExchangeTime(int32_t(r.rate)).count() + 500}, " ms)");
   *w.at = 0;
@@ -147,6 +159,7 @@ QByteArray ExchangeTraceLine(const ExchangeRecord& r, bool json) {
                        {QStringLiteral("in"), BytesJson(r.in)},
                        {QStringLiteral("duration_ms"), double(r.durationNs) / 1e6}};
     if (r.rate > 0) object.insert(QStringLiteral("wire_ms"), ExchangeWireTimeMs(int32_t(r.rate)));
+    if (r.status != 0) object.insert(QStringLiteral("received"), BytesJson(r.received, r.receivedSize));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
   }
   char line[ExchangeTraceTextSize];

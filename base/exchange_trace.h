@@ -17,7 +17,7 @@ QString ExchangeTimeText(int64_t epochNs);
 QByteArray ExchangeTraceLine(const ExchangeRecord& record, bool json);
 // The text form into a buffer of the caller's (ended by 0, cut to fit); its length. For a
 // writer that traces every exchange as it goes.
-constexpr std::size_t ExchangeTraceTextSize = 352;
+constexpr std::size_t ExchangeTraceTextSize = 452;
 std::size_t ExchangeTraceText(const ExchangeRecord& record, char* buffer, std::size_t size);
 
 // Counts and round trips of any number of exchanges in a fixed amount of memory: the round

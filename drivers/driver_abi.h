@@ -14,6 +14,17 @@ extern "C" {
 #define QX510_DRIVER_REQUEST_WORDS 8u
 #define QX510_DRIVER_PARAM_WORDS 16u
 
+/* A failed Send may hand back what it received that was no usable answer (frames that failed
+ * their checks, bytes between them), so that line noise can be looked at: response word
+ * QX510_DRIVER_RAW_WORD holds QX510_DRIVER_RAW_TAG | n, the next n words one byte each,
+ * n <= QX510_DRIVER_RAW_MAX. Words 0..3 carry the answer's data after a success only, so
+ * these words are free then. A driver that tells nothing leaves the tag out; the tag keeps a
+ * caller's uncleared buffer from being read as bytes. */
+#define QX510_DRIVER_RAW_WORD 4u
+#define QX510_DRIVER_RAW_TAG 0x52415700u
+#define QX510_DRIVER_RAW_TAG_MASK 0xFFFFFF00u
+#define QX510_DRIVER_RAW_MAX 32u
+
 typedef uint32_t (*DriverVersionFn)(uint32_t* version);
 /* Serial port and ISA card: word 0 of the parameter block by value. */
 typedef uint32_t (*DriverInitWordFn)(uint32_t* handle, uint32_t word0);

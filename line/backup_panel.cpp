@@ -35,6 +35,24 @@ QString ByteNote(uint8_t address) {
 
 const char* const PhaseNames[] = {"čtení", "zápis", "kontrolní čtení"};
 
+// Czech takes one form for 1, another for 2 to 4 and a third for 0 and 5 on.
+QString Plural(qsizetype n, const char* one, const char* few, const char* many) {
+  return QString::fromUtf8(n == 1 ? one : n >= 2 && n <= 4 ? few : many);
+}
+
+QString ModulesText(qsizetype n) { return QStringLiteral("%1 %2").arg(n).arg(Plural(n, "modul", "moduly", "modulů")); }
+
+// What a backup that skipped modules saved and what it lacks, for the operator.
+QString BackupText(qsizetype saved, const QString& path, const QStringList& missing) {
+  QString text = QStringLiteral("%1 %2 do %3.")
+                     .arg(Plural(saved, "Zálohován", "Zálohovány", "Zálohováno"), ModulesText(saved), path);
+  if (!missing.isEmpty())
+    text += QStringLiteral(" %1 %2, v záloze chybí: %3.")
+                .arg(Plural(missing.size(), "Neodpověděl", "Neodpověděly", "Neodpovědělo"), ModulesText(missing.size()),
+                     missing.join(QStringLiteral("; ")));
+  return text;
+}
+
 }  // namespace
 
 BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent), worker_(worker) {
@@ -206,7 +224,7 @@ void BackupPanel::backupTo(const QString& path) {
   if (pending_ != Idle) return;
   backupPath_ = path;
   compared_ = live_;
-  start(Backup, QStringLiteral("Čte se konfigurace %1 modulů…").arg(live_.size()));
+  start(Backup, QStringLiteral("Čte se konfigurace: %1…").arg(ModulesText(live_.size())));
   worker_->readImages(live_);
 }
 
@@ -224,7 +242,8 @@ bool BackupPanel::openFile(const QString& path) {
                           .arg(file.modules.size()));
   fileModules_->clear();
   for (const LineModule& m : file_.modules) {
-    auto* item = new QListWidgetItem(ModuleText(m) + QStringLiteral("  ") + m.ident, fileModules_);
+    const QString note = file_.isMissing(m) ? QStringLiteral("  (nezálohován: při záloze neodpověděl)") : QString();
+    auto* item = new QListWidgetItem(ModuleText(m) + QStringLiteral("  ") + m.ident + note, fileModules_);
     item->setFlags(file_.image(m) != nullptr ? item->flags() | Qt::ItemIsUserCheckable : item->flags() & ~Qt::ItemIsEnabled);
     item->setCheckState(Qt::Unchecked);
   }
@@ -288,21 +307,30 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
   if (stopped) failures << QStringLiteral("zastaveno obsluhou");
 
   if (what == Backup) {
-    if (!failures.isEmpty() || images.size() != compared_.size())
+    // A module that does not answer is listed in the file as missing, and the others are
+    // backed up; a stopped backup saves nothing, since the operator wanted it to end.
+    QStringList missing;
+    for (const ModuleImage& m : images)
+      if (!m.ok()) missing << QStringLiteral("%1 (%2)").arg(ModuleText(m.module), m.error);
+    const qsizetype saved = images.size() - missing.size();
+    if (stopped || images.size() != compared_.size() || saved == 0)
       return done(QStringLiteral("Záloha nebyla uložena, soubor zůstal beze změny. ") + failures.join(QStringLiteral("; ")), true);
     LineFile file;
     file.saved = QDateTime::currentDateTime();
     for (const ModuleImage& m : images) {
       LineModule module = m.module;
-      module.ident = m.ident;
+      if (m.ok()) module.ident = m.ident;
       file.modules.append(module);
-      file.images.insert(ModuleKey(module), m.read.image);
+      if (m.ok())
+        file.images.insert(ModuleKey(module), m.read.image);
+      else
+        file.missing.insert(ModuleKey(module));
     }
     QString error;
     if (!SaveLineFile(backupPath_, file, error))
       return done(QStringLiteral("Zálohu nelze uložit do %1: %2").arg(backupPath_, error), true);
     openFile(backupPath_);
-    return done(QStringLiteral("Záloha %1 modulů uložena do %2.").arg(images.size()).arg(backupPath_), false);
+    return done(BackupText(saved, backupPath_, missing), !missing.isEmpty());
   }
 
   int differing = 0;
@@ -328,11 +356,13 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
       }
     }
     for (const LineModule& m : live_)
-      if (file_.image(m) == nullptr) addNote(m, QStringLiteral("modul linky není v záloze"));
+      if (file_.image(m) == nullptr)
+        addNote(m, file_.isMissing(m) ? QStringLiteral("modul při záloze neodpověděl, v záloze není")
+                                      : QStringLiteral("modul linky není v záloze"));
   }
   if (!failures.isEmpty())
     return done(QStringLiteral("Porovnání neúplné: ") + failures.join(QStringLiteral("; ")), true);
-  done(differing == 0 ? QStringLiteral("Konfigurace se shodují.") : QStringLiteral("Liší se %1 bajtů.").arg(differing), false);
+  done(differing == 0 ? QStringLiteral("Konfigurace se shodují.") : QStringLiteral("Liší se %1 %2.").arg(differing).arg(Plural(differing, "bajt", "bajty", "bajtů")), false);
 }
 
 void BackupPanel::addRefused(const LineModule& m, const RefusedByte& b) {
@@ -389,7 +419,7 @@ void BackupPanel::restoreChecked() {
   if (!checkedJobs(jobs)) return;
   compared_.clear();
   for (const RestoreJob& job : jobs) compared_.append(job.module);
-  start(Restore, QStringLiteral("Obnovuje se %1 modulů…").arg(jobs.size()));
+  start(Restore, QStringLiteral("Obnova: %1…").arg(ModulesText(jobs.size())));
   worker_->restore(jobs);
 }
 

@@ -28,7 +28,10 @@ QByteArray FormatLineFile(const LineFile& line) {
     body += "rate=" + QByteArray::number(BaudCodeToRate(m.baudCode)) + '\n';
     body += "ident=" + m.ident.toUtf8().replace('\n', ' ') + '\n';
     body += "late=" + QByteArray(m.late ? "1" : "0") + '\n';
-    if (const ConfigImage* image = line.image(m)) {
+    if (line.isMissing(m)) {
+      body += "# nezálohováno: modul při záloze neodpověděl\n";
+      body += "missing=1\n";
+    } else if (const ConfigImage* image = line.image(m)) {
       for (const QString& named : NamedValues(*image)) body += "# " + named.toUtf8() + '\n';
       body += "image=" + QByteArray(reinterpret_cast<const char*>(image->bytes.data()), int(image->bytes.size())).toHex() + '\n';
     }
@@ -86,6 +89,7 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
     qsizetype start = -1;
     QSet<QByteArray> keys;
     std::optional<ConfigImage> image;
+    bool missing = false;
   };
   const QByteArrayList required = {"address", "rate", "ident", "late"};  // FormatLineFile writes them all
   LineFile parsed;
@@ -109,6 +113,7 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
                                        .arg(*it + 1));
     sectionOf.insert(key, section.start);
     if (section.image) parsed.images.insert(key, *section.image);
+    if (section.missing) parsed.missing.insert(key);
     section = Section{};
     return true;
   };
@@ -153,7 +158,13 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
     } else if (key == "late") {
       if (value != "0" && value != "1") return refuse(i, QStringLiteral("late musí být 0 nebo 1."));
       m.late = value == "1";
+    } else if (key == "missing") {
+      // A backup writes it for a module it could not read, in place of the image.
+      if (value != "1") return refuse(i, QStringLiteral("missing smí být jen 1."));
+      if (section.image) return refuse(i, QStringLiteral("modul s obrazem konfigurace nemůže chybět (missing=1)."));
+      section.missing = true;
     } else if (key == "image") {
+      if (section.missing) return refuse(i, QStringLiteral("modul, který chybí (missing=1), nemá obraz konfigurace."));
       ConfigImage image;
       const qsizetype digits = qsizetype(image.bytes.size()) * 2;
       if (!HexDigits(value))

@@ -11,6 +11,24 @@
 #include "base/commands.h"
 #include "base/value_format.h"
 
+namespace {
+
+// The failed exchanges by kind, those that happened.
+QString FailureCounts(const ExchangeStats& s) {
+  QStringList parts;
+  const auto add = [&](ExchangeOutcome o, const char* name) {
+    if (s.count(o) > 0) parts << QStringLiteral("%1 %2").arg(QString::fromUtf8(name)).arg(s.count(o));
+  };
+  add(ExchangeOutcome::Timeout, "bez odpovědi");
+  add(ExchangeOutcome::Late, "pozdních");
+  add(ExchangeOutcome::Damaged, "poškozených");
+  add(ExchangeOutcome::Refused, "odmítnutých");
+  add(ExchangeOutcome::Other, "jiných");
+  return parts.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
 LineModel::LineModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void LineModel::setModules(const QVector<LineModule>& modules) {
@@ -39,6 +57,16 @@ void LineModel::addModule(const LineModule& module) {
   endInsertRows();
 }
 
+void LineModel::removeModule(int r) {
+  if (r < 0 || r >= rows_.size()) return;
+  beginRemoveRows({}, r, r);
+  rows_.remove(r);
+  dirty_.erase(dirty_.begin() + r);
+  rowOf_.clear();
+  for (int i = 0; i < rows_.size(); ++i) rowOf_.insert(ModuleKey(rows_[i].module), i);
+  endRemoveRows();
+}
+
 QVector<LineModule> LineModel::modules() const {
   QVector<LineModule> list;
   for (const Row& r : rows_) list.append(r.module);
@@ -58,8 +86,11 @@ void LineModel::apply(const ModuleReading& reading) {
   Row& row = rows_[r];
   // A change of state recolours the whole row.
   uint32_t changed = !row.polled || row.silent == reading.ok ? ~0u : 0u;
+  if (row.outcome != reading.outcome || row.nextPollMs != reading.nextPollMs) changed |= Cell(State);
   row.polled = true;
   row.silent = !reading.ok;
+  row.outcome = reading.outcome;
+  row.nextPollMs = reading.nextPollMs;
   if (reading.ok) {
     const std::optional<ModuleReading>& last = row.last;
     if (!last || last->ain0 != reading.ain0 || last->decimals != reading.decimals || last->current != reading.current)
@@ -95,6 +126,13 @@ void LineModel::applyCommand(const CommandResult& result) {
 }
 
 void LineModel::flush() {
+  // A failing module's wait for its next poll counts down once a second.
+  const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+  if (second != waitsShownAt_) {
+    waitsShownAt_ = second;
+    for (int r = 0; r < rows_.size(); ++r)
+      if (rows_[r].silent && rows_[r].nextPollMs > 0) markDirty(r, Cell(State));
+  }
   if (!anyDirty_) return;
   anyDirty_ = false;
   // Cell by cell: the view repaints just those cells' rectangles.
@@ -111,6 +149,24 @@ QString LineModel::StatusBitsText(uint32_t bits) {
   for (int n = 0; n < 32; ++n)
     if (bits >> n & 1u) on << (names[n] == QLatin1String("---") ? QStringLiteral("b%1").arg(n) : names[n]);
   return on.isEmpty() ? QStringLiteral("–") : on.join(QLatin1Char(' '));
+}
+
+QString LineModel::StateText(const Row& row, qint64 nowMs) {
+  if (!row.polled) return QStringLiteral("čeká");
+  if (!row.silent) return QStringLiteral("odpovídá");
+  QString text;
+  switch (row.outcome) {
+    case ExchangeOutcome::Damaged: text = QStringLiteral("poškozená odpověď"); break;
+    case ExchangeOutcome::Late: text = QStringLiteral("pozdní odpověď"); break;
+    case ExchangeOutcome::Refused: text = QStringLiteral("odmítá dotaz"); break;
+    case ExchangeOutcome::Other: text = QStringLiteral("chyba rozhraní"); break;
+    case ExchangeOutcome::Good:  // a poll that failed is never good; counted as silent
+    case ExchangeOutcome::Timeout: text = QStringLiteral("neodpovídá"); break;
+  }
+  // Below a second the next poll is as good as now.
+  const qint64 waitMs = row.nextPollMs - nowMs;
+  if (waitMs >= 1000) text += QStringLiteral(" (dotaz za %1 s)").arg((waitMs + 999) / 1000);
+  return text;
 }
 
 int LineModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
@@ -143,9 +199,7 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
     case Address: return row.module.address;
     case Rate: return QStringLiteral("%1 Bd").arg(BaudCodeToRate(row.module.baudCode));
     case Ident: return row.module.ident;
-    case State:
-      if (!row.polled) return QStringLiteral("čeká");
-      return row.silent ? QStringLiteral("neodpovídá") : QStringLiteral("odpovídá");
+    case State: return StateText(row, QDateTime::currentMSecsSinceEpoch());
     case Ain0:
       return last ? FormatFixedPrecision5(float(last->ain0), last->decimals) + QLatin1Char(' ') + last->unit() : QString();
     case Inputs: return last ? QStringLiteral("%1").arg(last->din, 8, 16, QLatin1Char('0')).toUpper() : QString();
@@ -158,7 +212,8 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
       if (row.exchanges.total() == 0) return QString();
       return QStringLiteral("%1, chyb %2, ø %3 / max %4 ms")
           .arg(row.exchanges.total())
-          .arg(row.failures())
+          .arg(row.failures() == 0 ? QStringLiteral("0")
+                                   : QStringLiteral("%1 (%2)").arg(row.failures()).arg(FailureCounts(row.exchanges)))
           .arg(QLocale().toString(double(std::max<int64_t>(0, row.exchanges.meanRoundTrip())) / 1e6, 'f', 2))
           .arg(QLocale().toString(double(std::max<int64_t>(0, row.exchanges.roundTrip(1.0))) / 1e6, 'f', 2));
     default: return {};

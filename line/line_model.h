@@ -24,6 +24,8 @@ class LineModel : public QAbstractTableModel {
     std::optional<ModuleReading> last;  // the last reading that answered
     bool polled = false;                // at least one poll came back
     bool silent = false;                // the last poll failed
+    ExchangeOutcome outcome = ExchangeOutcome::Good;  // how it failed
+    qint64 nextPollMs = 0;              // while failing: its next poll at the latest (ms since the epoch)
     QString lastError;
     ExchangeStats exchanges;            // every exchange with the module, from the exchange observer
     std::optional<uint32_t> outputs;    // the last word this program wrote
@@ -34,6 +36,7 @@ class LineModel : public QAbstractTableModel {
 
   void setModules(const QVector<LineModule>& modules);
   void addModule(const LineModule& module);
+  void removeModule(int row);
   QVector<LineModule> modules() const;
   int rowOf(uint8_t address, int baudCode) const;
   const Row& row(int r) const { return rows_.at(r); }
@@ -46,6 +49,8 @@ class LineModel : public QAbstractTableModel {
   void flush();
 
   static QString StatusBitsText(uint32_t bits);
+  // "neodpovídá", "poškozená odpověď", ... with the wait for the next poll while it is a second or more.
+  static QString StateText(const Row& row, qint64 nowMs);
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -62,4 +67,5 @@ class LineModel : public QAbstractTableModel {
   QHash<int, int> rowOf_;  // by ModuleKey: every exchange record looks its row up
   std::vector<uint32_t> dirty_;
   bool anyDirty_ = false;
+  qint64 waitsShownAt_ = 0;  // the second the rows' waits for their next poll were last repainted
 };

@@ -7,6 +7,7 @@
 
 #include "base/baud.h"
 #include "base/config_image.h"
+#include "base/exchange_observer.h"
 #include "base/module_image.h"
 #include "base/wire_budget.h"
 
@@ -49,7 +50,11 @@ struct ModuleReading {
   qint64 timeMs = 0;          // milliseconds since the epoch, when the reading was taken
   bool ok = false;            // every exchange of the poll answered
   uint32_t status = 0;        // the failing exchange's status
+  ExchangeOutcome outcome = ExchangeOutcome::Good;  // what that status says about the line
   QString error;              // its text
+  // A module that failed is polled less often while it keeps failing: when its next poll is
+  // due at the latest (ms since the epoch); 0 when it is polled in the next round.
+  qint64 nextPollMs = 0;
   bool current = false;       // input 0 measures current (shown in mA) rather than voltage
   double ain0 = 0;
   int decimals = 0;

@@ -1,24 +1,7 @@
-
-
-#include "base/baud.h"
-#include "base/exchange_queue.h"
-#include "base/settings.h"
-#include "line/backup_panel.h"
-#include "line/bit_strip.h"
-#include "line/connection_panel.h"
-#include "line/elided_label.h"
-#include "line/line_file.h"
 #include "line/line_window.h"
-#include "line/line_worker.h"
-#include "line/log_panel.h"
-#include "line/module_window.h"
-#include "line/number_sort.h"
-#include "line/report_dialog.h"
-#include "line/save_path.h"
-#include "line/scan_panel.h"
-#include "line/traffic_panel.h"
-#include "line/window_place.h"
-#include "line/workbench_settings.h"
+
+#include <QAbstractProxyModel>
+#include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
@@ -40,6 +23,26 @@
 #include <QWindow>
 #include <algorithm>
 #include <cstdio>
+
+#include "base/baud.h"
+#include "base/exchange_queue.h"
+#include "base/settings.h"
+#include "line/add_module_dialog.h"
+#include "line/backup_panel.h"
+#include "line/bit_strip.h"
+#include "line/connection_panel.h"
+#include "line/elided_label.h"
+#include "line/line_file.h"
+#include "line/line_worker.h"
+#include "line/log_panel.h"
+#include "line/module_window.h"
+#include "line/number_sort.h"
+#include "line/report_dialog.h"
+#include "line/save_path.h"
+#include "line/scan_panel.h"
+#include "line/traffic_panel.h"
+#include "line/window_place.h"
+#include "line/workbench_settings.h"
 #include "ui/question.h"
 #include "ui/return_key.h"
 #include "ui/status_bar.h"
@@ -98,6 +101,14 @@ LineWindow::LineWindow(QWidget* parent)
   controls->addWidget(pollStop_);
   controls->addStretch(1);
   controls->addWidget(detailButton_);
+  auto* add = new QPushButton(QStringLiteral("Přidat modul…"), overview);
+  add->setObjectName(QStringLiteral("AddModule"));
+  auto* remove = new QPushButton(QStringLiteral("Odebrat modul"), overview);
+  remove->setObjectName(QStringLiteral("RemoveModule"));
+  controls->addWidget(add);
+  controls->addWidget(remove);
+  connect(add, &QPushButton::clicked, this, &LineWindow::askAddModule);
+  connect(remove, &QPushButton::clicked, this, [this] { removeModule(selectedRow()); });
   controls->addWidget(save);
   controls->addWidget(load);
   auto* report = new QPushButton(QStringLiteral("&Protokol linky…"), overview);
@@ -197,6 +208,12 @@ void LineWindow::buildOverviewTable() {
   connect(table_, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { openDetail(sorted_->mapToSource(index).row()); });
   table_->installEventFilter(this);
+  table_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* addAction = new QAction(QStringLiteral("Přidat modul…"), table_);
+  auto* removeAction = new QAction(QStringLiteral("Odebrat modul z linky"), table_);
+  connect(addAction, &QAction::triggered, this, &LineWindow::askAddModule);
+  connect(removeAction, &QAction::triggered, this, [this] { removeModule(selectedRow()); });
+  table_->addActions({addAction, removeAction});
 }
 
 LineWorker* LineWindow::worker() {
@@ -315,6 +332,11 @@ void LineWindow::useModules(QVector<LineModule> modules, bool save) {
   qDeleteAll(details_);
   details_.clear();
   model_.setModules(modules);
+  lineChanged(save);
+}
+
+void LineWindow::lineChanged(bool save) {
+  const QVector<LineModule> modules = model_.modules();
   if (worker_) worker_->setModules(modules);
   // Every module is polled with the one response timeout: the slowest rate decides whether it is enough.
   int32_t slowest = modules.isEmpty() ? settings_.BaudRate : BaudCodeToRate(modules.front().baudCode);
@@ -335,6 +357,44 @@ void LineWindow::useModules(QVector<LineModule> modules, bool save) {
     }
   }
   updatePollButtons();
+}
+
+void LineWindow::addModule(const LineModule& module) {
+  if (model_.rowOf(module.address, module.baudCode) >= 0) {
+    lineInfo_->setText(QStringLiteral("Modul s adresou %1 a rychlostí %2 Bd na lince už je.")
+                           .arg(module.address)
+                           .arg(BaudCodeToRate(module.baudCode)));
+    lineInfo_->setStyleSheet(FailureStyle());
+    return;
+  }
+  model_.addModule(module);
+  lineChanged(true);
+}
+
+void LineWindow::removeModule(int row) {
+  if (row < 0 || row >= model_.rowCount()) return;
+  // Nothing is written to the module: it only leaves the polling and the line file.
+  delete details_.take(ModuleKey(model_.row(row).module));
+  model_.removeModule(row);
+  lineChanged(true);
+}
+
+int LineWindow::selectedRow() {
+  const QModelIndexList rows = overview()->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return -1;
+  QModelIndex index = rows.first();
+  // The view may show the rows through a sorting proxy.
+  while (index.isValid() && index.model() != &model_) {
+    const auto* proxy = qobject_cast<const QAbstractProxyModel*>(index.model());
+    if (proxy == nullptr) return -1;
+    index = proxy->mapToSource(index);
+  }
+  return index.isValid() ? index.row() : -1;
+}
+
+void LineWindow::askAddModule() {
+  AddModuleDialog dialog(this);
+  if (dialog.exec() == QDialog::Accepted) addModule(dialog.module());
 }
 
 QString LineWindow::statusText(int panel) const { return status_->panelText(panel); }

@@ -66,6 +66,9 @@ class LineWindow : public QMainWindow {
   void stopPolling();
   void saveLineAs();
   void loadLineFrom();
+  // A module put on the line or taken off it by hand; nothing is written to any module.
+  void addModule(const LineModule& module);
+  void removeModule(int row);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -85,6 +88,10 @@ class LineWindow : public QMainWindow {
   void saveWindowPlace();
   void openSelectedDetail();
   static QString lineFileFolder();
+  // The model's modules to the driver thread and the panes, and to the line file with `save`.
+  void lineChanged(bool save);
+  int selectedRow();
+  void askAddModule();
   void buildPanes();
   void buildOverviewTable();
   void tick();

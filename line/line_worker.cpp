@@ -101,6 +101,23 @@ void LineWorker::setPolling(bool on, int intervalMs, int timeoutMs) {
   });
 }
 
+void LineWorker::pollSoon(const LineModule& module) {
+  Stats& stats = stats_[key(module)];
+  stats.dueRound = 0;
+  stats.dueMs = 0;
+}
+
+void LineWorker::backOff(Stats& stats, ModuleReading& reading) {
+  ++stats.failures;
+  // 1, 3, 7 ... rounds passed over; past a dozen failures the time cap decides anyway.
+  const qint64 skip = (qint64(1) << std::min(stats.failures, 12)) - 1;
+  stats.dueRound = round_ + 1 + skip;
+  stats.dueMs = reading.timeMs + BackOffCapMs;
+  // For the operator: the rounds to come taken to last as long as the last one.
+  const qint64 roundMs = std::max<qint64>({roundMs_, intervalMs_, 1});
+  reading.nextPollMs = std::min(stats.dueMs, reading.timeMs + skip * roundMs);
+}
+
 void LineWorker::writeOutputs(const LineModule& module, uint32_t word) {
   post([this, module, word] { emit commandDone(writeWord(module, word)); });
 }
@@ -120,6 +137,7 @@ void LineWorker::clearStatus(const LineModule& module) {
     r.kind = CommandResult::ClearStatus;
     r.address = module.address;
     r.baudCode = module.baudCode;
+    pollSoon(module);
     if (!connected_) {
       r.status = StatusNoEntry;
       r.error = NotConnectedText.trimmed();
@@ -247,9 +265,17 @@ int LineWorker::schedulePoll() {
     return 0;
   }
   // A round is over: the next starts an interval after this one started, or at once when
-  // the round took longer.
+  // the round took longer. A round in which every module was passed over lasts a response
+  // timeout, what a poll of a silent module would have cost, so that a line of dead modules
+  // backs off by the clock too.
   const qint64 now = NowMs();
-  const qint64 due = roundStart_ + intervalMs_;
+  qint64 due = roundStart_ + intervalMs_;
+  if (roundPolled_)
+    roundMs_ = now - roundStart_;
+  else
+    due = std::max(due, roundStart_ + timeoutMs_);
+  ++round_;
+  roundPolled_ = false;
   roundStart_ = std::max(due, now);
   const int wait = int(std::max<qint64>(0, due - now));
   pollTimer_->start(wait);
@@ -273,7 +299,10 @@ void LineWorker::pollNext() {
   slice.start();
   while (!modules_.isEmpty()) {
     if (next_ >= modules_.size()) next_ = 0;
-    polled_.append(pollModule(modules_[next_]));
+    if (due(stats_[key(modules_[next_])], NowMs())) {
+      polled_.append(pollModule(modules_[next_]));
+      roundPolled_ = true;
+    }
     next_ = (next_ + 1) % int(modules_.size());
     if (next_ == 0 || queued_.load() > 0 || slice.elapsed() >= SliceMs) break;
   }
@@ -298,8 +327,12 @@ ModuleReading LineWorker::pollModule(const LineModule& module) {
   auto finish = [&] {
     r.ok = r.status == 0;
     if (!r.ok) {
+      r.outcome = ClassifyExchangeStatus(r.status);
       r.error = DriverStatusText(data_.Interface, r.status);
       stats.rangeByte = -1;  // read again once the module is back: it may have been reconfigured
+      backOff(stats, r);
+    } else {
+      stats.failures = 0;
     }
     return r;
   };
@@ -333,6 +366,7 @@ CommandResult LineWorker::writeWord(const LineModule& module, uint32_t word) {
   r.address = module.address;
   r.baudCode = module.baudCode;
   r.word = word;
+  pollSoon(module);
   if (!connected_) {
     r.status = StatusNoEntry;
     r.error = NotConnectedText.trimmed();
@@ -374,6 +408,7 @@ void LineWorker::readImages(const QVector<LineModule>& modules) {
     for (int i = 0; i < modules.size() && !stopScan_; ++i) {
       ModuleImage m;
       m.module = modules[i];
+      pollSoon(m.module);
       if (!connected_) {
         m.status = StatusNoEntry;
         m.error = NotConnectedText.trimmed();
@@ -409,6 +444,7 @@ void LineWorker::restore(const QVector<RestoreJob>& jobs) {
       // Whatever the restore wrote, the next poll reads the input's range again before it
       // reads a value, so that the value is shown and logged in the unit the module now uses.
       stats_[key(jobs[i].module)].rangeByte = -1;
+      pollSoon(jobs[i].module);
     }
     const bool stopped = stopScan_;
     resumePolling();

@@ -31,7 +31,11 @@ class LineWorker : public QObject {
   // Ends a scan, an image read or a restore at the next byte or try.
   void stopScan() { stopScan_ = true; }
   // The modules polled round-robin; one round starts at most every intervalMs (0: at once).
+  // A module whose poll fails is passed over for 1, 3, 7 ... rounds, but at most BackOffCapMs,
+  // so that a dead module does not cost the others a timeout every round; it is polled in
+  // the next round again once it answers or the operator acts on it.
   void setModules(const QVector<LineModule>& modules);
+  static constexpr int BackOffCapMs = 5000;
   void setPolling(bool on, int intervalMs, int timeoutMs);
   void writeOutputs(const LineModule& module, uint32_t word);
   // Writes `word`, and `after` once `ms` have passed.
@@ -65,7 +69,15 @@ class LineWorker : public QObject {
     // Input 0's range byte, which decides the unit and scale of its value: read before the
     // first value of each answering spell and again after each write of ours to the module.
     int rangeByte = -1;
+    int failures = 0;     // polls in a row that failed
+    qint64 dueRound = 0;  // passed over until this round ...
+    qint64 dueMs = 0;     // ... or this time, whichever comes first
   };
+  // Whether the module is polled in this round.
+  bool due(const Stats& stats, qint64 now) const { return stats.failures == 0 || round_ >= stats.dueRound || now >= stats.dueMs; }
+  void backOff(Stats& stats, ModuleReading& reading);
+  // The operator acts on the module: it is polled in the next round, failing or not.
+  void pollSoon(const LineModule& module);
   void post(std::function<void()> work);
   void doOpen(TData settings);
   void doClose();
@@ -98,6 +110,9 @@ class LineWorker : public QObject {
   int intervalMs_ = 100;
   int timeoutMs_ = 150;
   qint64 roundStart_ = 0;
+  qint64 round_ = 0;        // rounds begun since the start
+  qint64 roundMs_ = 0;      // how long the last such round took
+  bool roundPolled_ = false;  // the round under way polled a module
   QVector<ModuleReading> polled_;  // readings not yet handed over
   QElapsedTimer handedOver_;
   QTimer* pollTimer_ = nullptr;

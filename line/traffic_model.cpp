@@ -8,11 +8,20 @@
 
 namespace {
 
-QString Bytes(const std::array<uint8_t, 5>& bytes) {
+template <std::size_t N>
+QString Bytes(const std::array<uint8_t, N>& bytes, std::size_t n = N) {
   QString text;
-  for (uint8_t b : bytes) text += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+  for (std::size_t i = 0; i < std::min(n, N); ++i)
+    text += QStringLiteral("%1 ").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
   text.chop(1);
   return text;
+}
+
+// A failed exchange has no data bytes; what came instead is what tells line noise apart.
+QString AnsweredText(const ExchangeRecord& r) {
+  if (r.status == 0) return Bytes(r.in);
+  if (r.receivedSize == 0) return QString();
+  return QStringLiteral("přijato %1 B: %2").arg(r.receivedSize).arg(Bytes(r.received, r.receivedSize));
 }
 
 }  // namespace
@@ -104,7 +113,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
     case Rate: return r.rate == 0 ? QString() : QStringLiteral("%1 Bd").arg(r.rate);
     case Command: return QStringLiteral("%1 %2 [%3]").arg(r.command).arg(QString::fromUtf8(ExchangeCommandName(r.command))).arg(r.index);
     case Sent: return Bytes(r.out);
-    case Answered: return r.status == 0 ? Bytes(r.in) : QString();
+    case Answered: return AnsweredText(r);
     case Duration: return QLocale().toString(double(r.durationNs) / 1e6, 'f', 2);
     case Status: return r.status == 0 ? QStringLiteral("v pořádku") : QStringLiteral("%1 %2").arg(r.status).arg(QString::fromUtf8(r.statusText));
     default: return {};

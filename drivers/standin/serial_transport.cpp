@@ -223,6 +223,7 @@ uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t co
       // at the same time, and the module heard what the adapter heard.
       collided = std::memcmp(pending, request, serialframe::Size) != 0;
       damaged = damaged || collided;
+      if (collided) reply.keepRaw(pending, serialframe::Size);
       echoDue = false;
       drop(serialframe::Size);
     }
@@ -231,6 +232,7 @@ uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t co
       if (!answer) {
         // Not a frame from here: look for one starting at the next byte.
         damaged = true;
+        reply.keepRaw(pending, 1);
         drop(1);
         continue;
       }
@@ -248,11 +250,13 @@ uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t co
     const auto now = Clock::now();
     if (have > 0 && now - lastByte >= silence) {
       damaged = true;  // a frame cut short
+      reply.keepRaw(pending, have);
       echoDue = false;
       have = 0;
     }
     if (now >= deadline) {
       quietAt_ = now;
+      reply.keepRaw(pending, have);
       return damaged || have > 0 ? Damaged : stale ? Late : Timeout;
     }
     const int ready = WaitReadable(tty_.fd(), have > 0 ? std::min(deadline, lastByte + silence) : deadline);

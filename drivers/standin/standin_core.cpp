@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 
+#include "drivers/driver_abi.h"
 #include "drivers/standin/line_lock.h"
 #include "drivers/standin/serial_transport.h"
 #include "sim/protocol.h"
@@ -204,7 +205,15 @@ ssize_t SendFrame(int fd, const uint8_t* data, size_t size, Clock::time_point de
 
 void ClearResult(uint32_t* response100, uint32_t* aux) {
   for (int i = 0; i < 4; ++i) response100[i] = 0;
+  response100[QX510_DRIVER_RAW_WORD] = 0;
   *aux = 0;
+}
+
+void PutRaw(const Reply& reply, uint32_t* response100) {
+  static_assert(Reply::RawMax == QX510_DRIVER_RAW_MAX);
+  if (reply.rawSize == 0) return;
+  response100[QX510_DRIVER_RAW_WORD] = QX510_DRIVER_RAW_TAG | uint32_t(reply.rawSize);
+  for (size_t i = 0; i < reply.rawSize; ++i) response100[QX510_DRIVER_RAW_WORD + 1 + i] = reply.raw[i];
 }
 
 void Disconnect(Connection& c) {
@@ -300,6 +309,7 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply)
     if (received.kind == Received::Damaged) {
       damaged = true;
       ++c.damagedFrames;
+      reply.keepRaw(buffer, size_t(n));
     }
     stale = stale || received.kind == Received::Stale;
   }
@@ -457,7 +467,10 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
   for (int i = 0; i < 5; ++i) request.data[size_t(i)] = uint8_t(request8[3 + i]);
   Reply reply;
   const uint32_t s = c->serial ? c->serial->Exchange(request, c->responseTimeoutMs, reply) : Exchange(*c, request, reply);
-  if (s != Ok) return fail(s);
+  if (s != Ok) {
+    PutRaw(reply, response100);
+    return fail(s);
+  }
   *status = reply.status;
   *aux = reply.aux;
   for (int i = 0; i < 4; ++i) response100[i] = reply.response[i];

@@ -67,6 +67,14 @@ struct Reply {
   uint32_t status = Ok;  // the status word
   uint32_t aux = 0;
   uint32_t response[4] = {};
+  // After a failure: the bytes that came and failed the frame checks, the first RawMax of
+  // them, handed back in the response words (see QX510_DRIVER_RAW_WORD).
+  static constexpr size_t RawMax = 32;
+  std::array<uint8_t, RawMax> raw{};
+  size_t rawSize = 0;
+  void keepRaw(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n && rawSize < RawMax; ++i) raw[rawSize++] = bytes[i];
+  }
 };
 // What Send reports for a module's answer with this status and data.
 Reply AnswerReply(uint8_t status, const std::array<uint8_t, 5>& data);

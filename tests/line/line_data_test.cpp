@@ -179,6 +179,12 @@ TEST(LineFile, AnythingFormatLineFileWouldNotWriteIsRefusedWithItsLine) {
        "neznámý klíč color"},
       {"a line that is no key", QByteArray(body).replace("late=0\n", "late=0\nhello\n"), LineOf(body, "late=") + 1,
        "řádek není ani klíč=hodnota"},
+      {"a missing module with an image after it", QByteArray(body).replace("late=0\n", "late=0\nmissing=1\n"),
+       firstImage + 1, "nemá obraz konfigurace"},
+      {"a missing module with an image before it", QByteArray(body).replace("image=" + hex + "\n", "image=" + hex + "\nmissing=1\n"),
+       firstImage + 1, "nemůže chybět"},
+      {"missing other than 1", QByteArray(body).replace("late=0\n", "late=0\nmissing=0\n"), LineOf(body, "late=") + 1,
+       "missing smí být jen 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -210,6 +216,15 @@ TEST(LineFile, AnythingFormatLineFileWouldNotWriteIsRefusedWithItsLine) {
   ASSERT_TRUE(ParseLineFile(FormatLineFile(good), loaded, error)) << error.toStdString();
   ASSERT_NE(loaded.image(loaded.modules[1]), nullptr);
   EXPECT_EQ(loaded.image(loaded.modules[1])->bytes, image.bytes);
+  // A backup that could not read a module lists it, and that loads back as missing.
+  LineFile partial = good;
+  partial.images.remove(ModuleKey(b));
+  partial.missing.insert(ModuleKey(b));
+  ASSERT_TRUE(ParseLineFile(FormatLineFile(partial), loaded, error)) << error.toStdString();
+  EXPECT_EQ(loaded.modules.size(), 2);
+  EXPECT_EQ(loaded.image(b), nullptr);
+  EXPECT_TRUE(loaded.isMissing(b));
+  EXPECT_FALSE(loaded.isMissing(a));
 }
 
 TEST(CsvLog, NewFileOnSizeWithOneHeaderEach) {

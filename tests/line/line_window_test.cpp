@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QLabel>
 #include <QApplication>
 #include <QCheckBox>
@@ -53,6 +54,13 @@ namespace {
 
 // Module index: address, baud code.
 constexpr SimModuleSpec Line[] = {{1, 4}, {5, 7}, {17, 8}};
+
+LineModule Module(const SimModuleSpec& s) {
+  LineModule m;
+  m.address = s.address;
+  m.baudCode = s.baudCode;
+  return m;
+}
 
 // Waits for a condition the driver thread brings about; false when it never came.
 bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
@@ -101,12 +109,7 @@ class LineWindowTest : public ::testing::Test {
   // The line as the operator would have it after a scan, without spending the scan's time.
   void knownLine(const std::vector<SimModuleSpec>& line = {std::begin(Line), std::end(Line)}) {
     QVector<LineModule> modules;
-    for (const SimModuleSpec& s : line) {
-      LineModule m;
-      m.address = s.address;
-      m.baudCode = s.baudCode;
-      modules.append(m);
-    }
+    for (const SimModuleSpec& s : line) modules.append(Module(s));
     LineFile file{QDateTime::currentDateTime(), modules, {}};
     QString error;
     ASSERT_TRUE(SaveLineFile(window_->linePath(), file, error));
@@ -336,6 +339,146 @@ TEST_F(LineWindowTest, ReturnPressesNoButton) {
       EXPECT_FALSE(b->isDefault() || b->autoDefault()) << b->objectName().toStdString();
 }
 
+// Readings per module address, as the driver thread hands them to the window.
+struct PollCounter {
+  QHash<int, int> polls;
+  int batches = 0;
+  explicit PollCounter(LineWorker* worker, QObject* context) {
+    QObject::connect(worker, &LineWorker::readings, context, [this](const QVector<ModuleReading>& readings) {
+      ++batches;
+      for (const ModuleReading& r : readings) ++polls[r.address];
+    });
+  }
+};
+
+// A dead module is passed over for more and more rounds, so the healthy ones keep a reading
+// every round: counted per module over a number of rounds, not timed.
+TEST_F(LineWindowTest, DeadModuleBacksOffAndTheOthersKeepTheirRounds) {
+  knownLine();
+  connectLine();
+  window_->findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
+  window_->startPolling();
+  ASSERT_TRUE(pollsDone());
+  sim_->withBus([](SimBus& bus) { bus.arm(1, SimFault{.kind = SimFault::Silent}); });
+  const int dead = rowOf(Line[1]);
+  ASSERT_TRUE(WaitFor([&] { return window_->model()->row(dead).silent; }));
+
+  PollCounter counter(window_->worker(), window_.get());
+  constexpr int Rounds = 64;
+  ASSERT_TRUE(WaitFor([&] { return counter.polls.value(Line[0].address) >= Rounds; }));
+  const int healthy = counter.polls.value(Line[0].address);
+  EXPECT_GE(counter.polls.value(Line[2].address), healthy * 9 / 10);
+  // 1, 3, 7, 15, 31 rounds passed over: about log2 of the rounds, a few more should the 5 s
+  // cap strike on a slow machine.
+  EXPECT_LE(counter.polls.value(Line[1].address), 10) << healthy;
+  EXPECT_EQ(window_->model()->row(dead).outcome, ExchangeOutcome::Timeout);
+  EXPECT_TRUE(cell(dead, LineModel::State).startsWith(QStringLiteral("neodpovídá"))) << cell(dead, LineModel::State).toStdString();
+
+  // An action of the operator's on the module polls it in the next round.
+  const int before = counter.polls.value(Line[1].address);
+  window_->worker()->clearStatus(window_->model()->row(dead).module);
+  ASSERT_TRUE(WaitFor([&] { return counter.polls.value(Line[0].address) >= healthy + 3; }));
+  EXPECT_GT(counter.polls.value(Line[1].address), before);
+}
+
+// A spoilt answer is not silence: the overview names each, and the traffic pane and its
+// export carry the bytes the spoilt answer brought.
+TEST_F(LineWindowTest, DamagedAnswerIsToldFromSilenceAndItsBytesAreKept) {
+  knownLine();
+  connectLine();
+  window_->findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
+  window_->startPolling();
+  ASSERT_TRUE(pollsDone());
+  const struct {
+    const char* name;
+    SimFault fault;
+    ExchangeOutcome outcome;
+    const char* state;
+    bool bytes;
+  } cases[] = {
+      {"silent", SimFault{.kind = SimFault::Silent}, ExchangeOutcome::Timeout, "neodpovídá", false},
+      {"bits flipped on the way", SimFault{.kind = SimFault::Malformed, .form = SimFault::FlippedBits},
+       ExchangeOutcome::Damaged, "poškozená odpověď", true},
+      {"a collision", SimFault{.kind = SimFault::Collision}, ExchangeOutcome::Damaged, "poškozená odpověď", true},
+  };
+  const int row = rowOf(Line[1]);
+  TrafficModel* traffic = window_->trafficPanel()->model();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    traffic->clear();
+    sim_->withBus([&](SimBus& bus) { bus.arm(1, c.fault); });
+    ASSERT_TRUE(WaitFor([&] { return window_->model()->row(row).silent; }));
+    window_->model()->flush();
+    EXPECT_EQ(window_->model()->row(row).outcome, c.outcome);
+    EXPECT_TRUE(cell(row, LineModel::State).startsWith(QString::fromUtf8(c.state))) << cell(row, LineModel::State).toStdString();
+    traffic->setFilter(TrafficFilter{.address = Line[1].address, .command = -1, .failuresOnly = true});
+    // The records still queued from the case before may come after the clear: this case's
+    // are those of its outcome.
+    int first = -1;
+    ASSERT_TRUE(WaitFor([&] {
+      traffic->publish();
+      int k = 0;
+      traffic->forEachShown([&](const ExchangeRecord& r) {
+        if (first < 0 && ClassifyExchangeStatus(r.status) == c.outcome) first = k;
+        ++k;
+      });
+      return first >= 0;
+    }));
+    const QString answered = traffic->data(traffic->index(first, TrafficModel::Answered)).toString();
+    traffic->forEachShown([&](const ExchangeRecord& r) {
+      if (ClassifyExchangeStatus(r.status) == c.outcome) {
+        EXPECT_EQ(r.receivedSize > 0, c.bytes);
+      }
+    });
+    EXPECT_EQ(answered.startsWith(QStringLiteral("přijato ")), c.bytes) << answered.toStdString();
+    const QString exported = dir_.filePath(QStringLiteral("provoz.txt"));
+    QString error;
+    ASSERT_TRUE(window_->trafficPanel()->exportTo(exported, error)) << error.toStdString();
+    QFile exportFile(exported);
+    ASSERT_TRUE(exportFile.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(exportFile.readAll());
+    EXPECT_EQ(text.contains(QStringLiteral("< přijato ")), c.bytes);
+    if (c.bytes) {
+      EXPECT_TRUE(text.contains(answered.mid(answered.indexOf(QLatin1Char(':')) + 2))) << text.toStdString();
+    }
+    sim_->withBus([](SimBus& bus) { bus.clearFaults(1); });
+    ASSERT_TRUE(WaitFor([&] { return !window_->model()->row(row).silent; }));
+  }
+}
+
+TEST_F(LineWindowTest, ModulesAddedAndRemovedByHandArePolledAndKept) {
+  knownLine();
+  connectLine();
+  window_->findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
+  window_->startPolling();
+  LineModule added;
+  added.address = 9;  // nothing answers there
+  added.baudCode = 4;
+  window_->addModule(added);
+  window_->addModule(added);  // once is enough
+  ASSERT_EQ(window_->model()->rowCount(), 4);
+  const int addedRow = window_->model()->rowOf(9, 4);
+  ASSERT_TRUE(WaitFor([&] { return window_->model()->row(addedRow).polled; }));
+  EXPECT_TRUE(window_->model()->row(addedRow).silent);
+
+  window_->removeModule(rowOf(Line[0]));
+  ASSERT_EQ(window_->model()->rowCount(), 3);
+  EXPECT_LT(rowOf(Line[0]), 0);
+  LineFile saved;
+  QString error;
+  ASSERT_TRUE(LoadLineFile(window_->linePath(), saved, error)) << error.toStdString();
+  ASSERT_EQ(saved.modules.size(), 3);
+  EXPECT_FALSE(saved.modules.contains(Module(Line[0])));
+  EXPECT_TRUE(saved.modules.contains(added));
+  // The polling follows: once the readings polled before the removal are in (the second
+  // batch after it holds none of them), none comes for the module removed.
+  PollCounter counter(window_->worker(), window_.get());
+  ASSERT_TRUE(WaitFor([&] { return counter.batches >= 2; }));
+  counter.polls.clear();
+  ASSERT_TRUE(WaitFor([&] { return counter.polls.value(Line[2].address) >= 20; }));
+  EXPECT_EQ(counter.polls.value(Line[0].address), 0);
+}
+
 class LineBackupTest : public LineWindowTest {
  protected:
   void SetUp() override {
@@ -369,6 +512,40 @@ class LineBackupTest : public LineWindowTest {
 };
 
 constexpr uint8_t DinByte1 = CfgAddr::DinNegation + CfgAddr::DigitalStride;
+
+TEST_F(LineBackupTest, ASilentModuleIsListedMissingAndTheOthersAreBackedUp) {
+  sim_->withBus([](SimBus& bus) { bus.arm(1, SimFault{.kind = SimFault::Silent}); });
+  const QString partial = dir_.filePath(QStringLiteral("cast.qx510line"));
+  panel_->backupTo(partial);
+  EXPECT_FALSE(finish());  // saved, but shown as what it is: incomplete
+  const QString message = panel_->message();
+  EXPECT_TRUE(message.startsWith(QStringLiteral("Zálohovány 2 moduly do %1. Neodpověděl 1 modul, v záloze chybí: adresa 5, 57600 Bd (")
+                                     .arg(partial)))
+      << message.toStdString();
+  LineFile file;
+  QString error;
+  ASSERT_TRUE(LoadLineFile(partial, file, error)) << error.toStdString();
+  ASSERT_EQ(file.modules.size(), 3);
+  EXPECT_EQ(file.images.size(), 2);
+  for (const SimModuleSpec& s : Line) {
+    const LineModule m = Module(s);
+    EXPECT_EQ(file.isMissing(m), s.address == Line[1].address) << int(s.address);
+    EXPECT_EQ(file.image(m) == nullptr, s.address == Line[1].address) << int(s.address);
+  }
+  // A restore offers what the file holds: the missing module cannot be ticked.
+  auto* list = panel_->findChild<QListWidget*>(QStringLiteral("BackupModules"));
+  ASSERT_EQ(list->count(), 3);
+  EXPECT_FALSE(list->item(1)->flags() & Qt::ItemIsEnabled);
+  EXPECT_TRUE(list->item(0)->flags() & Qt::ItemIsUserCheckable);
+
+  // With no module answering, nothing is saved.
+  for (int i = 0; i < 3; ++i) sim_->withBus([i](SimBus& bus) { bus.arm(i, SimFault{.kind = SimFault::Silent}); });
+  const QByteArray before = fileBytes();
+  panel_->backupTo(path_);
+  EXPECT_FALSE(finish());
+  EXPECT_TRUE(panel_->message().startsWith(QStringLiteral("Záloha nebyla uložena"))) << panel_->message().toStdString();
+  EXPECT_EQ(fileBytes(), before);
+}
 
 TEST_F(LineBackupTest, CompareNamesTheDriftAndRestoreLeavesCalibrationUnlessAsked) {
   const uint8_t gainBefore = sim_->snapshot(1).configByte(CfgAddr::VoltageGain);
