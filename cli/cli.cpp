@@ -79,6 +79,7 @@ const QList<Command>& Commands() {
       {{QStringLiteral("config"), QStringLiteral("backup")}, QStringLiteral("SOUBOR|-"), 1, 1, {QStringLiteral("f|force")},
        QStringLiteral("Uloží konfiguraci modulu do textového souboru SOUBOR (- je standardní výstup); když některé\n"
                       "čtení selže, soubor nezapíše. Kalibrační konstanty zaznamená s poznámkou, že jsou vlastní modulu.\n"
+                      "Když zápis selže, předchozí soubor zůstane (stav 2). Zařízení, rouru ani složku nepřepíše.\n"
                       "  -f, --force   přepsat existující soubor"),
        CmdConfigBackup},
       {{QStringLiteral("config"), QStringLiteral("restore")}, QStringLiteral("SOUBOR|-"), 1, 1,
@@ -134,8 +135,9 @@ QString Usage(const Command& command) {
 }
 
 const QString ExitHelp = QStringLiteral(
-    "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor,\n"
-    "3 není spojení nebo ovladač, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM.\n");
+    "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor\n"
+    "(i soubor či výstup, který nejde zapsat), 3 není spojení nebo ovladač, 130 a 143 přerušeno signálem\n"
+    "SIGINT (Ctrl+C) a SIGTERM.\n");
 
 void PrintOverview(QTextStream& out) {
   out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";
@@ -309,6 +311,5 @@ int RunCli(const QStringList& given, CliIo& io) {
       c.say(QStringLiteral("Přerušeno signálem %1.").arg(signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")));
     result = 128 + signal;
   }
-  c.finishWatching();
-  return result;
+  return c.finish(result);
 }
