@@ -74,6 +74,7 @@ void CalibrationWriter::Report(const QString& text) {
 }
 
 ConfigWriteResult CalibrationWriter::WriteConfigByteVerified(uint8_t cfgAddress, uint8_t value) {
+  if (cancelled_ && cancelled_()) return ConfigWriteResult::Cancelled;
   // No pause between the write and its read-back, unlike the settings windows.
   const ExchangeResult written = WriteConfig(iface_, handle_, moduleAddress_, cfgAddress, value);
   if (written.Status != 0) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 // Input ranges as the calibration and the range bytes of the configuration memory number them.
 constexpr uint8_t RangeVoltage = 0;
@@ -22,7 +23,8 @@ uint8_t CalibrationBaseAddress(uint8_t range);
 bool ComputeCalibrationConstants(uint8_t range, double entered, double zero, double reference,
                                  uint16_t& gain, uint16_t& offset);
 
-enum class ConfigWriteResult { Written, DriverError, Mismatch };
+// Cancelled: the write was not begun, as asked by the writer's cancelled callback.
+enum class ConfigWriteResult { Written, DriverError, Mismatch, Cancelled };
 
 // Verified writes of single configuration bytes for the calibration: every byte is written
 // and read back at once. A failure's text goes to the report callback (which may be empty),
@@ -33,6 +35,9 @@ class CalibrationWriter {
   CalibrationWriter(uint8_t iface, uint32_t handle, uint8_t moduleAddress, ReportFn report);
 
   ConfigWriteResult WriteConfigByteVerified(uint8_t cfgAddress, uint8_t value);
+  // Asked before each byte's write while set; true leaves that byte and every later one of
+  // the sequence unwritten (ConfigWriteResult::Cancelled, nothing reported). Empty: never.
+  void setCancelled(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
   // One byte read; a driver error is reported as a failed write is.
   bool ReadConfigByte(uint8_t cfgAddress, uint8_t& value);
 
@@ -50,4 +55,5 @@ class CalibrationWriter {
   uint32_t handle_;
   uint8_t moduleAddress_;
   ReportFn report_;
+  std::function<bool()> cancelled_;
 };

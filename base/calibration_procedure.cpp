@@ -64,21 +64,31 @@ CalibrationSession::CalibrationSession(uint8_t iface, uint32_t handle, uint8_t m
 ConfigWriteResult CalibrationSession::Start(uint8_t input, uint8_t range) {
   range_ = range == RangeVoltage ? RangeVoltage : RangeCurrent;
   pending_.clear();
+  stored_ = false;
   std::vector<std::pair<uint8_t, uint8_t>> found;
   const uint8_t base = CalibrationBaseAddress(range_);
   for (const uint8_t address : {uint8_t(CfgAddr::AinRange + input), base, uint8_t(base + 1), uint8_t(base + 2),
                                 uint8_t(base + 3)}) {
+    if (cancelled_ && cancelled_()) return ConfigWriteResult::Cancelled;
     uint8_t value = 0;
     if (!writer_.ReadConfigByte(address, value)) return ConfigWriteResult::DriverError;
     found.emplace_back(address, value);
   }
   pending_ = std::move(found);
-  return writer_.NeutralStart(input, range_);
+  writer_.setCancelled(cancelled_);
+  const ConfigWriteResult r = writer_.NeutralStart(input, range_);
+  writer_.setCancelled({});
+  return r;
 }
 
 ConfigWriteResult CalibrationSession::StoreConstants(uint16_t gain, uint16_t offset) {
+  writer_.setCancelled(cancelled_);
   const ConfigWriteResult r = writer_.StoreConstants(range_, gain, offset);
-  if (r == ConfigWriteResult::Written && !pending_.empty()) pending_.resize(1);  // the range byte
+  writer_.setCancelled({});
+  if (r == ConfigWriteResult::Written && !pending_.empty()) {
+    pending_.resize(1);  // the range byte
+    stored_ = true;
+  }
   return r;
 }
 
@@ -90,7 +100,7 @@ CalibrationSession::Restored CalibrationSession::Restore() {
     if (writer_.WriteConfigByteVerified(address, value) != ConfigWriteResult::Written) failed.emplace_back(address, value);
   pending_.clear();
   result.complete = failed.empty();
-  result.text = result.complete ? CalibrationRestoredText : NotRestoredText(failed);
+  result.text = !result.complete ? NotRestoredText(failed) : stored_ ? CalibrationKeptText : CalibrationRestoredText;
   return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -39,14 +40,22 @@ uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t in
 // byte and the range's four constants. Unless the calibration succeeds they are written back,
 // each verified, so the module keeps the calibration and the range it had; a success keeps the
 // new constants and writes only the former range byte back.
+//
+// A cancelled callback, when set, is asked before each read and write of Start and
+// StoreConstants (the companion's SIGINT and SIGTERM): true ends that step at the next byte
+// with ConfigWriteResult::Cancelled, leaving to write back whatever the start may have
+// changed. The write-back itself is never cancelled: it is what leaves the module as found.
 class CalibrationSession {
  public:
   CalibrationSession(uint8_t iface, uint32_t handle, uint8_t moduleAddress, CalibrationWriter::ReportFn report);
   CalibrationSession(const CalibrationSession&) = delete;
   CalibrationSession& operator=(const CalibrationSession&) = delete;
 
-  // The five reads, then the neutral start. A failed read has written nothing and leaves
-  // nothing to write back; a failed write leaves all five to write back.
+  void setCancelled(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
+
+  // The five reads, then the neutral start. A failed or cancelled read has written nothing
+  // and leaves nothing to write back; a failed or cancelled write leaves all five to write
+  // back.
   ConfigWriteResult Start(uint8_t input, uint8_t range);
   // The computed constants of the started range; once they are written only the range byte
   // is left to write back.
@@ -54,7 +63,9 @@ class CalibrationSession {
 
   struct Restored {
     bool complete = true;  // every byte written back and read back equal
-    QString text;          // the memo's line; empty when there was nothing to write back
+    // The memo's line; empty when there was nothing to write back. After stored constants:
+    // CalibrationKeptText, else CalibrationRestoredText, or NotRestoredText when a byte failed.
+    QString text;
   };
   // Writes back every byte still to be written back, in address order, each verified and
   // each tried even after another failed (failures are reported as the writes report them).
@@ -65,6 +76,8 @@ class CalibrationSession {
  private:
   CalibrationWriter writer_;
   uint8_t range_ = RangeVoltage;
+  bool stored_ = false;  // the new constants are in the module
+  std::function<bool()> cancelled_;
   std::vector<std::pair<uint8_t, uint8_t>> pending_;  // address, value before the start
 };
 
@@ -72,4 +85,7 @@ class CalibrationSession {
 // values they had before the calibration.
 inline const QString CalibrationRestoredText =
     QStringLiteral("Původní rozsah vstupu a kalibrační konstanty obnoveny.");
+// After a calibration that stored its constants: they stay, the range byte went back.
+inline const QString CalibrationKeptText =
+    QStringLiteral("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.");
 QString NotRestoredText(const std::vector<std::pair<uint8_t, uint8_t>>& bytes);

@@ -105,6 +105,13 @@ QString RefusedValueText(const ConfigImage& image, const std::vector<uint8_t>& a
   return {};
 }
 
+std::vector<RefusedByte> RefusedBytes(const ConfigImage& image, const std::vector<uint8_t>& addresses) {
+  std::vector<RefusedByte> refused;
+  for (uint8_t a : addresses)
+    if (QString text = RefusedValueText(a, image.at(a)); !text.isEmpty()) refused.push_back({a, image.at(a), text});
+  return refused;
+}
+
 std::vector<ByteDifference> DifferingBytes(const ConfigImage& module, const ConfigImage& wanted,
                                            const std::vector<uint8_t>& addresses) {
   std::vector<ByteDifference> differences;

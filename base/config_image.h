@@ -33,12 +33,21 @@ struct ImageSelection {
 std::vector<uint8_t> SelectedAddresses(const ImageSelection& selection);  // in image order
 
 // Whether the settings windows would write `value` to `address`: a range byte is 0 or 1, a
-// baud code 0..8; every other byte of the image takes any value. Empty when they would, else
-// the operator's message naming the byte.
+// baud code 0..8, a bus address 0..255 as the address window takes it (so every value of its
+// byte); every other byte of the image takes any value. Empty when they would, else the
+// operator's message naming the byte.
 QString RefusedValueText(uint8_t address, uint8_t value);
 inline const QString AinRangeText = QStringLiteral("Rozsah musí být 0-10V nebo 0-20mA.");
 // The message for the first of the addresses whose byte in the image is refused, or empty.
 QString RefusedValueText(const ConfigImage& image, const std::vector<uint8_t>& addresses);
+// Every byte of the addresses that the settings windows would refuse, in the given order,
+// each with its message.
+struct RefusedByte {
+  uint8_t address = 0;
+  uint8_t value = 0;
+  QString text;
+};
+std::vector<RefusedByte> RefusedBytes(const ConfigImage& image, const std::vector<uint8_t>& addresses);
 
 // One byte in which the module (or a first image) differs from the wanted image. `known` is
 // false when the module's byte could not be read; `module` is then 0.

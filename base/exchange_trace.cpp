@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "base/driver_loader.h"
+#include "base/wire_budget.h"
 
 namespace {
 
@@ -58,6 +59,10 @@ const SecondText& Second(int64_t s) {
 struct Number {
   uint32_t value;
 };
+// Nanoseconds as milliseconds to the microsecond: "12.345".
+struct Millis {
+  int64_t ns;
+};
 struct HexBytes {
   const std::array<uint8_t, 5>& bytes;
 };
@@ -86,6 +91,12 @@ struct Writer {
       put(Hex[h.bytes[i] & 15]);
     }
   }
+  void put(Millis m) {
+    const int64_t us = std::max<int64_t>(0, m.ns) / 1000;
+    const uint32_t frac = uint32_t(us % 1000);
+    put(Number{uint32_t(std::min<int64_t>(us / 1000, UINT32_MAX))});
+    (*this)('.', char('0' + frac / 100), char('0' + frac / 10 % 10), char('0' + frac % 10));
+  }
   template <typename... Parts>
   void operator()(const Parts&... parts) {
     (put(parts), ...);
@@ -112,30 +123,30 @@ std::size_t ExchangeTraceText(const ExchangeRecord& r, char* buffer, std::size_t
   // Possibly thousands of lines a second: no allocation, no formatting passes.
   Writer w{buffer, buffer + size - 1};
   w.at += TimeText(r.startNs, buffer, size);
-  const int64_t us = r.durationNs / 1000;
-  const auto ms = uint32_t(std::min<int64_t>(us / 1000, UINT32_MAX)), frac = uint32_t(us % 1000);
   w(' ', r.iface < InterfaceCount ? InterfaceNames[r.iface] : "?", " adr ", Number{r.address}, ' ', Number{r.rate},
     " Bd  ", Number{r.command}, ' ', ExchangeCommandName(r.command), " [", Number{r.index}, "]  > ", HexBytes{r.out},
-    "  < ", HexBytes{r.in}, "  stav ", Number{r.status}, ' ', r.statusText, "  ", Number{ms}, '.',
-    char('0' + frac / 100), char('0' + frac / 10 % 10), char('0' + frac % 10), " ms");
+    "  < ", HexBytes{r.in}, "  stav ", Number{r.status}, ' ', r.statusText, "  ", Millis{r.durationNs}, " ms");
+  // The round trip beside what the wire alone takes tells a slow module from a slow host.
+  if (r.rate > 0) w(" (vedení ", Millis{wire::ExchangeTime(int32_t(r.rate)).count() + 500}, " ms)");
   *w.at = 0;
   return std::size_t(w.at - buffer);
 }
 
 QByteArray ExchangeTraceLine(const ExchangeRecord& r, bool json) {
   if (json) {
-    const QJsonObject object{{QStringLiteral("time"), ExchangeTimeText(r.startNs)},
-                             {QStringLiteral("interface"), InterfaceName(r.iface)},
-                             {QStringLiteral("address"), r.address},
-                             {QStringLiteral("rate"), qint64(r.rate)},
-                             {QStringLiteral("command"), r.command},
-                             {QStringLiteral("name"), QString::fromUtf8(ExchangeCommandName(r.command))},
-                             {QStringLiteral("index"), r.index},
-                             {QStringLiteral("out"), BytesJson(r.out)},
-                             {QStringLiteral("status"), qint64(r.status)},
-                             {QStringLiteral("text"), QString::fromUtf8(r.statusText)},
-                             {QStringLiteral("in"), BytesJson(r.in)},
-                             {QStringLiteral("duration_ms"), double(r.durationNs) / 1e6}};
+    QJsonObject object{{QStringLiteral("time"), ExchangeTimeText(r.startNs)},
+                       {QStringLiteral("interface"), InterfaceName(r.iface)},
+                       {QStringLiteral("address"), r.address},
+                       {QStringLiteral("rate"), qint64(r.rate)},
+                       {QStringLiteral("command"), r.command},
+                       {QStringLiteral("name"), QString::fromUtf8(ExchangeCommandName(r.command))},
+                       {QStringLiteral("index"), r.index},
+                       {QStringLiteral("out"), BytesJson(r.out)},
+                       {QStringLiteral("status"), qint64(r.status)},
+                       {QStringLiteral("text"), QString::fromUtf8(r.statusText)},
+                       {QStringLiteral("in"), BytesJson(r.in)},
+                       {QStringLiteral("duration_ms"), double(r.durationNs) / 1e6}};
+    if (r.rate > 0) object.insert(QStringLiteral("wire_ms"), ExchangeWireTimeMs(int32_t(r.rate)));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
   }
   char line[ExchangeTraceTextSize];

@@ -12,11 +12,12 @@
 
 // "2026-12-07T15:20:01.123456+01:00 ..." in local time with its offset.
 QString ExchangeTimeText(int64_t epochNs);
-// One line without its line end, in the text or the JSON lines form.
+// One line without its line end, in the text or the JSON lines form; the round trip has the
+// wire time of an exchange at the record's rate beside it (base/wire_time.h), when it is known.
 QByteArray ExchangeTraceLine(const ExchangeRecord& record, bool json);
 // The text form into a buffer of the caller's (ended by 0, cut to fit); its length. For a
 // writer that traces every exchange as it goes.
-constexpr std::size_t ExchangeTraceTextSize = 320;
+constexpr std::size_t ExchangeTraceTextSize = 352;
 std::size_t ExchangeTraceText(const ExchangeRecord& record, char* buffer, std::size_t size);
 
 // Counts and round trips of any number of exchanges in a fixed amount of memory: the round

@@ -1,5 +1,7 @@
 #include "base/module_image.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -50,9 +52,28 @@ std::vector<ConfigByte> RestoreBytes(const ImageRead& before, const ConfigImage&
 RestoreResult RestoreImage(const ModuleLink& link, const ImageRead& before, const ConfigImage& wanted,
                            const std::vector<uint8_t>& addresses, const ImageEvents& events) {
   RestoreResult result;
+  result.refused = RefusedBytes(wanted, addresses);
+  if (!result.refused.empty()) {
+    result.outcome = RestoreResult::Refused;
+    return result;
+  }
+  const auto cancelled = [&events] { return events.cancelled && events.cancelled(); };
   result.writes = RestoreBytes(before, wanted, addresses);
-  result.write = Transfer(link, events, ImagePhase::Writing).Write(result.writes);
-  if (result.write.ok()) result.after = Read(link, events, ImagePhase::Verifying, ImageAddresses());
+  // A stop asked for while the module was being read comes before the first write.
+  if (!result.writes.empty() && cancelled()) {
+    result.write.outcome = ConfigTransferResult::Cancelled;
+    result.write.address = result.writes.front().address;
+  } else {
+    result.write = Transfer(link, events, ImagePhase::Writing).Write(result.writes);
+  }
+  if (result.write.ok()) {
+    if (cancelled()) {
+      result.after.result.outcome = ConfigTransferResult::Cancelled;
+      result.after.result.address = ImageAddresses().front();
+    } else {
+      result.after = Read(link, events, ImagePhase::Verifying, ImageAddresses());
+    }
+  }
   const ConfigTransferResult& last = result.write.ok() ? result.after.result : result.write;
   if (last.outcome == ConfigTransferResult::Cancelled)
     result.outcome = RestoreResult::Cancelled;
@@ -63,4 +84,36 @@ RestoreResult RestoreImage(const ModuleLink& link, const ImageRead& before, cons
   else if (result.differences = DifferingBytes(result.after.image, wanted, addresses); !result.differences.empty())
     result.outcome = RestoreResult::Differs;
   return result;
+}
+
+namespace {
+QString AddressList(const std::vector<ConfigByte>& writes, std::size_t from, std::size_t to) {
+  QStringList list;
+  for (std::size_t k = from; k < to; ++k) list << QString::number(writes[k].address);
+  return list.join(QStringLiteral(", "));
+}
+}  // namespace
+
+QString WrittenSoFarText(const std::vector<ConfigByte>& writes, std::size_t done) {
+  const std::size_t total = writes.size();
+  done = std::min(done, total);
+  if (total == 0) return QStringLiteral("nebylo co zapsat, modul beze změny");
+  if (done == 0)
+    return QStringLiteral("nezapsán žádný z %1 bajtů (adresy %2), modul beze změny").arg(total).arg(AddressList(writes, 0, total));
+  if (done == total)
+    return QStringLiteral("zapsáno a ověřeno všech %1 bajtů (adresy %2)").arg(total).arg(AddressList(writes, 0, total));
+  return QStringLiteral("zapsáno a ověřeno %1 z %2 bajtů (adresy %3), nezapsáno %4 (adresy %5): modul je zapsán "
+                        "jen zčásti a drží směs nových hodnot a svých dřívějších")
+      .arg(done)
+      .arg(total)
+      .arg(AddressList(writes, 0, done))
+      .arg(total - done)
+      .arg(AddressList(writes, done, total));
+}
+
+QString RestoreHoldsText(const RestoreResult& result) {
+  QString text = WrittenSoFarText(result.writes, result.write.done);
+  if (result.write.ok() && !result.after.ok())
+    text += QStringLiteral("; celá paměť zpětně nepřečtena a s obnovovanou konfigurací neporovnána");
+  return text;
 }

@@ -25,7 +25,9 @@ enum class ImagePhase { Reading, Writing, Verifying };
 struct ImageEvents {
   // The phase and its percentage, as ConfigTransfer reports it (0 % first).
   std::function<void(ImagePhase, int percent)> progress;
-  // Asked before each byte but a phase's first; true ends the work there.
+  // Asked before each byte but a phase's first, and by RestoreImage also before its first
+  // write and before its final read; true ends the work there. The workbench's stop button
+  // and the companion's SIGINT and SIGTERM both come in here.
   std::function<bool()> cancelled;
   // As ConfigTransfer::Events::pause; empty: a 1 ms wait.
   std::function<void(std::chrono::steady_clock::time_point exchanged)> pause;
@@ -52,12 +54,14 @@ std::vector<ByteDifference> DifferingBytes(const ImageRead& module, const Config
 std::vector<ConfigByte> RestoreBytes(const ImageRead& before, const ConfigImage& wanted,
                                      const std::vector<uint8_t>& addresses);
 
-// How a restore ended. `writes` are the bytes it meant to write, `write` how the writes went
-// (write.done of them went through); `after` the final read of the whole image (after.result
-// how it went), and `differences` the restored addresses at which it differs from the wanted
-// image.
+// How a restore ended. `refused` are the bytes of the wanted image that the settings windows
+// would never write (outcome Refused: nothing was written); `writes` the bytes it meant to
+// write, `write` how the writes went (write.done of them went through); `after` the final read
+// of the whole image (after.result how it went), and `differences` the restored addresses at
+// which it differs from the wanted image.
 struct RestoreResult {
-  enum Outcome { Done, Cancelled, WriteFailed, ReadBackFailed, Differs } outcome = Done;
+  enum Outcome { Done, Refused, Cancelled, WriteFailed, ReadBackFailed, Differs } outcome = Done;
+  std::vector<RefusedByte> refused;
   std::vector<ConfigByte> writes;
   ConfigTransferResult write;
   ImageRead after;
@@ -65,10 +69,19 @@ struct RestoreResult {
   bool ok() const { return outcome == Done; }
 };
 
-// Writes RestoreBytes(before, wanted, addresses), each with its read-back, stopping at the
-// first failure; then, unless a write failed or the work was cancelled, reads the whole image
-// back and compares the restored addresses with the wanted image. Only that comparison makes
-// the result Done, so a spoilt first read can neither hide a byte that needs writing nor pass
-// for success.
+// Refuses, writing nothing, a wanted image whose bytes at the addresses hold a value the
+// settings windows would never write (RefusedBytes: a range byte other than 0 or 1, a baud
+// code above 8). Otherwise writes RestoreBytes(before, wanted, addresses), each with its
+// read-back, stopping at the first failure or when cancelled; then, unless a write failed or
+// the work was cancelled, reads the whole image back and compares the restored addresses with
+// the wanted image. Only that comparison makes the result Done, so a spoilt first read can
+// neither hide a byte that needs writing nor pass for success.
 RestoreResult RestoreImage(const ModuleLink& link, const ImageRead& before, const ConfigImage& wanted,
                            const std::vector<uint8_t>& addresses, const ImageEvents& events = {});
+
+// What the module holds after writes that stopped with `done` of `writes` through, each of
+// those verified by its read-back: which addresses were written, which not, and, when only
+// some were, that the module now holds a mix of the new values and its former ones.
+QString WrittenSoFarText(const std::vector<ConfigByte>& writes, std::size_t done);
+// The same for a cancelled restore, saying also when its final read-back was not made.
+QString RestoreHoldsText(const RestoreResult& result);

@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   SimServerOptions options;
+  options.wire = simline::Wire::Instant;  // measures no time
   options.udpPort = -1;
   options.localPath = dir.filePath(QStringLiteral("sim.sock")).toStdString();
   options.modules.assign(std::begin(Line), std::end(Line));

@@ -9,6 +9,7 @@
 
 SimulatedModule::SimulatedModule() {
   SimServerOptions options;
+  options.wire = simline::Wire::Instant;  // measures no time
   options.udpPort = -1;
   options.localPath = "/tmp/qx510-bench-module-" + std::to_string(::getpid()) + ".sock";
   server_ = std::make_unique<SimServer>(options);

@@ -5,6 +5,7 @@
 
 #include "base/baud.h"
 #include "base/settings.h"
+#include "base/wire_budget.h"
 #include "cli/cli_context.h"
 
 namespace {
@@ -69,9 +70,13 @@ const QList<Command>& Commands() {
        QStringLiteral("Najde všechny moduly na lince.\n"
                       "  --addresses SEZNAM   adresy, např. 0-255 nebo 1,5,10-20 (výchozí 0-255)\n"
                       "  --rates SEZNAM       rychlosti v Bd nebo all (výchozí all, nastavená první)\n"
-                      "  --scan-timeout MS    čas pro odpověď při hledání, na každém rozhraní celý pokus (výchozí 20)\n"
+                      "  --scan-timeout MS    čas pro odpověď při hledání, na každém rozhraní celý pokus (výchozí podle\n"
+                      "                       rychlosti: doba výměny na vedení + %1 ms, při 9600 Bd %2 ms, při 600 Bd %3 ms)\n"
                       "  --json               nalezené moduly jako JSON\n"
-                      "Po hledání vrátí rozhraní nastavenou rychlost."),
+                      "Po hledání vrátí rozhraní nastavenou rychlost.")
+           .arg(HostMarginMs)
+           .arg(LeastResponseTimeoutMs(9600))
+           .arg(LeastResponseTimeoutMs(600)),
        CmdScan},
       {{QStringLiteral("config"), QStringLiteral("show")}, QString(), 0, 0, {},
        QStringLiteral("Přečte celou konfiguraci modulu a vypíše ji po jménech i po bajtech. --json: jako JSON."),
@@ -87,6 +92,7 @@ const QList<Command>& Commands() {
        QStringLiteral("Zapíše do modulu konfiguraci ze zálohy SOUBOR (- je standardní vstup): jen bajty, které se liší,\n"
                       "každý s kontrolou zpětným čtením; nakonec přečte celou konfiguraci znovu a porovná ji se zálohou\n"
                       "(stav 1 při rozdílu, s jeho výpisem). Hodnotu, kterou by okna nástroje nezapsala, odmítne (stav 2).\n"
+                      "Signál obnovu zastaví u dalšího bajtu a zpráva vypíše, které bajty modul drží.\n"
                       "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15-22,\n"
                       "vlastní každému modulu) jen s --with-calibration.\n"
                       "  --dry-run   jen vypíše, co by zapsal"),
@@ -137,7 +143,8 @@ QString Usage(const Command& command) {
 const QString ExitHelp = QStringLiteral(
     "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor\n"
     "(i soubor či výstup, který nejde zapsat), 3 není spojení nebo ovladač, 130 a 143 přerušeno signálem\n"
-    "SIGINT (Ctrl+C) a SIGTERM.\n");
+    "SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího bajtu a zpráva řekne, co modul drží; signál po\n"
+    "posledním kroku příkazu stav nemění).\n");
 
 void PrintOverview(QTextStream& out) {
   out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";
@@ -305,11 +312,15 @@ int RunCli(const QStringList& given, CliIo& io) {
 
   int result = command->run(c);
   c.disconnect();
+  // 128 + the signal only for a command the signal cut short: such a command returns a status
+  // from 128 up and has said how far it got. One that ran to its end (the signal came after
+  // its last step, or while it did something that is never cut, such as a calibration's
+  // write-back) keeps its own status, and the operator learns that the signal changed nothing.
   if (const int signal = c.interruptSignal(); signal != 0) {
-    // A command that answered the signal itself (a status from 128 up) has said so already.
-    if (result < 128)
-      c.say(QStringLiteral("Přerušeno signálem %1.").arg(signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")));
-    result = 128 + signal;
+    if (result >= 128)
+      result = 128 + signal;
+    else
+      c.say(QStringLiteral("Příkaz doběhl do konce; signál %1 už nic nepřerušil.").arg(c.signalName()));
   }
   return c.finish(result);
 }

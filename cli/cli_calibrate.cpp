@@ -1,6 +1,7 @@
 // calibrate voltage|current: the calibration window's two-point procedure on the terminal.
 
 #include <QLocale>
+#include <algorithm>
 
 #include "base/calibration_constants.h"
 #include "base/calibration_procedure.h"
@@ -21,9 +22,6 @@ bool ParseReference(const QString& text, double& value) {
   if (ok) value = parsed;
   return ok;
 }
-
-// Interrupted by a signal: the shell's code for SIGINT.
-constexpr int ExitInterrupted = 130;
 
 }  // namespace
 
@@ -48,7 +46,10 @@ int CmdCalibrate(CliContext& c) {
   const uint8_t iface = c.data.Interface, module = c.data.ModuleAddress, input = 0;
   const uint32_t handle = c.data.DriverHandle;
   CalibrationSession session(iface, handle, module, [&c](const QString& text) { c.say(text.trimmed()); });
-  const auto interrupted = [&c] { return c.io.interrupted && c.io.interrupted(); };
+  const auto interrupted = [&c] { return c.interrupted(); };
+  // A signal ends the start or the store of the constants at the next byte; the write-back
+  // below still runs, so the module is left as it was found.
+  session.setCancelled(interrupted);
   // Every end short of success writes back what the start changed and says how that went.
   const auto writeBack = [&]() {
     const CalibrationSession::Restored restored = session.Restore();
@@ -59,19 +60,33 @@ int CmdCalibrate(CliContext& c) {
     if (!reason.isEmpty()) c.say(reason);
     const bool restored = writeBack();
     c.say(CalibrationAbandonedText);
-    return restored || code == ExitInterrupted ? code : int(ExitModule);
+    return restored || code >= 128 ? code : int(ExitModule);
+  };
+  // Stopped by a signal: 128 + the signal, after the write-back.
+  const auto stoppedBySignal = [&]() {
+    return abandon(128 + c.interruptSignal(),
+                   QStringLiteral("Přerušeno signálem %1; co kalibrace v modulu změnila, se zapisuje zpět.")
+                       .arg(c.signalName()));
+  };
+  // An instruction that waits for the operator's Enter or value: on standard output, flushed
+  // at once, so that a script reading it through a pipe sees it before it answers.
+  const auto prompt = [&c](const QString& text) {
+    c.out() << text << '\n';
+    c.out().flush();
   };
 
   c.say(QStringLiteral("Probíhá inicializace kalibrace."));
-  if (session.Start(input, range) != ConfigWriteResult::Written) {
+  if (const ConfigWriteResult started = session.Start(input, range); started != ConfigWriteResult::Written) {
+    if (started == ConfigWriteResult::Cancelled) return stoppedBySignal();
     writeBack();
     return ExitModule;
   }
 
   auto measure = [&](double& value) {
     c.say(QStringLiteral("Probíhá měření vstupu."));
-    c.io.sleep(int(settle));
-    if (interrupted()) return abandon(ExitInterrupted, QString());
+    // The settling wait in short steps, so that a signal ends it soon.
+    for (int left = int(settle); left > 0 && !interrupted(); left -= 50) c.io.sleep(std::min(left, 50));
+    if (interrupted()) return stoppedBySignal();
     const uint32_t status = MeasureInput(iface, handle, module, input, value);
     if (status != 0) return abandon(ExitModule, c.statusText(status));
     return int(ExitOk);
@@ -79,19 +94,19 @@ int CmdCalibrate(CliContext& c) {
   // The operator's Enter or line; an interrupt or the end of the input abandons.
   auto confirm = [&](std::optional<QString>& line) {
     line = c.io.readLine ? c.io.readLine() : std::optional<QString>();
-    if (interrupted()) return abandon(ExitInterrupted, QString());
+    if (interrupted()) return stoppedBySignal();
     return line ? int(ExitOk) : abandon(ExitUsage, QString());
   };
 
   double zero = 0, reference = 0;
   std::optional<QString> line;
   if (!c.args.has(QStringLiteral("zero-ready"))) {
-    c.out() << OnTerminal(ShortInputInstruction(range)) << Qt::endl;
+    prompt(OnTerminal(ShortInputInstruction(range)));
     if (const int r = confirm(line); r != ExitOk) return r;
   }
   if (const int r = measure(zero); r != ExitOk) return r;
 
-  c.out() << OnTerminal(ApplyReferenceInstruction(range)) << Qt::endl;
+  prompt(OnTerminal(ApplyReferenceInstruction(range)));
   if (const int r = confirm(line); r != ExitOk) return r;
   if (!referenceGiven) {
     if (!ParseReference(*line, entered)) return abandon(ExitUsage, ReferenceNumberText(range));
@@ -103,10 +118,13 @@ int CmdCalibrate(CliContext& c) {
   if (!ComputeCalibrationConstants(range, entered, zero, reference, gain, offset))
     return abandon(ExitModule, MeasuredValuesErrorText);
   c.say(QStringLiteral("Probíhá zápis kalibračních konstant."));
-  if (session.StoreConstants(gain, offset) != ConfigWriteResult::Written) return abandon(ExitModule, QString());
-  // The new constants stay; the input gets its former range back.
+  if (const ConfigWriteResult stored = session.StoreConstants(gain, offset); stored != ConfigWriteResult::Written)
+    return stored == ConfigWriteResult::Cancelled ? stoppedBySignal() : abandon(ExitModule, QString());
+  // The new constants stay; the input gets its former range back, whatever signal comes now:
+  // the calibration is then complete, and the command ends as one that ran to its end.
   const bool rangeRestored = writeBack();
-  c.out() << CalibratedText << Qt::endl;
+  c.out() << CalibratedText << '\n';
   c.out() << QStringLiteral("gain=%1\noffset=%2\n").arg(gain).arg(int16_t(offset));
+  c.out().flush();
   return rangeRestored ? ExitOk : ExitModule;
 }

@@ -189,6 +189,10 @@ int CmdConfigRestore(CliContext& c) {
 
   const std::vector<uint8_t> addresses = ComparedAddresses(c);
   const ImageRead before = ReadModuleImage(c.link(), c.imageEvents());
+  if (before.result.outcome == ConfigTransferResult::Cancelled && !c.args.has(QStringLiteral("dry-run")))
+    return c.stopped(QStringLiteral("Přerušeno signálem %1 při čtení modulu, před prvním zápisem: nic nezapsáno, "
+                                    "modul beze změny.")
+                         .arg(c.signalName()));
   if (c.args.has(QStringLiteral("dry-run"))) {
     if (!before.ok()) return c.readFailed(before.result);
     const std::vector<ConfigByte> changes = RestoreBytes(before, backup.image, addresses);
@@ -214,8 +218,13 @@ int CmdConfigRestore(CliContext& c) {
   const RestoreResult result = RestoreImage(c.link(), before, backup.image, addresses, c.imageEvents());
   switch (result.outcome) {
     case RestoreResult::Done: break;
+    case RestoreResult::Refused:  // LoadUsableBackup refused it already; the shared restore checks again
+      return c.fail(ExitUsage, c.args.positional.front() + QStringLiteral(": ") + result.refused.front().text +
+                                   QStringLiteral(" Nic nezapsáno."));
     case RestoreResult::WriteFailed: return c.writeFailed(result.write);
-    case RestoreResult::Cancelled: return c.fail(ExitModule, QStringLiteral("Obnova konfigurace přerušena."));
+    case RestoreResult::Cancelled:
+      if (c.io.errIsTerminal) *c.io.err << '\n';
+      return c.stopped(QStringLiteral("Obnova přerušena signálem %1: %2.").arg(c.signalName(), RestoreHoldsText(result)));
     case RestoreResult::ReadBackFailed:
       if (c.io.errIsTerminal) *c.io.err << '\n';
       return c.exchangeFailed(QStringLiteral("Kontrolní čtení adresy %1 selhalo; zápis nelze ověřit")

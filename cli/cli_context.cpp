@@ -1,11 +1,18 @@
 #include "cli/cli_context.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <csignal>
+#include <utility>
+
 #include "base/baud.h"
 #include "base/driver_loader.h"
 #include "base/driver_params.h"
 #include "base/identify.h"
+#include "base/line_device.h"
 #include "base/settings.h"
 #include "base/exchange_observer.h"
+#include "base/wire_budget.h"
 
 namespace {
 
@@ -22,7 +29,8 @@ QString CliContext::connectionDescription() const {
   const TData& d = data;
   QString where;
   switch (d.Interface) {
-    case InterfaceSerial: where = QStringLiteral(" COM%1").arg(d.ComPort); break;
+    case InterfaceSerial:
+    case InterfaceUsb: where = QLatin1Char(' ') + LineDeviceText(d); break;
     case InterfaceIsa: where = QStringLiteral(" báze %1h").arg(d.IsaBaseAddress, 0, 16); break;
     case InterfaceLan:
       where = QStringLiteral(" %1, UDP port %2, UDP timeout %3 ms")
@@ -54,8 +62,12 @@ int CliContext::connect(bool identify, std::optional<int32_t> udpTimeout) {
   if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
   d.DriverHandle = handle;
   d.Connected = true;
+  if (tracing_) traceHeader_ = json() ? QJsonDocument(QJsonObject{{QStringLiteral("connection"), connectionDescription()}})
+                                             .toJson(QJsonDocument::Compact) + '\n'
+                                       : "# " + connectionDescription().toUtf8() + '\n';
   status = DriverSetConfig(d.Interface, handle, uint32_t(d.BaudRate), d.ResponseTimeout, 2);
   if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
+  if (const QString warning = ResponseTimeoutWarning(d.ResponseTimeout, d.BaudRate); !warning.isEmpty()) say(warning);
   if (identify) {
     const uint8_t identStatus = IdentifyModule(d.Interface, handle, d.ModuleAddress, d.ModuleIdent);
     if (identStatus != 0) return failed(statusText(identStatus));
@@ -124,7 +136,7 @@ QString CliContext::startWatching() {
 void CliContext::writeTrace() {
   if (!queue_) return;
   ExchangeRecord record;
-  QByteArray lines;
+  QByteArray lines = std::exchange(traceHeader_, {});
   while (queue_->pop(record)) {
     stats_.add(record);
     if (tracing_) lines += ExchangeTraceLine(record, json()) + '\n';
@@ -189,8 +201,13 @@ QString CliContext::outputFailure(bool delivered) {
   return failure;
 }
 
+QString CliContext::signalName() const {
+  return interruptSignal() == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
+}
+
 ImageEvents CliContext::imageEvents() {
   ImageEvents events;
+  events.cancelled = [this] { return interrupted(); };
   events.progress = [this](ImagePhase phase, int percent) {
     progressBar(phase == ImagePhase::Reading   ? QStringLiteral("Čtení")
                 : phase == ImagePhase::Writing ? QStringLiteral("Zápis")
@@ -203,6 +220,7 @@ ImageEvents CliContext::imageEvents() {
 ConfigTransfer CliContext::transfer(const QString& label) {
   ConfigTransfer::Events events;
   events.progress = [this, label](int percent) { progressBar(label, percent); };
+  events.cancelled = [this] { return interrupted(); };
   return ConfigTransfer(data.Interface, data.DriverHandle, data.ModuleAddress, std::move(events));
 }
 
@@ -218,11 +236,24 @@ bool CliContext::readImage(ConfigImage& image, int& exitCode) {
 
 int CliContext::readFailed(const ConfigTransferResult& result) {
   if (io.errIsTerminal) *io.err << '\n';
+  if (result.outcome == ConfigTransferResult::Cancelled)
+    return stopped(QStringLiteral("Přerušeno signálem %1: čtení konfigurace zastaveno po %2 bajtech.")
+                       .arg(signalName())
+                       .arg(result.done));
   return exchangeFailed(QStringLiteral("Čtení adresy %1 selhalo").arg(result.address), result.status);
 }
 
 int CliContext::writeBytes(const std::vector<ConfigByte>& bytes) {
-  const ConfigTransferResult result = transfer(QStringLiteral("Zápis")).Write(bytes);
+  // A signal that came while connecting stops the command before its first write.
+  ConfigTransferResult result;
+  if (interrupted())
+    result.outcome = ConfigTransferResult::Cancelled;
+  else
+    result = transfer(QStringLiteral("Zápis")).Write(bytes);
+  if (result.outcome == ConfigTransferResult::Cancelled) {
+    if (io.errIsTerminal) *io.err << '\n';
+    return stopped(QStringLiteral("Přerušeno signálem %1: %2.").arg(signalName(), WrittenSoFarText(bytes, result.done)));
+  }
   if (!result.ok()) return writeFailed(result);
   say(WriteResultText(data.Interface, result).trimmed());
   return ExitOk;

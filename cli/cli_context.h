@@ -47,6 +47,14 @@ struct CliContext {
   // The signal that asked the program to stop, 0 while none did.
   int interruptSignal() const { return io.interrupted ? io.interrupted() : 0; }
   bool interrupted() const { return interruptSignal() != 0; }
+  // "SIGINT" or "SIGTERM".
+  QString signalName() const;
+  // A command the signal cut short: says how far it got and returns 128 + the signal. Only a
+  // command cut short exits so; one that ran to its end keeps its status (see RunCli).
+  int stopped(const QString& text) {
+    say(text);
+    return 128 + interruptSignal();
+  }
 
   // --trace and --stats: watches every exchange from here on; the message of a trace file
   // that cannot be opened, or an empty text.
@@ -75,15 +83,19 @@ struct CliContext {
 
   // The connection as the whole-image work takes it.
   ModuleLink link() const { return {data.Interface, data.DriverHandle, data.ModuleAddress}; }
-  // Progress of whole-image work goes to a bar on the terminal.
+  // Progress of whole-image work goes to a bar on the terminal; a signal ends the work at the
+  // next byte.
   ImageEvents imageEvents();
-  // A configuration transfer on the connection; progress goes to a bar on the terminal.
+  // A configuration transfer on the connection; progress goes to a bar on the terminal, and a
+  // signal ends it at the next byte.
   ConfigTransfer transfer(const QString& label);
   // Reads the whole configuration image; on failure says so and returns false.
   bool readImage(ConfigImage& image, int& exitCode);
-  // A failed read of the image: says where it stopped and returns ExitModule.
+  // A failed read of the image: says where it stopped and returns ExitModule (128 + the
+  // signal when a signal stopped it).
   int readFailed(const ConfigTransferResult& result);
-  // Writes with read-back, stopping at the first failure, which it names.
+  // Writes with read-back, stopping at the first failure, which it names, or at a signal,
+  // saying which bytes the module now holds.
   int writeBytes(const std::vector<ConfigByte>& bytes);
   // A failed write with read-back: names the byte and returns ExitModule.
   int writeFailed(const ConfigTransferResult& result);
@@ -98,6 +110,7 @@ struct CliContext {
   std::unique_ptr<ExchangeQueue> queue_;
   ExchangeStats stats_;
   bool tracing_ = false;
+  QByteArray traceHeader_;  // the connection, written before the first exchange's line
   std::unique_ptr<CheckedStream> traceFile_;  // null: the trace goes to the error stream
   qint64 traceLines_ = 0;  // written to the trace file
   bool traceFailed_ = false;  // the trace file could not be written; the trace stopped

@@ -6,7 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <cmath>
 #include <optional>
+#include <variant>
 
 #include "base/baud.h"
 #include "base/checked_file.h"
@@ -16,6 +18,7 @@
 #include "base/exchange_trace.h"
 #include "base/identify.h"
 #include "base/value_format.h"
+#include "base/wire_budget.h"
 #include "cli/cli_context.h"
 
 namespace {
@@ -67,7 +70,7 @@ int CmdIdentify(CliContext& c) {
 int CmdScan(CliContext& c) {
   std::vector<uint8_t> addresses;
   std::vector<int> codes;
-  qint64 timeout = 20;
+  qint64 userTimeout = 0;  // 0: each rate's own
   if (!ParseAddressList(c.args.has(QStringLiteral("addresses")) ? c.args.value(QStringLiteral("addresses"))
                                                                  : QStringLiteral("0-255"),
                         addresses))
@@ -76,40 +79,54 @@ int CmdScan(CliContext& c) {
                      codes))
     return c.fail(ExitUsage, RateChoicesText);
   if (c.args.has(QStringLiteral("scan-timeout")) &&
-      !ParseNumber(c.args.value(QStringLiteral("scan-timeout")), 1, 65535, timeout))
+      !ParseNumber(c.args.value(QStringLiteral("scan-timeout")), 1, 65535, userTimeout))
     return c.fail(ExitUsage, QStringLiteral("Timeout musí být v rozsahu 1-65535 ms."));
   // The configured rate first: the module that was expected there is found soonest.
   const auto current = std::find(codes.begin(), codes.end(), BaudRateToCode(c.data.BaudRate));
   if (current != codes.end()) std::rotate(codes.begin(), current, current + 1);
+  auto tryTimeout = [userTimeout](int code) { return ScanTryTimeoutMs(BaudCodeToRate(code), int(userTimeout)); };
 
   // The LAN converter's driver waits the UDP timeout on top of the response timeout; a try
   // of the scan is bounded by the scan timeout alone.
   if (const int r = c.connect(/*identify=*/false, /*udpTimeout=*/0); r != ExitOk) return r;
   const uint8_t iface = c.data.Interface;
   const uint32_t handle = c.data.DriverHandle;
-  const std::size_t total = addresses.size() * codes.size();
+  // The progress counts each try at its timeout: at 600 Bd a try takes seventy times what
+  // it takes at 115200 Bd, and most tries meet no module.
+  qint64 totalMs = 0, doneMs = 0;
+  for (int code : codes) totalMs += qint64(tryTimeout(code)) * qint64(addresses.size());
   std::size_t done = 0;
+  const std::size_t total = addresses.size() * codes.size();
   QJsonArray found;
   int result = ExitOk;
+  bool cut = false;  // a signal ended the scan before its last try
+  const auto stop = [&] { return cut = cut || Interrupted(c); };
   for (int code : codes) {
-    if (Interrupted(c)) break;
-    const uint32_t status = DriverSetConfig(iface, handle, uint32_t(BaudCodeToRate(code)), uint32_t(timeout), 2);
+    if (stop()) break;
+    const int rate = BaudCodeToRate(code), timeout = tryTimeout(code);
+    const uint32_t status = DriverSetConfig(iface, handle, uint32_t(rate), uint32_t(timeout), 2);
     if (status != 0) {
-      result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(BaudCodeToRate(code)), status);
+      result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(rate), status);
       break;
     }
-    const int rate = BaudCodeToRate(code);
-    auto report = [&](uint8_t address, const QString& ident, std::optional<qint64> lateMs) {
+    // An identification is three exchanges; their mean is set against one exchange's wire time.
+    auto report = [&](uint8_t address, const QString& ident, qint64 tookNs, bool late) {
+      const double roundTripMs = double(tookNs) / 3e6;
       QJsonObject module = IdentJson(ident);
       module.insert(QStringLiteral("address"), address);
       module.insert(QStringLiteral("rate"), rate);
-      if (lateMs) module.insert(QStringLiteral("late_ms"), *lateMs);
+      module.insert(QStringLiteral("round_trip_ms"), std::round(roundTripMs * 1000) / 1000);
+      module.insert(QStringLiteral("wire_ms"), std::round(ExchangeWireTimeMs(rate) * 1000) / 1000);
+      if (late) module.insert(QStringLiteral("late_ms"), tookNs / 1000000);
       found.append(module);
       if (c.json()) return;
-      c.out() << QStringLiteral("adresa %1, %2 Bd: %3").arg(address).arg(rate).arg(Shown(ident));
-      if (lateMs)
-        c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, --scan-timeout je %2 ms)")
-                       .arg(*lateMs)
+      c.out() << QStringLiteral("adresa %1, %2 Bd: %3, %4")
+                     .arg(address)
+                     .arg(rate)
+                     .arg(Shown(ident), RoundTripText(roundTripMs, rate));
+      if (late)
+        c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, timeout pokusu %2 ms)")
+                       .arg(tookNs / 1000000)
                        .arg(timeout);
       c.out() << '\n';
       c.out().flush();
@@ -120,35 +137,39 @@ int CmdScan(CliContext& c) {
     std::vector<uint8_t> late;
     int previousSilent = -1;  // the address of the try before, when it failed
     for (uint8_t address : addresses) {
-      if (Interrupted(c)) break;
+      if (stop()) break;
       QString ident;
+      QElapsedTimer took;
+      took.start();
       const uint8_t status = IdentifyModule(iface, handle, address, ident);
       if (status == 0) {
-        report(address, ident, std::nullopt);
+        report(address, ident, took.nsecsElapsed(), false);
       } else if (const ExchangeOutcome o = ClassifyExchangeStatus(status);
                  o == ExchangeOutcome::Late || o == ExchangeOutcome::Damaged) {
         for (int a : {previousSilent, int(address)})
           if (a >= 0 && std::find(late.begin(), late.end(), uint8_t(a)) == late.end()) late.push_back(uint8_t(a));
       }
       previousSilent = status != 0 ? int(address) : -1;
-      c.progressBar(QStringLiteral("Hledání"), int(++done * 100 / total));
+      ++done;
+      doneMs += timeout;
+      c.progressBar(QStringLiteral("Hledání"), int(doneMs * 100 / std::max<qint64>(1, totalMs)));
     }
-    if (!late.empty() && !Interrupted(c) &&
+    if (!late.empty() && !stop() &&
         DriverSetConfig(iface, handle, uint32_t(rate), c.data.ResponseTimeout, 2) == 0) {
       for (uint8_t address : late) {
         QString ident;
         QElapsedTimer took;
         took.start();
-        if (IdentifyModule(iface, handle, address, ident) == 0) report(address, ident, took.elapsed());
+        if (IdentifyModule(iface, handle, address, ident) == 0) report(address, ident, took.nsecsElapsed(), true);
       }
     }
   }
   // Leave the interface at the rate and timeout it is configured for.
   DriverSetConfig(iface, handle, uint32_t(c.data.BaudRate), c.data.ResponseTimeout, 2);
-  if (Interrupted(c)) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
+  if (cut) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
   if (c.json()) c.out() << JsonLine(found) << '\n';
   c.say(QStringLiteral("Nalezeno modulů: %1").arg(found.size()));
-  return result;
+  return cut ? 128 + c.interruptSignal() : result;
 }
 
 namespace {
@@ -268,12 +289,24 @@ int CmdWatch(CliContext& c) {
   auto out = [&]() -> QTextStream& { return file.isOpen() ? (c.settle(), fileStream) : c.out(); };
 
   if (const int r = c.connect(); r != ExitOk) return r;
-  bool current = false;
-  if (sources.contains(Source::Ain0)) {
-    // The unit follows the input's range, read once as the live window does.
+  // The unit and scale of ain0 follow the input's range byte. Watch writes nothing, and holds
+  // the line so that no other program of ours writes meanwhile; the range changes only by a
+  // write to the module's memory, which a module that answers every exchange has not had from
+  // us. So the range is read before the first value and again before the next value whenever
+  // an exchange of a reading failed (the module went silent or refused: it may have been
+  // reconfigured or replaced meanwhile). Until a read of it succeeds, ain0 has no value: a
+  // failure line, never a number with a guessed unit.
+  std::optional<bool> current;
+  const auto readRange = [&c]() -> std::variant<bool, uint32_t> {
     const ExchangeResult range = ReadConfig(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, CfgAddr::AinRange);
-    if (range.Status != 0) return c.exchangeFailed(QStringLiteral("Čtení rozsahu vstupu 0 selhalo"), range.Status);
-    current = range.Data[3] & 1;
+    if (range.Status != 0) return range.Status;
+    return bool(range.Data[3] & 1);
+  };
+  if (sources.contains(Source::Ain0)) {
+    const auto range = readRange();
+    if (const uint32_t* status = std::get_if<uint32_t>(&range))
+      return c.exchangeFailed(QStringLiteral("Čtení rozsahu vstupu 0 selhalo"), *status);
+    current = std::get<bool>(range);
   }
   const bool single = sources.size() == 1;
   if (format == QLatin1String("csv")) {
@@ -289,18 +322,29 @@ int CmdWatch(CliContext& c) {
 
   int result = ExitOk;
   qint64 i = 0;
+  bool cut = false;  // a signal ended the watch before its count
   for (; count == 0 || i < count; ++i) {
-    if (Interrupted(c)) break;
+    if ((cut = Interrupted(c))) break;
     if (i > 0) {
       Wait(c, int(interval));
-      if (Interrupted(c)) break;
+      if ((cut = Interrupted(c))) break;
     }
     const QString time = ExchangeTimeText(QDateTime::currentMSecsSinceEpoch() * 1000000);
     QStringList text, csv{time}, errors;
     QJsonObject json{{QStringLiteral("time"), time}};
     QJsonObject jsonErrors;
     for (Source s : sources) {
-      const Reading r = Read(c, s, current);
+      Reading r;
+      if (s == Source::Ain0 && !current) {
+        const auto range = readRange();
+        if (const uint32_t* status = std::get_if<uint32_t>(&range)) {
+          r.failure = QStringLiteral("rozsah vstupu 0 nepřečten, hodnota nemá jednotku: ") + c.statusText(*status);
+          r.csv = QStringList(CsvColumns(s).size(), QString());
+        } else {
+          current = std::get<bool>(range);
+        }
+      }
+      if (r.failure.isEmpty()) r = Read(c, s, current.value_or(false));
       const QString name = SourceNames[int(s)];
       csv << r.csv;
       if (!r.failure.isEmpty()) {
@@ -317,6 +361,7 @@ int CmdWatch(CliContext& c) {
       }
     }
     if (!errors.isEmpty()) {
+      current.reset();  // read the range again before the next value
       result = ExitModule;
       if (single)
         json.insert(QStringLiteral("error"), errors.front());
@@ -334,9 +379,9 @@ int CmdWatch(CliContext& c) {
     if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
     ++linesWritten;
   }
-  if (Interrupted(c)) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
+  if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
   if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));
-  return result;
+  return cut ? 128 + c.interruptSignal() : result;
 }
 
 int CmdDout(CliContext& c) {
@@ -345,6 +390,8 @@ int CmdDout(CliContext& c) {
     return c.fail(ExitUsage, QStringLiteral("Výstupy: maska 0x a nejvýše 8 šestnáctkových číslic, seznam bitů 0-31 "
                                             "(např. 0,3,17) nebo none."));
   if (const int r = c.connect(); r != ExitOk) return r;
+  if (c.interrupted())
+    return c.stopped(QStringLiteral("Přerušeno signálem %1 před zápisem: výstupy nezměněny.").arg(c.signalName()));
   const ExchangeResult r = ModuleTransact(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, Cmd::WriteOutputs,
                                           DigitalIndex, {0, uint8_t(mask), uint8_t(mask >> 8), uint8_t(mask >> 16), uint8_t(mask >> 24)});
   if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Zápis výstupů selhal"), r.Status);
@@ -354,6 +401,8 @@ int CmdDout(CliContext& c) {
 
 int CmdStatusClear(CliContext& c) {
   if (const int r = c.connect(); r != ExitOk) return r;
+  if (c.interrupted())
+    return c.stopped(QStringLiteral("Přerušeno signálem %1 před nulováním: stavový registr nezměněn.").arg(c.signalName()));
   const ExchangeResult r = ModuleTransact(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, Cmd::ClearStatus, 0);
   if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Nulování stavového registru selhalo"), r.Status);
   c.say(QStringLiteral("Stavový registr vynulován."));

@@ -131,10 +131,11 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
   connect(compareTwo_, &QPushButton::clicked, this,
           [this] { compareModules(moduleA_->currentIndex(), moduleB_->currentIndex()); });
   connect(restore_, &QPushButton::clicked, this, [this] {
+    // What would be refused is shown before the question.
+    QVector<RestoreJob> jobs;
+    if (!checkedJobs(jobs)) return;
     QStringList names;
-    for (int i = 0; i < fileModules_->count(); ++i)
-      if (fileModules_->item(i)->checkState() == Qt::Checked) names << ModuleText(file_.modules[i]);
-    if (names.isEmpty()) return done(QStringLiteral("Zaškrtněte moduly, které se mají obnovit."), true);
+    for (const RestoreJob& job : jobs) names << ModuleText(job.module);
     QString what = QStringLiteral("konfigurace");
     if (calibration_->isChecked()) what += QStringLiteral(", kalibrační konstanty");
     if (lineSettings_->isChecked()) what += QStringLiteral(", adresa a rychlost");
@@ -338,9 +339,18 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
   done(differing == 0 ? QStringLiteral("Konfigurace se shodují.") : QStringLiteral("Liší se %1 bajtů.").arg(differing), false);
 }
 
-void BackupPanel::restoreChecked() {
-  if (pending_ != Idle) return;
-  QVector<RestoreJob> jobs;
+void BackupPanel::addRefused(const LineModule& m, const RefusedByte& b) {
+  const int row = table_->rowCount();
+  table_->insertRow(row);
+  const QStringList cells = {ModuleText(m), QString::number(b.address), AddressRole(b.address), QString(),
+                             ByteText(b.value), QStringLiteral("odmítnuto: ") + b.text};
+  for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
+  table_->item(row, 5)->setForeground(QColor(0xB0, 0, 0));
+}
+
+bool BackupPanel::checkedJobs(QVector<RestoreJob>& jobs) {
+  table_->setRowCount(0);
+  jobs.clear();
   for (int i = 0; i < fileModules_->count(); ++i) {
     if (fileModules_->item(i)->checkState() != Qt::Checked) continue;
     const LineModule& m = file_.modules[i];
@@ -348,14 +358,39 @@ void BackupPanel::restoreChecked() {
     if (image == nullptr) continue;
     // A module of another type on the same address would take foreign settings.
     for (const LineModule& l : live_)
-      if (l == m && !l.ident.isEmpty() && ModuleTypeName(l.ident) != ModuleTypeName(m.ident))
-        return done(QStringLiteral("%1: na lince je jiný modul (%2), v záloze %3; nic nezapsáno.")
-                        .arg(ModuleText(m), l.ident, m.ident),
-                    true);
+      if (l == m && !l.ident.isEmpty() && ModuleTypeName(l.ident) != ModuleTypeName(m.ident)) {
+        done(QStringLiteral("%1: na lince je jiný modul (%2), v záloze %3; nic nezapsáno.").arg(ModuleText(m), l.ident, m.ident),
+             true);
+        return false;
+      }
     jobs.append(RestoreJob{m, *image, ImageSelection{lineSettings_->isChecked(), calibration_->isChecked()}});
   }
-  if (jobs.isEmpty()) return done(QStringLiteral("Zaškrtněte moduly, které se mají obnovit."), true);
-  table_->setRowCount(0);
+  if (jobs.isEmpty()) {
+    done(QStringLiteral("Zaškrtněte moduly, které se mají obnovit."), true);
+    return false;
+  }
+  // A value the settings windows would never write (a range byte other than 0 or 1, a baud
+  // code above 8) is shown per module before anything is written, and then nothing is: the
+  // operator unticks the module or mends the file. The worker and the shared restore refuse it
+  // again, so no path writes it.
+  QStringList refusedModules;
+  for (const RestoreJob& job : jobs) {
+    const std::vector<RefusedByte> refused = RefusedBytes(job.wanted, SelectedAddresses(job.selection));
+    for (const RefusedByte& b : refused) addRefused(job.module, b);
+    if (!refused.empty()) refusedModules << ModuleText(job.module);
+  }
+  if (refusedModules.isEmpty()) return true;
+  done(QStringLiteral("Obnova odmítnuta, nic nezapsáno: záloha modulů %1 obsahuje hodnotu, kterou nástroj nikdy "
+                      "nezapisuje (viz tabulka). Zrušte jejich zaškrtnutí nebo použijte jinou zálohu.")
+           .arg(refusedModules.join(QStringLiteral("; "))),
+       true);
+  return false;
+}
+
+void BackupPanel::restoreChecked() {
+  if (pending_ != Idle) return;
+  QVector<RestoreJob> jobs;
+  if (!checkedJobs(jobs)) return;
   compared_.clear();
   for (const RestoreJob& job : jobs) compared_.append(job.module);
   start(Restore, QStringLiteral("Obnovuje se %1 modulů…").arg(jobs.size()));
@@ -370,6 +405,7 @@ void BackupPanel::restored(const QVector<RestoreReport>& reports, bool stopped) 
     lines << QStringLiteral("%1: %2").arg(ModuleText(r.module), r.text);
     failure = failure || !r.ok();
     for (const ByteDifference& d : r.result.differences) addRow(r.module, d, QStringLiteral("po obnově se liší"));
+    for (const RefusedByte& b : r.result.refused) addRefused(r.module, b);
   }
   for (qsizetype i = reports.size(); i < compared_.size(); ++i)
     lines << QStringLiteral("%1: nezačato, beze změny").arg(ModuleText(compared_[i]));

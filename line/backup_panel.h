@@ -38,7 +38,9 @@ class BackupPanel : public QWidget {
   bool openFile(const QString& path);
   void compareWithFile();
   void compareModules(int a, int b);
-  // Restores the file's checked modules, without asking (the button asks first).
+  // Restores the file's checked modules, without asking (the button asks first). When a
+  // checked module's backup holds a byte the settings windows would refuse, lists each such
+  // byte per module and writes nothing.
   void restoreChecked();
   void setChecked(const QList<int>& fileRows);
   void setSelection(bool calibration, bool lineSettings);
@@ -55,6 +57,11 @@ class BackupPanel : public QWidget {
   void done(const QString& text, bool failure);
   void addRow(const LineModule& m, const ByteDifference& d, const QString& note = QString());
   void addNote(const LineModule& m, const QString& note);
+  // The restore jobs of the checked modules; false, having said why and listed any refused
+  // byte per module in the table, when nothing may be written.
+  bool checkedJobs(QVector<RestoreJob>& jobs);
+  // A byte of a module's backup that the restore refuses, with its message.
+  void addRefused(const LineModule& m, const RefusedByte& b);
   void updateButtons();
 
   LineWorker* worker_;

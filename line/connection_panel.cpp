@@ -8,6 +8,8 @@
 #include <QPushButton>
 
 #include "base/codepage.h"
+#include "base/line_device.h"
+#include "base/wire_budget.h"
 
 namespace {
 
@@ -68,11 +70,25 @@ ConnectionPanel::ConnectionPanel(QWidget* parent) : QGroupBox(QStringLiteral("P�
   disconnect_->setMaximumWidth(200);
   side->addWidget(connect_);
   side->addWidget(disconnect_);
+  device_ = new QLabel(this);
+  device_->setObjectName(QStringLiteral("DeviceText"));
+  device_->setWordWrap(true);
+  device_->setMaximumWidth(420);
+  warning_ = new QLabel(this);
+  warning_->setObjectName(QStringLiteral("TimeoutWarning"));
+  warning_->setWordWrap(true);
+  warning_->setMaximumWidth(420);
+  warning_->setStyleSheet(QStringLiteral("color: #b06000; font-weight: bold"));
   side->addWidget(status_);
+  side->addWidget(device_);
+  side->addWidget(warning_);
   side->addStretch(1);
   outer->addLayout(side);
 
   connect(interface_, &QComboBox::currentIndexChanged, this, &ConnectionPanel::showInterfaceFields);
+  connect(interface_, &QComboBox::currentIndexChanged, this, &ConnectionPanel::updateNotes);
+  connect(port_, &QLineEdit::textChanged, this, &ConnectionPanel::updateNotes);
+  connect(timeout_, &QLineEdit::textChanged, this, &ConnectionPanel::updateNotes);
   connect(connect_, &QPushButton::clicked, this, &ConnectionPanel::connectRequested);
   connect(disconnect_, &QPushButton::clicked, this, &ConnectionPanel::disconnectRequested);
   setConnected(false);
@@ -96,6 +112,27 @@ void ConnectionPanel::setSettings(const TData& data) {
   udpTimeout_->setText(QString::number(data.UdpTimeout));
   timeout_->setText(QString::number(data.ResponseTimeout));
   showInterfaceFields(interface_->currentIndex());
+  updateNotes();
+}
+
+void ConnectionPanel::setLineRate(int32_t rate) {
+  lineRate_ = rate;
+  updateNotes();
+}
+
+QString ConnectionPanel::timeoutWarning() const { return warning_->text(); }
+
+QString ConnectionPanel::deviceText() const { return device_->text(); }
+
+void ConnectionPanel::updateNotes() {
+  TData shown{};
+  QString error;
+  const bool parsed = settings(shown, error);
+  const QString device = parsed ? LineDeviceText(shown) : QString();
+  device_->setText(device.isEmpty() ? QString() : QStringLiteral("Zařízení: ") + device);
+  device_->setVisible(!device.isEmpty());
+  warning_->setText(parsed ? ResponseTimeoutWarning(shown.ResponseTimeout, lineRate_) : QString());
+  warning_->setVisible(!warning_->text().isEmpty());
 }
 
 bool ConnectionPanel::settings(TData& data, QString& error) const {

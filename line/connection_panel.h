@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QGroupBox>
+#include <cstdint>
 
 #include "base/tdata.h"
 
@@ -23,6 +24,13 @@ class ConnectionPanel : public QGroupBox {
   // does not parse.
   bool settings(TData& data, QString& error) const;
 
+  // The slowest rate the line is polled at, for the timeout warning.
+  void setLineRate(int32_t rate);
+  // The warning shown while the timeout is shorter than an exchange on the wire; empty when none.
+  QString timeoutWarning() const;
+  // Where the chosen port leads ("COM1 → /dev/ttyUSB0"); empty for interfaces never mapped.
+  QString deviceText() const;
+
   void setConnected(bool connected);
   void setBusy(bool busy);
   void setStatusText(const QString& text, bool failure);
@@ -33,6 +41,8 @@ class ConnectionPanel : public QGroupBox {
 
  private:
   void showInterfaceFields(int iface);
+  // The device and the warning, after any change of the fields or the line.
+  void updateNotes();
 
   QFormLayout* form_;
   QComboBox* interface_;
@@ -45,6 +55,9 @@ class ConnectionPanel : public QGroupBox {
   QPushButton* connect_;
   QPushButton* disconnect_;
   QLabel* status_;
+  QLabel* device_;
+  QLabel* warning_;
   TData base_{};
+  int32_t lineRate_ = 9600;
   bool connected_ = false;
 };

@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <QStringList>
+#include <optional>
 
 #include "base/baud.h"
 #include "base/checked_file.h"
@@ -33,6 +36,34 @@ QByteArray FormatLineFile(const LineFile& line) {
   return SealText(body);
 }
 
+namespace {
+
+// The number exactly as FormatLineFile writes it: decimal digits, no sign, no leading zero.
+bool CanonicalNumber(const QByteArray& text, int max, int& out) {
+  if (text.isEmpty() || text.size() > 6) return false;
+  for (char ch : text)
+    if (ch < '0' || ch > '9') return false;
+  bool ok = false;
+  const int n = text.toInt(&ok);
+  if (!ok || n > max || QByteArray::number(n) != text) return false;
+  out = n;
+  return true;
+}
+
+bool HexDigits(const QByteArray& text) {
+  for (char ch : text)
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F'))) return false;
+  return true;
+}
+
+QString RateList() {
+  QStringList rates;
+  for (int code = 0; code < BaudCodeCount; ++code) rates << QString::number(BaudCodeToRate(code));
+  return rates.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
 bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
   QByteArrayList lines;
   const SealState seal = OpenSealedText(text, lines);
@@ -45,50 +76,102 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
                                        : QStringLiteral("Soubor linky je poškozený (kontrolní součet nesouhlasí).");
     return false;
   }
+  // Lines count from 1, as an editor shows them; lines[i] is line i + 1.
+  const auto refuse = [&error](qsizetype index, const QString& why) {
+    error = QStringLiteral("Soubor linky, řádek %1: %2").arg(index + 1).arg(why);
+    return false;
+  };
+  // The section being read: where it began and which of its keys came.
+  struct Section {
+    qsizetype start = -1;
+    QSet<QByteArray> keys;
+    std::optional<ConfigImage> image;
+  };
+  const QByteArrayList required = {"address", "rate", "ident", "late"};  // FormatLineFile writes them all
   LineFile parsed;
-  QVector<QPair<int, ConfigImage>> pendingImages;
+  QHash<int, qsizetype> sectionOf;  // ModuleKey: the line its section began at
+  Section section;
+  bool saved = false;
+  const auto closeSection = [&]() {
+    if (section.start < 0) return true;
+    QStringList missing;
+    for (const QByteArray& key : required)
+      if (!section.keys.contains(key)) missing << QString::fromLatin1(key);
+    if (!missing.isEmpty())
+      return refuse(section.start, QStringLiteral("sekce [module] není úplná, chybí %1.").arg(missing.join(QStringLiteral(", "))));
+    const LineModule& m = parsed.modules.back();
+    const int key = ModuleKey(m);
+    if (const auto it = sectionOf.constFind(key); it != sectionOf.cend())
+      return refuse(section.start, QStringLiteral("modul s adresou %1 a rychlostí %2 Bd už má sekci na řádku %3; "
+                                                  "každý modul smí mít jen jednu.")
+                                       .arg(m.address)
+                                       .arg(BaudCodeToRate(m.baudCode))
+                                       .arg(*it + 1));
+    sectionOf.insert(key, section.start);
+    if (section.image) parsed.images.insert(key, *section.image);
+    section = Section{};
+    return true;
+  };
+
   for (qsizetype i = 2; i < lines.size(); ++i) {
     const QByteArray& l = lines.at(i);
+    if (l.startsWith('#')) continue;
     if (l == "[module]") {
+      if (!closeSection()) return false;
+      if (parsed.modules.size() >= LineFileMaxModules)
+        return refuse(i, QStringLiteral("víc než %1 modulů; linka jich má nejvýše %1.").arg(LineFileMaxModules));
       parsed.modules.append(LineModule{});
+      section.start = i;
       continue;
     }
     const qsizetype eq = l.indexOf('=');
-    if (eq < 0 || l.startsWith('#')) continue;
+    if (eq <= 0) return refuse(i, QStringLiteral("řádek není ani klíč=hodnota, ani [module], ani komentář."));
     const QByteArray key = l.left(eq), value = l.mid(eq + 1);
-    if (key == "saved") {
+    if (section.start < 0) {
+      if (key != "saved") return refuse(i, QStringLiteral("klíč %1 před první sekcí [module].").arg(QString::fromUtf8(key)));
+      if (saved) return refuse(i, QStringLiteral("datum uložení je uvedeno dvakrát."));
+      saved = true;
       parsed.saved = QDateTime::fromString(QString::fromUtf8(value), Qt::ISODate);
+      if (!value.isEmpty() && !parsed.saved.isValid()) return refuse(i, QStringLiteral("neplatné datum uložení."));
       continue;
     }
-    if (parsed.modules.isEmpty()) continue;
+    if (section.keys.contains(key))
+      return refuse(i, QStringLiteral("klíč %1 je v sekci [module] dvakrát.").arg(QString::fromUtf8(key)));
+    section.keys.insert(key);
     LineModule& m = parsed.modules.back();
-    bool ok = true;
+    int number = 0;
     if (key == "address") {
-      const int a = value.toInt(&ok);
-      ok = ok && a >= 0 && a <= 255;
-      m.address = uint8_t(a);
+      if (!CanonicalNumber(value, 255, number)) return refuse(i, QStringLiteral("adresa musí být číslo 0-255."));
+      m.address = uint8_t(number);
     } else if (key == "rate") {
-      const int rate = value.toInt(&ok);
-      m.baudCode = BaudRateToCode(rate);
-      ok = ok && BaudCodeToRate(m.baudCode) == rate;
+      const int code = BaudRateToCode(value.toInt());
+      if (!CanonicalNumber(value, 115200, number) || BaudCodeToRate(code) != number)
+        return refuse(i, QStringLiteral("rychlost musí být jedna z: %1 Bd.").arg(RateList()));
+      m.baudCode = code;
     } else if (key == "ident") {
       m.ident = QString::fromUtf8(value);
     } else if (key == "late") {
+      if (value != "0" && value != "1") return refuse(i, QStringLiteral("late musí být 0 nebo 1."));
       m.late = value == "1";
     } else if (key == "image") {
-      const QByteArray bytes = QByteArray::fromHex(value);
       ConfigImage image;
-      ok = bytes.size() == qsizetype(image.bytes.size());
-      if (ok) std::copy(bytes.begin(), bytes.end(), image.bytes.begin());
-      // Keyed once the section is complete: address and rate may follow the image.
-      pendingImages.append({int(parsed.modules.size()) - 1, image});
-    }
-    if (!ok) {
-      error = QStringLiteral("Soubor linky: neplatná hodnota na řádku %1.").arg(i + 1);
-      return false;
+      const qsizetype digits = qsizetype(image.bytes.size()) * 2;
+      if (!HexDigits(value))
+        return refuse(i, QStringLiteral("obraz konfigurace smí mít jen šestnáctkové číslice 0-9, a-f."));
+      if (value.size() != digits)
+        return refuse(i, QStringLiteral("obraz konfigurace musí mít právě %1 šestnáctkových číslic (%2 bajtů), má %3.")
+                             .arg(digits)
+                             .arg(image.bytes.size())
+                             .arg(value.size()));
+      const QByteArray bytes = QByteArray::fromHex(value);
+      std::copy(bytes.begin(), bytes.end(), image.bytes.begin());
+      section.image = image;  // keyed once the section is complete: address and rate may follow
+    } else {
+      return refuse(i, QStringLiteral("neznámý klíč %1.").arg(QString::fromUtf8(key)));
     }
   }
-  for (const auto& [index, image] : pendingImages) parsed.images.insert(ModuleKey(parsed.modules[index]), image);
+  if (!closeSection()) return false;
+  if (!saved) return refuse(2, QStringLiteral("chybí datum uložení (saved=)."));
   line = parsed;
   return true;
 }

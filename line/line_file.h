@@ -21,8 +21,16 @@ struct LineFile {
   }
 };
 
+// A line holds at most this many modules.
+constexpr int LineFileMaxModules = 256;
+
 QByteArray FormatLineFile(const LineFile& line);
-// False with the operator's message for a file that is not a line file, damaged or cut.
+// False with the operator's message for a file that is not a line file, damaged or cut, or
+// anything FormatLineFile would not write ("Soubor linky, řádek N: ..."): a section without
+// its address, rate, ident or late, a key twice in a section, a second section for the same
+// address and rate, an image of other than exactly 128 hexadecimal digits, more than
+// LineFileMaxModules sections, an unknown key. `line` is untouched unless the whole file is
+// sound.
 bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error);
 
 // Written by the checked writer (base/checked_file.h) through a temporary file renamed over

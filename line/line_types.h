@@ -5,8 +5,10 @@
 #include <QVector>
 #include <cstdint>
 
+#include "base/baud.h"
 #include "base/config_image.h"
 #include "base/module_image.h"
+#include "base/wire_budget.h"
 
 // One module of the line: where it answers and what it calls itself.
 struct LineModule {
@@ -22,16 +24,22 @@ struct LineModule {
 inline int ModuleKey(uint8_t address, int baudCode) { return address * 16 + baudCode; }
 inline int ModuleKey(const LineModule& m) { return ModuleKey(m.address, m.baudCode); }
 
-// What a scan tries: every address of the range at every chosen rate, one try each with a
-// short timeout.
+// What a scan tries: every address of the range at every chosen rate, one try each with the
+// least timeout of its rate, or the operator's own.
 struct ScanPlan {
   int firstAddress = 0;
   int lastAddress = 255;
   QVector<int> baudCodes;
-  int timeoutMs = 20;
+  int timeoutMs = 0;         // 0: each rate's own (base/wire_budget.h)
   int restoreBaudCode = 4;   // the rate and timeout the interface returns to afterwards
   int restoreTimeoutMs = 150;
-  int tries() const { return (lastAddress - firstAddress + 1) * int(baudCodes.size()); }
+  int tryTimeoutMs(int baudCode) const { return ScanTryTimeoutMs(BaudCodeToRate(baudCode), timeoutMs); }
+  // Every try at its timeout: the longest the scan takes when nothing answers.
+  int budgetMs() const {
+    int ms = 0;
+    for (int code : baudCodes) ms += tryTimeoutMs(code) * (lastAddress - firstAddress + 1);
+    return ms;
+  }
 };
 
 // One poll of one module.

@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
 #include "base/baud.h"
@@ -49,6 +50,7 @@ LineWindow::LineWindow(QWidget* parent)
   auto* layout = new QVBoxLayout(central);
   connection_ = new ConnectionPanel(central);
   connection_->setSettings(settings_);
+  connection_->setLineRate(settings_.BaudRate);
   layout->addWidget(connection_);
 
   tabs_ = new QTabWidget(central);
@@ -280,6 +282,10 @@ void LineWindow::useModules(const QVector<LineModule>& modules, bool save) {
   details_.clear();
   model_.setModules(modules);
   if (worker_) worker_->setModules(modules);
+  // Every module is polled with the one response timeout: the slowest rate decides whether it is enough.
+  int32_t slowest = modules.isEmpty() ? settings_.BaudRate : BaudCodeToRate(modules.front().baudCode);
+  for (const LineModule& m : modules) slowest = std::min(slowest, BaudCodeToRate(m.baudCode));
+  connection_->setLineRate(slowest);
   if (scan_ != nullptr) {
     logPanel_->setModules(modules);
     backup_->setModules(modules);

@@ -22,19 +22,13 @@ qint64 NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
 // What a stopped restore left in the module: each write went through with its read-back up to
 // the stop, so the bytes written are known.
-QString CancelledText(const RestoreResult& r) {
-  if (r.write.done < r.writes.size()) {
-    QStringList written;
-    for (std::size_t k = 0; k < r.write.done; ++k) written << QString::number(r.writes[k].address);
-    return QStringLiteral("přerušeno: zapsáno a ověřeno %1 z %2 bajtů (adresy %3), modul je zapsán jen zčásti")
-        .arg(r.write.done)
-        .arg(r.writes.size())
-        .arg(written.isEmpty() ? QStringLiteral("žádné") : written.join(QStringLiteral(", ")));
-  }
-  return r.writes.empty() ? QStringLiteral("přerušeno při kontrolním čtení; nebylo co zapsat")
-                          : QStringLiteral("přerušeno při kontrolním čtení: všech %1 bajtů zapsáno a každý ověřen, "
-                                           "celá paměť zpětně nepřečtena")
-                                .arg(r.writes.size());
+QString CancelledText(const RestoreResult& r) { return QStringLiteral("přerušeno: ") + RestoreHoldsText(r); }
+
+// The refused bytes of a module's wanted image, each with its message.
+QString RefusedText(const std::vector<RefusedByte>& refused) {
+  QStringList texts;
+  for (const RefusedByte& b : refused) texts << b.text;
+  return QStringLiteral("odmítnuto, nic nezapsáno: ") + texts.join(QLatin1Char(' '));
 }
 
 }  // namespace
@@ -197,14 +191,16 @@ void LineWorker::doScan(ScanPlan plan) {
   pausePolling();
   QElapsedTimer clock;
   clock.start();
-  const int total = plan.tries();
+  // Progress in each try's timeout: a try at 600 Bd weighs seventy at 115200 Bd.
+  const int total = plan.budgetMs();
   int done = 0;
   uint32_t failed = 0;
   QString error;
   emit scanProgress(0, total, 0);
   for (int code : plan.baudCodes) {
     if (stopScan_) break;
-    if (!useRate(code, plan.timeoutMs, &failed)) {
+    const int timeout = plan.tryTimeoutMs(code);
+    if (!useRate(code, timeout, &failed)) {
       error = QStringLiteral("Rychlost %1 Bd nelze nastavit: %2")
                   .arg(BaudCodeToRate(code))
                   .arg(DriverStatusText(data_.Interface, failed));
@@ -221,12 +217,14 @@ void LineWorker::doScan(ScanPlan plan) {
         m.baudCode = code;
         m.ident = ident.remove(QChar(u'\0'));
         // Three exchanges make an identification; the slowest is not known apart, so the mean
-        // stands for it. Past half the timeout the module is one hiccup from being missed.
+        // stands for it. Past half the slack the timeout leaves beyond the wire time, the
+        // module is one hiccup from being missed.
         m.answerMs = double(tryClock.nsecsElapsed()) / 3e6;
-        m.late = m.answerMs * 2 > plan.timeoutMs;
+        m.late = m.answerMs * 2 > timeout + ExchangeWireTimeMs(BaudCodeToRate(code));
         emit scanFound(m);
       }
-      emit scanProgress(++done, total, clock.elapsed());
+      done += timeout;
+      emit scanProgress(done, total, clock.elapsed());
     }
     if (!error.isEmpty()) break;
   }
@@ -406,7 +404,12 @@ void LineWorker::restore(const QVector<RestoreJob>& jobs) {
   post([this, jobs] {
     pausePolling();
     QVector<RestoreReport> reports;
-    for (int i = 0; i < jobs.size() && !stopScan_; ++i) reports.append(restoreOne(jobs[i], i, int(jobs.size())));
+    for (int i = 0; i < jobs.size() && !stopScan_; ++i) {
+      reports.append(restoreOne(jobs[i], i, int(jobs.size())));
+      // Whatever the restore wrote, the next poll reads the input's range again before it
+      // reads a value, so that the value is shown and logged in the unit the module now uses.
+      stats_[key(jobs[i].module)].rangeByte = -1;
+    }
     const bool stopped = stopScan_;
     resumePolling();
     emit restored(reports, stopped);
@@ -416,6 +419,14 @@ void LineWorker::restore(const QVector<RestoreJob>& jobs) {
 RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count) {
   RestoreReport report;
   report.module = job.module;
+  const std::vector<uint8_t> addresses = SelectedAddresses(job.selection);
+  // A value the settings windows would never write is refused before any traffic; the shared
+  // restore refuses it too, should it ever get that far.
+  if (report.result.refused = RefusedBytes(job.wanted, addresses); !report.result.refused.empty()) {
+    report.result.outcome = RestoreResult::Refused;
+    report.text = RefusedText(report.result.refused);
+    return report;
+  }
   uint32_t status = 0;
   if (!connected_ || !useRate(job.module.baudCode, timeoutMs_, &status)) {
     report.result.outcome = RestoreResult::WriteFailed;
@@ -433,7 +444,6 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
                                     .arg(ident.remove(QChar(u'\0')), job.module.ident);
     return report;
   }
-  const std::vector<uint8_t> addresses = SelectedAddresses(job.selection);
   const ModuleLink target = link(job.module);
   // A byte the first read did not reach is written rather than skipped; the read-back decides.
   const ImageRead before = ReadModuleImage(target, imageEvents(index, count), addresses);
@@ -450,6 +460,7 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
                                      : QStringLiteral("zapsáno %1 bajtů, každý ověřen, celá paměť zpětně přečtena a souhlasí")
                                            .arg(r.writes.size());
       break;
+    case RestoreResult::Refused: report.text = RefusedText(r.refused); break;
     case RestoreResult::Cancelled: report.text = CancelledText(r); break;
     case RestoreResult::WriteFailed:
       report.text = QStringLiteral("zápis adresy %1 (%2) selhal: %3; zapsáno %4 z %5 bajtů")

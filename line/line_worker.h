@@ -40,12 +40,15 @@ class LineWorker : public QObject {
   // Identification and whole configuration image of each module, in order.
   void readImages(const QVector<LineModule>& modules);
   // Each job: the module's image read, the differing bytes written with read-back, the
-  // whole image read back and compared.
+  // whole image read back and compared. A job whose wanted image holds a byte the settings
+  // windows would refuse (RefusedBytes) is reported refused, and nothing is sent to its module.
+  // After each job the module's input range is read again before its next value.
   void restore(const QVector<RestoreJob>& jobs);
 
  signals:
   void opened(uint32_t status, const QString& error);
   void closed();
+  // done and total in ms of the tries' timeouts (ScanPlan::budgetMs), so slow rates weigh theirs.
   void scanProgress(int done, int total, qint64 elapsedMs);
   void scanFound(const LineModule& module);
   void scanFinished(bool stopped, uint32_t status, const QString& error);
@@ -59,7 +62,9 @@ class LineWorker : public QObject {
 
  private:
   struct Stats {
-    int rangeByte = -1;  // input 0's range byte, read once per answering spell
+    // Input 0's range byte, which decides the unit and scale of its value: read before the
+    // first value of each answering spell and again after each write of ours to the module.
+    int rangeByte = -1;
   };
   void post(std::function<void()> work);
   void doOpen(TData settings);

@@ -13,6 +13,7 @@
 #include <QTableWidget>
 
 #include "base/baud.h"
+#include "base/wire_budget.h"
 
 QString DurationText(qint64 seconds) {
   const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
@@ -35,7 +36,13 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
   };
   first_ = spin("FirstAddress", 0, 255, 0);
   last_ = spin("LastAddress", 0, 255, 255);
-  timeout_ = spin("ScanTimeout", 1, 5000, 20);
+  // 0 leaves each rate its own: the wire time of an exchange at it plus the host's margin.
+  timeout_ = spin("ScanTimeout", 0, 5000, 0);
+  timeout_->setSpecialValueText(QStringLiteral("podle rychlosti"));
+  timeout_->setToolTip(QStringLiteral("Podle rychlosti: doba výměny na vedení + %1 ms (při 9600 Bd %2 ms, při 600 Bd %3 ms)")
+                           .arg(HostMarginMs)
+                           .arg(LeastResponseTimeoutMs(9600))
+                           .arg(LeastResponseTimeoutMs(600)));
   grid->addWidget(new QLabel(QStringLiteral("Adresy od"), plan), 0, 0);
   grid->addWidget(first_, 0, 1);
   grid->addWidget(new QLabel(QStringLiteral("do"), plan), 0, 2);
@@ -83,15 +90,16 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
   result_->setWordWrap(true);
   layout->addWidget(result_);
 
-  table_ = new QTableWidget(0, 5, this);
+  table_ = new QTableWidget(0, 6, this);
   table_->setObjectName(QStringLiteral("FoundTable"));
   table_->setHorizontalHeaderLabels({QStringLiteral("Adresa"), QStringLiteral("Rychlost"), QStringLiteral("Identifikace"),
-                                     QStringLiteral("Odpověď [ms]"), QStringLiteral("Poznámka")});
+                                     QStringLiteral("Odezva [ms]"), QStringLiteral("Vedení [ms]"), QStringLiteral("Poznámka")});
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->verticalHeader()->hide();
   table_->setColumnWidth(2, 170);
   table_->setColumnWidth(3, 110);
+  table_->setColumnWidth(4, 110);
   layout->addWidget(table_, 1);
 
   connect(start_, &QPushButton::clicked, this, [this] { emit scanRequested(this->plan()); });
@@ -146,8 +154,12 @@ void ScanPanel::moduleFound(const LineModule& m) {
   found_.append(m);
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QStringList cells = {QString::number(m.address), QStringLiteral("%1 Bd").arg(BaudCodeToRate(m.baudCode)), m.ident,
-                             QLocale().toString(m.answerMs, 'f', 2), m.late ? QStringLiteral("pozdní odpověď") : QString()};
+  const int32_t rate = BaudCodeToRate(m.baudCode);
+  // The wire time beside the round trip: what is above it is the module's and the host's.
+  const QStringList cells = {QString::number(m.address), QStringLiteral("%1 Bd").arg(rate), m.ident,
+                             QLocale().toString(m.answerMs, 'f', 2),
+                             QLocale().toString(ExchangeWireTimeMs(rate), 'f', 2),
+                             m.late ? QStringLiteral("pozdní odpověď") : QString()};
   for (int c = 0; c < cells.size(); ++c) {
     auto* item = new QTableWidgetItem(cells[c]);
     if (m.late) item->setForeground(QColor(0xB0, 0x60, 0x00));

@@ -19,7 +19,7 @@ sim="$build/bin/qx510-sim"
 
 dir=$(mktemp -d)
 endpoint="$dir/sim.sock"
-"$sim" --headless --no-state --port 0 --endpoint "$endpoint" --modules 0@9600,5@57600,17@115200 >"$dir/out" &
+"$sim" --headless --no-state --wire instant --port 0 --endpoint "$endpoint" --modules 0@9600,5@57600,17@115200 >"$dir/out" &
 sim_pid=$!
 cleanup() {
   kill "$sim_pid" 2>/dev/null || true

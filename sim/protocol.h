@@ -11,6 +11,14 @@
 //   answer  (18 bytes): 'Q' 'X' version type=2 | seq u32 | address command status
 //                       d0 d1 d2 d3 d4 | crc u16
 //
+//   probe   (10 bytes): 'Q' 'X' version type=3 | seq u32 | crc u16
+//   probe answer (10 bytes): 'Q' 'X' version type=4 | seq u32 | crc u16
+//
+// A probe is answered by the simulator itself, on its local endpoint only, whatever the line
+// holds (no module is asked, nothing is logged or counted): `qx510-sim --probe` tells by it a
+// simulator that answers from a listener that only takes connections. The drivers never send
+// one.
+//
 // The sequence number is the client's; the answer echoes it together with the address and
 // command, so a client can tell its answer from a late one to an earlier request. The CRC
 // (CRC-16/CCITT: polynomial 0x1021, initial value 0xFFFF) covers every byte before it, so
@@ -30,6 +38,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -46,6 +55,9 @@ constexpr uint8_t TypeAnswer = 2;
 constexpr size_t RequestSize = 22;
 constexpr size_t AnswerSize = 18;
 constexpr size_t CrcSize = 2;
+constexpr uint8_t TypeProbe = 3;
+constexpr uint8_t TypeProbeAnswer = 4;
+constexpr size_t ProbeSize = 10;
 
 constexpr uint16_t DefaultUdpPort = 5000;
 // Environment variable through which the stand-in drivers find the local endpoint; the
@@ -172,6 +184,24 @@ inline std::optional<Answer> DecodeAnswer(const uint8_t* p, size_t n) {
   return a;
 }
 
+// A probe (TypeProbe) or its answer (TypeProbeAnswer) with this sequence number.
+inline std::array<uint8_t, ProbeSize> EncodeProbe(uint8_t type, uint32_t seq) {
+  std::array<uint8_t, ProbeSize> b{};
+  b[0] = Magic0;
+  b[1] = Magic1;
+  b[2] = Version;
+  b[3] = type;
+  PutU32(&b[4], seq);
+  SealFrame(b);
+  return b;
+}
+
+// The sequence number of a whole probe frame of this type whose CRC holds.
+inline std::optional<uint32_t> DecodeProbe(const uint8_t* p, size_t n, uint8_t type) {
+  if (!FrameIntact(p, n, type, ProbeSize)) return std::nullopt;
+  return GetU32(&p[4]);
+}
+
 // The local endpoint when neither the environment nor an option names one: qx510-sim.sock in
 // the user's private folder (sim/runtime_dir.h). Empty, with the reason in *error, when that
 // folder cannot be had: a name somebody else took in /tmp is never a place to look for or
@@ -246,6 +276,18 @@ inline int ConnectLocalSocket(const std::string& path, int type, int timeoutMs, 
     return -err;
   }
   return s;
+}
+
+// Whether the peer of a connected SOCK_SEQPACKET socket has gone, for a receive that read 0
+// bytes: a zero-length record reads as 0 bytes just as the end of the connection does. It is
+// the end only when the peer has hung up (or shut down its sending side) and no record with
+// data is left to read; otherwise it was an empty record, a damaged frame like any other.
+inline bool SeqpacketPeerGone(int fd) {
+  pollfd p{fd, POLLIN | POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) < 0) return false;  // the next receive tells
+  if (!(p.revents & (POLLHUP | POLLRDHUP))) return false;
+  int queued = 0;
+  return ::ioctl(fd, FIONREAD, &queued) != 0 || queued <= 0;
 }
 
 // A SOCK_SEQPACKET connection to the simulator's local endpoint, as ConnectLocalSocket makes

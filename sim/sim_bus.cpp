@@ -230,6 +230,7 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
   if (answering.empty()) return drop("vypnut");
   const int first = answering.front();
   const uint8_t command = request.command;
+  out.turnaround = modules_[size_t(first)].turnaround;
   const int targets[] = {Line, first};
 
   for (int t : targets)

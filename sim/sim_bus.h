@@ -7,12 +7,14 @@
 // cycle later bring two to the same address and rate, or a saved line hold two alike, both
 // answer and the line carries garbage, as a real line would.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/wire_time.h"
 #include "sim/module_model.h"
 #include "sim/protocol.h"
 
@@ -63,6 +65,9 @@ struct SimBusModule {
   SimModule module;
   std::vector<SimFault> faults;  // at most one of each kind
   SimCounters counters;
+  // How long the module takes to answer once a request has ended: a bench setting, not part
+  // of its memory, so it neither survives a restart nor changes at a power cycle.
+  std::chrono::nanoseconds turnaround = wire::DefaultTurnaround;
 };
 
 class SimBus {
@@ -89,6 +94,7 @@ class SimBus {
   // The last module of a line cannot be removed.
   bool remove(int index, std::string* error = nullptr);
   void powerCycleAll();
+  void setTurnaround(int index, std::chrono::nanoseconds turnaround) { modules_[size_t(index)].turnaround = turnaround; }
   std::vector<SimModule::Memory> memories() const;
   // Changes whenever a module's memory changes or a module comes or goes.
   using Generation = std::pair<uint64_t, uint64_t>;
@@ -109,6 +115,7 @@ class SimBus {
     std::optional<simproto::Answer> answer;  // the answer as the module meant it
     int module = -1;                         // the module reached, if any
     int delayMs = 0;
+    std::chrono::nanoseconds turnaround{0};  // the answering module's
     std::string note;  // which fault acted ("vypnut": the module is off), for the traffic records
   };
   Outcome dispatch(const simproto::Request& request);

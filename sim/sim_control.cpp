@@ -8,7 +8,9 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "sim/sim_server.h"
 
@@ -79,6 +81,8 @@ QJsonArray FaultList(const std::vector<SimFault>& faults) {
 QJsonObject Counters(const SimCounters& c) {
   return {{"seen", double(c.seen)}, {"answered", double(c.answered)}, {"dropped", double(c.dropped)}};
 }
+
+double TurnaroundMs(std::chrono::nanoseconds t) { return double(t.count()) / 1e6; }
 
 QString Hex(const SimModule::Memory& memory) {
   QStringList bytes;
@@ -199,11 +203,13 @@ const std::map<std::string, Command>& Commands() {
                                       {"baud", m.baudRate()},
                                       {"ident", QStringLiteral("%1 v.%2").arg(SimModule::Name, SimModule::FirmwareVersion)},
                                       {"powered", m.powered()},
+                                      {"turnaround_ms", TurnaroundMs(bus.entry(i).turnaround)},
                                       {"faults", FaultList(bus.faults(i))}});
          }
          QJsonObject r = Ok();
          r["modules"] = modules;
          r["line_faults"] = FaultList(bus.faults(SimBus::Line));
+         r["wire"] = server.wire() == simline::Wire::Paced ? "paced" : "instant";
          return r;
        }},
       {"add",
@@ -257,6 +263,16 @@ const std::map<std::string, Command>& Commands() {
            return r;
          });
        }},
+      // The module's processing time before it answers; a slow module is the delay fault.
+      {"turnaround",
+       [](SimServer& server, Args& a) {
+         const double ms = a.number("ms", 0, simline::MaxTurnaroundMs);
+         return OnModule(server, a, [&](SimBus& bus, int i) {
+           a.noOthers();
+           bus.setTurnaround(i, std::chrono::nanoseconds(std::llround(ms * 1e6)));
+           return Ok();
+         });
+       }},
       {"power", StoredAfter(Change([](Args& a) { return a.boolean("on"); }, [](SimModule& m, bool on) { m.setPowered(on); }))},
       {"cycle", StoredAfter(OnTarget([](Args&) { return 0; }, [](SimBus& bus, int t, int) {
          t == SimBus::Line ? bus.powerCycleAll() : bus.module(t).powerCycle();
@@ -299,6 +315,60 @@ void SetError(std::string* error, const std::string& text) {
 
 std::string Compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(); }
 
+// The first key that an object of this JSON text holds twice, if any, at any depth. QJsonDocument
+// keeps the last of a repeated key without a word ({"cmd":"list","cmd":"cycle"} would run
+// cycle), so the text is read here for them. Keys are compared as JSON means them, escapes
+// decoded ("cmd" and "c\u006dd" are one key). The text has already parsed as JSON.
+std::optional<QString> RepeatedKey(const std::string& text) {
+  struct Level {
+    bool object = false;
+    bool expectKey = false;  // in an object, the next string is a key
+    QSet<QString> keys;
+  };
+  std::vector<Level> levels;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '{' || c == '[') {
+      levels.push_back({c == '{', c == '{', {}});
+    } else if (c == '}' || c == ']') {
+      if (!levels.empty()) levels.pop_back();
+    } else if (c == ',') {
+      if (!levels.empty() && levels.back().object) levels.back().expectKey = true;
+    } else if (c == '"') {
+      QString decoded;
+      QByteArray run;  // raw UTF-8 since the last escape
+      for (++i; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] != '\\') {
+          run += text[i];
+          continue;
+        }
+        decoded += QString::fromUtf8(run);
+        run.clear();
+        if (++i >= text.size()) break;
+        switch (text[i]) {
+          case 'b': decoded += QChar('\b'); break;
+          case 'f': decoded += QChar('\f'); break;
+          case 'n': decoded += QChar('\n'); break;
+          case 'r': decoded += QChar('\r'); break;
+          case 't': decoded += QChar('\t'); break;
+          case 'u':
+            decoded += QChar(char16_t(QByteArray::fromStdString(text.substr(i + 1, 4)).toUShort(nullptr, 16)));
+            i += 4;
+            break;
+          default: decoded += QChar(uchar(text[i])); break;  // \" \\ \/
+        }
+      }
+      decoded += QString::fromUtf8(run);
+      if (!levels.empty() && levels.back().expectKey) {
+        if (levels.back().keys.contains(decoded)) return decoded;
+        levels.back().keys.insert(decoded);
+        levels.back().expectKey = false;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string SimControlExecute(SimServer& server, const std::string& line) {
@@ -307,6 +377,8 @@ std::string SimControlExecute(SimServer& server, const std::string& line) {
   try {
     if (parseError.error != QJsonParseError::NoError || !doc.isObject())
       throw Failure{"požadavek je jeden objekt JSON na jednom řádku"};
+    if (const auto key = RepeatedKey(line))
+      throw Failure{"klíč " + key->toStdString() + " se v požadavku opakuje; každý smí být uveden jen jednou"};
     const QJsonObject request = doc.object();
     const QJsonValue cmd = request.value("cmd");
     if (!cmd.isString()) throw Failure{"chybí cmd"};
@@ -335,11 +407,17 @@ bool SimControlLineFromArgs(const std::vector<std::string>& args, std::string* l
       SetError(error, "očekává se klíč=hodnota, ne " + args[i]);
       return false;
     }
+    const QString key = QString::fromStdString(args[i].substr(0, eq));
+    if (o.contains(key)) {
+      SetError(error, key == QLatin1String("cmd") ? std::string("příkaz je první slovo, ne cmd=…")
+                                                  : "klíč " + key.toStdString() + " je uveden dvakrát");
+      return false;
+    }
     const QByteArray value = QByteArray::fromStdString(args[i].substr(eq + 1));
     // A JSON literal (number, true, false) where the value is one, else the text itself.
     const QJsonDocument literal = QJsonDocument::fromJson("[" + value + "]");
     const QJsonValue v = literal.isArray() && literal.array().size() == 1 ? literal.array().at(0) : QJsonValue(QString::fromUtf8(value));
-    o.insert(QString::fromStdString(args[i].substr(0, eq)), v);
+    o.insert(key, v);
   }
   *line = Compact(o);
   return true;

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "sim/local_socket.h"
 #include "sim/sim_control.h"
 #include "sim/state_file.h"
+#include "sim/transport/serial_line.h"
 
 namespace {
 void SetError(std::string* error, const std::string& text) {
@@ -42,14 +45,26 @@ struct SimServer::Delayed {
   std::vector<uint8_t> frame;
 };
 
-SimServer::SimServer(SimServerOptions options) : options_(std::move(options)) {}
+SimServer::SimServer(SimServerOptions options) : options_(std::move(options)), line_(options_.wire) {}
 
 SimServer::~SimServer() { stop(); }
 
 bool SimServer::start(std::string* error) {
   if (running()) return true;
   stopping_ = false;
+  // Held before the file is read and kept until after the last store in stop(): two simulators
+  // never store into one state file, and a refused one touches nothing of it.
+  if (!options_.statePath.empty()) {
+    const std::string endpoint =
+        !options_.serveLocal ? std::string() : options_.localPath.empty() ? simproto::DefaultEndpointPath() : options_.localPath;
+    if (!HoldSimState(options_.statePath, endpoint, &stateHold_, error)) return false;
+  }
+  if (startServing(error)) return true;
+  ReleaseSimState(stateHold_);
+  return false;
+}
 
+bool SimServer::startServing(std::string* error) {
   if (!loadLine(error)) return false;
 
   if (options_.udpPort >= 0) {
@@ -101,6 +116,17 @@ bool SimServer::start(std::string* error) {
       closeAll();
       return false;
     }
+  }
+
+  if (!openSerialLine(error)) {
+    closeAll();
+    return false;
+  }
+  paceTimer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (paceTimer_ < 0) {
+    SetError(error, Errno("timerfd"));
+    closeAll();
+    return false;
   }
 
   int pipeFds[2];
@@ -156,6 +182,7 @@ bool SimServer::loadLine(std::string* error) {
     }
   }
   std::vector<SimModule::Memory> line;
+  std::vector<std::chrono::nanoseconds> turnarounds;
   for (size_t i = 0; i < options_.modules.size(); ++i) {
     const SimModuleSpec& wanted = options_.modules[i];
     // A line typed in is checked as modules added by hand are.
@@ -173,6 +200,7 @@ bool SimServer::loadLine(std::string* error) {
     memory[AddrBusAddress] = wanted.address;
     memory[AddrBaudCode] = wanted.baudCode;
     line.push_back(same != saved.end() ? *same : memory);
+    turnarounds.push_back(wanted.turnaround);
   }
   if (line.empty()) line = saved;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -182,6 +210,7 @@ bool SimServer::loadLine(std::string* error) {
       SetError(error, why);
       return false;
     }
+    for (size_t i = 0; i < turnarounds.size(); ++i) bus_.setTurnaround(int(i), turnarounds[i]);
   }
   savedGeneration_ = bus_.generation();
   // Nothing is stored until start() has succeeded: a simulator that could not start (another
@@ -205,6 +234,12 @@ void SimServer::stop() {
   }
   closeAll();
   store();  // what the coalescing still held back
+  {
+    // The state file is let go: nothing is stored into it from here on.
+    std::lock_guard<std::mutex> lock(mutex_);
+    stateUsable_ = false;
+  }
+  ReleaseSimState(stateHold_);
 }
 
 void SimServer::wake() {
@@ -213,7 +248,23 @@ void SimServer::wake() {
   [[maybe_unused]] auto n = ::write(wakeWrite_, &byte, 1);  // a full pipe wakes it anyway
 }
 
+// The serial line's rate, unless given, is the first module's: the one a driver would use.
+bool SimServer::openSerialLine(std::string* error) {
+  const bool pty = !options_.ptyLink.empty();
+  if (!pty && options_.serialDevice.empty()) return true;
+  if (pty && !options_.serialDevice.empty()) {
+    SetError(error, "simulátor obslouží jen jednu sériovou linku: --pty, nebo --serial");
+    return false;
+  }
+  const int32_t rate = options_.serialRate > 0 ? options_.serialRate : snapshot(0).baudRate();
+  serial_ = SimSerialLine::Open(pty ? SimSerialLine::Kind::Pty : SimSerialLine::Kind::Device,
+                                pty ? options_.ptyLink : options_.serialDevice, rate, options_.wire, error);
+  return serial_ != nullptr;
+}
+
 void SimServer::closeAll() {
+  serial_.reset();  // removes the link it made
+  CloseFd(paceTimer_);
   CloseFd(udpFd_);
   CloseFd(listenFd_);
   CloseFd(wakeRead_);
@@ -222,7 +273,21 @@ void SimServer::closeAll() {
   ownsSocketFile_ = false;
 }
 
+// An absolute deadline on CLOCK_MONOTONIC (steady_clock's clock), so a late wake-up never
+// shifts the frames after it.
+void SimServer::armPaceTimer(std::optional<Clock::time_point> at) {
+  itimerspec timer{};
+  if (at) {
+    const auto ns = std::max<int64_t>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(at->time_since_epoch()).count());
+    timer.it_value.tv_sec = time_t(ns / 1'000'000'000);
+    timer.it_value.tv_nsec = long(ns % 1'000'000'000);
+  }
+  ::timerfd_settime(paceTimer_, TFD_TIMER_ABSTIME, &timer, nullptr);
+}
+
 void SimServer::run() {
+  // The kernel's default slack (50 us) on every wake-up would stretch a frame at 115200 Bd.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
   std::vector<int> clients;
   std::vector<pollfd> fds;
   Clock::time_point acceptPausedUntil{};
@@ -232,13 +297,20 @@ void SimServer::run() {
     const bool listening = listenFd_ >= 0 && now >= acceptPausedUntil;
     fds.clear();
     fds.push_back({wakeRead_, POLLIN, 0});
+    fds.push_back({paceTimer_, POLLIN, 0});
+    if (serial_) fds.push_back({serial_->fd(), serial_->events(), 0});
     if (udpFd_ >= 0) fds.push_back({udpFd_, POLLIN, 0});
     if (listening) fds.push_back({listenFd_, POLLIN, 0});
     const size_t firstClient = fds.size();
     for (int c : clients) fds.push_back({c, POLLIN, 0});
 
     auto wakeAt = storeDue();
-    if (const auto next = deliverDelayed(); next && (!wakeAt || *next < *wakeAt)) wakeAt = next;
+    auto paceAt = deliverDelayed();
+    if (serial_) {
+      serial_->serve(*this, 0, Clock::now());
+      if (const auto next = serial_->due(); next && (!paceAt || *next < *paceAt)) paceAt = next;
+    }
+    armPaceTimer(paceAt);
     if (listenFd_ >= 0 && !listening && (!wakeAt || acceptPausedUntil < *wakeAt)) wakeAt = acceptPausedUntil;
     int timeoutMs = -1;
     if (wakeAt) timeoutMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count()));
@@ -257,7 +329,12 @@ void SimServer::run() {
       const short revents = fds[i].revents;
       if (!revents) continue;
       const int fd = fds[i].fd;
-      if (i >= firstClient) {
+      if (fd == paceTimer_) {
+        uint64_t expirations = 0;
+        [[maybe_unused]] auto n = ::read(paceTimer_, &expirations, sizeof expirations);
+      } else if (serial_ && fd == serial_->fd()) {
+        serial_->serve(*this, revents, Clock::now());
+      } else if (i >= firstClient) {
         const bool hungUp = (revents & (POLLHUP | POLLERR)) != 0 && !(revents & POLLIN);
         if (hungUp || !serveClient(fd)) {
           // Its held-back answers die with it, before the descriptor number is reused.
@@ -285,7 +362,7 @@ void SimServer::receiveDatagrams() {
     socklen_t fromLen = sizeof from;
     const ssize_t n = ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0) return;
-    send(handleFrame(buffer, size_t(n), SimLogEntry::Lan), udpFd_, &from);
+    serveSocketFrame(buffer, size_t(n), SimLogEntry::Lan, udpFd_, &from);
   }
 }
 
@@ -293,9 +370,17 @@ bool SimServer::serveClient(int fd) {
   uint8_t buffer[512];
   for (int i = 0; i < ReceivesPerRound; ++i) {
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n == 0) return false;
+    // A zero-length record from a client still connected is an unreadable request, counted
+    // below like any other; only the end of the connection ends it.
+    if (n == 0 && simproto::SeqpacketPeerGone(fd)) return false;
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-    send(handleFrame(buffer, size_t(n), SimLogEntry::Local), fd, nullptr);
+    // `qx510-sim --probe` asks the simulator, not a module: answered at once, not logged.
+    if (const auto probe = simproto::DecodeProbe(buffer, size_t(n), simproto::TypeProbe)) {
+      const auto answer = simproto::EncodeProbe(simproto::TypeProbeAnswer, *probe);
+      ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      continue;
+    }
+    serveSocketFrame(buffer, size_t(n), SimLogEntry::Local, fd, nullptr);
   }
   return true;
 }
@@ -328,6 +413,28 @@ SimBus::Outcome SimServer::handleFrame(const uint8_t* bytes, size_t size, SimLog
   return process(*request, channel);
 }
 
+// The socket frames are the PC's link to its converter; the wire behind the converter carries
+// the compact frame, so that is what takes the line's time.
+void SimServer::serveSocketFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel, int fd,
+                                 const sockaddr_in* to) {
+  const auto request = simproto::DecodeRequest(bytes, size);
+  if (!request) {
+    ++malformed_;
+    return;
+  }
+  send(serve(*request, channel, Clock::now()), fd, to);
+}
+
+SimServer::Served SimServer::serve(const simproto::Request& request, SimLogEntry::Channel channel,
+                                   simline::TimePoint ready) {
+  Served served{process(request, channel), {}};
+  std::optional<simline::Answering> answering;
+  if (!served.outcome.frame.empty())
+    answering = simline::Answering{served.outcome.turnaround, std::chrono::milliseconds(served.outcome.delayMs)};
+  served.wire = line_.carry(ready, int32_t(request.rate), answering);
+  return served;
+}
+
 namespace {
 void Deliver(int fd, bool udp, const sockaddr_in& to, const std::vector<uint8_t>& frame) {
   if (udp)
@@ -337,15 +444,16 @@ void Deliver(int fd, bool udp, const sockaddr_in& to, const std::vector<uint8_t>
 }
 }  // namespace
 
-// Sends the answer now, or holds it back when a delay fault says so.
-void SimServer::send(const SimBus::Outcome& outcome, int fd, const sockaddr_in* to) {
-  if (outcome.frame.empty()) return;
-  if (outcome.delayMs <= 0) {
-    Deliver(fd, to != nullptr, to ? *to : sockaddr_in{}, outcome.frame);
+// The converter hands the answer on once its last byte has crossed the wire (at once on an
+// instant line, unless a delay fault holds it back).
+void SimServer::send(const Served& served, int fd, const sockaddr_in* to) {
+  if (served.outcome.frame.empty() || !served.wire.answer) return;
+  const Clock::time_point due = served.wire.answer->end;
+  if (due <= Clock::now()) {
+    Deliver(fd, to != nullptr, to ? *to : sockaddr_in{}, served.outcome.frame);
     return;
   }
-  delayed_.push_back({Clock::now() + std::chrono::milliseconds(outcome.delayMs), fd, to != nullptr,
-                      to ? *to : sockaddr_in{}, outcome.frame});
+  delayed_.push_back({due, fd, to != nullptr, to ? *to : sockaddr_in{}, served.outcome.frame});
 }
 
 std::optional<SimServer::Clock::time_point> SimServer::deliverDelayed() {

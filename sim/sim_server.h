@@ -2,8 +2,10 @@
 // SimServer: one line of simulated QX-510 modules (sim/sim_bus.h) answering requests on its
 // own thread, over UDP for the LAN converter's stand-in (KNET1660.DLL) and over a local
 // SOCK_SEQPACKET socket for the other four stand-ins, plus a control channel for scripts
-// (sim/sim_control.h) on a second local socket. Wire format: sim/protocol.h. The simulator
-// program and the tests both use it.
+// (sim/sim_control.h) on a second local socket, and over a serial line when asked
+// (sim/transport/serial_line.h). Wire format: sim/protocol.h. Every exchange occupies the
+// simulated RS-485 line for its wire time (sim/line/wire_line.h) unless options.wire is
+// Instant. The simulator program and the tests both use it.
 //
 // In a test:
 //
@@ -11,6 +13,7 @@
 //   options.udpPort = 0;                               // any free port on 127.0.0.1
 //   options.localPath = tempDir.filePath("sim.sock");  // never the user's default endpoint
 //   options.modules = {{0, 4}, {5, 7}, {17, 8}};       // address, baud code (4 = 9600 Bd)
+//   options.wire = simline::Wire::Instant;             // unless the test measures time
 //   SimServer sim(options);
 //   ASSERT_TRUE(sim.start(&error)) << error;
 //   // interfaces 0..3: the stand-ins read the endpoint from the environment at Init
@@ -44,17 +47,22 @@
 
 #include <netinet/in.h>
 
+#include "sim/line/wire_line.h"
 #include "sim/module_model.h"
 #include "sim/protocol.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_control.h"
+#include "sim/state_file.h"
 
 // One module of the line a server starts with. Baud codes as the module's memory has them:
 // 0..8 for 600..115200 Bd, 4 = 9600 Bd.
 struct SimModuleSpec {
   uint8_t address = 0;
   uint8_t baudCode = 4;
+  std::chrono::nanoseconds turnaround = wire::DefaultTurnaround;
 };
+
+class SimSerialLine;
 
 struct SimServerOptions {
   std::string udpHost = "127.0.0.1";
@@ -70,10 +78,16 @@ struct SimServerOptions {
   bool serveControl = true;                // the control channel, when serving locally
   std::string controlPath;                 // empty: localPath + ".ctl"
   SimControlLimits controlLimits;
+  simline::Wire wire = simline::Wire::Paced;
+  // A serial line besides the sockets: a pseudo-terminal behind the symbolic link ptyLink, or
+  // the real port serialDevice at serialRate (0: the first module's rate). One at most.
+  std::string ptyLink;
+  std::string serialDevice;
+  int32_t serialRate = 0;
 };
 
 struct SimLogEntry {
-  enum Channel { Lan, Local } channel = Lan;
+  enum Channel { Lan, Local, Serial } channel = Lan;
   uint64_t serial = 0;  // counts every decoded request since start
   std::chrono::system_clock::time_point time;  // when the request was served
   simproto::Request request;
@@ -97,7 +111,8 @@ class SimServer {
   // Opens the sockets, loads the state file and starts answering. False with a one-line
   // reason when a socket cannot be opened (port taken, another simulator on the endpoint,
   // something other than a socket at the endpoint path) or the state file cannot be written
-  // or is not a regular file.
+  // or is not a regular file, or another simulator holds it (named by its PID and endpoint;
+  // see HoldSimState). The state file is held from here until stop() has stored the last.
   bool start(std::string* error = nullptr);
   void stop();
   bool running() const { return thread_.joinable(); }
@@ -142,6 +157,17 @@ class SimServer {
   // One request frame as either channel delivers it: what goes back (nothing for a malformed
   // frame or a module that keeps silent). Logged and counted like served requests.
   SimBus::Outcome handleFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel);
+  // One request a transport handed to the line at `ready`: what the line made of it (logged
+  // and counted) and when its frames occupy the wire. Serving thread.
+  struct Served {
+    SimBus::Outcome outcome;
+    simline::Exchange wire;
+  };
+  Served serve(const simproto::Request& request, SimLogEntry::Channel channel, simline::TimePoint ready);
+  void countUnreadable() { ++malformed_; }
+  simline::Wire wire() const { return options_.wire; }
+  // The serial line, while running; null when none was asked for.
+  const SimSerialLine* serialLine() const { return serial_.get(); }
   SimModule snapshot(int index = 0) const;
   SimBus busSnapshot() const;
   int moduleCount() const;
@@ -180,9 +206,13 @@ class SimServer {
   };
   struct Delayed;
   void run();
+  bool startServing(std::string* error);  // start() once the state file is held
   bool loadLine(std::string* error);
   void notifyChanged();
-  void send(const SimBus::Outcome& outcome, int fd, const sockaddr_in* to);
+  void send(const Served& served, int fd, const sockaddr_in* to);
+  void serveSocketFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel, int fd, const sockaddr_in* to);
+  bool openSerialLine(std::string* error);
+  void armPaceTimer(std::optional<Clock::time_point> at);
   std::optional<Clock::time_point> deliverDelayed();  // the next one's time, if any
   void receiveDatagrams();
   bool serveClient(int fd);  // false: the client is gone
@@ -212,6 +242,7 @@ class SimServer {
   std::string stateWarning_;
   std::string storeError_;
 
+  SimStateHold stateHold_;  // while running (and storing), when a state file is named
   int udpFd_ = -1;
   int listenFd_ = -1;
   int wakeRead_ = -1;
@@ -221,6 +252,9 @@ class SimServer {
   std::string localPath_;
   std::string controlPath_;
   std::vector<Delayed> delayed_;  // serving thread only; few at a time
+  simline::WireLine line_;         // serving thread only
+  std::unique_ptr<SimSerialLine> serial_;
+  int paceTimer_ = -1;  // wakes the serving thread at the next frame's absolute time
   std::thread thread_;
   std::unique_ptr<SimControlListener> control_;
   std::mutex listenerMutex_;

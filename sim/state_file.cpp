@@ -1,5 +1,6 @@
 #include "sim/state_file.h"
 
+#include "sim/lock_file.h"
 #include "sim/sim_bus.h"
 
 #include <fcntl.h>
@@ -273,4 +274,51 @@ void RemoveStaleSimStateTemps(const std::string& path) {
         ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
       ::unlink(file.c_str());
   }
+}
+
+bool HoldSimState(const std::string& path, const std::string& endpoint, SimStateHold* hold, std::string* error) {
+  namespace fs = std::filesystem;
+  // A device or a FIFO is never a state file (LoadSimState says the same): nothing is made
+  // beside it, not even a lock.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    SetError(error, path + " není obyčejný soubor");
+    return false;
+  }
+  const fs::path target(path);
+  if (target.has_parent_path()) {
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) {
+      SetError(error, "složku " + target.parent_path().string() + " nelze vytvořit: " + ec.message());
+      return false;
+    }
+  }
+  const std::string lockPath = path + ".lock";
+  const simproto::LockTake take = simproto::TakeLockFile(lockPath, std::to_string(::getpid()) + "\n" + endpoint + "\n");
+  if (take.result == simproto::LockTake::Taken) {
+    hold->fd = take.fd;
+    hold->path = lockPath;
+    return true;
+  }
+  if (take.result == simproto::LockTake::Refused) {
+    SetError(error, "soubor stavu " + path + " nelze hlídat: zámek " + lockPath + " " + take.problem + ", nepoužije se");
+    return false;
+  }
+  // "<pid>\n<endpoint>\n", as written above.
+  const size_t eol = take.holder.find('\n');
+  const long pid = std::strtol(take.holder.c_str(), nullptr, 10);
+  std::string holderEndpoint = eol == std::string::npos ? std::string() : take.holder.substr(eol + 1);
+  while (!holderEndpoint.empty() && holderEndpoint.back() == '\n') holderEndpoint.pop_back();
+  std::string who = pid > 0 ? "PID " + std::to_string(pid) : std::string("PID neznámé");
+  if (!holderEndpoint.empty()) who += ", endpoint " + holderEndpoint;
+  SetError(error, "soubor stavu " + path + " už používá jiný simulátor (" + who +
+                      "); dva simulátory do jednoho souboru neukládají: zvolte jiný --state nebo --no-state");
+  return false;
+}
+
+void ReleaseSimState(SimStateHold& hold) {
+  simproto::ReleaseLockFile(hold.fd, hold.path);
+  hold.fd = -1;
+  hold.path.clear();
 }

@@ -45,3 +45,19 @@ bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>&
 bool CanSaveSimState(const std::string& path, std::string* error = nullptr);
 // Removes the temporary files a store killed half-way left beside path (this user's only).
 void RemoveStaleSimStateTemps(const std::string& path);
+
+// One simulator per state file: two that stored into one file would overwrite each other's
+// lines. A simulator holds its state file, from before it reads it until after its last store,
+// by an advisory lock on `<path>.lock` beside it (sim/lock_file.h): the kernel drops the lock
+// when the simulator ends, however it ends, so a lock file a dead simulator left blocks
+// nobody. The file names the holder's process id and endpoint for whoever is refused.
+struct SimStateHold {
+  int fd = -1;
+  std::string path;  // the lock file
+};
+// False with a one-line reason (naming the holder's PID and endpoint when another simulator
+// holds the file) when the state file cannot be held. Creates missing directories.
+bool HoldSimState(const std::string& path, const std::string& endpoint, SimStateHold* hold,
+                  std::string* error = nullptr);
+// Lets the state file go and removes the lock file; nothing when none is held.
+void ReleaseSimState(SimStateHold& hold);

@@ -51,7 +51,7 @@ QString SimTimeText(const SimLogEntry& e, int utcOffsetSeconds) {
 std::string SimTrafficJson(const SimLogEntry& e, int utcOffsetSeconds) {
   QJsonObject o{{"serial", double(e.serial)},
                 {"time", SimTimeText(e, utcOffsetSeconds)},
-                {"channel", e.channel == SimLogEntry::Lan ? "udp" : "local"},
+                {"channel", e.channel == SimLogEntry::Lan ? "udp" : e.channel == SimLogEntry::Serial ? "serial" : "local"},
                 {"address", e.request.address},
                 {"rate", double(e.request.rate)},
                 {"command", e.request.command},

@@ -1,14 +1,12 @@
 #include "drivers/standin/line_lock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <arpa/inet.h>
+#include <ifaddrs.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "sim/lock_file.h"
 #include "sim/runtime_dir.h"
 
 namespace standin {
@@ -21,52 +19,64 @@ std::string LocalLineName(const std::string& line, const std::string& endpoint) 
   return line + "-" + hex;
 }
 
+namespace {
+// Whether a datagram sent to this address stays on this host: 0.0.0.0 (which the kernel sends
+// to the loopback), the whole loopback range 127.0.0.0/8, and every IPv4 address assigned to an
+// interface of this host right now.
+bool IsThisHost(in_addr address) {
+  const uint32_t a = ntohl(address.s_addr);
+  if (a == INADDR_ANY || (a >> 24) == 127) return true;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return false;
+  bool mine = false;
+  for (const ifaddrs* i = list; i && !mine; i = i->ifa_next)
+    mine = i->ifa_addr && i->ifa_addr->sa_family == AF_INET &&
+           reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == address.s_addr;
+  ::freeifaddrs(list);
+  return mine;
+}
+}  // namespace
+
+// The converter is named by where its datagrams go, not by the text that was typed. Every
+// address of this host names one converter, 127.0.0.1: a simulator bound to the wildcard
+// (--address 0.0.0.0) answers at all of them, one bound to 127.0.0.1 (its default) at 127.0.0.1
+// and 0.0.0.0 alike, and a driver cannot tell which it is talking to. So a hold on any of them
+// holds them all; at worst two listeners of this host on two local addresses at one port count
+// as one line (the second refused while the first is held), but no two handles ever reach one
+// converter at once. An address of another machine names itself.
+std::string LanLineName(in_addr address, uint16_t port) {
+  if (IsThisHost(address)) address.s_addr = htonl(INADDR_LOOPBACK);
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &address, text, sizeof text);
+  return "lan-" + std::string(text) + "-" + std::to_string(port);
+}
+
 LineTake TakeLine(const std::string& line) {
   LineTake take;
   const simproto::RuntimeDir dir = simproto::UserRuntimeDir();
-  if (dir.path.empty()) return take;
-  const std::string path = dir.path + "/qx510-line-" + line + ".lock";
-  for (;;) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return take;
-    int locked;
-    while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (locked != 0) {
-      if (errno == EWOULDBLOCK) {
-        char text[24] = {};
-        const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-        take.result = LineTake::Busy;
-        take.holder = n > 0 ? pid_t(std::strtol(text, nullptr, 10)) : 0;
-        if (take.holder < 0) take.holder = 0;
-      }
-      ::close(fd);
-      return take;
-    }
-    // The holder before may have removed the file between our open and our lock: a lock on a
-    // file no longer at the path holds nothing, so the path is opened afresh.
-    struct stat atPath {}, held {};
-    if (::stat(path.c_str(), &atPath) != 0 || ::fstat(fd, &held) != 0 || atPath.st_ino != held.st_ino ||
-        atPath.st_dev != held.st_dev) {
-      ::close(fd);
-      continue;
-    }
-    // A holder that ended left its id behind; this one replaces it. Should the write fail, the
-    // hold stands all the same: only the refused would miss the holder's id.
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd, 0) == 0) (void)!::pwrite(fd, pid.data(), pid.size(), 0);
-    take.result = LineTake::Taken;
-    take.fd = fd;
-    take.path = path;
+  if (dir.path.empty()) {
+    take.problem = dir.error;
     return take;
   }
+  take.path = dir.path + "/qx510-line-" + line + ".lock";
+  const simproto::LockTake lock = simproto::TakeLockFile(take.path, std::to_string(::getpid()) + "\n");
+  switch (lock.result) {
+    case simproto::LockTake::Taken:
+      take.result = LineTake::Taken;
+      take.fd = lock.fd;
+      break;
+    case simproto::LockTake::Busy:
+      take.result = LineTake::Busy;
+      take.holder = pid_t(std::strtol(lock.holder.c_str(), nullptr, 10));
+      if (take.holder < 0) take.holder = 0;
+      break;
+    case simproto::LockTake::Refused:
+      take.problem = lock.problem;
+      break;
+  }
+  return take;
 }
 
-void ReleaseLine(int fd, const std::string& path) {
-  // Removed while still held, so that nobody can lock this file after us and believe the
-  // line is theirs while another locks a new file at the path.
-  ::unlink(path.c_str());
-  ::close(fd);
-}
+void ReleaseLine(int fd, const std::string& path) { simproto::ReleaseLockFile(fd, path); }
 
 }  // namespace standin

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "drivers/standin/line_lock.h"
+#include "drivers/standin/serial_transport.h"
 #include "sim/protocol.h"
 
 namespace standin {
@@ -41,16 +42,79 @@ struct Connection {
   sockaddr_in peer{};         // LAN only
   int lineFd = -1;             // the hold on the line
   std::string linePath;
+  std::unique_ptr<SerialLine> serial;  // a real device the port is mapped to, else none
   std::mutex sendMutex;
 
   ~Connection() {
     if (fd >= 0) ::close(fd);
+    serial.reset();  // the device is let go before the line's hold
     if (lineFd >= 0) ReleaseLine(lineFd, linePath);
   }
 };
 
 // Who held the line that the last refused Init wanted, for the Error entry's text.
 std::atomic<pid_t> lastHolder{0};
+// Why the last Init could not use its line's lock, in Windows-1250, for the Error entry's
+// text; empty until one could not.
+std::mutex lockProblemMutex;
+std::string lastLockProblem;
+
+constexpr size_t TextRoom = 99;  // the Error entry's buffer: slots 1..99, one character each
+
+// The Windows-1250 form of UTF-8 text (the Czech of the lock's reasons, and a path); what the
+// code page lacks becomes '?', and so does a byte that is not UTF-8.
+std::string ToCp1250(const std::string& utf8) {
+  // Unicode code points of the bytes 0x80..0xFF; 0 where the code page has none.
+  static constexpr uint16_t Upper[128] = {
+      0x20AC, 0,      0x201A, 0,      0x201E, 0x2026, 0x2020, 0x2021, 0,      0x2030, 0x0160, 0x2039, 0x015A,
+      0x0164, 0x017D, 0x0179, 0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122,
+      0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, 0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6,
+      0x00A7, 0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B, 0x00B0, 0x00B1, 0x02DB, 0x0142,
+      0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C, 0x0154,
+      0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7, 0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD,
+      0x00CE, 0x010E, 0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7, 0x0158, 0x016E, 0x00DA,
+      0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF, 0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+      0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4,
+      0x0151, 0x00F6, 0x00F7, 0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9};
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto b = uint8_t(utf8[i]);
+    const int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+    uint32_t code = extra == 0 ? b : extra == 1 ? (b & 0x1Fu) : extra == 2 ? (b & 0x0Fu) : (b & 0x07u);
+    bool whole = extra >= 0 && i + size_t(extra) < utf8.size();
+    for (int k = 1; whole && k <= extra; ++k) {
+      const auto cont = uint8_t(utf8[i + size_t(k)]);
+      whole = (cont & 0xC0) == 0x80;
+      code = code << 6 | (cont & 0x3Fu);
+    }
+    i += whole ? size_t(extra) + 1 : 1;
+    char c = '?';
+    if (whole && code < 0x80) {
+      c = char(code);
+    } else if (whole) {
+      for (int k = 0; k < 128; ++k)
+        if (Upper[k] == code) c = char(0x80 + k);
+    }
+    out += c;
+  }
+  return out;
+}
+
+// "Zámek linky <problem>: <path>", the path shortened in its middle when the whole would not
+// fit the Error entry's buffer: the reason stays whole, and so do the folder and the line's name
+// at the path's two ends.
+std::string LockProblemText(const LineTake& take) {
+  // Zámek linky
+  const std::string lead = "Z\xe1" "mek linky";
+  if (take.path.empty()) return lead + ": " + ToCp1250(take.problem);
+  const std::string head = lead + " " + ToCp1250(take.problem) + ": ";
+  std::string path = ToCp1250(take.path);
+  if (head.size() + path.size() > TextRoom && head.size() + 9 < TextRoom) {
+    const size_t keep = TextRoom - head.size() - 1;  // one character for the ellipsis
+    path = path.substr(0, keep / 2) + "\x85" + path.substr(path.size() - (keep - keep / 2));
+  }
+  return head + path;
+}
 
 uint32_t HoldLine(Connection& c, const std::string& line) {
   const LineTake take = TakeLine(line);
@@ -58,7 +122,12 @@ uint32_t HoldLine(Connection& c, const std::string& line) {
     lastHolder = take.holder;
     return LineBusy;
   }
-  if (take.result != LineTake::Taken) return LockFailed;
+  if (take.result != LineTake::Taken) {
+    const std::string text = LockProblemText(take);
+    std::lock_guard<std::mutex> lock(lockProblemMutex);
+    lastLockProblem = text;
+    return LockFailed;
+  }
   c.lineFd = take.fd;
   c.linePath = take.path;
   return Ok;
@@ -217,7 +286,9 @@ uint32_t Exchange(Connection& c, const simproto::Request& request, Reply& reply)
       if (!lan) Disconnect(c);
       return s;
     }
-    if (n == 0 && !lan) {  // the simulator closed the connection
+    // The simulator closed the connection; a zero-length record while it is open is a
+    // damaged frame like any other, passed over below.
+    if (n == 0 && !lan && simproto::SeqpacketPeerGone(c.fd)) {
       Disconnect(c);
       return NotRunning;
     }
@@ -289,6 +360,17 @@ uint32_t OpenLocal(Kind kind, uint32_t unit, uint32_t* handle) {
   if (!handle) return BadParams;
   auto c = std::make_shared<Connection>();
   c->kind = kind;
+  if (kind == Serial || kind == Usb) {
+    const std::string port = kind == Serial ? portmap::SerialPortName(unit) : portmap::UsbPortName;
+    const MappedPort mapped = FindMappedPort(port);
+    if (mapped.status != Ok) return mapped.status;
+    if (mapped.port) {
+      c->serial = std::make_unique<SerialLine>(port, *mapped.port);
+      if (const uint32_t s = HoldLine(*c, LocalLineName("tty", c->serial->device())); s != Ok) return s;
+      if (const uint32_t s = c->serial->Open(c->rate); s != Ok) return s;
+      return Register(std::move(c), handle);
+    }
+  }
   char line[16];
   if (kind == Serial)
     std::snprintf(line, sizeof line, "com%u", unsigned(unit));
@@ -316,7 +398,7 @@ uint32_t OpenLan(uint32_t* handle, const uintptr_t* block) {
   if (block[2] > MaxTimeoutMs) return BadParams;
   c->peer.sin_port = htons(uint16_t(block[1]));
   c->udpTimeoutMs = uint32_t(block[2]);
-  if (const uint32_t s = HoldLine(*c, "lan-" + ip + "-" + std::to_string(block[1])); s != Ok) return s;
+  if (const uint32_t s = HoldLine(*c, LanLineName(c->peer.sin_addr, uint16_t(block[1]))); s != Ok) return s;
   c->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (c->fd < 0) return CommError;
   // A connected socket takes datagrams from the converter's address only and reports a
@@ -330,6 +412,8 @@ uint32_t SetConfig(Kind kind, uint32_t handle, uint32_t rate, uint32_t timeoutMs
   if (!c) return BadHandle;
   if (rate == 0 || rate > 1000000 || timeoutMs == 0 || timeoutMs > MaxTimeoutMs) return BadParams;
   std::lock_guard<std::mutex> lock(c->sendMutex);
+  if (c->serial)
+    if (const uint32_t s = c->serial->SetRate(rate); s != Ok) return s;
   c->rate = rate;
   c->responseTimeoutMs = timeoutMs;
   c->variant = variant;
@@ -372,7 +456,8 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
   request.index = uint8_t(request8[2]);
   for (int i = 0; i < 5; ++i) request.data[size_t(i)] = uint8_t(request8[3 + i]);
   Reply reply;
-  if (const uint32_t s = Exchange(*c, request, reply); s != Ok) return fail(s);
+  const uint32_t s = c->serial ? c->serial->Exchange(request, c->responseTimeoutMs, reply) : Exchange(*c, request, reply);
+  if (s != Ok) return fail(s);
   *status = reply.status;
   *aux = reply.aux;
   for (int i = 0; i < 4; ++i) response100[i] = reply.response[i];
@@ -390,18 +475,23 @@ Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t add
   }
   if (answer->address != address || answer->command != command) return out;
   out.kind = Received::Answer;
-  Reply& reply = out.reply;
-  // A status from the module travels in the status word; the call itself went through.
-  if (answer->status > 99) {
-    reply.result = reply.status = CommError;
-    return out;
-  }
-  reply.status = answer->status;
-  if (answer->status == 0) {
-    reply.aux = answer->data[0];
-    for (size_t i = 0; i < 4; ++i) reply.response[i] = answer->data[1 + i];
-  }
+  out.reply = AnswerReply(answer->status, answer->data);
   return out;
+}
+
+Reply AnswerReply(uint8_t status, const std::array<uint8_t, 5>& data) {
+  Reply reply;
+  // A status from the module travels in the status word; the call itself went through.
+  if (status > 99) {
+    reply.result = reply.status = CommError;
+    return reply;
+  }
+  reply.status = status;
+  if (status == 0) {
+    reply.aux = data[0];
+    for (size_t i = 0; i < 4; ++i) reply.response[i] = data[1 + i];
+  }
+  return reply;
 }
 
 uint32_t Close(Kind kind, uint32_t* handle) {
@@ -422,12 +512,17 @@ uint32_t ErrorText(uint32_t code, uint32_t* buffer100) {
   std::string text;
   for (const auto& t : Texts)
     if (t.code == code) text = t.text;
+  if (code == LockFailed) {
+    std::lock_guard<std::mutex> lock(lockProblemMutex);
+    if (!lastLockProblem.empty()) text = lastLockProblem;
+  }
   if (code == LineBusy) {
     const pid_t holder = lastHolder;
     text = holder == ::getpid() ? BusyHereText
            : holder > 0         ? std::string(BusyText) + " (PID " + std::to_string(holder) + ")"
                                 : BusyText;
   }
+  if (text.empty()) text = SerialErrorText(code);
   if (text.empty()) text = std::string(UnknownText) + std::to_string(code);
   for (int i = 0; i < 100; ++i) buffer100[i] = 0;
   const size_t n = std::min<size_t>(text.size(), 99);

@@ -4,6 +4,7 @@
 // simulator's local endpoint (serial port, ISA card, PCI card, USB converter). No Qt, so the
 // libraries stay light.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,6 +29,16 @@ enum Status : uint32_t {
   LockFailed = 13,  // the user's private folder for line locks cannot be used
   NoPrivateFolder = 14,   // the user's private folder for the endpoint cannot be had
   Late = 15,        // no answer within the timeout, but an earlier request's came meanwhile
+  // A real serial device the user mapped the port to (drivers/standin/serial_transport.h);
+  // 20..23 are the module's.
+  DeviceMissing = 16,
+  DeviceDenied = 17,
+  DeviceBusy = 18,       // another program holds the device
+  NotATty = 19,
+  DeviceLost = 24,       // the device went away while open
+  DeviceFailed = 25,
+  RateUnsupported = 26,
+  BadPortMap = 27,       // the user's serial-ports file has an error
 };
 
 enum Kind { Serial = 0, Isa = 1, Pci = 2, Usb = 3, Lan = 4 };
@@ -57,6 +68,8 @@ struct Reply {
   uint32_t aux = 0;
   uint32_t response[4] = {};
 };
+// What Send reports for a module's answer with this status and data.
+Reply AnswerReply(uint8_t status, const std::array<uint8_t, 5>& data);
 // What one frame received for the request with this sequence number, bus address and
 // command is: its answer (with what Send reports), a late answer to an earlier request of
 // this connection, or a frame that fails a check (length, type, CRC, or it claims to answer

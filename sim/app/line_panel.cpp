@@ -9,17 +9,19 @@
 #include <QTableWidget>
 
 #include "sim/app/fault_panel.h"
+#include "sim/app/wire_panel.h"
 #include "sim/sim_server.h"
 
 namespace {
-enum Column { Number, Address, Rate, Ident, Power, Faults, Columns };
+enum Column { Number, Address, Rate, Ident, Power, Turnaround, Faults, Columns };
 }
 
 LinePanel::LinePanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLiteral("Vedení"), parent), server_(server) {
   table_ = new QTableWidget(0, Columns);
   table_->setObjectName("ModuleTable");
   table_->setHorizontalHeaderLabels({QStringLiteral("Modul"), QStringLiteral("Adresa"), QStringLiteral("Rychlost"),
-                                     QStringLiteral("Identifikace"), QStringLiteral("Napájení"), QStringLiteral("Poruchy")});
+                                     QStringLiteral("Identifikace"), QStringLiteral("Napájení"), QStringLiteral("Zpracování"),
+                                     QStringLiteral("Poruchy")});
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -115,6 +117,7 @@ void LinePanel::refresh(const SimBus& bus) {
         QStringLiteral("%1 Bd").arg(m.baudRate()),
         QStringLiteral("%1 v.%2").arg(QString::fromLatin1(SimModule::Name).trimmed(), SimModule::FirmwareVersion),
         m.powered() ? QStringLiteral("zapnuto") : QStringLiteral("vypnuto"),
+        TurnaroundText(bus.entry(i).turnaround),
         FaultListText(bus.faults(i)),
     };
     for (int c = 0; c < Columns; ++c) {

@@ -4,18 +4,25 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "sim/local_socket.h"
 #include "sim/sim_server.h"
 #include "sim/state_file.h"
+#include "sim/transport/serial_line.h"
 
 namespace {
 // The handler only writes a byte; the event loop reads it and quits at once, whatever the
@@ -26,34 +33,73 @@ void RequestStop(int) {
   [[maybe_unused]] auto n = ::write(stopPipe[1], &byte, 1);
 }
 
-// "0@9600,5@57600,17": bus address and rate of each module (9600 Bd when left out).
+int BaudCodeOf(int rate) {
+  for (uint8_t c = 0; c <= 8; ++c)
+    if (SimModule::BaudCodeRate(c) == rate) return c;
+  return -1;
+}
+
+// A module's turnaround as typed after '/': milliseconds, to the microsecond, "ms" optional.
+std::optional<std::chrono::nanoseconds> ParseTurnaround(QString text) {
+  if (text.endsWith(QLatin1String("ms"))) text.chop(2);
+  bool ok = false;
+  const double ms = QLocale::c().toDouble(text, &ok);
+  if (!ok || !(ms >= 0 && ms <= simline::MaxTurnaroundMs)) return std::nullopt;
+  return std::chrono::nanoseconds(std::llround(ms * 1000.0) * 1000);
+}
+
+// "0@9600,5@57600/3ms,17": bus address, rate (9600 Bd when left out) and turnaround (1 ms
+// when left out) of each module.
 bool ParseModules(const QString& text, std::vector<SimModuleSpec>* modules) {
-  for (const QString& item : text.split(',')) {
-    const QStringList parts = item.trimmed().split('@');
+  for (const QString& typed : text.split(',')) {
+    const QStringList timed = typed.trimmed().split('/');
+    const auto turnaround = timed.size() == 2 ? ParseTurnaround(timed[1]) : std::optional(wire::DefaultTurnaround);
+    if (timed.size() > 2 || !turnaround) return false;
+    const QStringList parts = timed[0].split('@');
     bool addressOk = false, rateOk = parts.size() == 1;
     const uint address = parts[0].toUInt(&addressOk);
     const int rate = parts.size() == 2 ? parts[1].toInt(&rateOk) : 9600;
-    int code = -1;
-    for (uint8_t c = 0; c <= 8; ++c)
-      if (SimModule::BaudCodeRate(c) == rate) code = c;
+    const int code = BaudCodeOf(rate);
     if (parts.size() > 2 || !addressOk || address > 255 || !rateOk || code < 0) return false;
-    modules->push_back({uint8_t(address), uint8_t(code)});
+    modules->push_back({uint8_t(address), uint8_t(code), *turnaround});
   }
   return !modules->empty() && modules->size() <= size_t(SimBus::MaxModules);
 }
 
-// --probe: 0 when a simulator of this user answers on the local endpoint, 1 when none does,
-// 2 with a line on stderr when the answer cannot be had (a stalled simulator, another
-// user's, no private folder).
+// --probe: 0 when a simulator of this user answers a probe on the local endpoint, 1 when none
+// listens there, 2 with a line on stderr when the answer cannot be had within SimWaitMs (a
+// listener that takes the connection but never answers, as a stalled simulator or another
+// program does; another user's; no private folder). A connection alone proves nothing: the
+// kernel takes it into the listener's backlog whether or not anybody ever reads it.
 int ProbeSimulator(const std::string& path) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(SimWaitMs);
   std::string why;
   if (path.empty()) {
     simproto::DefaultEndpointPath(&why);
   } else {
     const int s = simproto::ConnectEndpoint(path, SimWaitMs);
     if (s >= 0) {
+      const uint32_t seq = uint32_t(::getpid());
+      const auto probe = simproto::EncodeProbe(simproto::TypeProbe, seq);
+      const bool sent = ::send(s, probe.data(), probe.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(probe.size());
+      bool answered = false, closed = false;
+      // Whatever else comes is passed over, within the time left.
+      while (sent && !answered && !closed) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{s, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0) break;
+        uint8_t buffer[64];
+        const ssize_t n = ::recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+        closed = (n < 0 && errno != EAGAIN && errno != EINTR) || (n == 0 && simproto::SeqpacketPeerGone(s));
+        const auto echoed = n > 0 ? simproto::DecodeProbe(buffer, size_t(n), simproto::TypeProbeAnswer) : std::nullopt;
+        answered = echoed && *echoed == seq;
+      }
       ::close(s);
-      return 0;
+      if (answered) return 0;
+      why = closed ? "program na " + path + " ukončil spojení bez odpovědi; simulátor to není"
+                   : "na " + path + " naslouchá program, který do " + std::to_string(SimWaitMs) +
+                         " ms neodpověděl (zaseknutý simulátor nebo jiný program)";
     }
     if (s == simproto::ForeignPeer) why = "na " + path + " naslouchá program jiného uživatele; nepoužije se";
     if (s == -ETIMEDOUT) why = "simulátor na " + path + " nepřijal spojení do " + std::to_string(SimWaitMs) + " ms";
@@ -71,8 +117,8 @@ const char* const Description =
     "Další příkazy:\n"
     "  qx510-sim ctl [--endpoint CESTA | --control CESTA] PŘÍKAZ [klíč=hodnota ...]\n"
     "      pošle jeden příkaz řídicímu kanálu běžícího simulátoru (list, add, remove, voltage,\n"
-    "      fault, counters, ...); `qx510-sim ctl traffic` vypisuje provoz vedení jako řádky\n"
-    "      JSON až do přerušení.\n"
+    "      turnaround, fault, counters, ...); `qx510-sim ctl traffic` vypisuje provoz vedení\n"
+    "      jako řádky JSON až do přerušení.\n"
     "  qx510-sim send [--endpoint CESTA | --udp PORT] [--rate BD] [--timeout MS] ADRESA PŘÍKAZ\n"
     "      INDEX [D0..D4]\n"
     "      provede jednu výměnu přes náhradní ovladač sériového portu (s --udp LAN konvertoru).\n"
@@ -115,13 +161,30 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
   const QCommandLineOption noStateOpt("no-state", "Konfigurační paměť platí jen pro tento běh.");
   const QCommandLineOption modulesOpt(
       "modules",
-      "Vedení: adresa a rychlost každého modulu, např. 0@9600,5@57600 (výchozí: uložené vedení, jinak "
-      "jeden modul na adrese 0, 9600 Bd).",
+      "Vedení: adresa, rychlost a doba zpracování každého modulu, např. 0@9600,5@57600/3ms (výchozí rychlost "
+      "9600 Bd, doba zpracování 1 ms; bez volby uložené vedení, jinak jeden modul na adrese 0, 9600 Bd).",
       "seznam");
+  const QCommandLineOption wireOpt(
+      "wire",
+      "Časování vedení: paced (výchozí) = každý rámec zabere vedení 10 bitů na bajt při rychlosti modulu, modul "
+      "odpovídá po době zpracování, vedení nese jeden rámec za druhým; instant = bez časování (jen pro testy, "
+      "které čas neměří).",
+      "paced|instant", "paced");
+  const QCommandLineOption ptyOpt(
+      "pty",
+      "Obsluhuje i sériovou linku: vytvoří pseudoterminál a <odkaz>, symbolický odkaz na něj (při skončení "
+      "odstraněn), který otevírají ovladače sériového portu a USB konvertoru; rychlost linky je ta, kterou "
+      "nastavil ovladač.",
+      "odkaz");
+  const QCommandLineOption serialOpt(
+      "serial", "Obsluhuje i skutečný sériový port (raw 8N1), třeba druhý převodník na téže lince.",
+      "zařízení");
+  const QCommandLineOption serialRateOpt(
+      "serial-rate", "Rychlost portu z volby --serial v Bd (výchozí: rychlost prvního modulu).", "Bd");
   const QCommandLineOption probeOpt(
       "probe", "Skončí s 0, když na místním soketu už simulátor odpovídá, s 1, když žádný, s 2, když to nelze zjistit.");
-  parser.addOptions(
-      {helpOpt, versionOpt, headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt, modulesOpt, probeOpt});
+  parser.addOptions({helpOpt, versionOpt, headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt,
+                     modulesOpt, wireOpt, ptyOpt, serialOpt, serialRateOpt, probeOpt});
   // Parsed before the application exists: a wrong argument needs no display to be told.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
@@ -161,6 +224,25 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
     std::fprintf(stderr, "qx510-sim: neplatný seznam modulů %s\n", qPrintable(parser.value(modulesOpt)));
     return 2;
   }
+  const QString wireMode = parser.value(wireOpt);
+  if (wireMode != QLatin1String("paced") && wireMode != QLatin1String("instant")) {
+    std::fprintf(stderr, "qx510-sim: --wire musí být paced nebo instant, ne %s\n", qPrintable(wireMode));
+    return 2;
+  }
+  options.wire = wireMode == QLatin1String("instant") ? simline::Wire::Instant : simline::Wire::Paced;
+  options.ptyLink = parser.value(ptyOpt).toStdString();
+  options.serialDevice = parser.value(serialOpt).toStdString();
+  if (parser.isSet(serialRateOpt)) {
+    options.serialRate = parser.value(serialRateOpt).toInt();
+    if (BaudCodeOf(options.serialRate) < 0) {
+      std::fprintf(stderr, "qx510-sim: neplatná rychlost portu %s\n", qPrintable(parser.value(serialRateOpt)));
+      return 2;
+    }
+  }
+  if (!options.ptyLink.empty() && !options.serialDevice.empty()) {
+    std::fprintf(stderr, "qx510-sim: --pty a --serial nelze použít zároveň\n");
+    return 2;
+  }
   if (!parser.isSet(noStateOpt))
     options.statePath = parser.isSet(stateOpt) ? parser.value(stateOpt).toStdString() : DefaultSimStatePath();
 
@@ -194,6 +276,8 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
   std::printf("qx510-sim: UDP %s:%u, endpoint %s\n", options.udpHost.c_str(), unsigned(server.udpPort()),
               server.localPath().c_str());
   if (!server.controlPath().empty()) std::printf("qx510-sim: control %s\n", server.controlPath().c_str());
+  if (const SimSerialLine* serial = server.serialLine())
+    std::printf("qx510-sim: serial %s (%s)\n", serial->path().c_str(), serial->device().c_str());
   std::fflush(stdout);
 
   if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -21,6 +21,7 @@
 #include "sim/app/fault_panel.h"
 #include "sim/app/line_panel.h"
 #include "sim/app/traffic_pane.h"
+#include "sim/app/wire_panel.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -56,6 +57,7 @@ SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::strin
   setWindowTitle("Simulátor modulu QX-510");
   line_ = new LinePanel(server_);
   faults_ = new FaultPanel(server_);
+  wire_ = new WirePanel(server_);
   storeErrorLabel_ = new QLabel;
   storeErrorLabel_->setObjectName("StoreErrorLabel");
   storeErrorLabel_->setStyleSheet("color: #b00000; font-weight: bold;");
@@ -72,7 +74,8 @@ SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::strin
   grid->addWidget(buildAnalogBox(), 3, 0);
   grid->addWidget(buildMemoryBox(), 3, 1, 2, 1);
   grid->addWidget(buildStatusBox(), 4, 0);
-  grid->setRowStretch(5, 1);
+  grid->addWidget(wire_, 5, 0);
+  grid->setRowStretch(6, 1);
   auto* scroll = new QScrollArea;
   scroll->setObjectName("BenchScroll");
   scroll->setWidget(bench);
@@ -97,6 +100,7 @@ SimWindow::SimWindow(SimServer* server, const QString& udpHost, const std::strin
 
   connect(line_, &LinePanel::selectionChanged, this, [this](int index) {
     faults_->setModule(line_->selectedId());
+    wire_->setModule(line_->selectedId());
     shownOutputs_ = shownStatus_ = 0xFFFFFFFF;
     firstRefresh_ = true;  // another module's memory is no change
     for (QWidget* box : benchBoxes_) box->setEnabled(index >= 0);
@@ -361,6 +365,7 @@ void SimWindow::refresh() {
   const SimBus bus = server_->busSnapshot();
   line_->refresh(bus);
   faults_->refresh(bus);
+  wire_->refresh(bus);
   traffic_->refresh(*server_, bus);
   // Stays up until a store succeeds again: the engineer must not trust a memory that is gone
   // at the next start.

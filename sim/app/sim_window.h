@@ -24,6 +24,7 @@ class LinePanel;
 class SimModule;
 class SimServer;
 class TrafficPane;
+class WirePanel;
 
 class SimWindow : public QWidget {
   Q_OBJECT
@@ -55,6 +56,7 @@ class SimWindow : public QWidget {
   SimServer* server_;
   LinePanel* line_;
   FaultPanel* faults_;
+  WirePanel* wire_;
   QTimer* timer_;
   std::atomic<bool> refreshPosted_{false};
   QLabel* identLabel_;

@@ -116,7 +116,9 @@ void TrafficModel::writeCsv(QIODevice& out) const {
   for (const SimLogEntry* row : shown_) {
     const SimLogEntry& e = *row;
     QStringList fields{QString::number(e.serial), SimTimeText(e, utcOffset_),
-                       e.channel == SimLogEntry::Lan ? QStringLiteral("UDP") : QStringLiteral("místní")};
+                       e.channel == SimLogEntry::Lan      ? QStringLiteral("UDP")
+                       : e.channel == SimLogEntry::Serial ? QStringLiteral("sériová")
+                                                          : QStringLiteral("místní")};
     for (int c = Module; c < Columns; ++c) fields << CsvField(text(e, c));
     out.write(fields.join(',').toUtf8() + "\r\n");
   }

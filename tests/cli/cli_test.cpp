@@ -9,25 +9,34 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cmath>
 #include <cstring>
 #include <csignal>
+#include <signal.h>
 #include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/checked_file.h"
+#include "base/commands.h"
 #include "base/settings.h"
+#include "base/wire_time.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
 #include "cli/config_image.h"
@@ -51,6 +60,7 @@ class CliTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     SimServerOptions options;
+    options.wire = simline::Wire::Instant;  // measures no time
     options.udpPort = 0;
     options.localPath = path("sim.sock").toStdString();
     options.modules.assign(std::begin(Line), std::end(Line));
@@ -59,10 +69,17 @@ class CliTest : public ::testing::Test {
     ASSERT_TRUE(sim_->start(&error)) << error;
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     SetConnectionSettingsPath(path("W_qx510.ini"));
+    // The user's own serial-ports file must not send the stand-ins to a real device.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
+    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
   }
   void TearDown() override {
     SetConnectionSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
+    if (savedXdg_)
+      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
   }
 
   QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
@@ -90,7 +107,8 @@ class CliTest : public ::testing::Test {
     };
     int checks = 0;
     io.interrupted = [this, &checks] {
-      const bool stop = (stopAfterMs_ > 0 && slept_ >= stopAfterMs_) || (stopAfterChecks_ >= 0 && ++checks > stopAfterChecks_);
+      const bool stop = (stopAfterMs_ > 0 && slept_ >= stopAfterMs_) || (stopAfterChecks_ >= 0 && ++checks > stopAfterChecks_) ||
+                        (stopWhen_ && stopWhen_());
       return stop ? stopSignal_ : 0;
     };
     io.readInput = [&](qint64) -> std::optional<QByteArray> { return input_; };
@@ -104,7 +122,10 @@ class CliTest : public ::testing::Test {
       };
     }
     io.errIsTerminal = terminal_;
-    io.sleep = [this](int ms) { slept_ += ms; };
+    io.sleep = [this](int ms) {
+      slept_ += ms;
+      if (onSleep_) onSleep_(slept_);
+    };
     r.code = RunCli(args, io);
     out.flush();
     err.flush();
@@ -120,10 +141,13 @@ class CliTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
+  std::optional<std::string> savedXdg_;
   int slept_ = 0;
   int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
   int stopAfterChecks_ = -1;  // the signal comes after this many looks; -1 never
   int stopSignal_ = SIGINT;
+  std::function<bool()> stopWhen_;   // the signal has come once this holds
+  std::function<void(int)> onSleep_;  // after each wait, with the time waited so far
   bool oneScreen_ = false;
   std::optional<QByteArray> input_;  // standard input
   int outFd_ = -1;  // standard output: this descriptor, or when -1 the text kept in Result::out
@@ -227,7 +251,7 @@ TEST_F(CliTest, NoConnectionIsExitThree) {
     QStringList args;
     const char* message;
   } cases[] = {
-      {{"identify", "--address", "9", "--timeout", "20"}, "Modul neodpověděl"},
+      {{"identify", "--address", "9", "--timeout", "30"}, "Modul neodpověděl"},
       {{"config", "show", "--rate", "19200", "--timeout", "20"}, "Modul neodpověděl"},
       {{"identify", "--interface", "lan", "--ip", "127.0.0.1", "--udp-port", "0"},
        "Chyba inicializace připojení - "},
@@ -268,13 +292,18 @@ TEST_F(CliTest, ScanFindsExactlyTheModulesPresent) {
                         "--scan-timeout", "100", "--json"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   QSet<QPair<int, int>> found;
-  for (const QJsonValue& v : QJsonDocument::fromJson(r.out.toUtf8()).array())
+  for (const QJsonValue& v : QJsonDocument::fromJson(r.out.toUtf8()).array()) {
     found.insert({v["address"].toInt(), v["rate"].toInt()});
+    EXPECT_NEAR(v["wire_ms"].toDouble(), double(wire::ExchangeTime(v["rate"].toInt()).count()) / 1e6, 0.001);
+    EXPECT_GT(v["round_trip_ms"].toDouble(), 0.0);
+  }
   EXPECT_EQ(found, (QSet<QPair<int, int>>{{0, 9600}, {5, 57600}, {17, 115200}}));
 
-  // The configured rate comes first, and one line per module in text.
-  const Result text = run({"scan", "--addresses", "4-6", "--rates", "9600,57600", "--scan-timeout", "100"});
-  EXPECT_EQ(text.out, "adresa 5, 57600 Bd: QX-510   v.1.20\n");
+  // Each rate's own timeout; the configured rate comes first, and one line per module in text.
+  const Result text = run({"scan", "--addresses", "4-6", "--rates", "9600,57600"});
+  EXPECT_TRUE(text.out.contains(
+      QRegularExpression(R"(^adresa 5, 57600 Bd: QX-510   v.1.20, odezva \d+[.,]\d ms \(vedení 8[.,]0 ms\)\n$)")))
+      << text.out.toStdString();
   EXPECT_EQ(text.err, "Nalezeno modulů: 1\n");
 }
 
@@ -283,8 +312,8 @@ TEST_F(CliTest, ScanReportsAModuleThatAnswersLaterThanItsTimeout) {
   sim_->withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Delay, .command = 200, .count = 1, .delayMs = 300}); });
   const Result r = run({"scan", "--addresses", "0,1", "--rates", "9600", "--scan-timeout", "200", "--stats"});
   EXPECT_EQ(r.code, 0) << r.err.toStdString();
-  EXPECT_TRUE(r.out.startsWith("adresa 0, 9600 Bd: QX-510   v.1.20 (odpovídá pozdě: identifikace trvala "))
-      << r.out.toStdString();
+  EXPECT_TRUE(r.out.startsWith("adresa 0, 9600 Bd: QX-510   v.1.20, odezva ")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains(" (odpovídá pozdě: identifikace trvala ")) << r.out.toStdString();
   EXPECT_TRUE(r.err.contains("pozdních 1")) << r.err.toStdString();
 }
 
@@ -513,12 +542,54 @@ TEST_F(CliTest, AFailedConnectionNamesTheDriversTextAndWhereTheSettingsCameFrom)
     const Result r = run({"identify"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(r.err.startsWith(QString::fromUtf8(c.message))) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains("rozhraní serial COM1, adresa 0")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("rozhraní serial COM1 → simulátor, adresa 0")) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(path("W_qx510.ini"))) << r.err.toStdString();
   }
   QFile::remove(path("W_qx510.ini"));
-  const Result r = run({"identify", "--address", "9", "--timeout", "20"});
-  EXPECT_TRUE(r.err.contains("adresa 9, 9600 Bd, timeout 20 ms; nastavení: výchozí hodnoty")) << r.err.toStdString();
+  const Result r = run({"identify", "--address", "9", "--timeout", "30"});
+  EXPECT_TRUE(r.err.contains("adresa 9, 9600 Bd, timeout 30 ms; nastavení: výchozí hodnoty")) << r.err.toStdString();
+
+  // A port mapped in serial-ports names its device; the driver's failure says why it is not there.
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("qx510"));
+  WriteFile(path("qx510/serial-ports"), "COM1=" + path("no-tty").toUtf8() + "\nUSB=" + path("no-usb").toUtf8() + "\n");
+  const struct {
+    QStringList args;
+    QString named;
+  } mapped[] = {
+      {{"identify"}, "rozhraní serial COM1 → " + path("no-tty") + ", adresa 0"},
+      {{"identify", "--interface", "usb"}, "rozhraní usb USB → " + path("no-usb") + ", adresa 0"},
+      {{"identify", "--com-port", "2", "--address", "9", "--timeout", "30"}, "rozhraní serial COM2 → simulátor, adresa 9"},
+  };
+  for (const auto& c : mapped) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    const Result m = run(c.args);
+    EXPECT_EQ(m.code, 3);
+    EXPECT_TRUE(m.err.contains(c.named)) << m.err.toStdString();
+  }
+}
+
+TEST_F(CliTest, WarnsOnceWhenTheResponseTimeoutIsShorterThanAnExchangeOnTheWire) {
+  // 9600 Bd: 29.1 ms on the wire; 57600 Bd: 8.0 ms.
+  const struct {
+    QStringList args;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {{"identify", "-t", "29"},
+       "Varování: timeout odpovědi 29 ms je kratší než doba výměny na vedení při 9600 Bd (30 ms); nejméně 56 ms.\n"},
+      {{"identify", "-t", "30"}, nullptr},
+      {QStringList{"watch", "status", "-n", "3", "-t", "7"} + AtModule1,
+       "Varování: timeout odpovědi 7 ms je kratší než doba výměny na vedení při 57600 Bd (8 ms); nejméně 34 ms.\n"},
+      {QStringList{"watch", "status", "-n", "3", "-t", "8"} + AtModule1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    const Result r = run(c.args);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err.count("Varování"), c.warning ? 1 : 0) << r.err.toStdString();
+    if (c.warning) {
+      EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.warning))) << r.err.toStdString();
+    }
+  }
 }
 
 TEST_F(CliTest, ASignalStopsTheCommandWithItsExitStatusAndSaysHowFarItGot) {
@@ -529,7 +600,7 @@ TEST_F(CliTest, ASignalStopsTheCommandWithItsExitStatusAndSaysHowFarItGot) {
   } cases[] = {
       {{"scan", "--addresses", "0-255", "--scan-timeout", "5"}, SIGINT, 6, 0, "z 2304 pokusů.\nNalezeno modulů: 1"},
       {{"watch", "din", "--interval", "100"}, SIGTERM, -1, 200, "Sledování přerušeno po 2 čteních."},
-      {{"dout", "0x1"}, SIGTERM, 0, 0, "Výstupy nastaveny: 0x00000001\nPřerušeno signálem SIGTERM."},
+      {{"dout", "0x1"}, SIGTERM, 0, 0, "Přerušeno signálem SIGTERM před zápisem: výstupy nezměněny."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -541,6 +612,17 @@ TEST_F(CliTest, ASignalStopsTheCommandWithItsExitStatusAndSaysHowFarItGot) {
     EXPECT_EQ(r.code, 128 + c.signal);
     EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.progress))) << r.err.toStdString();
   }
+  EXPECT_EQ(sim_->snapshot(0).outputs(), 0u);
+
+  // A signal that comes after the command's last step changes nothing: the command ran to its
+  // end, and its status stands.
+  stopSignal_ = SIGTERM;
+  stopAfterChecks_ = 1;  // the look before the write finds nothing; the one after does
+  const Result late = run({"dout", "0x1"});
+  stopAfterChecks_ = -1;
+  EXPECT_EQ(late.code, 0);
+  EXPECT_EQ(late.err, "Výstupy nastaveny: 0x00000001\nPříkaz doběhl do konce; signál SIGTERM už nic nepřerušil.\n");
+  EXPECT_EQ(sim_->snapshot(0).outputs(), 1u);
 }
 
 TEST_F(CliTest, WatchReadsSeveralSourcesAndGivesAFailedReadItsLine) {
@@ -608,7 +690,10 @@ TEST_F(CliTest, TraceHasALinePerExchangeAndStatsCountThemByOutcome) {
     EXPECT_EQ(stats.value("timeouts").toInt(), c.timeouts);
     EXPECT_EQ(stats.value("refused").toInt(), c.refused);
     EXPECT_EQ(stats.contains("median_ms"), c.good + c.refused > 0);
-    for (const QJsonObject& o : trace) EXPECT_EQ(o.value("rate").toInt(), 9600);
+    for (const QJsonObject& o : trace) {
+      EXPECT_EQ(o.value("rate").toInt(), 9600);
+      EXPECT_NEAR(o.value("wire_ms").toDouble(), 29.125, 0.001);
+    }
   }
 
   // To a file, in text.
@@ -618,9 +703,12 @@ TEST_F(CliTest, TraceHasALinePerExchangeAndStatsCountThemByOutcome) {
   QFile file(path("trace.txt"));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-  ASSERT_EQ(lines.size(), 3);
-  EXPECT_TRUE(lines[0].contains(" serial adr 0 9600 Bd  200 identifikace [0]  > 00 00 00 00 00  < 00 51 58"))
+  ASSERT_EQ(lines.size(), 4);
+  EXPECT_TRUE(lines[0].startsWith("# rozhraní serial COM1 → simulátor, adresa 0, 9600 Bd, timeout 150 ms"))
       << lines[0].toStdString();
+  EXPECT_TRUE(lines[1].contains(" serial adr 0 9600 Bd  200 identifikace [0]  > 00 00 00 00 00  < 00 51 58"))
+      << lines[1].toStdString();
+  EXPECT_TRUE(lines[1].endsWith(" ms (vedení 29.125 ms)")) << lines[1].toStdString();
 }
 
 TEST_F(CliTest, TheProgressBarIsClearedBeforeAnyOtherOutput) {
@@ -658,6 +746,9 @@ TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(asked, c.asked);
     EXPECT_TRUE(r.out.contains("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).")) << r.out.toStdString();
+    // What happened: the new constants stay, the range byte went back.
+    EXPECT_TRUE(r.err.contains("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.\n")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("obnoveny")) << r.err.toStdString();
     sim_->powerCycle();
     const Result w = run({"watch", "ain0", "--count", "1", "--format", "csv"});
     EXPECT_NEAR(w.out.section(',', -3, -3).toDouble(), 5.0, 0.001 + 1e-9) << w.out.toStdString();
@@ -720,6 +811,282 @@ TEST_F(CliTest, HelpForEveryCommand) {
   EXPECT_EQ(sim_->requestCount(), 0u);
   EXPECT_EQ(run({"--help"}).code, 0);
   EXPECT_EQ(run({}).code, 2);
+}
+
+// The eight negation bytes of module 1 spoilt, so that a restore from a backup of module 0
+// writes eight bytes, in this order.
+std::vector<uint8_t> NegationAddresses() {
+  std::vector<uint8_t> bytes;
+  for (uint8_t base : {CfgAddr::DinNegation, CfgAddr::DoutNegation})
+    for (int j = 0; j < 4; ++j) bytes.push_back(uint8_t(base + j * CfgAddr::DigitalStride));
+  return bytes;
+}
+
+class CliRestoreTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    ASSERT_EQ(run({"config", "backup", path("m0.txt")}).code, 0);
+    sim_->withModule(1, [](SimModule& m) {
+      for (uint8_t a : NegationAddresses()) m.setConfigByte(a, 0x5A);
+    });
+    serial_ = sim_->requestCount();
+  }
+  int restoredBytes() {
+    int n = 0;
+    for (uint8_t a : NegationAddresses()) n += memory(1)[a] == memory(0)[a];
+    return n;
+  }
+  // Configuration reads since the last write (or since the start, when none was made).
+  int readsAfterLastWrite() {
+    int reads = 0;
+    for (const SimLogEntry& e : sim_->logSince(serial_)) {
+      if (e.request.command == Cmd::WriteConfigByte) reads = 0;
+      reads += e.request.command == Cmd::ReadConfigByte;
+    }
+    return reads;
+  }
+  uint64_t serial_ = 0;
+};
+
+// A signal stops a restore at the next byte; the message says which bytes the module now holds,
+// and the status is 128 + the signal only when the signal cut the restore short.
+TEST_F(CliRestoreTest, ASignalStopsTheRestoreAtTheNextByteAndSaysWhatTheModuleHolds) {
+  const int image = int(ImageAddresses().size());
+  const struct {
+    const char* name;
+    int signal;
+    std::function<bool()> when;
+    int code, written;
+    const char* message;
+  } cases[] = {
+      {"while the module is read", SIGINT, [this] { return readsAfterLastWrite() >= 3; }, 130, 0,
+       "Přerušeno signálem SIGINT při čtení modulu, před prvním zápisem: nic nezapsáno, modul beze změny."},
+      {"after the second write", SIGINT, [this] { return writesSince(serial_) >= 2; }, 130, 2,
+       "Obnova přerušena signálem SIGINT: zapsáno a ověřeno 2 z 8 bajtů (adresy 33, 36), nezapsáno 6 (adresy 39, 42, 34, "
+       "37, 40, 43): modul je zapsán jen zčásti a drží směs nových hodnot a svých dřívějších.\n"},
+      {"SIGTERM after the seventh write", SIGTERM, [this] { return writesSince(serial_) >= 7; }, 143, 7,
+       "Obnova přerušena signálem SIGTERM: zapsáno a ověřeno 7 z 8 bajtů"},
+      // The last write's read-back, then five bytes of the final read.
+      {"during the final read-back", SIGINT, [&] { return writesSince(serial_) == 8 && readsAfterLastWrite() >= 1 + 5; },
+       130, 8,
+       "Obnova přerušena signálem SIGINT: zapsáno a ověřeno všech 8 bajtů (adresy 33, 36, 39, 42, 34, 37, 40, 43); celá "
+       "paměť zpětně nepřečtena"},
+      {"after the final read-back", SIGINT,
+       [&] { return writesSince(serial_) == 8 && readsAfterLastWrite() >= 1 + image; }, 0, 8,
+       "Konfigurace zapsána a zpětně ověřena.\nPříkaz doběhl do konce; signál SIGINT už nic nepřerušil.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule(1, [](SimModule& m) {
+      for (uint8_t a : NegationAddresses()) m.setConfigByte(a, 0x5A);
+    });
+    serial_ = sim_->requestCount();
+    stopSignal_ = c.signal;
+    stopWhen_ = c.when;
+    const Result r = run(QStringList{"config", "restore", path("m0.txt")} + AtModule1);
+    stopWhen_ = {};
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
+    EXPECT_EQ(writesSince(serial_), c.written);
+    EXPECT_EQ(restoredBytes(), c.written);
+  }
+}
+
+// The restore of the companion program itself, against a module whose writes answer late: a
+// SIGINT or SIGTERM ends it within one exchange, with the message and the shell's status.
+TEST_F(CliRestoreTest, TheProgramStopsARestoreWithinOneExchangeOfASignal) {
+  constexpr int DelayMs = 400;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    sim_->withModule(1, [](SimModule& m) {
+      for (uint8_t a : NegationAddresses()) m.setConfigByte(a, 0x5A);
+    });
+    sim_->withBus([](SimBus& bus) {
+      bus.arm(1, SimFault{.kind = SimFault::Delay, .command = Cmd::WriteConfigByte, .delayMs = DelayMs});
+    });
+    serial_ = sim_->requestCount();
+    QProcess cli;
+    cli.start(QStringLiteral(QX510_CLI), QStringList{"config", "restore", path("m0.txt"), "--interface", "serial",
+                                                     "--com-port", "1", "--timeout", "2000"} + AtModule1);
+    ASSERT_TRUE(cli.waitForStarted(10000));
+    QDeadlineTimer firstWrite(30000);
+    while (writesSince(serial_) < 1 && !firstWrite.hasExpired() && cli.state() == QProcess::Running) QThread::msleep(5);
+    ASSERT_EQ(cli.state(), QProcess::Running) << cli.readAllStandardError().toStdString();
+    const int writesAtSignal = writesSince(serial_);
+    ASSERT_GE(writesAtSignal, 1);
+    QElapsedTimer took;
+    took.start();
+    ASSERT_EQ(::kill(pid_t(cli.processId()), signal), 0);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    const qint64 ms = took.elapsed();
+    sim_->withBus([](SimBus& bus) { bus.clearAllFaults(); });
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 128 + signal) << err.toStdString();
+    // The write under way when the signal came goes on to its read-back; no other is begun.
+    const int written = writesSince(serial_);
+    EXPECT_LE(written - writesAtSignal, 1);
+    EXPECT_LT(written, 8);
+    EXPECT_LT(ms, DelayMs + 1500);
+    EXPECT_EQ(restoredBytes(), written);
+    EXPECT_TRUE(err.contains(QStringLiteral("Obnova přerušena signálem %1: zapsáno a ověřeno %2 z 8 bajtů")
+                                 .arg(signal == SIGINT ? "SIGINT" : "SIGTERM")
+                                 .arg(written)))
+        << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("drží směs"))) << err.toStdString();
+  }
+}
+
+// A signal stops a calibration at the next byte of its start or its store, and the write-back
+// leaves the module as found; one that comes after the constants are in changes nothing.
+TEST_F(CliTest, ASignalStopsACalibrationAtTheNextByteThroughItsWriteBack) {
+  const auto calibrationBytes = [this] {
+    const SimModule::Memory m = memory(0);
+    std::vector<uint8_t> bytes = {m[0]};
+    bytes.insert(bytes.end(), m.begin() + 15, m.begin() + 23);
+    return bytes;
+  };
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.03, 25.0, -40.0}); });
+  const std::vector<uint8_t> before = calibrationBytes();
+  const struct {
+    const char* name;
+    int afterWrites;  // the signal comes once this many writes were made
+    int code;
+    bool calibrated;
+    const char* message;
+  } cases[] = {
+      {"during the start", 2, 130, false,
+       "Přerušeno signálem SIGINT; co kalibrace v modulu změnila, se zapisuje zpět.\n"
+       "Původní rozsah vstupu a kalibrační konstanty obnoveny.\nKalibrace vstupu zrušena !\n"},
+      {"during the store of the constants", 6, 130, false,
+       "Přerušeno signálem SIGINT; co kalibrace v modulu změnila, se zapisuje zpět.\n"
+       "Původní rozsah vstupu a kalibrační konstanty obnoveny.\nKalibrace vstupu zrušena !\n"},
+      {"after the constants are in", 9, 0, true,
+       "Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.\n"
+       "Příkaz doběhl do konce; signál SIGINT už nic nepřerušil.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule([&](SimModule& m) {
+      m.setConfigByte(0, before[0]);
+      for (int k = 0; k < 8; ++k) m.setConfigByte(15 + k, before[size_t(k) + 1]);
+    });
+    sim_->setShortCircuit(true);
+    const uint64_t serial = sim_->requestCount();
+    stopWhen_ = [&] { return writesSince(serial) >= c.afterWrites; };
+    const Result r = run({"calibrate", "voltage", "--zero-ready", "--reference", "5.0", "--settle", "0"}, {""}, [this](int) {
+      sim_->setShortCircuit(false);
+      sim_->setSourceVoltage(5.0);
+    });
+    stopWhen_ = {};
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith(QString::fromUtf8(c.message))) << r.err.toStdString();
+    EXPECT_EQ(r.out.contains("Vstup zkalibrován"), c.calibrated) << r.out.toStdString();
+    if (c.calibrated) {
+      EXPECT_EQ(calibrationBytes()[0], before[0]);
+      EXPECT_NE(calibrationBytes(), before);
+    } else {
+      EXPECT_EQ(calibrationBytes(), before);
+    }
+  }
+}
+
+// calibrate run by a script through pipes: each prompt reaches the script before the program
+// waits for its answer, and the success message says what happened.
+TEST_F(CliTest, TheCalibrationPromptsReachAPipeBeforeTheProgramWaits) {
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.03, 25.0, -40.0}); });
+  const struct {
+    const char* name;
+    QStringList options;
+    QStringList prompts;  // each answered after it has been read from the pipe
+  } cases[] = {
+      {"both prompts", {}, {"Zkratuj napěťový vstup", "Odstraň zkrat"}},
+      {"the reference alone", {"--zero-ready"}, {"Odstraň zkrat"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->setShortCircuit(true);
+    QProcess cli;
+    cli.start(QStringLiteral(QX510_CLI), QStringList{"calibrate", "voltage", "--settle", "0", "--interface", "serial",
+                                                     "--com-port", "1", "--address", "0", "--rate", "9600"} +
+                                             c.options);
+    ASSERT_TRUE(cli.waitForStarted(10000));
+    QByteArray out;
+    for (const QString& prompt : c.prompts) {
+      QDeadlineTimer deadline(20000);
+      while (!QString::fromUtf8(out).contains(prompt) && !deadline.hasExpired() && cli.state() == QProcess::Running) {
+        cli.waitForReadyRead(100);
+        out += cli.readAllStandardOutput();
+      }
+      ASSERT_TRUE(QString::fromUtf8(out).contains(prompt))
+          << "no prompt on the pipe: " << out.toStdString() << cli.readAllStandardError().toStdString();
+      if (prompt.startsWith(QLatin1String("Zkratuj"))) {
+        cli.write("\n");
+      } else {
+        sim_->setShortCircuit(false);
+        sim_->setSourceVoltage(5.0);
+        cli.write("5\n");
+      }
+    }
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    out += cli.readAllStandardOutput();
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    EXPECT_EQ(cli.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(out).contains("Vstup zkalibrován")) << out.toStdString();
+    EXPECT_TRUE(err.contains("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.")) << err.toStdString();
+  }
+}
+
+// watch holds the line and writes nothing, so the input's range changes under it only while
+// the module is away: after a failed reading, the range is read again before the next value,
+// and a value whose range could not be read is no number.
+TEST_F(CliTest, WatchReadsTheRangeAgainAfterTheModuleWasSilent) {
+  sim_->setSourceVoltage(5.0);
+  sim_->setSourceCurrent(12.5);
+  sim_->withModule([](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
+  const struct {
+    const char* name;
+    int silentRangeReads;  // the range's read after the silence also fails this many times
+    QStringList units;     // of the four readings; empty: no value
+  } cases[] = {
+      {"the range read again at once", 0, {"V", "", "mA", "mA"}},
+      {"the range read again only later", 1, {"V", "", "", "mA"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule([](SimModule& m) { m.setConfigByte(CfgAddr::AinRange, 0); });
+    slept_ = 0;
+    // Between the first reading and the second the module is reconfigured to current and
+    // misses an exchange.
+    onSleep_ = [&](int slept) {
+      if (slept != 100) return;
+      sim_->withModule([](SimModule& m) { m.setConfigByte(CfgAddr::AinRange, 1); });
+      // The reading's exchange, then as many of the range's reads, go unanswered.
+      sim_->withBus([&](SimBus& bus) { bus.arm(0, SimFault{.kind = SimFault::Silent, .count = 1 + c.silentRangeReads}); });
+    };
+    const Result r = run({"watch", "ain0", "--count", "4", "--interval", "100", "--format", "csv", "--timeout", "200"});
+    onSleep_ = {};
+    EXPECT_EQ(r.code, 1);
+    QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
+    lines.removeFirst();
+    for (int k = 0; k < 4; ++k) {
+      const QStringList cells = lines[k].split(',');
+      SCOPED_TRACE(lines[k].toStdString());
+      ASSERT_GE(cells.size(), 4);
+      EXPECT_EQ(cells[2], c.units[k]);
+      const double want = c.units[k] == QLatin1String("V") ? 5.0 : 12.5;
+      if (c.units[k].isEmpty()) {
+        EXPECT_TRUE(cells[1].isEmpty());
+      } else {
+        EXPECT_NEAR(cells[1].toDouble(), want, 0.01);
+      }
+    }
+    if (c.silentRangeReads > 0) {
+      EXPECT_TRUE(lines[2].contains(QStringLiteral("rozsah vstupu 0 nepřečten"))) << lines[2].toStdString();
+    }
+  }
 }
 
 TEST(CliArgs, MasksAddressListsAndOptionValues) {
@@ -922,7 +1289,6 @@ TEST_F(CliTest, StandardInputOrAFileOverAMegabyteIsRefused) {
   EXPECT_EQ(r.err, QStringLiteral("Soubor %1 je větší než 1 MB (1048576 B), záloha to není; nic neprovedeno.\n").arg(path("huge.txt")));
 }
 
-#ifdef QX510_CLI_PATH
 // The program itself, with its standard streams as the shell would set them.
 struct Spawned {
   int code = -1;
@@ -934,7 +1300,7 @@ struct Spawned {
 Spawned Spawn(const QString& errPath, const QStringList& args,
               const std::function<void(posix_spawn_file_actions_t*)>& streams,
               const std::function<void(pid_t)>& meanwhile = {}) {
-  QList<QByteArray> words{QByteArrayLiteral(QX510_CLI_PATH)};
+  QList<QByteArray> words{QByteArrayLiteral(QX510_CLI)};
   for (const QString& a : args + QStringList{"-i", "serial", "--com-port", "1", "-a", "0", "-r", "9600"})
     words << a.toUtf8();
   std::vector<char*> argv;
@@ -1062,6 +1428,5 @@ TEST_F(CliTest, TheProgramReadsNoMoreThanAMegabyteOfStandardInput) {
   EXPECT_LE(accepted, (qint64(1) << 20) + 1 + pipeSize);
   EXPECT_EQ(sim_->requestCount(), before);
 }
-#endif
 
 }  // namespace

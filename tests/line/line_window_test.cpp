@@ -10,25 +10,35 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/settings.h"
 #include "base/commands.h"
+#include "base/wire_time.h"
 #include "base/config_image.h"
 #include "line/backup_panel.h"
+#include "line/connection_panel.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/module_window.h"
@@ -67,6 +77,9 @@ class LineWindowTest : public ::testing::Test {
       sim_->withModule(i, [](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
+    // The user's own serial-ports file must not send the stand-ins to a real device.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
+    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
     window_ = std::make_unique<LineWindow>();
     window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   }
@@ -74,6 +87,10 @@ class LineWindowTest : public ::testing::Test {
     window_.reset();
     SetConnectionSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
+    if (savedXdg_)
+      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
   }
 
   void connectLine() {
@@ -82,9 +99,9 @@ class LineWindowTest : public ::testing::Test {
   }
 
   // The line as the operator would have it after a scan, without spending the scan's time.
-  void knownLine() {
+  void knownLine(const std::vector<SimModuleSpec>& line = {std::begin(Line), std::end(Line)}) {
     QVector<LineModule> modules;
-    for (const SimModuleSpec& s : Line) {
+    for (const SimModuleSpec& s : line) {
       LineModule m;
       m.address = s.address;
       m.baudCode = s.baudCode;
@@ -114,12 +131,16 @@ class LineWindowTest : public ::testing::Test {
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
   std::unique_ptr<LineWindow> window_;
+  std::optional<std::string> savedXdg_;
 };
 
 TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
   connectLine();
   ScanPanel* scan = window_->scanPanel();
   scan->findChild<QSpinBox*>(QStringLiteral("LastAddress"))->setValue(20);
+  // Each rate its own timeout; the slowest rates are left out only to keep the test short.
+  ASSERT_EQ(scan->plan().timeoutMs, 0);
+  for (int code = 0; code < 4; ++code) scan->findChild<QCheckBox*>(QStringLiteral("Rate%1").arg(code))->setChecked(false);
   bool finished = false;
   // Queued to the window's thread after the window's own slot, which takes the modules found.
   QObject::connect(window_->worker(), &LineWorker::scanFinished, window_.get(), [&] { finished = true; });
@@ -132,6 +153,14 @@ TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
     ASSERT_GE(row, 0) << int(s.address);
     EXPECT_EQ(window_->model()->row(row).module.ident, QStringLiteral("QX-510   v.1.20"));
   }
+  // Each module's round trip beside the wire time of its rate.
+  auto* found = scan->findChild<QTableWidget*>(QStringLiteral("FoundTable"));
+  ASSERT_EQ(found->rowCount(), 3);
+  for (int row = 0; row < 3; ++row) {
+    const int rate = found->item(row, 1)->text().section(' ', 0, 0).toInt();
+    EXPECT_EQ(found->item(row, 4)->text(),
+              QLocale().toString(double(wire::ExchangeTime(rate).count()) / 1e6, 'f', 2));
+  }
   LineFile saved;
   QString error;
   ASSERT_TRUE(LoadLineFile(window_->linePath(), saved, error)) << error.toStdString();
@@ -142,6 +171,45 @@ TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
   window_ = std::make_unique<LineWindow>();
   window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   EXPECT_EQ(window_->model()->rowCount(), 3);
+}
+
+TEST_F(LineWindowTest, ConnectionPanelWarnsWhileTheTimeoutIsShorterThanTheSlowestModulesExchange) {
+  ConnectionPanel* panel = window_->connectionPanel();
+  auto* timeout = panel->findChild<QLineEdit*>(QStringLiteral("TimeoutEdit"));
+  auto* warning = panel->findChild<QLabel*>(QStringLiteral("TimeoutWarning"));
+  const struct {
+    std::vector<SimModuleSpec> line;
+    const char* timeout;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {{Line[0], Line[1]}, "29",
+       "Varování: timeout odpovědi 29 ms je kratší než doba výměny na vedení při 9600 Bd (30 ms); nejméně 56 ms."},
+      {{Line[0], Line[1]}, "30", nullptr},
+      {{Line[1], Line[2]}, "29", nullptr},
+      {{Line[1], Line[2]}, "7",
+       "Varování: timeout odpovědi 7 ms je kratší než doba výměny na vedení při 57600 Bd (8 ms); nejméně 34 ms."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.timeout);
+    knownLine(c.line);
+    timeout->setText(QLatin1String(c.timeout));
+    EXPECT_EQ(panel->timeoutWarning(), c.warning ? QString::fromUtf8(c.warning) : QString());
+    EXPECT_EQ(warning->isHidden(), c.warning == nullptr);
+  }
+}
+
+TEST_F(LineWindowTest, ConnectionPanelNamesTheDeviceAMappedPortLeadsTo) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("qx510")));
+  QFile map(dir_.filePath(QStringLiteral("qx510/serial-ports")));
+  ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+  map.write("COM4=/dev/ttyUSB0\n");
+  map.close();
+  ConnectionPanel* panel = window_->connectionPanel();
+  auto* port = panel->findChild<QLineEdit*>(QStringLiteral("PortEdit"));
+  port->setText(QStringLiteral("4"));
+  EXPECT_EQ(panel->deviceText(), QStringLiteral("Zařízení: COM4 → /dev/ttyUSB0"));
+  port->setText(QStringLiteral("1"));
+  EXPECT_EQ(panel->deviceText(), QStringLiteral("Zařízení: COM1 → simulátor"));
 }
 
 TEST_F(LineWindowTest, SilentModuleIsMarkedKeptAndComesBack) {
@@ -535,6 +603,148 @@ TEST_F(LineBackupTest, ClosingDuringARestoreAsksAndReportsWhatTheModuleHolds) {
       QStringLiteral("zapsáno a ověřeno %1 z %2 bajtů").arg(written).arg(bytes.size())))
       << panel_->message().toStdString();
   EXPECT_TRUE(panel_->message().contains(QStringLiteral("jen zčásti"))) << panel_->message().toStdString();
+}
+
+// A backup holding a value the settings windows never write is refused per module before
+// anything is written, by the panel and by the driver thread alike.
+TEST_F(LineBackupTest, RestoreRefusesARangeByteOrBaudCodeTheWindowsNeverWrite) {
+  const struct {
+    const char* name;
+    uint8_t address, value;
+    bool lineSettings;
+  } cases[] = {
+      {"range byte 7", CfgAddr::AinRange, 7, false},
+      {"baud code 12", CfgAddr::BaudCode, 12, true},
+  };
+  const LineFile backup = panel_->file();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_->withModule(1, [](SimModule& m) { m.setConfigByte(DinByte1, 0x5A); });  // something to restore
+    LineFile edited = backup;
+    const LineModule module = edited.modules[1];
+    edited.images[ModuleKey(module)].bytes[c.address] = c.value;
+    const QString path = dir_.filePath(QStringLiteral("upravena.qx510line"));
+    QString error;
+    ASSERT_TRUE(SaveLineFile(path, edited, error)) << error.toStdString();
+    ASSERT_TRUE(panel_->openFile(path));
+    const SimModule::Memory before = sim_->snapshot(1).memory();
+    // The line is polled meanwhile; a restore would identify the module and write.
+    const uint64_t serial = sim_->requestCount();
+    const auto restoreTraffic = [&] {
+      int n = 0;
+      for (const SimLogEntry& e : sim_->logSince(serial))
+        n += e.request.command == Cmd::Identify || e.request.command == Cmd::WriteConfigByte;
+      return n;
+    };
+
+    panel_->setChecked({0, 1});
+    panel_->setSelection(false, c.lineSettings);
+    panel_->restoreChecked();
+    EXPECT_FALSE(finish());
+    EXPECT_TRUE(panel_->message().startsWith(QStringLiteral("Obnova odmítnuta, nic nezapsáno"))) << panel_->message().toStdString();
+    EXPECT_TRUE(panel_->message().contains(QStringLiteral("adresa 5, 57600 Bd"))) << panel_->message().toStdString();
+    ASSERT_EQ(panel_->differences()->rowCount(), 1);
+    EXPECT_EQ(column(0), QStringList{QStringLiteral("adresa 5, 57600 Bd")});
+    EXPECT_EQ(column(1), QStringList{QString::number(c.address)});
+    EXPECT_TRUE(column(5).first().contains(QStringLiteral("nelze zapsat"))) << column(5).first().toStdString();
+
+    // The driver thread refuses the same job without a word to the module.
+    QVector<RestoreReport> reports;
+    const QMetaObject::Connection spy = QObject::connect(window_->worker(), &LineWorker::restored, window_.get(),
+                                                         [&](const QVector<RestoreReport>& r) { reports = r; });
+    window_->worker()->restore({RestoreJob{module, *panel_->file().image(module), ImageSelection{c.lineSettings, false}}});
+    ASSERT_TRUE(WaitFor([&] { return !reports.isEmpty(); }));
+    QObject::disconnect(spy);
+    EXPECT_EQ(reports[0].result.outcome, RestoreResult::Refused);
+    EXPECT_TRUE(reports[0].text.startsWith(QStringLiteral("odmítnuto, nic nezapsáno"))) << reports[0].text.toStdString();
+
+    EXPECT_EQ(restoreTraffic(), 0);
+    EXPECT_EQ(sim_->snapshot(1).memory(), before);
+    EXPECT_EQ(sim_->snapshot(0).memory()[DinByte1], panel_->file().image(panel_->file().modules[0])->at(DinByte1));
+  }
+}
+
+// Restores that change a module's range, to current and back to voltage: the overview, the
+// detail and the log show the next values in the unit the module now uses, never volts scaled
+// as milliamperes or amperes shown as volts.
+TEST_F(LineBackupTest, AfterARestoreChangesTheRangeTheValuesCarryTheNewUnit) {
+  const int row = rowOf(Line[1]);
+  sim_->withModule(1, [](SimModule& m) {
+    m.setSourceCurrent(12.5);
+    m.setSourceVoltage(7.662);
+  });
+  LineFile toCurrent = panel_->file();
+  toCurrent.images[ModuleKey(toCurrent.modules[1])].bytes[CfgAddr::AinRange] = 1;
+  const QString currentPath = dir_.filePath(QStringLiteral("proud.qx510line"));
+  QString error;
+  ASSERT_TRUE(SaveLineFile(currentPath, toCurrent, error)) << error.toStdString();
+
+  window_->findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
+  window_->startPolling();
+  const auto shown = [&] {
+    const auto& last = window_->model()->row(row).last;
+    return last ? std::optional<ModuleReading>(*last) : std::nullopt;
+  };
+  // The log starts once the values given above are read.
+  ASSERT_TRUE(WaitFor([&] { return shown() && !shown()->current && std::abs(shown()->ain0 - 7.662) < 0.001; }));
+  LogPanel* log = window_->logPanel();
+  const QString folder = dir_.filePath(QStringLiteral("log"));
+  log->setFolder(folder);
+  auto* list = log->findChild<QListWidget*>(QStringLiteral("LogModules"));
+  list->item(row)->setCheckState(Qt::Checked);
+  ASSERT_TRUE(log->startLog());
+  window_->show();
+  ModuleWindow* detail = window_->openDetail(row);
+  ASSERT_NE(detail, nullptr);
+  auto* value = detail->findChild<QLabel*>(QStringLiteral("Ain0Value"));
+  ASSERT_NE(value, nullptr);
+
+  const struct {
+    const char* name;
+    QString file;
+    uint8_t range;
+    double value;
+    const char* unit;
+  } steps[] = {
+      {"to current", currentPath, 1, 12.5, " mA"},
+      {"back to voltage", path_, 0, 7.662, " V"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    ASSERT_TRUE(panel_->openFile(step.file));
+    panel_->setChecked({1});
+    panel_->setSelection(false, false);
+    panel_->restoreChecked();
+    ASSERT_TRUE(finish()) << panel_->message().toStdString();
+    ASSERT_EQ(sim_->snapshot(1).configByte(CfgAddr::AinRange), step.range);
+    // The first value polled after the restore, whichever: readings reach the window in batches.
+    const qint64 restored = QDateTime::currentMSecsSinceEpoch();
+    ASSERT_TRUE(WaitFor([&] { return shown() && shown()->timeMs >= restored; }));
+    EXPECT_EQ(shown()->current, step.range == 1);
+    EXPECT_NEAR(shown()->ain0, step.value, 0.01);
+    window_->model()->flush();
+    EXPECT_TRUE(cell(row, LineModel::Ain0).endsWith(QString::fromUtf8(step.unit))) << cell(row, LineModel::Ain0).toStdString();
+    EXPECT_TRUE(WaitFor([&] { return value->text().endsWith(QString::fromUtf8(step.unit)); })) << value->text().toStdString();
+  }
+  log->stopLog();
+  window_->stopPolling();
+
+  const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
+  ASSERT_EQ(files.size(), 1);
+  QFile file(QDir(folder).filePath(files.first()));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_GT(lines.size(), 2);
+  // Every row holds either the current in mA or the voltage in V; both were logged.
+  QSet<QString> units;
+  for (qsizetype i = 1; i < lines.size(); ++i) {
+    const QStringList cells = lines[i].split(QLatin1Char(','));
+    ASSERT_EQ(cells.size(), 6) << lines[i].toStdString();
+    units.insert(cells[4]);
+    EXPECT_NEAR(cells[3].toDouble(), cells[4] == QLatin1String("mA") ? 12.5 : 7.662, 0.01) << lines[i].toStdString();
+  }
+  EXPECT_EQ(units, (QSet<QString>{QStringLiteral("mA"), QStringLiteral("V")}));
+  EXPECT_TRUE(lines.last().contains(QStringLiteral(",V,ok"))) << lines.last().toStdString();
 }
 
 }  // namespace

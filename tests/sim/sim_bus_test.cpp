@@ -124,6 +124,7 @@ TEST(SimBusLine, ModulesSetUpAlikeAreRefused) {
   EXPECT_FALSE(bus.remove(0, &why));
 
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = -1;
   o.serveLocal = false;
   o.modules = {{3, 4}, {3, 4}};
@@ -141,6 +142,7 @@ TEST(SimBusLine, SavedModuleKeepsItsMemoryInANewLine) {
   std::ofstream(state) << v1;
 
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = -1;
   o.serveLocal = false;
   o.statePath = state;

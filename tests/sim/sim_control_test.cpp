@@ -64,6 +64,14 @@ TEST_F(SimControlTest, CommandsDriveTheLine) {
   ASSERT_TRUE(SimControlLineFromArgs({"fault", "kind=malformed", "form=value", "count=2", "module=0"}, &line, &error));
   EXPECT_EQ(Reply(line), Reply(R"({"cmd":"fault","kind":"malformed","form":"value","count":2,"module":0})"));
   EXPECT_FALSE(SimControlLineFromArgs({"list", "module"}, &line, &error));
+  // `qx510-sim ctl` builds no request with a key twice either.
+  EXPECT_FALSE(SimControlLineFromArgs({"list", "cmd=cycle"}, &line, &error));
+  EXPECT_FALSE(SimControlLineFromArgs({"fault", "kind=silent", "kind=delay", "ms=5"}, &line, &error));
+  EXPECT_EQ(error, "klíč kind je uveden dvakrát");
+  // Over the socket, a repeated `cmd` naming traffic neither streams nor runs anything.
+  const QJsonObject repeated = Send(R"({"cmd":"cycle","cmd":"traffic"})");
+  EXPECT_FALSE(repeated["ok"].toBool(true));
+  EXPECT_TRUE(Send(R"({"cmd":"list"})")["ok"].toBool());
 }
 
 TEST_F(SimControlTest, BadRequestsGetAnErrorAndChangeNothing) {
@@ -108,6 +116,16 @@ TEST_F(SimControlTest, BadRequestsGetAnErrorAndChangeNothing) {
       {R"({"cmd":"clear","module":9})", "module musí být"},
       {R"({"cmd":"cycle","module":"all"})", "module musí být"},
       {R"({"cmd":"counters","reset":"yes"})", "reset musí být"},
+      // A key given twice: QJsonDocument would keep the last one and run it.
+      {R"({"cmd":"list","cmd":"fault","kind":"silent"})", "klíč cmd se v požadavku opakuje"},
+      {R"({"cmd":"fault","kind":"silent","cmd":"list"})", "klíč cmd se v požadavku opakuje"},
+      {R"({"cmd":"list","c\u006dd":"cycle"})", "klíč cmd se v požadavku opakuje"},
+      {R"({"cmd":"voltage","module":0,"volts":1,"volts":2})", "klíč volts se v požadavku opakuje"},
+      {R"({"cmd":"voltage","module":0,"module":1,"volts":1})", "klíč module se v požadavku opakuje"},
+      {R"({"cmd":"list","a\"b":1,"a\"b":2})", "klíč a\"b se v požadavku opakuje"},
+      {R"({"cmd":"list","x":{"k":1,"y":[{"k":2,"k":3}]}})", "klíč k se v požadavku opakuje"},
+      // The same key in two objects is no repetition.
+      {R"({"cmd":"list","x":[{"k":1},{"k":2}],"k":3})", "neznámý argument"},
   };
   for (const auto& b : bad) {
     SCOPED_TRACE(b.line);

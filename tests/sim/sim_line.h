@@ -15,6 +15,7 @@
 inline std::unique_ptr<SimServer> StartLine(const QTemporaryDir& dir, std::vector<SimModuleSpec> modules,
                                             int udpPort = -1) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = udpPort;
   o.localPath = dir.filePath("sim.sock").toStdString();
   o.modules = std::move(modules);

@@ -7,6 +7,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -35,7 +38,9 @@
 #include "sim/app/sim_window.h"
 #include "sim/app/traffic_model.h"
 #include "sim/app/traffic_pane.h"
+#include "sim/sim_control.h"
 #include "sim/sim_server.h"
+#include "sim/state_file.h"
 #include "tests/sim/standin_support.h"
 
 namespace {
@@ -65,7 +70,7 @@ class SimProgramTest : public ::testing::Test {
   QProcess* startHeadless(const QStringList& extra, uint16_t* port) {
     auto p = std::make_unique<QProcess>();
     p->setProgram(QCoreApplication::applicationDirPath() + "/qx510-sim");
-    p->setArguments(QStringList{"--headless", "--port", "0", "--endpoint", endpoint_} + extra);
+    p->setArguments(QStringList{"--headless", "--wire", "instant", "--port", "0", "--endpoint", endpoint_} + extra);
     p->setProcessChannelMode(QProcess::SeparateChannels);
     p->start();
     QProcess* raw = p.get();
@@ -93,6 +98,7 @@ class SimProgramTest : public ::testing::Test {
 
 TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = 0;
   o.localPath = endpoint_.toStdString();
   SimServer sim(o);
@@ -150,6 +156,7 @@ TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
 // changes made elsewhere (a script, the driver) repainted without a clock running idle.
 TEST_F(SimProgramTest, WindowShowsTheLineAndArmsFaults) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = -1;
   o.localPath = endpoint_.toStdString();
   SimServer sim(o);
@@ -238,6 +245,70 @@ TEST_F(SimProgramTest, HeadlessSimulatorKeepsItsMemoryAcrossRestarts) {
   StopBySignal(again);
 }
 
+// The wire's options: the turnarounds typed after the modules and set through the control
+// channel, the pseudo-terminal's link for as long as the simulator runs; a wrong one is a
+// usage error.
+TEST_F(SimProgramTest, WireOptionsTurnaroundsAndThePseudoTerminalsLink) {
+  const QString link = dir_.filePath("ttyQX");
+  uint16_t port = 0;
+  QProcess* sim = startHeadless({"--no-state", "--modules", "0@9600/2.5ms,5@57600", "--pty", link}, &port);
+  ASSERT_NE(port, 0) << sim->readAllStandardError().toStdString();
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  const std::string control = endpoint_.toStdString() + ".ctl";
+  auto turnarounds = [&] {
+    std::string reply, error;
+    EXPECT_TRUE(SimControlRequest(control, R"({"cmd":"list"})", &reply, &error)) << error;
+    std::vector<double> ms;
+    for (const auto m : QJsonDocument::fromJson(QByteArray::fromStdString(reply))["modules"].toArray())
+      ms.push_back(m.toObject()["turnaround_ms"].toDouble());
+    return ms;
+  };
+  EXPECT_EQ(turnarounds(), (std::vector<double>{2.5, 1.0}));
+  std::string reply, error;
+  ASSERT_TRUE(SimControlRequest(control, R"({"cmd":"turnaround","module":1,"ms":40})", &reply, &error)) << error;
+  EXPECT_EQ(turnarounds(), (std::vector<double>{2.5, 40.0}));
+  StopBySignal(sim);
+  EXPECT_FALSE(QFileInfo(link).isSymLink()) << "the link outlived the simulator";
+
+  const QStringList wrong[] = {{"--wire", "slow"},
+                               {"--modules", "0@9600/soon"},
+                               {"--modules", "0/20000ms"},
+                               {"--pty", link, "--serial", "/dev/null"},
+                               {"--serial", "/dev/null", "--serial-rate", "9601"}};
+  for (const QStringList& args : wrong) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    QProcess* p = startHeadless(args + QStringList{"--no-state"}, &port);
+    ASSERT_TRUE(p->state() == QProcess::NotRunning || p->waitForFinished(5000));
+    EXPECT_EQ(p->exitCode(), 2);
+  }
+}
+
+// Two simulators at two endpoints with one state file would overwrite each other's lines: the
+// second does not start, and says which simulator holds the file.
+TEST_F(SimProgramTest, TwoSimulatorsNeverShareAStateFile) {
+  const QString state = dir_.filePath("module.state");
+  uint16_t port = 0;
+  QProcess* first = startHeadless({"--state", state, "--modules", "3@9600"}, &port);
+  ASSERT_NE(port, 0) << first->readAllStandardError().toStdString();
+  const QString otherEndpoint = dir_.filePath("other.sock");
+  uint16_t otherPort = 0;
+  QProcess* second = startHeadless({"--endpoint", otherEndpoint, "--state", state, "--modules", "7@9600"}, &otherPort);
+  ASSERT_TRUE(second->state() == QProcess::NotRunning || second->waitForFinished(10000));
+  EXPECT_EQ(otherPort, 0);
+  EXPECT_EQ(second->exitCode(), 1);
+  const QString said = QString::fromLocal8Bit(second->readAllStandardError());
+  EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+  EXPECT_TRUE(said.contains(QStringLiteral("PID %1, endpoint %2").arg(first->processId()).arg(endpoint_)))
+      << said.toStdString();
+  EXPECT_FALSE(QFile::exists(otherEndpoint));
+  StopBySignal(first);
+  std::vector<SimModule::Memory> stored;
+  ASSERT_EQ(LoadSimState(state.toStdString(), stored), SimStateLoad::Loaded);
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0][63], 3) << "the refused simulator's line was stored";
+  EXPECT_FALSE(QFile::exists(state + ".lock"));
+}
+
 // A state file it cannot use is refused on one line of standard error with exit status 1 and
 // left in place; a FIFO there must not block it.
 TEST_F(SimProgramTest, RefusesAStateFileItCannotUse) {
@@ -312,7 +383,7 @@ TEST_F(SimProgramTest, VersionHelpWindowAndTrafficStream) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
   window.setProcessEnvironment(env);
-  window.start(program, {"--port", "0", "--no-state", "--endpoint", endpoint_});
+  window.start(program, {"--port", "0", "--no-state", "--wire", "instant", "--endpoint", endpoint_});
   QByteArray out;
   while (!out.contains("control") && window.waitForReadyRead(10000)) out += window.readAllStandardOutput();
   ASSERT_TRUE(out.contains("control")) << window.readAllStandardError().toStdString();
@@ -342,6 +413,7 @@ TEST_F(SimProgramTest, VersionHelpWindowAndTrafficStream) {
 // simulated module through the real loader and the stand-in libraries.
 TEST_F(SimProgramTest, ConnectionDialogReachesTheSimulator) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = 0;
   o.localPath = endpoint_.toStdString();
   SimServer sim(o);

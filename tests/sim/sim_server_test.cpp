@@ -12,7 +12,10 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +34,7 @@ namespace {
 
 SimServerOptions Options(const QTemporaryDir& dir, const std::string& statePath = {}) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = -1;
   o.localPath = dir.filePath("sim.sock").toStdString();
   o.statePath = statePath;
@@ -227,6 +231,24 @@ TEST(SimServerAccept, OutOfDescriptorsCostsNoBusyLoop) {
   ::close(served);
 }
 
+// A record of no bytes from a client is an unreadable request, counted as one, and the client
+// stays connected: only the end of the connection ends it.
+TEST(SimServerFrames, AnEmptyRecordIsUnreadableNotAHangUp) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  SimServer sim(Options(dir));
+  ASSERT_TRUE(sim.start());
+  const int fd = simproto::ConnectEndpoint(sim.localPath());
+  ASSERT_GE(fd, 0);
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(::send(fd, "", 0, MSG_NOSIGNAL), 0);
+    EXPECT_EQ(Ask(fd, 200), 0) << "the client was dropped";
+    EXPECT_EQ(sim.malformedCount(), uint64_t(round));
+  }
+  ::close(fd);
+}
+
 }  // namespace
 
 namespace {
@@ -332,6 +354,104 @@ TEST(SimServerState, TemporaryFilesAreTheSimulatorsOwn) {
   }
   const QStringList left = QDir(dir.path()).entryList({"module.state.tmp-*"}, QDir::Files);
   EXPECT_EQ(left, QStringList{"module.state.tmp-notes.txt"});
+}
+
+}  // namespace
+
+namespace {
+
+// Another process holding a state file, as a simulator does, until it is killed.
+class StateHolder {
+ public:
+  StateHolder(const std::string& path, const std::string& endpoint) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      SimStateHold hold;
+      const char c = HoldSimState(path, endpoint, &hold) ? 'h' : 'f';
+      [[maybe_unused]] auto n = ::write(ready[1], &c, 1);
+      for (;;) ::pause();
+    }
+    char c = 0;
+    held_ = ::read(ready[0], &c, 1) == 1 && c == 'h';
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+  ~StateHolder() { kill(); }
+  bool held() const { return held_; }
+  pid_t pid() const { return pid_; }
+  void kill() {  // as a crash ends a simulator: nothing let go by hand
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool held_ = false;
+};
+
+// Two simulators never store into one state file, whatever their endpoints: the second is
+// refused before it reads or writes anything of it, and told which simulator holds it. The
+// hold dies with its holder, so the lock file a killed simulator left blocks nobody.
+TEST(SimServerState, OneSimulatorPerStateFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = dir.filePath("state/module.state").toStdString();
+  const std::vector<SimModule::Memory> line = {ModuleAt(0, 4, 1)};
+  ASSERT_TRUE(SaveSimState(path, line));
+  const std::string firstEndpoint = dir.filePath("first.sock").toStdString();
+
+  {
+    SimServerOptions first = Options(dir, path);
+    first.localPath = firstEndpoint;
+    SimServer holder(first);
+    std::string error;
+    ASSERT_TRUE(holder.start(&error)) << error;
+    SimServerOptions second = Options(dir, path);
+    second.localPath = dir.filePath("second.sock").toStdString();
+    second.modules = {{9, 4}};  // a line of its own, which it would store at once
+    SimServer refused(second);
+    EXPECT_FALSE(refused.start(&error));
+    EXPECT_NE(error.find("už používá jiný simulátor (PID " + std::to_string(::getpid()) + ", endpoint " + firstEndpoint + ")"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_FALSE(refused.running());
+    EXPECT_NE(::access(second.localPath.c_str(), F_OK), 0) << "the refused one opened its endpoint";
+    // The holder stores on as before.
+    holder.withModule([](SimModule& m) { m.setConfigByte(40, 0x21); });
+    holder.powerCycle();
+    EXPECT_EQ(StoredByte(path, 40), 0x21);
+    EXPECT_EQ(StoredByte(path, 63), 0) << "the refused one's line was stored";
+  }
+  // Let go at the holder's stop, lock file and all.
+  EXPECT_NE(::access((path + ".lock").c_str(), F_OK), 0);
+
+  // Held by another process, which is then killed.
+  StateHolder other(path, "/elsewhere/sim.sock");
+  ASSERT_TRUE(other.held());
+  {
+    SimServer refused(Options(dir, path));
+    std::string error;
+    EXPECT_FALSE(refused.start(&error));
+    EXPECT_NE(error.find("(PID " + std::to_string(other.pid()) + ", endpoint /elsewhere/sim.sock)"), std::string::npos)
+        << error;
+  }
+  other.kill();
+  ASSERT_EQ(::access((path + ".lock").c_str(), F_OK), 0) << "the killed holder's lock file should still lie there";
+  {
+    SimServer sim(Options(dir, path));
+    std::string error;
+    EXPECT_TRUE(sim.start(&error)) << error;
+  }
+  // A lock file a dead simulator left, never locked by anybody now, blocks nobody either.
+  std::ofstream(path + ".lock") << "999999999\n/gone/sim.sock\n";
+  SimServer sim(Options(dir, path));
+  std::string error;
+  EXPECT_TRUE(sim.start(&error)) << error;
 }
 
 }  // namespace

@@ -16,9 +16,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -34,6 +37,7 @@ constexpr uid_t OtherUser = 65534;
 
 SimServerOptions Options(const QTemporaryDir& dir) {
   SimServerOptions o;
+  o.wire = simline::Wire::Instant;  // measures no time
   o.udpPort = -1;
   o.localPath = dir.filePath("sim.sock").toStdString();
   return o;
@@ -323,6 +327,77 @@ TEST(SimSharing, AStalledSimulatorHoldsNobodyUp) {
     ASSERT_TRUE(p.waitForFinished(60000)) << "hangs";  // a guard against a hang only
     EXPECT_EQ(p.exitCode(), run.exitCode);
     EXPECT_EQ(p.readAllStandardError().count('\n'), 1);
+  }
+}
+
+// `--probe` answers 0 only after a simulator has answered it: a connection alone is no answer,
+// for the kernel takes one into a listener's backlog whether or not anybody ever reads it.
+TEST(SimSharing, ProbeAnswersZeroOnlyForASimulatorThatAnswers) {
+  using Clock = std::chrono::steady_clock;
+  struct Case {
+    const char* name;
+    int exitCode;
+  };
+  const Case cases[] = {{"nothing at the endpoint", 1},
+                        {"a simulator", 0},
+                        {"a listener that never accepts", 2},
+                        {"a listener that accepts and never answers", 2},
+                        {"a listener that sends its request back", 2},
+                        {"a listener that hangs up at once", 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir dir;
+    const std::string endpoint = dir.filePath("sim.sock").toStdString();
+    std::unique_ptr<SimServer> sim;
+    int listener = -1;
+    std::atomic<bool> stop{false};
+    std::thread peer;
+    if (c.exitCode == 0) {
+      sim = std::make_unique<SimServer>(Options(dir));
+      ASSERT_TRUE(sim->start());
+    } else if (c.exitCode == 2) {
+      listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+      sockaddr_un a{};
+      a.sun_family = AF_UNIX;
+      std::strcpy(a.sun_path, endpoint.c_str());
+      ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+      ASSERT_EQ(::listen(listener, 16), 0);
+      const std::string name = c.name;
+      if (name != "a listener that never accepts") {
+        peer = std::thread([&, name] {
+          std::vector<int> accepted;
+          while (!stop) {
+            pollfd p{listener, POLLIN, 0};
+            if (::poll(&p, 1, 10) == 1) accepted.push_back(::accept(listener, nullptr, nullptr));
+            for (int fd : accepted) {
+              if (name == "a listener that hangs up at once") {
+                ::close(fd);
+                continue;
+              }
+              uint8_t buffer[64];
+              const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+              if (n > 0 && name == "a listener that sends its request back") ::send(fd, buffer, size_t(n), MSG_NOSIGNAL);
+            }
+            if (name == "a listener that hangs up at once") accepted.clear();
+          }
+          for (int fd : accepted) ::close(fd);
+        });
+      }
+    }
+    QProcess p;
+    const auto start = Clock::now();
+    p.start(QCoreApplication::applicationDirPath() + "/qx510-sim", {"--probe", "--endpoint", QString::fromStdString(endpoint)});
+    ASSERT_TRUE(p.waitForFinished(60000)) << "hangs";  // a guard against a hang only
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(p.exitCode(), c.exitCode);
+    EXPECT_EQ(p.readAllStandardError().count('\n'), c.exitCode == 2 ? 1 : 0);
+    stop = true;
+    if (peer.joinable()) peer.join();
+    if (listener >= 0) ::close(listener);
+    if (sim) {
+      EXPECT_EQ(sim->requestCount(), 0u) << "a probe is no request of the line";
+      EXPECT_EQ(sim->malformedCount(), 0u);
+    }
   }
 }
 

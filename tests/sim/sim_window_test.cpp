@@ -99,6 +99,21 @@ TEST_F(SimWindowTest, SelectionStaysWithItsModuleAndTheBenchFollowsEveryChange) 
 
 // Every change calls the server's listener; the window's thread must be woken once per
 // refresh at most, not once per change.
+// The turnaround is the selected module's, set from the window or a script alike.
+TEST_F(SimWindowTest, TurnaroundFollowsTheSelectedModule) {
+  SimWindow window(sim_.get(), "127.0.0.1", "");
+  auto* table = window.findChild<QTableWidget*>("ModuleTable");
+  auto* spin = window.findChild<QDoubleSpinBox*>("TurnaroundSpin");
+  table->setCurrentCell(2, 0);
+  spin->setValue(7.25);
+  EXPECT_EQ(sim_->busSnapshot().entry(2).turnaround, std::chrono::microseconds(7250));
+  EXPECT_EQ(sim_->busSnapshot().entry(0).turnaround, wire::DefaultTurnaround);
+  Ctl(R"({"cmd":"turnaround","module":1,"ms":3})");
+  table->setCurrentCell(1, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return spin->value() == 3.0; }));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return table->item(1, 5)->text().startsWith("3"); }));
+}
+
 TEST_F(SimWindowTest, AFloodOfRequestsWakesTheWindowOncePerRefresh) {
   SimWindow window(sim_.get(), "127.0.0.1", "");
   struct Counter : QObject {

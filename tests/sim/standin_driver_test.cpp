@@ -46,6 +46,7 @@ class StandinTest : public ::testing::Test {
 
   std::unique_ptr<SimServer> startSim() {
     SimServerOptions o;
+    o.wire = simline::Wire::Instant;  // measures no time
     o.udpPort = 0;
     o.localPath = endpoint_;
     auto sim = std::make_unique<SimServer>(o);
@@ -62,6 +63,7 @@ TEST_F(StandinTest, EveryInterfaceReportsTheSimulatorNotRunning) {
   // A socket file left behind by a simulator that died must read as "not running" too.
   {
     SimServerOptions o;
+    o.wire = simline::Wire::Instant;  // measures no time
     o.udpPort = -1;
     o.localPath = endpoint_;
     SimServer dead(o);
@@ -399,6 +401,62 @@ TEST_F(StandinTest, LocalInterfacesFollowARestartedSimulator) {
   EXPECT_EQ(lib.done(&h), 0u);
 }
 
+// --- the local stand-ins against a simulator that sends records of no bytes ---
+
+// A record of no bytes reads as the end of the connection does; while the connection is open
+// it is a damaged frame: passed over and counted, and the exchange waits on for its answer.
+// Only damaged frames within the timeout end it with status 9, and the connection stays.
+struct EmptyRecordCase {
+  const char* name;
+  int emptyRecords;      // sent before the answer (or instead of it)
+  bool answered;         // the real answer follows them
+};
+
+class StandinEmptyRecords : public StandinTest, public ::testing::WithParamInterface<EmptyRecordCase> {};
+
+TEST_P(StandinEmptyRecords, AreDamagedFramesNotAHangUp) {
+  constexpr uint32_t Damaged = 9;
+  const EmptyRecordCase c = GetParam();
+  const std::array<uint8_t, 5> good = {0, 0x11, 0x22, 0x33, 0x44};
+  FakeLocalSimulator sim(endpoint_, [&](FakeLocalSimulator& f, int n, const simproto::Request& r, int connection) {
+    if (n % 2 == 1) {  // each interface's first request meets the case, its second a plain answer
+      for (int i = 0; i < c.emptyRecords; ++i) f.sendRaw(connection, "", 0);
+      if (!c.answered) return;
+    }
+    f.reply(connection, FakeLocalSimulator::AnswerTo(r, good));
+  });
+  for (int kind = 0; kind < 4; ++kind) {
+    SCOPED_TRACE(StandinPrefixes[kind]);
+    StandinLib lib(kind);
+    uint32_t h = 0;
+    ASSERT_EQ(lib.init(&h), 0u);
+    ASSERT_EQ(lib.setConfig(h, 9600, 100, 2), 0u);
+    const auto start = Clock::now();
+    const auto first = lib.exchange(h, Request(0, 100, 0));
+    if (c.answered) {
+      EXPECT_EQ(first.returned, 0u);
+      EXPECT_EQ(first.status, 0u);
+      EXPECT_EQ(first.data, good);
+    } else {
+      EXPECT_EQ(first.returned, Damaged);
+      EXPECT_EQ(first.status, Damaged);
+      EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100)) << "gave up before the timeout";
+    }
+    // The same connection serves the next exchange: nothing was taken for a hang-up.
+    const auto second = lib.exchange(h, Request(0, 100, 0));
+    EXPECT_EQ(second.returned, 0u);
+    EXPECT_EQ(second.data, good);
+    EXPECT_EQ(sim.connectionsAccepted(), kind + 1) << "the driver reconnected";
+    EXPECT_EQ(lib.done(&h), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endpoint, StandinEmptyRecords,
+    ::testing::Values(EmptyRecordCase{"OneBeforeTheAnswer", 1, true}, EmptyRecordCase{"ManyBeforeTheAnswer", 5, true},
+                      EmptyRecordCase{"OneAlone", 1, false}, EmptyRecordCase{"ManyAlone", 3, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- the LAN stand-in against a converter that misbehaves ---
 
 struct LanCase {
@@ -460,6 +518,13 @@ INSTANTIATE_TEST_SUITE_P(
                   std::vector<uint8_t> padded(longer.begin(), longer.end());
                   padded.push_back(0);
                   f.sendRaw(from, padded.data(), padded.size());
+                  f.reply(from, FakeConverter::AnswerTo(r, GoodFor(n)));
+                },
+                false},
+        LanCase{"EmptyDatagramsBeforeTheAnswer",
+                [](FakeConverter& f, int n, const simproto::Request& r, const sockaddr_in& from) {
+                  f.sendRaw(from, "", 0);
+                  f.sendRaw(from, "", 0);
                   f.reply(from, FakeConverter::AnswerTo(r, GoodFor(n)));
                 },
                 false},

@@ -1,12 +1,14 @@
 #pragma once
 // Test helpers for the stand-in drivers: the seven entries of one library opened directly,
-// a closed UDP port, and a scriptable LAN converter that answers however a test wants.
+// a closed UDP port, and a scriptable LAN converter and local simulator that answer however a
+// test wants.
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -15,6 +17,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -215,6 +218,96 @@ class FakeConverter {
   int fd_ = -1;
   int foreignFd_ = -1;
   uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<simproto::Request> received_;
+  std::thread thread_;
+};
+
+// A simulator at a local endpoint whose answers a test scripts, as FakeConverter is for the LAN
+// converter: the script runs on the simulator's thread for every well-formed request and
+// answers on the connection it came by, or sends something else, or nothing.
+class FakeLocalSimulator {
+ public:
+  using Script = std::function<void(FakeLocalSimulator&, int number, const simproto::Request&, int connection)>;
+
+  FakeLocalSimulator(const std::string& path, Script script) : path_(path), script_(std::move(script)) {
+    fd_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 4) != 0)
+      throw std::runtime_error("cannot listen on " + path);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~FakeLocalSimulator() {
+    stop_ = true;
+    thread_.join();
+    for (int c : connections_) ::close(c);
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+
+  int connectionsAccepted() const { return accepted_; }
+  std::vector<simproto::Request> received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+
+  static simproto::Answer AnswerTo(const simproto::Request& r, std::array<uint8_t, 5> data) {
+    simproto::Answer a;
+    a.seq = r.seq;
+    a.address = r.address;
+    a.command = r.command;
+    a.data = data;
+    return a;
+  }
+  void reply(int connection, const simproto::Answer& a) {
+    const auto bytes = simproto::EncodeAnswer(a);
+    sendRaw(connection, bytes.data(), bytes.size());
+  }
+  // n may be 0: a record of no bytes.
+  void sendRaw(int connection, const void* bytes, size_t n) { ::send(connection, bytes, n, MSG_NOSIGNAL); }
+
+ private:
+  void run() {
+    int number = 0;
+    while (!stop_) {
+      std::vector<pollfd> fds{{fd_, POLLIN, 0}};
+      for (int c : connections_) fds.push_back({c, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), 10) <= 0) continue;
+      if (fds[0].revents) {
+        const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c >= 0) {
+          connections_.push_back(c);
+          ++accepted_;
+        }
+      }
+      for (size_t i = 1; i < fds.size(); ++i) {
+        if (!fds[i].revents) continue;
+        uint8_t buffer[256];
+        const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n <= 0 && (fds[i].revents & POLLHUP)) {  // the driver let go of the connection
+          ::close(fds[i].fd);
+          std::erase(connections_, fds[i].fd);
+          continue;
+        }
+        const auto request = n > 0 ? simproto::DecodeRequest(buffer, size_t(n)) : std::nullopt;
+        if (!request) continue;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          received_.push_back(*request);
+        }
+        script_(*this, ++number, *request, fds[i].fd);
+      }
+    }
+  }
+
+  std::string path_;
+  Script script_;
+  int fd_ = -1;
+  std::vector<int> connections_;  // the simulator's thread only
+  std::atomic<int> accepted_{0};
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<simproto::Request> received_;

@@ -3,7 +3,13 @@
 // connection dialog's status line after "Chyba inicializace připojení - ", in the default font.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QLabel>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -20,6 +26,7 @@
 #include "live/tform15.h"
 #include "live/tform3.h"
 #include "live/tform9.h"
+#include "tests/sim/sim_line.h"
 #include "tests/sim/standin_support.h"
 
 namespace {
@@ -60,6 +67,42 @@ TEST(StandinTexts, FitWhereverTheToolShowsThem) {
                          QString::fromStdString(lib.errorText(code)));
     texts.emplace_back(std::string(StandinPrefixes[kind]) + " busy",
                        QString::fromStdString(lib.errorText(LineBusy)) + QStringLiteral(" (PID 4194304)"));
+  }
+  // A lock the driver cannot use is named by its path after the reason: the path may run past
+  // the edge (the companion and the Error entry give it whole), the reason reads whole. A FIFO
+  // where the lock file belongs, and (as root) another user's file.
+  {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    const auto sim = StartLine(runtime, {{0, 4}});  // so that the hold can be seen at its path
+    ASSERT_TRUE(sim);
+    qputenv(simproto::EndpointEnv, QByteArray::fromStdString(sim->localPath()));
+    StandinLib lib(0);
+    for (const bool foreign : {false, true}) {
+      if (foreign && ::geteuid() != 0) continue;
+      uint32_t h = 0;
+      ASSERT_EQ(lib.initWord(&h, 1), 0u);
+      const QStringList locks = QDir(runtime.path()).entryList({"qx510-line-*.lock"}, QDir::Files);
+      ASSERT_EQ(locks.size(), 1);
+      const std::string path = runtime.filePath(locks[0]).toStdString();
+      ASSERT_EQ(lib.done(&h), 0u);
+      if (foreign) {
+        ::close(::open(path.c_str(), O_CREAT | O_WRONLY, 0666));
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+      } else {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+      }
+      EXPECT_EQ(lib.initWord(&h, 1), 13u);
+      const QString text = QString::fromStdString(lib.errorText(13));
+      ASSERT_TRUE(text.contains(QStringLiteral(": /"))) << text.toStdString();
+      texts.emplace_back("lock refused: reason", text.left(text.indexOf(QStringLiteral(": /")) + 1));
+      ::unlink(path.c_str());
+    }
+    qunsetenv(simproto::EndpointEnv);
+    qputenv("XDG_RUNTIME_DIR", saved);
+    if (saved.isEmpty()) qunsetenv("XDG_RUNTIME_DIR");
   }
 
   TData data{};

@@ -1,0 +1,12 @@
+#pragma once
+// Where the serial port or the USB converter leads: a real device the user mapped it to in
+// `serial-ports` (base/port_map.h), else the simulator. The programs name it in their
+// connection texts, so that a bench on a real line is told apart from a simulated one.
+
+#include <QString>
+
+#include "base/tdata.h"
+
+// "COM1 → /dev/ttyUSB0", "USB → simulátor"; an empty text for the interfaces that are never
+// mapped. A mapping file with a mistake names the mistake instead of a device.
+QString LineDeviceText(const TData& data);

@@ -1,0 +1,241 @@
+#include "sim/transport/serial_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "sim/serial_frame.h"
+#include "sim/sim_server.h"
+#include "sim/transport/serial_answer.h"
+
+namespace {
+struct Speed {
+  int32_t rate;
+  speed_t code;
+};
+constexpr Speed Speeds[] = {{600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},    {9600, B9600},
+                            {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+
+std::optional<speed_t> SpeedCode(int32_t rate) {
+  for (const Speed& s : Speeds)
+    if (s.rate == rate) return s.code;
+  return std::nullopt;
+}
+
+int32_t RateOf(speed_t code) {
+  for (const Speed& s : Speeds)
+    if (s.code == code) return s.rate;
+  return 0;
+}
+
+void SetError(std::string* error, const std::string& text) {
+  if (error) *error = text;
+}
+
+std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Raw 8N1 at the rate, no flow control, reads that never wait.
+bool MakeRaw(int fd, int32_t rate, std::string* error) {
+  termios t{};
+  const auto code = SpeedCode(rate);
+  if (!code) {
+    SetError(error, "rychlost " + std::to_string(rate) + " Bd sériová linka nemá");
+    return false;
+  }
+  if (::tcgetattr(fd, &t) != 0) {
+    SetError(error, Errno("nastavení linky nelze přečíst"));
+    return false;
+  }
+  ::cfmakeraw(&t);
+  t.c_cflag &= ~tcflag_t(CSTOPB | PARENB | CRTSCTS | CSIZE);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  if (::cfsetispeed(&t, *code) != 0 || ::cfsetospeed(&t, *code) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0) {
+    SetError(error, Errno("linku nelze nastavit"));
+    return false;
+  }
+  return true;
+}
+
+std::string LinkTarget(const std::string& path) {
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+  return n > 0 ? std::string(target, size_t(n)) : std::string();
+}
+
+// A link that leads nowhere, or to the slave this simulator has just been given, was left by
+// a simulator that died; anything else at that path belongs to somebody.
+bool TakeOverLink(const std::string& path, const std::string& slave, std::string* error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    SetError(error, Errno(path));
+    return false;
+  }
+  if (!S_ISLNK(st.st_mode)) {
+    SetError(error, path + " už existuje a není symbolický odkaz; nepoužije se");
+    return false;
+  }
+  const std::string target = LinkTarget(path);
+  struct stat there {};
+  if (target != slave && ::stat(path.c_str(), &there) == 0) {
+    SetError(error, path + " už ukazuje na " + target + " (jiný simulátor?); odstraňte odkaz, pokud ho nikdo nepoužívá");
+    return false;
+  }
+  if (::unlink(path.c_str()) != 0) {
+    SetError(error, Errno(path));
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+SimSerialLine::SimSerialLine(Kind kind, std::string path, simline::Wire wire)
+    : kind_(kind), path_(std::move(path)), wire_(wire), framer_(kind == Kind::Pty && wire == simline::Wire::Paced) {}
+
+std::unique_ptr<SimSerialLine> SimSerialLine::Open(Kind kind, const std::string& path, int32_t rate,
+                                                   simline::Wire wire, std::string* error) {
+  std::unique_ptr<SimSerialLine> line(new SimSerialLine(kind, path, wire));
+  if (kind == Kind::Device) {
+    line->device_ = path;
+    line->deviceRate_ = rate;
+    line->fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (line->fd_ < 0) {
+      SetError(error, Errno("sériový port " + path));
+      return nullptr;
+    }
+    if (!::isatty(line->fd_) || ::ioctl(line->fd_, TIOCEXCL) != 0) {
+      SetError(error, path + " není sériový port, nebo ho nelze získat výhradně");
+      return nullptr;
+    }
+    if (!MakeRaw(line->fd_, rate, error)) return nullptr;
+    ::tcflush(line->fd_, TCIOFLUSH);
+    return line;
+  }
+
+  line->fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128];
+  if (line->fd_ < 0 || ::grantpt(line->fd_) != 0 || ::unlockpt(line->fd_) != 0 ||
+      ::ptsname_r(line->fd_, name, sizeof name) != 0) {
+    SetError(error, Errno("pseudoterminál nelze vytvořit"));
+    return nullptr;
+  }
+  line->device_ = name;
+  line->slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (line->slave_ < 0) {
+    SetError(error, Errno(std::string("pseudoterminál ") + name));
+    return nullptr;
+  }
+  if (::fcntl(line->fd_, F_SETFL, ::fcntl(line->fd_, F_GETFL) | O_NONBLOCK) != 0) {
+    SetError(error, Errno("pseudoterminál"));
+    return nullptr;
+  }
+  if (!MakeRaw(line->slave_, rate, error) || !TakeOverLink(path, line->device_, error)) return nullptr;
+  if (::symlink(name, path.c_str()) != 0) {
+    SetError(error, Errno("odkaz " + path));
+    return nullptr;
+  }
+  line->ownsLink_ = true;
+  return line;
+}
+
+SimSerialLine::~SimSerialLine() {
+  // A later simulator may have taken a link over: only the one still leading here is removed.
+  if (ownsLink_ && LinkTarget(path_) == device_) ::unlink(path_.c_str());
+  if (slave_ >= 0) ::close(slave_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int32_t SimSerialLine::lineRate() const {
+  if (kind_ == Kind::Device) return deviceRate_;
+  termios t{};
+  return ::tcgetattr(slave_, &t) == 0 ? RateOf(::cfgetospeed(&t)) : 0;
+}
+
+short SimSerialLine::events() const { return short(POLLIN | (blocked_ ? POLLOUT : 0)); }
+
+std::optional<simline::TimePoint> SimSerialLine::due() const {
+  std::optional<simline::TimePoint> at = framer_.due();
+  if (!blocked_ && !out_.empty() && (!at || out_.front().due < *at)) at = out_.front().due;
+  return at;
+}
+
+void SimSerialLine::serve(SimServer& server, short revents, simline::TimePoint now) {
+  if (revents & POLLOUT) blocked_ = false;
+  if (revents & POLLIN) receive(now);
+  if (const auto frame = framer_.take(now)) answer(server, *frame);
+  flush(now);
+}
+
+void SimSerialLine::receive(simline::TimePoint now) {
+  uint8_t buffer[256];
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n <= 0) return;  // drained (EAGAIN), or nothing to read on a line nobody drives
+    const uint8_t* p = buffer;
+    size_t left = size_t(n);
+    if (now >= echoUntil_) echo_.clear();
+    while (left > 0 && !echo_.empty() && *p == echo_.front()) {
+      echo_.erase(echo_.begin());
+      ++p;
+      --left;
+    }
+    if (left > 0) echo_.clear();
+    framer_.received(now, p, left, lineRate());
+  }
+}
+
+void SimSerialLine::answer(SimServer& server, const simline::SerialFramer::Frame& frame) {
+  auto request = serialframe::DecodeRequest(frame.bytes.data(), frame.bytes.size());
+  if (!request) {
+    server.countUnreadable();
+    return;
+  }
+  request->rate = uint32_t(frame.rate);
+  const auto served = server.serve(*request, SimLogEntry::Serial, frame.end - wire::FrameTime(frame.rate));
+  const std::vector<uint8_t> bytes = SerialAnswerBytes(served.outcome, request->seq);
+  if (bytes.empty() || !served.wire.answer) return;
+  const simline::Span span = *served.wire.answer;
+  if (wire_ == simline::Wire::Instant) {
+    out_.push_back({span.end, bytes});
+  } else if (kind_ == Kind::Device) {
+    out_.push_back({span.start, bytes});
+  } else {
+    const auto character = wire::CharacterTime(frame.rate);
+    for (size_t k = 0; k < bytes.size(); ++k) out_.push_back({span.start + character * int64_t(k + 1), {bytes[k]}});
+  }
+}
+
+void SimSerialLine::flush(simline::TimePoint now) {
+  while (!blocked_ && !out_.empty() && out_.front().due <= now) {
+    std::vector<uint8_t>& bytes = out_.front().bytes;
+    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      out_.pop_front();  // the line is gone (a port unplugged): the answer is lost with it
+      continue;
+    }
+    const size_t written = n > 0 ? size_t(n) : 0;
+    if (kind_ == Kind::Device) {
+      echo_.insert(echo_.end(), bytes.begin(), bytes.begin() + ptrdiff_t(written));
+      // A USB adapter hands on what it heard up to its latency timer (16 ms) later.
+      echoUntil_ = now + wire::FrameTime(lineRate()) + std::chrono::milliseconds(20);
+    }
+    if (written == bytes.size()) {
+      out_.pop_front();
+    } else {
+      bytes.erase(bytes.begin(), bytes.begin() + ptrdiff_t(written));
+      blocked_ = true;  // the reader has fallen behind: the rest goes when the line takes it
+    }
+  }
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The simulator's serial line: a pseudo-terminal whose slave the drivers open through a
+// symbolic link (--pty), or a real port with a second adapter on the same wire (--serial).
+// Requests arrive as the compact frame (sim/serial_frame.h), delimited by the inter-frame
+// silence and checked by their CRC; a frame cut short or spoilt is counted as unreadable and
+// dropped. Served on SimServer's thread, which polls fd() and calls tick() at due().
+//
+// On the pseudo-terminal the line's rate is whatever the driver set on its slave: read from
+// the simulator's own descriptor of the same slave for every request, so a module at another
+// rate does not answer. That descriptor is also what keeps the master from reading EIO while
+// no driver holds the slave. A pseudo-terminal does not pace, so the simulator writes each
+// answer byte when its last bit would have crossed the wire; a real port paces itself and
+// gets the whole answer when it starts.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/line/wire_line.h"
+#include "sim/transport/serial_framer.h"
+
+class SimServer;
+
+class SimSerialLine {
+ public:
+  enum class Kind { Pty, Device };
+  // Pty: `path` becomes a symbolic link to the new slave (a dangling link, or one to the
+  // very slave just made, is taken over; anything else there is refused), starting raw 8N1 at
+  // `rate`. Device: the port at `path`, held exclusively, raw 8N1 at `rate`.
+  static std::unique_ptr<SimSerialLine> Open(Kind kind, const std::string& path, int32_t rate, simline::Wire wire,
+                                             std::string* error);
+  ~SimSerialLine();
+  SimSerialLine(const SimSerialLine&) = delete;
+  SimSerialLine& operator=(const SimSerialLine&) = delete;
+
+  Kind kind() const { return kind_; }
+  const std::string& path() const { return path_; }      // the link, or the port
+  const std::string& device() const { return device_; }  // the slave's own path, or the port
+  int32_t lineRate() const;                              // 0: a rate no module uses
+
+  // Serving thread only.
+  int fd() const { return fd_; }
+  short events() const;  // for poll
+  std::optional<simline::TimePoint> due() const;
+  void serve(SimServer& server, short revents, simline::TimePoint now);
+
+ private:
+  SimSerialLine(Kind kind, std::string path, simline::Wire wire);
+  void receive(simline::TimePoint now);
+  void answer(SimServer& server, const simline::SerialFramer::Frame& frame);
+  void flush(simline::TimePoint now);
+
+  struct Output {
+    simline::TimePoint due;
+    std::vector<uint8_t> bytes;
+  };
+
+  Kind kind_;
+  std::string path_;
+  std::string device_;
+  simline::Wire wire_;
+  int fd_ = -1;
+  int slave_ = -1;
+  bool ownsLink_ = false;
+  int32_t deviceRate_ = 0;
+  simline::SerialFramer framer_;
+  std::deque<Output> out_;
+  bool blocked_ = false;  // the last write did not go out whole: wait until it can
+  // A real two-wire adapter may hear its own answer: those bytes, while they come back in
+  // order, are not a request.
+  std::vector<uint8_t> echo_;
+  simline::TimePoint echoUntil_{};
+};

@@ -1,0 +1,376 @@
+// The serial port's and the USB converter's stand-ins on a real tty: the user's mapping file
+// points the port at the slave of a pseudo-terminal, and the test plays the module on its
+// master side.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/port_map.h"
+#include "sim/serial_frame.h"
+#include "tests/sim/standin_support.h"
+
+namespace {
+
+constexpr int SerialKind = 0, UsbKind = 3;
+enum : uint32_t {
+  Ok = 0, NotRunning = 1, Timeout = 2, Damaged = 9, LineBusy = 12, Late = 15,
+  DeviceMissing = 16, DeviceDenied = 17, DeviceBusy = 18, NotATty = 19, DeviceLost = 24, BadPortMap = 27,
+};
+
+constexpr std::array<uint32_t, 8> Request(uint8_t address = 5, uint8_t command = 100) {
+  return {address, command, 0, 9, 8, 7, 6, 5};
+}
+constexpr std::array<uint8_t, 5> AnswerData{1, 2, 3, 4, 5};
+
+// The module on the master side of a pseudo-terminal: a thread that reads the 10-byte
+// requests and hands each to the test's script, which answers on the wire as it likes.
+class PtyModule {
+ public:
+  using Script = std::function<void(PtyModule&, const serialframe::Frame&)>;
+
+  PtyModule() {
+    char name[64] = {};
+    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    slavePath_ = name;
+  }
+  ~PtyModule() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (master_ >= 0) ::close(master_);
+    ::close(slave_);
+  }
+
+  void run(Script script) {
+    script_ = std::move(script);
+    thread_ = std::thread([this] { loop(); });
+  }
+
+  const std::string& slavePath() const { return slavePath_; }
+  int slaveFd() const { return slave_; }
+  termios slaveSettings() const {
+    termios t{};
+    ::tcgetattr(slave_, &t);
+    return t;
+  }
+  // What the line ran at when each request came.
+  std::vector<speed_t> speeds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return speeds_;
+  }
+
+  void write(const uint8_t* bytes, size_t n) { (void)!::write(master_, bytes, n); }
+  void write(const serialframe::Frame& f) { write(f.data(), f.size()); }
+  static serialframe::Frame AnswerTo(const serialframe::Frame& request, std::array<uint8_t, 5> data = AnswerData,
+                                     uint8_t address = 0xFF) {
+    simproto::Answer a;
+    a.address = address == 0xFF ? request[0] : address;
+    a.command = request[1];
+    a.data = data;
+    return serialframe::EncodeAnswer(a);
+  }
+  void answer(const serialframe::Frame& request) { write(AnswerTo(request)); }
+  // The adapter is unplugged: the tty hangs up.
+  void unplug() {
+    ::close(master_);
+    master_ = -1;
+    stop_ = true;
+  }
+
+ private:
+  void loop() {
+    serialframe::Frame request{};
+    size_t have = 0;
+    while (!stop_) {
+      pollfd p{master_, POLLIN, 0};
+      if (::poll(&p, 1, 10) <= 0) continue;
+      const ssize_t n = ::read(master_, request.data() + have, request.size() - have);
+      if (n <= 0) continue;
+      have += size_t(n);
+      if (have < request.size()) continue;
+      have = 0;
+      {
+        const termios line = slaveSettings();
+        std::lock_guard<std::mutex> lock(mutex_);
+        speeds_.push_back(::cfgetospeed(&line));
+      }
+      script_(*this, request);
+    }
+  }
+
+  int master_ = -1, slave_ = -1;
+  std::string slavePath_;
+  Script script_;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<speed_t> speeds_;
+  std::thread thread_;
+};
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Each test gets its own settings folder, holding the mapping it writes, and its own
+// simulator endpoint, which no simulator serves.
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
+    ::setenv(simproto::EndpointEnv, dir_.filePath("sim.sock").toLocal8Bit().constData(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv(simproto::EndpointEnv);
+  }
+  void map(const std::string& lines) {
+    ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("qx510")));
+    QFile file(dir_.filePath(QStringLiteral("qx510/") + QLatin1String(portmap::FileName)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString("# written by the test\n" + lines + "\n"));
+  }
+  // Init, then the rate and the response timeout.
+  uint32_t open(StandinLib& lib, uint32_t& handle, uint32_t rate = 115200, uint32_t timeoutMs = 1000) {
+    const uint32_t s = lib.init(&handle);
+    if (s != Ok) return s;
+    return lib.setConfig(handle, rate, timeoutMs, 2);
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(SerialPortTest, ExchangesAtEveryRateInRawEightNOne) {
+  const std::pair<uint32_t, speed_t> rates[] = {{600, B600},     {1200, B1200},   {2400, B2400},
+                                                {4800, B4800},   {9600, B9600},   {19200, B19200},
+                                                {38400, B38400}, {57600, B57600}, {115200, B115200}};
+  for (int kind : {SerialKind, UsbKind}) {
+    SCOPED_TRACE(kind);
+    PtyModule module;
+    module.run([](PtyModule& m, const serialframe::Frame& r) { m.answer(r); });
+    map(std::string(kind == SerialKind ? "COM1=" : "usb=") + module.slavePath());
+    StandinLib lib(kind);
+    uint32_t handle = 0;
+    const uint32_t opened = lib.init(&handle);
+    ASSERT_EQ(opened, Ok) << lib.errorText(opened);
+    for (const auto& [rate, speed] : rates) {
+      ASSERT_EQ(lib.setConfig(handle, rate, 500, 2), Ok) << rate;
+      const auto r = lib.exchange(handle, Request());
+      EXPECT_EQ(r.status, Ok) << rate;
+      EXPECT_EQ(r.data, AnswerData) << rate;
+      EXPECT_EQ(module.speeds().back(), speed) << rate;
+    }
+    const termios t = module.slaveSettings();
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_cflag & (CSIZE | CSTOPB | PARENB | CRTSCTS | CLOCAL | CREAD), tcflag_t(CS8 | CLOCAL | CREAD));
+    EXPECT_EQ(lib.done(&handle), Ok);
+  }
+}
+
+struct WireCase {
+  const char* name;
+  const char* options;
+  uint32_t timeoutMs;
+  PtyModule::Script module;
+  uint32_t status;
+};
+
+TEST_F(SerialPortTest, TellsAnswersFromWhatTheWireDidToThem) {
+  const WireCase cases[] = {
+      {"slow within the timeout", "", 2000,
+       [](PtyModule& m, const serialframe::Frame& r) {
+         Pause(50);
+         m.answer(r);
+       },
+       Ok},
+      {"slow beyond the timeout", "", 20,
+       [](PtyModule& m, const serialframe::Frame& r) {
+         Pause(300);
+         m.answer(r);
+       },
+       Timeout},
+      {"echoing adapter", "echo=1", 1000,
+       [](PtyModule& m, const serialframe::Frame& r) {
+         m.write(r);
+         m.answer(r);
+       },
+       Ok},
+      {"echo spoilt by a second sender", "echo=1", 100,
+       [](PtyModule& m, serialframe::Frame r) {
+         r[4] ^= 0x10;
+         m.write(r);
+         m.answer(r);
+       },
+       Damaged},
+      {"a frame cut short, then a sound one", "", 1000,
+       [](PtyModule& m, const serialframe::Frame& r) {
+         m.write(PtyModule::AnswerTo(r, {7, 7, 7, 7, 7}).data(), 6);
+         Pause(30);
+         m.answer(r);
+       },
+       Ok},
+      {"a wrong CRC only", "", 100,
+       [](PtyModule& m, const serialframe::Frame& r) {
+         auto a = PtyModule::AnswerTo(r);
+         a[9] ^= 1;
+         m.write(a);
+       },
+       Damaged},
+      {"an answer from another address only", "", 100,
+       [](PtyModule& m, const serialframe::Frame& r) { m.write(PtyModule::AnswerTo(r, AnswerData, 6)); },
+       Late},
+  };
+  for (const WireCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyModule module;
+    module.run(c.module);
+    map("COM1=" + module.slavePath() + " " + c.options);
+    StandinLib lib(SerialKind);
+    uint32_t handle = 0;
+    ASSERT_EQ(open(lib, handle, 9600, c.timeoutMs), Ok);
+    const auto r = lib.exchange(handle, Request());
+    EXPECT_EQ(r.status, c.status) << lib.errorText(r.status);
+    if (c.status == Ok) {
+      EXPECT_EQ(r.data, AnswerData);
+    }
+    lib.done(&handle);
+  }
+}
+
+TEST_F(SerialPortTest, DropsTheLateAnswerToAnEarlierRequest) {
+  PtyModule module;
+  module.run([](PtyModule& m, const serialframe::Frame& r) {
+    if (r[0] == 5) Pause(300);  // answers the first request only after its timeout
+    m.write(PtyModule::AnswerTo(r, {r[0], 0, 0, 0, 0}));
+  });
+  map("COM1=" + module.slavePath());
+  StandinLib lib(SerialKind);
+  uint32_t handle = 0;
+  ASSERT_EQ(open(lib, handle, 115200, 20), Ok);
+  EXPECT_EQ(lib.exchange(handle, Request(5)).status, Timeout);
+  ASSERT_EQ(lib.setConfig(handle, 115200, 2000, 2), Ok);
+  const auto r = lib.exchange(handle, Request(6));
+  EXPECT_EQ(r.status, Ok);
+  EXPECT_EQ(r.data[0], 6);
+  lib.done(&handle);
+}
+
+TEST_F(SerialPortTest, ADeviceUnpluggedMidExchangeFailsWithItsReason) {
+  PtyModule module;
+  module.run([](PtyModule& m, const serialframe::Frame&) { m.unplug(); });
+  map("COM1=" + module.slavePath());
+  StandinLib lib(SerialKind);
+  uint32_t handle = 0;
+  // Far beyond what the test may take: a driver that missed the hangup would end in a timeout.
+  ASSERT_EQ(open(lib, handle, 9600, 60000), Ok);
+  const auto r = lib.exchange(handle, Request());
+  EXPECT_EQ(r.status, DeviceLost);
+  EXPECT_EQ(lib.errorText(DeviceLost), "Sériové zařízení bylo odpojeno: " + module.slavePath());
+  lib.done(&handle);
+}
+
+TEST_F(SerialPortTest, HoldsTheDeviceAgainstEveryOtherUser) {
+  PtyModule module;
+  map("COM1=" + module.slavePath() + "\nUSB=" + module.slavePath());
+  StandinLib serial(SerialKind), usb(UsbKind);
+  uint32_t handle = 0, second = 0;
+  ASSERT_EQ(serial.init(&handle), Ok);
+  EXPECT_EQ(serial.init(&second), LineBusy);
+  EXPECT_EQ(usb.init(&second), LineBusy) << "the same device under another port";
+  EXPECT_EQ(usb.errorText(LineBusy), "Linka je již otevřena tímto programem");
+  ASSERT_EQ(serial.done(&handle), Ok);
+
+  // A serial program that locks the device as this driver does.
+  const int other = ::open(module.slavePath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(serial.init(&handle), DeviceBusy);
+  EXPECT_EQ(serial.errorText(DeviceBusy),
+            "Sériové zařízení drží jiný program (PID " + std::to_string(::getpid()) + "): " + module.slavePath());
+  // One that only keeps others out of the tty, which binds all but root.
+  ASSERT_EQ(::flock(other, LOCK_UN), 0);
+  ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(serial.init(&handle), DeviceBusy);
+    EXPECT_EQ(serial.errorText(DeviceBusy),
+              "Sériové zařízení drží jiný program (PID " + std::to_string(::getpid()) + "): " + module.slavePath());
+  }
+  ::close(other);  // TIOCEXCL belongs to the tty, not to the descriptor
+  ASSERT_EQ(::ioctl(module.slaveFd(), TIOCNXCL), 0);
+  EXPECT_EQ(serial.init(&handle), Ok);
+  serial.done(&handle);
+}
+
+TEST_F(SerialPortTest, GivesTheDeviceItsSettingsBackAtDone) {
+  PtyModule module;
+  module.run([](PtyModule& m, const serialframe::Frame& r) { m.answer(r); });
+  const termios before = module.slaveSettings();
+  map("COM1=" + module.slavePath());
+  StandinLib lib(SerialKind);
+  uint32_t handle = 0;
+  ASSERT_EQ(open(lib, handle, 57600), Ok);
+  ASSERT_EQ(lib.exchange(handle, Request()).status, Ok);
+  ASSERT_EQ(lib.done(&handle), Ok);
+  const termios after = module.slaveSettings();
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(::cfgetispeed(&after), ::cfgetispeed(&before));
+  EXPECT_EQ(0, std::memcmp(after.c_cc, before.c_cc, sizeof before.c_cc));
+}
+
+TEST_F(SerialPortTest, RefusesWhatIsNoUsableDeviceWithTheReason) {
+  const std::string missing = dir_.filePath(QStringLiteral("ttyUSB9")).toStdString();
+  const struct {
+    std::string mapping;
+    uint32_t status;
+    std::string text;
+  } cases[] = {
+      {"COM1=" + missing, DeviceMissing, "Sériové zařízení neexistuje: " + missing},
+      {"COM1=/dev/null", NotATty, "Zařízení není sériové: /dev/null"},
+      {"COM1=/dev/null\nCOM1=/dev/null", BadPortMap,
+       "Chyba v souboru serial-ports, řádek 3: port „COM1“ uveden podruhé"},
+      // Another port's mapping leaves this one with the simulator.
+      {"COM2=/dev/null", NotRunning, "Simulátor modulu QX-510 není spuštěn"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mapping);
+    map(c.mapping);
+    StandinLib lib(SerialKind);
+    uint32_t handle = 0;
+    EXPECT_EQ(lib.init(&handle), c.status);
+    EXPECT_EQ(lib.errorText(c.status), c.text);
+  }
+}
+
+TEST_F(SerialPortTest, NamesTheDialoutGroupWhenTheDeviceIsClosedToTheUser) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root opens any device";
+  PtyModule module;
+  ASSERT_EQ(::chmod(module.slavePath().c_str(), 0), 0);
+  map("COM1=" + module.slavePath());
+  StandinLib lib(SerialKind);
+  uint32_t handle = 0;
+  EXPECT_EQ(lib.init(&handle), DeviceDenied);
+  EXPECT_EQ(lib.errorText(DeviceDenied),
+            "K sériovému zařízení chybí oprávnění (skupina dialout): " + module.slavePath());
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+// The simulator's serial line: frames cut at the silence, the faults carried onto the wire's
+// frame, and a real pseudo-terminal driven as a driver drives it.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "sim/serial_frame.h"
+#include "sim/sim_server.h"
+#include "sim/transport/serial_answer.h"
+#include "sim/transport/serial_framer.h"
+#include "sim/transport/serial_line.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using simline::SerialFramer;
+using simline::TimePoint;
+
+const TimePoint T0 = TimePoint{} + 10s;
+const serialframe::Frame Identify = serialframe::EncodeRequest(0, 200, 0, {});
+
+TEST(SerialFramer, AFrameEndsAtTheSilenceAfterItsLastByteOnTheWire) {
+  // A pseudo-terminal hands over all ten bytes at once: they still take their wire time.
+  SerialFramer pty(true);
+  pty.received(T0, Identify.data(), 4, 9600);
+  pty.received(T0 + 1ms, Identify.data() + 4, 6, 9600);  // within the first bytes' wire time
+  const TimePoint end = T0 + wire::FrameTime(9600);
+  EXPECT_EQ(pty.due(), end + wire::InterFrameSilence(9600));
+  EXPECT_FALSE(pty.take(end));
+  const auto frame = pty.take(end + wire::InterFrameSilence(9600));
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->bytes, std::vector<uint8_t>(Identify.begin(), Identify.end()));
+  EXPECT_EQ(frame->end, end);
+  EXPECT_FALSE(pty.due());
+
+  // On a real port a byte has crossed the wire when it is read; a pause longer than the
+  // silence cuts what came before it off as a frame of its own.
+  SerialFramer port(false);
+  port.received(T0, Identify.data(), 5, 115200);
+  EXPECT_EQ(port.due(), T0 + wire::MinimumSilence);
+  EXPECT_EQ(port.take(T0 + 2ms)->bytes.size(), 5u);
+  port.received(T0 + 3ms, Identify.data(), Identify.size(), 115200);
+  EXPECT_EQ(port.take(T0 + 5ms)->bytes.size(), Identify.size());
+
+  // A flood without a pause is kept only so far, and still too long to be a frame.
+  std::vector<uint8_t> flood(1000, 0x55);
+  port.received(T0, flood.data(), flood.size(), 9600);
+  EXPECT_EQ(port.take(T0 + 1s)->bytes.size(), SerialFramer::MaxKept + 1);
+}
+
+// Every fault that spoils an answer over a socket spoils it on the wire too, as a driver
+// checking the wire's frame (CRC, address and command echo) sees it.
+TEST(SerialAnswer, FaultsReachTheWiresFrame) {
+  enum Seen { Sound, Rejected, WrongEcho, WrongData };
+  struct Case {
+    const char* name;
+    SimFault fault;
+    Seen seen;
+  };
+  const Case cases[] = {
+      {"none", {.kind = SimFault::Refuse, .command = 99}, Sound},
+      {"length", {.kind = SimFault::Malformed, .form = SimFault::WrongLength}, Rejected},
+      {"bits", {.kind = SimFault::Malformed, .form = SimFault::FlippedBits}, Rejected},
+      {"collision", {.kind = SimFault::Collision}, Rejected},
+      {"sequence", {.kind = SimFault::Malformed, .form = SimFault::WrongSequence}, WrongEcho},
+      {"address", {.kind = SimFault::Malformed, .form = SimFault::WrongAddress}, WrongEcho},
+      {"value", {.kind = SimFault::Malformed, .form = SimFault::WrongValue}, WrongData},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimBus bus;
+    ASSERT_TRUE(bus.arm(0, c.fault));
+    auto request = *serialframe::DecodeRequest(Identify.data(), Identify.size());
+    request.rate = 9600;
+    const SimBus::Outcome outcome = bus.dispatch(request);
+    const std::vector<uint8_t> bytes = SerialAnswerBytes(outcome, request.seq);
+    const auto answer = serialframe::DecodeAnswer(bytes.data(), bytes.size());
+    if (c.seen == Rejected) {
+      EXPECT_FALSE(answer);
+      continue;
+    }
+    ASSERT_TRUE(answer);
+    const bool echoed = answer->address == request.address && answer->command == request.command;
+    EXPECT_EQ(echoed, c.seen != WrongEcho);
+    const bool identified = answer->data == std::array<uint8_t, 5>{0x00, 'Q', 'X', '-', '5'};
+    EXPECT_EQ(identified, c.seen != WrongData);
+  }
+}
+
+// The driver's side of the pseudo-terminal.
+class PtyDriver {
+ public:
+  explicit PtyDriver(const std::string& link) : fd_(::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {}
+  ~PtyDriver() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool open() const { return fd_ >= 0; }
+  bool setRate(speed_t speed) {
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return false;
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    return ::cfsetispeed(&t, speed) == 0 && ::cfsetospeed(&t, speed) == 0 && ::tcsetattr(fd_, TCSANOW, &t) == 0;
+  }
+  bool write(const uint8_t* p, size_t n) { return ::write(fd_, p, n) == ssize_t(n); }
+  // Up to `want` bytes, waiting at most `limit` for each.
+  std::vector<uint8_t> read(size_t want, std::chrono::milliseconds limit) {
+    std::vector<uint8_t> got;
+    while (got.size() < want) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, int(limit.count())) <= 0) break;
+      uint8_t buffer[32];
+      const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, want - got.size()));
+      if (n <= 0) break;
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+template <class F>
+bool WaitFor(F done) {
+  for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+  return done();
+}
+
+TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string link = dir.filePath("ttyQX").toStdString();
+  SimServerOptions o;
+  o.udpPort = -1;
+  o.serveLocal = false;
+  o.ptyLink = link;
+  o.modules = {{0, 4}, {5, 8}};  // 9600 and 115200 Bd; the line paced, as users have it
+  SimServer sim(o);
+  std::string error;
+  ASSERT_TRUE(sim.start(&error)) << error;
+  ASSERT_NE(sim.serialLine(), nullptr);
+  EXPECT_EQ(sim.serialLine()->device().rfind("/dev/pts/", 0), 0u);
+
+  PtyDriver driver(link);
+  ASSERT_TRUE(driver.open());
+  struct Case {
+    speed_t speed;
+    uint8_t address;
+    bool answered;
+  };
+  for (const Case c : {Case{B9600, 0, true}, Case{B115200, 5, true}, Case{B115200, 0, false}}) {
+    SCOPED_TRACE(int(c.address));
+    ASSERT_TRUE(driver.setRate(c.speed));
+    const uint64_t before = sim.requestCount();
+    const auto request = serialframe::EncodeRequest(c.address, 200, 0, {});
+    ASSERT_TRUE(driver.write(request.data(), request.size()));
+    ASSERT_TRUE(WaitFor([&] { return sim.requestCount() > before; }));
+    EXPECT_EQ(bool(sim.recentLog().back().answer), c.answered);
+    // The module has decided; an answer would be on its way within the exchange's 6 ms.
+    const std::vector<uint8_t> got = driver.read(serialframe::Size, c.answered ? 2000ms : 200ms);
+    if (!c.answered) {
+      EXPECT_TRUE(got.empty());
+      continue;
+    }
+    const auto answer = serialframe::DecodeAnswer(got.data(), got.size());
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->address, c.address);
+    EXPECT_EQ(answer->command, 200);
+    EXPECT_EQ(answer->data, (std::array<uint8_t, 5>{0x00, 'Q', 'X', '-', '5'}));
+  }
+
+  // A frame cut short is counted as unreadable; the next whole one is answered.
+  ASSERT_TRUE(driver.setRate(B9600));
+  const uint64_t unreadable = sim.malformedCount();
+  ASSERT_TRUE(driver.write(Identify.data(), 6));
+  ASSERT_TRUE(WaitFor([&] { return sim.malformedCount() > unreadable; }));
+  ASSERT_TRUE(driver.write(Identify.data(), Identify.size()));
+  const std::vector<uint8_t> got = driver.read(serialframe::Size, 2s);
+  EXPECT_TRUE(serialframe::DecodeAnswer(got.data(), got.size()));
+  EXPECT_EQ(sim.malformedCount(), unreadable + 1);
+
+  sim.stop();
+  struct stat st {};
+  EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlived the simulator";
+}
+
+}  // namespace
