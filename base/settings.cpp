@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/checked_file.h"
 #include "base/tdata.h"
 #include "base/codepage.h"
 
@@ -411,26 +411,16 @@ bool SaveConnectionSettings(TData* data, const QString& path, QString* error) {
   doc.set(n.connection, n.rate, long{data->BaudRate});
   doc.set(n.connection, n.timeout, long{data->ResponseTimeout});
 
-  // The new text goes to a temporary file beside the old one and replaces it only when
-  // complete, so a crash, a kill or a full disk never leaves a torn or empty file behind.
+  // The new text goes through the checked writer to a temporary file beside the old one and
+  // replaces it only when complete, so a crash, a kill or a full disk never leaves a torn or empty file behind.
   const QByteArray text = doc.serialize();
   // The program's own folder in the user's configuration directory may not exist before the
   // first save; any other missing folder is a wrong path and fails below.
   const QString folder = QFileInfo(path).absolutePath();
   if (!UserSettingsDirectory().isEmpty() && folder == UserSettingsDirectory()) QDir().mkpath(folder);
-  // Unbuffered: a buffered short write (file size limit, quota) can go unnoticed by commit().
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-    SetError(error, file.errorString());
-    return false;
-  }
-  if (file.write(text) != text.size() || file.size() != text.size()) {
-    SetError(error, file.errorString().isEmpty() ? QStringLiteral("zápis neúplný") : file.errorString());
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) {
-    SetError(error, file.errorString());
+  QString reason;
+  if (!WriteFileChecked(path, text, &reason)) {
+    SetError(error, reason);
     return false;
   }
   return true;

@@ -84,6 +84,7 @@ const QList<Command>& Commands() {
       {{QStringLiteral("config"), QStringLiteral("backup")}, QStringLiteral("SOUBOR|-"), 1, 1, {QStringLiteral("f|force")},
        QStringLiteral("Uloží konfiguraci modulu do textového souboru SOUBOR (- je standardní výstup); když některé\n"
                       "čtení selže, soubor nezapíše. Kalibrační konstanty zaznamená s poznámkou, že jsou vlastní modulu.\n"
+                      "Když zápis selže, předchozí soubor zůstane (stav 2). Zařízení, rouru ani složku nepřepíše.\n"
                       "  -f, --force   přepsat existující soubor"),
        CmdConfigBackup},
       {{QStringLiteral("config"), QStringLiteral("restore")}, QStringLiteral("SOUBOR|-"), 1, 1,
@@ -140,9 +141,10 @@ QString Usage(const Command& command) {
 }
 
 const QString ExitHelp = QStringLiteral(
-    "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor,\n"
-    "3 není spojení nebo ovladač, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví\n"
-    "u dalšího bajtu a zpráva řekne, co modul drží; signál po posledním kroku příkazu stav nemění).\n");
+    "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor\n"
+    "(i soubor či výstup, který nejde zapsat), 3 není spojení nebo ovladač, 130 a 143 přerušeno signálem\n"
+    "SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího bajtu a zpráva řekne, co modul drží; signál po\n"
+    "posledním kroku příkazu stav nemění).\n");
 
 void PrintOverview(QTextStream& out) {
   out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";
@@ -320,6 +322,5 @@ int RunCli(const QStringList& given, CliIo& io) {
     else
       c.say(QStringLiteral("Příkaz doběhl do konce; signál %1 už nic nepřerušil.").arg(c.signalName()));
   }
-  c.finishWatching();
-  return result;
+  return c.finish(result);
 }

@@ -23,8 +23,14 @@ struct CliIo {
   bool errIsTerminal = false;  // draw progress bars on err
   // The signal by which the operator asked to stop (SIGINT, SIGTERM), 0 while none.
   std::function<int()> interrupted;
-  // Standard input whole, for a file named "-"; empty when there is none.
-  std::function<std::optional<QByteArray>()> readInput;
+  // Standard input for a file named "-", up to its end but never more than `maxBytes` bytes
+  // (the caller asks for one more than it takes, to tell a longer input); nullopt when it
+  // cannot be read.
+  std::function<std::optional<QByteArray>(qint64 maxBytes)> readInput;
+  // Flushes `out` and says why what was written to it did not all get there (a full device,
+  // a closed standard output, a reader that went away), empty while it did. `delivered`: a
+  // pipe's reader must also have taken every byte (waits for it). Unset: `out` cannot fail.
+  std::function<QString(bool delivered)> checkOutput;
   std::function<void(int ms)> sleep;
 };
 

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <map>
 
 #include "base/commands.h"
@@ -30,12 +29,16 @@ QString JsonLine(const QJsonObject& object) {
   return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+// A backup is a few kilobytes; a file or an input larger than this is no backup, and no more
+// of it than one byte past the limit is read.
+constexpr qint64 MaxBackupBytes = 1 << 20;
+
 // The backup named by the command's argument, read before any module traffic.
 bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
   const QString path = c.args.positional.front();
   QByteArray text;
   if (path == QLatin1String("-")) {
-    const std::optional<QByteArray> input = c.io.readInput ? c.io.readInput() : std::nullopt;
+    const std::optional<QByteArray> input = c.io.readInput ? c.io.readInput(MaxBackupBytes + 1) : std::nullopt;
     if (!input) {
       exitCode = c.fail(ExitUsage, QStringLiteral("Standardní vstup nelze číst."));
       return false;
@@ -51,7 +54,14 @@ bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
       exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2").arg(path, file.errorString()));
       return false;
     }
-    text = file.read(1 << 20);
+    text = file.read(MaxBackupBytes + 1);
+  }
+  if (text.size() > MaxBackupBytes) {
+    exitCode = c.fail(ExitUsage, QStringLiteral("%1 je větší než 1 MB (%2 B), záloha to není; nic neprovedeno.")
+                                     .arg(path == QLatin1String("-") ? QStringLiteral("Standardní vstup")
+                                                                     : QStringLiteral("Soubor ") + path,
+                                          QString::number(MaxBackupBytes)));
+    return false;
   }
   QString error;
   if (!ParseBackup(text, backup, error)) {
@@ -144,6 +154,9 @@ int CmdConfigShow(CliContext& c) {
 int CmdConfigBackup(CliContext& c) {
   const QString path = c.args.positional.front();
   const bool toOutput = path == QLatin1String("-");
+  // A device, a FIFO or a folder under the name is never replaced, not even with --force.
+  if (const QString refused = toOutput ? QString() : RefusedFileTarget(path); !refused.isEmpty())
+    return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(path, refused));
   if (!toOutput && QFileInfo::exists(path) && !c.args.has(QStringLiteral("force")))
     return c.fail(ExitUsage, QStringLiteral("Soubor %1 už existuje; přepíše se jen s --force.").arg(path));
   if (const int r = c.connect(); r != ExitOk) return r;
@@ -155,13 +168,16 @@ int CmdConfigBackup(CliContext& c) {
   backup.date = QDateTime::currentDateTimeUtc();
   if (toOutput) {
     c.out() << QString::fromUtf8(FormatBackup(backup));
-    c.out().flush();
+    // Saved only once the reader has it all: a full device, a closed output or a reader that
+    // stopped early (| head -c10) is a failed backup.
+    if (const QString failure = c.outputFailure(/*delivered=*/true); !failure.isEmpty())
+      return c.fail(ExitUsage, QStringLiteral("Konfiguraci nelze zapsat na standardní výstup: %1.").arg(failure));
     c.say(QStringLiteral("Konfigurace uložena na standardní výstup."));
     return ExitOk;
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(FormatBackup(backup)) < 0 || !file.commit())
-    return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2").arg(path, file.errorString()));
+  QString reason;
+  if (!WriteFileChecked(path, FormatBackup(backup), &reason))
+    return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(path, reason));
   c.say(QStringLiteral("Konfigurace uložena do %1.").arg(path));
   return ExitOk;
 }

@@ -76,7 +76,7 @@ int CliContext::connect(bool identify, std::optional<int32_t> udpTimeout) {
     QString error;
     if (!SaveConnectionSettings(&d, ConnectionSettingsPath(), &error)) {
       disconnect();
-      return fail(ExitUsage, QStringLiteral("Nastavení připojení nelze uložit: ") + error);
+      return fail(ExitUsage, QStringLiteral("Nastavení připojení nelze uložit do %1: %2.").arg(ConnectionSettingsPath(), error));
     }
   }
   return ExitOk;
@@ -124,9 +124,9 @@ QString CliContext::startWatching() {
   if (!tracing_ && !args.has(QStringLiteral("stats"))) return {};
   const QString path = args.value(QStringLiteral("trace-file"));
   if (tracing_ && !path.isEmpty() && path != QLatin1String("-")) {
-    traceFile_ = std::make_unique<QFile>(path);
-    if (!traceFile_->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-      return QStringLiteral("Soubor stopy %1 nelze zapsat: %2").arg(path, traceFile_->errorString());
+    traceFile_ = std::make_unique<CheckedStream>();
+    if (!traceFile_->openFile(path, CheckedStream::Start::Truncate))
+      return QStringLiteral("Soubor stopy %1 nelze zapsat: %2.").arg(path, traceFile_->failure());
   }
   queue_ = std::make_unique<ExchangeQueue>();
   SetExchangeObserver(queue_.get());
@@ -143,7 +143,18 @@ void CliContext::writeTrace() {
   }
   if (lines.isEmpty()) return;
   if (traceFile_) {
-    traceFile_->write(lines);
+    if (traceFile_->write(lines) >= 0) {
+      traceLines_ += lines.count('\n');
+      return;
+    }
+    // The trace stops here; the command goes on and fails at its end.
+    const QString text = QStringLiteral("Stopa do %1 zastavena po %2 řádcích (%3 B): %4.")
+                             .arg(traceFile_->name(), QString::number(traceLines_),
+                                  QString::number(traceFile_->written()), traceFile_->failure());
+    traceFile_.reset();
+    tracing_ = false;
+    traceFailed_ = true;
+    say(text);
   } else {
     QTextStream& stream = args.value(QStringLiteral("trace-file")) == QLatin1String("-") ? *io.out : *io.err;
     stream << QString::fromUtf8(lines);
@@ -158,6 +169,36 @@ void CliContext::finishWatching() {
   if (queue_->dropped() != 0) say(QStringLiteral("Stopa: %1 výměn nezaznamenáno (zápis nestačil).").arg(queue_->dropped()));
   if (args.has(QStringLiteral("stats"))) say(json() ? QString::fromUtf8(stats_.json()) : stats_.text());
   queue_.reset();
+}
+
+int CliContext::finish(int result) {
+  finishWatching();
+  if (traceFile_) {
+    traceFile_->close();  // a failed close is a failed write too
+    if (traceFile_->failed()) {
+      say(QStringLiteral("Stopu do %1 nelze dopsat: %2.").arg(traceFile_->name(), traceFile_->failure()));
+      traceFailed_ = true;
+    }
+  }
+  bool failed = traceFailed_;
+  if (!outputFailureTaken_) {
+    const QString failure = outputFailure();
+    if (!failure.isEmpty()) {
+      say(QStringLiteral("Standardní výstup nelze zapsat: %1; výstup příkazu je neúplný.").arg(failure));
+      failed = true;
+    }
+  }
+  return failed && result == ExitOk ? int(ExitUsage) : result;
+}
+
+QString CliContext::outputFailure(bool delivered) {
+  if (!io.checkOutput) {
+    io.out->flush();
+    return {};
+  }
+  const QString failure = io.checkOutput(delivered);
+  if (!failure.isEmpty()) outputFailureTaken_ = true;
+  return failure;
 }
 
 QString CliContext::signalName() const {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/checked_file.h"
 #include "base/config_transfer.h"
 #include "base/exchange_queue.h"
 #include "base/exchange_trace.h"
@@ -60,6 +61,13 @@ struct CliContext {
   QString startWatching();
   // The trace written out, the statistics said, the line no longer watched.
   void finishWatching();
+  // The command's exit status once the trace is finished and the data stream checked: a trace
+  // or data that could not be written is said (unless said already) and fails a command that
+  // otherwise succeeded with ExitUsage.
+  int finish(int result);
+  // The data stream flushed and checked: empty while everything written to it got there, else
+  // why not (see CliIo::checkOutput). A failure returned here is the caller's to say.
+  QString outputFailure(bool delivered = false);
   // Clears the progress bar and writes the trace lines gathered so far.
   void settle();
 
@@ -103,7 +111,10 @@ struct CliContext {
   ExchangeStats stats_;
   bool tracing_ = false;
   QByteArray traceHeader_;  // the connection, written before the first exchange's line
-  std::unique_ptr<QFile> traceFile_;  // null: the trace goes to the error stream
+  std::unique_ptr<CheckedStream> traceFile_;  // null: the trace goes to the error stream
+  qint64 traceLines_ = 0;  // written to the trace file
+  bool traceFailed_ = false;  // the trace file could not be written; the trace stopped
+  bool outputFailureTaken_ = false;  // a command said the data stream's failure itself
   bool barShown_ = false;
 };
 

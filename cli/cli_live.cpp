@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +11,7 @@
 #include <variant>
 
 #include "base/baud.h"
+#include "base/checked_file.h"
 #include "base/commands.h"
 #include "base/driver_loader.h"
 #include "base/exchange_observer.h"
@@ -267,15 +267,25 @@ int CmdWatch(CliContext& c) {
   const QString format = c.args.has(QStringLiteral("format")) ? c.args.value(QStringLiteral("format")) : QStringLiteral("text");
   if (format != QLatin1String("text") && format != QLatin1String("csv") && format != QLatin1String("json"))
     return c.fail(ExitUsage, QStringLiteral("Formát musí být text, csv nebo json."));
-  QFile file;
+  CheckedStream file;  // every line checked as it is written
   QTextStream fileStream;
   const QString output = c.args.value(QStringLiteral("output"));
   if (!output.isEmpty() && output != QLatin1String("-")) {
-    file.setFileName(output);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-      return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2").arg(output, file.errorString()));
+    if (!file.openFile(output, CheckedStream::Start::Append))
+      return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(output, file.failure()));
     fileStream.setDevice(&file);
   }
+  qint64 linesWritten = 0;  // readings, the header not counted
+  // The line just written got there, or the watch stops here and says how far it got.
+  auto failure = [&]() -> QString {
+    if (!file.isOpen()) {
+      const QString f = c.outputFailure();
+      return f.isEmpty() ? f : QStringLiteral("standardní výstup nelze zapsat: %1; zapsáno %2 čtení").arg(f, QString::number(linesWritten));
+    }
+    if (!file.failed()) return {};
+    return QStringLiteral("soubor %1 nelze zapsat: %2; zapsáno %3 čtení (%4 B)")
+        .arg(output, file.failure(), QString::number(linesWritten), QString::number(file.written()));
+  };
   auto out = [&]() -> QTextStream& { return file.isOpen() ? (c.settle(), fileStream) : c.out(); };
 
   if (const int r = c.connect(); r != ExitOk) return r;
@@ -306,6 +316,8 @@ int CmdWatch(CliContext& c) {
         header << (single || s != Source::Ain0 ? column : SourceNames[int(s)] + QLatin1Char('_') + column);
     }
     out() << header.join(QLatin1Char(',')) << ",error\n";
+    out().flush();
+    if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
   }
 
   int result = ExitOk;
@@ -364,6 +376,8 @@ int CmdWatch(CliContext& c) {
     else
       stream << time << ' ' << text.join(QStringLiteral("  ")) << '\n';
     stream.flush();
+    if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
+    ++linesWritten;
   }
   if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
   if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "base/baud.h"
+#include "base/checked_file.h"
 #include "base/identify.h"
 #include "line/line_worker.h"
 #include "ui/question.h"
@@ -222,6 +223,9 @@ void BackupPanel::progress(int index, int count, int phase, int percent) {
 
 void BackupPanel::backupTo(const QString& path) {
   if (pending_ != Idle) return;
+  // A device or a FIFO under the name is refused before the line is read.
+  if (const QString refused = RefusedFileTarget(path); !refused.isEmpty())
+    return done(QStringLiteral("Zálohu nelze uložit do %1: %2").arg(path, refused), true);
   backupPath_ = path;
   compared_ = live_;
   start(Backup, QStringLiteral("Čte se konfigurace: %1…").arg(ModulesText(live_.size())));

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 
 #include "base/exchange_trace.h"
 
@@ -31,30 +32,39 @@ bool CsvLog::start(const LogChoice& choice, QString& error) {
   return openFor(QDate::currentDate(), error);
 }
 
-void CsvLog::stop() {
-  if (file_.isOpen()) file_.close();
-}
+void CsvLog::stop() { file_.close(); }
 
 bool CsvLog::openFor(const QDate& day, QString& error) {
+  const bool wasOpen = file_.isOpen();
   file_.close();
+  if (wasOpen && file_.failed()) {
+    error = QStringLiteral("Zápis do %1 selhal: %2; v souboru je %3 řádků záznamu.")
+                .arg(file_.name(), file_.failure(), QString::number(fileRows_));
+    return false;
+  }
   const QDir dir(choice_.folder);
   const QString stem = QStringLiteral("qx510-linka-%1").arg(day.toString(Qt::ISODate));
   QString path = dir.filePath(stem + QStringLiteral(".csv"));
   for (int n = 2; QFile::exists(path); ++n) path = dir.filePath(QStringLiteral("%1-%2.csv").arg(stem).arg(n));
-  file_.setFileName(path);
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file_.write((header() + QLatin1Char('\n')).toUtf8()) < 0) {
-    error = QStringLiteral("Soubor záznamu %1 nelze založit: %2").arg(path, file_.errorString());
+  if (!file_.openFile(path, CheckedStream::Start::CreateNew)) {
+    error = QStringLiteral("Soubor záznamu %1 nelze založit: %2.").arg(path, file_.failure());
+    return false;
+  }
+  if (file_.write((header() + QLatin1Char('\n')).toUtf8()) < 0) {
+    error = QStringLiteral("Soubor záznamu %1 nelze založit: %2.").arg(path, file_.failure());
     file_.close();
+    QFile::remove(path);  // nothing but an empty file would be left
     return false;
   }
   day_ = day;
+  fileRows_ = 0;
   return true;
 }
 
 bool CsvLog::write(const ModuleReading& r, QString& error) {
   if (!active() || !choice_.modules.contains(ModuleKey(r.address, r.baudCode))) return true;
   const QDateTime local = QDateTime::fromMSecsSinceEpoch(r.timeMs);
-  if (local.date() != day_ || file_.size() >= choice_.maxBytes) {
+  if (local.date() != day_ || file_.written() >= choice_.maxBytes) {
     if (!openFor(local.date(), error)) return false;
   }
   QStringList cells = {TimeText(r.timeMs), QString::number(r.address), QString::number(BaudCodeToRate(r.baudCode))};
@@ -65,19 +75,14 @@ bool CsvLog::write(const ModuleReading& r, QString& error) {
   if (choice_.statusRegister) cells << (r.ok ? QStringLiteral("0x%1").arg(r.statusRegister, 8, 16, QLatin1Char('0')) : QString());
   cells << (r.ok ? QStringLiteral("ok") : QStringLiteral("neodpovídá"));
   if (file_.write((cells.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8()) < 0) {
-    error = QStringLiteral("Zápis do %1 selhal: %2").arg(file_.fileName(), file_.errorString());
+    error = QStringLiteral("Zápis do %1 selhal: %2; v souboru je %3 řádků záznamu (%4 B)%5.")
+                .arg(file_.name(), file_.failure(), QString::number(fileRows_), QString::number(file_.written()),
+                     fileRows_ > 0 ? QStringLiteral(", poslední z %1").arg(lastRowTime_) : QString());
     stop();
     return false;
   }
   ++rows_;
-  // Flushed about once a second: a crash costs at most that much of the log.
-  if (r.timeMs - lastFlushMs_ >= 1000 || r.timeMs < lastFlushMs_) {
-    lastFlushMs_ = r.timeMs;
-    if (!file_.flush()) {
-      error = QStringLiteral("Zápis do %1 selhal: %2").arg(file_.fileName(), file_.errorString());
-      stop();
-      return false;
-    }
-  }
+  ++fileRows_;
+  lastRowTime_ = cells.front();
   return true;
 }

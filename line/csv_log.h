@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QDate>
-#include <QFile>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include "base/checked_file.h"
 #include "line/line_types.h"
 
 // What goes into the log: which values of which modules.
@@ -21,6 +21,8 @@ struct LogChoice {
 // Readings to CSV files, one row per reading: the time in ISO 8601 with the local offset,
 // the module, the chosen values. A new file starts at local midnight and whenever the
 // current one reaches the size limit; a file never gets a second header or mixes columns.
+// Every row goes to the disk as it is written, through the checked writer: a row either
+// lands whole or the log stops and says how far it got.
 class CsvLog {
  public:
   ~CsvLog() { stop(); }
@@ -29,11 +31,11 @@ class CsvLog {
   void stop();
   bool active() const { return file_.isOpen(); }
   const LogChoice& choice() const { return choice_; }
-  QString fileName() const { return file_.fileName(); }
+  QString fileName() const { return file_.name(); }
   qint64 rowsWritten() const { return rows_; }
 
-  // False when the reading could not be written (the log then stops; error says why). A
-  // reading of a module not chosen is passed over.
+  // False when the reading could not be written (the log then stops; error names the file, the
+  // reason and the rows the file holds). A reading of a module not chosen is passed over.
   bool write(const ModuleReading& reading, QString& error);
 
   // ISO 8601, local time with its offset written out.
@@ -44,8 +46,9 @@ class CsvLog {
   bool openFor(const QDate& day, QString& error);
 
   LogChoice choice_;
-  QFile file_;
+  CheckedStream file_;
   QDate day_;
   qint64 rows_ = 0;
-  qint64 lastFlushMs_ = 0;
+  qint64 fileRows_ = 0;  // in the current file
+  QString lastRowTime_;  // of the last row written
 };

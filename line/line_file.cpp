@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <QStringList>
 #include <optional>
 
 #include "base/baud.h"
+#include "base/checked_file.h"
 #include "base/sealed_text.h"
 #include "base/settings.h"
 
@@ -191,12 +191,7 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
 
 bool SaveLineFile(const QString& path, const LineFile& line, QString& error) {
   QDir().mkpath(QFileInfo(path).absolutePath());
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(FormatLineFile(line)) < 0 || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  return WriteFileChecked(path, FormatLineFile(line), &error);
 }
 
 bool LoadLineFile(const QString& path, LineFile& line, QString& error) {

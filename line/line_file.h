@@ -43,8 +43,8 @@ QByteArray FormatLineFile(const LineFile& line);
 // sound.
 bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error);
 
-// Written through a temporary file renamed over the old one: a failed save leaves the old
-// file whole.
+// Written by the checked writer (base/checked_file.h) through a temporary file renamed over
+// the old one: a failed save leaves the old file whole; `error` is the reason in Czech.
 bool SaveLineFile(const QString& path, const LineFile& line, QString& error);
 bool LoadLineFile(const QString& path, LineFile& line, QString& error);
 

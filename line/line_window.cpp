@@ -434,7 +434,8 @@ void LineWindow::opened(uint32_t status, const QString& error) {
   QString saveError;
   const bool saved = SaveConnectionSettings(&settings_, ConnectionSettingsPath(), &saveError);
   connection_->setStatusText(saved ? QStringLiteral("Připojeno; linka je obsazena tímto programem.")
-                                   : QStringLiteral("Připojeno, ale nastavení nelze uložit: ") + saveError,
+                                   : QStringLiteral("Připojeno, ale nastavení nelze uložit do %1: %2")
+                                         .arg(ConnectionSettingsPath(), saveError),
                              !saved);
   status_->setPanelText(0, QStringLiteral(" Připojeno"));
   if (model_.rowCount() > 0) startPolling();

@@ -6,12 +6,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "base/checked_file.h"
 #include "base/commands.h"
 #include "base/exchange_trace.h"
 #include "line/save_path.h"
@@ -85,12 +85,7 @@ TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
   connect(exportButton, &QPushButton::clicked, this, [this] {
     const QString path = AskSavePath(this, QStringLiteral("Export provozu"), QString(), QStringLiteral("Text (*.txt)"),
                                      QStringLiteral("txt"));
-    if (path.isEmpty()) return;
-    QString error;
-    const bool ok = exportTo(path, error);
-    message_->setText(ok ? QStringLiteral("Exportováno do %1").arg(path) : QStringLiteral("Export selhal: ") + error);
-    message_->setStyleSheet(ok ? QString() : QStringLiteral("color: #b00000; font-weight: bold"));
-    message_->show();
+    if (!path.isEmpty()) exportAndSay(path);
   });
   updateCount();
 }
@@ -137,17 +132,17 @@ void TrafficPanel::updateCount() {
   count_->setText(text);
 }
 
+bool TrafficPanel::exportAndSay(const QString& path) {
+  QString error;
+  const bool ok = exportTo(path, error);
+  message_->setText(ok ? QStringLiteral("Exportováno do %1").arg(path) : QStringLiteral("Export do %1 selhal: %2").arg(path, error));
+  message_->setStyleSheet(ok ? QString() : QStringLiteral("color: #b00000; font-weight: bold"));
+  message_->show();
+  return ok;
+}
+
 bool TrafficPanel::exportTo(const QString& path, QString& error) const {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    error = file.errorString();
-    return false;
-  }
-  bool ok = true;
-  model_.forEachShown([&](const ExchangeRecord& r) { ok = ok && file.write(ExchangeTraceLine(r, false) + '\n') >= 0; });
-  if (!ok || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  QByteArray text;
+  model_.forEachShown([&](const ExchangeRecord& r) { text += ExchangeTraceLine(r, false) + '\n'; });
+  return WriteFileChecked(path, text, &error);
 }

@@ -24,6 +24,9 @@ class TrafficPanel : public QWidget {
   void drain(ExchangeQueue& queue, const std::function<void(const ExchangeRecord&)>& each);
   // Writes the shown exchanges, one trace line each; false with the reason.
   bool exportTo(const QString& path, QString& error) const;
+  // The export button's work once a file is chosen: exports and says how it went below the
+  // bar, a failure in red until the next export.
+  bool exportAndSay(const QString& path);
 
  private:
   void applyFilter();

@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <signal.h>
 #include <cstdlib>
@@ -26,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "base/checked_file.h"
 #include "base/commands.h"
 #include "base/settings.h"
 #include "base/wire_time.h"
@@ -33,6 +41,9 @@
 #include "cli/cli_args.h"
 #include "cli/config_image.h"
 #include "sim/sim_server.h"
+#include "tests/support/file_faults.h"
+
+extern char** environ;
 
 namespace {
 
@@ -78,6 +89,9 @@ class CliTest : public ::testing::Test {
     Result r;
     // On one screen, as a terminal shows both streams: the order of their flushes is the order seen.
     QTextStream out(&r.out), err(oneScreen_ ? &r.out : &r.err);
+    // Standard output a descriptor, checked as the program's own is.
+    CheckedStream checkedOut;
+    QTextStream descriptorOut(&checkedOut);
     std::deque<QString> queue(lines.begin(), lines.end());
     int asked = 0;
     CliIo io;
@@ -97,7 +111,16 @@ class CliTest : public ::testing::Test {
                         (stopWhen_ && stopWhen_());
       return stop ? stopSignal_ : 0;
     };
-    io.readInput = [&]() -> std::optional<QByteArray> { return input_; };
+    io.readInput = [&](qint64) -> std::optional<QByteArray> { return input_; };
+    if (outFd_ >= 0) {
+      checkedOut.openDescriptor(outFd_, QStringLiteral("standardní výstup"));
+      io.out = &descriptorOut;
+      io.checkOutput = [&](bool delivered) {
+        descriptorOut.flush();
+        if (delivered) checkedOut.delivered();
+        return checkedOut.failure();
+      };
+    }
     io.errIsTerminal = terminal_;
     io.sleep = [this](int ms) {
       slept_ += ms;
@@ -127,6 +150,7 @@ class CliTest : public ::testing::Test {
   std::function<void(int)> onSleep_;  // after each wait, with the time waited so far
   bool oneScreen_ = false;
   std::optional<QByteArray> input_;  // standard input
+  int outFd_ = -1;  // standard output: this descriptor, or when -1 the text kept in Result::out
   bool terminal_ = false;
 };
 
@@ -1106,6 +1130,303 @@ TEST(CliArgs, MasksAddressListsAndOptionValues) {
   EXPECT_EQ(parsed.positional, (QStringList{"watch", "din"}));
   ParsedArgs flag;
   EXPECT_EQ(ParseArgs({"--json=1"}, {"json"}, flag), "Volba --json nemá hodnotu.");
+}
+
+// Where a file the companion writes cannot be written, it says so with the file and the reason
+// and exits 2; what was there before stays.
+
+TEST_F(CliTest, BackupNeverReplacesADeviceAFifoOrAFolderNotEvenWithForce) {
+  const QString null = PrivateCharDevice(path("null"), "null"), full = PrivateCharDevice(path("full"), "full");
+  if (null.isEmpty() || full.isEmpty()) GTEST_SKIP() << "no character device of the test's own";
+  ASSERT_TRUE(MakeFifo(path("fifo")));
+  ASSERT_EQ(::symlink(QFile::encodeName(full).constData(), QFile::encodeName(path("to-full")).constData()), 0);
+  const struct {
+    QString target;
+    mode_t type;
+    const char* kind;
+  } cases[] = {
+      {null, S_IFCHR, "znakové zařízení"},
+      {full, S_IFCHR, "znakové zařízení"},
+      {path("fifo"), S_IFIFO, "roura (FIFO)"},
+      {dir_.path(), S_IFDIR, "složka"},
+      {path("to-full"), S_IFLNK, "znakové zařízení"},
+  };
+  for (const auto& c : cases) {
+    for (const bool force : {false, true}) {
+      SCOPED_TRACE(c.target.toStdString() + (force ? " --force" : ""));
+      const uint64_t before = sim_->requestCount();
+      QStringList args{"config", "backup", c.target};
+      if (force) args << "--force";
+      const Result r = run(args);
+      EXPECT_EQ(r.code, 2);
+      EXPECT_EQ(r.err, QStringLiteral("Soubor %1 nelze zapsat: není obyčejný soubor, je to %2.\n")
+                           .arg(c.target, QString::fromUtf8(c.kind)));
+      EXPECT_EQ(sim_->requestCount(), before);
+      EXPECT_EQ(NodeType(c.target), c.type);
+    }
+  }
+  // A trace or a watch into one is refused before any traffic as well.
+  const uint64_t before = sim_->requestCount();
+  Result r = run({"identify", "--trace=" + path("fifo")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, QStringLiteral("Soubor stopy %1 nelze zapsat: není obyčejný soubor, je to roura (FIFO).\n").arg(path("fifo")));
+  r = run({"watch", "din", "-n", "1", "-o", full});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, QStringLiteral("Soubor %1 nelze zapsat: není obyčejný soubor, je to znakové zařízení.\n").arg(full));
+  EXPECT_EQ(NodeType(full), mode_t(S_IFCHR));
+  EXPECT_EQ(sim_->requestCount(), before);
+  EXPECT_EQ(NodeType(path("fifo")), mode_t(S_IFIFO));
+}
+
+TEST_F(CliTest, BackupOnAFullDiskKeepsTheOldBackupAndExitsTwo) {
+  ASSERT_EQ(run({"config", "backup", path("m0.txt")}).code, 0);
+  const QByteArray good = FileBytes(path("m0.txt"));
+  ASSERT_GT(good.size(), 200);
+  Result r;
+  {
+    FileSizeLimit limit(64);
+    r = run({"config", "backup", path("m0.txt"), "--force"});
+  }
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, QStringLiteral("Soubor %1 nelze zapsat: soubor by byl větší, než systém dovoluje.\n").arg(path("m0.txt")));
+  EXPECT_EQ(FileBytes(path("m0.txt")), good);
+  EXPECT_EQ(QDir(dir_.path()).entryList({"m0.txt*"}, QDir::Files | QDir::Hidden), QStringList{"m0.txt"});
+}
+
+TEST_F(CliTest, BackupToAFullOrClosedStandardOutputExitsTwo) {
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  const int closed = 987;  // high enough that nothing the run opens takes it
+  ASSERT_EQ(::fcntl(closed, F_GETFD), -1);
+  const struct {
+    int fd;
+    const char* reason;
+  } cases[] = {{full, "na zařízení není volné místo"}, {closed, "výstup je zavřený nebo není otevřen pro zápis"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    outFd_ = c.fd;
+    Result r = run({"config", "backup", "-"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, QStringLiteral("Konfiguraci nelze zapsat na standardní výstup: %1.\n").arg(QString::fromUtf8(c.reason)));
+    // Any other command's data: said at its end, exit 2.
+    r = run({"config", "show"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, QStringLiteral("Standardní výstup nelze zapsat: %1; výstup příkazu je neúplný.\n")
+                         .arg(QString::fromUtf8(c.reason)));
+    // A watch stops at its first line.
+    slept_ = 0;
+    r = run({"watch", "din", "-n", "5", "--interval", "100"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, QStringLiteral("Sledování zastaveno: standardní výstup nelze zapsat: %1; zapsáno 0 čtení.\n")
+                         .arg(QString::fromUtf8(c.reason)));
+    EXPECT_EQ(slept_, 0);
+  }
+  outFd_ = -1;
+  ::close(full);
+}
+
+TEST_F(CliTest, ATraceOrAWatchFileThatFillsUpStopsAndSaysHowFarItGot) {
+  // watch -o: the readings stop with the first line that does not fit.
+  slept_ = 0;
+  Result r;
+  {
+    FileSizeLimit limit(150);
+    r = run({"watch", "din", "-n", "10", "--interval", "100", "-o", path("watch.txt")});
+  }
+  EXPECT_EQ(r.code, 2);
+  const QRegularExpression watchStopped(
+      QStringLiteral("^Sledování zastaveno: soubor (.+) nelze zapsat: soubor by byl větší, než systém dovoluje; "
+                     "zapsáno (\\d+) čtení \\((\\d+) B\\)\\.\\n$"));
+  QRegularExpressionMatch m = watchStopped.match(r.err);
+  ASSERT_TRUE(m.hasMatch()) << r.err.toStdString();
+  EXPECT_EQ(m.captured(1), path("watch.txt"));
+  QByteArray file = FileBytes(path("watch.txt"));
+  const int readings = m.captured(2).toInt();
+  EXPECT_GE(readings, 1);
+  EXPECT_LT(readings, 10);
+  EXPECT_EQ(file.count('\n'), readings);
+  EXPECT_EQ(file.size(), m.captured(3).toInt());
+  EXPECT_TRUE(file.endsWith('\n'));
+  EXPECT_EQ(slept_, readings * 100);  // no reading after the one that failed
+
+  // --trace=FILE: the trace stops, the command goes on and then exits 2.
+  {
+    FileSizeLimit limit(600);
+    r = run({"watch", "din", "-n", "5", "--trace=" + path("trace.txt")});
+  }
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out.count('\n'), 5);
+  const QRegularExpression traceStopped(
+      QStringLiteral("Stopa do (.+) zastavena po (\\d+) řádcích \\((\\d+) B\\): soubor by byl větší, než systém dovoluje\\.\\n"));
+  m = traceStopped.match(r.err);
+  ASSERT_TRUE(m.hasMatch()) << r.err.toStdString();
+  EXPECT_EQ(m.captured(1), path("trace.txt"));
+  file = FileBytes(path("trace.txt"));
+  EXPECT_EQ(file.count('\n'), m.captured(2).toInt());
+  EXPECT_EQ(file.size(), m.captured(3).toInt());
+  EXPECT_LE(file.size(), 600);
+  EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+}
+
+TEST_F(CliTest, StandardInputOrAFileOverAMegabyteIsRefused) {
+  for (const char* command : {"verify", "restore"}) {
+    SCOPED_TRACE(command);
+    input_ = QByteArray((1 << 20) + 1, 'x');
+    const uint64_t before = sim_->requestCount();
+    Result r = run({"config", command, "-"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "Standardní vstup je větší než 1 MB (1048576 B), záloha to není; nic neprovedeno.\n");
+    // One megabyte exactly is read and judged as a backup.
+    input_->chop(1);
+    r = run({"config", command, "-"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains("chybí kontrolní součet")) << r.err.toStdString();
+    EXPECT_EQ(sim_->requestCount(), before);
+  }
+  WriteFile(path("huge.txt"), QByteArray((1 << 20) + 1, 'x'));
+  const Result r = run({"config", "verify", path("huge.txt")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, QStringLiteral("Soubor %1 je větší než 1 MB (1048576 B), záloha to není; nic neprovedeno.\n").arg(path("huge.txt")));
+}
+
+// The program itself, with its standard streams as the shell would set them.
+struct Spawned {
+  int code = -1;
+  QString err;
+};
+
+// Runs qx510-cli on module 0 with standard error into a file and standard input empty unless
+// `streams` arranges them otherwise; `meanwhile` runs while it does.
+Spawned Spawn(const QString& errPath, const QStringList& args,
+              const std::function<void(posix_spawn_file_actions_t*)>& streams,
+              const std::function<void(pid_t)>& meanwhile = {}) {
+  QList<QByteArray> words{QByteArrayLiteral(QX510_CLI)};
+  for (const QString& a : args + QStringList{"-i", "serial", "--com-port", "1", "-a", "0", "-r", "9600"})
+    words << a.toUtf8();
+  std::vector<char*> argv;
+  for (QByteArray& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const QByteArray err = QFile::encodeName(errPath);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  streams(&actions);
+  Spawned result;
+  pid_t pid = 0;
+  const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(started, 0) << std::strerror(started);
+  if (started != 0) return result;
+  if (meanwhile) meanwhile(pid);
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.err = QString::fromUtf8(FileBytes(errPath));
+  return result;
+}
+
+TEST_F(CliTest, TheProgramsStandardOutputFullClosedOrCutShortFailsTheBackup) {
+  NoSigpipe noSigpipe;
+  const QString errPath = path("err.txt");
+  const QStringList backup{"config", "backup", "-"};
+  Spawned s = Spawn(errPath, backup, [](posix_spawn_file_actions_t* a) {
+    posix_spawn_file_actions_addopen(a, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
+  });
+  EXPECT_EQ(s.code, 2);
+  EXPECT_EQ(s.err, "Konfiguraci nelze zapsat na standardní výstup: na zařízení není volné místo.\n");
+
+  s = Spawn(errPath, backup, [](posix_spawn_file_actions_t* a) { posix_spawn_file_actions_addclose(a, STDOUT_FILENO); });
+  EXPECT_EQ(s.code, 2);
+  EXPECT_EQ(s.err, "Konfiguraci nelze zapsat na standardní výstup: výstup je zavřený nebo není otevřen pro zápis.\n");
+
+  // | head -c10, and | cat for comparison: the backup counts as saved once the reader has it all.
+  for (const bool readAll : {false, true}) {
+    SCOPED_TRACE(readAll ? "| cat" : "| head -c10");
+    int p[2];
+    ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+    QByteArray got;
+    s = Spawn(
+        errPath, backup, [&](posix_spawn_file_actions_t* a) { posix_spawn_file_actions_adddup2(a, p[1], STDOUT_FILENO); },
+        [&](pid_t) {
+          ::close(p[1]);
+          char buffer[65536];
+          ssize_t n;
+          while ((n = ::read(p[0], buffer, readAll ? sizeof buffer : 10)) > 0) {
+            got.append(buffer, n);
+            if (!readAll) break;
+          }
+          ::close(p[0]);
+        });
+    if (readAll) {
+      EXPECT_EQ(s.code, 0) << s.err.toStdString();
+      EXPECT_EQ(s.err, "Konfigurace uložena na standardní výstup.\n");
+      ConfigBackup parsed;
+      QString error;
+      EXPECT_TRUE(ParseBackup(got, parsed, error)) << error.toStdString();
+    } else {
+      EXPECT_EQ(got.size(), 10);
+      EXPECT_EQ(s.code, 2);
+      EXPECT_TRUE(s.err.startsWith("Konfiguraci nelze zapsat na standardní výstup: druhá strana roury nebo spojení už "
+                                   "nečte (nepřečteno "))
+          << s.err.toStdString();
+    }
+  }
+
+  // A watch into a pipe whose reader went away stops there.
+  int p[2];
+  ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+  s = Spawn(
+      errPath, {"watch", "din", "-n", "100", "--interval", "20"},
+      [&](posix_spawn_file_actions_t* a) { posix_spawn_file_actions_adddup2(a, p[1], STDOUT_FILENO); },
+      [&](pid_t) {
+        ::close(p[1]);
+        char c = 0;
+        while (::read(p[0], &c, 1) == 1 && c != '\n') {
+        }
+        ::close(p[0]);
+      });
+  EXPECT_EQ(s.code, 2);
+  EXPECT_TRUE(s.err.contains(QRegularExpression(
+      "^Sledování zastaveno: standardní výstup nelze zapsat: druhá strana roury nebo spojení už nečte; zapsáno \\d+ čtení\\.\\n$")))
+      << s.err.toStdString();
+}
+
+TEST_F(CliTest, TheProgramReadsNoMoreThanAMegabyteOfStandardInput) {
+  NoSigpipe noSigpipe;
+  int p[2];
+  ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+  const int pipeSize = ::fcntl(p[1], F_GETPIPE_SZ);
+  ASSERT_GT(pipeSize, 0);
+  qint64 accepted = 0;
+  const uint64_t before = sim_->requestCount();
+  const Spawned s = Spawn(
+      path("err.txt"), {"config", "verify", "-"},
+      [&](posix_spawn_file_actions_t* a) { posix_spawn_file_actions_adddup2(a, p[0], STDIN_FILENO); },
+      [&](pid_t pid) {
+        ::close(p[0]);
+        ::fcntl(p[1], F_SETFL, O_NONBLOCK);
+        const QByteArray chunk(65536, 'x');
+        // 600 MB offered, as much as the program takes.
+        while (accepted < (qint64(600) << 20)) {
+          const ssize_t n = ::write(p[1], chunk.constData(), std::size_t(chunk.size()));
+          if (n > 0) {
+            accepted += n;
+            continue;
+          }
+          if (errno != EAGAIN) break;  // EPIPE: the program has ended
+          siginfo_t info{};
+          if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+          pollfd w{p[1], POLLOUT, 0};
+          ::poll(&w, 1, 20);
+        }
+        ::close(p[1]);
+      });
+  EXPECT_EQ(s.code, 2);
+  EXPECT_EQ(s.err, "Standardní vstup je větší než 1 MB (1048576 B), záloha to není; nic neprovedeno.\n");
+  EXPECT_GT(accepted, qint64(1) << 20);
+  EXPECT_LE(accepted, (qint64(1) << 20) + 1 + pipeSize);
+  EXPECT_EQ(sim_->requestCount(), before);
 }
 
 }  // namespace

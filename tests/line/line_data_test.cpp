@@ -21,6 +21,7 @@
 #include "line/line_file.h"
 #include "line/trend_series.h"
 #include "base/sealed_text.h"
+#include "tests/support/file_faults.h"
 
 namespace {
 
@@ -264,6 +265,40 @@ TEST(CsvLog, NewFileOnSizeWithOneHeaderEach) {
     }
   }
   EXPECT_EQ(rows, 10);  // module 4 was not chosen
+}
+
+TEST(CsvLog, AFullDiskStopsTheLogWithWholeRowsAndSaysHowFarItGot) {
+  QTemporaryDir dir;
+  CsvLog log;
+  LogChoice choice;
+  choice.folder = dir.filePath(QStringLiteral("logs"));
+  choice.modules = {ModuleKey(3, 4)};
+  QString error;
+  ASSERT_TRUE(log.start(choice, error)) << error.toStdString();
+  const QString file = log.fileName();
+  ModuleReading r;
+  r.address = 3;
+  r.baudCode = 4;
+  r.ok = true;
+  r.ain0 = 1.25;
+  r.decimals = 3;
+  r.timeMs = QDateTime::currentMSecsSinceEpoch();
+  int rows = 0;
+  {
+    FileSizeLimit limit(400);
+    while (log.write(r, error)) ASSERT_LT(++rows, 100);
+  }
+  EXPECT_FALSE(log.active());
+  const QByteArray bytes = FileBytes(file);
+  EXPECT_TRUE(bytes.endsWith('\n'));
+  EXPECT_EQ(bytes.count('\n'), rows + 1);  // the header and whole rows only
+  EXPECT_GT(rows, 2);
+  EXPECT_EQ(error, QStringLiteral("Zápis do %1 selhal: soubor by byl větší, než systém dovoluje; v souboru je %2 řádků "
+                                  "záznamu (%3 B), poslední z %4.")
+                       .arg(file, QString::number(rows), QString::number(bytes.size()), CsvLog::TimeText(r.timeMs)));
+  // Stopped: nothing more goes into the file.
+  EXPECT_TRUE(log.write(r, error));
+  EXPECT_EQ(FileBytes(file), bytes);
 }
 
 TEST(CsvLog, TimesCarryTheirOffset) {

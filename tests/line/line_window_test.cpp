@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QFileDialog>
 #include <QLabel>
 #include <QApplication>
 #include <QCheckBox>
@@ -17,6 +18,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -49,6 +51,7 @@
 #include "line/traffic_panel.h"
 #include "sim/sim_server.h"
 #include "tests/sim/sim_line.h"
+#include "tests/support/file_faults.h"
 
 namespace {
 
@@ -479,6 +482,71 @@ TEST_F(LineWindowTest, ModulesAddedAndRemovedByHandArePolledAndKept) {
   EXPECT_EQ(counter.polls.value(Line[0].address), 0);
 }
 
+// A file the workbench cannot write is said with its name and the reason, in red, and the
+// text stays until the next save; nothing claims a success.
+
+TEST_F(LineWindowTest, ALineThatCannotBeSavedSaysSoAndTheTextStays) {
+  knownLine();
+  auto* info = window_->findChild<QLabel*>(QStringLiteral("LineInfo"));
+  ASSERT_NE(info, nullptr);
+  const QString target = dir_.filePath(QStringLiteral("jinam.qx510line"));
+  bool chosen = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(target);
+    QMetaObject::invokeMethod(dialog, "accept");  // as the Save button
+    chosen = true;
+  });
+  {
+    FileSizeLimit limit(100);
+    window_->saveLineAs();
+  }
+  ASSERT_TRUE(chosen);
+  const QString said = QStringLiteral("Linku nelze uložit do %1: soubor by byl větší, než systém dovoluje").arg(target);
+  EXPECT_EQ(info->text(), said);
+  EXPECT_TRUE(info->styleSheet().contains(QStringLiteral("#b00000")));
+  EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("jinam*")}, QDir::Files | QDir::Hidden), QStringList());
+  window_->show();
+  QTest::qWait(300);
+  EXPECT_EQ(info->text(), said);
+}
+
+TEST_F(LineWindowTest, ALogThatFillsTheDiskStopsAndSaysSoUntilTheNextStart) {
+  knownLine();
+  connectLine();
+  LogPanel* panel = window_->logPanel();
+  const QString folder = dir_.filePath(QStringLiteral("log"));
+  panel->setFolder(folder);
+  panel->findChild<QListWidget*>(QStringLiteral("LogModules"))->item(rowOf(Line[1]))->setCheckState(Qt::Checked);
+  {
+    FileSizeLimit limit(1000);
+    ASSERT_TRUE(panel->startLog());
+    window_->startPolling();
+    ASSERT_TRUE(WaitFor([&] { return panel->summary().contains(QStringLiteral("Záznam zastaven")); }));
+  }
+  const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
+  ASSERT_EQ(files.size(), 1);
+  const QString file = QDir(folder).filePath(files.first());
+  const QByteArray bytes = FileBytes(file);
+  EXPECT_TRUE(bytes.endsWith('\n'));
+  const QRegularExpression said(
+      QStringLiteral("^Záznam zastaven: Zápis do (.+) selhal: soubor by byl větší, než systém dovoluje; v souboru je "
+                     "(\\d+) řádků záznamu \\((\\d+) B\\), poslední z .+\\.$"));
+  const QRegularExpressionMatch m = said.match(panel->summary().trimmed());
+  ASSERT_TRUE(m.hasMatch()) << panel->summary().toStdString();
+  EXPECT_EQ(m.captured(1), file);
+  EXPECT_EQ(bytes.count('\n'), m.captured(2).toInt() + 1);
+  EXPECT_EQ(bytes.size(), m.captured(3).toInt());
+  // The status bar and the panel keep saying it while the polling goes on.
+  QTest::qWait(1300);
+  EXPECT_EQ(window_->statusText(2).trimmed(), panel->summary().trimmed());
+  EXPECT_TRUE(panel->summary().contains(QStringLiteral("Záznam zastaven")));
+  EXPECT_TRUE(panel->findChild<QLabel*>(QStringLiteral("LogState"))->text().startsWith(QStringLiteral("Záznam zastaven")));
+  EXPECT_EQ(FileBytes(file), bytes);
+  window_->stopPolling();
+}
+
 class LineBackupTest : public LineWindowTest {
  protected:
   void SetUp() override {
@@ -607,6 +675,43 @@ TEST_F(LineBackupTest, RestoreRefusesAModuleOfAnotherType) {
   EXPECT_FALSE(reports[0].ok());
   EXPECT_TRUE(reports[0].text.contains(QStringLiteral("jiný modul"))) << reports[0].text.toStdString();
   EXPECT_EQ(sim_->snapshot(1).configByte(DinByte1), 0x5A);
+}
+
+TEST_F(LineBackupTest, ABackupThatCannotBeWrittenSaysSoAndKeepsTheFile) {
+  const QByteArray before = fileBytes();
+  {
+    FileSizeLimit limit(100);
+    panel_->backupTo(path_);
+    EXPECT_FALSE(finish());
+  }
+  const QString said = QStringLiteral("Zálohu nelze uložit do %1: soubor by byl větší, než systém dovoluje").arg(path_);
+  EXPECT_EQ(panel_->message(), said);
+  EXPECT_EQ(fileBytes(), before);
+  EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("zaloha*")}, QDir::Files | QDir::Hidden),
+            QStringList{QStringLiteral("zaloha.qx510line")});
+  QTest::qWait(300);
+  EXPECT_EQ(panel_->message(), said);
+  EXPECT_TRUE(panel_->messageIsFailure());
+
+  // A device or a FIFO is refused before the line is read, and stays what it was.
+  const QString null = PrivateCharDevice(dir_.filePath(QStringLiteral("null")), "null");
+  if (null.isEmpty()) GTEST_SKIP() << "no character device of the test's own";
+  ASSERT_TRUE(MakeFifo(dir_.filePath(QStringLiteral("fifo"))));
+  const struct {
+    QString path;
+    mode_t type;
+    const char* kind;
+  } targets[] = {{null, S_IFCHR, "znakové zařízení"},
+                 {dir_.filePath(QStringLiteral("fifo")), S_IFIFO, "roura (FIFO)"}};
+  for (const auto& t : targets) {
+    SCOPED_TRACE(t.path.toStdString());
+    panel_->backupTo(t.path);
+    EXPECT_FALSE(panel_->busy());
+    EXPECT_TRUE(panel_->messageIsFailure());
+    EXPECT_EQ(panel_->message(), QStringLiteral("Zálohu nelze uložit do %1: není obyčejný soubor, je to %2")
+                                     .arg(t.path, QString::fromUtf8(t.kind)));
+    EXPECT_EQ(NodeType(t.path), t.type);
+  }
 }
 
 // The eight negation bytes, written in this order by a restore.
