@@ -1,5 +1,5 @@
 #pragma once
-// SimServer: one line of simulated QX-510 modules (sim/sim_bus.h) answering requests on its
+// SimServer: one line of simulated QX-510 modules (sim/line/sim_bus.h) answering requests on its
 // own thread, over UDP for the LAN converter's stand-in (KNET1660.DLL) and over a local
 // SOCK_SEQPACKET socket for the other four stand-ins, plus a control channel for scripts
 // (sim/sim_control.h) on a second local socket, and over a serial line when asked
@@ -47,12 +47,12 @@
 
 #include <netinet/in.h>
 
+#include "sim/line/module_model.h"
+#include "sim/line/sim_bus.h"
+#include "sim/line/state_file.h"
 #include "sim/line/wire_line.h"
-#include "sim/module_model.h"
 #include "sim/protocol.h"
-#include "sim/sim_bus.h"
 #include "sim/sim_control.h"
-#include "sim/state_file.h"
 
 // One module of the line a server starts with. Baud codes as the module's memory has them:
 // 0..8 for 600..115200 Bd, 4 = 9600 Bd.
