@@ -15,9 +15,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim/control/sim_control.h"
 #include "sim/line/state_file.h"
 #include "sim/local_socket.h"
-#include "sim/sim_control.h"
 #include "sim/transport/serial_line.h"
 
 namespace {

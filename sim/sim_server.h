@@ -2,7 +2,7 @@
 // SimServer: one line of simulated QX-510 modules (sim/line/sim_bus.h) answering requests on its
 // own thread, over UDP for the LAN converter's stand-in (KNET1660.DLL) and over a local
 // SOCK_SEQPACKET socket for the other four stand-ins, plus a control channel for scripts
-// (sim/sim_control.h) on a second local socket, and over a serial line when asked
+// (sim/control/sim_control.h) on a second local socket, and over a serial line when asked
 // (sim/transport/serial_line.h). Wire format: sim/protocol.h. Every exchange occupies the
 // simulated RS-485 line for its wire time (sim/line/wire_line.h) unless options.wire is
 // Instant. The simulator program and the tests both use it.
@@ -47,12 +47,12 @@
 
 #include <netinet/in.h>
 
+#include "sim/control/sim_control.h"
 #include "sim/line/module_model.h"
 #include "sim/line/sim_bus.h"
 #include "sim/line/state_file.h"
 #include "sim/line/wire_line.h"
 #include "sim/protocol.h"
-#include "sim/sim_control.h"
 
 // One module of the line a server starts with. Baud codes as the module's memory has them:
 // 0..8 for 600..115200 Bd, 4 = 9600 Bd.

@@ -38,8 +38,8 @@
 #include "sim/app/sim_window.h"
 #include "sim/app/traffic_model.h"
 #include "sim/app/traffic_pane.h"
+#include "sim/control/sim_control.h"
 #include "sim/line/state_file.h"
-#include "sim/sim_control.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"
 

@@ -26,8 +26,8 @@
 #include <optional>
 #include <vector>
 
+#include "sim/control/sim_control.h"
 #include "sim/local_socket.h"
-#include "sim/sim_control.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"
 

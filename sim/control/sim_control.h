@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/control/traffic_stream.h"
 #include "sim/local_socket.h"
-#include "sim/traffic_stream.h"
 
 class SimServer;
 
