@@ -20,8 +20,8 @@
 #include <optional>
 
 #include "sim/line/state_file.h"
-#include "sim/local_socket.h"
 #include "sim/sim_server.h"
+#include "sim/transport/local_socket.h"
 #include "sim/transport/serial_line.h"
 
 namespace {

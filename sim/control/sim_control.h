@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "sim/control/traffic_stream.h"
-#include "sim/local_socket.h"
+#include "sim/transport/local_socket.h"
 
 class SimServer;
 

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "sim/control/sim_control.h"
-#include "sim/local_socket.h"
 #include "sim/sim_server.h"
+#include "sim/transport/local_socket.h"
 #include "tests/sim/standin_support.h"
 
 namespace {
