@@ -21,8 +21,8 @@
 #include "bench/sim_process.h"
 #include "bench/standin_driver.h"
 #include "drivers/driver_abi.h"
+#include "sim/control/sim_control.h"
 #include "sim/protocol.h"
-#include "sim/sim_control.h"
 
 namespace {
 

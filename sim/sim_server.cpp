@@ -1,23 +1,17 @@
 #include "sim/sim_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/timerfd.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "sim/local_socket.h"
-#include "sim/sim_control.h"
-#include "sim/state_file.h"
+#include "sim/control/sim_control.h"
+#include "sim/line/state_file.h"
 #include "sim/transport/serial_line.h"
 
 namespace {
@@ -39,9 +33,7 @@ constexpr int AddrBusAddress = 63;
 // An answer held back by a delay fault until its time comes.
 struct SimServer::Delayed {
   std::chrono::steady_clock::time_point due;
-  int fd = -1;  // the UDP socket or the local client
-  bool udp = false;
-  sockaddr_in to{};
+  SimSocketReply reply;
   std::vector<uint8_t> frame;
 };
 
@@ -67,29 +59,9 @@ bool SimServer::start(std::string* error) {
 bool SimServer::startServing(std::string* error) {
   if (!loadLine(error)) return false;
 
-  if (options_.udpPort >= 0) {
-    udpFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (udpFd_ < 0) {
-      SetError(error, Errno("soket UDP"));
-      closeAll();
-      return false;
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(options_.udpPort));
-    if (options_.udpPort > 65535 || ::inet_pton(AF_INET, options_.udpHost.c_str(), &addr.sin_addr) != 1) {
-      SetError(error, "neplatná adresa UDP " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort));
-      closeAll();
-      return false;
-    }
-    if (::bind(udpFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      SetError(error, Errno("UDP " + options_.udpHost + std::string(":") + std::to_string(options_.udpPort)));
-      closeAll();
-      return false;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(udpFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    boundPort_ = ntohs(addr.sin_port);
+  if (options_.udpPort >= 0 && !udp_.open(options_.udpHost, options_.udpPort, error)) {
+    closeAll();
+    return false;
   }
 
   if (options_.serveLocal) {
@@ -100,12 +72,10 @@ bool SimServer::startServing(std::string* error) {
       closeAll();
       return false;
     }
-    if (!TakeOverStaleSocket(localPath_, SOCK_SEQPACKET, error) ||
-        (listenFd_ = ListenPrivate(localPath_, SOCK_SEQPACKET, 16, error)) < 0) {
+    if (!local_.open(localPath_, error)) {
       closeAll();
       return false;
     }
-    ownsSocketFile_ = true;
   }
 
   if (options_.serveLocal && options_.serveControl) {
@@ -265,12 +235,10 @@ bool SimServer::openSerialLine(std::string* error) {
 void SimServer::closeAll() {
   serial_.reset();  // removes the link it made
   CloseFd(paceTimer_);
-  CloseFd(udpFd_);
-  CloseFd(listenFd_);
+  udp_.close();
+  local_.close();
   CloseFd(wakeRead_);
   CloseFd(wakeWrite_);
-  if (ownsSocketFile_) ::unlink(localPath_.c_str());
-  ownsSocketFile_ = false;
 }
 
 // An absolute deadline on CLOCK_MONOTONIC (steady_clock's clock), so a late wake-up never
@@ -288,21 +256,19 @@ void SimServer::armPaceTimer(std::optional<Clock::time_point> at) {
 void SimServer::run() {
   // The kernel's default slack (50 us) on every wake-up would stretch a frame at 115200 Bd.
   ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-  std::vector<int> clients;
   std::vector<pollfd> fds;
-  Clock::time_point acceptPausedUntil{};
   while (!stopping_) {
     ++loopRounds_;
     const auto now = Clock::now();
-    const bool listening = listenFd_ >= 0 && now >= acceptPausedUntil;
+    const bool accepting = local_.listening() && now >= local_.pausedUntil();
     fds.clear();
     fds.push_back({wakeRead_, POLLIN, 0});
     fds.push_back({paceTimer_, POLLIN, 0});
     if (serial_) fds.push_back({serial_->fd(), serial_->events(), 0});
-    if (udpFd_ >= 0) fds.push_back({udpFd_, POLLIN, 0});
-    if (listening) fds.push_back({listenFd_, POLLIN, 0});
+    if (udp_.fd() >= 0) fds.push_back({udp_.fd(), POLLIN, 0});
+    if (accepting) fds.push_back({local_.listenFd(), POLLIN, 0});
     const size_t firstClient = fds.size();
-    for (int c : clients) fds.push_back({c, POLLIN, 0});
+    for (int c : local_.clients()) fds.push_back({c, POLLIN, 0});
 
     auto wakeAt = storeDue();
     auto paceAt = deliverDelayed();
@@ -311,7 +277,7 @@ void SimServer::run() {
       if (const auto next = serial_->due(); next && (!paceAt || *next < *paceAt)) paceAt = next;
     }
     armPaceTimer(paceAt);
-    if (listenFd_ >= 0 && !listening && (!wakeAt || acceptPausedUntil < *wakeAt)) wakeAt = acceptPausedUntil;
+    if (local_.listening() && !accepting && (!wakeAt || local_.pausedUntil() < *wakeAt)) wakeAt = local_.pausedUntil();
     int timeoutMs = -1;
     if (wakeAt) timeoutMs = int(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count()));
     if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
@@ -336,72 +302,20 @@ void SimServer::run() {
         serial_->serve(*this, revents, Clock::now());
       } else if (i >= firstClient) {
         const bool hungUp = (revents & (POLLHUP | POLLERR)) != 0 && !(revents & POLLIN);
-        if (hungUp || !serveClient(fd)) {
+        if (hungUp || !local_.serve(*this, fd)) {
           // Its held-back answers die with it, before the descriptor number is reused.
-          std::erase_if(delayed_, [&](const Delayed& d) { return !d.udp && d.fd == fd; });
-          ::close(fd);
-          std::erase(clients, fd);
+          std::erase_if(delayed_, [&](const Delayed& d) { return !d.reply.udp && d.reply.fd == fd; });
+          local_.drop(fd);
         }
-      } else if (fd == udpFd_) {
-        receiveDatagrams();
-      } else if (fd == listenFd_) {
-        acceptClients(clients, acceptPausedUntil);
+      } else if (fd == udp_.fd()) {
+        udp_.receive(*this);
+      } else if (fd == local_.listenFd()) {
+        local_.accept();
       }
     }
     if (const auto due = storeDue(); due && Clock::now() >= *due) store();
   }
-  for (int c : clients) ::close(c);
-}
-
-// Each socket gets a bounded share of a round, so that a flood on one neither starves the
-// others nor keeps the thread from seeing stop().
-void SimServer::receiveDatagrams() {
-  uint8_t buffer[512];
-  for (int i = 0; i < ReceivesPerRound; ++i) {
-    sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t n = ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-    if (n < 0) return;
-    serveSocketFrame(buffer, size_t(n), SimLogEntry::Lan, udpFd_, &from);
-  }
-}
-
-bool SimServer::serveClient(int fd) {
-  uint8_t buffer[512];
-  for (int i = 0; i < ReceivesPerRound; ++i) {
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    // A zero-length record from a client still connected is an unreadable request, counted
-    // below like any other; only the end of the connection ends it.
-    if (n == 0 && simproto::SeqpacketPeerGone(fd)) return false;
-    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-    // `qx510-sim --probe` asks the simulator, not a module: answered at once, not logged.
-    if (const auto probe = simproto::DecodeProbe(buffer, size_t(n), simproto::TypeProbe)) {
-      const auto answer = simproto::EncodeProbe(simproto::TypeProbeAnswer, *probe);
-      ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      continue;
-    }
-    serveSocketFrame(buffer, size_t(n), SimLogEntry::Local, fd, nullptr);
-  }
-  return true;
-}
-
-void SimServer::acceptClients(std::vector<int>& clients, Clock::time_point& pausedUntil) {
-  for (int i = 0; i < ReceivesPerRound; ++i) {
-    const int c = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (c >= 0) {
-      // The socket is the user's alone; only a privileged process of another user gets this far.
-      if (simproto::PeerUid(c) == long(::geteuid()))
-        clients.push_back(c);
-      else
-        ::close(c);
-      continue;
-    }
-    if (errno == EINTR || errno == ECONNABORTED) continue;
-    // Out of descriptors, say: the connection stays queued and the listener stays readable,
-    // so it is left alone for a while instead of being polled in a tight loop.
-    if (errno != EAGAIN && errno != EWOULDBLOCK) pausedUntil = Clock::now() + AcceptPause;
-    return;
-  }
+  local_.closeClients();
 }
 
 SimBus::Outcome SimServer::handleFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel) {
@@ -415,14 +329,14 @@ SimBus::Outcome SimServer::handleFrame(const uint8_t* bytes, size_t size, SimLog
 
 // The socket frames are the PC's link to its converter; the wire behind the converter carries
 // the compact frame, so that is what takes the line's time.
-void SimServer::serveSocketFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel, int fd,
-                                 const sockaddr_in* to) {
+void SimServer::serveSocketFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel,
+                                 const SimSocketReply& reply) {
   const auto request = simproto::DecodeRequest(bytes, size);
   if (!request) {
     ++malformed_;
     return;
   }
-  send(serve(*request, channel, Clock::now()), fd, to);
+  send(serve(*request, channel, Clock::now()), reply);
 }
 
 SimServer::Served SimServer::serve(const simproto::Request& request, SimLogEntry::Channel channel,
@@ -435,25 +349,16 @@ SimServer::Served SimServer::serve(const simproto::Request& request, SimLogEntry
   return served;
 }
 
-namespace {
-void Deliver(int fd, bool udp, const sockaddr_in& to, const std::vector<uint8_t>& frame) {
-  if (udp)
-    ::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  else
-    ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
-}
-}  // namespace
-
 // The converter hands the answer on once its last byte has crossed the wire (at once on an
 // instant line, unless a delay fault holds it back).
-void SimServer::send(const Served& served, int fd, const sockaddr_in* to) {
+void SimServer::send(const Served& served, const SimSocketReply& reply) {
   if (served.outcome.frame.empty() || !served.wire.answer) return;
   const Clock::time_point due = served.wire.answer->end;
   if (due <= Clock::now()) {
-    Deliver(fd, to != nullptr, to ? *to : sockaddr_in{}, served.outcome.frame);
+    reply.deliver(served.outcome.frame);
     return;
   }
-  delayed_.push_back({due, fd, to != nullptr, to ? *to : sockaddr_in{}, served.outcome.frame});
+  delayed_.push_back({due, reply, served.outcome.frame});
 }
 
 std::optional<SimServer::Clock::time_point> SimServer::deliverDelayed() {
@@ -461,7 +366,7 @@ std::optional<SimServer::Clock::time_point> SimServer::deliverDelayed() {
   std::optional<Clock::time_point> next;
   std::erase_if(delayed_, [&](const Delayed& d) {
     if (d.due <= now) {
-      Deliver(d.fd, d.udp, d.to, d.frame);
+      d.reply.deliver(d.frame);
       return true;
     }
     if (!next || d.due < *next) next = d.due;

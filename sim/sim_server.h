@@ -1,11 +1,12 @@
 #pragma once
-// SimServer: one line of simulated QX-510 modules (sim/sim_bus.h) answering requests on its
-// own thread, over UDP for the LAN converter's stand-in (KNET1660.DLL) and over a local
-// SOCK_SEQPACKET socket for the other four stand-ins, plus a control channel for scripts
-// (sim/sim_control.h) on a second local socket, and over a serial line when asked
-// (sim/transport/serial_line.h). Wire format: sim/protocol.h. Every exchange occupies the
-// simulated RS-485 line for its wire time (sim/line/wire_line.h) unless options.wire is
-// Instant. The simulator program and the tests both use it.
+// SimServer: one line of simulated QX-510 modules (sim/line/sim_bus.h) answering requests on
+// its own thread, over UDP for the LAN converter's stand-in (sim/transport/udp_port.h) and over
+// a local SOCK_SEQPACKET socket for the other four stand-ins (sim/transport/local_endpoint.h),
+// plus a control channel for scripts (sim/control/sim_control.h) on a second local socket,
+// and over a serial line when asked (sim/transport/serial_line.h). Wire format:
+// sim/protocol.h. Every exchange occupies the simulated RS-485 line for its wire time
+// (sim/line/wire_line.h) unless options.wire is Instant. The simulator program and the tests
+// both use it.
 //
 // In a test:
 //
@@ -45,14 +46,15 @@
 #include <type_traits>
 #include <vector>
 
-#include <netinet/in.h>
-
+#include "sim/control/sim_control.h"
+#include "sim/line/module_model.h"
+#include "sim/line/sim_bus.h"
+#include "sim/line/state_file.h"
 #include "sim/line/wire_line.h"
-#include "sim/module_model.h"
 #include "sim/protocol.h"
-#include "sim/sim_bus.h"
-#include "sim/sim_control.h"
-#include "sim/state_file.h"
+#include "sim/transport/local_endpoint.h"
+#include "sim/transport/socket_reply.h"
+#include "sim/transport/udp_port.h"
 
 // One module of the line a server starts with. Baud codes as the module's memory has them:
 // 0..8 for 600..115200 Bd, 4 = 9600 Bd.
@@ -105,7 +107,6 @@ class SimServer {
 
   static constexpr std::chrono::milliseconds StoreInterval{50};
   static constexpr std::chrono::milliseconds StoreRetryInterval{1000};  // while stores fail
-  static constexpr std::chrono::milliseconds AcceptPause{100};          // after accept fails
   static constexpr int ReceivesPerRound = 32;  // per socket, so that a flood cannot stall stop()
 
   // Opens the sockets, loads the state file and starts answering. False with a one-line
@@ -117,7 +118,7 @@ class SimServer {
   void stop();
   bool running() const { return thread_.joinable(); }
 
-  uint16_t udpPort() const { return boundPort_; }
+  uint16_t udpPort() const { return udp_.port(); }
   const std::string& localPath() const { return localPath_; }
   const std::string& controlPath() const { return controlPath_; }
   // Set when start() found a state file it could not use (the module then starts with
@@ -157,6 +158,9 @@ class SimServer {
   // One request frame as either channel delivers it: what goes back (nothing for a malformed
   // frame or a module that keeps silent). Logged and counted like served requests.
   SimBus::Outcome handleFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel);
+  // One request frame a socket transport received: served, and its answer sent back through
+  // `reply` once the wire has carried it. Serving thread.
+  void serveSocketFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel, const SimSocketReply& reply);
   // One request a transport handed to the line at `ready`: what the line made of it (logged
   // and counted) and when its frames occupy the wire. Serving thread.
   struct Served {
@@ -209,14 +213,10 @@ class SimServer {
   bool startServing(std::string* error);  // start() once the state file is held
   bool loadLine(std::string* error);
   void notifyChanged();
-  void send(const Served& served, int fd, const sockaddr_in* to);
-  void serveSocketFrame(const uint8_t* bytes, size_t size, SimLogEntry::Channel channel, int fd, const sockaddr_in* to);
+  void send(const Served& served, const SimSocketReply& reply);
   bool openSerialLine(std::string* error);
   void armPaceTimer(std::optional<Clock::time_point> at);
   std::optional<Clock::time_point> deliverDelayed();  // the next one's time, if any
-  void receiveDatagrams();
-  bool serveClient(int fd);  // false: the client is gone
-  void acceptClients(std::vector<int>& clients, Clock::time_point& pausedUntil);
   SimBus::Outcome process(const simproto::Request& request, SimLogEntry::Channel channel);
   void scheduleStoreLocked();
   std::optional<Clock::time_point> storeDue() const;
@@ -243,12 +243,10 @@ class SimServer {
   std::string storeError_;
 
   SimStateHold stateHold_;  // while running (and storing), when a state file is named
-  int udpFd_ = -1;
-  int listenFd_ = -1;
+  SimUdpPort udp_;
+  SimLocalEndpoint local_;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
-  bool ownsSocketFile_ = false;
-  uint16_t boundPort_ = 0;
   std::string localPath_;
   std::string controlPath_;
   std::vector<Delayed> delayed_;  // serving thread only; few at a time

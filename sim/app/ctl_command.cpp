@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/control/sim_control.h"
+#include "sim/control/traffic_stream.h"
 #include "sim/protocol.h"
-#include "sim/sim_control.h"
-#include "sim/traffic_stream.h"
 
 namespace {
 int Usage() {

@@ -4,7 +4,7 @@
 
 #include <QGroupBox>
 
-#include "sim/sim_bus.h"
+#include "sim/line/sim_bus.h"
 
 class QCheckBox;
 class QComboBox;

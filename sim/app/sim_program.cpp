@@ -19,9 +19,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "sim/local_socket.h"
+#include "sim/line/state_file.h"
 #include "sim/sim_server.h"
-#include "sim/state_file.h"
+#include "sim/transport/local_socket.h"
 #include "sim/transport/serial_line.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <QDateTime>
 #include <QIODevice>
 
-#include "sim/traffic.h"
+#include "sim/control/traffic.h"
 
 bool TrafficFilter::passes(const SimLogEntry& e) const {
   if (module >= 0 && e.module != module) return false;

@@ -14,7 +14,7 @@
 #include <QTableWidget>
 
 #include "sim/app/traffic_model.h"
-#include "sim/traffic.h"
+#include "sim/control/traffic.h"
 
 namespace {
 constexpr uint8_t KnownCommands[] = {0, 1, 100, 101, 102, 103, 200};

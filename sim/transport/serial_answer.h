@@ -9,6 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/sim_bus.h"
+#include "sim/line/sim_bus.h"
 
 std::vector<uint8_t> SerialAnswerBytes(const SimBus::Outcome& outcome, uint32_t requestSeq);

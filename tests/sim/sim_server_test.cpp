@@ -27,8 +27,8 @@
 #include <thread>
 
 #include "sim/app/sim_window.h"
+#include "sim/line/state_file.h"
 #include "sim/sim_server.h"
-#include "sim/state_file.h"
 
 namespace {
 

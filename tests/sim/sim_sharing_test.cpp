@@ -26,9 +26,9 @@
 #include <optional>
 #include <vector>
 
-#include "sim/local_socket.h"
-#include "sim/sim_control.h"
+#include "sim/control/sim_control.h"
 #include "sim/sim_server.h"
+#include "sim/transport/local_socket.h"
 #include "tests/sim/standin_support.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <cmath>
 #include <fstream>
 
-#include "sim/module_model.h"
+#include "sim/line/module_model.h"
+#include "sim/line/state_file.h"
 #include "sim/protocol.h"
-#include "sim/state_file.h"
 
 namespace {
 

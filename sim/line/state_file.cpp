@@ -1,7 +1,7 @@
-#include "sim/state_file.h"
+#include "sim/line/state_file.h"
 
+#include "sim/line/sim_bus.h"
 #include "sim/lock_file.h"
-#include "sim/sim_bus.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,9 +1,9 @@
 #pragma once
 // `ctl traffic`: control clients that asked for the line's traffic get every exchange served
-// from then on, one JSON line each (sim/traffic.h), until they hang up. One thread serves them
-// all and sleeps while nobody streams; the serving thread only fills SimServer's ring. A
-// client that reads too slowly loses records (a gap in the serials) rather than holding
-// anything up.
+// from then on, one JSON line each (sim/control/traffic.h), until they hang up. One thread
+// serves them all and sleeps while nobody streams; the serving thread only fills SimServer's
+// ring. A client that reads too slowly loses records (a gap in the serials) rather than
+// holding anything up.
 
 #include <cstddef>
 #include <mutex>

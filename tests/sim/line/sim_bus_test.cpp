@@ -7,8 +7,8 @@
 #include <fstream>
 #include <memory>
 
+#include "sim/line/state_file.h"
 #include "sim/sim_server.h"
-#include "sim/state_file.h"
 #include "tests/sim/sim_line.h"
 #include "tests/sim/standin_support.h"
 

@@ -1,4 +1,4 @@
-#include "sim/traffic_stream.h"
+#include "sim/control/traffic_stream.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "sim/control/traffic.h"
 #include "sim/sim_server.h"
-#include "sim/traffic.h"
 
 namespace {
 // Sends what the socket takes now; false when the client is gone.

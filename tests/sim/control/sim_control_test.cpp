@@ -15,7 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "sim/sim_control.h"
+#include "sim/control/sim_control.h"
 #include "sim/sim_server.h"
 #include "tests/sim/sim_line.h"
 

@@ -1,5 +1,5 @@
 // The control channel's socket: the client `qx510-sim ctl` uses and the server's listener.
-#include "sim/sim_control.h"
+#include "sim/control/sim_control.h"
 
 #include <fcntl.h>
 #include <poll.h>

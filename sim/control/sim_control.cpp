@@ -1,4 +1,4 @@
-#include "sim/sim_control.h"
+#include "sim/control/sim_control.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "sim/local_socket.h"
-#include "sim/traffic_stream.h"
+#include "sim/control/traffic_stream.h"
+#include "sim/transport/local_socket.h"
 
 class SimServer;
 

@@ -14,7 +14,7 @@
 
 #include "sim/app/sim_window.h"
 #include "sim/app/traffic_model.h"
-#include "sim/sim_control.h"
+#include "sim/control/sim_control.h"
 #include "sim/sim_server.h"
 #include "tests/sim/sim_line.h"
 

@@ -1,4 +1,4 @@
-#include "sim/traffic.h"
+#include "sim/control/traffic.h"
 
 #include <QDateTime>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "sim/module_model.h"
+#include "sim/line/module_model.h"
 
 #include <algorithm>
 #include <cmath>

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/module_model.h"
+#include "sim/line/module_model.h"
 
 // $XDG_STATE_HOME/qx510-sim/module.state, else ~/.local/state/qx510-sim/module.state.
 std::string DefaultSimStatePath();

@@ -1,4 +1,4 @@
-#include "sim/local_socket.h"
+#include "sim/transport/local_socket.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -32,15 +32,15 @@
 #include <memory>
 #include <thread>
 
-#include "base/tdata.h"
 #include "base/driver_loader.h"
+#include "base/tdata.h"
 #include "connect/tform2.h"
 #include "sim/app/sim_window.h"
 #include "sim/app/traffic_model.h"
 #include "sim/app/traffic_pane.h"
-#include "sim/sim_control.h"
+#include "sim/control/sim_control.h"
+#include "sim/line/state_file.h"
 #include "sim/sim_server.h"
-#include "sim/state_file.h"
 #include "tests/sim/standin_support.h"
 
 namespace {
