@@ -206,9 +206,12 @@ uint32_t SerialLine::Send(const uint8_t* frame, Clock::time_point deadline) {
 uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t command, Clock::time_point deadline,
                              Reply& reply) {
   const int32_t rate = int32_t(rate_);
-  // A USB adapter hands bytes over in bursts up to its latency timer apart; a gap shorter
-  // than that is no end of a frame.
-  const auto silence = wire::InterFrameSilence(rate) + std::chrono::milliseconds(latencyMs_);
+  // A USB adapter hands bytes over in bursts up to its latency timer apart, and a loaded PC
+  // passes received bytes on to the reader in bursts some milliseconds apart (the kernel moves
+  // them from the port to the tty in a worker thread); a gap shorter than both is no end of a
+  // frame.
+  constexpr std::chrono::milliseconds HostJitter{10};
+  const auto silence = wire::InterFrameSilence(rate) + std::chrono::milliseconds(latencyMs_) + HostJitter;
   uint8_t pending[64];
   size_t have = 0;
   bool echoDue = options_.echo, damaged = false, stale = false, collided = false;
@@ -246,18 +249,22 @@ uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t co
       stale = true;  // a late answer to an earlier request
     }
     const auto now = Clock::now();
-    if (have > 0 && now - lastByte >= silence) {
-      damaged = true;  // a frame cut short
-      echoDue = false;
-      have = 0;
-    }
     if (now >= deadline) {
       quietAt_ = now;
       return damaged || have > 0 ? Damaged : stale ? Late : Timeout;
     }
     const int ready = WaitReadable(tty_.fd(), have > 0 ? std::min(deadline, lastByte + silence) : deadline);
     if (ready < 0) return Lost(EIO);
-    if (ready == 0) continue;
+    if (ready == 0) {
+      // Only a silence the tty confirms cuts a frame: a reader that woke late by its own clock
+      // finds the rest of the frame already waiting.
+      if (have > 0 && Clock::now() - lastByte >= silence) {
+        damaged = true;
+        echoDue = false;
+        have = 0;
+      }
+      continue;
+    }
     const ssize_t n = ::read(tty_.fd(), pending + have, sizeof pending - have);
     if (n > 0) {
       have += size_t(n);
