@@ -13,7 +13,6 @@
 //
 //   bench_wire [--all-rates-addresses FIRST-LAST]
 #include <QApplication>
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,7 +22,6 @@
 #include <QTest>
 #include <QTextStream>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -36,6 +34,7 @@
 #include "base/exchange_observer.h"
 #include "base/wire_budget.h"
 #include "bench/figures.h"
+#include "bench/line_poll.h"
 #include "bench/wire_line.h"
 #include "cli/cli.h"
 #include "config/tform14.h"
@@ -49,12 +48,6 @@ constexpr double PauseSeconds = 1e-3;
 constexpr double TransferLimit = 1.1, ScanLimit = 1.1, PollLimit = 0.9;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-void Settle(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 class Counter : public ExchangeObserver {
  public:
@@ -170,19 +163,7 @@ bool Poll(const QString& scratch) {
   window.setLinePath(path);
   window.findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
   window.show();
-  window.connectLine();
-  Settle(1000);  // connected, the range bytes read: three exchanges a module from here on
-  auto exchanges = [&window] {
-    uint64_t n = 0;
-    for (int r = 0; r < window.model()->rowCount(); ++r) n += window.model()->row(r).exchanges.total();
-    return n;
-  };
-  const uint64_t before = exchanges();
-  const auto start = Clock::now();
-  Settle(10000);
-  const double perSecond = window.isConnected() ? double(exchanges() - before) / Since(start) : -1;
-  window.disconnectLine();
-  Settle(200);
+  const double perSecond = WindowPollRate(window, 10);
   return PrintRatioAtLeast("qx510-line polling 32 modules at 115200 Bd, exchanges/s", perSecond,
                            1.0 / ExchangeSeconds(Rate), 1, "/s", PollLimit);
 }
