@@ -2,7 +2,8 @@
 // pseudo-terminal at wire time, and the tool's code reaches it through COM1 mapped there, as a
 // user's adapter is reached. Each figure stands beside the floor the wire sets at its rate:
 // - TForm14's read and verified write at 9600 and 115200 Bd, against Σ exchanges × one
-//   exchange on the wire + the 1 ms pauses between them (goal 1.1x);
+//   exchange on the wire, and the 1 ms pauses between them where they outlast the line's
+//   silence after an answer (goal 1.1x);
 // - qx510-cli scan of 256 addresses at 115200 Bd and of the addresses given (all 256 by
 //   default: minutes at 600 Bd) at all nine rates, against Σ unanswered tries × (request on
 //   the wire + the try's timeout) + the identification of each module found (goal 1.1x), and
@@ -89,8 +90,11 @@ bool Transfer(int32_t rate, bool write) {
   }
   SetExchangeObserver(nullptr);
   DriverDone(data.Interface, &data.DriverHandle);
-  // A pause follows every exchange of the window's sequence, the last one's included.
-  const double floor = double(exchanges) * (ExchangeSeconds(rate) + PauseSeconds);
+  // A pause follows every exchange of the window's sequence, the last one's included; it runs
+  // while the line keeps its silence after the answer, which the exchange's wire time already
+  // holds, so only what a pause lasts beyond that silence adds to the floor.
+  const double silence = std::chrono::duration<double>(wire::InterFrameSilence(rate)).count();
+  const double floor = double(exchanges) * (ExchangeSeconds(rate) + std::max(0.0, PauseSeconds - silence));
   const std::string what = "TForm14 " + std::string(write ? "write" : "read") + " at " + std::to_string(rate) +
                            " Bd, " + std::to_string(exchanges) + " exchanges";
   return PrintRatio(what, best, exchanges > 0 ? floor : -1, 1e3, "ms", TransferLimit);
