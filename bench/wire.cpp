@@ -174,8 +174,12 @@ bool Poll(const QString& scratch) {
 
 std::string ModulesOption(const Module* begin, const Module* end) {
   std::string s;
-  for (const Module* m = begin; m != end; ++m)
-    s += (s.empty() ? "" : ",") + std::to_string(m->address) + "@" + std::to_string(m->rate);
+  for (const Module* m = begin; m != end; ++m) {
+    if (!s.empty()) s += ',';
+    s += std::to_string(m->address);
+    s += '@';
+    s += std::to_string(m->rate);
+  }
   return s;
 }
 
@@ -215,9 +219,9 @@ int main(int argc, char** argv) {
     within &= Scan(first, last, all);
   }
   {
-    std::string modules;
-    for (int a = 0; a < 32; ++a) modules += (a ? "," : "") + std::to_string(a) + "@115200";
-    PtyLine line(modules);
+    Module line32[32];
+    for (int a = 0; a < 32; ++a) line32[a] = {a, 115200};
+    PtyLine line(ModulesOption(std::begin(line32), std::end(line32)));
     if (!line.error().empty()) return 1;
     within &= Poll(scratch.path());
   }
