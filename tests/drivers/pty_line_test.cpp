@@ -4,7 +4,6 @@
 // at wire time. Only the rates differ from a bench with real modules.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
