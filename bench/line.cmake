@@ -8,7 +8,7 @@ if(TARGET qx510_standin_test_copy AND TARGET qx510-sim AND TARGET qx510-line)
   set_target_properties(qx510_start_probe PROPERTIES
     PREFIX "" OUTPUT_NAME qx510startprobe LIBRARY_OUTPUT_DIRECTORY ${probe_root}/generic)
   qx510_add_bench(bench_line
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/line.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/line.cpp ${CMAKE_CURRENT_LIST_DIR}/line_poll.cpp ${CMAKE_CURRENT_LIST_DIR}/line_poll.h
     LIBS qx510_bench_support qx510_line
     DRIVERS standin)
   add_dependencies(bench_line qx510_start_probe qx510 qx510-line qx510-sim)

@@ -28,6 +28,7 @@
 #include "base/driver_loader.h"
 #include "base/settings.h"
 #include "bench/figures.h"
+#include "bench/line_poll.h"
 #include "bench/sim_process.h"
 #include "line/line_file.h"
 #include "line/line_window.h"
@@ -41,14 +42,6 @@ constexpr int Modules = 32;
 constexpr int TrendPoints = 360000;
 
 QTemporaryDir* Scratch = nullptr;
-
-// Runs the event loop for ms milliseconds: the thread sleeps while nothing happens, as in the
-// program, so that its CPU time is the window's own.
-void Settle(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 QVector<LineModule> Line() {
   QVector<LineModule> line;
@@ -80,13 +73,6 @@ std::unique_ptr<LineWindow> WindowOnLine(int intervalMs) {
   return window;
 }
 
-// Connected, polling started and the range bytes read: from here on three exchanges a module.
-bool Connect(LineWindow& window) {
-  window.connectLine();
-  Settle(500);
-  return window.isConnected();
-}
-
 // The same three exchanges per module as the workbench polls them, in a bare loop of this
 // thread for `seconds`: the most the line and the driver allow at all. Exchanges per second,
 // -1 when the line could not be opened.
@@ -108,25 +94,6 @@ double BareLoopRate(double seconds) {
   }
   const double rate = double(n) / std::chrono::duration<double>(Clock::now() - start).count();
   DriverDone(InterfaceSerial, &handle);
-  return rate;
-}
-
-// The whole workbench as in use: the window polling the line at its fastest interval, every
-// reading and every exchange record taken in by the window's thread. Exchanges per second
-// over `seconds`, -1 when it could not connect.
-double WindowPollRate(LineWindow& window, double seconds) {
-  if (!Connect(window)) return -1;
-  auto exchanges = [&window] {
-    uint64_t n = 0;
-    for (int r = 0; r < window.model()->rowCount(); ++r) n += window.model()->row(r).exchanges.total();
-    return n;
-  };
-  const uint64_t before = exchanges();
-  const auto start = Clock::now();
-  Settle(int(seconds * 1000));
-  const double rate = double(exchanges() - before) / std::chrono::duration<double>(Clock::now() - start).count();
-  window.disconnectLine();
-  Settle(200);
   return rate;
 }
 

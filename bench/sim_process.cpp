@@ -23,7 +23,7 @@ std::string BenchDirectory() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
-SimulatorProcess::SimulatorProcess(bool withWindow, const std::vector<std::string>& extra) {
+SimulatorProcess::SimulatorProcess(bool withWindow, const std::vector<std::string>& extra, bool paced) {
   static std::atomic<int> serial{0};
   endpoint_ = "/tmp/qx510-bench-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".sock";
   int out[2];
@@ -36,8 +36,9 @@ SimulatorProcess::SimulatorProcess(bool withWindow, const std::vector<std::strin
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   const std::string program = BenchDirectory() + "/qx510-sim";
-  // The benchmarks measure the simulator's own cost against loopback floors, not the wire.
-  std::vector<std::string> args = {program, "--no-state", "--wire", "instant", "--port", "0", "--endpoint", endpoint_};
+  // Most benchmarks measure the simulator's own cost against loopback floors, not the wire.
+  std::vector<std::string> args = {program, "--no-state", "--wire", paced ? "paced" : "instant", "--port", "0",
+                                   "--endpoint", endpoint_};
   if (!withWindow) args.insert(args.begin() + 1, "--headless");
   args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv;

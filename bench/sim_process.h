@@ -11,8 +11,9 @@
 class SimulatorProcess {
  public:
   // withWindow: its front panel open (on the offscreen platform unless QT_QPA_PLATFORM says
-  // otherwise); else --headless. extra: further options, e.g. --modules for a line.
-  explicit SimulatorProcess(bool withWindow, const std::vector<std::string>& extra = {});
+  // otherwise); else --headless. extra: further options, e.g. --modules for a line. paced:
+  // the line at wire time, as a user has it; else instant, for figures against loopback.
+  explicit SimulatorProcess(bool withWindow, const std::vector<std::string>& extra = {}, bool paced = false);
   ~SimulatorProcess();
   SimulatorProcess(const SimulatorProcess&) = delete;
   SimulatorProcess& operator=(const SimulatorProcess&) = delete;

@@ -178,9 +178,10 @@ uint32_t SerialLine::Exchange(const simproto::Request& request, uint32_t respons
   SleepUntil(quietAt_);
   // Whatever came since the last exchange (an answer after its timeout) is nobody's now.
   ::tcflush(tty_.fd(), TCIFLUSH);
-  const int32_t rate = int32_t(rate_);
-  const auto deadline = Clock::now() + 2 * wire::FrameTime(rate) + std::chrono::milliseconds(responseTimeoutMs) +
-                        std::chrono::milliseconds(latencyMs_);
+  // The response timeout holds the whole exchange, both frames' wire time included, as it does
+  // through the simulator's sockets; the scan's try budget and the least timeout the programs
+  // advise are reckoned the same way (base/wire_budget.h).
+  const auto deadline = Clock::now() + std::chrono::milliseconds(responseTimeoutMs);
   if (const uint32_t s = Send(frame.data(), deadline); s != Ok) return s;
   return Receive(frame.data(), request.address, request.command, deadline, reply);
 }
@@ -206,9 +207,12 @@ uint32_t SerialLine::Send(const uint8_t* frame, Clock::time_point deadline) {
 uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t command, Clock::time_point deadline,
                              Reply& reply) {
   const int32_t rate = int32_t(rate_);
-  // A USB adapter hands bytes over in bursts up to its latency timer apart; a gap shorter
-  // than that is no end of a frame.
-  const auto silence = wire::InterFrameSilence(rate) + std::chrono::milliseconds(latencyMs_);
+  // A USB adapter hands bytes over in bursts up to its latency timer apart, and a loaded PC
+  // passes received bytes on to the reader in bursts some milliseconds apart (the kernel moves
+  // them from the port to the tty in a worker thread); a gap shorter than both is no end of a
+  // frame.
+  constexpr std::chrono::milliseconds HostJitter{10};
+  const auto silence = wire::InterFrameSilence(rate) + std::chrono::milliseconds(latencyMs_) + HostJitter;
   uint8_t pending[64];
   size_t have = 0;
   bool echoDue = options_.echo, damaged = false, stale = false, collided = false;
@@ -248,12 +252,6 @@ uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t co
       stale = true;  // a late answer to an earlier request
     }
     const auto now = Clock::now();
-    if (have > 0 && now - lastByte >= silence) {
-      damaged = true;  // a frame cut short
-      reply.keepRaw(pending, have);
-      echoDue = false;
-      have = 0;
-    }
     if (now >= deadline) {
       quietAt_ = now;
       reply.keepRaw(pending, have);
@@ -261,7 +259,17 @@ uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t co
     }
     const int ready = WaitReadable(tty_.fd(), have > 0 ? std::min(deadline, lastByte + silence) : deadline);
     if (ready < 0) return Lost(EIO);
-    if (ready == 0) continue;
+    if (ready == 0) {
+      // Only a silence the tty confirms cuts a frame: a reader that woke late by its own clock
+      // finds the rest of the frame already waiting.
+      if (have > 0 && Clock::now() - lastByte >= silence) {
+        damaged = true;  // a frame cut short
+        reply.keepRaw(pending, have);
+        echoDue = false;
+        have = 0;
+      }
+      continue;
+    }
     const ssize_t n = ::read(tty_.fd(), pending + have, sizeof pending - have);
     if (n > 0) {
       have += size_t(n);
