@@ -136,8 +136,9 @@ bool Scan(int first, int last, const QList<int32_t>& rates) {
       const bool present = std::any_of(std::begin(Spread), std::end(Spread),
                                        [&](const Module& m) { return m.address == a && m.rate == rate; });
       if (present) expected.insert({a, rate});
-      // An identification is three exchanges; a silent try is the request and the try's timeout.
-      floor += present ? 3 * ExchangeSeconds(rate) : FrameSeconds(rate) + ScanTryTimeoutMs(rate, 0) / 1e3;
+      // An identification is three exchanges; a silent try is the try's timeout, which holds the
+      // request's own wire time as the response timeout does on every transport.
+      floor += present ? 3 * ExchangeSeconds(rate) : ScanTryTimeoutMs(rate, 0) / 1e3;
     }
   }
   const bool all = code == 0 && found == expected;

@@ -36,4 +36,3 @@ bool ConnectCom1(TData& data, int32_t rate, uint8_t address, uint16_t timeoutMs)
 
 // What the wire takes, in seconds, for the default turnaround of the simulated modules.
 inline double ExchangeSeconds(int32_t rate) { return std::chrono::duration<double>(wire::ExchangeTime(rate)).count(); }
-inline double FrameSeconds(int32_t rate) { return std::chrono::duration<double>(wire::FrameTime(rate)).count(); }
