@@ -1,16 +1,15 @@
 #include "line/report_pdf.h"
 
 #include <QBuffer>
-#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <algorithm>
 
 #include "base/baud.h"
+#include "base/checked_file.h"
 #include "line/line_report.h"
 
 namespace {
@@ -255,14 +254,5 @@ QByteArray RenderLineReport(const LineReport& report, QString& error) {
 bool WriteLineReport(const LineReport& report, const QString& path, QString& error) {
   const QByteArray pdf = RenderLineReport(report, error);
   if (pdf.isEmpty()) return false;
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size() || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  if (QFileInfo(path).size() != pdf.size()) {
-    error = QStringLiteral("Soubor %1 nemá po zápisu celou délku.").arg(path);
-    return false;
-  }
-  return true;
+  return WriteFileChecked(path, pdf, &error);
 }

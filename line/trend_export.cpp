@@ -1,7 +1,5 @@
 #include "line/trend_export.h"
 
-#include <QSaveFile>
-
 #include "line/csv_log.h"
 #include "line/trend_series.h"
 
@@ -19,22 +17,4 @@ QByteArray TrendCsv(const TrendSeries& series, double t0, double t1, const QStri
             numbers.toString(v, 'f', QLocale::FloatingPointShortest) + QLatin1Char('\n');
   });
   return text.toUtf8();
-}
-
-bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-    error = file.errorString();
-    return false;
-  }
-  if (file.write(bytes) != bytes.size() || file.size() != bytes.size()) {
-    error = file.errorString().isEmpty() ? QStringLiteral("zápis neúplný") : file.errorString();
-    file.cancelWriting();
-    return false;
-  }
-  if (!file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
 }

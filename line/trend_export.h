@@ -12,5 +12,3 @@ QByteArray TrendCsv(const TrendSeries& series, double t0, double t1, const QStri
                     const QLocale& locale = QLocale());
 QChar CsvSeparator(const QLocale& locale);
 
-// Writes `bytes` to `path` whole or not at all; false with the reason.
-bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error);

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
+#include "base/checked_file.h"
 #include "line/axis_ticks.h"
 #include "line/save_path.h"
 #include "line/trend_export.h"
@@ -184,13 +185,13 @@ bool TrendPlot::exportPng(const QString& path, QString& error) const {
     error = QStringLiteral("obrázek nelze vytvořit");
     return false;
   }
-  return WriteWholeFile(path, bytes, error);
+  return WriteFileChecked(path, bytes, &error);
 }
 
 bool TrendPlot::exportCsv(const QString& path, QString& error) const {
   static const TrendSeries none;
   const QCPRange range = plot_->xAxis->range();
-  return WriteWholeFile(path, TrendCsv(series_ != nullptr ? *series_ : none, range.lower, range.upper, unit_), error);
+  return WriteFileChecked(path, TrendCsv(series_ != nullptr ? *series_ : none, range.lower, range.upper, unit_), &error);
 }
 
 void TrendPlot::askExport(bool png) {
@@ -202,7 +203,7 @@ void TrendPlot::askExport(bool png) {
   if (path.isEmpty()) return;
   QString error;
   const bool ok = png ? exportPng(path, error) : exportCsv(path, error);
-  message_->setText(ok ? QStringLiteral("Exportováno do %1").arg(path) : QStringLiteral("Export selhal: ") + error);
+  message_->setText(ok ? QStringLiteral("Exportováno do %1").arg(path) : QStringLiteral("Export do %1 selhal: %2").arg(path, error));
   message_->setStyleSheet(ok ? QString() : QStringLiteral("color: #b00000; font-weight: bold"));
   message_->show();
 }

@@ -1,7 +1,7 @@
 #include "sim/app/traffic_pane.h"
 
 #include <QComboBox>
-#include <QFile>
+#include <QBuffer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QTableWidget>
 
+#include "base/checked_file.h"
 #include "sim/app/traffic_model.h"
 #include "sim/control/traffic.h"
 
@@ -165,17 +166,12 @@ void TrafficPane::showSummary() {
 }
 
 bool TrafficPane::exportCsv(const QString& path, QString* error) const {
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    *error = file.errorString();
-    return false;
-  }
-  model_->writeCsv(file);
-  if (!file.flush() || file.error() != QFileDevice::NoError) {
-    *error = file.errorString();
-    return false;
-  }
-  return true;
+  // Whole or not at all: an earlier export at the path stays until this one is on the disk.
+  QByteArray csv;
+  QBuffer buffer(&csv);
+  buffer.open(QIODevice::WriteOnly);
+  model_->writeCsv(buffer);
+  return WriteFileChecked(path, csv, error);
 }
 
 void TrafficPane::exportChosen() {

@@ -1,5 +1,6 @@
 #include "sim/line/state_file.h"
 
+#include "base/checked_file.h"
 #include "sim/line/sim_bus.h"
 #include "sim/lock_file.h"
 
@@ -7,14 +8,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <random>
 #include <sstream>
 
 namespace {
@@ -26,20 +29,11 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) { return what + ": " + FileErrorText(errno).toStdString(); }
 
-// The temporary files beside the state file are named <name>.tmp-<12 random letters>, so that
-// nobody can take the name first; a name of the old form <name>.tmp<pid> is also ours.
+// The writer's temporary files beside the state file are named <name>.tmp-<8 random letters>;
+// the forms earlier versions left, <name>.tmp-<12 letters> and <name>.tmp<pid>, are ours too.
 constexpr const char* TempMark = ".tmp";
-constexpr size_t TempRandomLength = 12;
-
-std::string RandomLetters(size_t n) {
-  static constexpr char Alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device device;
-  std::string out;
-  for (size_t i = 0; i < n; ++i) out += Alphabet[device() % (sizeof Alphabet - 1)];
-  return out;
-}
 
 bool IsOurTempName(const std::string& name, const std::string& stateName) {
   const std::string prefix = stateName + TempMark;
@@ -48,80 +42,18 @@ bool IsOurTempName(const std::string& name, const std::string& stateName) {
   const auto alnum = [](const std::string& t) {
     return !t.empty() && std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
   };
-  if (rest[0] == '-') return rest.size() == TempRandomLength + 1 && alnum(rest.substr(1));
+  if (rest[0] == '-') return (rest.size() == 9 || rest.size() == 13) && alnum(rest.substr(1));
   return std::all_of(rest.begin(), rest.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-// The text on the disk under a fresh temporary name beside path (returned in *temp), owned
-// and readable like the state file it is to replace; or false with the file removed.
-bool WriteTemp(const std::string& path, const std::string& text, std::string* temp, std::string* error) {
-  namespace fs = std::filesystem;
-  const fs::path target(path);
-  if (target.has_parent_path()) {
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec) {
-      SetError(error, "složku " + target.parent_path().string() + " nelze vytvořit: " + ec.message());
-      return false;
-    }
-  }
-  struct stat old {};
-  const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-  int fd = -1;
-  // Exclusive: a name somebody else made first is never written into, only another one tried.
-  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-    *temp = path + TempMark + "-" + RandomLetters(TempRandomLength);
-    fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, replacing ? 0600 : 0644);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    SetError(error, Errno("nelze zapsat " + *temp));
-    return false;
-  }
-  bool ok = true;
-  if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    SetError(error, Errno(*temp + " nelze dát vlastníka souboru " + path));
-    ok = false;
-  }
-  if (ok && replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
-    SetError(error, Errno(*temp + " nelze dát práva souboru " + path));
-    ok = false;
-  }
-  if (ok && !WriteAll(fd, text)) {
-    SetError(error, Errno("nelze zapsat " + *temp));
-    ok = false;
-  }
-  if (ok && ::fsync(fd) != 0) {
-    SetError(error, Errno("nelze dokončit zápis " + *temp));
-    ok = false;
-  }
-  if (::close(fd) != 0 && ok) {
-    SetError(error, Errno("nelze zapsat " + *temp));
-    ok = false;
-  }
-  if (!ok) ::unlink(temp->c_str());
-  return ok;
-}
-
-// The rename reaches the disk only with its directory.
-void SyncDirectory(const std::string& path) {
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  const int fd = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+bool MakeFolder(const std::string& path, std::string* error) {
+  const std::filesystem::path target(path);
+  if (!target.has_parent_path()) return true;
+  std::error_code ec;
+  std::filesystem::create_directories(target.parent_path(), ec);
+  if (!ec) return true;
+  SetError(error, "složku " + target.parent_path().string() + " nelze vytvořit: " + FileErrorText(ec.value()).toStdString());
+  return false;
 }
 
 // Two hexadecimal digits exactly: strtol alone would also take a sign ("-1" as 0xFF).
@@ -244,21 +176,29 @@ bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>&
       text << hex << ((i % 16 == 15) ? '\n' : ' ');
     }
   }
-  std::string temp;
-  if (!WriteTemp(path, text.str(), &temp, error)) return false;
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    SetError(error, Errno("nelze nahradit " + path));
-    ::unlink(temp.c_str());
+  if (!MakeFolder(path, error)) return false;
+  QString reason;
+  if (!WriteFileChecked(QFile::decodeName(path.c_str()), QByteArray::fromStdString(text.str()), &reason)) {
+    SetError(error, "soubor stavu " + path + " nelze zapsat: " + reason.toStdString());
     return false;
   }
-  SyncDirectory(path);
   return true;
 }
 
 bool CanSaveSimState(const std::string& path, std::string* error) {
-  std::string temp;
-  if (!WriteTemp(path, Header, &temp, error)) return false;
-  ::unlink(temp.c_str());
+  if (!MakeFolder(path, error)) return false;
+  const QString refused = RefusedFileTarget(QFile::decodeName(path.c_str()));
+  if (!refused.isEmpty()) {
+    SetError(error, "soubor stavu " + path + " " + refused.toStdString());
+    return false;
+  }
+  // The writer's temporary file is made in the folder, so the folder must take new files.
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  const std::string folder = parent.empty() ? "." : parent.string();
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    SetError(error, Errno("do složky " + folder + " nelze zapisovat"));
+    return false;
+  }
   return true;
 }
 
@@ -277,7 +217,6 @@ void RemoveStaleSimStateTemps(const std::string& path) {
 }
 
 bool HoldSimState(const std::string& path, const std::string& endpoint, SimStateHold* hold, std::string* error) {
-  namespace fs = std::filesystem;
   // A device or a FIFO is never a state file (LoadSimState says the same): nothing is made
   // beside it, not even a lock.
   struct stat st {};
@@ -285,15 +224,7 @@ bool HoldSimState(const std::string& path, const std::string& endpoint, SimState
     SetError(error, path + " není obyčejný soubor");
     return false;
   }
-  const fs::path target(path);
-  if (target.has_parent_path()) {
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec) {
-      SetError(error, "složku " + target.parent_path().string() + " nelze vytvořit: " + ec.message());
-      return false;
-    }
-  }
+  if (!MakeFolder(path, error)) return false;
   const std::string lockPath = path + ".lock";
   const simproto::LockTake take = simproto::TakeLockFile(lockPath, std::to_string(::getpid()) + "\n" + endpoint + "\n");
   if (take.result == simproto::LockTake::Taken) {

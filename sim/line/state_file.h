@@ -35,13 +35,13 @@ enum class SimStateLoad {
 // SimStateMaxBytes; a FIFO at the path never blocks the caller.
 SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory>& modules,
                           std::string* error = nullptr);
-// Writes a temporary file beside it (a fresh name, created exclusively, with the old file's
-// owner and mode), flushes it to the disk and renames it over the old one, so that a crash
-// leaves either the old file or the new one. Creates missing directories.
+// Writes the state through the checked writer (base/checked_file.h): a store that fails
+// leaves the earlier file as it was, and a FIFO or device at path is refused, never replaced.
+// Creates missing directories. False with a Czech reason naming the file.
 bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>& modules,
                   std::string* error = nullptr);
-// Whether SaveSimState can write beside path: writes the temporary file and removes it again,
-// leaving any file at path as it is.
+// Whether SaveSimState can be expected to succeed: the folder exists (made if missing) and takes
+// new files, and nothing other than a regular file is at path. Writes nothing.
 bool CanSaveSimState(const std::string& path, std::string* error = nullptr);
 // Removes the temporary files a store killed half-way left beside path (this user's only).
 void RemoveStaleSimStateTemps(const std::string& path);

@@ -21,6 +21,7 @@
 #include "line/line_window.h"
 #include "line/report_dialog.h"
 #include "line/report_pdf.h"
+#include "tests/support/file_faults.h"
 
 namespace {
 
@@ -263,6 +264,36 @@ TEST_F(ReportTest, CommandLineWritesWithoutDisplayOrLeavesNothing) {
   const auto [helped, help] = run({QStringLiteral("--help")});
   EXPECT_EQ(helped, 0);
   EXPECT_TRUE(help.contains(QStringLiteral("--report SOUBOR.pdf"))) << help.toStdString();
+}
+
+// A report that cannot be written whole (a full disk) leaves the earlier one; a device or
+// FIFO chosen as the file is refused and stays what it was.
+TEST(ReportFileTest, AFailedWriteKeepsTheEarlierFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  LineReport report;
+  report.lineName = QStringLiteral("hala");
+  const QString path = dir.filePath(QStringLiteral("protokol.pdf"));
+  QString error;
+  ASSERT_TRUE(WriteLineReport(report, path, error)) << error.toStdString();
+  const QByteArray before = FileBytes(path);
+  report.lineName = QStringLiteral("dílna");
+  {
+    FileSizeLimit limit(100);
+    EXPECT_FALSE(WriteLineReport(report, path, error));
+  }
+  EXPECT_EQ(error, QStringLiteral("soubor by byl větší, než systém dovoluje"));
+  EXPECT_EQ(FileBytes(path), before);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("protokol.pdf")});
+
+  const std::vector<OddNode> nodes = OddNodes(dir.path());
+  if (nodes.empty()) GTEST_SKIP() << "no character device of the test's own";
+  for (const OddNode& node : nodes) {
+    SCOPED_TRACE(node.path.toStdString());
+    EXPECT_FALSE(WriteLineReport(report, node.path, error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("není obyčejný soubor"))) << error.toStdString();
+    EXPECT_EQ(NodeType(node.path), node.type);
+  }
 }
 
 }  // namespace

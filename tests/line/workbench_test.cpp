@@ -35,6 +35,7 @@
 #include "line/trend_plot.h"
 #include "line/window_place.h"
 #include "line/workbench_settings.h"
+#include "tests/support/file_faults.h"
 
 namespace {
 
@@ -355,6 +356,37 @@ TEST_F(TrendTest, ExportsTheShownSpanAsPictureAndCsv) {
   }
   EXPECT_FALSE(plot_.exportCsv(dir_.filePath(QStringLiteral("chybí/trend.csv")), error));
   EXPECT_FALSE(error.isEmpty());
+}
+
+// An export that cannot be written whole (a full disk) leaves the earlier one; a device or
+// FIFO chosen as the file is refused and stays what it was.
+TEST_F(TrendTest, AFailedExportKeepsTheEarlierFile) {
+  const std::vector<OddNode> nodes = OddNodes(dir_.path());
+  const struct {
+    const char* name;
+    bool (TrendPlot::*write)(const QString&, QString&) const;
+  } exports[] = {{"trend.png", &TrendPlot::exportPng}, {"trend.csv", &TrendPlot::exportCsv}};
+  for (const auto& e : exports) {
+    SCOPED_TRACE(e.name);
+    const QString path = dir_.filePath(QString::fromLatin1(e.name));
+    QString error;
+    ASSERT_TRUE((plot_.*e.write)(path, error)) << error.toStdString();
+    const QByteArray before = FileBytes(path);
+    plot_.setView(t0_ + 1.0, t0_ + 8.0);
+    {
+      FileSizeLimit limit(100);
+      EXPECT_FALSE((plot_.*e.write)(path, error));
+    }
+    EXPECT_EQ(error, QStringLiteral("soubor by byl větší, než systém dovoluje"));
+    EXPECT_EQ(FileBytes(path), before);
+    for (const OddNode& node : nodes) {
+      EXPECT_FALSE((plot_.*e.write)(node.path, error));
+      EXPECT_TRUE(error.startsWith(QStringLiteral("není obyčejný soubor"))) << error.toStdString();
+      EXPECT_EQ(NodeType(node.path), node.type);
+    }
+  }
+  EXPECT_EQ(QDir(dir_.path()).entryList({QStringLiteral("trend*")}, QDir::Files | QDir::Hidden),
+            (QStringList{QStringLiteral("trend.csv"), QStringLiteral("trend.png")}));
 }
 
 TEST_F(TrendTest, ReadsOutTheReadingUnderTheCursorAndZoomsValuesWithCtrl) {

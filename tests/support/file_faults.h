@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QString>
 #include <csignal>
+#include <vector>
 
 // While alive, a file may grow to `bytes` only: a write past that fails with EFBIG, as a full
 // disk fails with ENOSPC, instead of SIGXFSZ ending the process. The limit holds for every
@@ -69,6 +70,19 @@ inline QString PrivateCharDevice(const QString& path, const char* which) {
   const dev_t device = makedev(1, full ? 7 : 3);
   if (::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, device) != 0) return QString();
   return path;
+}
+
+// The nodes no writer may write into or replace, made in `dir`: a character device of the
+// test's own (PrivateCharDevice) and a FIFO. Empty when they cannot be made (the test skips).
+struct OddNode {
+  QString path;
+  mode_t type;
+};
+inline std::vector<OddNode> OddNodes(const QString& dir) {
+  const QString null = PrivateCharDevice(dir + QStringLiteral("/null"), "null");
+  const QString fifo = dir + QStringLiteral("/fifo");
+  if (null.isEmpty() || !MakeFifo(fifo)) return {};
+  return {{null, S_IFCHR}, {fifo, S_IFIFO}};
 }
 
 inline QByteArray FileBytes(const QString& path) {

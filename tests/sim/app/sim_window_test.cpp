@@ -14,9 +14,11 @@
 
 #include "sim/app/sim_window.h"
 #include "sim/app/traffic_model.h"
+#include "sim/app/traffic_pane.h"
 #include "sim/control/sim_control.h"
 #include "sim/sim_server.h"
 #include "tests/sim/sim_line.h"
+#include "tests/support/file_faults.h"
 
 namespace {
 
@@ -202,6 +204,38 @@ TEST(TrafficModelTest, FiltersCapAndExport) {
   model.append(flood);
   EXPECT_EQ(size_t(model.rowCount()), TrafficModel::MaxRows);
   EXPECT_EQ(model.entry(model.rowCount() - 1).serial, flood.back().serial);
+}
+
+// An export that cannot be written whole leaves the earlier one as it was; a device or FIFO
+// chosen as the file is refused and stays what it was.
+TEST(TrafficPaneTest, AFailedExportKeepsTheEarlierFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  TrafficPane pane;
+  pane.model()->append({Entry(1, 0, 100, 0), Entry(2, 1, 102, 21)});
+  const QString path = dir.filePath(QStringLiteral("provoz.csv"));
+  QString error;
+  ASSERT_TRUE(pane.exportCsv(path, &error)) << error.toStdString();
+  const QByteArray before = FileBytes(path);
+  std::vector<SimLogEntry> more;
+  for (uint64_t serial = 3; serial < 20; ++serial) more.push_back(Entry(serial, 0, 100, 0));
+  pane.model()->append(more);
+  {
+    FileSizeLimit limit(before.size());
+    EXPECT_FALSE(pane.exportCsv(path, &error));
+  }
+  EXPECT_EQ(error, QStringLiteral("soubor by byl větší, než systém dovoluje"));
+  EXPECT_EQ(FileBytes(path), before);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("provoz.csv")});
+
+  const std::vector<OddNode> nodes = OddNodes(dir.path());
+  if (nodes.empty()) GTEST_SKIP() << "no character device of the test's own";
+  for (const OddNode& node : nodes) {
+    SCOPED_TRACE(node.path.toStdString());
+    EXPECT_FALSE(pane.exportCsv(node.path, &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("není obyčejný soubor"))) << error.toStdString();
+    EXPECT_EQ(NodeType(node.path), node.type);
+  }
 }
 
 }  // namespace

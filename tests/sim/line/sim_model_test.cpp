@@ -15,6 +15,7 @@
 #include "sim/line/module_model.h"
 #include "sim/line/state_file.h"
 #include "sim/protocol.h"
+#include "tests/support/file_faults.h"
 
 namespace {
 
@@ -339,6 +340,40 @@ TEST(SimStateFile, RoundTripAndRefusedFiles) {
     EXPECT_FALSE(error.empty()) << b.name;
     EXPECT_EQ(error.find('\n'), std::string::npos) << b.name;
     EXPECT_EQ(untouched, line) << b.name;
+  }
+}
+
+// A store that fails (a full disk) keeps the earlier state; a device or FIFO at the path is
+// refused by the store and by the check at start, and stays what it was.
+TEST(SimStateFile, AFailedStoreKeepsTheEarlierFileAndOddNodesAreRefused) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = dir.filePath("module.state").toStdString();
+  SimModule::Memory memory = SimModule::FactoryMemory();
+  ASSERT_TRUE(SaveSimState(path, {memory}));
+  const QByteArray before = FileBytes(QString::fromStdString(path));
+  memory[40] = 9;
+  std::string error;
+  {
+    FileSizeLimit limit(100);
+    EXPECT_FALSE(SaveSimState(path, {memory, memory}, &error));
+  }
+  EXPECT_EQ(error, "soubor stavu " + path + " nelze zapsat: soubor by byl větší, než systém dovoluje");
+  EXPECT_EQ(FileBytes(QString::fromStdString(path)), before);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"module.state"});
+
+  const std::vector<OddNode> nodes = OddNodes(dir.path());
+  if (nodes.empty()) GTEST_SKIP() << "no character device of the test's own";
+  for (const OddNode& node : nodes) {
+    const std::string odd = node.path.toStdString();
+    SCOPED_TRACE(odd);
+    error.clear();
+    EXPECT_FALSE(CanSaveSimState(odd, &error));
+    EXPECT_NE(error.find("není obyčejný soubor"), std::string::npos) << error;
+    error.clear();
+    EXPECT_FALSE(SaveSimState(odd, {memory}, &error));
+    EXPECT_NE(error.find("není obyčejný soubor"), std::string::npos) << error;
+    EXPECT_EQ(NodeType(node.path), node.type);
   }
 }
 
