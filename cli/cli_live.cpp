@@ -12,6 +12,7 @@
 
 #include "base/baud.h"
 #include "base/checked_file.h"
+#include "base/czech_plural.h"
 #include "base/commands.h"
 #include "base/driver_loader.h"
 #include "base/exchange_observer.h"
@@ -166,7 +167,7 @@ int CmdScan(CliContext& c) {
   }
   // Leave the interface at the rate and timeout it is configured for.
   DriverSetConfig(iface, handle, uint32_t(c.data.BaudRate), c.data.ResponseTimeout, 2);
-  if (cut) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
+  if (cut) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 %3.").arg(done).arg(total).arg(CzechPlural(total, "pokusu", "pokusů", "pokusů")));
   if (c.json()) c.out() << JsonLine(found) << '\n';
   c.say(QStringLiteral("Nalezeno modulů: %1").arg(found.size()));
   return cut ? 128 + c.interruptSignal() : result;
@@ -280,7 +281,7 @@ int CmdWatch(CliContext& c) {
   auto failure = [&]() -> QString {
     if (!file.isOpen()) {
       const QString f = c.outputFailure();
-      return f.isEmpty() ? f : QStringLiteral("standardní výstup nelze zapsat: %1; zapsáno %2 čtení").arg(f, QString::number(linesWritten));
+      return f.isEmpty() ? f : QStringLiteral("standardní výstup nelze zapsat: %1; %2 %3 čtení").arg(f, CzechPlural(linesWritten, "zapsáno", "zapsána", "zapsáno"), QString::number(linesWritten));
     }
     if (!file.failed()) return {};
     return QStringLiteral("soubor %1 nelze zapsat: %2; zapsáno %3 čtení (%4 B)")
@@ -379,7 +380,7 @@ int CmdWatch(CliContext& c) {
     if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
     ++linesWritten;
   }
-  if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
+  if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 %2.").arg(i).arg(CzechPlural(i, "čtení", "čteních", "čteních")));
   if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));
   return cut ? 128 + c.interruptSignal() : result;
 }

@@ -16,6 +16,7 @@
 
 #include "base/baud.h"
 #include "base/checked_file.h"
+#include "base/czech_plural.h"
 #include "base/identify.h"
 #include "line/line_worker.h"
 #include "ui/question.h"
@@ -36,20 +37,15 @@ QString ByteNote(uint8_t address) {
 
 const char* const PhaseNames[] = {"čtení", "zápis", "kontrolní čtení"};
 
-// Czech takes one form for 1, another for 2 to 4 and a third for 0 and 5 on.
-QString Plural(qsizetype n, const char* one, const char* few, const char* many) {
-  return QString::fromUtf8(n == 1 ? one : n >= 2 && n <= 4 ? few : many);
-}
-
-QString ModulesText(qsizetype n) { return QStringLiteral("%1 %2").arg(n).arg(Plural(n, "modul", "moduly", "modulů")); }
+QString ModulesText(qsizetype n) { return CzechCount(n, "modul", "moduly", "modulů"); }
 
 // What a backup that skipped modules saved and what it lacks, for the operator.
 QString BackupText(qsizetype saved, const QString& path, const QStringList& missing) {
   QString text = QStringLiteral("%1 %2 do %3.")
-                     .arg(Plural(saved, "Zálohován", "Zálohovány", "Zálohováno"), ModulesText(saved), path);
+                     .arg(CzechPlural(saved, "Zálohován", "Zálohovány", "Zálohováno"), ModulesText(saved), path);
   if (!missing.isEmpty())
     text += QStringLiteral(" %1 %2, v záloze chybí: %3.")
-                .arg(Plural(missing.size(), "Neodpověděl", "Neodpověděly", "Neodpovědělo"), ModulesText(missing.size()),
+                .arg(CzechPlural(missing.size(), "Neodpověděl", "Neodpověděly", "Neodpovědělo"), ModulesText(missing.size()),
                      missing.join(QStringLiteral("; ")));
   return text;
 }
@@ -157,8 +153,10 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
     QString what = QStringLiteral("konfigurace");
     if (calibration_->isChecked()) what += QStringLiteral(", kalibrační konstanty");
     if (lineSettings_->isChecked()) what += QStringLiteral(", adresa a rychlost");
-    if (AskYesNo(this, QStringLiteral("Obnova modulů"),
-                 QStringLiteral("Zapsat do modulů (%1) ze zálohy: %2?").arg(names.join(QStringLiteral("; ")), what)))
+    if (AskYesNo(this, names.size() == 1 ? QStringLiteral("Obnova modulu") : QStringLiteral("Obnova modulů"),
+                 (names.size() == 1 ? QStringLiteral("Zapsat do modulu (%1) ze zálohy: %2?")
+                                    : QStringLiteral("Zapsat do modulů (%1) ze zálohy: %2?"))
+                     .arg(names.join(QStringLiteral("; ")), what)))
       restoreChecked();
   });
   connect(stop_, &QPushButton::clicked, this, [this] { worker_->stopScan(); });
@@ -366,7 +364,7 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
   }
   if (!failures.isEmpty())
     return done(QStringLiteral("Porovnání neúplné: ") + failures.join(QStringLiteral("; ")), true);
-  done(differing == 0 ? QStringLiteral("Konfigurace se shodují.") : QStringLiteral("Liší se %1 %2.").arg(differing).arg(Plural(differing, "bajt", "bajty", "bajtů")), false);
+  done(differing == 0 ? QStringLiteral("Konfigurace se shodují.") : QStringLiteral("Liší se %1 %2.").arg(differing).arg(CzechPlural(differing, "bajt", "bajty", "bajtů")), false);
 }
 
 void BackupPanel::addRefused(const LineModule& m, const RefusedByte& b) {
@@ -440,6 +438,8 @@ void BackupPanel::restored(const QVector<RestoreReport>& reports, bool stopped) 
   for (qsizetype i = reports.size(); i < compared_.size(); ++i)
     lines << QStringLiteral("%1: nezačato, beze změny").arg(ModuleText(compared_[i]));
   if (stopped) lines << QStringLiteral("Obnova zastavena obsluhou.");
-  done((failure ? QStringLiteral("Obnova NEBYLA úspěšná. ") : QStringLiteral("Obnova dokončena. ")) + lines.join(QStringLiteral("; ")),
-       failure);
+  // The modules' lines follow as sentences of their own: "Obnova dokončena. Adresa 31, …".
+  QString said = lines.join(QStringLiteral("; "));
+  if (!said.isEmpty()) said[0] = said[0].toUpper();
+  done((failure ? QStringLiteral("Obnova NEBYLA úspěšná. ") : QStringLiteral("Obnova dokončena. ")) + said, failure);
 }

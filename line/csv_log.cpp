@@ -4,9 +4,17 @@
 #include <QDir>
 #include <QFile>
 
+#include "base/baud.h"
+#include "base/czech_plural.h"
 #include "base/exchange_trace.h"
 
-#include "base/baud.h"
+namespace {
+// "v souboru je 1 řádek záznamu", "v souboru jsou 3 řádky záznamu".
+QString RowsInFileText(qint64 rows) {
+  return CzechPlural(rows, "v souboru je %1 řádek záznamu", "v souboru jsou %1 řádky záznamu", "v souboru je %1 řádků záznamu")
+      .arg(rows);
+}
+}  // namespace
 
 QString CsvLog::TimeText(qint64 ms) {
   return ExchangeTimeText(ms * 1000000);
@@ -38,8 +46,7 @@ bool CsvLog::openFor(const QDate& day, QString& error) {
   const bool wasOpen = file_.isOpen();
   file_.close();
   if (wasOpen && file_.failed()) {
-    error = QStringLiteral("Zápis do %1 selhal: %2; v souboru je %3 řádků záznamu.")
-                .arg(file_.name(), file_.failure(), QString::number(fileRows_));
+    error = QStringLiteral("Zápis do %1 selhal: %2; %3.").arg(file_.name(), file_.failure(), RowsInFileText(fileRows_));
     return false;
   }
   const QDir dir(choice_.folder);
@@ -75,8 +82,8 @@ bool CsvLog::write(const ModuleReading& r, QString& error) {
   if (choice_.statusRegister) cells << (r.ok ? QStringLiteral("0x%1").arg(r.statusRegister, 8, 16, QLatin1Char('0')) : QString());
   cells << (r.ok ? QStringLiteral("ok") : QStringLiteral("neodpovídá"));
   if (file_.write((cells.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8()) < 0) {
-    error = QStringLiteral("Zápis do %1 selhal: %2; v souboru je %3 řádků záznamu (%4 B)%5.")
-                .arg(file_.name(), file_.failure(), QString::number(fileRows_), QString::number(file_.written()),
+    error = QStringLiteral("Zápis do %1 selhal: %2; %3 (%4 B)%5.")
+                .arg(file_.name(), file_.failure(), RowsInFileText(fileRows_), QString::number(file_.written()),
                      fileRows_ > 0 ? QStringLiteral(", poslední z %1").arg(lastRowTime_) : QString());
     stop();
     return false;

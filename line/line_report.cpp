@@ -56,11 +56,6 @@ QList<std::pair<QString, QString>> ReportSettings(const ConfigImage& image) {
   return settings;
 }
 
-QString CzechCount(qint64 n, const char* one, const char* few, const char* many) {
-  const char* form = n == 1 ? one : (n >= 2 && n <= 4 ? few : many);
-  return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(form));
-}
-
 QString ReportTimeText(const QDateTime& time) {
   const int offset = time.offsetFromUtc() / 60;
   return time.toString(QStringLiteral("d. M. yyyy HH:mm:ss ")) +
