@@ -126,7 +126,7 @@ const QList<Command>& Commands() {
        QStringLiteral("Nastaví všech 32 výstupů: maska 0xHHHHHHHH, seznam sepnutých bitů 0,3,17 nebo none."),
        CmdDout},
       {{QStringLiteral("status"), QStringLiteral("clear")}, QString(), 0, 0, {},
-       QStringLiteral("Vynuluje stavový registr modulu."), CmdStatusClear},
+       QStringLiteral("Vynuluje Status registr modulu."), CmdStatusClear},
       {{QStringLiteral("calibrate")}, QStringLiteral("voltage|current"), 1, 1,
        {QStringLiteral("zero-ready"), QStringLiteral("reference="), QStringLiteral("settle=")},
        QStringLiteral("Dvoubodová kalibrace napěťového nebo proudového rozsahu vstupu 0.\n"

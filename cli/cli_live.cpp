@@ -404,9 +404,9 @@ int CmdDout(CliContext& c) {
 int CmdStatusClear(CliContext& c) {
   if (const int r = c.connect(); r != ExitOk) return r;
   if (c.interrupted())
-    return c.stopped(QStringLiteral("Přerušeno signálem %1 před nulováním: stavový registr nezměněn.").arg(c.signalName()));
+    return c.stopped(QStringLiteral("Přerušeno signálem %1 před nulováním: Status registr nezměněn.").arg(c.signalName()));
   const ExchangeResult r = ModuleTransact(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, Cmd::ClearStatus, 0);
-  if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Nulování stavového registru selhalo"), r.Status);
-  c.say(QStringLiteral("Stavový registr vynulován."));
+  if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Nulování Status registru selhalo"), r.Status);
+  c.say(QStringLiteral("Status registr vynulován."));
   return ExitOk;
 }
