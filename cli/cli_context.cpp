@@ -11,6 +11,7 @@
 #include "base/driver_params.h"
 #include "base/identify.h"
 #include "base/line_device.h"
+#include "base/setting_labels.h"
 #include "base/settings.h"
 #include "base/exchange_observer.h"
 #include "base/wire_budget.h"
@@ -267,11 +268,11 @@ int CliContext::writeFailed(const ConfigTransferResult& result) {
     return fail(ExitModule, QStringLiteral("%1 Adresa %2 (%3): zapsáno 0x%4, zpět přečteno 0x%5; zápis zastaven.")
                                 .arg(WriteResultText(data.Interface, result).trimmed())
                                 .arg(result.address)
-                                .arg(AddressRole(result.address))
+                                .arg(ConfigByteLabel(result.address))
                                 .arg(result.written, 2, 16, QLatin1Char('0'))
                                 .arg(result.readBack, 2, 16, QLatin1Char('0')));
   return exchangeFailed(QStringLiteral("Zápis adresy %1 (%2) selhal; zápis zastaven")
                             .arg(result.address)
-                            .arg(AddressRole(result.address)),
+                            .arg(ConfigByteLabel(result.address)),
                         result.status);
 }

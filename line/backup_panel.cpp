@@ -18,6 +18,7 @@
 #include "base/checked_file.h"
 #include "base/czech_plural.h"
 #include "base/identify.h"
+#include "base/setting_labels.h"
 #include "line/line_worker.h"
 #include "ui/question.h"
 
@@ -26,8 +27,6 @@ namespace {
 QString ModuleText(const LineModule& m) {
   return QStringLiteral("adresa %1, %2 Bd").arg(m.address).arg(BaudCodeToRate(m.baudCode));
 }
-
-QString ByteText(uint8_t b) { return QStringLiteral("0x%1 (%2)").arg(b, 2, 16, QLatin1Char('0')).arg(b); }
 
 QString ByteNote(uint8_t address) {
   if (IsCalibrationByte(address)) return QStringLiteral("kalibrační konstanta");
@@ -285,8 +284,9 @@ void BackupPanel::compareModules(int a, int b) {
 void BackupPanel::addRow(const LineModule& m, const ByteDifference& d, const QString& note) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QStringList cells = {ModuleText(m), QString::number(d.address), d.name(),
-                             d.known ? ByteText(d.module) : QStringLiteral("nepřečteno"), ByteText(d.wanted),
+  const QStringList cells = {ModuleText(m), QString::number(d.address), ConfigByteLabel(d.address),
+                             d.known ? ConfigByteValueText(d.address, d.module) : QStringLiteral("nepřečteno"),
+                             ConfigByteValueText(d.address, d.wanted),
                              note.isEmpty() ? ByteNote(d.address) : note};
   for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
 }
@@ -370,8 +370,8 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
 void BackupPanel::addRefused(const LineModule& m, const RefusedByte& b) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QStringList cells = {ModuleText(m), QString::number(b.address), AddressRole(b.address), QString(),
-                             ByteText(b.value), QStringLiteral("odmítnuto: ") + b.text};
+  const QStringList cells = {ModuleText(m), QString::number(b.address), ConfigByteLabel(b.address), QString(),
+                             ConfigByteValueText(b.address, b.value), QStringLiteral("odmítnuto: ") + b.text};
   for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
   table_->item(row, 5)->setForeground(QColor(0xB0, 0, 0));
 }

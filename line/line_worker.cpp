@@ -9,6 +9,7 @@
 
 #include "base/baud.h"
 #include "base/czech_plural.h"
+#include "base/setting_labels.h"
 #include "base/commands.h"
 #include "base/config_transfer.h"
 #include "base/driver_loader.h"
@@ -503,7 +504,7 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
     case RestoreResult::WriteFailed:
       report.text = QStringLiteral("zápis adresy %1 (%2) selhal: %3; zapsáno %4 z %5 %6")
                         .arg(r.write.address)
-                        .arg(AddressRole(r.write.address))
+                        .arg(ConfigByteLabel(r.write.address))
                         .arg(WriteResultText(data_.Interface, r.write).trimmed())
                         .arg(r.write.done)
                         .arg(r.writes.size())

@@ -221,10 +221,10 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
       {{"config", "restore", path("truncated.txt")}, 2, "chybí kontrolní součet"},
       {{"config", "restore", path("edited.txt")}, 2, "kontrolní součet nesouhlasí"},
       {{"config", "verify", path("notes.txt")}, 2, "chybí kontrolní součet"},
-      {{"config", "restore", path("range.txt")}, 2, "Bajt 0 (ain0_range) = 0x11 nelze zapsat: Rozsah musí být"},
-      {{"config", "verify", path("range.txt")}, 2, "Bajt 0 (ain0_range) = 0x11 nelze zapsat"},
+      {{"config", "restore", path("range.txt")}, 2, "Bajt 0 (Rozsah AIN 0) = 0x11 nelze zapsat: Rozsah musí být"},
+      {{"config", "verify", path("range.txt")}, 2, "Bajt 0 (Rozsah AIN 0) = 0x11 nelze zapsat"},
       {{"config", "restore", path("baud.txt"), "--with-address-rate"}, 2,
-       "Bajt 62 (baud_code) = 0x14 nelze zapsat: Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."},
+       "Bajt 62 (Komunikační rychlost) = 0x14 nelze zapsat: Komunikační rychlost musí být v rozsahu 600 Bd-115200 Bd."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
@@ -329,14 +329,14 @@ TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(saved.readAll());
   EXPECT_TRUE(text.contains("# kalibrační konstanty (vlastní modulu):\nbyte.15=0x1e\n")) << text.toStdString();
-  EXPECT_TRUE(run({"config", "show"}).out.contains("byte.15=0x1e  ; voltage_gain low byte (vlastní modulu)\n"));
+  EXPECT_TRUE(run({"config", "show"}).out.contains("byte.15=0x1e  ; Kalibrace napětí: zesílení, nižší bajt (vlastní modulu)\n"));
 
   // Dry run: the differing bytes listed, the calibration constants left out, nothing written.
   const SimModule::Memory fresh = memory(1);
   Result r = run(QStringList{"config", "restore", path("m0.txt"), "--dry-run"} + AtModule1);
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(r.out.count('\n'), 3) << r.out.toStdString();
-  EXPECT_TRUE(r.out.contains("byte.33 (din_negation byte 0): 0x00 -> 0x81")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("byte.33 (Negace DIN, bajt 0): 0x00 (žádný bit) -> 0x81 (bity 0, 7)")) << r.out.toStdString();
   EXPECT_EQ(memory(1), fresh);
 
   const uint64_t serial = sim_->requestCount();
@@ -366,7 +366,7 @@ TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
   // Asked for, the constants come along.
   r = run(QStringList{"config", "verify", path("m0.txt"), "--with-calibration"} + AtModule1);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, "byte.15 (voltage_gain low byte): modul 0x10, záloha 0x1e\n");
+  EXPECT_EQ(r.out, "byte.15 (Kalibrace napětí: zesílení, nižší bajt): modul 0x10 (16), záloha 0x1e (30)\n");
   EXPECT_EQ(run(QStringList{"config", "restore", path("m0.txt"), "--with-calibration"} + AtModule1).code, 0);
   EXPECT_EQ(memory(1)[15], 30);
 }
@@ -441,7 +441,7 @@ TEST_F(CliTest, SetWritesWithReadBackAndStopsAtTheFirstMismatch) {
   const uint64_t serial = sim_->requestCount();
   r = run({"set", "dout-negation", "0xFFFFFFFF"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.startsWith("Chyba zápisu dat. Adresa 34 (dout_negation byte 0): zapsáno 0xff, zpět přečteno 0xef"))
+  EXPECT_TRUE(r.err.startsWith("Chyba zápisu dat. Adresa 34 (Negace DOUT, bajt 0): zapsáno 0xff, zpět přečteno 0xef"))
       << r.err.toStdString();
   EXPECT_EQ(writesSince(serial), 1);
   EXPECT_EQ(memory(0)[37], 0);

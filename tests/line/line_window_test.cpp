@@ -627,8 +627,9 @@ TEST_F(LineBackupTest, CompareNamesTheDriftAndRestoreLeavesCalibrationUnlessAske
   panel_->compareWithFile();
   ASSERT_TRUE(finish()) << panel_->message().toStdString();
   EXPECT_EQ(column(1), QStringList({QString::number(CfgAddr::VoltageGain), QString::number(DinByte1)}));
-  EXPECT_EQ(column(2), QStringList({AddressRole(CfgAddr::VoltageGain), AddressRole(DinByte1)}));
-  EXPECT_EQ(column(3).last(), QStringLiteral("0x5a (90)"));
+  // Named and decoded as the settings windows show them: input bits 8-15 live in this byte.
+  EXPECT_EQ(column(2), QStringList({QStringLiteral("Kalibrace napětí: zesílení, nižší bajt"), QStringLiteral("Negace DIN, bajt 1")}));
+  EXPECT_EQ(column(3).last(), QStringLiteral("0x5a (bity 9, 11, 12, 14)"));
 
   struct Case {
     bool calibration;
