@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <map>
 
+#include "base/checked_file.h"
 #include "base/commands.h"
 #include "base/identify.h"
 #include "base/setting_labels.h"
@@ -46,16 +47,15 @@ bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
     }
     text = *input;
   } else {
-    QFile file(path);
     if (!QFileInfo(path).isFile()) {
       exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje nebo to není obyčejný soubor.").arg(path));
       return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2").arg(path, file.errorString()));
+    QString why;
+    if (!ReadFileChecked(path, MaxBackupBytes + 1, &text, &why)) {
+      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2.").arg(path, why));
       return false;
     }
-    text = file.read(MaxBackupBytes + 1);
   }
   if (text.size() > MaxBackupBytes) {
     exitCode = c.fail(ExitUsage, QStringLiteral("%1 je větší než 1 MB (%2 B), záloha to není; nic neprovedeno.")

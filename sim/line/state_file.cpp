@@ -1,5 +1,6 @@
 #include "sim/line/state_file.h"
 
+#include "base/errno_text.h"
 #include "sim/line/sim_bus.h"
 #include "sim/lock_file.h"
 
@@ -26,7 +27,7 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) { return what + ": " + CzechErrnoText(errno); }
 
 // The temporary files beside the state file are named <name>.tmp-<12 random letters>, so that
 // nobody can take the name first; a name of the old form <name>.tmp<pid> is also ours.
