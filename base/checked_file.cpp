@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+
+#include "base/errno_text.h"
 
 namespace {
 
@@ -115,36 +118,29 @@ void SetReason(QString* reason, const QString& text) {
 
 }  // namespace
 
-QString FileErrorText(int error) {
-  switch (error) {
-    case ENOSPC: return QStringLiteral("na zařízení není volné místo");
-    case EDQUOT: return QStringLiteral("překročena disková kvóta");
-    case EFBIG: return QStringLiteral("soubor by byl větší, než systém dovoluje");
-    case EACCES: return QStringLiteral("přístup odepřen");
-    case EPERM: return QStringLiteral("operace není dovolena");
-    case EROFS: return QStringLiteral("systém souborů je jen pro čtení");
-    case EIO: return QStringLiteral("chyba vstupu/výstupu zařízení");
-    case EPIPE: return QStringLiteral("druhá strana roury nebo spojení už nečte");
-    case ENOENT: return QStringLiteral("soubor nebo složka neexistuje");
-    case EISDIR: return QStringLiteral("je to složka");
-    case ENOTDIR: return QStringLiteral("část cesty není složka");
-    case EBADF: return QStringLiteral("výstup je zavřený nebo není otevřen pro zápis");
-    case ENAMETOOLONG: return QStringLiteral("jméno souboru je příliš dlouhé");
-    case ELOOP: return QStringLiteral("příliš mnoho symbolických odkazů");
-    case EEXIST: return QStringLiteral("soubor už existuje");
-    case ETXTBSY: return QStringLiteral("soubor je právě spuštěný program");
-    case EMFILE:
-    case ENFILE: return QStringLiteral("příliš mnoho otevřených souborů");
-    case ENXIO: return QStringLiteral("zařízení nebo čtenář na druhé straně neexistuje");
-    case ENOMEM: return QStringLiteral("nedostatek paměti");
-    case EBUSY: return QStringLiteral("soubor nebo zařízení je používáno");
-    case EINVAL: return QStringLiteral("neplatný argument");
-    case 0: return QStringLiteral("zápis neúplný");
-    default: break;
+QString FileErrorText(int error) { return QString::fromStdString(CzechErrnoText(error)); }
+
+bool ReadFileChecked(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* reason) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetReason(reason, FileErrorText(errno));
+    return false;
   }
-  char buffer[256];
-  // The GNU strerror_r, which returns the text (not always in buffer).
-  return QString::fromLocal8Bit(::strerror_r(error, buffer, sizeof buffer));
+  bytes->clear();
+  char buffer[65536];
+  while (bytes->size() < maxBytes) {
+    const ssize_t n = ::read(fd, buffer, std::size_t(std::min<qint64>(sizeof buffer, maxBytes - bytes->size())));
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetReason(reason, FileErrorText(errno));
+      ::close(fd);
+      return false;
+    }
+    bytes->append(buffer, n);
+  }
+  ::close(fd);
+  return true;
 }
 
 QString RefusedFileTarget(const QString& path) {

@@ -27,6 +27,11 @@
 // rare ones.
 QString FileErrorText(int error);
 
+// Reads up to `maxBytes` of `path` into `bytes`. False, with the Czech reason in `reason`,
+// when the file cannot be opened or read (the caller refuses a FIFO or device before, since
+// reading one could block).
+bool ReadFileChecked(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* reason = nullptr);
+
 // Why `path` cannot be written: empty when it does not exist yet or is a regular file (after
 // following symbolic links), else the reason ("není obyčejný soubor, je to znakové zařízení").
 QString RefusedFileTarget(const QString& path);

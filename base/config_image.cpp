@@ -8,6 +8,7 @@
 #include "base/commands.h"
 #include "base/config_transfer.h"
 #include "base/number_text.h"
+#include "base/setting_labels.h"
 
 namespace {
 
@@ -90,11 +91,11 @@ QString RefusedValueText(uint8_t address, uint8_t value) {
   if (address == CfgAddr::AinRange && value > RangeCurrent)
     why = AinRangeText;
   else if (address == CfgAddr::BaudCode && value >= BaudCodeCount)
-    why = BaudRangeText.trimmed();
+    why = QStringLiteral("Komunikační rychlost musí být v rozsahu 600 Bd-115200 Bd.");
   if (why.isEmpty()) return why;
   return QStringLiteral("Bajt %1 (%2) = 0x%3 nelze zapsat: %4")
       .arg(address)
-      .arg(AddressRole(address))
+      .arg(ConfigByteLabel(address))
       .arg(value, 2, 16, QLatin1Char('0'))
       .arg(why);
 }

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -28,8 +29,9 @@ QJsonArray BytesJson(const std::array<uint8_t, N>& bytes, std::size_t n = N) {
   return array;
 }
 
-// Whole microseconds, as the trace lines show them.
-QString Milliseconds(int64_t ns) { return QString::number(double(ns / 1000) / 1e3, 'f', 3); }
+// Whole microseconds, as the trace lines show them; in the user's locale, since the summary is a
+// sentence (the trace lines and JSON keep the decimal point).
+QString Milliseconds(int64_t ns) { return QLocale().toString(double(ns / 1000) / 1e3, 'f', 3); }
 
 }  // namespace
 

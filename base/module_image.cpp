@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/czech_plural.h"
+
 namespace {
 
 ConfigTransfer Transfer(const ModuleLink& link, const ImageEvents& events, ImagePhase phase) {
@@ -87,10 +89,11 @@ RestoreResult RestoreImage(const ModuleLink& link, const ImageRead& before, cons
 }
 
 namespace {
+// "adresa 5", "adresy 5, 6": the addresses of writes[from..to) under the label that agrees.
 QString AddressList(const std::vector<ConfigByte>& writes, std::size_t from, std::size_t to) {
   QStringList list;
   for (std::size_t k = from; k < to; ++k) list << QString::number(writes[k].address);
-  return list.join(QStringLiteral(", "));
+  return CzechPlural(qint64(to - from), "adresa", "adresy", "adresy") + QLatin1Char(' ') + list.join(QStringLiteral(", "));
 }
 }  // namespace
 
@@ -99,16 +102,22 @@ QString WrittenSoFarText(const std::vector<ConfigByte>& writes, std::size_t done
   done = std::min(done, total);
   if (total == 0) return QStringLiteral("nebylo co zapsat, modul beze změny");
   if (done == 0)
-    return QStringLiteral("nezapsán žádný z %1 bajtů (adresy %2), modul beze změny").arg(total).arg(AddressList(writes, 0, total));
+    return QStringLiteral("nezapsán žádný z %1 %2 (%3), modul beze změny")
+        .arg(total)
+        .arg(CzechPlural(qint64(total), "bajtu", "bajtů", "bajtů"), AddressList(writes, 0, total));
   if (done == total)
-    return QStringLiteral("zapsáno a ověřeno všech %1 bajtů (adresy %2)").arg(total).arg(AddressList(writes, 0, total));
-  return QStringLiteral("zapsáno a ověřeno %1 z %2 bajtů (adresy %3), nezapsáno %4 (adresy %5): modul je zapsán "
+    return CzechPlural(qint64(total), "zapsán a ověřen %1 bajt (%2)", "zapsány a ověřeny všechny %1 bajty (%2)",
+                       "zapsáno a ověřeno všech %1 bajtů (%2)")
+        .arg(total)
+        .arg(AddressList(writes, 0, total));
+  return QStringLiteral("zapsáno a ověřeno %1 z %2 %6 (%3), nezapsáno %4 (%5): modul je zapsán "
                         "jen zčásti a drží směs nových hodnot a svých dřívějších")
       .arg(done)
       .arg(total)
       .arg(AddressList(writes, 0, done))
       .arg(total - done)
-      .arg(AddressList(writes, done, total));
+      .arg(AddressList(writes, done, total))
+      .arg(CzechPlural(qint64(total), "bajtu", "bajtů", "bajtů"));
 }
 
 QString RestoreHoldsText(const RestoreResult& result) {

@@ -72,13 +72,10 @@ RawFile ReadRaw(const QString& path) {
     raw.error = QStringLiteral("není to obyčejný soubor");
     return raw;
   }
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  if (!ReadFileChecked(path, MaxSettingsFileBytes + 1, &raw.bytes, &raw.error)) {
     raw.ok = false;
-    raw.error = file.errorString();
     return raw;
   }
-  raw.bytes = file.read(MaxSettingsFileBytes + 1);
   if (raw.bytes.size() > MaxSettingsFileBytes) {
     // Cut at the last complete line so no half key is taken for a whole one.
     raw.cut = true;

@@ -109,20 +109,24 @@ const QList<Command>& Commands() {
                       "  din-negation, dout-negation, dout-initial MASKA (0xHHHHHHHH, seznam bitů 0,3,17 nebo none)"),
        CmdSet},
       {{QStringLiteral("watch")}, QStringLiteral("ZDROJE"), 1, 1,
-       {QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="), QStringLiteral("o|output=")},
+       {QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="), QStringLiteral("csv-locale"),
+        QStringLiteral("o|output=")},
        QStringLiteral("Vypisuje okamžité hodnoty s časem (ISO 8601 s posunem od UTC), do Ctrl+C nebo do zadaného počtu.\n"
                       "ZDROJE: ain0, din, status, nebo několik najednou oddělených čárkou (ain0,din,status).\n"
                       "Nezdařené čtení má svůj řádek s textem chyby.\n"
                       "  --interval MS            perioda čtení (výchozí 500)\n"
                       "  -n, --count N            počet čtení\n"
                       "  --format text|csv|json   formát řádků (výchozí text)\n"
+                      "  --csv-locale             CSV s desetinnou značkou a oddělovačem podle národního prostředí\n"
+                      "                           (česky 5,450 a středník), jak je čte tabulkový procesor; bez ní\n"
+                      "                           tečka a čárka pro skripty\n"
                       "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup"),
        CmdWatch},
       {{QStringLiteral("dout")}, QStringLiteral("MASK|BITS"), 1, 1, {},
        QStringLiteral("Nastaví všech 32 výstupů: maska 0xHHHHHHHH, seznam sepnutých bitů 0,3,17 nebo none."),
        CmdDout},
       {{QStringLiteral("status"), QStringLiteral("clear")}, QString(), 0, 0, {},
-       QStringLiteral("Vynuluje stavový registr modulu."), CmdStatusClear},
+       QStringLiteral("Vynuluje Status registr modulu."), CmdStatusClear},
       {{QStringLiteral("calibrate")}, QStringLiteral("voltage|current"), 1, 1,
        {QStringLiteral("zero-ready"), QStringLiteral("reference="), QStringLiteral("settle=")},
        QStringLiteral("Dvoubodová kalibrace napěťového nebo proudového rozsahu vstupu 0.\n"

@@ -1,6 +1,7 @@
 #include "cli/cli_args.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <algorithm>
 
 #include "base/baud.h"
@@ -14,7 +15,17 @@ const QChar NumberMark(u'\x1');
 
 bool NegativeNumber(const QString& word) { return word.size() > 1 && word[0] == u'-' && word[1].isDigit(); }
 
-// The parser's own message (in the untranslated form Qt gives it) in the operator's language.
+// Whether the parser's message is the one Qt writes from `source`, in English or in Qt's own
+// Czech translation when the program installed it.
+bool ParserSays(const QString& error, const char* source) {
+  for (const QString& text : {QString::fromLatin1(source), QCoreApplication::translate("QCommandLineParser", source)}) {
+    const QString lead = text.left(text.indexOf(QLatin1String("%1")));
+    if (!lead.isEmpty() && error.startsWith(lead)) return true;
+  }
+  return false;
+}
+
+// The parser's own message in the operator's words.
 QString ParserError(const QCommandLineParser& parser) {
   const QStringList unknown = parser.unknownOptionNames();
   if (!unknown.isEmpty()) {
@@ -24,8 +35,8 @@ QString ParserError(const QCommandLineParser& parser) {
   const QString error = parser.errorText();
   const qsizetype open = error.indexOf(QLatin1Char('\'')), close = error.lastIndexOf(QLatin1Char('\''));
   const QString option = open >= 0 && close > open ? error.mid(open + 1, close - open - 1) : error;
-  if (error.startsWith(QLatin1String("Missing value"))) return QStringLiteral("Volba %1 potřebuje hodnotu.").arg(option);
-  if (error.startsWith(QLatin1String("Unexpected value"))) return QStringLiteral("Volba %1 nemá hodnotu.").arg(option);
+  if (ParserSays(error, "Missing value after '%1'.")) return QStringLiteral("Volba %1 potřebuje hodnotu.").arg(option);
+  if (ParserSays(error, "Unexpected value after '%1'.")) return QStringLiteral("Volba %1 nemá hodnotu.").arg(option);
   return error;
 }
 

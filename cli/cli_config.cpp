@@ -7,8 +7,10 @@
 #include <QJsonDocument>
 #include <map>
 
+#include "base/checked_file.h"
 #include "base/commands.h"
 #include "base/identify.h"
+#include "base/setting_labels.h"
 #include "cli/cli_context.h"
 
 namespace {
@@ -45,16 +47,15 @@ bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
     }
     text = *input;
   } else {
-    QFile file(path);
     if (!QFileInfo(path).isFile()) {
       exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje nebo to není obyčejný soubor.").arg(path));
       return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2").arg(path, file.errorString()));
+    QString why;
+    if (!ReadFileChecked(path, MaxBackupBytes + 1, &text, &why)) {
+      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2.").arg(path, why));
       return false;
     }
-    text = file.read(MaxBackupBytes + 1);
   }
   if (text.size() > MaxBackupBytes) {
     exitCode = c.fail(ExitUsage, QStringLiteral("%1 je větší než 1 MB (%2 B), záloha to není; nic neprovedeno.")
@@ -102,7 +103,8 @@ bool LoadUsableBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
   return false;
 }
 
-// One line per difference on stdout ("byte.33 (din_negation byte 0): modul 0x00, záloha 0x81"),
+// One line per difference on stdout ("byte.33 (Negace DIN, bajt 0): modul 0x00 (žádný bit), záloha
+// 0x81 (bity 0, 7)"),
 // or the JSON array of them.
 QJsonArray PrintDifferences(CliContext& c, const std::vector<ByteDifference>& differences) {
   QJsonArray list;
@@ -114,7 +116,8 @@ QJsonArray PrintDifferences(CliContext& c, const std::vector<ByteDifference>& di
     if (!c.json())
       c.out() << QStringLiteral("byte.%1 (%2): modul %3, záloha %4\n")
                      .arg(d.address)
-                     .arg(d.name(), d.known ? ByteText(d.module) : QStringLiteral("?"), ByteText(d.wanted));
+                     .arg(ConfigByteLabel(d.address), d.known ? ConfigByteValueText(d.address, d.module) : QStringLiteral("?"),
+                          ConfigByteValueText(d.address, d.wanted));
   }
   return list;
 }
@@ -147,7 +150,7 @@ int CmdConfigShow(CliContext& c) {
   for (uint8_t a : ImageAddresses())
     c.out() << QStringLiteral("byte.%1=%2  ; %3%4\n")
                    .arg(a)
-                   .arg(ByteText(image.at(a)), AddressRole(a), IsCalibrationByte(a) ? OwnByteNote : QString());
+                   .arg(ByteText(image.at(a)), ConfigByteLabel(a), IsCalibrationByte(a) ? OwnByteNote : QString());
   return ExitOk;
 }
 
@@ -203,7 +206,8 @@ int CmdConfigRestore(CliContext& c) {
     for (const ConfigByte& b : changes)
       c.out() << QStringLiteral("byte.%1 (%2): %3 -> %4\n")
                      .arg(b.address)
-                     .arg(AddressRole(b.address), ByteText(before.image.at(b.address)), ByteText(b.value));
+                     .arg(ConfigByteLabel(b.address), ConfigByteValueText(b.address, before.image.at(b.address)),
+                          ConfigByteValueText(b.address, b.value));
     c.say(QStringLiteral("Zkouška nanečisto: nic nezapsáno."));
     return ExitOk;
   }

@@ -6,10 +6,12 @@
 #include <utility>
 
 #include "base/baud.h"
+#include "base/czech_plural.h"
 #include "base/driver_loader.h"
 #include "base/driver_params.h"
 #include "base/identify.h"
 #include "base/line_device.h"
+#include "base/setting_labels.h"
 #include "base/settings.h"
 #include "base/exchange_observer.h"
 #include "base/wire_budget.h"
@@ -166,7 +168,9 @@ void CliContext::finishWatching() {
   if (!queue_) return;
   SetExchangeObserver(nullptr);
   settle();
-  if (queue_->dropped() != 0) say(QStringLiteral("Stopa: %1 výměn nezaznamenáno (zápis nestačil).").arg(queue_->dropped()));
+  if (queue_->dropped() != 0) say(QStringLiteral("Stopa: %1 %2 (zápis nestačil).")
+            .arg(CzechPlural(qint64(queue_->dropped()), "nezaznamenána", "nezaznamenány", "nezaznamenáno"),
+                 CzechCount(qint64(queue_->dropped()), "výměna", "výměny", "výměn")));
   if (args.has(QStringLiteral("stats"))) say(json() ? QString::fromUtf8(stats_.json()) : stats_.text());
   queue_.reset();
 }
@@ -237,9 +241,8 @@ bool CliContext::readImage(ConfigImage& image, int& exitCode) {
 int CliContext::readFailed(const ConfigTransferResult& result) {
   if (io.errIsTerminal) *io.err << '\n';
   if (result.outcome == ConfigTransferResult::Cancelled)
-    return stopped(QStringLiteral("Přerušeno signálem %1: čtení konfigurace zastaveno po %2 bajtech.")
-                       .arg(signalName())
-                       .arg(result.done));
+    return stopped(QStringLiteral("Přerušeno signálem %1: čtení konfigurace zastaveno po %2.")
+                       .arg(signalName(), CzechCount(result.done, "bajtu", "bajtech", "bajtech")));
   return exchangeFailed(QStringLiteral("Čtení adresy %1 selhalo").arg(result.address), result.status);
 }
 
@@ -265,11 +268,11 @@ int CliContext::writeFailed(const ConfigTransferResult& result) {
     return fail(ExitModule, QStringLiteral("%1 Adresa %2 (%3): zapsáno 0x%4, zpět přečteno 0x%5; zápis zastaven.")
                                 .arg(WriteResultText(data.Interface, result).trimmed())
                                 .arg(result.address)
-                                .arg(AddressRole(result.address))
+                                .arg(ConfigByteLabel(result.address))
                                 .arg(result.written, 2, 16, QLatin1Char('0'))
                                 .arg(result.readBack, 2, 16, QLatin1Char('0')));
   return exchangeFailed(QStringLiteral("Zápis adresy %1 (%2) selhal; zápis zastaven")
                             .arg(result.address)
-                            .arg(AddressRole(result.address)),
+                            .arg(ConfigByteLabel(result.address)),
                         result.status);
 }

@@ -12,7 +12,9 @@
 
 #include "base/baud.h"
 #include "base/checked_file.h"
+#include "base/czech_plural.h"
 #include "base/commands.h"
+#include "base/csv_format.h"
 #include "base/driver_loader.h"
 #include "base/exchange_observer.h"
 #include "base/exchange_trace.h"
@@ -166,7 +168,7 @@ int CmdScan(CliContext& c) {
   }
   // Leave the interface at the rate and timeout it is configured for.
   DriverSetConfig(iface, handle, uint32_t(c.data.BaudRate), c.data.ResponseTimeout, 2);
-  if (cut) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 pokusů.").arg(done).arg(total));
+  if (cut) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 %3.").arg(done).arg(total).arg(CzechPlural(total, "pokusu", "pokusů", "pokusů")));
   if (c.json()) c.out() << JsonLine(found) << '\n';
   c.say(QStringLiteral("Nalezeno modulů: %1").arg(found.size()));
   return cut ? 128 + c.interruptSignal() : result;
@@ -177,20 +179,13 @@ namespace {
 enum class Source { Ain0, Din, Status };
 const QStringList SourceNames = {QStringLiteral("ain0"), QStringLiteral("din"), QStringLiteral("status")};
 
-// One reading of one source in the three forms; `failure` holds the error instead.
+// One reading of one source in the three forms (the CSV one holds just this source's value);
+// `failure` holds the error instead.
 struct Reading {
   QString text, failure;
-  QStringList csv;
+  CsvReading csv;
   QJsonObject json;
 };
-
-QStringList CsvColumns(Source source) {
-  switch (source) {
-    case Source::Ain0: return {QStringLiteral("value"), QStringLiteral("unit")};
-    case Source::Din: return {QStringLiteral("din")};
-    default: return {QStringLiteral("status")};
-  }
-}
 
 Reading Read(CliContext& c, Source source, bool current) {
   const uint8_t iface = c.data.Interface, module = c.data.ModuleAddress;
@@ -201,7 +196,6 @@ Reading Read(CliContext& c, Source source, bool current) {
   Reading reading;
   if (r.Status != 0) {
     reading.failure = c.statusText(r.Status);
-    reading.csv = QStringList(CsvColumns(source).size(), QString());
     return reading;
   }
   if (source == Source::Ain0) {
@@ -214,7 +208,9 @@ Reading Read(CliContext& c, Source source, bool current) {
     const QString unit = current ? QStringLiteral("mA") : QStringLiteral("V");
     const QString plain = QString::number(double(value), 'f', std::min(decimals, 18));
     reading.text = FormatFixedPrecision5(value, decimals) + QLatin1Char(' ') + unit;
-    reading.csv = {plain, unit};
+    reading.csv.ain0 = double(value);
+    reading.csv.decimals = decimals;
+    reading.csv.unit = unit;
     reading.json = {{QStringLiteral("value"), plain.toDouble()}, {QStringLiteral("unit"), unit}};
     return reading;
   }
@@ -232,7 +228,7 @@ Reading Read(CliContext& c, Source source, bool current) {
     if (source == Source::Din) onJson.append(n); else onJson.append(name);
   }
   reading.text = kind + QLatin1Char('=') + Hex8(bits) + (on.isEmpty() ? QString() : QLatin1Char(' ') + on.join(QLatin1Char(' ')));
-  reading.csv = {Hex8(bits)};
+  (source == Source::Din ? reading.csv.din : reading.csv.status) = bits;
   reading.json = {{kind, qint64(bits)}, {QStringLiteral("on"), onJson}};
   return reading;
 }
@@ -245,11 +241,6 @@ bool ParseSources(const QString& text, QList<Source>& sources) {
     if (!sources.contains(Source(index))) sources << Source(index);
   }
   return !sources.isEmpty();
-}
-
-QString CsvField(QString text) {
-  if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))) return text;
-  return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
 }
 
 }  // namespace
@@ -280,11 +271,12 @@ int CmdWatch(CliContext& c) {
   auto failure = [&]() -> QString {
     if (!file.isOpen()) {
       const QString f = c.outputFailure();
-      return f.isEmpty() ? f : QStringLiteral("standardní výstup nelze zapsat: %1; zapsáno %2 čtení").arg(f, QString::number(linesWritten));
+      return f.isEmpty() ? f : QStringLiteral("standardní výstup nelze zapsat: %1; %2 %3 čtení").arg(f, CzechPlural(linesWritten, "zapsáno", "zapsána", "zapsáno"), QString::number(linesWritten));
     }
     if (!file.failed()) return {};
-    return QStringLiteral("soubor %1 nelze zapsat: %2; zapsáno %3 čtení (%4 B)")
-        .arg(output, file.failure(), QString::number(linesWritten), QString::number(file.written()));
+    return QStringLiteral("soubor %1 nelze zapsat: %2; %3 %4 čtení (%5 B)")
+        .arg(output, file.failure(), CzechPlural(linesWritten, "zapsáno", "zapsána", "zapsáno"), QString::number(linesWritten),
+             QString::number(file.written()));
   };
   auto out = [&]() -> QTextStream& { return file.isOpen() ? (c.settle(), fileStream) : c.out(); };
 
@@ -309,13 +301,11 @@ int CmdWatch(CliContext& c) {
     current = std::get<bool>(range);
   }
   const bool single = sources.size() == 1;
+  // Scripts get the plain form unless the locale's is asked for.
+  const CsvFormat csvFormat = c.args.has(QStringLiteral("csv-locale")) ? CsvFormat::ForLocale() : CsvFormat::Plain();
+  const CsvValues csvValues{sources.contains(Source::Ain0), sources.contains(Source::Din), sources.contains(Source::Status)};
   if (format == QLatin1String("csv")) {
-    QStringList header{QStringLiteral("time")};
-    for (Source s : sources) {
-      for (const QString& column : CsvColumns(s))
-        header << (single || s != Source::Ain0 ? column : SourceNames[int(s)] + QLatin1Char('_') + column);
-    }
-    out() << header.join(QLatin1Char(',')) << ",error\n";
+    out() << CsvHeader(csvFormat, csvValues) << '\n';
     out().flush();
     if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
   }
@@ -329,8 +319,13 @@ int CmdWatch(CliContext& c) {
       Wait(c, int(interval));
       if ((cut = Interrupted(c))) break;
     }
-    const QString time = ExchangeTimeText(QDateTime::currentMSecsSinceEpoch() * 1000000);
-    QStringList text, csv{time}, errors;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    const QString time = ExchangeTimeText(nowMs * 1000000);
+    QStringList text, errors;
+    CsvReading csv;
+    csv.timeMs = nowMs;
+    csv.address = c.data.ModuleAddress;
+    csv.rate = c.data.BaudRate;
     QJsonObject json{{QStringLiteral("time"), time}};
     QJsonObject jsonErrors;
     for (Source s : sources) {
@@ -339,14 +334,19 @@ int CmdWatch(CliContext& c) {
         const auto range = readRange();
         if (const uint32_t* status = std::get_if<uint32_t>(&range)) {
           r.failure = QStringLiteral("rozsah vstupu 0 nepřečten, hodnota nemá jednotku: ") + c.statusText(*status);
-          r.csv = QStringList(CsvColumns(s).size(), QString());
         } else {
           current = std::get<bool>(range);
         }
       }
       if (r.failure.isEmpty()) r = Read(c, s, current.value_or(false));
       const QString name = SourceNames[int(s)];
-      csv << r.csv;
+      if (r.csv.ain0) {
+        csv.ain0 = r.csv.ain0;
+        csv.decimals = r.csv.decimals;
+        csv.unit = r.csv.unit;
+      }
+      if (r.csv.din) csv.din = r.csv.din;
+      if (r.csv.status) csv.status = r.csv.status;
       if (!r.failure.isEmpty()) {
         errors << (single ? r.failure : name + QStringLiteral(": ") + r.failure);
         text << (single ? QStringLiteral("chyba: ") : name + QStringLiteral(" chyba: ")) + r.failure;
@@ -371,15 +371,17 @@ int CmdWatch(CliContext& c) {
     QTextStream& stream = out();
     if (format == QLatin1String("json"))
       stream << JsonLine(json) << '\n';
-    else if (format == QLatin1String("csv"))
-      stream << csv.join(QLatin1Char(',')) << ',' << CsvField(errors.join(QStringLiteral("; "))) << '\n';
+    else if (format == QLatin1String("csv")) {
+      csv.error = errors.join(QStringLiteral("; "));
+      stream << CsvRow(csvFormat, csvValues, csv) << '\n';
+    }
     else
       stream << time << ' ' << text.join(QStringLiteral("  ")) << '\n';
     stream.flush();
     if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
     ++linesWritten;
   }
-  if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 čteních.").arg(i));
+  if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 %2.").arg(i).arg(CzechPlural(i, "čtení", "čteních", "čteních")));
   if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));
   return cut ? 128 + c.interruptSignal() : result;
 }
@@ -402,9 +404,9 @@ int CmdDout(CliContext& c) {
 int CmdStatusClear(CliContext& c) {
   if (const int r = c.connect(); r != ExitOk) return r;
   if (c.interrupted())
-    return c.stopped(QStringLiteral("Přerušeno signálem %1 před nulováním: stavový registr nezměněn.").arg(c.signalName()));
+    return c.stopped(QStringLiteral("Přerušeno signálem %1 před nulováním: Status registr nezměněn.").arg(c.signalName()));
   const ExchangeResult r = ModuleTransact(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, Cmd::ClearStatus, 0);
-  if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Nulování stavového registru selhalo"), r.Status);
-  c.say(QStringLiteral("Stavový registr vynulován."));
+  if (r.Status != 0) return c.exchangeFailed(QStringLiteral("Nulování Status registru selhalo"), r.Status);
+  c.say(QStringLiteral("Status registr vynulován."));
   return ExitOk;
 }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/checked_file.h"
+#include "base/qt_translations.h"
 #include "cli/cli.h"
 
 namespace {
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   QCoreApplication app(argc, argv);
+  InstallQtCzechTranslation();
   CatchStop(SIGINT);
   CatchStop(SIGTERM);
 

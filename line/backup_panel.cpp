@@ -16,7 +16,9 @@
 
 #include "base/baud.h"
 #include "base/checked_file.h"
+#include "base/czech_plural.h"
 #include "base/identify.h"
+#include "base/setting_labels.h"
 #include "line/line_worker.h"
 #include "ui/question.h"
 
@@ -26,8 +28,6 @@ QString ModuleText(const LineModule& m) {
   return QStringLiteral("adresa %1, %2 Bd").arg(m.address).arg(BaudCodeToRate(m.baudCode));
 }
 
-QString ByteText(uint8_t b) { return QStringLiteral("0x%1 (%2)").arg(b, 2, 16, QLatin1Char('0')).arg(b); }
-
 QString ByteNote(uint8_t address) {
   if (IsCalibrationByte(address)) return QStringLiteral("kalibrační konstanta");
   if (IsLineSetting(address)) return QStringLiteral("adresa a rychlost");
@@ -36,20 +36,15 @@ QString ByteNote(uint8_t address) {
 
 const char* const PhaseNames[] = {"čtení", "zápis", "kontrolní čtení"};
 
-// Czech takes one form for 1, another for 2 to 4 and a third for 0 and 5 on.
-QString Plural(qsizetype n, const char* one, const char* few, const char* many) {
-  return QString::fromUtf8(n == 1 ? one : n >= 2 && n <= 4 ? few : many);
-}
-
-QString ModulesText(qsizetype n) { return QStringLiteral("%1 %2").arg(n).arg(Plural(n, "modul", "moduly", "modulů")); }
+QString ModulesText(qsizetype n) { return CzechCount(n, "modul", "moduly", "modulů"); }
 
 // What a backup that skipped modules saved and what it lacks, for the operator.
 QString BackupText(qsizetype saved, const QString& path, const QStringList& missing) {
   QString text = QStringLiteral("%1 %2 do %3.")
-                     .arg(Plural(saved, "Zálohován", "Zálohovány", "Zálohováno"), ModulesText(saved), path);
+                     .arg(CzechPlural(saved, "Zálohován", "Zálohovány", "Zálohováno"), ModulesText(saved), path);
   if (!missing.isEmpty())
     text += QStringLiteral(" %1 %2, v záloze chybí: %3.")
-                .arg(Plural(missing.size(), "Neodpověděl", "Neodpověděly", "Neodpovědělo"), ModulesText(missing.size()),
+                .arg(CzechPlural(missing.size(), "Neodpověděl", "Neodpověděly", "Neodpovědělo"), ModulesText(missing.size()),
                      missing.join(QStringLiteral("; ")));
   return text;
 }
@@ -157,8 +152,10 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
     QString what = QStringLiteral("konfigurace");
     if (calibration_->isChecked()) what += QStringLiteral(", kalibrační konstanty");
     if (lineSettings_->isChecked()) what += QStringLiteral(", adresa a rychlost");
-    if (AskYesNo(this, QStringLiteral("Obnova modulů"),
-                 QStringLiteral("Zapsat do modulů (%1) ze zálohy: %2?").arg(names.join(QStringLiteral("; ")), what)))
+    if (AskYesNo(this, names.size() == 1 ? QStringLiteral("Obnova modulu") : QStringLiteral("Obnova modulů"),
+                 (names.size() == 1 ? QStringLiteral("Zapsat do modulu (%1) ze zálohy: %2?")
+                                    : QStringLiteral("Zapsat do modulů (%1) ze zálohy: %2?"))
+                     .arg(names.join(QStringLiteral("; ")), what)))
       restoreChecked();
   });
   connect(stop_, &QPushButton::clicked, this, [this] { worker_->stopScan(); });
@@ -287,8 +284,9 @@ void BackupPanel::compareModules(int a, int b) {
 void BackupPanel::addRow(const LineModule& m, const ByteDifference& d, const QString& note) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QStringList cells = {ModuleText(m), QString::number(d.address), d.name(),
-                             d.known ? ByteText(d.module) : QStringLiteral("nepřečteno"), ByteText(d.wanted),
+  const QStringList cells = {ModuleText(m), QString::number(d.address), ConfigByteLabel(d.address),
+                             d.known ? ConfigByteValueText(d.address, d.module) : QStringLiteral("nepřečteno"),
+                             ConfigByteValueText(d.address, d.wanted),
                              note.isEmpty() ? ByteNote(d.address) : note};
   for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
 }
@@ -366,14 +364,14 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
   }
   if (!failures.isEmpty())
     return done(QStringLiteral("Porovnání neúplné: ") + failures.join(QStringLiteral("; ")), true);
-  done(differing == 0 ? QStringLiteral("Konfigurace se shodují.") : QStringLiteral("Liší se %1 %2.").arg(differing).arg(Plural(differing, "bajt", "bajty", "bajtů")), false);
+  done(differing == 0 ? QStringLiteral("Konfigurace se shodují.") : QStringLiteral("Liší se %1 %2.").arg(differing).arg(CzechPlural(differing, "bajt", "bajty", "bajtů")), false);
 }
 
 void BackupPanel::addRefused(const LineModule& m, const RefusedByte& b) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QStringList cells = {ModuleText(m), QString::number(b.address), AddressRole(b.address), QString(),
-                             ByteText(b.value), QStringLiteral("odmítnuto: ") + b.text};
+  const QStringList cells = {ModuleText(m), QString::number(b.address), ConfigByteLabel(b.address), QString(),
+                             ConfigByteValueText(b.address, b.value), QStringLiteral("odmítnuto: ") + b.text};
   for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
   table_->item(row, 5)->setForeground(QColor(0xB0, 0, 0));
 }
@@ -440,6 +438,8 @@ void BackupPanel::restored(const QVector<RestoreReport>& reports, bool stopped) 
   for (qsizetype i = reports.size(); i < compared_.size(); ++i)
     lines << QStringLiteral("%1: nezačato, beze změny").arg(ModuleText(compared_[i]));
   if (stopped) lines << QStringLiteral("Obnova zastavena obsluhou.");
-  done((failure ? QStringLiteral("Obnova NEBYLA úspěšná. ") : QStringLiteral("Obnova dokončena. ")) + lines.join(QStringLiteral("; ")),
-       failure);
+  // The modules' lines follow as sentences of their own: "Obnova dokončena. Adresa 31, …".
+  QString said = lines.join(QStringLiteral("; "));
+  if (!said.isEmpty()) said[0] = said[0].toUpper();
+  done((failure ? QStringLiteral("Obnova NEBYLA úspěšná. ") : QStringLiteral("Obnova dokončena. ")) + said, failure);
 }

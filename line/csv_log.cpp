@@ -4,22 +4,23 @@
 #include <QDir>
 #include <QFile>
 
+#include "base/baud.h"
+#include "base/czech_plural.h"
 #include "base/exchange_trace.h"
 
-#include "base/baud.h"
-
-QString CsvLog::TimeText(qint64 ms) {
-  return ExchangeTimeText(ms * 1000000);
+namespace {
+// "v souboru je 1 řádek záznamu", "v souboru jsou 3 řádky záznamu".
+QString RowsInFileText(qint64 rows) {
+  return CzechPlural(rows, "v souboru je %1 řádek záznamu", "v souboru jsou %1 řádky záznamu", "v souboru je %1 řádků záznamu")
+      .arg(rows);
 }
+}  // namespace
 
-QString CsvLog::header() const {
-  QStringList columns = {QStringLiteral("time"), QStringLiteral("address"), QStringLiteral("rate")};
-  if (choice_.ain0) columns << QStringLiteral("ain0") << QStringLiteral("unit");
-  if (choice_.inputs) columns << QStringLiteral("din");
-  if (choice_.statusRegister) columns << QStringLiteral("status");
-  columns << QStringLiteral("state");
-  return columns.join(QLatin1Char(','));
-}
+QString CsvLog::TimeText(qint64 ms) { return ExchangeTimeText(ms * 1000000); }
+
+QString CsvLog::header() const { return CsvHeader(choice_.format, values()); }
+
+CsvValues CsvLog::values() const { return {choice_.ain0, choice_.inputs, choice_.statusRegister}; }
 
 bool CsvLog::start(const LogChoice& choice, QString& error) {
   stop();
@@ -38,8 +39,7 @@ bool CsvLog::openFor(const QDate& day, QString& error) {
   const bool wasOpen = file_.isOpen();
   file_.close();
   if (wasOpen && file_.failed()) {
-    error = QStringLiteral("Zápis do %1 selhal: %2; v souboru je %3 řádků záznamu.")
-                .arg(file_.name(), file_.failure(), QString::number(fileRows_));
+    error = QStringLiteral("Zápis do %1 selhal: %2; %3.").arg(file_.name(), file_.failure(), RowsInFileText(fileRows_));
     return false;
   }
   const QDir dir(choice_.folder);
@@ -67,22 +67,28 @@ bool CsvLog::write(const ModuleReading& r, QString& error) {
   if (local.date() != day_ || file_.written() >= choice_.maxBytes) {
     if (!openFor(local.date(), error)) return false;
   }
-  QStringList cells = {TimeText(r.timeMs), QString::number(r.address), QString::number(BaudCodeToRate(r.baudCode))};
-  if (choice_.ain0) {
-    cells << (r.ok ? QString::number(r.ain0, 'f', std::min(r.decimals, 18)) : QString()) << (r.ok ? r.unit() : QString());
+  CsvReading row;
+  row.timeMs = r.timeMs;
+  row.address = r.address;
+  row.rate = BaudCodeToRate(r.baudCode);
+  if (r.ok) {
+    row.ain0 = r.ain0;
+    row.decimals = r.decimals;
+    row.unit = r.unit();
+    row.din = r.din;
+    row.status = r.statusRegister;
+  } else {
+    row.error = r.error.isEmpty() ? QStringLiteral("modul neodpovídá") : r.error;
   }
-  if (choice_.inputs) cells << (r.ok ? QStringLiteral("0x%1").arg(r.din, 8, 16, QLatin1Char('0')) : QString());
-  if (choice_.statusRegister) cells << (r.ok ? QStringLiteral("0x%1").arg(r.statusRegister, 8, 16, QLatin1Char('0')) : QString());
-  cells << (r.ok ? QStringLiteral("ok") : QStringLiteral("neodpovídá"));
-  if (file_.write((cells.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8()) < 0) {
-    error = QStringLiteral("Zápis do %1 selhal: %2; v souboru je %3 řádků záznamu (%4 B)%5.")
-                .arg(file_.name(), file_.failure(), QString::number(fileRows_), QString::number(file_.written()),
+  if (file_.write((CsvRow(choice_.format, values(), row) + QLatin1Char('\n')).toUtf8()) < 0) {
+    error = QStringLiteral("Zápis do %1 selhal: %2; %3 (%4 B)%5.")
+                .arg(file_.name(), file_.failure(), RowsInFileText(fileRows_), QString::number(file_.written()),
                      fileRows_ > 0 ? QStringLiteral(", poslední z %1").arg(lastRowTime_) : QString());
     stop();
     return false;
   }
   ++rows_;
   ++fileRows_;
-  lastRowTime_ = cells.front();
+  lastRowTime_ = TimeText(r.timeMs);
   return true;
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "base/checked_file.h"
+#include "base/csv_format.h"
 #include "line/line_types.h"
 
 // What goes into the log: which values of which modules.
@@ -16,10 +17,13 @@ struct LogChoice {
   QSet<int> modules;  // ModuleKey of each module logged
   QString folder;
   qint64 maxBytes = 10 << 20;  // a new file once one grows past this
+  // The locale's separator and decimal mark, so that a spreadsheet opens the file as numbers
+  // and times; CsvFormat::Plain() for scripts.
+  CsvFormat format = CsvFormat::ForLocale();
 };
 
-// Readings to CSV files, one row per reading: the time in ISO 8601 with the local offset,
-// the module, the chosen values. A new file starts at local midnight and whenever the
+// Readings to CSV files in the form base/csv_format.h describes, one row per reading: the
+// time, the module, the chosen values. A new file starts at local midnight and whenever the
 // current one reaches the size limit; a file never gets a second header or mixes columns.
 // Every row goes to the disk as it is written, through the checked writer: a row either
 // lands whole or the log stops and says how far it got.
@@ -44,6 +48,7 @@ class CsvLog {
 
  private:
   bool openFor(const QDate& day, QString& error);
+  CsvValues values() const;
 
   LogChoice choice_;
   CheckedStream file_;

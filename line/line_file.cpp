@@ -195,12 +195,9 @@ bool SaveLineFile(const QString& path, const LineFile& line, QString& error) {
 }
 
 bool LoadLineFile(const QString& path, LineFile& line, QString& error) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    error = file.errorString();
-    return false;
-  }
-  return ParseLineFile(file.read(4 << 20), line, error);
+  QByteArray bytes;
+  if (!ReadFileChecked(path, 4 << 20, &bytes, &error)) return false;
+  return ParseLineFile(bytes, line, error);
 }
 
 QString LastLinePath() {

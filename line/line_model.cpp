@@ -225,7 +225,7 @@ QVariant LineModel::headerData(int section, Qt::Orientation orientation, int rol
   static const QStringList titles = {
       QStringLiteral("Adresa"),      QStringLiteral("Rychlost"), QStringLiteral("Identifikace"),
       QStringLiteral("Stav"),        QStringLiteral("AIN 0"),    QStringLiteral("Vstupy DIN"),
-      QStringLiteral("Výstupy (zapsané)"), QStringLiteral("Stavový registr"),
+      QStringLiteral("Výstupy (zapsané)"), QStringLiteral("Status registr"),
       QStringLiteral("Poslední chyba"), QStringLiteral("Výměny")};
   return titles.value(section);
 }

@@ -5,60 +5,18 @@
 #include <QSysInfo>
 #include <cstdlib>
 
-#include "base/baud.h"
+#include "base/setting_labels.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
-
-namespace {
-
-// The one place where a named value of the image gets the label the settings windows show:
-// the address window (address, rate), the analog window (range), the digital window
-// (negations, initial state), and the calibration's constants. A name not listed here is not
-// printed; baud_rate repeats what baud_code says.
-struct Label {
-  const char* name;
-  const char* czech;
-};
-constexpr Label Labels[] = {
-    {"bus_address", "Adresa modulu"},
-    {"baud_code", "Komunikační rychlost"},
-    {"ain0_range", "Rozsah AIN 0"},
-    {"din_negation", "Negace DIN"},
-    {"dout_negation", "Negace DOUT"},
-    {"dout_initial", "Počáteční stav DOUT"},
-    {"voltage_gain", "Kalibrace napětí: zesílení"},
-    {"voltage_offset", "Kalibrace napětí: posun"},
-    {"current_gain", "Kalibrace proudu: zesílení"},
-    {"current_offset", "Kalibrace proudu: posun"},
-};
-
-QString SettingValue(const QString& name, const QString& value) {
-  if (name == QLatin1String("baud_code")) {
-    bool ok = false;
-    const int code = value.toInt(&ok);
-    const QStringList rates = BaudRateItems();
-    return ok && code >= 0 && code < rates.size() ? rates.at(code)
-                                                  : QStringLiteral("neplatný kód %1").arg(value);
-  }
-  return value;
-}
-
-}  // namespace
 
 QList<std::pair<QString, QString>> ReportSettings(const ConfigImage& image) {
   QList<std::pair<QString, QString>> settings;
   for (const QString& line : NamedValues(image)) {
     const qsizetype eq = line.indexOf(QLatin1Char('='));
     const QString name = line.left(eq), value = line.mid(eq + 1);
-    for (const Label& l : Labels)
-      if (name == QLatin1String(l.name)) settings.append({QString::fromUtf8(l.czech), SettingValue(name, value)});
+    if (const QString label = SettingLabel(name); !label.isEmpty()) settings.append({label, SettingValueText(name, value)});
   }
   return settings;
-}
-
-QString CzechCount(qint64 n, const char* one, const char* few, const char* many) {
-  const char* form = n == 1 ? one : (n >= 2 && n <= 4 ? few : many);
-  return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(form));
 }
 
 QString ReportTimeText(const QDateTime& time) {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/config_image.h"
+#include "base/czech_plural.h"
 #include "base/exchange_trace.h"
 #include "line/line_types.h"
 
@@ -48,10 +49,6 @@ LineReport ReportFromOverview(const LineModel& model, const LineFile& backup, co
 // The image's named values with the Czech labels and values the settings windows use
 // ("Komunikační rychlost", "4800 Bd"), in NamedValues() order.
 QList<std::pair<QString, QString>> ReportSettings(const ConfigImage& image);
-
-// "3 moduly", "5 modulů": the count with the noun's form Czech asks for after it: `one` for 1,
-// `few` for 2-4, `many` for 0 and 5 or more. The forms are UTF-8.
-QString CzechCount(qint64 n, const char* one, const char* few, const char* many);
 
 // "7. 12. 2026 19:40:05 +01:00": a time as the report prints it, with its offset from UTC.
 QString ReportTimeText(const QDateTime& time);

@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "base/baud.h"
+#include "base/czech_plural.h"
+#include "base/setting_labels.h"
 #include "base/commands.h"
 #include "base/config_transfer.h"
 #include "base/driver_loader.h"
@@ -493,18 +495,20 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
   switch (r.outcome) {
     case RestoreResult::Done:
       report.text = r.writes.empty() ? QStringLiteral("souhlasí se zálohou, nebylo co zapsat")
-                                     : QStringLiteral("zapsáno %1 bajtů, každý ověřen, celá paměť zpětně přečtena a souhlasí")
-                                           .arg(r.writes.size());
+                                     : QStringLiteral("%1 %2, každý ověřen, celá paměť zpětně přečtena a souhlasí")
+                                           .arg(CzechPlural(r.writes.size(), "zapsán", "zapsány", "zapsáno"),
+                                                CzechCount(r.writes.size(), "bajt", "bajty", "bajtů"));
       break;
     case RestoreResult::Refused: report.text = RefusedText(r.refused); break;
     case RestoreResult::Cancelled: report.text = CancelledText(r); break;
     case RestoreResult::WriteFailed:
-      report.text = QStringLiteral("zápis adresy %1 (%2) selhal: %3; zapsáno %4 z %5 bajtů")
+      report.text = QStringLiteral("zápis adresy %1 (%2) selhal: %3; zapsáno %4 z %5 %6")
                         .arg(r.write.address)
-                        .arg(AddressRole(r.write.address))
+                        .arg(ConfigByteLabel(r.write.address))
                         .arg(WriteResultText(data_.Interface, r.write).trimmed())
                         .arg(r.write.done)
-                        .arg(r.writes.size());
+                        .arg(r.writes.size())
+                        .arg(CzechPlural(r.writes.size(), "bajtu", "bajtů", "bajtů"));
       break;
     case RestoreResult::ReadBackFailed:
       report.text = QStringLiteral("kontrolní čtení adresy %1 selhalo (%2); zápis nelze ověřit")
@@ -512,7 +516,8 @@ RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count
                         .arg(ReadResultText(data_.Interface, r.after.result).trimmed());
       break;
     case RestoreResult::Differs:
-      report.text = QStringLiteral("po zápisu se paměť od zálohy liší v %1 bajtech").arg(r.differences.size());
+      report.text = QStringLiteral("po zápisu se paměť od zálohy liší v %1")
+                        .arg(CzechCount(r.differences.size(), "bajtu", "bajtech", "bajtech"));
       break;
   }
   return report;

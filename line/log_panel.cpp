@@ -34,7 +34,7 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   ain0_->setChecked(true);
   inputs_ = new QCheckBox(QStringLiteral("vstupy DI&N"), this);
   inputs_->setObjectName(QStringLiteral("LogInputs"));
-  status_ = new QCheckBox(QStringLiteral("stavový &registr"), this);
+  status_ = new QCheckBox(QStringLiteral("Status &registr"), this);
   status_->setObjectName(QStringLiteral("LogStatus"));
   values->addWidget(ain0_);
   values->addWidget(inputs_);

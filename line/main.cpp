@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 
+#include "base/qt_translations.h"
 #include "line/line_window.h"
 #include "line/report_command.h"
 
@@ -10,11 +11,13 @@ int main(int argc, char** argv) {
     // report needs.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    InstallQtCzechTranslation();
     QGuiApplication::setApplicationName(QStringLiteral("qx510-line"));
     QGuiApplication::setApplicationVersion(QStringLiteral(QX510_VERSION));
     return RunCommandLine(QGuiApplication::arguments());
   }
   QApplication app(argc, argv);
+  InstallQtCzechTranslation();
   QApplication::setApplicationName(QStringLiteral("qx510-line"));
   QApplication::setApplicationVersion(QStringLiteral(QX510_VERSION));
   LineWindow window;

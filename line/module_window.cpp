@@ -98,11 +98,11 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   og->addWidget(pulse_, 2, 2, 1, 2);
   side->addWidget(outputs);
 
-  auto* status = new QGroupBox(QStringLiteral("Stavový registr"), this);
+  auto* status = new QGroupBox(QStringLiteral("Status registr"), this);
   auto* sl = new QVBoxLayout(status);
   statusBits_ = new QLabel(QStringLiteral("–"), status);
   statusBits_->setObjectName(QStringLiteral("StatusBits"));
-  clear_ = new QPushButton(QStringLiteral("Nulovat stavový &registr…"), status);
+  clear_ = new QPushButton(QStringLiteral("Nulovat Status &registr…"), status);
   clear_->setObjectName(QStringLiteral("ClearStatus"));
   sl->addWidget(statusBits_);
   sl->addWidget(clear_);
@@ -200,7 +200,7 @@ void ModuleWindow::pulseOutput() {
 }
 
 void ModuleWindow::clearStatus() {
-  if (!AskYesNo(this, windowTitle(), QStringLiteral("Opravdu vynulovat stavový registr modulu %1?").arg(module_.address)))
+  if (!AskYesNo(this, windowTitle(), QStringLiteral("Opravdu vynulovat Status registr modulu %1?").arg(module_.address)))
     return;
   message_->setText(QStringLiteral("Nuluje se…"));
   worker_->clearStatus(module_);
@@ -216,6 +216,6 @@ void ModuleWindow::commandDone(const CommandResult& r) {
     setOutputs(r.word);
     message_->setText(QStringLiteral("Výstupy zapsány: %1").arg(Hex(r.word)));
   } else {
-    message_->setText(QStringLiteral("Stavový registr vynulován."));
+    message_->setText(QStringLiteral("Status registr vynulován."));
   }
 }

@@ -11,6 +11,7 @@
 #include <qcustomplot.h>
 
 #include "base/checked_file.h"
+#include "base/czech_plural.h"
 #include "line/axis_ticks.h"
 #include "line/save_path.h"
 #include "line/trend_export.h"
@@ -168,9 +169,10 @@ void TrendPlot::redraw() {
   placeTicks();
   const QLocale locale;
   stats_->setText(s.count == 0 ? QStringLiteral("V zobrazeném úseku nejsou žádné hodnoty.")
-                               : QStringLiteral("Zobrazený úsek: min %1 %4, max %2 %4, průměr %3 %4 (%5 hodnot)")
+                               : QStringLiteral("Zobrazený úsek: min %1 %4, max %2 %4, průměr %3 %4 (%5 %6)")
                                      .arg(locale.toString(s.min, 'f', 3), locale.toString(s.max, 'f', 3),
-                                          locale.toString(s.mean, 'f', 3), unit_, locale.toString(qulonglong(s.count))));
+                                          locale.toString(s.mean, 'f', 3), unit_, locale.toString(qulonglong(s.count)),
+                                          CzechPlural(qint64(s.count), "hodnota", "hodnoty", "hodnot")));
   plot_->replot(QCustomPlot::rpImmediateRefresh);
 }
 

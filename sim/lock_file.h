@@ -18,6 +18,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/errno_text.h"
+
 namespace simproto {
 
 struct LockTake {
@@ -36,12 +38,12 @@ inline LockTake TakeLockFile(const std::string& path, const std::string& text) {
     // on what was opened.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) {
-      take.problem = errno == ELOOP ? std::string("je odkaz") : "nelze otevřít (" + std::string(std::strerror(errno)) + ")";
+      take.problem = errno == ELOOP ? std::string("je odkaz") : "nelze otevřít (" + CzechErrnoText(errno) + ")";
       return take;
     }
     struct stat held {};
     if (::fstat(fd, &held) != 0) {
-      take.problem = "nelze prověřit (" + std::string(std::strerror(errno)) + ")";
+      take.problem = "nelze prověřit (" + CzechErrnoText(errno) + ")";
       ::close(fd);
       return take;
     }
@@ -62,7 +64,7 @@ inline LockTake TakeLockFile(const std::string& path, const std::string& text) {
         take.result = LockTake::Busy;
         if (n > 0) take.holder.assign(buffer, size_t(n));
       } else {
-        take.problem = "nelze zamknout (" + std::string(std::strerror(errno)) + ")";
+        take.problem = "nelze zamknout (" + CzechErrnoText(errno) + ")";
       }
       ::close(fd);
       return take;

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/errno_text.h"
+
 namespace simproto {
 
 struct RuntimeDir {
@@ -25,7 +27,7 @@ struct RuntimeDir {
 inline std::string PrivateFolderProblem(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0)
-    return "složku " + path + " nelze prověřit: " + std::strerror(errno);
+    return "složku " + path + " nelze prověřit: " + CzechErrnoText(errno);
   if (!S_ISDIR(st.st_mode)) return path + " není složka (odkaz nebo soubor), nepoužije se";
   if (st.st_uid != ::geteuid()) return "složka " + path + " patří jinému uživateli, nepoužije se";
   if ((st.st_mode & 077) != 0) return "složka " + path + " je přístupná i jiným uživatelům, nepoužije se";
@@ -43,9 +45,9 @@ inline RuntimeDir UserRuntimeDir() {
   if (::mkdir(path.c_str(), 0700) == 0) {
     // The umask may have taken bits away; it cannot have added any.
     if (::chmod(path.c_str(), 0700) != 0)
-      return {{}, "složku " + path + " nelze nastavit: " + std::strerror(errno)};
+      return {{}, "složku " + path + " nelze nastavit: " + CzechErrnoText(errno)};
   } else if (errno != EEXIST) {
-    return {{}, "složku " + path + " nelze vytvořit: " + std::strerror(errno)};
+    return {{}, "složku " + path + " nelze vytvořit: " + CzechErrnoText(errno)};
   }
   if (std::string problem = PrivateFolderProblem(path); !problem.empty()) return {{}, problem};
   return {path, {}};

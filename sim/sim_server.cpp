@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/errno_text.h"
 #include "sim/control/sim_control.h"
 #include "sim/line/state_file.h"
 #include "sim/transport/serial_line.h"
@@ -19,7 +20,7 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) { return what + ": " + CzechErrnoText(errno); }
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -112,7 +113,7 @@ bool SimServer::startServing(std::string* error) {
   if (!stateWarning_.empty()) {
     const std::string aside = options_.statePath + ".invalid";
     if (::rename(options_.statePath.c_str(), aside.c_str()) != 0) {
-      SetError(error, stateWarning_ + "; soubor nelze odložit jako " + aside + ": " + std::strerror(errno));
+      SetError(error, stateWarning_ + "; soubor nelze odložit jako " + aside + ": " + CzechErrnoText(errno));
       closeAll();
       return false;
     }

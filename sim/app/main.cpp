@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/errno_text.h"
 #include "sim/app/ctl_command.h"
 #include "sim/app/send_command.h"
 #include "sim/app/sim_program.h"
@@ -32,6 +33,6 @@ int main(int argc, char** argv) {
   if (SimRunsWithoutWindow(argc, argv)) return RunSimulatorProgram(argc, argv, nullptr);
   const std::string window = WindowProgram();
   ::execv(window.c_str(), argv);
-  std::fprintf(stderr, "qx510-sim: okno simulátoru nelze spustit (%s): %s\n", window.c_str(), std::strerror(errno));
+  std::fprintf(stderr, "qx510-sim: okno simulátoru nelze spustit (%s): %s\n", window.c_str(), CzechErrnoText(errno).c_str());
   return 1;
 }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "base/qt_translations.h"
 #include "sim/line/state_file.h"
 #include "sim/sim_server.h"
 #include "sim/transport/local_socket.h"
@@ -210,6 +211,8 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
     std::printf("qx510-sim %s\n", QX510_VERSION);
     return 0;
   }
+  // After the help, whose English parts are replaced by their Czech words above.
+  InstallQtCzechTranslation();
 
   SimServerOptions options;
   options.udpHost = parser.value(addressOpt).toStdString();

@@ -264,7 +264,7 @@ QWidget* SimWindow::buildAnalogBox() {
 }
 
 QWidget* SimWindow::buildStatusBox() {
-  auto* box = new QGroupBox("Stavový registr");
+  auto* box = new QGroupBox("Status registr");
   benchBoxes_.push_back(box);
   auto* grid = new QGridLayout(box);
   statusValueLabel_ = new QLabel;

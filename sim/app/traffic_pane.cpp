@@ -14,6 +14,7 @@
 #include <QTableWidget>
 
 #include "base/checked_file.h"
+#include "base/czech_plural.h"
 #include "sim/app/traffic_model.h"
 #include "sim/control/traffic.h"
 
@@ -160,7 +161,9 @@ void TrafficPane::refresh(const SimServer& server, const SimBus& bus) {
 }
 
 void TrafficPane::showSummary() {
-  QString text = QStringLiteral("Zobrazeno %1 z přijatých %2 výměn").arg(model_->rowCount()).arg(model_->received());
+  QString text = QStringLiteral("Zobrazeno %1 z %2")
+                     .arg(model_->rowCount())
+                     .arg(CzechCount(qint64(model_->received()), "přijaté výměny", "přijatých výměn", "přijatých výměn"));
   if (model_->skipped() > 0) text += QStringLiteral(", %1 nestihlo okno převzít").arg(model_->skipped());
   summary_->setText(text + '.');
 }

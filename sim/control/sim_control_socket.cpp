@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/errno_text.h"
 #include "sim/protocol.h"
 
 namespace {
@@ -40,7 +41,7 @@ bool SimControlRequest(const std::string& path, const std::string& line, std::st
   if (s < 0) {
     SetError(error, "na " + path + " neodpovídá žádný simulátor: " +
                         (s == -ETIMEDOUT ? "nepřijal spojení do " + std::to_string(timeoutMs) + " ms"
-                                         : std::string(std::strerror(-s))));
+                                         : CzechErrnoText(-s)));
     return false;
   }
   const std::string out = line + "\n";
@@ -71,7 +72,7 @@ bool SimControlListener::start(const std::string& path, std::string* error) {
   ownsFile_ = true;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-    SetError(error, "řídicí kanál " + path + ": " + std::strerror(errno));
+    SetError(error, "řídicí kanál " + path + ": " + CzechErrnoText(errno));
     stop();
     return false;
   }

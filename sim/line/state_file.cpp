@@ -1,6 +1,7 @@
 #include "sim/line/state_file.h"
 
 #include "base/checked_file.h"
+#include "base/errno_text.h"
 #include "sim/line/sim_bus.h"
 #include "sim/lock_file.h"
 
@@ -29,7 +30,7 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-std::string Errno(const std::string& what) { return what + ": " + FileErrorText(errno).toStdString(); }
+std::string Errno(const std::string& what) { return what + ": " + CzechErrnoText(errno); }
 
 // The writer's temporary files beside the state file are named <name>.tmp-<8 random letters>;
 // the forms earlier versions left, <name>.tmp-<12 letters> and <name>.tmp<pid>, are ours too.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/errno_text.h"
 #include "sim/protocol.h"
 
 namespace {
@@ -20,7 +21,7 @@ bool TakeOverStaleSocket(const std::string& path, int type, std::string* error) 
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
-    SetError(error, path + " nelze prověřit: " + std::strerror(errno));
+    SetError(error, path + " nelze prověřit: " + CzechErrnoText(errno));
     return false;
   }
   if (!S_ISSOCK(st.st_mode)) {
@@ -41,11 +42,11 @@ bool TakeOverStaleSocket(const std::string& path, int type, std::string* error) 
     return false;
   }
   if (probe != -ECONNREFUSED) {
-    SetError(error, path + ": " + std::strerror(-probe));
+    SetError(error, path + ": " + CzechErrnoText(-probe));
     return false;
   }
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    SetError(error, "opuštěný soket " + path + " nelze odstranit: " + std::strerror(errno));
+    SetError(error, "opuštěný soket " + path + " nelze odstranit: " + CzechErrnoText(errno));
     return false;
   }
   return true;
@@ -64,12 +65,12 @@ int ListenPrivate(const std::string& path, int type, int backlog, std::string* e
   // 0600 before it is bound is never more open than that, not even for a moment. The umask
   // may take the owner's bits away, which the chmod afterwards gives back.
   if (fd < 0 || ::fchmod(fd, 0600) != 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    SetError(error, "soket " + path + ": " + std::strerror(errno));
+    SetError(error, "soket " + path + ": " + CzechErrnoText(errno));
     if (fd >= 0) ::close(fd);
     return -1;
   }
   if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, backlog) != 0) {
-    SetError(error, "soket " + path + ": " + std::strerror(errno));
+    SetError(error, "soket " + path + ": " + CzechErrnoText(errno));
     ::unlink(path.c_str());
     ::close(fd);
     return -1;

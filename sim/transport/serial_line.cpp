@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/errno_text.h"
 #include "sim/serial_frame.h"
 #include "sim/sim_server.h"
 #include "sim/transport/serial_answer.h"
@@ -41,7 +42,7 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) { return what + ": " + CzechErrnoText(errno); }
 
 // Raw 8N1 at the rate, no flow control, reads that never wait.
 bool MakeRaw(int fd, int32_t rate, std::string* error) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/errno_text.h"
 #include "sim/sim_server.h"
 #include "sim/transport/socket_reply.h"
 
@@ -19,14 +20,14 @@ bool SimUdpPort::open(const std::string& host, int port, std::string* error) {
     return false;
   };
   fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd_ < 0) return fail(std::string("soket UDP: ") + std::strerror(errno));
+  if (fd_ < 0) return fail(std::string("soket UDP: ") + CzechErrnoText(errno));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(uint16_t(port));
   if (port > 65535 || ::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1)
     return fail("neplatná adresa UDP " + where);
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-    return fail("UDP " + where + ": " + std::strerror(errno));
+    return fail("UDP " + where + ": " + CzechErrnoText(errno));
   socklen_t len = sizeof addr;
   ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);

@@ -171,9 +171,9 @@ TEST_F(ModuleImageTest, ACancelledRestoreStopsAtTheNextByteAndSaysWhatTheModuleH
   } cases[] = {
       {"before the first write", -1, RestoreResult::Cancelled, 0, false, "nezapsán žádný z 3 bajtů (adresy 0, 33, 34), modul beze změny"},
       {"after the first write", 1, RestoreResult::Cancelled, 1, false,
-       "zapsáno a ověřeno 1 z 3 bajtů (adresy 0), nezapsáno 2 (adresy 33, 34): modul je zapsán jen zčásti a drží směs"},
+       "zapsáno a ověřeno 1 z 3 bajtů (adresa 0), nezapsáno 2 (adresy 33, 34): modul je zapsán jen zčásti a drží směs"},
       {"after the last write", 3, RestoreResult::Cancelled, 3, false,
-       "zapsáno a ověřeno všech 3 bajtů (adresy 0, 33, 34); celá paměť zpětně nepřečtena"},
+       "zapsány a ověřeny všechny 3 bajty (adresy 0, 33, 34); celá paměť zpětně nepřečtena"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

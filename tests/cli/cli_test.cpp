@@ -221,10 +221,10 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
       {{"config", "restore", path("truncated.txt")}, 2, "chybí kontrolní součet"},
       {{"config", "restore", path("edited.txt")}, 2, "kontrolní součet nesouhlasí"},
       {{"config", "verify", path("notes.txt")}, 2, "chybí kontrolní součet"},
-      {{"config", "restore", path("range.txt")}, 2, "Bajt 0 (ain0_range) = 0x11 nelze zapsat: Rozsah musí být"},
-      {{"config", "verify", path("range.txt")}, 2, "Bajt 0 (ain0_range) = 0x11 nelze zapsat"},
+      {{"config", "restore", path("range.txt")}, 2, "Bajt 0 (Rozsah AIN 0) = 0x11 nelze zapsat: Rozsah musí být"},
+      {{"config", "verify", path("range.txt")}, 2, "Bajt 0 (Rozsah AIN 0) = 0x11 nelze zapsat"},
       {{"config", "restore", path("baud.txt"), "--with-address-rate"}, 2,
-       "Bajt 62 (baud_code) = 0x14 nelze zapsat: Komunikační rychlost musí být v rozsahu 600Bd-115200Bd."},
+       "Bajt 62 (Komunikační rychlost) = 0x14 nelze zapsat: Komunikační rychlost musí být v rozsahu 600 Bd-115200 Bd."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
@@ -329,14 +329,14 @@ TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(saved.readAll());
   EXPECT_TRUE(text.contains("# kalibrační konstanty (vlastní modulu):\nbyte.15=0x1e\n")) << text.toStdString();
-  EXPECT_TRUE(run({"config", "show"}).out.contains("byte.15=0x1e  ; voltage_gain low byte (vlastní modulu)\n"));
+  EXPECT_TRUE(run({"config", "show"}).out.contains("byte.15=0x1e  ; Kalibrace napětí: zesílení, nižší bajt (vlastní modulu)\n"));
 
   // Dry run: the differing bytes listed, the calibration constants left out, nothing written.
   const SimModule::Memory fresh = memory(1);
   Result r = run(QStringList{"config", "restore", path("m0.txt"), "--dry-run"} + AtModule1);
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(r.out.count('\n'), 3) << r.out.toStdString();
-  EXPECT_TRUE(r.out.contains("byte.33 (din_negation byte 0): 0x00 -> 0x81")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains("byte.33 (Negace DIN, bajt 0): 0x00 (žádný bit) -> 0x81 (bity 0, 7)")) << r.out.toStdString();
   EXPECT_EQ(memory(1), fresh);
 
   const uint64_t serial = sim_->requestCount();
@@ -366,7 +366,7 @@ TEST_F(CliTest, BackupRestoreOntoSecondModuleThenVerify) {
   // Asked for, the constants come along.
   r = run(QStringList{"config", "verify", path("m0.txt"), "--with-calibration"} + AtModule1);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, "byte.15 (voltage_gain low byte): modul 0x10, záloha 0x1e\n");
+  EXPECT_EQ(r.out, "byte.15 (Kalibrace napětí: zesílení, nižší bajt): modul 0x10 (16), záloha 0x1e (30)\n");
   EXPECT_EQ(run(QStringList{"config", "restore", path("m0.txt"), "--with-calibration"} + AtModule1).code, 0);
   EXPECT_EQ(memory(1)[15], 30);
 }
@@ -441,7 +441,7 @@ TEST_F(CliTest, SetWritesWithReadBackAndStopsAtTheFirstMismatch) {
   const uint64_t serial = sim_->requestCount();
   r = run({"set", "dout-negation", "0xFFFFFFFF"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.startsWith("Chyba zápisu dat. Adresa 34 (dout_negation byte 0): zapsáno 0xff, zpět přečteno 0xef"))
+  EXPECT_TRUE(r.err.startsWith("Chyba zápisu dat. Adresa 34 (Negace DOUT, bajt 0): zapsáno 0xff, zpět přečteno 0xef"))
       << r.err.toStdString();
   EXPECT_EQ(writesSince(serial), 1);
   EXPECT_EQ(memory(0)[37], 0);
@@ -480,7 +480,7 @@ TEST_F(CliTest, WatchPrintsTheCountInEachFormat) {
   EXPECT_EQ(stopped.out.count('\n'), 2) << stopped.out.toStdString();
 
   const Result csv = run({"watch", "ain0", "--count", "1", "--format", "csv"});
-  EXPECT_TRUE(csv.out.startsWith("time,value,unit,error\n"));
+  EXPECT_TRUE(csv.out.startsWith("time,local_time,address,rate,ain0,unit,error\n")) << csv.out.toStdString();
   const double value = csv.out.section(',', -3, -3).toDouble();
   EXPECT_NEAR(value, 5.0 * 1.02 + 0.012, 0.002);  // uncalibrated converter
 }
@@ -633,7 +633,7 @@ TEST_F(CliTest, WatchReadsSeveralSourcesAndGivesAFailedReadItsLine) {
     const char* failed;  // the first reading's line holds this
   } cases[] = {
       {"text", nullptr, "din=0x00000201 0 9  status chyba: Modul neodpověděl"},
-      {"csv", "time,ain0_value,ain0_unit,din,status,error\n", ",0x00000201,,status: Modul neodpověděl"},
+      {"csv", "time,local_time,address,rate,ain0,unit,din,status,error\n", ",0x00000201,,status: Modul neodpověděl"},
       {"json", nullptr, R"("error":{"status":"Modul neodpověděl)"},
   };
   for (const auto& c : cases) {
@@ -1074,13 +1074,13 @@ TEST_F(CliTest, WatchReadsTheRangeAgainAfterTheModuleWasSilent) {
     for (int k = 0; k < 4; ++k) {
       const QStringList cells = lines[k].split(',');
       SCOPED_TRACE(lines[k].toStdString());
-      ASSERT_GE(cells.size(), 4);
-      EXPECT_EQ(cells[2], c.units[k]);
+      ASSERT_GE(cells.size(), 7);
+      EXPECT_EQ(cells[5], c.units[k]);
       const double want = c.units[k] == QLatin1String("V") ? 5.0 : 12.5;
       if (c.units[k].isEmpty()) {
-        EXPECT_TRUE(cells[1].isEmpty());
+        EXPECT_TRUE(cells[4].isEmpty());
       } else {
-        EXPECT_NEAR(cells[1].toDouble(), want, 0.01);
+        EXPECT_NEAR(cells[4].toDouble(), want, 0.01);
       }
     }
     if (c.silentRangeReads > 0) {
@@ -1236,7 +1236,7 @@ TEST_F(CliTest, ATraceOrAWatchFileThatFillsUpStopsAndSaysHowFarItGot) {
   EXPECT_EQ(r.code, 2);
   const QRegularExpression watchStopped(
       QStringLiteral("^Sledování zastaveno: soubor (.+) nelze zapsat: soubor by byl větší, než systém dovoluje; "
-                     "zapsáno (\\d+) čtení \\((\\d+) B\\)\\.\\n$"));
+                     "zapsán[oa] (\\d+) čtení \\((\\d+) B\\)\\.\\n$"));
   QRegularExpressionMatch m = watchStopped.match(r.err);
   ASSERT_TRUE(m.hasMatch()) << r.err.toStdString();
   EXPECT_EQ(m.captured(1), path("watch.txt"));

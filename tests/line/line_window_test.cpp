@@ -286,16 +286,17 @@ TEST_F(LineWindowTest, LogHoldsTheValuesTheSimulatorWasGiven) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   ASSERT_GT(lines.size(), 3);
-  EXPECT_EQ(lines.first(), QStringLiteral("time,address,rate,ain0,unit,state"));
+  EXPECT_EQ(lines.first(), QStringLiteral("time;local_time;address;rate;ain0;unit;error"));
   QList<double> seen;
   for (qsizetype i = 1; i < lines.size(); ++i) {
-    const QStringList cells = lines[i].split(QLatin1Char(','));
-    ASSERT_EQ(cells.size(), 6) << lines[i].toStdString();
-    EXPECT_EQ(cells[1], QStringLiteral("5"));
-    EXPECT_EQ(cells[2], QStringLiteral("57600"));
-    EXPECT_EQ(cells[4], QStringLiteral("V"));
+    const QStringList cells = lines[i].split(QLatin1Char(';'));
+    ASSERT_EQ(cells.size(), 7) << lines[i].toStdString();
+    EXPECT_EQ(cells[2], QStringLiteral("5"));
+    EXPECT_EQ(cells[3], QStringLiteral("57600"));
+    EXPECT_EQ(cells[5], QStringLiteral("V"));
     EXPECT_TRUE(QDateTime::fromString(cells[0], Qt::ISODateWithMs).isValid()) << cells[0].toStdString();
-    if (seen.isEmpty() || seen.back() != cells[3].toDouble()) seen.append(cells[3].toDouble());
+    const double value = QLocale(QLocale::Czech).toDouble(cells[4]);
+    if (seen.isEmpty() || seen.back() != value) seen.append(value);
   }
   // Every value given shows up, in order, and nothing else but the value before the first.
   ASSERT_GE(seen.size(), 3);
@@ -531,8 +532,8 @@ TEST_F(LineWindowTest, ALogThatFillsTheDiskStopsAndSaysSoUntilTheNextStart) {
   const QByteArray bytes = FileBytes(file);
   EXPECT_TRUE(bytes.endsWith('\n'));
   const QRegularExpression said(
-      QStringLiteral("^Záznam zastaven: Zápis do (.+) selhal: soubor by byl větší, než systém dovoluje; v souboru je "
-                     "(\\d+) řádků záznamu \\((\\d+) B\\), poslední z .+\\.$"));
+      QStringLiteral("^Záznam zastaven: Zápis do (.+) selhal: soubor by byl větší, než systém dovoluje; v souboru "
+                     "(?:je|jsou) (\\d+) řád(?:ek|ky|ků) záznamu \\((\\d+) B\\), poslední z .+\\.$"));
   const QRegularExpressionMatch m = said.match(panel->summary().trimmed());
   ASSERT_TRUE(m.hasMatch()) << panel->summary().toStdString();
   EXPECT_EQ(m.captured(1), file);
@@ -626,8 +627,9 @@ TEST_F(LineBackupTest, CompareNamesTheDriftAndRestoreLeavesCalibrationUnlessAske
   panel_->compareWithFile();
   ASSERT_TRUE(finish()) << panel_->message().toStdString();
   EXPECT_EQ(column(1), QStringList({QString::number(CfgAddr::VoltageGain), QString::number(DinByte1)}));
-  EXPECT_EQ(column(2), QStringList({AddressRole(CfgAddr::VoltageGain), AddressRole(DinByte1)}));
-  EXPECT_EQ(column(3).last(), QStringLiteral("0x5a (90)"));
+  // Named and decoded as the settings windows show them: input bits 8-15 live in this byte.
+  EXPECT_EQ(column(2), QStringList({QStringLiteral("Kalibrace napětí: zesílení, nižší bajt"), QStringLiteral("Negace DIN, bajt 1")}));
+  EXPECT_EQ(column(3).last(), QStringLiteral("0x5a (bity 9, 11, 12, 14)"));
 
   struct Case {
     bool calibration;
@@ -658,7 +660,7 @@ TEST_F(LineBackupTest, RestoreCutByPowerLossIsReportedAndTheFileIsUnchanged) {
   panel_->restoreChecked();
   EXPECT_FALSE(finish());
   EXPECT_TRUE(panel_->message().contains(QStringLiteral("NEBYLA"))) << panel_->message().toStdString();
-  EXPECT_TRUE(panel_->message().contains(QStringLiteral("adresa 5"))) << panel_->message().toStdString();
+  EXPECT_TRUE(panel_->message().contains(QStringLiteral("Adresa 5"))) << panel_->message().toStdString();
   EXPECT_EQ(fileBytes(), before);
 }
 
@@ -918,13 +920,14 @@ TEST_F(LineBackupTest, AfterARestoreChangesTheRangeTheValuesCarryTheNewUnit) {
   // Every row holds either the current in mA or the voltage in V; both were logged.
   QSet<QString> units;
   for (qsizetype i = 1; i < lines.size(); ++i) {
-    const QStringList cells = lines[i].split(QLatin1Char(','));
-    ASSERT_EQ(cells.size(), 6) << lines[i].toStdString();
-    units.insert(cells[4]);
-    EXPECT_NEAR(cells[3].toDouble(), cells[4] == QLatin1String("mA") ? 12.5 : 7.662, 0.01) << lines[i].toStdString();
+    const QStringList cells = lines[i].split(QLatin1Char(';'));
+    ASSERT_EQ(cells.size(), 7) << lines[i].toStdString();
+    units.insert(cells[5]);
+    EXPECT_NEAR(QLocale(QLocale::Czech).toDouble(cells[4]), cells[5] == QLatin1String("mA") ? 12.5 : 7.662, 0.01)
+        << lines[i].toStdString();
   }
   EXPECT_EQ(units, (QSet<QString>{QStringLiteral("mA"), QStringLiteral("V")}));
-  EXPECT_TRUE(lines.last().contains(QStringLiteral(",V,ok"))) << lines.last().toStdString();
+  EXPECT_TRUE(lines.last().endsWith(QStringLiteral(";V;"))) << lines.last().toStdString();
 }
 
 }  // namespace
