@@ -55,6 +55,17 @@
 
 namespace {
 
+// The lines of the one CSV file a log wrote into `folder`; none, and a failure, otherwise.
+QStringList LogFileLines(const QString& folder) {
+  const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
+  QFile file(files.size() == 1 ? QDir(folder).filePath(files.first()) : QString());
+  if (!file.open(QIODevice::ReadOnly)) {
+    ADD_FAILURE() << "expected one readable log file, found " << files.size();
+    return {};
+  }
+  return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 // Module index: address, baud code.
 constexpr SimModuleSpec Line[] = {{1, 4}, {5, 7}, {17, 8}};
 
@@ -280,11 +291,7 @@ TEST_F(LineWindowTest, LogHoldsTheValuesTheSimulatorWasGiven) {
   panel->stopLog();
   window_->stopPolling();
 
-  const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
-  ASSERT_EQ(files.size(), 1);
-  QFile file(QDir(folder).filePath(files.first()));
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const QStringList lines = LogFileLines(folder);
   ASSERT_GT(lines.size(), 3);
   EXPECT_EQ(lines.first(), QStringLiteral("time;local_time;address;rate;ain0;unit;error"));
   QList<double> seen;
@@ -911,11 +918,7 @@ TEST_F(LineBackupTest, AfterARestoreChangesTheRangeTheValuesCarryTheNewUnit) {
   log->stopLog();
   window_->stopPolling();
 
-  const QStringList files = QDir(folder).entryList({QStringLiteral("*.csv")}, QDir::Files);
-  ASSERT_EQ(files.size(), 1);
-  QFile file(QDir(folder).filePath(files.first()));
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const QStringList lines = LogFileLines(folder);
   ASSERT_GT(lines.size(), 2);
   // Every row holds either the current in mA or the voltage in V; both were logged.
   QSet<QString> units;
