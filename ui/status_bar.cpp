@@ -1,12 +1,57 @@
 #include "ui/status_bar.h"
 
 #include <QEvent>
+#include <QPainter>
+#include <QStyle>
+
+namespace {
+// Enough for every progress text of the longest sequence and its results.
+constexpr std::size_t LaidOutTexts = 24;
+}  // namespace
+
+const QStaticText& StatusPanel::laidOut(const QString& text) {
+  for (auto it = laidOut_.begin(); it != laidOut_.end(); ++it) {
+    if (it->first != text) continue;
+    laidOut_.splice(laidOut_.begin(), laidOut_, it);
+    return laidOut_.front().second;
+  }
+  QStaticText laid(text);
+  laid.setTextFormat(Qt::PlainText);
+  laid.setPerformanceHint(QStaticText::AggressiveCaching);
+  laid.prepare(QTransform(), font());
+  laidOut_.emplace_front(text, std::move(laid));
+  if (laidOut_.size() > LaidOutTexts) laidOut_.pop_back();
+  return laidOut_.front().second;
+}
+
+// What the label paints for plain text without a buddy: its frame, then the text left-aligned and
+// centred vertically, indented by half an 'x' as a framed label is.
+void StatusPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  drawFrame(&painter);
+  const QString shown = text();
+  if (shown.isEmpty()) return;
+  QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+  const int step = indent() >= 0 ? indent() : frameWidth() > 0 ? fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - margin() : 0;
+  area.setLeft(area.left() + step);
+  QPalette colours = palette();
+  colours.setCurrentColorGroup(!isEnabled() ? QPalette::Disabled : isActiveWindow() ? QPalette::Active : QPalette::Inactive);
+  const QStaticText& laid = laidOut(shown);
+  painter.setClipRect(area);
+  painter.setPen(QPen(colours.brush(foregroundRole()), painter.pen().widthF()));
+  painter.drawStaticText(QPointF(area.left(), area.top() + (area.height() - laid.size().height()) / 2), laid);
+}
+
+void StatusPanel::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) laidOut_.clear();
+  QLabel::changeEvent(event);
+}
 
 StatusBar::StatusBar(QWidget* parent, const QList<int>& widths) : QStatusBar(parent) {
   setObjectName(QStringLiteral("StatusBar1"));
   setSizeGripEnabled(false);
   for (int i = 0; i < widths.size(); ++i) {
-    auto* label = new QLabel(this);
+    auto* label = new StatusPanel(this);
     label->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);

@@ -3,7 +3,29 @@
 #include <QLabel>
 #include <QList>
 #include <QRect>
+#include <QStaticText>
 #include <QStatusBar>
+#include <list>
+#include <utility>
+
+// A panel of the status bar. It paints its text as the label would, but keeps the laid-out
+// form of the texts it showed last: a sequence repaints its panel at once after every byte, and
+// the same progress texts come back with every read, so shaping them again would be most of
+// each repaint.
+class StatusPanel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit StatusPanel(QWidget* parent) : QLabel(parent) {}
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  const QStaticText& laidOut(const QString& text);
+
+  std::list<std::pair<QString, QStaticText>> laidOut_;  // most recently shown first
+};
 
 // StatusBar1 of every window: panels are QLabel children named StatusPanel0, StatusPanel1, ...
 // whose text() is the panel text exactly. A width of 0 lets the panel span the rest of the bar;
@@ -24,6 +46,6 @@ class StatusBar : public QStatusBar {
   bool event(QEvent* event) override;
 
  private:
-  QList<QLabel*> panels_;
+  QList<StatusPanel*> panels_;
   QList<QRect> arranged_;  // the panels' geometry after the last layout request
 };
