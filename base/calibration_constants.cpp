@@ -109,13 +109,6 @@ ConfigWriteResult CalibrationWriter::WriteWord(uint8_t cfgAddress, uint16_t word
   return WriteConfigByteVerified(uint8_t(cfgAddress + 1), uint8_t(word >> 8));
 }
 
-ConfigWriteResult CalibrationWriter::NeutralStart(uint8_t input, uint8_t range) {
-  const uint8_t rangeByte = range == RangeVoltage ? RangeVoltage : RangeCurrent;
-  const ConfigWriteResult r = WriteConfigByteVerified(uint8_t(CfgAddr::AinRange + input), rangeByte);
-  if (r != ConfigWriteResult::Written) return r;
-  return StoreConstants(range, NeutralGain, 0);
-}
-
 ConfigWriteResult CalibrationWriter::StoreConstants(uint8_t range, uint16_t gain, uint16_t offset) {
   const uint8_t base = CalibrationBaseAddress(range);
   const ConfigWriteResult r = WriteWord(base, gain);

@@ -41,9 +41,6 @@ class CalibrationWriter {
   // One byte read; a driver error is reported as a failed write is.
   bool ReadConfigByte(uint8_t cfgAddress, uint8_t& value);
 
-  // The input's range byte, then the range's constants reset to gain 1.0, offset 0.
-  ConfigWriteResult NeutralStart(uint8_t input, uint8_t range);
-
   // The four constant bytes of the range, low bytes first.
   ConfigWriteResult StoreConstants(uint8_t range, uint16_t gain, uint16_t offset);
 

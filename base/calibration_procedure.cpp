@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QStringList>
+#include <iterator>
 
 #include "base/calibration_constants.h"
 #include "base/commands.h"
@@ -65,18 +66,27 @@ ConfigWriteResult CalibrationSession::Start(uint8_t input, uint8_t range) {
   range_ = range == RangeVoltage ? RangeVoltage : RangeCurrent;
   pending_.clear();
   stored_ = false;
-  std::vector<std::pair<uint8_t, uint8_t>> found;
+  // The neutral start: the input's range byte, then the range's constants at gain 1.0, offset 0.
   const uint8_t base = CalibrationBaseAddress(range_);
-  for (const uint8_t address : {uint8_t(CfgAddr::AinRange + input), base, uint8_t(base + 1), uint8_t(base + 2),
-                                uint8_t(base + 3)}) {
+  const std::pair<uint8_t, uint8_t> neutral[] = {{uint8_t(CfgAddr::AinRange + input), range_},
+                                                 {base, uint8_t(NeutralGain & 0xFF)},
+                                                 {uint8_t(base + 1), uint8_t(NeutralGain >> 8)},
+                                                 {uint8_t(base + 2), 0},
+                                                 {uint8_t(base + 3), 0}};
+  uint8_t found[std::size(neutral)] = {};
+  for (size_t i = 0; i < std::size(neutral); ++i) {
     if (cancelled_ && cancelled_()) return ConfigWriteResult::Cancelled;
-    uint8_t value = 0;
-    if (!writer_.ReadConfigByte(address, value)) return ConfigWriteResult::DriverError;
-    found.emplace_back(address, value);
+    if (!writer_.ReadConfigByte(neutral[i].first, found[i])) return ConfigWriteResult::DriverError;
   }
-  pending_ = std::move(found);
+  // A byte is to be written back once its write was sent, whether or not the module took it;
+  // the bytes after a failure were never touched and stay off the list.
   writer_.setCancelled(cancelled_);
-  const ConfigWriteResult r = writer_.NeutralStart(input, range_);
+  ConfigWriteResult r = ConfigWriteResult::Written;
+  for (size_t i = 0; i < std::size(neutral) && r == ConfigWriteResult::Written; ++i) {
+    pending_.emplace_back(neutral[i].first, found[i]);
+    r = writer_.WriteConfigByteVerified(neutral[i].first, neutral[i].second);
+    if (r == ConfigWriteResult::Cancelled) pending_.pop_back();  // not begun
+  }
   writer_.setCancelled({});
   return r;
 }

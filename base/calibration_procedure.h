@@ -54,8 +54,8 @@ class CalibrationSession {
   void setCancelled(std::function<bool()> cancelled) { cancelled_ = std::move(cancelled); }
 
   // The five reads, then the neutral start. A failed or cancelled read has written nothing
-  // and leaves nothing to write back; a failed or cancelled write leaves all five to write
-  // back.
+  // and leaves nothing to write back; after a failed write the bytes up to and including the
+  // failed one are to be written back, after a cancelled one those before it.
   ConfigWriteResult Start(uint8_t input, uint8_t range);
   // The computed constants of the started range; once they are written only the range byte
   // is left to write back.

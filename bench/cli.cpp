@@ -17,11 +17,11 @@
 #include <memory>
 
 #include "base/commands.h"
+#include "base/config_image.h"
 #include "base/driver_loader.h"
 #include "base/settings.h"
 #include "bench/cli_run.h"
 #include "cli/cli.h"
-#include "cli/config_image.h"
 #include "sim/sim_server.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "calib/tform6.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -115,17 +116,19 @@ void TForm6::FormCreate() {
 
 void TForm6::AppendLine(const QString& line) { Memo1->appendPlainText(line); }
 
-void TForm6::WriteBack() {
-  if (!session_) return;
+bool TForm6::WriteBack() {
+  if (!session_) return true;
   const CalibrationSession::Restored restored = session_->Restore();
   session_.reset();
   if (!restored.text.isEmpty()) AppendLine(restored.text);
   if (!restored.complete) failureShown_ = true;
+  return restored.complete;
 }
 
-void TForm6::Abandon() {
-  WriteBack();
+bool TForm6::Abandon() {
+  const bool restored = WriteBack();
   VypisKalibraceUkoncena();
+  return restored;
 }
 
 bool TForm6::CheckConnection() {
@@ -198,8 +201,20 @@ void TForm6::Button2Click() {
 void TForm6::Button3Click() { reject(); }
 
 void TForm6::done(int result) {
-  if (CalibrationState != StateIdle && CheckConnection()) Abandon();
+  // A byte left unrestored must not vanish with the window: it stays open, idle, showing
+  // which bytes and why, and the next close closes it.
+  if (CalibrationState != StateIdle && CheckConnection() && !Abandon()) return;
   QDialog::done(result);
+}
+
+void TForm6::keyPressEvent(QKeyEvent* event) {
+  // Escape must not end a running calibration in passing, as Return presses nothing;
+  // abandoning it is "Zrušit" or "Cancel".
+  if (event->matches(QKeySequence::Cancel) && CalibrationState != StateIdle) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TForm6::Button4Click() {
@@ -272,7 +287,7 @@ void TForm6::ReferenceStep() {
 
   AppendLine(QString());
   AppendLine(CalibratedText);
-  if (!rangeBack.complete) AppendLine(rangeBack.text);
+  AppendLine(rangeBack.text);
   AppendLine(QString());
   AppendLine(Separator);
   AppendLine(QString());

@@ -7,6 +7,7 @@
 #include "base/calibration_procedure.h"
 
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -59,9 +60,13 @@ class TForm6 : public QDialog {
   void Timer1Timer();
   void VypisKalibraceUkoncena();
 
-  // Closing the window ("Cancel", its close button, Escape) abandons a running calibration
-  // first, so the module gets its former bytes back.
+  // Closing the window ("Cancel", its close button) abandons a running calibration first,
+  // so the module gets its former bytes back; the window stays open when a byte could not be
+  // written back. Escape closes an idle window only.
   void done(int result) override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   bool CheckConnection();
@@ -70,10 +75,11 @@ class TForm6 : public QDialog {
   // Command 0 for the calibrated input; on failure reports it and abandons the calibration.
   bool Measure(double& value);
   void AppendLine(const QString& line);
-  // Writes back what the running calibration changed and says so in the memo.
-  void WriteBack();
+  // Writes back what the running calibration changed and says so in the memo; false when a
+  // byte could not be written back.
+  bool WriteBack();
   // WriteBack, then the abandon block: every way a started calibration ends without success.
-  void Abandon();
+  bool Abandon();
 
   TData* data_ = nullptr;
   int measurementDelayMs_ = 1000;

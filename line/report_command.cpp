@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "base/window_options.h"
 #include "line/line_file.h"
 #include "line/line_report.h"
 #include "line/report_pdf.h"
@@ -37,9 +38,14 @@ int Fail(const QString& text) {
 }  // namespace
 
 bool IsCommandLineUse(int argc, char** argv) {
+  // Any argument but the toolkit's options, so that a mistyped one is refused rather than
+  // ignored by an opened window.
   for (int i = 1; i < argc; ++i) {
-    const QByteArray a(argv[i]);
-    if (a == "--report" || a == "--help" || a == "-h" || a == "--version" || a == "-v") return true;
+    if (const int span = ToolkitOptionSpan(argc, argv, i); span > 0) {
+      i += span - 1;
+      continue;
+    }
+    return true;
   }
   return false;
 }
@@ -55,6 +61,11 @@ int RunCommandLine(const QStringList& arguments) {
     return ReportWritten;
   }
   const qsizetype at = words.indexOf(QStringLiteral("--report"));
+  if (at != 0 && !words.isEmpty())
+    return Fail(QStringLiteral("%1 %2; qx510-line --help vypíše, jak na to.")
+                    .arg(words.first().startsWith(QLatin1Char('-')) ? QStringLiteral("neznámá volba")
+                                                                    : QStringLiteral("nečekaný argument"),
+                         words.first()));
   if (at != 0 || words.size() < 2 || words.size() > 3 || words.at(1).startsWith(QLatin1Char('-')) ||
       (words.size() == 3 && words.at(2).startsWith(QLatin1Char('-'))))
     return Fail(QStringLiteral("chybné použití; qx510-line --help vypíše, jak na to."));

@@ -8,7 +8,8 @@
 constexpr int ReportWritten = 0;
 constexpr int ReportFailed = 2;  // bad usage, a line file that cannot be read, a report that cannot be written
 
-// Whether the arguments ask for the command-line use rather than the window.
+// Whether the arguments ask for the command-line use rather than the window: any argument
+// but the toolkit's options (one it does not know is refused there).
 bool IsCommandLineUse(int argc, char** argv);
 // Runs it; the exit status. Needs a QGuiApplication (fonts) on any platform, offscreen will do.
 int RunCommandLine(const QStringList& arguments);

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "base/qt_translations.h"
+#include "base/window_options.h"
 #include "sim/line/state_file.h"
 #include "sim/sim_server.h"
 #include "sim/transport/local_socket.h"
@@ -139,6 +140,7 @@ bool SimRunsWithoutWindow(int argc, char** argv) {
 }
 
 int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
+  const bool windowProgram = front != nullptr;
   if (SimRunsWithoutWindow(argc, argv)) front = nullptr;
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromUtf8(Description));
@@ -187,10 +189,21 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
   parser.addOptions({helpOpt, versionOpt, headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt,
                      modulesOpt, wireOpt, ptyOpt, serialOpt, serialRateOpt, probeOpt});
   // Parsed before the application exists: a wrong argument needs no display to be told.
+  // The window program takes the toolkit's options (-platform, -style, ...) as every Qt
+  // window does.
   QStringList arguments;
-  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  for (int i = 0; i < argc; ++i) {
+    if (const int span = windowProgram && i > 0 ? ToolkitOptionSpan(argc, argv, i) : 0; span > 0) {
+      i += span - 1;
+      continue;
+    }
+    arguments << QString::fromLocal8Bit(argv[i]);
+  }
   if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-    const QStringList wrong = parser.unknownOptionNames() + parser.positionalArguments();
+    QStringList wrong;  // as written: the parser names options without their dashes
+    for (const QString& name : parser.unknownOptionNames())
+      wrong << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    wrong += parser.positionalArguments();
     std::fprintf(stderr, "qx510-sim: %s; qx510-sim --help vypíše volby\n",
                  wrong.isEmpty() ? "volbě chybí hodnota" : qPrintable("neznámý parametr " + wrong.join(", ")));
     return 2;

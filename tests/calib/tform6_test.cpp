@@ -38,6 +38,7 @@ const QStringList kAbandonBlock = {QString(), QStringLiteral("Kalibrace vstupu z
                                    QString(), kChoose};
 const QString kRestored = QStringLiteral("Původní rozsah vstupu a kalibrační konstanty obnoveny.");
 const QString kCalibrated = QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).");
+const QString kKept = QStringLiteral("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.");
 
 Request Req(uint8_t command, uint8_t index, uint8_t d1 = 0, uint8_t d2 = 0, uint8_t d3 = 0, uint8_t d4 = 0) {
   return {kModule, command, index, 0, d1, d2, d3, d4};
@@ -195,7 +196,7 @@ TEST_P(FullCalibration, SendsExactlyTheProcedureAndReportsIt) {
 
   const QStringList memo = {kChoose, QString(), kSeparator + QStringLiteral("Kalibrace vstupu 0"), QString(),
                             QString::fromUtf8(c.zeroInstruction), QString(), QString::fromUtf8(c.referenceInstruction),
-                            QString(), kCalibrated, QString(), kSeparator, QString(), kChoose};
+                            QString(), kCalibrated, kKept, QString(), kSeparator, QString(), kChoose};
   EXPECT_EQ(Memo(), memo);
 }
 
@@ -283,7 +284,7 @@ TEST_F(Form6Test, StepsKeepTheHandleAndAddressOfTheirStart) {
 }
 
 // Failures of the start. A failed read has written nothing; after a failed write the bytes
-// the start may have changed are written back. The window stays idle.
+// the start sent a write for are written back, and only those. The window stays idle.
 struct StartFailure {
   const char* name;
   int failingExchange;            // 1-based among the fifteen of the start, five reads first
@@ -309,7 +310,8 @@ TEST_P(StartFailures, LeaveTheModuleAndTheWindowAsTheyWere) {
       mismatch ? 5 + (f.readBackAddress == 0 ? 2 : 2 * (f.readBackAddress - 13)) : size_t(f.failingExchange);
   const bool written = sent > 5;
   Requests expected(all.begin(), all.begin() + sent);
-  if (written) expected = expected + VerifiedWrites(saved);
+  saved.resize(written ? (sent - 5 + 1) / 2 : 0);  // the bytes whose write was sent
+  expected = expected + VerifiedWrites(saved);
   EXPECT_EQ(driver->requests(), expected);
   EXPECT_EQ(Status(), mismatch ? kWriteMismatch : QStringLiteral(" ") + ErrorText(23));
   EXPECT_EQ(form->CalibrationState, 0);
@@ -324,6 +326,7 @@ INSTANTIATE_TEST_SUITE_P(Calibration, StartFailures,
                                            StartFailure{"last_constant_read", 5, 0, 0},
                                            StartFailure{"range_write", 6, 0, 0},
                                            StartFailure{"range_read_back", 7, 0, 0},
+                                           StartFailure{"gain_low_write", 8, 0, 0},
                                            StartFailure{"offset_high_read_back", 15, 0, 0},
                                            StartFailure{"gain_high_differs", 0, 16, 38},
                                            StartFailure{"range_byte_compared_whole", 0, 0, 0x10}),
@@ -373,7 +376,6 @@ TEST_F(Form6Test, LeavingARunningCalibrationRestoresTheModule) {
   const Way ways[] = {
       {"Zrušit", [](TForm6& f) { f.Button4->click(); }, false},
       {"Cancel", [](TForm6& f) { f.Button3->click(); }, true},
-      {"Escape", [](TForm6& f) { QTest::keyClick(&f, Qt::Key_Escape); }, true},
       {"close button", [](TForm6& f) { f.close(); }, true},
   };
   for (const Way& way : ways) {
@@ -396,6 +398,52 @@ TEST_F(Form6Test, LeavingARunningCalibrationRestoresTheModule) {
   EXPECT_TRUE(driver->requests().empty());
 }
 
+// Escape, like Return, leaves a running calibration alone, wherever the focus is; an idle
+// window closes on it.
+TEST_F(Form6Test, EscapeClosesOnlyAnIdleWindow) {
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  for (uint8_t state : {1, 2, 11, 12}) {
+    SCOPED_TRACE(state);
+    Reach(state);
+    const QStringList memo = Memo();
+    for (QWidget* target : std::initializer_list<QWidget*>{form.get(), form->Edit2, form->ComboBox1}) {
+      target->setFocus();
+      QTest::keyClick(target, Qt::Key_Escape);
+    }
+    EXPECT_TRUE(driver->requests().empty());
+    EXPECT_EQ(Memo(), memo);
+    EXPECT_EQ(form->CalibrationState, state);
+    EXPECT_TRUE(form->isVisible());
+    form->Button4Click();
+  }
+  QTest::keyClick(form->Edit2, Qt::Key_Escape);
+  EXPECT_FALSE(form->isVisible());
+}
+
+// Closing the window while a calibration runs writes the bytes back; when one fails, the
+// window stays open and idle with the failure shown, and the next close closes it.
+TEST_F(Form6Test, AFailedWriteBackKeepsTheWindowOpen) {
+  const std::function<void(TForm6&)> closes[] = {[](TForm6& f) { f.Button3->click(); },
+                                                  [](TForm6& f) { f.close(); }};
+  for (const auto& close : closes) {
+    form->show();
+    Reach(1);
+    driver->failCommand(103, 18, 9);
+    const qsizetype before = Memo().size();
+    close(*form);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->CalibrationState, 0);
+    EXPECT_EQ(Status(), QStringLiteral(" ") + ErrorText(9));
+    EXPECT_EQ(Memo().mid(before),
+              QStringList{QStringLiteral("Nepodařilo se obnovit bajt 18 konfigurační paměti modulu (původní hodnota 44).")} +
+                  kAbandonBlock);
+    close(*form);
+    EXPECT_FALSE(form->isVisible());
+    ResetModule();
+  }
+}
+
 // A byte that cannot be written back is named with the value it had, and its failure stays in
 // the status bar; the other bytes are still written back.
 TEST_F(Form6Test, WriteBackFailuresNameTheBytes) {
@@ -408,6 +456,9 @@ TEST_F(Form6Test, WriteBackFailuresNameTheBytes) {
     uint8_t gainLow;   // byte 15 afterwards: the neutral start's, the former, or the new gain's
   };
   const Case cases[] = {
+      {"start, its first write fails", 0, [](ScriptedDriver& d) { d.failCommand(103, -1, 9); },
+       QStringLiteral(" ") + ErrorText(9),
+       {QStringLiteral("Nepodařilo se obnovit bajt 0 konfigurační paměti modulu (původní hodnota 1).")}, 11},
       {"abandoned, no write goes through", 1, [](ScriptedDriver& d) { d.failCommand(103, -1, 9); },
        QStringLiteral(" ") + ErrorText(9),
        QStringList{QStringLiteral("Nepodařilo se obnovit bajty 0, 15, 16, 17, 18 konfigurační paměti modulu "
@@ -428,12 +479,12 @@ TEST_F(Form6Test, WriteBackFailuresNameTheBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Reach(c.state);
+    if (c.state != 0) Reach(c.state);
     Measures(4750, 3);
     form->Edit2->setText(QStringLiteral("5,0"));
     c.arm(*driver);
     const qsizetype before = Memo().size();
-    (c.state == 1 ? form->Button4 : form->Button2)->click();
+    (c.state == 0 ? form->Button1 : c.state == 1 ? form->Button4 : form->Button2)->click();
     EXPECT_EQ(form->CalibrationState, 0);
     EXPECT_EQ(Memo().mid(before), c.memo);
     EXPECT_EQ(Status(), c.status);

@@ -35,11 +35,12 @@
 
 #include "base/checked_file.h"
 #include "base/commands.h"
+#include "base/config_backup.h"
+#include "base/config_image.h"
 #include "base/settings.h"
 #include "base/wire_time.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
-#include "cli/config_image.h"
 #include "sim/sim_server.h"
 #include "tests/support/file_faults.h"
 

@@ -22,6 +22,7 @@
 #include "line/report_dialog.h"
 #include "line/report_pdf.h"
 #include "tests/support/file_faults.h"
+#include "tests/support/window_program.h"
 
 namespace {
 
@@ -294,6 +295,12 @@ TEST(ReportFileTest, AFailedWriteKeepsTheEarlierFile) {
     EXPECT_TRUE(error.startsWith(QStringLiteral("není obyčejný soubor"))) << error.toStdString();
     EXPECT_EQ(NodeType(node.path), node.type);
   }
+}
+
+// Help and version without a window or a display, and any other argument refused.
+TEST(LineCommandLine, AnsweredWithoutADisplay) {
+  ExpectWindowProgramCommandLine(QStringLiteral(QX510_LINE), QStringLiteral("qx510-line"),
+                                 {QStringLiteral("--report"), QStringLiteral("--help"), QStringLiteral("--version")});
 }
 
 }  // namespace

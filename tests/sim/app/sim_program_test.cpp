@@ -42,6 +42,7 @@
 #include "sim/line/state_file.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"
+#include "tests/support/window_program.h"
 
 namespace {
 
@@ -445,6 +446,13 @@ TEST_F(SimProgramTest, ConnectionDialogReachesTheSimulator) {
   for (const auto& e : sim.recentLog())
     if (e.request.command == 200 && e.answer) ++identifications;
   EXPECT_EQ(identifications, 6);
+}
+
+// The window program as qx510-sim hands over to it: help and version without a display, the
+// toolkit's options taken, anything else refused before a window is made.
+TEST(SimWindowCommandLine, AnsweredWithoutADisplay) {
+  ExpectWindowProgramCommandLine(QCoreApplication::applicationDirPath() + "/qx510-sim-window", "qx510-sim",
+                                 {"--headless", "--help", "--version"});
 }
 
 }  // namespace
