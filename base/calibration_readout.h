@@ -55,8 +55,7 @@ CalibrationConstantsValue ReadCalibrationConstants(uint8_t iface, uint32_t handl
 
 // Waits until the module answers again after the operator switched its power off and on:
 // Command 0 on `input` every `pollMs` until an exchange succeeds after at least one that failed
-// (`sawOff`, may start true when the power is known to be off), or, with `anyAnswer`, until any
-// exchange succeeds. True when it answered; false when `timeoutMs` passed or `cancelled` said so.
+// (the module was seen off), or, with `anyAnswer`, until any exchange succeeds. True when it answered; false when `timeoutMs` passed or `cancelled` said so.
 bool WaitForModuleAnswer(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, int timeoutMs, int pollMs,
                          bool anyAnswer, const std::function<bool()>& cancelled = {},
                          const std::function<void(int ms)>& sleep = {});
