@@ -248,21 +248,17 @@ QString EndText(CalibrationEnd end) {
 }
 
 QString VerdictSentence(const CalibrationRecord& r) {
-  const CalibrationVerdict v = r.verdict();
-  QString first;
   switch (r.end) {
-    case CalibrationEnd::Finished: first = QStringLiteral("Kalibrace dokončena"); break;
-    case CalibrationEnd::Cancelled: first = QStringLiteral("Kalibrace zrušena"); break;
-    case CalibrationEnd::Failed: first = QStringLiteral("Kalibrace selhala"); break;
+    case CalibrationEnd::Cancelled: return QStringLiteral("Kalibrace zrušena; vstup se neposuzuje.");
+    case CalibrationEnd::Failed: return QStringLiteral("Kalibrace selhala; vstup se neposuzuje.");
+    case CalibrationEnd::Finished: break;
   }
-  switch (v) {
-    case CalibrationVerdict::Within:
-      return first + QStringLiteral("; vstup je po kalibraci v toleranci.");
-    case CalibrationVerdict::Outside:
-      return first + QStringLiteral("; vstup je po kalibraci MIMO TOLERANCI.");
+  switch (r.verdict()) {
+    case CalibrationVerdict::Within: return QStringLiteral("Kalibrace dokončena; vstup je po kalibraci v toleranci.");
+    case CalibrationVerdict::Outside: return QStringLiteral("Kalibrace dokončena; vstup je po kalibraci MIMO TOLERANCI.");
     case CalibrationVerdict::None: break;
   }
-  return first + QStringLiteral("; vstup nebyl po kalibraci ověřen.");
+  return QStringLiteral("Kalibrace dokončena; vstup nebyl po kalibraci ověřen.");
 }
 
 QString CertificateNumber(const CalibrationRecord& r) {
