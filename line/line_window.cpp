@@ -35,7 +35,7 @@
 #include "line/line_file.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 #include "line/number_sort.h"
 #include "line/report_dialog.h"
 #include "line/save_path.h"
@@ -480,7 +480,7 @@ void LineWindow::stopPolling() {
   polling_ = false;
   worker()->setPolling(false, interval_->value(), settings_.ResponseTimeout);
   status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
-  for (ModuleWindow* w : std::as_const(details_)) w->pollingStopped();
+  for (ModuleDetailWindow* w : std::as_const(details_)) w->pollingStopped();
   updatePollButtons();
 }
 
@@ -494,7 +494,7 @@ void LineWindow::readings(const QVector<ModuleReading>& polled) {
   for (const ModuleReading& r : polled) {
     ++readings_;
     model_.apply(r);
-    if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
+    if (ModuleDetailWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
     QString error;
     if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
   }
@@ -502,7 +502,7 @@ void LineWindow::readings(const QVector<ModuleReading>& polled) {
 
 void LineWindow::commandDone(const CommandResult& r) {
   model_.applyCommand(r);
-  if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->commandDone(r);
+  if (ModuleDetailWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->commandDone(r);
 }
 
 void LineWindow::scanFinished(bool stopped, uint32_t status, const QString& error) {
@@ -525,19 +525,19 @@ void LineWindow::tick() {
   if (logPanel_ != nullptr) status_->setPanelText(2, logPanel_->summary());
 }
 
-ModuleWindow* LineWindow::detail(int row) const {
+ModuleDetailWindow* LineWindow::detail(int row) const {
   if (row < 0 || row >= model_.rowCount()) return nullptr;
   const LineModule& m = model_.row(row).module;
   return details_.value(ModuleKey(m.address, m.baudCode));
 }
 
-ModuleWindow* LineWindow::openDetail(int row) {
+ModuleDetailWindow* LineWindow::openDetail(int row) {
   if (row < 0 || row >= model_.rowCount()) return nullptr;
   const LineModel::Row& r = model_.row(row);
   const int key = ModuleKey(r.module.address, r.module.baudCode);
-  ModuleWindow* w = details_.value(key);
+  ModuleDetailWindow* w = details_.value(key);
   if (w == nullptr) {
-    w = new ModuleWindow(r.module, worker());
+    w = new ModuleDetailWindow(r.module, worker());
     w->setOutputs(r.outputs);
     details_.insert(key, w);
   }
@@ -656,7 +656,7 @@ void LineWindow::closeEvent(QCloseEvent* event) {
     status_->setPanelText(1, QStringLiteral(" Obnova se zastavuje…"));
     return;
   }
-  for (ModuleWindow* w : std::as_const(details_)) w->close();
+  for (ModuleDetailWindow* w : std::as_const(details_)) w->close();
   saveWindowPlace();
   QMainWindow::closeEvent(event);
 }

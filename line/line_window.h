@@ -16,7 +16,7 @@ class ExchangeQueue;
 class TrafficPanel;
 class LineWorker;
 class LogPanel;
-class ModuleWindow;
+class ModuleDetailWindow;
 class ElidedLabel;
 class NumberSortProxy;
 class QLabel;
@@ -53,8 +53,8 @@ class LineWindow : public QMainWindow {
   QTabWidget* tabs() const { return tabs_; }
   bool isConnected() const { return connected_; }
   QString statusText(int panel) const;
-  ModuleWindow* openDetail(int row);
-  ModuleWindow* detail(int row) const;
+  ModuleDetailWindow* openDetail(int row);
+  ModuleDetailWindow* detail(int row) const;
   // How the window asks the operator before it cuts a restore short (AskYesNo unless a test
   // answers instead); true: go ahead.
   void setQuestion(std::function<bool(const QString& text)> ask) { ask_ = std::move(ask); }
@@ -119,7 +119,7 @@ class LineWindow : public QMainWindow {
   bool closeAfterRestore_ = false;  // the operator closed the window; it closes once the restore stopped
   std::function<bool(const QString&)> ask_;
   qint64 readings_ = 0, readingsAtTick_ = 0, tickAtMs_ = 0;
-  QHash<int, ModuleWindow*> details_;
+  QHash<int, ModuleDetailWindow*> details_;
 
   ConnectionPanel* connection_;
   QTabWidget* tabs_;

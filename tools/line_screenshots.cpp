@@ -19,7 +19,7 @@
 #include "line/backup_panel.h"
 #include "line/line_window.h"
 #include "line/log_panel.h"
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 #include "line/scan_panel.h"
 #include "line/trend_plot.h"
 #include "line/workbench_settings.h"
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   sim.withBus([](SimBus& bus) { bus.clearFaults(1); });
 
   // Detail of the first module: a slowly swinging input for a few seconds.
-  ModuleWindow* detail = window.openDetail(0);
+  ModuleDetailWindow* detail = window.openDetail(0);
   Settle(6000, [&](double t) { sim.withModule(0, [t](SimModule& m) { m.setSourceVoltage(5 + 3 * std::sin(t * 1.3)); }); });
   Save(detail, "22-line-module.png");
   detail->close();

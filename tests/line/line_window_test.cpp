@@ -42,7 +42,7 @@
 #include "line/connection_panel.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 #include "line/line_window.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
@@ -883,7 +883,7 @@ TEST_F(LineBackupTest, AfterARestoreChangesTheRangeTheValuesCarryTheNewUnit) {
   list->item(row)->setCheckState(Qt::Checked);
   ASSERT_TRUE(log->startLog());
   window_->show();
-  ModuleWindow* detail = window_->openDetail(row);
+  ModuleDetailWindow* detail = window_->openDetail(row);
   ASSERT_NE(detail, nullptr);
   auto* value = detail->findChild<QLabel*>(QStringLiteral("Ain0Value"));
   ASSERT_NE(value, nullptr);

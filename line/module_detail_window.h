@@ -16,10 +16,10 @@ class TrendPlot;
 
 // One module in detail: input 0 as a trend, the inputs as a timeline, the outputs switched
 // or pulsed one at a time, the status register and its clearing.
-class ModuleWindow : public QWidget {
+class ModuleDetailWindow : public QWidget {
   Q_OBJECT
  public:
-  ModuleWindow(const LineModule& module, LineWorker* worker, QWidget* parent = nullptr);
+  ModuleDetailWindow(const LineModule& module, LineWorker* worker, QWidget* parent = nullptr);
 
   const LineModule& module() const { return module_; }
   void addReading(const ModuleReading& reading);
