@@ -1,0 +1,150 @@
+#include "base/calibration_readout.h"
+
+#include <QThread>
+#include <algorithm>
+
+#include "base/calibration_constants.h"
+#include "base/calibration_procedure.h"
+#include "base/commands.h"
+#include "base/driver_loader.h"
+
+namespace {
+
+constexpr int CancelCheckMs = 50;
+
+void Wait(const std::function<void(int)>& sleep, int ms) {
+  if (ms <= 0) return;
+  if (sleep)
+    sleep(ms);
+  else
+    QThread::msleep(ulong(ms));
+}
+
+bool Asked(const std::function<bool()>& cancelled) { return cancelled && cancelled(); }
+
+// Waits `ms` in short steps; false when cancelled on the way.
+bool WaitUnlessCancelled(const std::function<void(int)>& sleep, const std::function<bool()>& cancelled, int ms) {
+  for (int left = ms; left > 0; left -= CancelCheckMs) {
+    if (Asked(cancelled)) return false;
+    Wait(sleep, std::min(left, CancelCheckMs));
+  }
+  return !Asked(cancelled);
+}
+
+QString StatusText(uint8_t iface, uint32_t status) {
+  MessageBuffer buffer{};
+  DriverErrorText(iface, status, &buffer);
+  return MessageBufferToString(buffer);
+}
+
+}  // namespace
+
+Readout ReadInputSeries(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, uint8_t range,
+                        double reference, const ReadoutOptions& options,
+                        const std::function<void(int, const CalibrationReading&)>& onReading,
+                        const std::function<bool()>& cancelled, const std::function<void(int)>& sleep,
+                        const std::function<void(const QString&)>& report) {
+  Readout out;
+  QString writeText;
+  CalibrationWriter writer(iface, handle, module, [&](const QString& text) {
+    writeText = text.trimmed();
+    if (report) report(text);
+  });
+  const uint8_t wanted = range == RangeCurrent ? RangeCurrent : RangeVoltage;
+  const int count = std::clamp(options.count, 1, 100);
+
+  if (Asked(cancelled)) {
+    out.result = ReadoutResult::Cancelled;
+    return out;
+  }
+  // The input must be in the range whose readings are asked for; a range byte set for the
+  // readings goes back afterwards, whatever happens in between.
+  uint8_t former = 0;
+  if (!writer.ReadConfigByte(uint8_t(CfgAddr::AinRange + input), former)) {
+    out.result = ReadoutResult::DriverError;
+    out.text = writeText;
+    return out;
+  }
+  const bool switched = (former & 1u) != wanted;
+  if (switched) {
+    const ConfigWriteResult r = writer.WriteConfigByteVerified(uint8_t(CfgAddr::AinRange + input), wanted);
+    if (r != ConfigWriteResult::Written) {
+      out.result = ReadoutResult::DriverError;
+      out.text = writeText;
+      // A mismatch may have left another value there.
+      out.rangeRestored = writer.WriteConfigByteVerified(uint8_t(CfgAddr::AinRange + input), former) ==
+                          ConfigWriteResult::Written;
+      return out;
+    }
+  }
+
+  const auto finish = [&]() {
+    if (switched)
+      out.rangeRestored = writer.WriteConfigByteVerified(uint8_t(CfgAddr::AinRange + input), former) ==
+                          ConfigWriteResult::Written;
+    if (!out.rangeRestored && out.result == ReadoutResult::Done) {
+      out.result = ReadoutResult::DriverError;
+      out.text = writeText;
+    }
+    return out;
+  };
+
+  if (!WaitUnlessCancelled(sleep, cancelled, options.settleMs)) {
+    out.result = ReadoutResult::Cancelled;
+    return finish();
+  }
+  for (int i = 0; i < count; ++i) {
+    if (i > 0 && !WaitUnlessCancelled(sleep, cancelled, options.intervalMs)) {
+      out.result = ReadoutResult::Cancelled;
+      return finish();
+    }
+    if (Asked(cancelled)) {
+      out.result = ReadoutResult::Cancelled;
+      return finish();
+    }
+    double value = 0;
+    const uint32_t status = MeasureInput(iface, handle, module, input, value);
+    if (status != 0) {
+      out.result = ReadoutResult::DriverError;
+      out.status = status;
+      out.text = StatusText(iface, status);
+      return finish();
+    }
+    // The module reports amperes; the operator's unit is the milliampere.
+    const CalibrationReading reading{wanted == RangeCurrent ? value * 1000.0 : value, reference};
+    out.series.readings.append(reading);
+    if (onReading) onReading(i, reading);
+  }
+  return finish();
+}
+
+CalibrationConstantsValue ReadCalibrationConstants(uint8_t iface, uint32_t handle, uint8_t module, uint8_t range) {
+  CalibrationWriter writer(iface, handle, module, {});
+  const uint8_t base = CalibrationBaseAddress(range);
+  uint8_t bytes[4] = {};
+  for (int i = 0; i < 4; ++i)
+    if (!writer.ReadConfigByte(uint8_t(base + i), bytes[i])) return {};
+  CalibrationConstantsValue c;
+  c.known = true;
+  c.gain = uint16_t(bytes[0] | bytes[1] << 8);
+  c.offset = int16_t(uint16_t(bytes[2] | bytes[3] << 8));
+  return c;
+}
+
+bool WaitForModuleAnswer(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, int timeoutMs, int pollMs,
+                         bool anyAnswer, const std::function<bool()>& cancelled, const std::function<void(int)>& sleep) {
+  bool sawOff = false;
+  for (int waited = 0;;) {
+    if (Asked(cancelled)) return false;
+    double value = 0;
+    if (MeasureInput(iface, handle, module, input, value) == 0) {
+      if (anyAnswer || sawOff) return true;
+    } else {
+      sawOff = true;
+    }
+    if (waited >= timeoutMs) return false;
+    const int step = std::clamp(pollMs, 1, std::max(1, timeoutMs - waited));
+    if (!WaitUnlessCancelled(sleep, cancelled, step)) return false;
+    waited += step;
+  }
+}
