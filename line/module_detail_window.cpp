@@ -13,7 +13,10 @@
 #include <QVBoxLayout>
 
 #include "base/baud.h"
+#include "base/calibration_constants.h"
 #include "base/value_format.h"
+#include "line/calibration_history.h"
+#include "line/calibration_wizard.h"
 #include "line/input_timeline.h"
 #include "line/line_model.h"
 #include "line/line_worker.h"
@@ -113,6 +116,8 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   side->addWidget(message_);
   side->addStretch(1);
   lower->addLayout(side, 1);
+  history_ = new CalibrationHistory(module, this);
+  lower->addWidget(history_, 1);
   layout->addLayout(lower, 2);
 
   connect(all_, &QPushButton::clicked, plot_, &TrendPlot::showAll);
@@ -120,6 +125,7 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   connect(off_, &QPushButton::clicked, this, [this] { switchOutput(false); });
   connect(pulse_, &QPushButton::clicked, this, &ModuleDetailWindow::pulseOutput);
   connect(clear_, &QPushButton::clicked, this, &ModuleDetailWindow::clearStatus);
+  connect(history_, &CalibrationHistory::calibrateRequested, this, &ModuleDetailWindow::openCalibration);
   // A detail is looked at and put away: Escape and Ctrl+W close it like a dialog.
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
@@ -218,4 +224,17 @@ void ModuleDetailWindow::commandDone(const CommandResult& r) {
   } else {
     message_->setText(QStringLiteral("Status registr vynulován."));
   }
+}
+
+CalibrationWizard* ModuleDetailWindow::openCalibration() {
+  if (wizard_ == nullptr) {
+    wizard_ = new CalibrationWizard(worker_, module_, last_ ? (last_->current ? RangeCurrent : RangeVoltage) : -1, history_->tag(), this);
+    wizard_->setAttribute(Qt::WA_DeleteOnClose);
+    wizard_->setRecordFolder(history_->recordFolder());
+    connect(wizard_, &CalibrationWizard::recordSaved, history_, [this](const QString&, const QString& tag) { history_->setTag(tag); });
+  }
+  wizard_->show();
+  wizard_->raise();
+  wizard_->activateWindow();
+  return wizard_;
 }
