@@ -264,7 +264,10 @@ QString VerdictSentence(const CalibrationRecord& r) {
 }
 
 QString CertificateNumber(const CalibrationRecord& r) {
-  const QByteArray sum = QCryptographicHash::hash(RecordBody(r), QCryptographicHash::Sha256).toHex().left(8).toUpper();
+  // A record read from its file keeps the seal it was read with, so its number is the same
+  // whichever program wrote the JSON.
+  const QByteArray seal = r.seal.isEmpty() ? QCryptographicHash::hash(RecordBody(r), QCryptographicHash::Sha256).toHex() : r.seal;
+  const QByteArray sum = seal.left(8).toUpper();
   const QString date = r.started.isValid() ? r.started.date().toString(QStringLiteral("yyyyMMdd")) : QStringLiteral("00000000");
   return QStringLiteral("KP-%1-%2").arg(date, QString::fromLatin1(sum));
 }

@@ -111,8 +111,8 @@ QString EndText(CalibrationEnd end);             // "dokončena", "zrušeno", "s
 QString VerdictSentence(const CalibrationRecord& record);
 
 // The certificate's number, stable for a record: "KP-" + the start date (YYYYMMDD, local to
-// its offset) + "-" + the first 8 hexadecimal digits (upper case) of the SHA-256 of the
-// record's JSON body, which are the first 8 of its seal.
+// its offset) + "-" + the first 8 hexadecimal digits (upper case) of its seal: the seal it was
+// read with, or for a record not yet saved the seal FormatCalibrationRecord gives it.
 QString CertificateNumber(const CalibrationRecord& record);
 
 // The sealed file's bytes.

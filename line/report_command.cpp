@@ -6,6 +6,7 @@
 
 #include "line/line_file.h"
 #include "line/line_report.h"
+#include "line/protocol_command.h"
 #include "line/report_pdf.h"
 
 namespace {
@@ -13,16 +14,23 @@ namespace {
 const char Help[] =
     "Použití: qx510-line                           okno pracoviště linky\n"
     "         qx510-line --report SOUBOR.pdf [LINKA]\n"
+    "         qx510-line --protocol ZÁZNAM -o SOUBOR.pdf\n"
     "\n"
     "  --report SOUBOR.pdf  zapíše protokol linky jako PDF, bez okna a bez displeje: moduly\n"
     "                       s adresou, rychlostí, identifikací a konfigurací ze souboru linky\n"
     "                       LINKA (*.qx510line; výchozí je poslední linka pracoviště).\n"
     "                       Stav modulů a statistika výměn uložené linky nejsou známé.\n"
+    "  --protocol ZÁZNAM -o SOUBOR.pdf\n"
+    "                       zapíše kalibrační protokol (jedna strana A4) ze záznamu kalibrace\n"
+    "                       ZÁZNAM (*.qx510cal, jak jej zapíše qx510-cli calibrate --record),\n"
+    "                       bez okna a bez displeje; - je standardní vstup či výstup.\n"
+    "                       Poškozený záznam (pečeť SHA-256 chybí nebo nesouhlasí) odmítne.\n"
     "  -v, --version        verze programu\n"
     "  -h, --help           nápověda\n"
     "\n"
-    "Návratové kódy: 0 protokol zapsán, 2 chybné použití, soubor linky nelze přečíst\n"
-    "nebo protokol nelze zapsat (soubor pak nevznikne).\n";
+    "Návratové kódy: 0 protokol zapsán, 2 chybné použití, soubor linky či záznam nelze přečíst\n"
+    "nebo protokol nelze zapsat (soubor pak nevznikne), 3 záznam kalibrace je poškozený nebo\n"
+    "to není záznam kalibrace (protokol nevznikne).\n";
 
 void Print(FILE* to, const QString& text) {
   std::fputs(text.toUtf8().constData(), to);
@@ -39,7 +47,7 @@ int Fail(const QString& text) {
 bool IsCommandLineUse(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const QByteArray a(argv[i]);
-    if (a == "--report" || a == "--help" || a == "-h" || a == "--version" || a == "-v") return true;
+    if (a == "--report" || a == "--protocol" || a == "--help" || a == "-h" || a == "--version" || a == "-v") return true;
   }
   return false;
 }
@@ -54,6 +62,7 @@ int RunCommandLine(const QStringList& arguments) {
     Print(stdout, QStringLiteral("qx510-line %1\n").arg(QCoreApplication::applicationVersion()));
     return ReportWritten;
   }
+  if (words.contains(QStringLiteral("--protocol"))) return RunProtocolCommand(words);
   const qsizetype at = words.indexOf(QStringLiteral("--report"));
   if (at != 0 || words.size() < 2 || words.size() > 3 || words.at(1).startsWith(QLatin1Char('-')) ||
       (words.size() == 3 && words.at(2).startsWith(QLatin1Char('-'))))
