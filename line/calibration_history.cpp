@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -30,7 +31,7 @@ CalibrationHistory::CalibrationHistory(const LineModule& module, QWidget* parent
   setObjectName(QStringLiteral("CalibrationHistory"));
   viewer_ = [](const QString& pdf) { return QDesktopServices::openUrl(QUrl::fromLocalFile(pdf)); };
   auto* grid = new QGridLayout(this);
-  auto* tagLabel = new QLabel(QStringLiteral("&Označení"), this);
+  auto* tagLabel = new QLabel(QStringLiteral("Ozn&ačení"), this);
   tag_ = new QLineEdit(this);
   tag_->setObjectName(QStringLiteral("CalibrationTag"));
   tag_->setPlaceholderText(QStringLiteral("označení nebo výrobní číslo"));
@@ -39,22 +40,26 @@ CalibrationHistory::CalibrationHistory(const LineModule& module, QWidget* parent
   calibrate_->setObjectName(QStringLiteral("Calibrate"));
   grid->addWidget(tagLabel, 0, 0);
   grid->addWidget(tag_, 0, 1);
-  grid->addWidget(calibrate_, 0, 2);
+  grid->addWidget(calibrate_, 1, 0, 1, 2);
   list_ = new QListWidget(this);
   list_->setObjectName(QStringLiteral("CalibrationRecords"));
-  grid->addWidget(list_, 1, 0, 1, 3);
-  open_ = new QPushButton(QStringLiteral("Otevřít &protokol"), this);
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list_->setTextElideMode(Qt::ElideRight);
+  grid->addWidget(list_, 2, 0, 1, 2);
+  open_ = new QPushButton(QStringLiteral("Otevřít pro&tokol"), this);
   open_->setObjectName(QStringLiteral("OpenCertificate"));
-  save_ = new QPushButton(QStringLiteral("&Uložit protokol…"), this);
+  save_ = new QPushButton(QStringLiteral("Uložit &jako PDF…"), this);
   save_->setObjectName(QStringLiteral("SaveCertificate"));
-  grid->addWidget(open_, 2, 0, 1, 2);
-  grid->addWidget(save_, 2, 2);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(open_);
+  buttons->addWidget(save_);
+  grid->addLayout(buttons, 3, 0, 1, 2);
   message_ = new QLabel(this);
   message_->setObjectName(QStringLiteral("CalibrationMessage"));
   message_->setWordWrap(true);
-  grid->addWidget(message_, 3, 0, 1, 3);
+  grid->addWidget(message_, 4, 0, 1, 2);
   grid->setColumnStretch(1, 1);
-  grid->setRowStretch(1, 1);
+  grid->setRowStretch(2, 1);
 
   tag_->setText(QSettings(WorkbenchSettingsPath(), QSettings::IniFormat).value(settingsKey()).toString());
   connect(tag_, &QLineEdit::editingFinished, this, [this] {
@@ -112,13 +117,13 @@ void CalibrationHistory::refresh() {
     QString text;
     if (e.sound) {
       const CalibrationRecord& r = e.record;
-      text = QStringLiteral("%1  %2, %3 – %4").arg(when, r.range == 1 ? QStringLiteral("proudový") : QStringLiteral("napěťový"),
-                                                   EndText(r.end), VerdictText(r.verdict()));
+      text = QStringLiteral("%1, %2\n%3 – %4").arg(when, r.range == 1 ? QStringLiteral("proudový") : QStringLiteral("napěťový"),
+                                                    EndText(r.end), VerdictText(r.verdict()));
     } else {
-      text = QStringLiteral("%1  poškozený záznam: %2").arg(when, e.error);
+      text = QStringLiteral("%1\npoškozený záznam").arg(when);
     }
     auto* item = new QListWidgetItem(text, list_);
-    item->setToolTip(QDir::toNativeSeparators(e.path));
+    item->setToolTip(e.sound ? QDir::toNativeSeparators(e.path) : QDir::toNativeSeparators(e.path) + QStringLiteral(": ") + e.error);
     if (!e.sound) item->setForeground(QColor(0xb0, 0, 0));
   }
   if (!entries_.isEmpty()) list_->setCurrentRow(0);

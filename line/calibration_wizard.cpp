@@ -5,6 +5,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -17,6 +18,8 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "base/baud.h"
 #include "base/calibration_constants.h"
@@ -68,7 +71,12 @@ CalibrationWizard::CalibrationWizard(LineWorker* worker, const LineModule& modul
   steps_->setFocusPolicy(Qt::NoFocus);
   steps_->setSelectionMode(QAbstractItemView::NoSelection);
   for (const QString& name : StepNames) steps_->addItem(name);
-  steps_->setFixedWidth(steps_->sizeHintForColumn(0) + 24);
+  steps_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  QFont bold = steps_->font();
+  bold.setBold(true);
+  int widest = 0;
+  for (const QString& name : StepNames) widest = std::max(widest, QFontMetrics(bold).horizontalAdvance(QStringLiteral("▶ ") + name));
+  steps_->setFixedWidth(widest + 2 * steps_->frameWidth() + 16);
   body->addWidget(steps_);
 
   pages_ = new QStackedWidget(this);
@@ -89,7 +97,7 @@ CalibrationWizard::CalibrationWizard(LineWorker* worker, const LineModule& modul
   layout->addWidget(message_);
 
   auto* buttons = new QHBoxLayout;
-  cancel_ = new QPushButton(QStringLiteral("Zrušit &kalibraci"), this);
+  cancel_ = new QPushButton(QStringLiteral("Zr&ušit kalibraci"), this);
   cancel_->setObjectName(QStringLiteral("CancelCalibration"));
   certificate_ = new QPushButton(QStringLiteral("Kalibrační &protokol…"), this);
   certificate_->setObjectName(QStringLiteral("Certificate"));
@@ -141,7 +149,7 @@ QWidget* CalibrationWizard::buildEntries() {
   validUntil_->setMinimumDate(QDate(2000, 1, 1));
   validUntil_->setSpecialValueText(QStringLiteral("nezadáno"));
   validUntil_->setDate(validUntil_->minimumDate());
-  form->addRow(QStringLiteral("Referenční přístroj: kalibrace &platí do"), validUntil_);
+  form->addRow(QStringLiteral("Referenční přístroj: kalibrace p&latí do"), validUntil_);
   auto* toleranceRow = new QHBoxLayout;
   tolerance_ = new QDoubleSpinBox(page);
   tolerance_->setObjectName(QStringLiteral("Tolerance"));
@@ -154,7 +162,9 @@ QWidget* CalibrationWizard::buildEntries() {
   toleranceValue_->setObjectName(QStringLiteral("ToleranceValue"));
   toleranceRow->addWidget(tolerance_);
   toleranceRow->addWidget(toleranceValue_, 1);
-  form->addRow(QStringLiteral("&Tolerance ±"), toleranceRow);
+  auto* toleranceLabel = new QLabel(QStringLiteral("&Tolerance ±"), page);
+  toleranceLabel->setBuddy(tolerance_);
+  form->addRow(toleranceLabel, toleranceRow);
   field(operator_, "OperatorName", QStringLiteral("&Kalibroval(a)"));
   count_ = new QSpinBox(page);
   count_->setObjectName(QStringLiteral("ReadingCount"));
@@ -256,6 +266,11 @@ void CalibrationWizard::updateTolerance() {
 
 QString CalibrationWizard::valueText(double value) const { return QLocale().toString(value, 'f', 3); }
 
+QString CalibrationWizard::errorText(double error) const {
+  const double shown = std::round(error * 1000) / 1000 + 0.0;  // no "-0,000"
+  return (shown > 0 ? QStringLiteral("+") : QString()) + valueText(shown);
+}
+
 QTableWidget* CalibrationWizard::table(Step step) const { return step == AsFound ? asFoundTable_ : asLeftTable_; }
 
 void CalibrationWizard::showStep(Step step) {
@@ -286,30 +301,31 @@ void CalibrationWizard::showStep(Step step) {
       t->setHorizontalHeaderLabels({QStringLiteral("Odečet"), QStringLiteral("Naměřeno [%1]").arg(unit),
                                     QStringLiteral("Reference [%1]").arg(unit), QStringLiteral("Chyba [%1]").arg(unit),
                                     QStringLiteral("Posouzení")});
-      action_->setText(QStringLiteral("Změř&it"));
+      action_->setText(QStringLiteral("Z&měřit"));
       break;
     }
     case Zero:
       zeroText_->setText(ShortInputInstruction(range).toHtmlEscaped());
-      action_->setText(QStringLiteral("P&otvrzení"));
+      action_->setText(QStringLiteral("&Potvrzení"));
       break;
     case Reference:
       referenceText_->setText(ApplyReferenceInstruction(range).toHtmlEscaped());
       procedureReference_->setPlaceholderText(unit);
-      action_->setText(QStringLiteral("P&otvrzení"));
+      action_->setText(QStringLiteral("&Potvrzení"));
       break;
     case PowerCycle:
       powerText_->setText(QStringLiteral("Kalibrační konstanty jsou zapsány. Modul je nutno vypnout a zapnout: vypni "
                                          "napájení modulu, počkej, až se zde ukáže „modul neodpovídá“, a napájení zase "
                                          "zapni. Jakmile modul opět odpovídá, průvodce pokračuje sám."));
       powerState_->setText(QStringLiteral("Čeká se na vypnutí modulu…"));
-      action_->setText(QStringLiteral("P&otvrzení"));
+      action_->setText(QStringLiteral("&Potvrzení"));
       break;
     case Result: break;
   }
   const bool result = step == Result;
-  action_->setVisible(!result);
-  action_->setEnabled(step != PowerCycle);
+  // The power step goes on by itself once the module answers again.
+  action_->setVisible(!result && step != PowerCycle);
+  action_->setEnabled(true);
   cancel_->setVisible(!result);
   cancel_->setEnabled(running());
   certificate_->setVisible(result);
@@ -431,7 +447,7 @@ void CalibrationWizard::addReading(int index, const CalibrationReading& r) {
   one.readings.append(r);
   const CalibrationVerdict verdict = JudgeReadings(one, record_.tolerance());
   const QString texts[] = {QString::number(index + 1), valueText(r.value), valueText(r.reference),
-                           (r.error() > 0 ? QStringLiteral("+") : QString()) + valueText(r.error()), VerdictText(verdict)};
+                           errorText(r.error()), VerdictText(verdict)};
   for (int c = 0; c < 5; ++c) {
     auto* item = new QTableWidgetItem(texts[c]);
     item->setTextAlignment(c == 4 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
@@ -454,7 +470,7 @@ void CalibrationWizard::seriesRead(const Readout& readout, const CalibrationCons
   const CalibrationVerdict verdict = JudgeReadings(s, record_.tolerance());
   (found ? asFoundSummary_ : asLeftSummary_)
       ->setText(QStringLiteral("Průměr %1 %4, rozpětí %2 %4, průměrná chyba %3 %4: %5.")
-                    .arg(valueText(s.mean()), valueText(s.spread()), valueText(s.meanError()), unit, VerdictText(verdict)));
+                    .arg(valueText(s.mean()), valueText(s.spread()), errorText(s.meanError()), unit, VerdictText(verdict)));
   if (found) {
     record_.interfaceType = iface;
     record_.constantsBefore = constants;
@@ -583,13 +599,13 @@ void CalibrationWizard::finished(bool complete, const QString& restoredText, con
   const auto series = [&](const QString& name, const ReadingSeries& s) {
     if (s.empty()) return;
     lines << QStringLiteral("%1: průměr %2 %5, rozpětí %3 %5, průměrná chyba %4 %5 – %6.")
-                 .arg(name, valueText(s.mean()), valueText(s.spread()), valueText(s.meanError()), record_.unit(),
+                 .arg(name, valueText(s.mean()), valueText(s.spread()), errorText(s.meanError()), record_.unit(),
                       VerdictText(JudgeReadings(s, record_.tolerance())))
                  .toHtmlEscaped();
   };
   series(QStringLiteral("Před kalibrací"), record_.asFound);
   series(QStringLiteral("Po kalibraci"), record_.asLeft);
-  lines << QStringLiteral("Kalibrace %1. %2").arg(EndText(record_.end), record_.endText).toHtmlEscaped();
+  lines << record_.endText.toHtmlEscaped();
   if (!complete) lines.last() = Red(lines.last());
   lines << (recordPath_.isEmpty() ? Red(QStringLiteral("Záznam kalibrace se nepodařilo uložit: %1").arg(recordError_))
                                   : QStringLiteral("Záznam kalibrace uložen: %1").arg(QDir::toNativeSeparators(recordPath_).toHtmlEscaped()));

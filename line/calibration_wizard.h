@@ -93,6 +93,7 @@ class CalibrationWizard : public QDialog {
   void finished(bool complete, const QString& restoredText, const CalibrationConstantsValue& constants);
   void updateTolerance();
   QString valueText(double value) const;
+  QString errorText(double error) const;  // signed
   QTableWidget* table(Step step) const;
 
   LineWorker* worker_;

@@ -66,7 +66,7 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   auto* inputsLayout = new QVBoxLayout(inputs);
   timeline_ = new InputTimeline(inputs);
   inputsLayout->addWidget(timeline_);
-  lower->addWidget(inputs, 2);
+  lower->addWidget(inputs, 3);
 
   auto* side = new QVBoxLayout;
   auto* outputs = new QGroupBox(QStringLiteral("Výstupy DOUT"), this);
@@ -115,9 +115,9 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   message_->setWordWrap(true);
   side->addWidget(message_);
   side->addStretch(1);
-  lower->addLayout(side, 1);
+  lower->addLayout(side, 2);
   history_ = new CalibrationHistory(module, this);
-  lower->addWidget(history_, 1);
+  lower->addWidget(history_, 2);
   layout->addLayout(lower, 2);
 
   connect(all_, &QPushButton::clicked, plot_, &TrendPlot::showAll);
