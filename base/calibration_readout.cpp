@@ -148,3 +148,19 @@ bool WaitForModuleAnswer(uint8_t iface, uint32_t handle, uint8_t module, uint8_t
     waited += step;
   }
 }
+
+std::vector<std::pair<uint8_t, uint8_t>> RestoreCalibrationConstants(uint8_t iface, uint32_t handle, uint8_t module,
+                                                                      uint8_t range, const CalibrationConstantsValue& before,
+                                                                      const std::function<void(const QString&)>& report) {
+  std::vector<std::pair<uint8_t, uint8_t>> failed;
+  if (!before.known) return failed;
+  CalibrationWriter writer(iface, handle, module, report);
+  const uint8_t base = CalibrationBaseAddress(range);
+  const uint16_t offset = uint16_t(before.offset);
+  const uint8_t bytes[4] = {uint8_t(before.gain & 0xFF), uint8_t(before.gain >> 8), uint8_t(offset & 0xFF),
+                            uint8_t(offset >> 8)};
+  for (int i = 0; i < 4; ++i)
+    if (writer.WriteConfigByteVerified(uint8_t(base + i), bytes[i]) != ConfigWriteResult::Written)
+      failed.emplace_back(uint8_t(base + i), bytes[i]);
+  return failed;
+}

@@ -6,6 +6,8 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "base/calibration_record.h"
 
@@ -59,3 +61,11 @@ CalibrationConstantsValue ReadCalibrationConstants(uint8_t iface, uint32_t handl
 bool WaitForModuleAnswer(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, int timeoutMs, int pollMs,
                          bool anyAnswer, const std::function<bool()>& cancelled = {},
                          const std::function<void(int ms)>& sleep = {});
+
+// Writes `before` back as the range's constants (its four bytes, each verified, each tried even
+// after another failed), for a calibration cancelled or failed after its new constants were
+// stored. The bytes that could not be written back, with the values they should have had;
+// empty when all were. Nothing is written when `before` is not known.
+std::vector<std::pair<uint8_t, uint8_t>> RestoreCalibrationConstants(uint8_t iface, uint32_t handle, uint8_t module,
+                                                                      uint8_t range, const CalibrationConstantsValue& before,
+                                                                      const std::function<void(const QString&)>& report = {});

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "base/calibration_constants.h"
 #include "base/checked_file.h"
@@ -177,7 +178,7 @@ QString EncodedTag(const QString& tag) {
 }
 
 // A file name's tag part and start time; false for a name that is no record's.
-bool SplitFileName(const QString& name, QString& tagPart, QDateTime& started) {
+bool SplitFileName(const QString& name, QString& tagPart, QDateTime& started, int& sequence) {
   if (!name.endsWith(QLatin1String(CalibrationRecordSuffix))) return false;
   const QString stem = name.left(name.size() - qsizetype(sizeof CalibrationRecordSuffix) + 1);
   const qsizetype at = stem.indexOf(QLatin1Char('_'));
@@ -185,6 +186,7 @@ bool SplitFileName(const QString& name, QString& tagPart, QDateTime& started) {
   tagPart = stem.left(at);
   // "YYYYMMDD-HHMMSS", maybe followed by ".N".
   const QString when = stem.mid(at + 1).section(QLatin1Char('.'), 0, 0);
+  sequence = stem.mid(at + 1).section(QLatin1Char('.'), 1, 1).toInt();  // 0 without one
   started = QDateTime::fromString(when, QStringLiteral("yyyyMMdd-HHmmss"));
   if (!started.isValid()) return false;
   started.setTimeSpec(Qt::UTC);
@@ -246,21 +248,17 @@ QString EndText(CalibrationEnd end) {
 }
 
 QString VerdictSentence(const CalibrationRecord& r) {
-  const CalibrationVerdict v = r.verdict();
-  QString first;
   switch (r.end) {
-    case CalibrationEnd::Finished: first = QStringLiteral("Kalibrace dokončena"); break;
-    case CalibrationEnd::Cancelled: first = QStringLiteral("Kalibrace zrušena"); break;
-    case CalibrationEnd::Failed: first = QStringLiteral("Kalibrace selhala"); break;
+    case CalibrationEnd::Cancelled: return QStringLiteral("Kalibrace zrušena; vstup se neposuzuje.");
+    case CalibrationEnd::Failed: return QStringLiteral("Kalibrace selhala; vstup se neposuzuje.");
+    case CalibrationEnd::Finished: break;
   }
-  switch (v) {
-    case CalibrationVerdict::Within:
-      return first + QStringLiteral("; vstup je po kalibraci v toleranci.");
-    case CalibrationVerdict::Outside:
-      return first + QStringLiteral("; vstup je po kalibraci MIMO TOLERANCI.");
+  switch (r.verdict()) {
+    case CalibrationVerdict::Within: return QStringLiteral("Kalibrace dokončena; vstup je po kalibraci v toleranci.");
+    case CalibrationVerdict::Outside: return QStringLiteral("Kalibrace dokončena; vstup je po kalibraci MIMO TOLERANCI.");
     case CalibrationVerdict::None: break;
   }
-  return first + QStringLiteral("; vstup nebyl po kalibraci ověřen.");
+  return QStringLiteral("Kalibrace dokončena; vstup nebyl po kalibraci ověřen.");
 }
 
 QString CertificateNumber(const CalibrationRecord& r) {
@@ -395,13 +393,14 @@ QString SaveCalibrationRecordIn(const QString& folder, const CalibrationRecord& 
   const QString stem = name.left(name.size() - qsizetype(sizeof CalibrationRecordSuffix) + 1);
   QString path = QDir(folder).filePath(name);
   for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
-    path = QDir(folder).filePath(QStringLiteral("%1.%2%3").arg(stem).arg(n).arg(QLatin1String(CalibrationRecordSuffix)));
+    path = QDir(folder).filePath(QStringLiteral("%1.%2%3").arg(stem, QString::number(n), QLatin1String(CalibrationRecordSuffix)));
   if (!SaveCalibrationRecord(path, record, error)) return QString();
   return path;
 }
 
 QVector<CalibrationRecordEntry> ListCalibrationRecords(const QString& folder, const QString& tag) {
   QVector<CalibrationRecordEntry> entries;
+  QVector<int> sequences;
   if (folder.isEmpty()) return entries;
   const QString wanted = EncodedTag(tag);
   const QStringList names = QDir(folder).entryList({QLatin1String("*") + QLatin1String(CalibrationRecordSuffix)},
@@ -409,7 +408,8 @@ QVector<CalibrationRecordEntry> ListCalibrationRecords(const QString& folder, co
   for (const QString& name : names) {
     QString tagPart;
     QDateTime fromName;
-    if (!SplitFileName(name, tagPart, fromName) || tagPart != wanted) continue;
+    int sequence = 0;
+    if (!SplitFileName(name, tagPart, fromName, sequence) || tagPart != wanted) continue;
     CalibrationRecordEntry e;
     e.path = QDir(folder).filePath(name);
     e.started = fromName;
@@ -421,10 +421,15 @@ QVector<CalibrationRecordEntry> ListCalibrationRecords(const QString& folder, co
       e.record = r;
     }
     entries.append(e);
+    sequences.append(sequence);
   }
-  std::stable_sort(entries.begin(), entries.end(), [](const CalibrationRecordEntry& a, const CalibrationRecordEntry& b) {
-    if (a.started != b.started) return a.started > b.started;
-    return a.path > b.path;  // the later ".N" first
+  QVector<qsizetype> order(entries.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+    if (entries[a].started != entries[b].started) return entries[a].started > entries[b].started;
+    return sequences[a] > sequences[b];  // of two started in one second, the one saved later first
   });
-  return entries;
+  QVector<CalibrationRecordEntry> sorted;
+  for (qsizetype i : order) sorted.append(entries[i]);
+  return sorted;
 }

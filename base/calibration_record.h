@@ -17,7 +17,7 @@
 //   started, ended   ISO 8601 with the UTC offset ("2026-12-07T22:10:03+01:00"); ended "" while unknown
 //   asFound, asLeft  {readings: [{value, reference, error}], mean, spread, meanError, verdict}
 //   constantsBefore, constantsAfter   {gain, offset} or null when not known
-//   verdict     "within" | "outside" | "none" (the as-left series' verdict)
+//   verdict     "within" | "outside" | "none" (the as-left series' verdict; none unless finished)
 //   end         {how: "finished"|"cancelled"|"failed", text}
 // mean, spread, meanError and error are written for the JSON's readers; loading recomputes
 // them from the readings.
@@ -100,14 +100,18 @@ struct CalibrationRecord {
 
   QString unit() const;         // "V" or "mA"
   CalibrationVerdict asFoundVerdict() const { return JudgeReadings(asFound, tolerance()); }
-  CalibrationVerdict verdict() const { return JudgeReadings(asLeft, tolerance()); }
+  // The as-left readings' verdict when the calibration finished; None when it did not, as
+  // whatever was read after the new constants no longer describes the module then.
+  CalibrationVerdict verdict() const {
+    return end == CalibrationEnd::Finished ? JudgeReadings(asLeft, tolerance()) : CalibrationVerdict::None;
+  }
 };
 
 // The texts the certificate, the companion and the workbench show.
 QString VerdictText(CalibrationVerdict verdict);  // "v toleranci", "mimo toleranci", "neposouzeno"
 QString EndText(CalibrationEnd end);             // "dokončena", "zrušeno", "selhala"
-// Verdict and end together, in plain words for the operator, e.g. "Vstup je po kalibraci
-// v toleranci." or "Kalibrace zrušena; vstup nebyl po kalibraci ověřen."
+// Verdict and end together, in plain words for the operator, e.g. "Kalibrace dokončena; vstup
+// je po kalibraci v toleranci." or "Kalibrace zrušena; vstup se neposuzuje."
 QString VerdictSentence(const CalibrationRecord& record);
 
 // The certificate's number, stable for a record: "KP-" + the start date (YYYYMMDD, local to

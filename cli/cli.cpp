@@ -4,8 +4,10 @@
 #include <csignal>
 
 #include "base/baud.h"
+#include "base/calibration_record.h"
 #include "base/settings.h"
 #include "base/wire_budget.h"
+#include "cli/calibration_record_options.h"
 #include "cli/cli_context.h"
 
 namespace {
@@ -128,11 +130,30 @@ const QList<Command>& Commands() {
       {{QStringLiteral("status"), QStringLiteral("clear")}, QString(), 0, 0, {},
        QStringLiteral("Vynuluje Status registr modulu."), CmdStatusClear},
       {{QStringLiteral("calibrate")}, QStringLiteral("voltage|current"), 1, 1,
-       {QStringLiteral("zero-ready"), QStringLiteral("reference="), QStringLiteral("settle=")},
+       QStringList{QStringLiteral("zero-ready"), QStringLiteral("reference="), QStringLiteral("settle="),
+                   QStringLiteral("record=")} + CalibrationRecordOptions,
        QStringLiteral("Dvoubodová kalibrace napěťového nebo proudového rozsahu vstupu 0.\n"
                       "  --zero-ready        vstup je už zkratován: měří nulu bez dotazu\n"
                       "  --reference HODNOTA referenční hodnota ve V nebo mA; pak se jen potvrdí Enter\n"
-                      "  --settle MS         čekání před měřením (výchozí 1000)"),
+                      "  --settle MS         čekání před měřením (výchozí 1000)\n"
+                      "Se záznamem kalibrace (pro protokol, qx510-line --protocol ZÁZNAM -o SOUBOR.pdf):\n"
+                      "  --record SOUBOR|SLOŽKA  zapíše záznam kalibrace do nového souboru nebo do složky pod jménem\n"
+                      "                      OZNAČENÍ_RRRRMMDD-HHMMSS.qx510cal; --record= do složky záznamů uživatele\n"
+                      "                      (%1), kde je najde historie pracoviště\n"
+                      "                      Postup: měření před kalibrací s referencí, dvoubodová kalibrace, vypnutí\n"
+                      "                      a zapnutí napájení modulu (obsluha potvrdí Enter, program počká, až modul\n"
+                      "                      odpoví), měření po kalibraci. Záznam vznikne i po zrušení nebo selhání.\n"
+                      "                      Zrušení v kterémkoli kroku vrátí rozsah i konstanty, jak byly.\n"
+                      "  --tag TEXT          označení nebo výrobní číslo modulu (povinné; modul je nehlásí)\n"
+                      "  --operator JMÉNO    kdo kalibruje (povinné)\n"
+                      "  --reference-name TEXT, --reference-serial TEXT, --reference-valid-until RRRR-MM-DD\n"
+                      "                      referenční přístroj, jeho výrobní číslo a platnost jeho kalibrace\n"
+                      "                      (název povinný)\n"
+                      "  --tolerance PROCENT tolerance v % rozsahu (výchozí 0,1 %: ±0,010 V, ±0,020 mA)\n"
+                      "  --readings N        počet měření před i po kalibraci (1-100, výchozí 5)\n"
+                      "  --power-wait MS     jak dlouho čekat, až modul po zapnutí odpoví (výchozí 30000)\n"
+                      "Se záznamem: stav 1 i tehdy, když je vstup po kalibraci mimo toleranci.")
+           .arg(CalibrationRecordFolder()),
        CmdCalibrate},
   };
   return commands;

@@ -20,9 +20,12 @@ namespace {
 // writer embeds the subset used.
 const QString FontFamily = QStringLiteral("DejaVu Sans");
 
-// Rows of a readings table the page has room for; a longer series shows its first rows and
-// says how many more there are (mean and spread stay those of the whole series).
-constexpr int TableRows = 10;
+// Rows of a readings table at most; a longer series shows its first rows and says how many
+// more there are (mean and spread stay those of the whole series). When the page has no room
+// for them (long texts), fewer.
+constexpr int MostTableRows = 10;
+// The program's message on the page, at most; the record keeps it whole.
+constexpr int MostEndTextChars = 400;
 
 enum Style { Title, Heading, Text, Small, Bold, StyleCount };
 
@@ -60,7 +63,8 @@ QString ConstantsText(const CalibrationConstantsValue& c) {
 
 class Page {
  public:
-  Page(QPdfWriter& writer) : writer_(writer) {
+  // dry: nothing is painted, only measured, to learn whether the page holds it all.
+  Page(QPdfWriter& writer, bool dry) : writer_(writer), dry_(dry) {
     for (int s = 0; s < StyleCount; ++s) {
       QFont f(FontFamily);
       f.setPointSizeF(s == Title ? 17 : s == Heading ? 10.5 : s == Small ? 8 : 9.5);
@@ -82,8 +86,8 @@ class Page {
     return true;
   }
 
-  bool begin() { return painter_.begin(&writer_); }
-  bool end() { return painter_.end(); }
+  bool begin() { return dry_ || painter_.begin(&writer_); }
+  bool end() { return dry_ || painter_.end(); }
 
   double width() const { return width_; }
   double height() const { return height_; }
@@ -95,6 +99,10 @@ class Page {
   // Texts at fractions of the width on one line; a text wider than its cell is cut in the
   // middle rather than drawn over the next one. align: right-aligned cells end at their x.
   void row(int style, const QVector<std::pair<double, QString>>& cells, const QVector<bool>& right = {}) {
+    if (dry_) {
+      y_ += lineHeight(style);
+      return;
+    }
     painter_.setFont(fonts_[style]);
     const QFontMetricsF m(fonts_[style], &writer_);
     for (qsizetype i = 0; i < cells.size(); ++i) {
@@ -127,33 +135,41 @@ class Page {
   }
 
   void rule(double gapLines = 0.3, double from = 0, double to = 1) {
-    painter_.setPen(QPen(Qt::black, pen()));
-    painter_.drawLine(QPointF(from * width_, y_), QPointF(to * width_, y_));
+    if (!dry_) {
+      painter_.setPen(QPen(Qt::black, pen()));
+      painter_.drawLine(QPointF(from * width_, y_), QPointF(to * width_, y_));
+    }
     y_ += lineHeight(Small) * gapLines;
   }
 
   // Text wrapped to the width, for the verdict and the end's text.
   void paragraph(int style, const QString& text, double x = 0.02) {
-    painter_.setFont(fonts_[style]);
-    const QRectF box(x * width_, y_, (1 - x) * width_, height_ - y_);
-    QRectF used;
-    painter_.drawText(box, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text, &used);
+    const QRectF box(x * width_, y_, (1 - x) * width_, height_);
+    const int flags = Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop;
+    const QRectF used = QFontMetricsF(fonts_[style], &writer_).boundingRect(box, flags, text);
+    if (!dry_) {
+      painter_.setFont(fonts_[style]);
+      painter_.drawText(box, flags, text);
+    }
     y_ += used.height() + lineHeight(style) * 0.12;
   }
 
   // A line to write on, at the baseline of the row just written.
   void blank(double from, double to) {
+    if (dry_) return;
     const double baseline = y_ - lineHeight(Text) + QFontMetricsF(fonts_[Text], &writer_).ascent();
     painter_.setPen(QPen(Qt::black, pen()));
     painter_.drawLine(QPointF(from * width_, baseline), QPointF(to * width_, baseline));
   }
 
   void frame(double top, double bottom) {
+    if (dry_) return;
     painter_.setPen(QPen(Qt::black, pen() * 2));
     painter_.drawRect(QRectF(0, top, width_, bottom - top));
   }
 
   void footer(const QString& left, const QString& right) {
+    if (dry_) return;
     painter_.setFont(fonts_[Small]);
     const QFontMetricsF m(fonts_[Small], &writer_);
     painter_.drawText(QPointF(0, height_ - m.descent()), left);
@@ -162,6 +178,7 @@ class Page {
 
  private:
   QPdfWriter& writer_;
+  bool dry_;
   QPainter painter_;
   QFont fonts_[StyleCount];
   double width_ = 0, height_ = 0, y_ = 0;
@@ -171,7 +188,8 @@ class Page {
 // the right edge of their column.
 constexpr double ColNumber = 0.04, ColReference = 0.30, ColValue = 0.50, ColError = 0.70, ColPercent = 0.97;
 
-void ReadingsTable(Page& page, const CalibrationRecord& r, const QString& title, const ReadingSeries& series) {
+void ReadingsTable(Page& page, const CalibrationRecord& r, const QString& title, const ReadingSeries& series,
+                   int tableRows) {
   page.heading(title);
   if (series.empty()) {
     page.field(QString(), QStringLiteral("neměřeno"), 0.02, 0.04);
@@ -186,7 +204,7 @@ void ReadingsTable(Page& page, const CalibrationRecord& r, const QString& title,
                   {ColPercent, QStringLiteral("Odchylka [% rozsahu]")}},
            right);
   page.rule(0.25, 0.02, 1);
-  const qsizetype shown = std::min<qsizetype>(series.readings.size(), TableRows);
+  const qsizetype shown = std::min<qsizetype>(series.readings.size(), tableRows);
   const double span = RangeSpan(r.range);
   for (qsizetype i = 0; i < shown; ++i) {
     const CalibrationReading& x = series.readings.at(i);
@@ -211,8 +229,9 @@ void ReadingsTable(Page& page, const CalibrationRecord& r, const QString& title,
                   {0.6, QStringLiteral("Výsledek: %1").arg(VerdictText(JudgeReadings(series, r.tolerance())))}});
 }
 
-bool Paint(QPdfWriter& writer, const CalibrationRecord& r, QString& error) {
-  Page page(writer);
+// Paints the page (or with `dry` only measures it); false when it does not fit.
+bool Paint(QPdfWriter& writer, const CalibrationRecord& r, int tableRows, bool dry, QString& error) {
+  Page page(writer, dry);
   if (!page.fontCarriesCzech()) {
     error = QStringLiteral("Písmo %1 s českými znaky chybí (balík fonts-dejavu-core).").arg(FontFamily);
     return false;
@@ -234,8 +253,7 @@ bool Paint(QPdfWriter& writer, const CalibrationRecord& r, QString& error) {
             QStringLiteral("%1 Bd").arg(r.rate));
   page.pair(QStringLiteral("Vstup:"), QStringLiteral("vstup %1").arg(r.input), QStringLiteral("Rozsah:"),
             r.range == RangeCurrent ? QStringLiteral("proudový, 0–20 mA") : QStringLiteral("napěťový, 0–10 V"));
-  page.pair(QStringLiteral("Rozhraní:"), InterfaceText(r.interfaceType), QStringLiteral("Tolerance:"),
-            QStringLiteral("±%1 %2 (%3 % rozsahu)").arg(Number(r.tolerance(), 4), unit, Number(r.tolerancePercent, 3)));
+  page.field(QStringLiteral("Rozhraní:"), InterfaceText(r.interfaceType), 0.02, 0.2);
 
   page.heading(QStringLiteral("Referenční přístroj"));
   page.pair(QStringLiteral("Přístroj:"), r.referenceName.isEmpty() ? QStringLiteral("(nezadáno)") : r.referenceName,
@@ -251,14 +269,21 @@ bool Paint(QPdfWriter& writer, const CalibrationRecord& r, QString& error) {
   page.heading(QStringLiteral("Průběh kalibrace"));
   page.field(QStringLiteral("Zahájena:"), TimeText(r.started), 0.02, 0.2);
   page.field(QStringLiteral("Ukončena:"), TimeText(r.ended), 0.02, 0.2);
+  page.field(QStringLiteral("Tolerance:"), QStringLiteral("±%1 %2 (%3 % rozsahu %4 %2)")
+                                              .arg(Number(r.tolerance(), 4), unit, QLocale().toString(r.tolerancePercent),
+                                                   QLocale().toString(RangeSpan(r.range))),
+             0.02, 0.2);
   page.pair(QStringLiteral("Provedl:"), r.operatorName.isEmpty() ? QStringLiteral("(nezadáno)") : r.operatorName,
             QStringLiteral("Výsledek:"), EndText(r.end));
-  if (!r.endText.isEmpty()) page.paragraph(Small, QStringLiteral("Zpráva programu: %1").arg(r.endText));
+  if (!r.endText.isEmpty()) {
+    const QString text = r.endText.size() > MostEndTextChars ? r.endText.left(MostEndTextChars) + QStringLiteral("…") : r.endText;
+    page.paragraph(Small, QStringLiteral("Zpráva programu: %1").arg(text));
+  }
   page.field(QStringLiteral("Konstanty před kalibrací:"), ConstantsText(r.constantsBefore), 0.02, 0.35);
   page.field(QStringLiteral("Konstanty po kalibraci:"), ConstantsText(r.constantsAfter), 0.02, 0.35);
 
-  ReadingsTable(page, r, QStringLiteral("Stav před kalibrací"), r.asFound);
-  ReadingsTable(page, r, QStringLiteral("Stav po kalibraci"), r.asLeft);
+  ReadingsTable(page, r, QStringLiteral("Stav před kalibrací"), r.asFound, tableRows);
+  ReadingsTable(page, r, QStringLiteral("Stav po kalibraci"), r.asLeft, tableRows);
 
   // The verdict in a frame of its own.
   page.skip(0.6);
@@ -283,7 +308,7 @@ bool Paint(QPdfWriter& writer, const CalibrationRecord& r, QString& error) {
   page.blank(0.78, 1.0);
   page.footer(QStringLiteral("Vytvořeno programem qx510-line %1").arg(QCoreApplication::applicationVersion()),
               QStringLiteral("Strana 1 z 1"));
-  if (page.y() > page.height()) {
+  if (page.y() > page.height() - page.lineHeight(Small) * 1.5) {
     page.end();
     error = QStringLiteral("Protokol se nevešel na jednu stranu.");
     return false;
@@ -308,7 +333,10 @@ QByteArray RenderCalibrationCertificate(const CalibrationRecord& record, QString
     writer.setResolution(300);
     writer.setTitle(QStringLiteral("Kalibrační protokol %1").arg(CertificateNumber(record)));
     writer.setCreator(QStringLiteral("qx510-line %1").arg(QCoreApplication::applicationVersion()));
-    if (!Paint(writer, record, error)) return {};
+    // As many rows of readings as the page holds beside everything else.
+    int rows = MostTableRows;
+    while (rows > 1 && !Paint(writer, record, rows, true, error)) --rows;
+    if (!Paint(writer, record, rows, false, error)) return {};
   }
   if (!pdf.startsWith("%PDF-") || !pdf.trimmed().endsWith("%%EOF")) {
     error = QStringLiteral("Protokol se nepodařilo vykreslit.");

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -33,7 +34,10 @@
 #include <string>
 #include <vector>
 
+#include "base/calibration_constants.h"
+#include "base/calibration_record.h"
 #include "base/checked_file.h"
+#include "base/exchange.h"
 #include "base/commands.h"
 #include "base/settings.h"
 #include "base/wire_time.h"
@@ -1427,6 +1431,160 @@ TEST_F(CliTest, TheProgramReadsNoMoreThanAMegabyteOfStandardInput) {
   EXPECT_GT(accepted, qint64(1) << 20);
   EXPECT_LE(accepted, (qint64(1) << 20) + 1 + pipeSize);
   EXPECT_EQ(sim_->requestCount(), before);
+}
+
+// calibrate --record: the readings before and after the calibration, the power cycle between,
+// a record of the whole, and its certificate.
+class CliRecordTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    sim_->withModule([](SimModule& m) { m.setConverterError({1.03, 25.0, -40.0}); });
+  }
+  std::vector<uint8_t> calibrationBytes() {
+    const SimModule::Memory m = memory(0);
+    std::vector<uint8_t> bytes = {m[0]};
+    bytes.insert(bytes.end(), m.begin() + 15, m.begin() + 23);
+    return bytes;
+  }
+  // The values of the module's answers to Command 0 since `serial`, in the unit of `range`.
+  std::vector<double> readingsSince(uint64_t serial, uint8_t range) {
+    std::vector<double> values;
+    for (const SimLogEntry& e : sim_->logSince(serial))
+      if (e.request.command == Cmd::ReadChannel && e.answer && e.answer->status == 0) {
+        const auto& d = e.answer->data;
+        values.push_back(DecodeMeasuredValue(d[1], d[2], d[3], d[4]) * (range == RangeCurrent ? 1000.0 : 1.0));
+      }
+    return values;
+  }
+  // The operator at each prompt: 0 reference applied (as found), 1 input shorted, 2 reference
+  // applied again, 3 the module switched off and on, 4 reference left applied (as left).
+  std::function<void(int)> bench(uint8_t range, double reference) {
+    return [this, range, reference](int step) {
+      sim_->setShortCircuit(step == 1);
+      if (range == RangeVoltage)
+        sim_->setSourceVoltage(reference);
+      else
+        sim_->setSourceCurrent(reference);
+      if (step == 3) sim_->powerCycle();
+    };
+  }
+  QStringList recordArgs(const QString& range, const QString& reference, const QString& file) {
+    return {"calibrate", range, "--reference", reference, "--settle", "0", "--readings", "3", "--record", file,
+            "--tag", "TT-104/č.2", "--operator", "Jiří Šťastný", "--reference-name", "Kalibrátor K1",
+            "--reference-serial", "SN 42", "--reference-valid-until", "2027-05-31"};
+  }
+};
+
+TEST_F(CliRecordTest, TheRecordHoldsTheReadingsTheModuleGaveBeforeAndAfterAndItsCertificateShowsThem) {
+  const struct {
+    const char* range;
+    uint8_t code;
+    const char* reference;
+    double value;
+  } ranges[] = {{"voltage", RangeVoltage, "5.0", 5.0}, {"current", RangeCurrent, "10.0", 10.0}};
+  for (const auto& c : ranges) {
+    SCOPED_TRACE(c.range);
+    const QString file = path(c.range) + ".qx510cal";
+    const std::vector<uint8_t> before = calibrationBytes();
+    const uint64_t serial = sim_->requestCount();
+    bench(c.code, c.value)(0);
+    const Result r = run(recordArgs(c.range, c.reference, file), {"", "", "", "", ""}, bench(c.code, c.value));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("verdict=within\n")) << r.out.toStdString();
+
+    CalibrationRecord record;
+    QString error;
+    ASSERT_TRUE(LoadCalibrationRecord(file, record, error)) << error.toStdString();
+    EXPECT_EQ(record.end, CalibrationEnd::Finished);
+    EXPECT_EQ(record.range, c.code);
+    EXPECT_EQ(record.tag, QStringLiteral("TT-104/č.2"));
+    EXPECT_EQ(record.operatorName, QStringLiteral("Jiří Šťastný"));
+    EXPECT_TRUE(record.ident.startsWith(QStringLiteral("QX-510"))) << record.ident.toStdString();
+    // Command 0 answers: three as found, the zero, the reference, the wait for the module
+    // after its power cycle, three as left.
+    const std::vector<double> answered = readingsSince(serial, c.code);
+    ASSERT_EQ(record.asFound.readings.size(), 3);
+    ASSERT_EQ(record.asLeft.readings.size(), 3);
+    ASSERT_GE(answered.size(), 9u);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(record.asFound.readings[i].value, answered[size_t(i)]);
+      EXPECT_EQ(record.asLeft.readings[i].value, answered[answered.size() - 3 + size_t(i)]);
+      EXPECT_EQ(record.asFound.readings[i].reference, c.value);
+      EXPECT_EQ(record.asLeft.readings[i].reference, c.value);
+      // Before: the converter's own error (3 % high); after: the source within a count.
+      EXPECT_GT(std::fabs(record.asFound.readings[i].error()), 0.1);
+      EXPECT_NEAR(record.asLeft.readings[i].value, c.value, 0.0011);
+    }
+    EXPECT_EQ(record.asFoundVerdict(), CalibrationVerdict::Outside);
+    EXPECT_EQ(record.verdict(), CalibrationVerdict::Within);
+    const std::vector<uint8_t> after = calibrationBytes();
+    const int base = c.code == RangeVoltage ? 1 : 5;
+    EXPECT_EQ(record.constantsBefore.gain, before[size_t(base)] | before[size_t(base) + 1] << 8);
+    EXPECT_EQ(record.constantsAfter.gain, after[size_t(base)] | after[size_t(base) + 1] << 8);
+    EXPECT_NE(record.constantsAfter.gain, record.constantsBefore.gain);
+    EXPECT_EQ(after[0], before[0]);  // the range byte as it was
+
+    // The certificate: its text holds the readings, the operator and the verdict.
+    const QString pdf = path(c.range) + ".pdf";
+    QProcess line;
+    line.setProcessChannelMode(QProcess::MergedChannels);
+    // Numbers as a Czech system shows them, as the test's own locale does.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("cs_CZ.UTF-8"));
+    line.setProcessEnvironment(environment);
+    line.start(QStringLiteral(QX510_LINE), {"--protocol", file, "-o", pdf});
+    ASSERT_TRUE(line.waitForFinished(60000));
+    ASSERT_EQ(line.exitCode(), 0) << line.readAll().toStdString();
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {"-layout", pdf, "-"});
+    if (!text.waitForFinished(60000)) GTEST_SKIP() << "pdftotext (poppler-utils) missing";
+    const QString shown = QString::fromUtf8(text.readAllStandardOutput());
+    for (const CalibrationReading& reading : record.asFound.readings + record.asLeft.readings)
+      EXPECT_TRUE(shown.contains(QLocale().toString(reading.value, 'f', 4))) << reading.value;
+    EXPECT_TRUE(shown.contains(QStringLiteral("Jiří Šťastný")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("vstup je po kalibraci v toleranci"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(CertificateNumber(record)));
+  }
+}
+
+// A cancel at every step, before or after the new constants are in, leaves the range byte and
+// the constants as they were, and the record says it was cancelled.
+TEST_F(CliRecordTest, ACancelAtEachStepLeavesTheModuleAsFoundAndTheRecordSaysZruseno) {
+  const std::vector<uint8_t> before = calibrationBytes();
+  const struct {
+    const char* name;
+    int lines;        // the operator's input ends after this many Enters
+    int readings;     // or a signal comes after this many Command 0 answers
+    int code;
+  } cases[] = {
+      {"at the reading before", 0, -1, 2},
+      {"during the readings before", 5, 2, 130},
+      {"at the short circuit", 1, -1, 2},
+      {"at the reference", 2, -1, 2},
+      {"at the power cycle", 3, -1, 2},
+      {"at the reading after", 4, -1, 2},
+      {"during the readings after", 5, 7, 130},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString file = path(c.name) + ".qx510cal";
+    const uint64_t serial = sim_->requestCount();
+    if (c.readings >= 0) stopWhen_ = [&] { return int(readingsSince(serial, RangeVoltage).size()) >= c.readings; };
+    bench(RangeVoltage, 5.0)(0);
+    const Result r = run(recordArgs("voltage", "5.0", file), QStringList(c.lines, QString()), bench(RangeVoltage, 5.0));
+    stopWhen_ = {};
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Kalibrace vstupu zrušena !\n")) << r.err.toStdString();
+    EXPECT_EQ(calibrationBytes(), before);
+    CalibrationRecord record;
+    QString error;
+    ASSERT_TRUE(LoadCalibrationRecord(file, record, error)) << error.toStdString();
+    EXPECT_EQ(record.end, CalibrationEnd::Cancelled);
+    EXPECT_EQ(EndText(record.end), QStringLiteral("zrušeno"));
+    EXPECT_TRUE(r.err.contains("Záznam kalibrace (zrušeno) zapsán do")) << r.err.toStdString();
+    EXPECT_EQ(record.constantsAfter.gain, record.constantsBefore.gain);
+  }
 }
 
 }  // namespace

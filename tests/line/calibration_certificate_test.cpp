@@ -1,0 +1,152 @@
+// The calibration certificate on paper: one page a reader takes the record's entries out of,
+// and the command line that refuses a damaged record.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLocale>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "base/calibration_constants.h"
+#include "base/calibration_record.h"
+#include "line/calibration_certificate.h"
+
+namespace {
+
+QString ToolOutput(const char* tool, const QStringList& args) {
+  QProcess p;
+  p.start(QString::fromLatin1(tool), args);
+  p.waitForFinished(60000);
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+class CertificateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"pdftotext", "pdffonts", "pdfinfo"})
+      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+        GTEST_SKIP() << "poppler-utils (pdftotext, pdffonts, pdfinfo) missing";
+    ASSERT_TRUE(dir_.isValid());
+  }
+  QString path(const QString& name) const { return dir_.filePath(name); }
+
+  static CalibrationRecord Record(int readings) {
+    CalibrationRecord r;
+    r.ident = QStringLiteral("QX-510   v.1.20");
+    r.tag = QStringLiteral("TT-104 čerpadlo 2");
+    r.address = 5;
+    r.rate = 57600;
+    r.range = RangeCurrent;
+    r.referenceName = QStringLiteral("Kalibrátor proudu Ž-20");
+    r.referenceSerial = QStringLiteral("SN 0042");
+    r.referenceValidUntil = QDate(2027, 5, 31);
+    r.operatorName = QStringLiteral("Jiří Šťastný");
+    r.started = QDateTime(QDate(2026, 12, 7), QTime(22, 10, 3), Qt::OffsetFromUTC, 3600);
+    r.ended = r.started.addSecs(278);
+    for (int i = 0; i < readings; ++i) {
+      r.asFound.readings.append({10.213 + 0.001 * i, 10.0});
+      r.asLeft.readings.append({10.003 - 0.001 * (i % 5), 10.0});
+    }
+    r.constantsBefore = {true, 10000, 0};
+    r.constantsAfter = {true, 9791, -35};
+    r.end = CalibrationEnd::Finished;
+    r.endText = QStringLiteral("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.");
+    return r;
+  }
+
+  QString render(const CalibrationRecord& r, QByteArray* bytes = nullptr) {
+    QString error;
+    const QByteArray pdf = RenderCalibrationCertificate(r, error);
+    EXPECT_FALSE(pdf.isEmpty()) << error.toStdString();
+    if (bytes) *bytes = pdf;
+    const QString file = path(QStringLiteral("c%1.pdf").arg(++rendered_));
+    QFile out(file);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(pdf);
+    return file;
+  }
+  static int Pages(const QString& pdf) {
+    const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(ToolOutput("pdfinfo", {pdf}));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+  }
+
+  QTemporaryDir dir_;
+  int rendered_ = 0;
+};
+
+TEST_F(CertificateTest, OnePageHoldsEveryEntryOfTheRecordInFontsOfItsOwn) {
+  const CalibrationRecord r = Record(5);
+  QByteArray pdf;
+  const QString file = render(r, &pdf);
+  EXPECT_EQ(Pages(file), 1);
+  EXPECT_LT(pdf.size(), 200 * 1024);
+  const QString text = ToolOutput("pdftotext", {QStringLiteral("-layout"), file, QStringLiteral("-")}).simplified();
+  for (const CalibrationReading& reading : r.asFound.readings + r.asLeft.readings)
+    EXPECT_TRUE(text.contains(QLocale().toString(reading.value, 'f', 4))) << reading.value;
+  for (const QString& want :
+       {QStringLiteral("Kalibrační protokol"), CertificateNumber(r), r.tag, r.operatorName, r.referenceName,
+        r.referenceSerial, QStringLiteral("31. 5. 2027"), QStringLiteral("57600 Bd"), QStringLiteral("7. 12. 2026 22:10:03 (UTC+01:00)"),
+        QStringLiteral("zesílení 9791"), QStringLiteral("posun -35"), QStringLiteral("±0,0200 mA (0,1 % rozsahu 20 mA)"),
+        QStringLiteral("Kalibrace dokončena; vstup je po kalibraci v toleranci."), QStringLiteral("Výsledek: mimo toleranci"),
+        QStringLiteral("Podpis:")})
+    EXPECT_TRUE(text.contains(want)) << want.toStdString() << "\n" << text.toStdString();
+  const QStringList fonts = ToolOutput("pdffonts", {file}).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+  ASSERT_FALSE(fonts.isEmpty());
+  for (const QString& f : fonts) EXPECT_EQ(f.simplified().split(QLatin1Char(' ')).value(4), QStringLiteral("yes")) << f.toStdString();
+}
+
+TEST_F(CertificateTest, LongSeriesAndLongTextsStayOnOnePage) {
+  CalibrationRecord r = Record(100);
+  r.end = CalibrationEnd::Failed;
+  r.endText = QString(QStringLiteral("Nepodařilo se obnovit bajty 15, 16, 17, 18 konfigurační paměti modulu. ")).repeated(6);
+  r.referenceName = QString(QStringLiteral("Velmi dlouhý název přístroje ")).repeated(8);
+  const QString file = render(r);
+  EXPECT_EQ(Pages(file), 1);
+  const QString text = ToolOutput("pdftotext", {QStringLiteral("-layout"), file, QStringLiteral("-")}).simplified();
+  EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\d+ z 100 neuvedeno")))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Kalibrace selhala; vstup se neposuzuje."))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Podpis:")));
+}
+
+TEST_F(CertificateTest, TheCommandLineRefusesADamagedRecordAndWritesNothing) {
+  const QByteArray good = FormatCalibrationRecord(Record(3));
+  QByteArray flipped = good;
+  flipped[flipped.indexOf("Ji")] = 'j';
+  const struct {
+    const char* name;
+    QByteArray record;  // empty: no such file
+    int code;
+    const char* said;
+  } cases[] = {
+      {"sound", good, 0, "Kalibrační protokol KP-20261207-"},
+      {"byte flipped", flipped, 3, "pečeť SHA-256 nesouhlasí"},
+      {"seal missing", good.left(good.lastIndexOf("sha256=")), 3, "chybí pečeť SHA-256"},
+      {"no such record", QByteArray(), 2, "nelze přečíst"},
+  };
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(var));
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString record = path(QStringLiteral("r%1.qx510cal").arg(++n));
+    if (!c.record.isEmpty()) {
+      QFile f(record);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(c.record);
+    }
+    const QString target = path(QStringLiteral("r%1.pdf").arg(n));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QX510_LINE), {QStringLiteral("--protocol"), record, QStringLiteral("-o"), target});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QString said = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), c.code) << said.toStdString();
+    EXPECT_TRUE(said.contains(QString::fromUtf8(c.said))) << said.toStdString();
+    EXPECT_EQ(QFile::exists(target), c.code == 0);
+  }
+}
+
+}  // namespace
