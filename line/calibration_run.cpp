@@ -80,27 +80,36 @@ void CalibrationRun::readSeries(double reference, const ReadoutOptions& options)
       });
 }
 
-void CalibrationRun::start() {
-  started_ = true;
+void CalibrationRun::sessionStep(std::function<ConfigWriteResult(Shared& s, const ModuleLink& link)> step,
+                                 void (CalibrationRun::*answer)(ConfigWriteResult, const QString&)) {
   Shared* s = shared_.get();
-  const uint8_t input = input_, range = range_;
   onLine(
-      [this, s, input, range](const ModuleLink& link) {
+      [this, s, step = std::move(step), answer](const ModuleLink& link) {
         s->lastText.clear();
-        s->session = std::make_unique<CalibrationSession>(link.iface, link.handle, link.module,
-                                                          [s](const QString& text) { s->lastText = text.trimmed(); });
-        s->session->setCancelled([s] { return s->cancelled.load(); });
-        s->session->setKeepOnlyWhenAccepted(true);
-        const ConfigWriteResult r = s->session->Start(input, range);
-        s->deliver([this, r, text = s->lastText] {
+        const ConfigWriteResult r = step(*s, link);
+        s->deliver([this, r, text = s->lastText, answer] {
           busy_ = false;
-          emit started(r, text);
+          emit(this->*answer)(r, text);
         });
       },
-      [this](uint32_t, const QString& error) {
+      [this, answer](uint32_t, const QString& error) {
         busy_ = false;
-        emit started(ConfigWriteResult::DriverError, error);
+        emit(this->*answer)(ConfigWriteResult::DriverError, error);
       });
+}
+
+void CalibrationRun::start() {
+  started_ = true;
+  sessionStep(
+      [input = input_, range = range_](Shared& s, const ModuleLink& link) {
+        Shared* shared = &s;
+        s.session = std::make_unique<CalibrationSession>(link.iface, link.handle, link.module,
+                                                         [shared](const QString& text) { shared->lastText = text.trimmed(); });
+        s.session->setCancelled([shared] { return shared->cancelled.load(); });
+        s.session->setKeepOnlyWhenAccepted(true);
+        return s.session->Start(input, range);
+      },
+      &CalibrationRun::started);
 }
 
 void CalibrationRun::measure(int settleMs) {
@@ -128,20 +137,11 @@ void CalibrationRun::measureNow() {
 }
 
 void CalibrationRun::store(uint16_t gain, uint16_t offset) {
-  Shared* s = shared_.get();
-  onLine(
-      [this, s, gain, offset](const ModuleLink&) {
-        s->lastText.clear();
-        const ConfigWriteResult r = s->session ? s->session->StoreConstants(gain, offset) : ConfigWriteResult::DriverError;
-        s->deliver([this, r, text = s->lastText] {
-          busy_ = false;
-          emit stored(r, text);
-        });
+  sessionStep(
+      [gain, offset](Shared& s, const ModuleLink&) {
+        return s.session ? s.session->StoreConstants(gain, offset) : ConfigWriteResult::DriverError;
       },
-      [this](uint32_t, const QString& error) {
-        busy_ = false;
-        emit stored(ConfigWriteResult::DriverError, error);
-      });
+      &CalibrationRun::stored);
 }
 
 void CalibrationRun::probe() {

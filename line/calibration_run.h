@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "base/calibration_procedure.h"
@@ -59,6 +60,10 @@ class CalibrationRun : public QObject {
   struct Shared;
   // `work` on the driver thread; `failed` (on this thread) when the line could not be used.
   void measureNow();
+  // A step of the session on the driver thread, its result and the failed write's text
+  // answered through `answer`.
+  void sessionStep(std::function<ConfigWriteResult(Shared& s, const ModuleLink& link)> step,
+                   void (CalibrationRun::*answer)(ConfigWriteResult, const QString&));
   void onLine(std::function<void(const ModuleLink&)> work, std::function<void(uint32_t status, const QString& error)> failed);
 
   LineWorker* worker_;

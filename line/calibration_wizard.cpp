@@ -484,12 +484,14 @@ void CalibrationWizard::seriesRead(const Readout& readout, const CalibrationCons
   run_->finish(true);
 }
 
+bool CalibrationWizard::written(int result, const QString& text) {
+  if (ConfigWriteResult(result) == ConfigWriteResult::Written) return true;
+  fail(text.isEmpty() ? QStringLiteral("Chyba zápisu do konfigurační paměti modulu.") : text);
+  return false;
+}
+
 void CalibrationWizard::started(int result, const QString& text) {
-  if (ending_ != Ending::None) return;
-  if (ConfigWriteResult(result) != ConfigWriteResult::Written) {
-    fail(text.isEmpty() ? QStringLiteral("Chyba zápisu do konfigurační paměti modulu.") : text);
-    return;
-  }
+  if (ending_ != Ending::None || !written(result, text)) return;
   setMessage(QString());
   showStep(Zero);
 }
@@ -516,11 +518,7 @@ void CalibrationWizard::measured(uint32_t status, double value, const QString& t
 }
 
 void CalibrationWizard::stored(int result, const QString& text) {
-  if (ending_ != Ending::None) return;
-  if (ConfigWriteResult(result) != ConfigWriteResult::Written) {
-    fail(text.isEmpty() ? QStringLiteral("Chyba zápisu do konfigurační paměti modulu.") : text);
-    return;
-  }
+  if (ending_ != Ending::None || !written(result, text)) return;
   setMessage(QString());
   asLeftReference_->setText(procedureReference_->text());
   sawOff_ = false;

@@ -85,6 +85,8 @@ class CalibrationWizard : public QDialog {
   void beginSeries(QLineEdit* field);
   void seriesRead(const Readout& readout, const CalibrationConstantsValue& constants, uint8_t iface);
   void addReading(int index, const CalibrationReading& reading);
+  // A write step's answer: true when every byte was written, else the calibration fails.
+  bool written(int result, const QString& text);
   void started(int result, const QString& text);
   void measured(uint32_t status, double value, const QString& text);
   void stored(int result, const QString& text);

@@ -30,6 +30,7 @@
 #include "line/add_module_dialog.h"
 #include "line/backup_panel.h"
 #include "line/bit_strip.h"
+#include "line/calibration_wizard.h"
 #include "line/connection_panel.h"
 #include "line/elided_label.h"
 #include "line/line_file.h"
@@ -294,6 +295,8 @@ LineWindow::~LineWindow() {
   log_.stop();
   qDeleteAll(details_);
   details_.clear();
+  // Calibrations taken over from details gone: they write back through the worker.
+  qDeleteAll(findChildren<CalibrationWizard*>(QString(), Qt::FindDirectChildrenOnly));
   worker_.reset();  // its thread ends here: no exchange after this
   if (queue_) SetExchangeObserver(previousObserver_);
 }
@@ -329,6 +332,13 @@ void LineWindow::useModules(QVector<LineModule> modules, bool save) {
   std::stable_sort(modules.begin(), modules.end(), [](const LineModule& a, const LineModule& b) {
     return std::pair(a.address, a.baudCode) < std::pair(b.address, b.baudCode);
   });
+  // A calibration under way outlives the detail it was opened from: it has yet to leave the
+  // module as found and to keep its record.
+  for (ModuleDetailWindow* w : std::as_const(details_))
+    if (CalibrationWizard* c = w->calibrationWizard(); c != nullptr && (c->running() || c->ending())) {
+      c->setParent(this, c->windowFlags());
+      c->show();
+    }
   qDeleteAll(details_);
   details_.clear();
   model_.setModules(modules);

@@ -4,52 +4,37 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDateEdit>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
-#include <QThread>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 
 #include "base/calibration_constants.h"
 #include "base/calibration_record.h"
-#include "base/settings.h"
 #include "line/calibration_history.h"
 #include "line/calibration_wizard.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/line_window.h"
 #include "line/module_detail_window.h"
-#include "line/workbench_settings.h"
 #include "sim/sim_server.h"
+#include "tests/line/simulated_workbench.h"
 #include "tests/sim/sim_line.h"
 
 namespace {
 
 constexpr SimModuleSpec Spec{3, 4};
-
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
 
 // Bytes 0 (input 0's range) and 15..22 (both ranges' constants).
 std::array<uint8_t, 9> CalibrationBytes(const SimModule& m) {
@@ -72,11 +57,7 @@ class CalibrationWizardTest : public ::testing::Test {
     ASSERT_TRUE(dir_.isValid());
     sim_ = StartLine(dir_, {Spec});
     ASSERT_NE(sim_, nullptr);
-    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
-    SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
-    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
-    SetWorkbenchSettingsPath(dir_.filePath(QStringLiteral("linka.ini")));
+    workbench_.emplace(dir_, *sim_);
     window_ = std::make_unique<LineWindow>();
     const QString line = dir_.filePath(QStringLiteral("linka.qx510line"));
     LineModule m;
@@ -96,13 +77,7 @@ class CalibrationWizardTest : public ::testing::Test {
   }
   void TearDown() override {
     window_.reset();
-    SetConnectionSettingsPath(QString());
-    SetWorkbenchSettingsPath(QString());
-    ::unsetenv(simproto::EndpointEnv);
-    if (savedXdg_)
-      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
+    workbench_.reset();
     QLocale::setDefault(QLocale::c());
   }
   QString folder() const { return dir_.filePath(QStringLiteral("kalibrace")); }
@@ -173,9 +148,9 @@ class CalibrationWizardTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
+  std::optional<SimulatedWorkbench> workbench_;
   std::unique_ptr<LineWindow> window_;
   ModuleDetailWindow* detail_ = nullptr;
-  std::optional<std::string> savedXdg_;
 };
 
 TEST_F(CalibrationWizardTest, AFullCalibrationRecordsWhatTheModuleReportedBeforeAndAfter) {
@@ -275,6 +250,30 @@ TEST_F(CalibrationWizardTest, AWindowClosedHalfWayCancelsAndStaysToSayHowTheModu
   EXPECT_EQ(CalibrationBytes(sim_->snapshot()), found);
   EXPECT_EQ(w->record().end, CalibrationEnd::Cancelled);
   EXPECT_TRUE(w->close());
+}
+
+TEST_F(CalibrationWizardTest, ACalibrationOutlivesItsDetailAndTheWindowGoneHalfWayLeavesTheModuleAsFound) {
+  const auto found = CalibrationBytes(sim_->snapshot());
+  QPointer<CalibrationWizard> w = open(RangeVoltage);
+  ASSERT_TRUE(drive(w, RangeVoltage, 5.0, CalibrationWizard::Reference));
+  // The line read again (a scan, a line file) makes every detail anew.
+  window_->setLinePath(window_->linePath());
+  ASSERT_FALSE(w.isNull());
+  EXPECT_TRUE(w->isVisible());
+  w->cancelCalibration();
+  ASSERT_TRUE(WaitFor([w] { return w->step() == CalibrationWizard::Result; }));
+  EXPECT_EQ(w->record().end, CalibrationEnd::Cancelled);
+  EXPECT_FALSE(w->recordPath().isEmpty());
+  EXPECT_EQ(CalibrationBytes(sim_->snapshot()), found);
+  w->close();
+
+  detail_ = window_->openDetail(0);
+  detail_->calibrationHistory()->setRecordFolder(folder());
+  w = open(RangeCurrent);
+  ASSERT_TRUE(drive(w, RangeCurrent, 10.0, CalibrationWizard::PowerCycle));
+  ASSERT_NE(CalibrationBytes(sim_->snapshot()), found);
+  window_.reset();
+  EXPECT_EQ(CalibrationBytes(sim_->snapshot()), found);
 }
 
 TEST_F(CalibrationWizardTest, HistoryListsADamagedRecordAsDamagedAndGivesNoCertificate) {

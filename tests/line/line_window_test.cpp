@@ -50,6 +50,7 @@
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
 #include "sim/sim_server.h"
+#include "tests/line/simulated_workbench.h"
 #include "tests/sim/sim_line.h"
 #include "tests/support/file_faults.h"
 
@@ -76,17 +77,6 @@ LineModule Module(const SimModuleSpec& s) {
   return m;
 }
 
-// Waits for a condition the driver thread brings about; false when it never came.
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
 class LineWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -95,24 +85,13 @@ class LineWindowTest : public ::testing::Test {
     ASSERT_NE(sim_, nullptr);
     for (int i = 0; i < sim_->moduleCount(); ++i)
       sim_->withModule(i, [](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
-    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
-    SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
-    // The user's own serial-ports file must not send the stand-ins to a real device.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
-    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
-    SetWorkbenchSettingsPath(dir_.filePath(QStringLiteral("linka.ini")));
+    workbench_.emplace(dir_, *sim_);
     window_ = std::make_unique<LineWindow>();
     window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   }
   void TearDown() override {
     window_.reset();
-    SetConnectionSettingsPath(QString());
-    SetWorkbenchSettingsPath(QString());
-    ::unsetenv(simproto::EndpointEnv);
-    if (savedXdg_)
-      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
+    workbench_.reset();
   }
 
   void connectLine() {
@@ -147,8 +126,8 @@ class LineWindowTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
+  std::optional<SimulatedWorkbench> workbench_;
   std::unique_ptr<LineWindow> window_;
-  std::optional<std::string> savedXdg_;
 };
 
 TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
