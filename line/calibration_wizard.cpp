@@ -5,6 +5,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -606,8 +607,9 @@ void CalibrationWizard::finished(bool complete, const QString& restoredText, con
   lines << record_.endText.toHtmlEscaped();
   if (!complete) lines.last() = Red(lines.last());
   lines << (recordPath_.isEmpty() ? Red(QStringLiteral("Záznam kalibrace se nepodařilo uložit: %1").arg(recordError_))
-                                  : QStringLiteral("Záznam kalibrace uložen: %1").arg(QDir::toNativeSeparators(recordPath_).toHtmlEscaped()));
+                                  : QStringLiteral("Záznam kalibrace uložen: %1 (v historii modulu)").arg(QFileInfo(recordPath_).fileName().toHtmlEscaped()));
   resultText_->setText(lines.join(QStringLiteral("<br><br>")));
+  resultText_->setToolTip(QDir::toNativeSeparators(recordPath_));
   ending_ = Ending::None;
   setMessage(QString());
   showStep(Result);
