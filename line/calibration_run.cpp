@@ -118,21 +118,25 @@ void CalibrationRun::measure(int settleMs) {
 }
 
 void CalibrationRun::measureNow() {
+  readInput([this](uint32_t status, double value, const QString& text) { emit measured(status, value, text); });
+}
+
+void CalibrationRun::readInput(std::function<void(uint32_t status, double value, const QString& text)> answer) {
   Shared* s = shared_.get();
   const uint8_t input = input_;
   onLine(
-      [this, s, input](const ModuleLink& link) {
+      [this, s, input, answer](const ModuleLink& link) {
         double value = 0;
         const uint32_t status = MeasureInput(link.iface, link.handle, link.module, input, value);
         const QString text = status != 0 ? DriverStatusText(link.iface, status) : QString();
-        s->deliver([this, status, value, text] {
+        s->deliver([this, status, value, text, answer] {
           busy_ = false;
-          emit measured(status, value, text);
+          answer(status, value, text);
         });
       },
-      [this](uint32_t status, const QString& error) {
+      [this, answer](uint32_t status, const QString& error) {
         busy_ = false;
-        emit measured(status, 0, error);
+        answer(status, 0, error);
       });
 }
 
@@ -145,21 +149,7 @@ void CalibrationRun::store(uint16_t gain, uint16_t offset) {
 }
 
 void CalibrationRun::probe() {
-  Shared* s = shared_.get();
-  const uint8_t input = input_;
-  onLine(
-      [this, s, input](const ModuleLink& link) {
-        double value = 0;
-        const bool answered = MeasureInput(link.iface, link.handle, link.module, input, value) == 0;
-        s->deliver([this, answered] {
-          busy_ = false;
-          emit probed(answered);
-        });
-      },
-      [this](uint32_t, const QString&) {
-        busy_ = false;
-        emit probed(false);
-      });
+  readInput([this](uint32_t status, double, const QString&) { emit probed(status == 0); });
 }
 
 void CalibrationRun::finish(bool keep) {

@@ -60,6 +60,8 @@ class CalibrationRun : public QObject {
   struct Shared;
   // `work` on the driver thread; `failed` (on this thread) when the line could not be used.
   void measureNow();
+  // One reading of the input on the driver thread, answered on this one.
+  void readInput(std::function<void(uint32_t status, double value, const QString& text)> answer);
   // A step of the session on the driver thread, its result and the failed write's text
   // answered through `answer`.
   void sessionStep(std::function<ConfigWriteResult(Shared& s, const ModuleLink& link)> step,
