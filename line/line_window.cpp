@@ -334,8 +334,8 @@ void LineWindow::useModules(QVector<LineModule> modules, bool save) {
   });
   // A calibration under way outlives the detail it was opened from: it has yet to leave the
   // module as found and to keep its record.
-  for (ModuleDetailWindow* w : std::as_const(details_))
-    if (CalibrationWizard* c = w->calibrationWizard(); c != nullptr && (c->running() || c->ending())) {
+  for (CalibrationWizard* c : calibrations())
+    if (c->parent() != this && (c->running() || c->ending())) {
       c->setParent(this, c->windowFlags());
       c->show();
     }
@@ -452,6 +452,13 @@ void LineWindow::opened(uint32_t status, const QString& error) {
   updatePollButtons();
 }
 
+QList<CalibrationWizard*> LineWindow::calibrations() const {
+  QList<CalibrationWizard*> open = findChildren<CalibrationWizard*>(QString(), Qt::FindDirectChildrenOnly);
+  for (ModuleDetailWindow* w : std::as_const(details_))
+    if (CalibrationWizard* c = w->calibrationWizard()) open.append(c);
+  return open;
+}
+
 bool LineWindow::restoring() const { return backup_ != nullptr && backup_->restoring(); }
 
 bool LineWindow::mayStopRestore(const QString& question) {
@@ -467,6 +474,9 @@ void LineWindow::disconnectLine() {
     return;
   stopPolling();
   worker()->stopScan();
+  // A calibration under way writes back what it changed before the line is given up: its
+  // write-back is queued on the driver thread ahead of the close.
+  for (CalibrationWizard* c : calibrations()) c->cancelCalibration();
   worker()->close();
   connected_ = false;
   connection_->setConnected(false);

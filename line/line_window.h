@@ -10,6 +10,7 @@
 #include "line/line_model.h"
 
 class BackupPanel;
+class CalibrationWizard;
 class ConnectionPanel;
 class ExchangeObserver;
 class ExchangeQueue;
@@ -98,6 +99,8 @@ class LineWindow : public QMainWindow {
   void drainTraffic();
   void updatePollButtons();
   bool restoring() const;
+  // The guided calibrations open: those of the details, and those taken over from details gone.
+  QList<CalibrationWizard*> calibrations() const;
   // True when no restore runs, or the operator agreed to `question`; the restore is then
   // told to stop at the next byte.
   bool mayStopRestore(const QString& question);

@@ -252,7 +252,7 @@ TEST_F(CalibrationWizardTest, AWindowClosedHalfWayCancelsAndStaysToSayHowTheModu
   EXPECT_TRUE(w->close());
 }
 
-TEST_F(CalibrationWizardTest, ACalibrationOutlivesItsDetailAndTheWindowGoneHalfWayLeavesTheModuleAsFound) {
+TEST_F(CalibrationWizardTest, ACalibrationOutlivesItsDetailAndTheLineGoneHalfWayLeavesTheModuleAsFound) {
   const auto found = CalibrationBytes(sim_->snapshot());
   QPointer<CalibrationWizard> w = open(RangeVoltage);
   ASSERT_TRUE(drive(w, RangeVoltage, 5.0, CalibrationWizard::Reference));
@@ -267,8 +267,19 @@ TEST_F(CalibrationWizardTest, ACalibrationOutlivesItsDetailAndTheWindowGoneHalfW
   EXPECT_EQ(CalibrationBytes(sim_->snapshot()), found);
   w->close();
 
+  // Disconnected half-way: the write-back goes ahead of the line's close.
   detail_ = window_->openDetail(0);
   detail_->calibrationHistory()->setRecordFolder(folder());
+  w = open(RangeVoltage);
+  ASSERT_TRUE(drive(w, RangeVoltage, 5.0, CalibrationWizard::AsLeft));
+  window_->disconnectLine();
+  ASSERT_TRUE(WaitFor([w] { return w->step() == CalibrationWizard::Result; }));
+  EXPECT_EQ(w->record().end, CalibrationEnd::Cancelled) << w->record().endText.toStdString();
+  EXPECT_EQ(CalibrationBytes(sim_->snapshot()), found);
+  w->close();
+  window_->connectLine();
+  ASSERT_TRUE(WaitFor([this] { return window_->isConnected(); }));
+
   w = open(RangeCurrent);
   ASSERT_TRUE(drive(w, RangeCurrent, 10.0, CalibrationWizard::PowerCycle));
   ASSERT_NE(CalibrationBytes(sim_->snapshot()), found);
