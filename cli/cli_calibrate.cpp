@@ -154,7 +154,7 @@ int CmdCalibrate(CliContext& c) {
     bool complete = restored.complete;
     if (constantsStored) {
       const auto failed = RestoreCalibrationConstants(iface, handle, module, range, record.constantsBefore, report);
-      complete = failed.empty();
+      complete = complete && failed.empty();
       tell(complete ? QStringLiteral("Původní kalibrační konstanty zapsány zpět (platí po vypnutí a zapnutí napájení modulu).")
                     : NotRestoredText(failed));
       constantsStored = false;

@@ -1,6 +1,5 @@
 #include "line/calibration_certificate.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QLocale>
@@ -13,6 +12,7 @@
 #include "base/calibration_constants.h"
 #include "base/calibration_record.h"
 #include "base/checked_file.h"
+#include "line/pdf_document.h"
 
 namespace {
 
@@ -323,26 +323,15 @@ bool Paint(QPdfWriter& writer, const CalibrationRecord& r, int tableRows, bool d
 }  // namespace
 
 QByteArray RenderCalibrationCertificate(const CalibrationRecord& record, QString& error) {
-  QByteArray pdf;
-  QBuffer buffer(&pdf);
-  buffer.open(QIODevice::WriteOnly);
-  {
-    QPdfWriter writer(&buffer);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 15, 15, 15),
-                                     QPageLayout::Millimeter));
-    writer.setResolution(300);
-    writer.setTitle(QStringLiteral("Kalibrační protokol %1").arg(CertificateNumber(record)));
-    writer.setCreator(QStringLiteral("qx510-line %1").arg(QCoreApplication::applicationVersion()));
-    // As many rows of readings as the page holds beside everything else.
-    int rows = MostTableRows;
-    while (rows > 1 && !Paint(writer, record, rows, true, error)) --rows;
-    if (!Paint(writer, record, rows, false, error)) return {};
-  }
-  if (!pdf.startsWith("%PDF-") || !pdf.trimmed().endsWith("%%EOF")) {
-    error = QStringLiteral("Protokol se nepodařilo vykreslit.");
-    return {};
-  }
-  return pdf;
+  return RenderA4Pdf(QStringLiteral("Kalibrační protokol %1").arg(CertificateNumber(record)),
+                     QStringLiteral("qx510-line %1").arg(QCoreApplication::applicationVersion()), QMarginsF(20, 15, 15, 15),
+                     [&record](QPdfWriter& writer, QString& failure) {
+                       // As many rows of readings as the page holds beside everything else.
+                       int rows = MostTableRows;
+                       while (rows > 1 && !Paint(writer, record, rows, true, failure)) --rows;
+                       return Paint(writer, record, rows, false, failure);
+                     },
+                     error);
 }
 
 bool WriteCalibrationCertificate(const CalibrationRecord& record, const QString& path, QString& error) {

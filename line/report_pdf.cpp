@@ -1,6 +1,5 @@
 #include "line/report_pdf.h"
 
-#include <QBuffer>
 #include <QFontMetricsF>
 #include <QLocale>
 #include <QPageLayout>
@@ -11,6 +10,7 @@
 #include "base/baud.h"
 #include "base/checked_file.h"
 #include "line/line_report.h"
+#include "line/pdf_document.h"
 
 namespace {
 
@@ -221,34 +221,24 @@ class Renderer {
 }  // namespace
 
 QByteArray RenderLineReport(const LineReport& report, QString& error) {
-  QByteArray pdf;
-  QBuffer buffer(&pdf);
-  buffer.open(QIODevice::WriteOnly);
-  {
-    QPdfWriter writer(&buffer);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(18, 15, 15, 15),
-                                     QPageLayout::Millimeter));
-    writer.setResolution(300);
-    writer.setTitle(QStringLiteral("Protokol linky %1").arg(report.lineName));
-    writer.setCreator(QStringLiteral("qx510-line %1").arg(report.version));
-    Renderer renderer(writer, report);
-    if (!renderer.fontCarriesCzech()) {
-      error = QStringLiteral("Písmo %1 s českými znaky chybí (balík fonts-dejavu-core).").arg(FontFamily);
-      return {};
-    }
-    QVector<Block> blocks = {SummaryBlock(report)};
-    for (const ReportModule& m : report.modules) blocks.append(ModuleBlock(report, m));
-    renderer.paginate(blocks);
-    if (!renderer.paint()) {
-      error = QStringLiteral("Protokol se nepodařilo vykreslit.");
-      return {};
-    }
-  }
-  if (!pdf.startsWith("%PDF-") || !pdf.trimmed().endsWith("%%EOF")) {
-    error = QStringLiteral("Protokol se nepodařilo vykreslit.");
-    return {};
-  }
-  return pdf;
+  return RenderA4Pdf(QStringLiteral("Protokol linky %1").arg(report.lineName),
+                     QStringLiteral("qx510-line %1").arg(report.version), QMarginsF(18, 15, 15, 15),
+                     [&report](QPdfWriter& writer, QString& failure) {
+                       Renderer renderer(writer, report);
+                       if (!renderer.fontCarriesCzech()) {
+                         failure = QStringLiteral("Písmo %1 s českými znaky chybí (balík fonts-dejavu-core).").arg(FontFamily);
+                         return false;
+                       }
+                       QVector<Block> blocks = {SummaryBlock(report)};
+                       for (const ReportModule& m : report.modules) blocks.append(ModuleBlock(report, m));
+                       renderer.paginate(blocks);
+                       if (!renderer.paint()) {
+                         failure = QStringLiteral("Protokol se nepodařilo vykreslit.");
+                         return false;
+                       }
+                       return true;
+                     },
+                     error);
 }
 
 bool WriteLineReport(const LineReport& report, const QString& path, QString& error) {

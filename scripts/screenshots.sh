@@ -11,3 +11,4 @@ rm -rf "$out"
 QT_QPA_PLATFORM=offscreen build/release/bin/qx510-screenshots "$out"
 cmake --build build/release --target qx510-line-screenshots
 QT_QPA_PLATFORM=offscreen build/release/bin/qx510-line-screenshots "$out"
+scripts/certificate-picture.sh build/release "$out/26-line-calibration-certificate.png"

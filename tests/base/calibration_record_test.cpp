@@ -11,29 +11,18 @@
 #include "base/calibration_constants.h"
 #include "base/calibration_record.h"
 #include "base/sealed_text.h"
+#include "tests/support/calibration_sample.h"
 
 namespace {
 
+// The shared sample, cancelled, with values a short decimal form would not give back exactly
+// and text with quotes and a slash.
 CalibrationRecord Sample() {
-  CalibrationRecord r;
-  r.ident = QStringLiteral("QX-510   v.1.20");
+  CalibrationRecord r = SampleCalibrationRecord(2);
   r.tag = QStringLiteral("TT-104/č.2 čerpadlo");
-  r.interfaceType = 4;
-  r.address = 17;
-  r.rate = 115200;
-  r.input = 0;
-  r.range = RangeCurrent;
   r.referenceName = QStringLiteral("Kalibrátor „K1“");
-  r.referenceSerial = QStringLiteral("SN 0042");
-  r.referenceValidUntil = QDate(2027, 5, 31);
-  r.operatorName = QStringLiteral("Jiří Šťastný");
   r.tolerancePercent = 0.25;
-  r.started = QDateTime(QDate(2026, 12, 7), QTime(22, 10, 3), Qt::OffsetFromUTC, 3600);
-  r.ended = QDateTime(QDate(2026, 12, 7), QTime(22, 14, 41), Qt::OffsetFromUTC, 3600);
-  // Values that a short decimal form would not give back exactly.
   r.asFound.readings = {{10.213, 10.0}, {10.0 / 3.0, 0.1 + 0.2}, {-0.000001, 1e-300}};
-  r.asLeft.readings = {{10.001, 10.0}, {9.999, 10.0}};
-  r.constantsBefore = {true, 10000, 0};
   r.constantsAfter = {true, 9524, -120};
   r.end = CalibrationEnd::Cancelled;
   r.endText = QStringLiteral("Kalibrace vstupu zrušena !");
@@ -60,6 +49,7 @@ TEST(CalibrationRecord, ItsFileKeepsEveryEntry) {
   EXPECT_EQ(back.started, r.started);
   EXPECT_EQ(back.started.offsetFromUtc(), 3600);
   EXPECT_EQ(back.ended, r.ended);
+  EXPECT_EQ(back.ended.offsetFromUtc(), 3600);
   for (const auto& [mine, theirs] : {std::pair{&r.asFound, &back.asFound}, std::pair{&r.asLeft, &back.asLeft}}) {
     ASSERT_EQ(theirs->readings.size(), mine->readings.size());
     for (qsizetype i = 0; i < mine->readings.size(); ++i) {

@@ -10,9 +10,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include "base/calibration_constants.h"
 #include "base/calibration_record.h"
 #include "line/calibration_certificate.h"
+#include "tests/support/calibration_sample.h"
 
 namespace {
 
@@ -33,29 +33,7 @@ class CertificateTest : public ::testing::Test {
   }
   QString path(const QString& name) const { return dir_.filePath(name); }
 
-  static CalibrationRecord Record(int readings) {
-    CalibrationRecord r;
-    r.ident = QStringLiteral("QX-510   v.1.20");
-    r.tag = QStringLiteral("TT-104 čerpadlo 2");
-    r.address = 5;
-    r.rate = 57600;
-    r.range = RangeCurrent;
-    r.referenceName = QStringLiteral("Kalibrátor proudu Ž-20");
-    r.referenceSerial = QStringLiteral("SN 0042");
-    r.referenceValidUntil = QDate(2027, 5, 31);
-    r.operatorName = QStringLiteral("Jiří Šťastný");
-    r.started = QDateTime(QDate(2026, 12, 7), QTime(22, 10, 3), Qt::OffsetFromUTC, 3600);
-    r.ended = r.started.addSecs(278);
-    for (int i = 0; i < readings; ++i) {
-      r.asFound.readings.append({10.213 + 0.001 * i, 10.0});
-      r.asLeft.readings.append({10.003 - 0.001 * (i % 5), 10.0});
-    }
-    r.constantsBefore = {true, 10000, 0};
-    r.constantsAfter = {true, 9791, -35};
-    r.end = CalibrationEnd::Finished;
-    r.endText = QStringLiteral("Nové kalibrační konstanty zapsány; původní rozsah vstupu nastaven zpět.");
-    return r;
-  }
+  static CalibrationRecord Record(int readings) { return SampleCalibrationRecord(readings); }
 
   QString render(const CalibrationRecord& r, QByteArray* bytes = nullptr) {
     QString error;
