@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   wizard->findChild<QLineEdit*>(QStringLiteral("AsFoundReference"))->setText(QLocale().toString(5.0, 'f', 3));
   wizard->proceed();
   Settle(2500);
-  Save(wizard, "26-line-calibration.png");
+  Save(wizard, "27-line-calibration.png");
   wizard->proceed();
   Settle(500);
   sim.withModule(0, [](SimModule& m) { m.setShortCircuit(true); });
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
   Settle(1000);
   wizard->proceed();
   Settle(2500);
-  Save(wizard, "27-line-calibration-result.png");
+  Save(wizard, "28-line-calibration-result.png");
   wizard->close();
   detail->close();
 
