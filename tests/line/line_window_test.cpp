@@ -325,9 +325,10 @@ TEST_F(LineWindowTest, ReturnPressesNoButton) {
   knownLine();
   window_->show();
   window_->scanPanel();
-  QWidget* detail = window_->openDetail(0);
+  ModuleDetailWindow* detail = window_->openDetail(0);
   ASSERT_NE(detail, nullptr);
-  for (QWidget* w : {static_cast<QWidget*>(window_.get()), detail})
+  QWidget* calibration = detail->openCalibration();
+  for (QWidget* w : {static_cast<QWidget*>(window_.get()), static_cast<QWidget*>(detail), calibration})
     for (QPushButton* b : w->findChildren<QPushButton*>())
       EXPECT_FALSE(b->isDefault() || b->autoDefault()) << b->objectName().toStdString();
 }
