@@ -32,7 +32,9 @@ class CalibrationRun : public QObject {
   bool busy() const { return busy_; }
 
   // The input read options.count times against `reference`, through the constants the module
-  // holds (as found, as left), with the range's constants read before the series.
+  // holds (as found, as left), with the range's constants read before the series. The series
+  // holds the line for its settling and readings (about 2 s by default): the polls of the
+  // other modules wait meanwhile, so none of them meets the input switched for the series.
   void readSeries(double reference, const ReadoutOptions& options);
   // Reads the bytes the start changes, then sets the range and neutral constants.
   void start();
