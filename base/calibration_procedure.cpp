@@ -66,6 +66,7 @@ ConfigWriteResult CalibrationSession::Start(uint8_t input, uint8_t range) {
   range_ = range == RangeVoltage ? RangeVoltage : RangeCurrent;
   pending_.clear();
   stored_ = false;
+  accepted_ = false;
   // The neutral start: the input's range byte, then the range's constants at gain 1.0, offset 0.
   const uint8_t base = CalibrationBaseAddress(range_);
   const std::pair<uint8_t, uint8_t> neutral[] = {{uint8_t(CfgAddr::AinRange + input), range_},
@@ -96,10 +97,17 @@ ConfigWriteResult CalibrationSession::StoreConstants(uint16_t gain, uint16_t off
   const ConfigWriteResult r = writer_.StoreConstants(range_, gain, offset);
   writer_.setCancelled({});
   if (r == ConfigWriteResult::Written && !pending_.empty()) {
-    pending_.resize(1);  // the range byte
+    accepted_ = !keepOnlyWhenAccepted_;
+    if (accepted_) pending_.resize(1);  // the range byte
     stored_ = true;
   }
   return r;
+}
+
+void CalibrationSession::KeepStoredConstants() {
+  if (!stored_ || accepted_ || pending_.empty()) return;
+  pending_.resize(1);
+  accepted_ = true;
 }
 
 CalibrationSession::Restored CalibrationSession::Restore() {
@@ -110,7 +118,7 @@ CalibrationSession::Restored CalibrationSession::Restore() {
     if (writer_.WriteConfigByteVerified(address, value) != ConfigWriteResult::Written) failed.emplace_back(address, value);
   pending_.clear();
   result.complete = failed.empty();
-  result.text = !result.complete ? NotRestoredText(failed) : stored_ ? CalibrationKeptText : CalibrationRestoredText;
+  result.text = !result.complete ? NotRestoredText(failed) : accepted_ ? CalibrationKeptText : CalibrationRestoredText;
   return result;
 }
 

@@ -73,10 +73,19 @@ class CalibrationSession {
   Restored Restore();
   bool Pending() const { return !pending_.empty(); }
 
+  // For a calibration that reads the input through the stored constants before it keeps them
+  // (the workbench's as-left readings): while set, StoreConstants leaves the former constants
+  // to write back as well, so that an end before KeepStoredConstants() leaves the module as
+  // found. KeepStoredConstants() then leaves only the range byte, as a plain StoreConstants.
+  void setKeepOnlyWhenAccepted(bool on) { keepOnlyWhenAccepted_ = on; }
+  void KeepStoredConstants();
+
  private:
   CalibrationWriter writer_;
   uint8_t range_ = RangeVoltage;
   bool stored_ = false;  // the new constants are in the module
+  bool keepOnlyWhenAccepted_ = false;
+  bool accepted_ = false;  // stored, and kept by the caller's word
   std::function<bool()> cancelled_;
   std::vector<std::pair<uint8_t, uint8_t>> pending_;  // address, value before the start
 };

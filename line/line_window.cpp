@@ -30,12 +30,13 @@
 #include "line/add_module_dialog.h"
 #include "line/backup_panel.h"
 #include "line/bit_strip.h"
+#include "line/calibration_wizard.h"
 #include "line/connection_panel.h"
 #include "line/elided_label.h"
 #include "line/line_file.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 #include "line/number_sort.h"
 #include "line/report_dialog.h"
 #include "line/save_path.h"
@@ -294,6 +295,8 @@ LineWindow::~LineWindow() {
   log_.stop();
   qDeleteAll(details_);
   details_.clear();
+  // Calibrations taken over from details gone: they write back through the worker.
+  qDeleteAll(findChildren<CalibrationWizard*>(QString(), Qt::FindDirectChildrenOnly));
   worker_.reset();  // its thread ends here: no exchange after this
   if (queue_) SetExchangeObserver(previousObserver_);
 }
@@ -329,6 +332,13 @@ void LineWindow::useModules(QVector<LineModule> modules, bool save) {
   std::stable_sort(modules.begin(), modules.end(), [](const LineModule& a, const LineModule& b) {
     return std::pair(a.address, a.baudCode) < std::pair(b.address, b.baudCode);
   });
+  // A calibration under way outlives the detail it was opened from: it has yet to leave the
+  // module as found and to keep its record.
+  for (CalibrationWizard* c : calibrations())
+    if (c->parent() != this && (c->running() || c->ending())) {
+      c->setParent(this, c->windowFlags());
+      c->show();
+    }
   qDeleteAll(details_);
   details_.clear();
   model_.setModules(modules);
@@ -442,6 +452,13 @@ void LineWindow::opened(uint32_t status, const QString& error) {
   updatePollButtons();
 }
 
+QList<CalibrationWizard*> LineWindow::calibrations() const {
+  QList<CalibrationWizard*> open = findChildren<CalibrationWizard*>(QString(), Qt::FindDirectChildrenOnly);
+  for (ModuleDetailWindow* w : std::as_const(details_))
+    if (CalibrationWizard* c = w->calibrationWizard()) open.append(c);
+  return open;
+}
+
 bool LineWindow::restoring() const { return backup_ != nullptr && backup_->restoring(); }
 
 bool LineWindow::mayStopRestore(const QString& question) {
@@ -457,6 +474,9 @@ void LineWindow::disconnectLine() {
     return;
   stopPolling();
   worker()->stopScan();
+  // A calibration under way writes back what it changed before the line is given up: its
+  // write-back is queued on the driver thread ahead of the close.
+  for (CalibrationWizard* c : calibrations()) c->cancelCalibration();
   worker()->close();
   connected_ = false;
   connection_->setConnected(false);
@@ -480,7 +500,7 @@ void LineWindow::stopPolling() {
   polling_ = false;
   worker()->setPolling(false, interval_->value(), settings_.ResponseTimeout);
   status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
-  for (ModuleWindow* w : std::as_const(details_)) w->pollingStopped();
+  for (ModuleDetailWindow* w : std::as_const(details_)) w->pollingStopped();
   updatePollButtons();
 }
 
@@ -494,7 +514,7 @@ void LineWindow::readings(const QVector<ModuleReading>& polled) {
   for (const ModuleReading& r : polled) {
     ++readings_;
     model_.apply(r);
-    if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
+    if (ModuleDetailWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
     QString error;
     if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
   }
@@ -502,7 +522,7 @@ void LineWindow::readings(const QVector<ModuleReading>& polled) {
 
 void LineWindow::commandDone(const CommandResult& r) {
   model_.applyCommand(r);
-  if (ModuleWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->commandDone(r);
+  if (ModuleDetailWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->commandDone(r);
 }
 
 void LineWindow::scanFinished(bool stopped, uint32_t status, const QString& error) {
@@ -525,19 +545,19 @@ void LineWindow::tick() {
   if (logPanel_ != nullptr) status_->setPanelText(2, logPanel_->summary());
 }
 
-ModuleWindow* LineWindow::detail(int row) const {
+ModuleDetailWindow* LineWindow::detail(int row) const {
   if (row < 0 || row >= model_.rowCount()) return nullptr;
   const LineModule& m = model_.row(row).module;
   return details_.value(ModuleKey(m.address, m.baudCode));
 }
 
-ModuleWindow* LineWindow::openDetail(int row) {
+ModuleDetailWindow* LineWindow::openDetail(int row) {
   if (row < 0 || row >= model_.rowCount()) return nullptr;
   const LineModel::Row& r = model_.row(row);
   const int key = ModuleKey(r.module.address, r.module.baudCode);
-  ModuleWindow* w = details_.value(key);
+  ModuleDetailWindow* w = details_.value(key);
   if (w == nullptr) {
-    w = new ModuleWindow(r.module, worker());
+    w = new ModuleDetailWindow(r.module, worker());
     w->setOutputs(r.outputs);
     details_.insert(key, w);
   }
@@ -656,7 +676,7 @@ void LineWindow::closeEvent(QCloseEvent* event) {
     status_->setPanelText(1, QStringLiteral(" Obnova se zastavuje…"));
     return;
   }
-  for (ModuleWindow* w : std::as_const(details_)) w->close();
+  for (ModuleDetailWindow* w : std::as_const(details_)) w->close();
   saveWindowPlace();
   QMainWindow::closeEvent(event);
 }

@@ -10,13 +10,14 @@
 #include "line/line_model.h"
 
 class BackupPanel;
+class CalibrationWizard;
 class ConnectionPanel;
 class ExchangeObserver;
 class ExchangeQueue;
 class TrafficPanel;
 class LineWorker;
 class LogPanel;
-class ModuleWindow;
+class ModuleDetailWindow;
 class ElidedLabel;
 class NumberSortProxy;
 class QLabel;
@@ -53,8 +54,8 @@ class LineWindow : public QMainWindow {
   QTabWidget* tabs() const { return tabs_; }
   bool isConnected() const { return connected_; }
   QString statusText(int panel) const;
-  ModuleWindow* openDetail(int row);
-  ModuleWindow* detail(int row) const;
+  ModuleDetailWindow* openDetail(int row);
+  ModuleDetailWindow* detail(int row) const;
   // How the window asks the operator before it cuts a restore short (AskYesNo unless a test
   // answers instead); true: go ahead.
   void setQuestion(std::function<bool(const QString& text)> ask) { ask_ = std::move(ask); }
@@ -98,6 +99,8 @@ class LineWindow : public QMainWindow {
   void drainTraffic();
   void updatePollButtons();
   bool restoring() const;
+  // The guided calibrations open: those of the details, and those taken over from details gone.
+  QList<CalibrationWizard*> calibrations() const;
   // True when no restore runs, or the operator agreed to `question`; the restore is then
   // told to stop at the next byte.
   bool mayStopRestore(const QString& question);
@@ -119,7 +122,7 @@ class LineWindow : public QMainWindow {
   bool closeAfterRestore_ = false;  // the operator closed the window; it closes once the restore stopped
   std::function<bool(const QString&)> ask_;
   qint64 readings_ = 0, readingsAtTick_ = 0, tickAtMs_ = 0;
-  QHash<int, ModuleWindow*> details_;
+  QHash<int, ModuleDetailWindow*> details_;
 
   ConnectionPanel* connection_;
   QTabWidget* tabs_;

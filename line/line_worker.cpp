@@ -454,6 +454,22 @@ void LineWorker::restore(const QVector<RestoreJob>& jobs) {
   });
 }
 
+void LineWorker::onLine(const LineModule& module, LineJob work) {
+  post([this, module, work = std::move(work)] {
+    uint32_t status = 0;
+    QString error;
+    if (!connected_) {
+      status = StatusNoEntry;
+      error = NotConnectedText.trimmed();
+    } else if (!useRate(module.baudCode, timeoutMs_, &status)) {
+      error = DriverStatusText(data_.Interface, status);
+    }
+    work(link(module), status, error);
+    stats_[key(module)].rangeByte = -1;
+    pollSoon(module);
+  });
+}
+
 RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count) {
   RestoreReport report;
   report.module = job.module;

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QVector>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "base/tdata.h"
@@ -48,6 +49,13 @@ class LineWorker : public QObject {
   // windows would refuse (RefusedBytes) is reported refused, and nothing is sent to its module.
   // After each job the module's input range is read again before its next value.
   void restore(const QVector<RestoreJob>& jobs);
+  // A job of another part on the line (the guided calibration, line/calibration_run.h): run on
+  // this thread between two polls, so none of its exchanges meets a poll half-way. `work` gets
+  // the module's link with its rate set and status 0, or the failure's status and text (the
+  // line not open, the rate refused) and a link not to be used. Afterwards the module's input
+  // range is read again before its next value, as after a restore.
+  using LineJob = std::function<void(const ModuleLink& link, uint32_t status, const QString& error)>;
+  void onLine(const LineModule& module, LineJob work);
 
  signals:
   void opened(uint32_t status, const QString& error);

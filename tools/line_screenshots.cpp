@@ -3,6 +3,9 @@
 // workbench. Nothing is written elsewhere: settings, line and log files are scratch.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -17,9 +20,11 @@
 #include "base/commands.h"
 #include "base/settings.h"
 #include "line/backup_panel.h"
+#include "line/calibration_history.h"
+#include "line/calibration_wizard.h"
 #include "line/line_window.h"
 #include "line/log_panel.h"
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 #include "line/scan_panel.h"
 #include "line/trend_plot.h"
 #include "line/workbench_settings.h"
@@ -84,9 +89,44 @@ int main(int argc, char** argv) {
   sim.withBus([](SimBus& bus) { bus.clearFaults(1); });
 
   // Detail of the first module: a slowly swinging input for a few seconds.
-  ModuleWindow* detail = window.openDetail(0);
+  ModuleDetailWindow* detail = window.openDetail(0);
   Settle(6000, [&](double t) { sim.withModule(0, [t](SimModule& m) { m.setSourceVoltage(5 + 3 * std::sin(t * 1.3)); }); });
   Save(detail, "22-line-module.png");
+
+  // Its calibration: the input read as found (the converter is off by 2 %), then the whole
+  // procedure to the result.
+  detail->calibrationHistory()->setRecordFolder(scratch.filePath(QStringLiteral("kalibrace")));
+  CalibrationWizard* wizard = detail->openCalibration();
+  wizard->setTimings(300, 150, 100);
+  wizard->findChild<QLineEdit*>(QStringLiteral("ModuleTag"))->setText(QStringLiteral("TT-101"));
+  wizard->findChild<QLineEdit*>(QStringLiteral("ReferenceName"))->setText(QStringLiteral("Kalibrátor K-2"));
+  wizard->findChild<QLineEdit*>(QStringLiteral("ReferenceSerial"))->setText(QStringLiteral("4711-22"));
+  wizard->findChild<QDateEdit*>(QStringLiteral("ReferenceValidUntil"))->setDate(QDate::currentDate().addMonths(7));
+  wizard->findChild<QLineEdit*>(QStringLiteral("OperatorName"))->setText(QStringLiteral("Jana Dvořáková"));
+  Settle(300);
+  sim.withModule(0, [](SimModule& m) { m.setSourceVoltage(5.0); });
+  wizard->proceed();
+  wizard->findChild<QLineEdit*>(QStringLiteral("AsFoundReference"))->setText(QLocale().toString(5.0, 'f', 3));
+  wizard->proceed();
+  Settle(2500);
+  Save(wizard, "27-line-calibration.png");
+  wizard->proceed();
+  Settle(500);
+  sim.withModule(0, [](SimModule& m) { m.setShortCircuit(true); });
+  wizard->proceed();
+  Settle(800);
+  sim.withModule(0, [](SimModule& m) { m.setShortCircuit(false); });
+  wizard->findChild<QLineEdit*>(QStringLiteral("ProcedureReference"))->setText(QLocale().toString(5.0, 'f', 3));
+  wizard->proceed();
+  Settle(800);
+  sim.withModule(0, [](SimModule& m) { m.setPowered(false); });
+  Settle(1500);
+  sim.withModule(0, [](SimModule& m) { m.setPowered(true); });
+  Settle(1000);
+  wizard->proceed();
+  Settle(2500);
+  Save(wizard, "28-line-calibration-result.png");
+  wizard->close();
   detail->close();
 
   // Log running for two modules.

@@ -42,7 +42,7 @@
 #include "line/connection_panel.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 #include "line/line_window.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
@@ -50,6 +50,7 @@
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
 #include "sim/sim_server.h"
+#include "tests/line/simulated_workbench.h"
 #include "tests/sim/sim_line.h"
 #include "tests/support/file_faults.h"
 
@@ -76,17 +77,6 @@ LineModule Module(const SimModuleSpec& s) {
   return m;
 }
 
-// Waits for a condition the driver thread brings about; false when it never came.
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
 class LineWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -95,24 +85,13 @@ class LineWindowTest : public ::testing::Test {
     ASSERT_NE(sim_, nullptr);
     for (int i = 0; i < sim_->moduleCount(); ++i)
       sim_->withModule(i, [](SimModule& m) { m.setConverterError({1.0, 0.0, 0.0}); });
-    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
-    SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
-    // The user's own serial-ports file must not send the stand-ins to a real device.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
-    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
-    SetWorkbenchSettingsPath(dir_.filePath(QStringLiteral("linka.ini")));
+    workbench_.emplace(dir_, *sim_);
     window_ = std::make_unique<LineWindow>();
     window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
   }
   void TearDown() override {
     window_.reset();
-    SetConnectionSettingsPath(QString());
-    SetWorkbenchSettingsPath(QString());
-    ::unsetenv(simproto::EndpointEnv);
-    if (savedXdg_)
-      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
+    workbench_.reset();
   }
 
   void connectLine() {
@@ -147,8 +126,8 @@ class LineWindowTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
+  std::optional<SimulatedWorkbench> workbench_;
   std::unique_ptr<LineWindow> window_;
-  std::optional<std::string> savedXdg_;
 };
 
 TEST_F(LineWindowTest, ScanFindsExactlyTheLineAndKeepsIt) {
@@ -234,10 +213,13 @@ TEST_F(LineWindowTest, SilentModuleIsMarkedKeptAndComesBack) {
   connectLine();
   window_->findChild<QSpinBox*>(QStringLiteral("PollInterval"))->setValue(0);
   window_->startPolling();
-  ASSERT_TRUE(pollsDone());
   const int row = rowOf(Line[1]);
-  window_->model()->flush();
-  EXPECT_EQ(cell(row, LineModel::State), QStringLiteral("odpovídá"));
+  // The exchanges are counted as they happen, the readings handed over in batches: wait for the
+  // reading, not only for the exchange.
+  ASSERT_TRUE(WaitFor([&] {
+    window_->model()->flush();
+    return cell(row, LineModel::State) == QStringLiteral("odpovídá");
+  })) << cell(row, LineModel::State).toStdString();
 
   sim_->withBus([](SimBus& bus) { bus.arm(1, SimFault{.kind = SimFault::Silent}); });
   ASSERT_TRUE(WaitFor([&] { return window_->model()->row(row).silent; }));
@@ -343,9 +325,10 @@ TEST_F(LineWindowTest, ReturnPressesNoButton) {
   knownLine();
   window_->show();
   window_->scanPanel();
-  QWidget* detail = window_->openDetail(0);
+  ModuleDetailWindow* detail = window_->openDetail(0);
   ASSERT_NE(detail, nullptr);
-  for (QWidget* w : {static_cast<QWidget*>(window_.get()), detail})
+  QWidget* calibration = detail->openCalibration();
+  for (QWidget* w : {static_cast<QWidget*>(window_.get()), static_cast<QWidget*>(detail), calibration})
     for (QPushButton* b : w->findChildren<QPushButton*>())
       EXPECT_FALSE(b->isDefault() || b->autoDefault()) << b->objectName().toStdString();
 }
@@ -883,7 +866,7 @@ TEST_F(LineBackupTest, AfterARestoreChangesTheRangeTheValuesCarryTheNewUnit) {
   list->item(row)->setCheckState(Qt::Checked);
   ASSERT_TRUE(log->startLog());
   window_->show();
-  ModuleWindow* detail = window_->openDetail(row);
+  ModuleDetailWindow* detail = window_->openDetail(row);
   ASSERT_NE(detail, nullptr);
   auto* value = detail->findChild<QLabel*>(QStringLiteral("Ain0Value"));
   ASSERT_NE(value, nullptr);

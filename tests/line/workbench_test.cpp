@@ -27,7 +27,7 @@
 #include "line/line_model.h"
 #include "line/line_window.h"
 #include "line/log_panel.h"
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 #include "line/number_sort.h"
 #include "line/save_path.h"
 #include "line/traffic_panel.h"
@@ -200,7 +200,7 @@ TEST_F(WorkbenchTest, KeysOpenAndCloseTheDetailAndSwitchTabs) {
   view->setFocus();
   QTest::keyClick(view, Qt::Key_Return);
   const int row = w->model()->rowOf(10, 7 - 2);
-  ModuleWindow* detail = w->detail(row);
+  ModuleDetailWindow* detail = w->detail(row);
   ASSERT_NE(detail, nullptr) << "Return on a row opens its module, not the row's place in the model";
   EXPECT_TRUE(detail->isVisible());
   for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {

@@ -1,4 +1,4 @@
-#include "line/module_window.h"
+#include "line/module_detail_window.h"
 
 #include <QDateTime>
 #include <QGridLayout>
@@ -13,7 +13,10 @@
 #include <QVBoxLayout>
 
 #include "base/baud.h"
+#include "base/calibration_constants.h"
 #include "base/value_format.h"
+#include "line/calibration_history.h"
+#include "line/calibration_wizard.h"
 #include "line/input_timeline.h"
 #include "line/line_model.h"
 #include "line/line_worker.h"
@@ -29,9 +32,9 @@ QString Failure(const QString& text) { return QStringLiteral("<span style='color
 
 }  // namespace
 
-ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget* parent)
+ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* worker, QWidget* parent)
     : QWidget(parent, Qt::Window), module_(module), worker_(worker) {
-  setObjectName(QStringLiteral("ModuleWindow"));
+  setObjectName(QStringLiteral("ModuleDetailWindow"));
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowTitle(QStringLiteral("Modul %1 (%2 Bd) – %3").arg(module.address).arg(BaudCodeToRate(module.baudCode)).arg(module.ident));
   auto* layout = new QVBoxLayout(this);
@@ -63,7 +66,7 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   auto* inputsLayout = new QVBoxLayout(inputs);
   timeline_ = new InputTimeline(inputs);
   inputsLayout->addWidget(timeline_);
-  lower->addWidget(inputs, 2);
+  lower->addWidget(inputs, 3);
 
   auto* side = new QVBoxLayout;
   auto* outputs = new QGroupBox(QStringLiteral("Výstupy DOUT"), this);
@@ -112,14 +115,17 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   message_->setWordWrap(true);
   side->addWidget(message_);
   side->addStretch(1);
-  lower->addLayout(side, 1);
+  lower->addLayout(side, 2);
+  history_ = new CalibrationHistory(module, this);
+  lower->addWidget(history_, 2);
   layout->addLayout(lower, 2);
 
   connect(all_, &QPushButton::clicked, plot_, &TrendPlot::showAll);
   connect(on_, &QPushButton::clicked, this, [this] { switchOutput(true); });
   connect(off_, &QPushButton::clicked, this, [this] { switchOutput(false); });
-  connect(pulse_, &QPushButton::clicked, this, &ModuleWindow::pulseOutput);
-  connect(clear_, &QPushButton::clicked, this, &ModuleWindow::clearStatus);
+  connect(pulse_, &QPushButton::clicked, this, &ModuleDetailWindow::pulseOutput);
+  connect(clear_, &QPushButton::clicked, this, &ModuleDetailWindow::clearStatus);
+  connect(history_, &CalibrationHistory::calibrateRequested, this, &ModuleDetailWindow::openCalibration);
   // A detail is looked at and put away: Escape and Ctrl+W close it like a dialog.
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
@@ -129,7 +135,7 @@ ModuleWindow::ModuleWindow(const LineModule& module, LineWorker* worker, QWidget
   startTimer(200);  // the trend and timeline repaint at most five times a second
 }
 
-void ModuleWindow::addReading(const ModuleReading& r) {
+void ModuleDetailWindow::addReading(const ModuleReading& r) {
   if (!r.ok) {
     state_->setText(Failure(QStringLiteral("neodpovídá: ") + r.error));
     return;
@@ -145,7 +151,7 @@ void ModuleWindow::addReading(const ModuleReading& r) {
   grown_ = true;
 }
 
-void ModuleWindow::timerEvent(QTimerEvent*) {
+void ModuleDetailWindow::timerEvent(QTimerEvent*) {
   if (!grown_ || !last_) return;
   grown_ = false;
   value_->setText(FormatFixedPrecision5(float(last_->ain0), last_->decimals) + QLatin1Char(' ') + last_->unit());
@@ -158,7 +164,7 @@ void ModuleWindow::timerEvent(QTimerEvent*) {
   }
 }
 
-void ModuleWindow::pollingStopped() {
+void ModuleDetailWindow::pollingStopped() {
   // "odpovídá" would claim what nobody is asking any more.
   state_->setText(last_ ? QStringLiteral("dotazování neběží; naposledy odečteno v %1")
                               .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(last_->timeMs).time(),
@@ -166,24 +172,24 @@ void ModuleWindow::pollingStopped() {
                         : QStringLiteral("dotazování neběží"));
 }
 
-void ModuleWindow::setOutputs(std::optional<uint32_t> word) {
+void ModuleDetailWindow::setOutputs(std::optional<uint32_t> word) {
   outputs_ = word;
   showOutputs();
 }
 
-void ModuleWindow::showOutputs() {
+void ModuleDetailWindow::showOutputs() {
   outputsText_->setText(outputs_ ? QStringLiteral("Naposledy zapsáno: %1\n(modul výstupy nehlásí)").arg(Hex(*outputs_))
                                  : QStringLiteral("Naposledy zapsáno: neznámé\n(modul výstupy nehlásí)"));
 }
 
-bool ModuleWindow::confirmUnknownOutputs() {
+bool ModuleDetailWindow::confirmUnknownOutputs() {
   if (outputs_) return true;
   // The word goes out whole: before the first write nobody knows what the others hold.
   return AskYesNo(this, windowTitle(),
                   QStringLiteral("Stav výstupů není znám. Zapíše se celé slovo: ostatní výstupy budou vypnuty. Pokračovat?"));
 }
 
-void ModuleWindow::switchOutput(bool on) {
+void ModuleDetailWindow::switchOutput(bool on) {
   if (!confirmUnknownOutputs()) return;
   const uint32_t bit = 1u << output_->value();
   const uint32_t base = outputs_.value_or(0);
@@ -191,7 +197,7 @@ void ModuleWindow::switchOutput(bool on) {
   worker_->writeOutputs(module_, on ? base | bit : base & ~bit);
 }
 
-void ModuleWindow::pulseOutput() {
+void ModuleDetailWindow::pulseOutput() {
   if (!confirmUnknownOutputs()) return;
   const uint32_t bit = 1u << output_->value();
   const uint32_t base = outputs_.value_or(0);
@@ -199,14 +205,14 @@ void ModuleWindow::pulseOutput() {
   worker_->pulseOutputs(module_, base ^ bit, base, pulseMs_->value());
 }
 
-void ModuleWindow::clearStatus() {
+void ModuleDetailWindow::clearStatus() {
   if (!AskYesNo(this, windowTitle(), QStringLiteral("Opravdu vynulovat Status registr modulu %1?").arg(module_.address)))
     return;
   message_->setText(QStringLiteral("Nuluje se…"));
   worker_->clearStatus(module_);
 }
 
-void ModuleWindow::commandDone(const CommandResult& r) {
+void ModuleDetailWindow::commandDone(const CommandResult& r) {
   if (r.status != 0) {
     message_->setText(Failure((r.kind == CommandResult::Outputs ? QStringLiteral("Zápis výstupů selhal: ")
                                                                 : QStringLiteral("Nulování selhalo: ")) + r.error));
@@ -218,4 +224,17 @@ void ModuleWindow::commandDone(const CommandResult& r) {
   } else {
     message_->setText(QStringLiteral("Status registr vynulován."));
   }
+}
+
+CalibrationWizard* ModuleDetailWindow::openCalibration() {
+  if (wizard_ == nullptr) {
+    wizard_ = new CalibrationWizard(worker_, module_, last_ ? (last_->current ? RangeCurrent : RangeVoltage) : -1, history_->tag(), this);
+    wizard_->setAttribute(Qt::WA_DeleteOnClose);
+    wizard_->setRecordFolder(history_->recordFolder());
+    connect(wizard_, &CalibrationWizard::recordSaved, history_, [this](const QString&, const QString& tag) { history_->setTag(tag); });
+  }
+  wizard_->show();
+  wizard_->raise();
+  wizard_->activateWindow();
+  return wizard_;
 }

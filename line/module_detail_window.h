@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <optional>
 
+#include "line/calibration_wizard.h"
 #include "line/line_types.h"
 #include "line/trend_series.h"
 
+class CalibrationHistory;
 class InputTimeline;
 class LineWorker;
 class QCheckBox;
@@ -15,11 +18,11 @@ class QSpinBox;
 class TrendPlot;
 
 // One module in detail: input 0 as a trend, the inputs as a timeline, the outputs switched
-// or pulsed one at a time, the status register and its clearing.
-class ModuleWindow : public QWidget {
+// or pulsed one at a time, the status register and its clearing, its calibrations.
+class ModuleDetailWindow : public QWidget {
   Q_OBJECT
  public:
-  ModuleWindow(const LineModule& module, LineWorker* worker, QWidget* parent = nullptr);
+  ModuleDetailWindow(const LineModule& module, LineWorker* worker, QWidget* parent = nullptr);
 
   const LineModule& module() const { return module_; }
   void addReading(const ModuleReading& reading);
@@ -32,11 +35,16 @@ class ModuleWindow : public QWidget {
 
   TrendSeries& series() { return series_; }
   TrendPlot* plot() const { return plot_; }
+  CalibrationHistory* calibrationHistory() const { return history_; }
+  // The guided calibration's window, open while it is (null otherwise).
+  CalibrationWizard* calibrationWizard() const { return wizard_; }
 
  public slots:
   void switchOutput(bool on);
   void pulseOutput();
   void clearStatus();
+  // Opens the guided calibration of input 0, or raises the one already open.
+  CalibrationWizard* openCalibration();
 
  protected:
   void timerEvent(QTimerEvent* event) override;
@@ -66,4 +74,6 @@ class ModuleWindow : public QWidget {
   QPushButton* pulse_;
   QPushButton* clear_;
   QPushButton* all_;
+  CalibrationHistory* history_;
+  QPointer<CalibrationWizard> wizard_;
 };
