@@ -9,6 +9,10 @@ namespace {
 constexpr std::size_t LaidOutTexts = 24;
 }  // namespace
 
+// The panel fills its own background, the bar's colour, so that repainting it at once need not
+// paint the bar and the window beneath it first.
+StatusPanel::StatusPanel(QWidget* parent) : QLabel(parent) { setAutoFillBackground(true); }
+
 const QStaticText& StatusPanel::laidOut(const QString& text) {
   for (auto it = laidOut_.begin(); it != laidOut_.end(); ++it) {
     if (it->first != text) continue;

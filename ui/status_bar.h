@@ -15,7 +15,7 @@
 class StatusPanel : public QLabel {
   Q_OBJECT
  public:
-  explicit StatusPanel(QWidget* parent) : QLabel(parent) {}
+  explicit StatusPanel(QWidget* parent);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
