@@ -7,6 +7,7 @@
 #include "base/settings.h"
 #include "base/wire_budget.h"
 #include "cli/cli_context.h"
+#include "cli/cli_mqtt.h"
 
 namespace {
 
@@ -109,8 +110,9 @@ const QList<Command>& Commands() {
                       "  din-negation, dout-negation, dout-initial MASKA (0xHHHHHHHH, seznam bitů 0,3,17 nebo none)"),
        CmdSet},
       {{QStringLiteral("watch")}, QStringLiteral("ZDROJE"), 1, 1,
-       {QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="), QStringLiteral("csv-locale"),
-        QStringLiteral("o|output=")},
+       QStringList{QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="),
+                   QStringLiteral("csv-locale"), QStringLiteral("o|output="), QStringLiteral("addresses=")} +
+           MqttWatchOptions,
        QStringLiteral("Vypisuje okamžité hodnoty s časem (ISO 8601 s posunem od UTC), do Ctrl+C nebo do zadaného počtu.\n"
                       "ZDROJE: ain0, din, status, nebo několik najednou oddělených čárkou (ain0,din,status).\n"
                       "Nezdařené čtení má svůj řádek s textem chyby.\n"
@@ -120,7 +122,11 @@ const QList<Command>& Commands() {
                       "  --csv-locale             CSV s desetinnou značkou a oddělovačem podle národního prostředí\n"
                       "                           (česky 5,450 a středník), jak je čte tabulkový procesor; bez ní\n"
                       "                           tečka a čárka pro skripty\n"
-                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup"),
+                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup\n"
+                      "  --addresses SEZNAM       několik modulů na rychlosti připojení, např. 0-31 nebo 1,5,10-20; každý\n"
+                      "                           řádek nese adresu modulu (text a JSON), modul, který neodpovídá, má řádek\n"
+                      "                           s chybou\n") +
+           MqttWatchHelp,
        CmdWatch},
       {{QStringLiteral("dout")}, QStringLiteral("MASK|BITS"), 1, 1, {},
        QStringLiteral("Nastaví všech 32 výstupů: maska 0xHHHHHHHH, seznam sepnutých bitů 0,3,17 nebo none."),
