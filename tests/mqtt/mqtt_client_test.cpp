@@ -1,0 +1,175 @@
+// The MQTT client against a real broker on 127.0.0.1: refusals that end it, and a broker that
+// goes away and comes back.
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <set>
+
+#include "mqtt/mqtt_client.h"
+#include "tests/mqtt/test_broker.h"
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(10);
+  }
+  return true;
+}
+
+MqttSettings SettingsFor(const TestBroker& broker, bool tls) {
+  MqttSettings s;
+  s.url.tls = tls;
+  s.url.host = QStringLiteral("127.0.0.1");
+  s.url.port = broker.port();
+  s.presenceTopic = "t/line/state";
+  return s;
+}
+
+TEST(MqttClient, UrlsItTakesAndRefuses) {
+  const struct {
+    const char* text;
+    bool ok, tls;
+    int port;
+  } cases[] = {
+      {"mqtt://broker", true, false, 1883},     {"mqtts://broker", true, true, 8883},
+      {"mqtt://10.0.0.5:1884", true, false, 1884}, {"mqtts://[::1]:9000", true, true, 9000},
+      {"http://broker", false, false, 0},       {"mqtt://", false, false, 0},
+      {"mqtt://user:pw@broker", false, false, 0}, {"mqtt://broker:0", false, false, 0},
+      {"mqtt://broker/topic", false, false, 0}, {"broker:1883", false, false, 0},
+  };
+  for (const auto& c : cases) {
+    MqttUrl url;
+    const QString error = ParseMqttUrl(QString::fromUtf8(c.text), url);
+    EXPECT_EQ(error.isEmpty(), c.ok) << c.text << ": " << error.toStdString();
+    if (!c.ok || !error.isEmpty()) continue;
+    EXPECT_EQ(url.tls, c.tls) << c.text;
+    EXPECT_EQ(url.port, c.port) << c.text;
+  }
+}
+
+// A refused login or certificate ends the client with its reason, never a retry in silence;
+// the control case of each broker connects.
+TEST(MqttClient, RefusedLoginOrCertificateEndsTheClient) {
+  if (!TestBroker::Available()) GTEST_SKIP() << "mosquitto is not installed (scripts/install-deps.sh)";
+  QTemporaryDir dir;
+  const QString passwords = dir.filePath(QStringLiteral("passwords"));
+  QProcess passwd;
+  passwd.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")),
+               {QStringLiteral("-c"), QStringLiteral("-b"), passwords, QStringLiteral("operator"), QStringLiteral("s3cret")});
+  ASSERT_TRUE(passwd.waitForFinished(10000) && passwd.exitCode() == 0) << passwd.readAllStandardError().toStdString();
+  TestBroker login(QStringLiteral("allow_anonymous false\npassword_file %1").arg(passwords));
+  QString error;
+  ASSERT_TRUE(login.start(&error)) << error.toStdString();
+
+  TestCertificates certs;
+  const bool tlsReady = certs.make(dir.path(), &error);
+  if (!tlsReady) std::fprintf(stderr, "TLS cases skipped: %s\n", qPrintable(error));
+  TestBroker tls(tlsReady ? QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
+                                .arg(certs.ca, certs.serverCert, certs.serverKey)
+                          : QString());
+  if (tlsReady) {
+    ASSERT_TRUE(tls.start(&error)) << error.toStdString();
+  }
+
+  struct Case {
+    const char* what;
+    TestBroker* broker;
+    bool tls;
+    QString user;
+    QByteArray password;
+    QString ca;
+    MqttClient::State state;
+    const char* message;
+  };
+  std::vector<Case> cases = {
+      {"right password", &login, false, QStringLiteral("operator"), "s3cret", {}, MqttClient::State::Connected, ""},
+      {"wrong password", &login, false, QStringLiteral("operator"), "guess", {}, MqttClient::State::Refused,
+       "Broker MQTT odmítl přihlášení"},
+      {"no login", &login, false, {}, {}, {}, MqttClient::State::Refused, "Broker MQTT odmítl přihlášení"},
+  };
+  if (tlsReady) {
+    cases.push_back({"the broker's CA", &tls, true, {}, {}, certs.ca, MqttClient::State::Connected, ""});
+    cases.push_back({"another CA", &tls, true, {}, {}, certs.otherCa, MqttClient::State::Refused,
+                     "Spojení TLS s brokerem MQTT selhalo"});
+  }
+  for (const Case& c : cases) {
+    MqttSettings s = SettingsFor(*c.broker, c.tls);
+    s.userName = c.user;
+    s.password = c.password;
+    s.caFile = c.ca;
+    MqttClient client(s);
+    ASSERT_TRUE(client.start(&error)) << c.what << ": " << error.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return client.state() == c.state; }, 10000))
+        << c.what << ": state " << int(client.state()) << ", " << client.error().toStdString();
+    if (c.state == MqttClient::State::Refused) {
+      EXPECT_TRUE(client.error().startsWith(QString::fromUtf8(c.message))) << c.what << ": " << client.error().toStdString();
+      // Refused stays refused: no attempt in silence later.
+      QThread::msleep(MqttClient::ReconnectFirstMs * 3);
+      EXPECT_EQ(client.state(), MqttClient::State::Refused) << c.what;
+      EXPECT_EQ(client.counters().connects, 0u) << c.what;
+    }
+  }
+}
+
+// The broker stopped for ten seconds and started again, without keeping anything: the client
+// comes back by itself, sends its presence and the retained messages again, and of what was
+// published meanwhile loses only what did not fit its queue, and counts that.
+TEST(MqttClient, BrokerAwayLosesOnlyBeyondTheQueueAndSaysSo) {
+  if (!TestBroker::Available()) GTEST_SKIP() << "mosquitto is not installed (scripts/install-deps.sh)";
+  TestBroker broker;
+  QString error;
+  ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+  TestSubscriber sub(broker.port(), "t/#");
+  ASSERT_TRUE(sub.start());
+  constexpr int Queue = 50;
+  MqttSettings s = SettingsFor(broker, false);
+  s.qos = 1;
+  s.queueLimit = Queue;
+  MqttClient client(s);
+  ASSERT_TRUE(client.start(&error)) << error.toStdString();
+  client.publish("t/line/1/info", "{\"address\":1}", true);
+  int n = 0;
+  auto reading = [&] { client.publish("t/line/1/ain0", QByteArray::number(n++)); };
+  for (int i = 0; i < 20; ++i) reading();
+  ASSERT_TRUE(WaitUntil([&] { return client.counters().delivered == 21; }, 10000));
+  ASSERT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.payload == "19"; }, 5000));
+
+  broker.stop();
+  const int firstAway = n;
+  QDeadlineTimer away(10000);
+  while (!away.hasExpired()) {
+    reading();
+    QThread::msleep(10);
+  }
+  const int lastAway = n - 1;
+  sub.clear();
+  ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return client.counters().connects == 2; }, 20000));
+  EXPECT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.topic == "t/line/state" && m.payload == "online"; }, 10000));
+  EXPECT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.topic == "t/line/1/info"; }, 10000));
+  ASSERT_TRUE(sub.waitFor([&](const ReceivedMessage& m) { return m.payload == QByteArray::number(lastAway); }, 10000));
+  client.stop(5000);
+
+  std::set<int> arrived;
+  for (const ReceivedMessage& m : sub.messages())
+    if (m.topic == "t/line/1/ain0") arrived.insert(m.payload.toInt());
+  int lost = 0;
+  for (int i = firstAway; i <= lastAway; ++i) lost += arrived.count(i) == 0;
+  // The newest of the time away are what the queue kept.
+  for (int i = lastAway - Queue + 1; i <= lastAway; ++i) EXPECT_EQ(arrived.count(i), 1u) << i;
+  const MqttClient::Counters c = client.counters();
+  EXPECT_GT(lost, 0);
+  EXPECT_EQ(uint64_t(lost), c.dropped);
+  EXPECT_EQ(c.published, c.delivered + c.dropped);
+  EXPECT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.topic == "t/line/state" && m.payload == "offline"; }, 5000));
+}
+
+}  // namespace
