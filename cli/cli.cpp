@@ -153,9 +153,8 @@ QString Usage(const Command& command) {
 const QString ExitHelp = QStringLiteral(
     "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor\n"
     "(i soubor či výstup, který nejde zapsat), 3 není spojení nebo ovladač nebo broker MQTT odmítl přihlášení\n"
-    "či certifikát, 130 a 143 přerušeno signálem\n"
-    "SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího bajtu a zpráva řekne, co modul drží; signál po\n"
-    "posledním kroku příkazu stav nemění).\n");
+    "či certifikát, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího\n"
+    "bajtu a zpráva řekne, co modul drží; signál po posledním kroku příkazu stav nemění).\n");
 
 void PrintOverview(QTextStream& out) {
   out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";
