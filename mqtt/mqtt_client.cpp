@@ -215,7 +215,7 @@ bool MqttClient::connectOnce() {
     tlsError_.clear();
   }
   accepted_ = false;
-  const int rc = mosquitto_connect(mosq_, settings_.url.host.toUtf8().constData(), settings_.url.port, settings_.keepAliveS);
+  const int rc = mosquitto_connect_async(mosq_, settings_.url.host.toUtf8().constData(), settings_.url.port, settings_.keepAliveS);
   if (rc == MOSQ_ERR_SUCCESS) return true;
   lose(rc == MOSQ_ERR_ERRNO ? QString::fromStdString(CzechErrnoText(errno)) : QString::fromUtf8(mosquitto_strerror(rc)));
   return false;
