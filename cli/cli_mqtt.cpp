@@ -1,8 +1,5 @@
 #include "cli/cli_mqtt.h"
 
-#include <QFile>
-#include <cstdlib>
-
 #include "base/czech_plural.h"
 #include "cli/cli_context.h"
 #include "mqtt/mqtt_client.h"
@@ -49,48 +46,36 @@ WatchPublisher::~WatchPublisher() = default;
 bool WatchPublisher::Wanted(const CliContext& c) { return c.args.has(QStringLiteral("mqtt")); }
 
 int WatchPublisher::start(CliContext& c) {
-  MqttSettings s;
-  if (const QString e = ParseMqttUrl(c.args.value(QStringLiteral("mqtt")), s.url); !e.isEmpty()) return c.fail(ExitUsage, e + '.');
-  const QString prefix = c.args.has(QStringLiteral("mqtt-prefix")) ? c.args.value(QStringLiteral("mqtt-prefix")) : QStringLiteral("qx510");
-  const QString line = c.args.has(QStringLiteral("mqtt-line")) ? c.args.value(QStringLiteral("mqtt-line")) : MqttDefaultLineName();
-  if (const QString e = CheckMqttPrefix(prefix); !e.isEmpty()) return c.fail(ExitUsage, e);
-  if (const QString e = CheckMqttLineName(line); !e.isEmpty()) return c.fail(ExitUsage, e);
+  auto value = [&c](const char* name) { return c.args.value(QLatin1String(name)); };
+  MqttChoice choice;
+  choice.url = value("mqtt");
+  if (c.args.has(QStringLiteral("mqtt-prefix"))) choice.prefix = value("mqtt-prefix");
+  choice.line = value("mqtt-line");
+  if (c.args.has(QStringLiteral("mqtt-line")) && choice.line.isEmpty())
+    return c.fail(ExitUsage, CheckMqttLineName(choice.line));
+  choice.clientId = value("mqtt-client-id");
+  choice.userName = value("mqtt-user");
+  choice.passwordFile = value("mqtt-password-file");
+  choice.caFile = value("mqtt-ca");
+  choice.certFile = value("mqtt-cert");
+  choice.keyFile = value("mqtt-key");
   qint64 qos = 0, queue = 10000;
-  if (c.args.has(QStringLiteral("mqtt-qos")) && !ParseNumber(c.args.value(QStringLiteral("mqtt-qos")), 0, 1, qos))
+  if (c.args.has(QStringLiteral("mqtt-qos")) && !ParseNumber(value("mqtt-qos"), 0, 1, qos))
     return c.fail(ExitUsage, QStringLiteral("Úroveň doručení MQTT musí být 0 nebo 1."));
-  if (c.args.has(QStringLiteral("mqtt-queue")) && !ParseNumber(c.args.value(QStringLiteral("mqtt-queue")), 1, 10000000, queue))
+  if (c.args.has(QStringLiteral("mqtt-queue")) && !ParseNumber(value("mqtt-queue"), 1, 10000000, queue))
     return c.fail(ExitUsage, QStringLiteral("Délka fronty MQTT musí být v rozsahu 1-10000000 zpráv."));
   int64_t heartbeatMs = 0;
   if (!Seconds(c, "mqtt-heartbeat", 60, heartbeatMs) || !Seconds(c, "mqtt-stats", 60, statsPeriodMs_))
     return c.fail(ExitUsage, QStringLiteral("Periody MQTT jsou v sekundách, 0-86400."));
-  s.qos = int(qos);
-  s.queueLimit = int(queue);
-  s.clientId = c.args.value(QStringLiteral("mqtt-client-id"));
-  s.userName = c.args.value(QStringLiteral("mqtt-user"));
-  s.caFile = c.args.value(QStringLiteral("mqtt-ca"));
-  s.certFile = c.args.value(QStringLiteral("mqtt-cert"));
-  s.keyFile = c.args.value(QStringLiteral("mqtt-key"));
-  if (!s.url.tls && (!s.caFile.isEmpty() || !s.certFile.isEmpty() || !s.keyFile.isEmpty()))
-    return c.fail(ExitUsage, QStringLiteral("Soubory TLS (--mqtt-ca, --mqtt-cert, --mqtt-key) patří k adrese mqtts://."));
-  if (s.certFile.isEmpty() != s.keyFile.isEmpty())
-    return c.fail(ExitUsage, QStringLiteral("Certifikát klienta a jeho klíč (--mqtt-cert, --mqtt-key) se zadávají spolu."));
-  if (c.args.has(QStringLiteral("mqtt-password-file"))) {
-    const QString path = c.args.value(QStringLiteral("mqtt-password-file"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-      return c.fail(ExitUsage, QStringLiteral("Soubor s heslem %1 nelze číst: %2.").arg(path, file.errorString()));
-    s.password = file.readLine(4096);
-    while (s.password.endsWith('\n') || s.password.endsWith('\r')) s.password.chop(1);
-  } else if (const char* env = std::getenv(MqttPasswordEnv)) {
-    s.password = QByteArray(env);
-  }
-  if (!s.password.isNull() && s.userName.isEmpty())
-    return c.fail(ExitUsage, QStringLiteral("Heslo MQTT bez uživatelského jména (--mqtt-user) nelze použít."));
-  s.presenceTopic = MqttLinePublisher::PresenceTopic(prefix, line);
+  choice.qos = int(qos);
+  choice.queueLimit = int(queue);
+  MqttSettings s;
+  QString line;
+  if (const QString e = MqttSettingsFrom(choice, s, line); !e.isEmpty()) return c.fail(ExitUsage, e);
   client_ = std::make_unique<MqttClient>(s);
   QString error;
   if (!client_->start(&error)) return c.fail(ExitUsage, error);
-  lines_ = std::make_unique<MqttLinePublisher>(*client_, prefix, line, int(heartbeatMs));
+  lines_ = std::make_unique<MqttLinePublisher>(*client_, choice.prefix, line, int(heartbeatMs));
   statsDueMs_ = 0;
   return ExitOk;
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "mqtt/mqtt_client.h"
 #include "mqtt/mqtt_messages.h"
 
 struct CliContext;
@@ -13,8 +14,6 @@ class MqttClient;
 // The options watch takes for it, and their help.
 extern const QStringList MqttWatchOptions;
 extern const QString MqttWatchHelp;
-// The environment variable a password may come from.
-constexpr char MqttPasswordEnv[] = "QX510_MQTT_PASSWORD";
 
 class WatchPublisher {
  public:

@@ -5,11 +5,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -63,6 +65,20 @@ QString ParseMqttUrl(const QString& text, MqttUrl& url) {
   url.host = parsed.host();
   url.port = parsed.port(url.tls ? 8883 : 1883);
   if (url.port < 1 || url.port > 65535) return bad;
+  return {};
+}
+
+QString LoadMqttPassword(const QString& file, QByteArray& password) {
+  password = QByteArray();
+  if (file.isEmpty()) {
+    if (const char* env = std::getenv(MqttPasswordEnv)) password = QByteArray(env);
+    return {};
+  }
+  QFile f(file);
+  if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("Soubor s heslem %1 nelze číst: %2.").arg(file, f.errorString());
+  password = f.readLine(4096);
+  while (password.endsWith('\n') || password.endsWith('\r')) password.chop(1);
+  if (password.isNull()) password = QByteArray("");  // an empty file: an empty password
   return {};
 }
 

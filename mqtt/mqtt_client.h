@@ -39,6 +39,12 @@ struct MqttUrl {
 // The Czech message for a URL that is none of these, or an empty text.
 QString ParseMqttUrl(const QString& text, MqttUrl& url);
 
+// The password never travels on a command line (`ps` shows it): the first line of `file`, or
+// when no file is named the environment variable QX510_MQTT_PASSWORD (null when unset). The
+// Czech message for a file that cannot be read, or an empty text.
+constexpr char MqttPasswordEnv[] = "QX510_MQTT_PASSWORD";
+QString LoadMqttPassword(const QString& file, QByteArray& password);
+
 struct MqttSettings {
   MqttUrl url;
   QString clientId;   // empty: one the broker does not know yet (qx510-HOST-PID)

@@ -93,6 +93,29 @@ QString MqttDefaultLineName() {
   return name.isEmpty() ? QStringLiteral("linka") : name;
 }
 
+QString MqttSettingsFrom(const MqttChoice& choice, MqttSettings& s, QString& line) {
+  if (const QString e = ParseMqttUrl(choice.url, s.url); !e.isEmpty()) return e + QLatin1Char('.');
+  line = choice.line.isEmpty() ? MqttDefaultLineName() : choice.line;
+  if (const QString e = CheckMqttPrefix(choice.prefix); !e.isEmpty()) return e;
+  if (const QString e = CheckMqttLineName(line); !e.isEmpty()) return e;
+  s.qos = choice.qos;
+  s.queueLimit = choice.queueLimit;
+  s.clientId = choice.clientId;
+  s.userName = choice.userName;
+  s.caFile = choice.caFile;
+  s.certFile = choice.certFile;
+  s.keyFile = choice.keyFile;
+  if (!s.url.tls && (!s.caFile.isEmpty() || !s.certFile.isEmpty() || !s.keyFile.isEmpty()))
+    return QStringLiteral("Soubory TLS (CA, certifikát a klíč klienta) patří k adrese mqtts://.");
+  if (s.certFile.isEmpty() != s.keyFile.isEmpty())
+    return QStringLiteral("Certifikát klienta a jeho klíč se zadávají spolu.");
+  if (const QString e = LoadMqttPassword(choice.passwordFile, s.password); !e.isEmpty()) return e;
+  if (!s.password.isNull() && s.userName.isEmpty())
+    return QStringLiteral("Heslo MQTT bez uživatelského jména nelze použít.");
+  s.presenceTopic = MqttLinePublisher::PresenceTopic(choice.prefix, line);
+  return {};
+}
+
 MqttLinePublisher::MqttLinePublisher(MqttClient& client, const QString& prefix, const QString& line, int heartbeatMs)
     : client_(client), base_((prefix + QLatin1Char('/') + line + QLatin1Char('/')).toUtf8()), heartbeatMs_(heartbeatMs) {}
 

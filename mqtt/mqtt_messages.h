@@ -27,6 +27,20 @@
 #include "base/exchange_observer.h"
 
 class MqttClient;
+struct MqttSettings;
+
+// What a user chooses for publishing, as the companion's options and the workbench's pane
+// give it; numbers already checked by whoever read them.
+struct MqttChoice {
+  QString url, clientId, userName, passwordFile, caFile, certFile, keyFile;
+  QString prefix = QStringLiteral("qx510");
+  QString line;  // empty: the host name
+  int qos = 0;
+  int queueLimit = 10000;
+};
+// The client's settings from a choice, the password read; the Czech message of the first
+// thing that does not fit, or an empty text. `line` gets the line name in use.
+QString MqttSettingsFrom(const MqttChoice& choice, MqttSettings& settings, QString& line);
 
 enum class MqttSource : uint8_t { Ain0, Din, Status };
 
