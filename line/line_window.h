@@ -17,6 +17,7 @@ class TrafficPanel;
 class LineWorker;
 class LogPanel;
 class ModuleWindow;
+class MqttPanel;
 class ElidedLabel;
 class NumberSortProxy;
 class QLabel;
@@ -49,6 +50,7 @@ class LineWindow : public QMainWindow {
   LogPanel* logPanel();
   TrafficPanel* trafficPanel();
   BackupPanel* backupPanel();
+  MqttPanel* mqttPanel();
   QTableView* overview();
   QTabWidget* tabs() const { return tabs_; }
   bool isConnected() const { return connected_; }
@@ -135,5 +137,6 @@ class LineWindow : public QMainWindow {
   LogPanel* logPanel_ = nullptr;
   TrafficPanel* traffic_ = nullptr;
   BackupPanel* backup_ = nullptr;
+  MqttPanel* mqtt_ = nullptr;
   StatusBar* status_;
 };
