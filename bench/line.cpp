@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "base/commands.h"
@@ -126,24 +127,31 @@ void BM_Polling(benchmark::State& state) {
 }
 BENCHMARK(BM_Polling)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The main window's thread: CPU seconds per wall second while the line is polled at ten
-// readings a second per module, or connected and idle.
-void WindowCpu(benchmark::State& state, bool polling) {
+// CPU seconds per wall second, as `cpuSeconds` counts them, of a window polling the line at ten
+// readings a second per module, once `prepare` has set it up.
+void CpuPerSecond(benchmark::State& state, double (*cpuSeconds)(), const std::function<void(LineWindow&)>& prepare) {
   const std::unique_ptr<LineWindow> owned = WindowOnLine(100);
   LineWindow& window = *owned;
   if (!Connect(window)) state.SkipWithError("no connection");
-  if (!polling) window.stopPolling();
+  prepare(window);
   Settle(1000);
   for (auto _ : state) {
-    const double cpu = ThreadCpuSeconds();
+    const double cpu = cpuSeconds();
     const auto start = Clock::now();
     Settle(5000);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     state.SetIterationTime(seconds);
-    state.counters["cpu_fraction"] = (ThreadCpuSeconds() - cpu) / seconds;
+    state.counters["cpu_fraction"] = (cpuSeconds() - cpu) / seconds;
   }
   window.disconnectLine();
   Settle(200);
+}
+
+// The main window's thread while the line is polled, or connected and idle.
+void WindowCpu(benchmark::State& state, bool polling) {
+  CpuPerSecond(state, ThreadCpuSeconds, [polling](LineWindow& window) {
+    if (!polling) window.stopPolling();
+  });
 }
 void BM_WindowCpuPolling(benchmark::State& state) { WindowCpu(state, true); }
 void BM_WindowCpuIdle(benchmark::State& state) { WindowCpu(state, false); }
@@ -159,31 +167,16 @@ double ProcessCpuSeconds() {
   return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-// All threads of the workbench (window, driver, publishing) at ten readings a second per
-// module, each reading published or none.
+// All threads of the workbench (window, driver, publishing), each reading published or none.
 void ProcessCpu(benchmark::State& state, bool publishing) {
-  const std::unique_ptr<LineWindow> owned = WindowOnLine(100);
-  LineWindow& window = *owned;
-  if (!Connect(window)) state.SkipWithError("no connection");
-  MqttPanel* panel = window.mqttPanel();
-  if (publishing) {
+  CpuPerSecond(state, ProcessCpuSeconds, [&state, publishing](LineWindow& window) {
+    if (!publishing) return;
+    MqttPanel* panel = window.mqttPanel();
     panel->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(Broker->url());
     panel->findChild<QLineEdit*>(QStringLiteral("MqttLine"))->setText(QStringLiteral("bench"));
     panel->findChild<QSpinBox*>(QStringLiteral("MqttHeartbeat"))->setValue(0);
     if (!panel->startPublishing()) state.SkipWithError("publishing did not start");
-  }
-  Settle(1000);
-  for (auto _ : state) {
-    const double cpu = ProcessCpuSeconds();
-    const auto start = Clock::now();
-    Settle(5000);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    state.counters["cpu_fraction"] = (ProcessCpuSeconds() - cpu) / seconds;
-  }
-  panel->stopPublishing();
-  window.disconnectLine();
-  Settle(200);
+  });
 }
 void BM_ProcessCpuPublishing(benchmark::State& state) { ProcessCpu(state, true); }
 void BM_ProcessCpuPolling(benchmark::State& state) { ProcessCpu(state, false); }

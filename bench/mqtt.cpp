@@ -23,8 +23,7 @@
 #include <mutex>
 #include <vector>
 
-#include "base/settings.h"
-#include "cli/cli.h"
+#include "bench/cli_run.h"
 #include "bench/figures.h"
 #include "mqtt/mqtt_client.h"
 #include "sim/sim_server.h"
@@ -44,21 +43,10 @@ double WatchRate(bool publishing) {
                       "--interface", "serial", "--rate", "115200", "--interval", "1", "--count", QString::number(Rounds),
                       "--format", "json"};
   if (publishing) args += {"--mqtt", Broker->url(), "--mqtt-line", "bench", "--mqtt-heartbeat", "0"};
-  QString out, err;
-  QTextStream o(&out), e(&err);
-  CliIo io;
-  io.out = &o;
-  io.err = &e;
-  io.interrupted = [] { return 0; };
-  io.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
-  const int code = RunCli(args, io);
-  o.flush();
-  e.flush();
+  QString out;
+  const int code = RunCliQuietly(args, &out);
   const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  if (code != 0 || lines.size() != Rounds * Modules) {
-    std::fprintf(stderr, "watch failed: %s\n", qPrintable(err));
-    return -1;
-  }
+  if (code != 0 || lines.size() != Rounds * Modules) return -1;
   auto time = [&](qsizetype i) {
     const QString text = QJsonDocument::fromJson(lines[i].toUtf8()).object()[QStringLiteral("time")].toString();
     return QDateTime::fromString(text, Qt::ISODateWithMs).toMSecsSinceEpoch();
@@ -190,19 +178,10 @@ int main(int argc, char** argv) {
   mosquitto_lib_init();
 
   QTemporaryDir dir;
-  SimServerOptions options;
-  options.udpPort = -1;
-  options.localPath = dir.filePath(QStringLiteral("sim.sock")).toStdString();
-  for (int a = 0; a < Modules; ++a) options.modules.push_back({uint8_t(a), 8});
-  SimServer sim(options);
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
-  ::setenv(simproto::EndpointEnv, sim.localPath().c_str(), 1);
-  ::setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
-  SetConnectionSettingsPath(dir.filePath(QStringLiteral("W_qx510.ini")));
+  std::vector<SimModuleSpec> line;
+  for (int a = 0; a < Modules; ++a) line.push_back({uint8_t(a), 8});
+  const std::unique_ptr<SimServer> sim = StartBenchLine(dir, line, simline::Wire::Paced);
+  if (!sim) return 1;
   if (!TestBroker::Available()) {
     std::fprintf(stderr, "mosquitto is not installed (scripts/install-deps.sh)\n");
     return 1;

@@ -52,6 +52,7 @@
 #include "sim/sim_server.h"
 #include "tests/sim/sim_line.h"
 #include "tests/support/file_faults.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -76,16 +77,6 @@ LineModule Module(const SimModuleSpec& s) {
   return m;
 }
 
-// Waits for a condition the driver thread brings about; false when it never came.
-bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
 
 class LineWindowTest : public ::testing::Test {
  protected:

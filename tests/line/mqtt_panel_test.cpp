@@ -27,20 +27,11 @@
 #include "sim/sim_server.h"
 #include "tests/mqtt/test_broker.h"
 #include "tests/sim/sim_line.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
 constexpr SimModuleSpec Line[] = {{1, 4}, {5, 7}, {17, 8}};
-
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
 
 QJsonObject Json(const ReceivedMessage& m) { return QJsonDocument::fromJson(m.payload).object(); }
 

@@ -12,17 +12,9 @@
 
 #include "mqtt/mqtt_client.h"
 #include "tests/mqtt/test_broker.h"
+#include "tests/support/wait_for.h"
 
 namespace {
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  const QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QThread::msleep(10);
-  }
-  return true;
-}
 
 MqttSettings SettingsFor(const TestBroker& broker, bool tls) {
   MqttSettings s;
@@ -107,7 +99,7 @@ TEST(MqttClient, RefusedLoginOrCertificateEndsTheClient) {
     s.caFile = c.ca;
     MqttClient client(s);
     ASSERT_TRUE(client.start(&error)) << c.what << ": " << error.toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return client.state() == c.state; }, 10000))
+    EXPECT_TRUE(WaitFor([&] { return client.state() == c.state; }, 10000))
         << c.what << ": state " << int(client.state()) << ", " << client.error().toStdString();
     if (c.state == MqttClient::State::Refused) {
       EXPECT_TRUE(client.error().startsWith(QString::fromUtf8(c.message))) << c.what << ": " << client.error().toStdString();
@@ -139,7 +131,7 @@ TEST(MqttClient, BrokerAwayLosesOnlyBeyondTheQueueAndSaysSo) {
   int n = 0;
   auto reading = [&] { client.publish("t/line/1/ain0", QByteArray::number(n++)); };
   for (int i = 0; i < 20; ++i) reading();
-  ASSERT_TRUE(WaitUntil([&] { return client.counters().delivered == 21; }, 10000));
+  ASSERT_TRUE(WaitFor([&] { return client.counters().delivered == 21; }, 10000));
   ASSERT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.payload == "19"; }, 5000));
 
   broker.stop();
@@ -152,7 +144,7 @@ TEST(MqttClient, BrokerAwayLosesOnlyBeyondTheQueueAndSaysSo) {
   const int lastAway = n - 1;
   sub.clear();
   ASSERT_TRUE(broker.start(&error)) << error.toStdString();
-  EXPECT_TRUE(WaitUntil([&] { return client.counters().connects == 2; }, 20000));
+  EXPECT_TRUE(WaitFor([&] { return client.counters().connects == 2; }, 20000));
   EXPECT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.topic == "t/line/state" && m.payload == "online"; }, 10000));
   EXPECT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.topic == "t/line/1/info"; }, 10000));
   ASSERT_TRUE(sub.waitFor([&](const ReceivedMessage& m) { return m.payload == QByteArray::number(lastAway); }, 10000));
