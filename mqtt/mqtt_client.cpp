@@ -179,9 +179,7 @@ MqttClient::Counters MqttClient::counters() const {
   return c;
 }
 
-void MqttClient::setState(State state) {
-  if (state_.exchange(state) != state && stateHandler_) stateHandler_(state);
-}
+void MqttClient::setState(State state) { state_ = state; }
 
 void MqttClient::wake() {
   const uint64_t one = 1;

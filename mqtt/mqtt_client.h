@@ -21,7 +21,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <map>
 #include <optional>
 #include <mutex>
@@ -88,8 +87,6 @@ class MqttClient {
   // Czech: why the broker refused (Refused), or what the last connection attempt met.
   QString error() const;
   Counters counters() const;
-  // Called on the network thread at each change of state; must not block.
-  void onStateChanged(std::function<void(State)> handler) { stateHandler_ = std::move(handler); }
 
  private:
   struct Message {
@@ -107,7 +104,6 @@ class MqttClient {
   void waitMs(int ms);
   void refuse(const QString& why);
   static void OnConnect(mosquitto*, void* self, int rc);
-  static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
   static void OnLog(mosquitto*, void* self, int level, const char* text);
 
@@ -118,7 +114,6 @@ class MqttClient {
   std::atomic<State> state_{State::Connecting};
   std::atomic<bool> stopping_{false};
   std::atomic<bool> accepted_{false};  // the broker's CONNACK said yes on this connection
-  std::function<void(State)> stateHandler_;
 
   mutable std::mutex mutex_;  // guards what follows
   std::condition_variable changed_;
