@@ -45,6 +45,49 @@ QString RefusalText(int rc) {
   }
 }
 
+// The library's texts are English; the operator reads Czech. Reads errno for MOSQ_ERR_ERRNO, so
+// it comes right after the call that failed.
+QString LibraryErrorText(int rc) {
+  switch (rc) {
+    case MOSQ_ERR_ERRNO: return QString::fromStdString(CzechErrnoText(errno));
+    case MOSQ_ERR_NOMEM: return QStringLiteral("nedostatek paměti");
+    case MOSQ_ERR_PROTOCOL:
+    case MOSQ_ERR_MALFORMED_PACKET: return QStringLiteral("broker poslal, čemu klient nerozumí");
+    case MOSQ_ERR_INVAL: return QStringLiteral("neplatné nastavení");
+    case MOSQ_ERR_NO_CONN: return QStringLiteral("bez spojení");
+    case MOSQ_ERR_CONN_LOST: return QStringLiteral("spojení se přerušilo");
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_TLS_HANDSHAKE: return QStringLiteral("chyba TLS");
+    case MOSQ_ERR_EAI:
+    case MOSQ_ERR_LOOKUP: return QStringLiteral("název počítače nelze přeložit na adresu");
+    case MOSQ_ERR_KEEPALIVE: return QStringLiteral("broker přestal odpovídat");
+    case MOSQ_ERR_PAYLOAD_SIZE:
+    case MOSQ_ERR_OVERSIZE_PACKET: return QStringLiteral("zpráva je pro brokera příliš velká");
+    default: return QStringLiteral("chyba knihovny MQTT č. %1").arg(rc);
+  }
+}
+
+// What OpenSSL's complaint means for the operator; its own words follow for whoever digs deeper.
+QString TlsReason(const QString& openssl) {
+  static const struct {
+    const char* says;
+    const char* means;
+  } known[] = {
+      {"certificate verify failed", "certifikát brokeru nelze ověřit certifikátem CA (jiná CA, nebo certifikát nepatří "
+                                    "tomuto jménu či adrese)"},
+      {"certificate required", "broker vyžaduje certifikát klienta"},
+      {"bad certificate", "broker odmítl certifikát klienta"},
+      {"unknown ca", "broker nezná CA certifikátu klienta"},
+      {"certificate expired", "certifikát vypršel"},
+      {"wrong version number", "broker na tomto portu nemluví TLS"},
+      {"packet length too long", "broker na tomto portu nemluví TLS"},
+  };
+  for (const auto& k : known)
+    if (openssl.contains(QLatin1String(k.says), Qt::CaseInsensitive))
+      return QString::fromUtf8(k.means) + QStringLiteral(" (") + openssl + QLatin1Char(')');
+  return openssl.isEmpty() ? QStringLiteral("certifikát, klíč nebo CA nelze použít") : openssl;
+}
+
 bool Readable(const QString& path, const QString& what, QString* error) {
   if (path.isEmpty() || QFileInfo(path).isReadable()) return true;
   *error = QStringLiteral("%1 %2 nelze číst.").arg(what, path);
@@ -125,7 +168,7 @@ bool MqttClient::start(QString* error) {
                            cert.isEmpty() ? nullptr : cert.constData(), key.isEmpty() ? nullptr : key.constData(), nullptr);
   }
   if (rc != MOSQ_ERR_SUCCESS) {
-    *error = QStringLiteral("Klienta MQTT nelze nastavit: %1.").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+    *error = QStringLiteral("Klienta MQTT nelze nastavit: %1.").arg(LibraryErrorText(rc));
     return false;
   }
   thread_ = std::thread([this] { run(); });
@@ -231,11 +274,11 @@ bool MqttClient::connectOnce() {
   accepted_ = false;
   const int rc = mosquitto_connect_async(mosq_, settings_.url.host.toUtf8().constData(), settings_.url.port, settings_.keepAliveS);
   if (rc == MOSQ_ERR_SUCCESS) return true;
-  lose(rc == MOSQ_ERR_ERRNO ? QString::fromStdString(CzechErrnoText(errno)) : QString::fromUtf8(mosquitto_strerror(rc)));
+  lose(LibraryErrorText(rc), rc);
   return false;
 }
 
-void MqttClient::lose(const QString& why) {
+void MqttClient::lose(const QString& why, int rc) {
   QString tls;
   {
     std::lock_guard lock(mutex_);
@@ -248,8 +291,8 @@ void MqttClient::lose(const QString& why) {
   }
   // A TLS handshake that failed before the login: the certificate does not fit, and trying
   // again will not make it fit.
-  if (!accepted_ && !tls.isEmpty()) {
-    refuse(QStringLiteral("Spojení TLS s brokerem MQTT selhalo (certifikát nebo klíč): %1").arg(tls));
+  if (!accepted_ && (!tls.isEmpty() || rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE)) {
+    refuse(QStringLiteral("Spojení TLS s brokerem MQTT selhalo: %1").arg(TlsReason(tls)));
     return;
   }
   std::lock_guard lock(mutex_);
@@ -303,7 +346,7 @@ void MqttClient::serve() {
     if (state_ == State::Refused) return;
     if (rc != MOSQ_ERR_SUCCESS) {
       if (goodbyeEnd) return;
-      lose(rc == MOSQ_ERR_ERRNO ? QString::fromStdString(CzechErrnoText(errno)) : QString::fromUtf8(mosquitto_strerror(rc)));
+      lose(LibraryErrorText(rc), rc);
       return;
     }
   }

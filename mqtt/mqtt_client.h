@@ -98,7 +98,8 @@ class MqttClient {
   void serve();
   void drainQueue();
   void resendRetained();
-  void lose(const QString& why);
+  // rc: the library's code when it said why, else MOSQ_ERR_SUCCESS.
+  void lose(const QString& why, int rc = 0);
   void setState(State state);
   void wake();
   void waitMs(int ms);

@@ -90,7 +90,7 @@ TEST(MqttClient, RefusedLoginOrCertificateEndsTheClient) {
   if (tlsReady) {
     cases.push_back({"the broker's CA", &tls, true, {}, {}, certs.ca, MqttClient::State::Connected, ""});
     cases.push_back({"another CA", &tls, true, {}, {}, certs.otherCa, MqttClient::State::Refused,
-                     "Spojení TLS s brokerem MQTT selhalo"});
+                     "Spojení TLS s brokerem MQTT selhalo: certifikát brokeru nelze ověřit"});
   }
   for (const Case& c : cases) {
     MqttSettings s = SettingsFor(*c.broker, c.tls);
