@@ -13,8 +13,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "base/commands.h"
 #include "cli/cli_mqtt.h"
@@ -51,8 +53,7 @@ class CliMqttTest : public ::testing::Test {
   }
 
   // The watch as a process of its own, on the simulated line.
-  void startWatch(QProcess& cli, const TestBroker& broker, const QStringList& more,
-                  const QProcessEnvironment& extraEnv = {}) {
+  void startWatch(QProcess& cli, const QString& url, const QStringList& more, const QProcessEnvironment& extraEnv = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(simproto::EndpointEnv), QString::fromStdString(sim_->localPath()));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());  // no serial-ports file of the user's
@@ -61,7 +62,7 @@ class CliMqttTest : public ::testing::Test {
     cli.setProcessEnvironment(env);
     cli.start(QStringLiteral(QX510_CLI),
               QStringList{"watch", "ain0,din,status", "--interface", "serial", "--com-port", "1", "--rate", "9600",
-                          "--timeout", "50", "--interval", "100", "--mqtt", broker.url(), "--mqtt-line", "L"} +
+                          "--timeout", "50", "--interval", "100", "--mqtt", url, "--mqtt-line", "L"} +
                   more);
     ASSERT_TRUE(cli.waitForStarted(10000));
   }
@@ -93,7 +94,7 @@ TEST_F(CliMqttTest, PublishesTheLineItsHealthAndItsEnd) {
       return m.measureUnits(0) / 1000.0;
     });
   QProcess cli;
-  startWatch(cli, broker, {"--addresses", "0,5,17,20", "--mqtt-stats", "1"});
+  startWatch(cli, broker.url(), {"--addresses", "0,5,17,20", "--mqtt-stats", "1"});
 
   for (const auto& g : given) {
     const QByteArray at = "qx510/L/" + QByteArray::number(g.address) + '/';
@@ -158,9 +159,9 @@ TEST_F(CliMqttTest, PublishesTheLineItsHealthAndItsEnd) {
   EXPECT_TRUE(sub.waitFor([](const ReceivedMessage& m) { return m.topic == "qx510/L/state" && m.payload == "offline"; }, 10000));
 }
 
-// A broker that refuses the login ends the watch with status 3 and says why; the password
-// comes from a file or the environment.
-TEST_F(CliMqttTest, RefusedLoginEndsTheWatchWithStatus3) {
+// A broker that refuses the login or the certificate ends the watch with status 3 and says why;
+// the password comes from a file or the environment.
+TEST_F(CliMqttTest, RefusedLoginOrCertificateEndsTheWatchWithStatus3) {
   const QString passwords = dir_.filePath(QStringLiteral("passwords"));
   QProcess passwd;
   passwd.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")),
@@ -178,25 +179,44 @@ TEST_F(CliMqttTest, RefusedLoginEndsTheWatchWithStatus3) {
   wrongEnv.insert(QString::fromLatin1(MqttPasswordEnv), QStringLiteral("guess"));
   QProcessEnvironment rightEnv;
   rightEnv.insert(QString::fromLatin1(MqttPasswordEnv), QStringLiteral("s3cret"));
-  const struct {
+  TestCertificates certs;
+  const bool tlsReady = certs.make(dir_.path(), &error);
+  if (!tlsReady) std::fprintf(stderr, "TLS cases skipped: %s\n", qPrintable(error));
+  TestBroker tls(tlsReady ? QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
+                                .arg(certs.ca, certs.serverCert, certs.serverKey)
+                          : QString());
+  if (tlsReady) {
+    ASSERT_TRUE(tls.start(&error)) << error.toStdString();
+  }
+  struct Case {
     const char* what;
+    QString url;
     QStringList args;
     QProcessEnvironment env;
     int code;
-  } cases[] = {
-      {"right password file", {"--mqtt-user", "operator", "--mqtt-password-file", right, "--count", "3"}, {}, 0},
-      {"right password in the environment", {"--mqtt-user", "operator", "--count", "3"}, rightEnv, 0},
-      {"wrong password file", {"--mqtt-user", "operator", "--mqtt-password-file", wrong}, {}, 3},
-      {"wrong password in the environment", {"--mqtt-user", "operator"}, wrongEnv, 3},
+    const char* message;
   };
+  std::vector<Case> cases = {
+      {"right password file", broker.url(), {"--mqtt-user", "operator", "--mqtt-password-file", right, "--count", "3"}, {}, 0, ""},
+      {"right password in the environment", broker.url(), {"--mqtt-user", "operator", "--count", "3"}, rightEnv, 0, ""},
+      {"wrong password file", broker.url(), {"--mqtt-user", "operator", "--mqtt-password-file", wrong}, {}, 3,
+       "Broker MQTT odmítl přihlášení"},
+      {"wrong password in the environment", broker.url(), {"--mqtt-user", "operator"}, wrongEnv, 3,
+       "Broker MQTT odmítl přihlášení"},
+  };
+  if (tlsReady) {
+    cases.push_back({"the broker's CA", tls.url("mqtts"), {"--mqtt-ca", certs.ca, "--count", "3"}, {}, 0, ""});
+    cases.push_back({"another CA", tls.url("mqtts"), {"--mqtt-ca", certs.otherCa}, {}, 3,
+                     "Spojení TLS s brokerem MQTT selhalo: certifikát brokeru nelze ověřit"});
+  }
   for (const auto& c : cases) {
     QProcess cli;
-    startWatch(cli, broker, c.args, c.env);
+    startWatch(cli, c.url, c.args, c.env);
     ASSERT_TRUE(cli.waitForFinished(20000)) << c.what;
     const QString err = QString::fromUtf8(cli.readAllStandardError());
     EXPECT_EQ(cli.exitCode(), c.code) << c.what << ": " << err.toStdString();
     if (c.code == 3) {
-      EXPECT_TRUE(err.contains(QStringLiteral("Broker MQTT odmítl přihlášení"))) << c.what << ": " << err.toStdString();
+      EXPECT_TRUE(err.contains(QString::fromUtf8(c.message))) << c.what << ": " << err.toStdString();
     }
   }
 }
