@@ -162,14 +162,10 @@ TEST_F(CliMqttTest, PublishesTheLineItsHealthAndItsEnd) {
 // A broker that refuses the login or the certificate ends the watch with status 3 and says why;
 // the password comes from a file or the environment.
 TEST_F(CliMqttTest, RefusedLoginOrCertificateEndsTheWatchWithStatus3) {
-  const QString passwords = dir_.filePath(QStringLiteral("passwords"));
-  QProcess passwd;
-  passwd.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")),
-               {QStringLiteral("-c"), QStringLiteral("-b"), passwords, QStringLiteral("operator"), QStringLiteral("s3cret")});
-  ASSERT_TRUE(passwd.waitForFinished(10000) && passwd.exitCode() == 0);
-  TestBroker broker(QStringLiteral("allow_anonymous false\npassword_file %1").arg(passwords));
+  RefusingBrokers brokers;
   QString error;
-  ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+  ASSERT_TRUE(brokers.start(dir_.path(), &error)) << error.toStdString();
+  const QString url = brokers.login->url();
   const QString right = dir_.filePath(QStringLiteral("right")), wrong = dir_.filePath(QStringLiteral("wrong"));
   for (const auto& [path, text] : {std::pair{right, "s3cret\n"}, std::pair{wrong, "guess\n"}}) {
     QFile f(path);
@@ -179,15 +175,6 @@ TEST_F(CliMqttTest, RefusedLoginOrCertificateEndsTheWatchWithStatus3) {
   wrongEnv.insert(QString::fromLatin1(MqttPasswordEnv), QStringLiteral("guess"));
   QProcessEnvironment rightEnv;
   rightEnv.insert(QString::fromLatin1(MqttPasswordEnv), QStringLiteral("s3cret"));
-  TestCertificates certs;
-  const bool tlsReady = certs.make(dir_.path(), &error);
-  if (!tlsReady) std::fprintf(stderr, "TLS cases skipped: %s\n", qPrintable(error));
-  TestBroker tls(tlsReady ? QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
-                                .arg(certs.ca, certs.serverCert, certs.serverKey)
-                          : QString());
-  if (tlsReady) {
-    ASSERT_TRUE(tls.start(&error)) << error.toStdString();
-  }
   struct Case {
     const char* what;
     QString url;
@@ -197,16 +184,17 @@ TEST_F(CliMqttTest, RefusedLoginOrCertificateEndsTheWatchWithStatus3) {
     const char* message;
   };
   std::vector<Case> cases = {
-      {"right password file", broker.url(), {"--mqtt-user", "operator", "--mqtt-password-file", right, "--count", "3"}, {}, 0, ""},
-      {"right password in the environment", broker.url(), {"--mqtt-user", "operator", "--count", "3"}, rightEnv, 0, ""},
-      {"wrong password file", broker.url(), {"--mqtt-user", "operator", "--mqtt-password-file", wrong}, {}, 3,
+      {"right password file", url, {"--mqtt-user", "operator", "--mqtt-password-file", right, "--count", "3"}, {}, 0, ""},
+      {"right password in the environment", url, {"--mqtt-user", "operator", "--count", "3"}, rightEnv, 0, ""},
+      {"wrong password file", url, {"--mqtt-user", "operator", "--mqtt-password-file", wrong}, {}, 3,
        "Broker MQTT odmítl přihlášení"},
-      {"wrong password in the environment", broker.url(), {"--mqtt-user", "operator"}, wrongEnv, 3,
+      {"wrong password in the environment", url, {"--mqtt-user", "operator"}, wrongEnv, 3,
        "Broker MQTT odmítl přihlášení"},
   };
-  if (tlsReady) {
-    cases.push_back({"the broker's CA", tls.url("mqtts"), {"--mqtt-ca", certs.ca, "--count", "3"}, {}, 0, ""});
-    cases.push_back({"another CA", tls.url("mqtts"), {"--mqtt-ca", certs.otherCa}, {}, 3,
+  if (brokers.tls) {
+    const TestCertificates& certs = brokers.certificates;
+    cases.push_back({"the broker's CA", brokers.tls->url("mqtts"), {"--mqtt-ca", certs.ca, "--count", "3"}, {}, 0, ""});
+    cases.push_back({"another CA", brokers.tls->url("mqtts"), {"--mqtt-ca", certs.otherCa}, {}, 3,
                      "Spojení TLS s brokerem MQTT selhalo: certifikát brokeru nelze ověřit"});
   }
   for (const auto& c : cases) {

@@ -52,24 +52,11 @@ TEST(MqttClient, UrlsItTakesAndRefuses) {
 TEST(MqttClient, RefusedLoginOrCertificateEndsTheClient) {
   if (!TestBroker::Available()) GTEST_SKIP() << "mosquitto is not installed (scripts/install-deps.sh)";
   QTemporaryDir dir;
-  const QString passwords = dir.filePath(QStringLiteral("passwords"));
-  QProcess passwd;
-  passwd.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")),
-               {QStringLiteral("-c"), QStringLiteral("-b"), passwords, QStringLiteral("operator"), QStringLiteral("s3cret")});
-  ASSERT_TRUE(passwd.waitForFinished(10000) && passwd.exitCode() == 0) << passwd.readAllStandardError().toStdString();
-  TestBroker login(QStringLiteral("allow_anonymous false\npassword_file %1").arg(passwords));
+  RefusingBrokers brokers;
   QString error;
-  ASSERT_TRUE(login.start(&error)) << error.toStdString();
-
-  TestCertificates certs;
-  const bool tlsReady = certs.make(dir.path(), &error);
-  if (!tlsReady) std::fprintf(stderr, "TLS cases skipped: %s\n", qPrintable(error));
-  TestBroker tls(tlsReady ? QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
-                                .arg(certs.ca, certs.serverCert, certs.serverKey)
-                          : QString());
-  if (tlsReady) {
-    ASSERT_TRUE(tls.start(&error)) << error.toStdString();
-  }
+  ASSERT_TRUE(brokers.start(dir.path(), &error)) << error.toStdString();
+  const QString user = QLatin1String(RefusingBrokers::User);
+  const TestCertificates& certs = brokers.certificates;
 
   struct Case {
     const char* what;
@@ -82,14 +69,14 @@ TEST(MqttClient, RefusedLoginOrCertificateEndsTheClient) {
     const char* message;
   };
   std::vector<Case> cases = {
-      {"right password", &login, false, QStringLiteral("operator"), "s3cret", {}, MqttClient::State::Connected, ""},
-      {"wrong password", &login, false, QStringLiteral("operator"), "guess", {}, MqttClient::State::Refused,
+      {"right password", brokers.login.get(), false, user, RefusingBrokers::Password, {}, MqttClient::State::Connected, ""},
+      {"wrong password", brokers.login.get(), false, user, "guess", {}, MqttClient::State::Refused,
        "Broker MQTT odmítl přihlášení"},
-      {"no login", &login, false, {}, {}, {}, MqttClient::State::Refused, "Broker MQTT odmítl přihlášení"},
+      {"no login", brokers.login.get(), false, {}, {}, {}, MqttClient::State::Refused, "Broker MQTT odmítl přihlášení"},
   };
-  if (tlsReady) {
-    cases.push_back({"the broker's CA", &tls, true, {}, {}, certs.ca, MqttClient::State::Connected, ""});
-    cases.push_back({"another CA", &tls, true, {}, {}, certs.otherCa, MqttClient::State::Refused,
+  if (brokers.tls) {
+    cases.push_back({"the broker's CA", brokers.tls.get(), true, {}, {}, certs.ca, MqttClient::State::Connected, ""});
+    cases.push_back({"another CA", brokers.tls.get(), true, {}, {}, certs.otherCa, MqttClient::State::Refused,
                      "Spojení TLS s brokerem MQTT selhalo: certifikát brokeru nelze ověřit"});
   }
   for (const Case& c : cases) {

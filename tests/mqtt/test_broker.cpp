@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QThread>
+#include <cstdio>
 
 namespace {
 
@@ -210,4 +211,25 @@ bool TestCertificates::make(const QString& dir, QString* error) {
     }
   }
   return true;
+}
+
+bool RefusingBrokers::start(const QString& dir, QString* error) {
+  const QString passwords = dir + QStringLiteral("/passwords");
+  QProcess passwd;
+  passwd.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")),
+               {QStringLiteral("-c"), QStringLiteral("-b"), passwords, QLatin1String(User), QLatin1String(Password)});
+  if (!passwd.waitForFinished(10000) || passwd.exitCode() != 0) {
+    *error = QStringLiteral("mosquitto_passwd failed: ") + QString::fromUtf8(passwd.readAllStandardError());
+    return false;
+  }
+  login = std::make_unique<TestBroker>(QStringLiteral("allow_anonymous false\npassword_file %1").arg(passwords));
+  if (!login->start(error)) return false;
+  QString why;
+  if (!certificates.make(dir, &why)) {
+    std::fprintf(stderr, "TLS cases skipped: %s\n", qPrintable(why));
+    return true;
+  }
+  tls = std::make_unique<TestBroker>(QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
+                                         .arg(certificates.ca, certificates.serverCert, certificates.serverKey));
+  return tls->start(error);
 }

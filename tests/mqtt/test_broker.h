@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 struct mosquitto;
@@ -71,4 +72,15 @@ struct TestCertificates {
   QString ca, serverCert, serverKey, otherCa;
   // False when openssl is missing or failed; why in *error.
   bool make(const QString& dir, QString* error);
+};
+
+// The brokers a refusal needs: one that lets in only User with Password, and one that speaks
+// TLS only, with the server certificate of `certificates` (none when openssl is missing).
+struct RefusingBrokers {
+  static constexpr char User[] = "operator";
+  static constexpr char Password[] = "s3cret";
+  std::unique_ptr<TestBroker> login, tls;
+  TestCertificates certificates;
+  // Files go to `dir`. False and why when a broker that can run does not.
+  bool start(const QString& dir, QString* error);
 };
