@@ -117,20 +117,10 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
   QTemporaryDir dir;
-  SimServerOptions options;
-  options.wire = simline::Wire::Instant;  // measures no time
-  options.udpPort = -1;
-  options.localPath = dir.filePath(QStringLiteral("sim.sock")).toStdString();
-  options.modules.assign(std::begin(Line), std::end(Line));
-  SimServer sim(options);
-  std::string error;
-  if (!sim.start(&error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
-  ::setenv(simproto::EndpointEnv, sim.localPath().c_str(), 1);
-  SetConnectionSettingsPath(dir.filePath(QStringLiteral("W_qx510.ini")));
-  Sim = &sim;
+  // Instant: measures no time.
+  const std::unique_ptr<SimServer> sim = StartBenchLine(dir, {std::begin(Line), std::end(Line)}, simline::Wire::Instant);
+  if (!sim) return 1;
+  Sim = sim.get();
   BackupPath = dir.filePath(QStringLiteral("backup.txt"));
   if (Run({"config", "backup", BackupPath}) != 0) return 1;
   RoundTripMs = MeasureRoundTripMs();

@@ -15,3 +15,8 @@ if(TARGET qx510_standin_test_copy AND TARGET qx510-sim AND TARGET qx510-line)
   target_compile_definitions(bench_line PRIVATE QX510_TOOL="$<TARGET_FILE:qx510>"
     QX510_LINE="$<TARGET_FILE:qx510-line>" QX510_PLUGINS="${probe_root}")
 endif()
+# What publishing to MQTT adds, against a broker of the tests' own.
+if(TARGET bench_line AND TARGET qx510_test_broker)
+  target_link_libraries(bench_line PRIVATE qx510_test_broker)
+  target_compile_definitions(bench_line PRIVATE QX510_BENCH_BROKER)
+endif()

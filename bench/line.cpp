@@ -4,6 +4,9 @@
 //   bare loop of the same exchanges through the same driver (the most the line allows);
 // - the window's own CPU (its thread, not the driver thread) at ten readings a second of each
 //   module, against the same window connected and idle;
+// - the whole process's CPU at ten readings a second of each module with every reading
+//   published to a broker on 127.0.0.1 (a mosquitto of its own), against the same without
+//   publishing: what publishing adds;
 // - a trend of 360 000 readings zoomed and panned, against the same plot without data;
 // - the start of qx510-line to a visible window against the tool's.
 #include <benchmark/benchmark.h>
@@ -22,12 +25,20 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "base/commands.h"
 #include "base/driver_loader.h"
 #include "base/settings.h"
 #include "bench/figures.h"
+#ifdef QX510_BENCH_BROKER
+#include <QLineEdit>
+
+#include "line/mqtt_panel.h"
+#include "line/workbench_settings.h"
+#include "tests/mqtt/test_broker.h"
+#endif
 #include "bench/line_poll.h"
 #include "bench/sim_process.h"
 #include "line/line_file.h"
@@ -116,29 +127,62 @@ void BM_Polling(benchmark::State& state) {
 }
 BENCHMARK(BM_Polling)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The main window's thread: CPU seconds per wall second while the line is polled at ten
-// readings a second per module, or connected and idle.
-void WindowCpu(benchmark::State& state, bool polling) {
+// CPU seconds per wall second, as `cpuSeconds` counts them, of a window polling the line at ten
+// readings a second per module, once `prepare` has set it up.
+void CpuPerSecond(benchmark::State& state, double (*cpuSeconds)(), const std::function<void(LineWindow&)>& prepare) {
   const std::unique_ptr<LineWindow> owned = WindowOnLine(100);
   LineWindow& window = *owned;
   if (!Connect(window)) state.SkipWithError("no connection");
-  if (!polling) window.stopPolling();
+  prepare(window);
   Settle(1000);
   for (auto _ : state) {
-    const double cpu = ThreadCpuSeconds();
+    const double cpu = cpuSeconds();
     const auto start = Clock::now();
     Settle(5000);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     state.SetIterationTime(seconds);
-    state.counters["cpu_fraction"] = (ThreadCpuSeconds() - cpu) / seconds;
+    state.counters["cpu_fraction"] = (cpuSeconds() - cpu) / seconds;
   }
   window.disconnectLine();
   Settle(200);
+}
+
+// The main window's thread while the line is polled, or connected and idle.
+void WindowCpu(benchmark::State& state, bool polling) {
+  CpuPerSecond(state, ThreadCpuSeconds, [polling](LineWindow& window) {
+    if (!polling) window.stopPolling();
+  });
 }
 void BM_WindowCpuPolling(benchmark::State& state) { WindowCpu(state, true); }
 void BM_WindowCpuIdle(benchmark::State& state) { WindowCpu(state, false); }
 BENCHMARK(BM_WindowCpuPolling)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WindowCpuIdle)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+#ifdef QX510_BENCH_BROKER
+TestBroker* Broker = nullptr;
+
+double ProcessCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// All threads of the workbench (window, driver, publishing), each reading published or none.
+void ProcessCpu(benchmark::State& state, bool publishing) {
+  CpuPerSecond(state, ProcessCpuSeconds, [&state, publishing](LineWindow& window) {
+    if (!publishing) return;
+    MqttPanel* panel = window.mqttPanel();
+    panel->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(Broker->url());
+    panel->findChild<QLineEdit*>(QStringLiteral("MqttLine"))->setText(QStringLiteral("bench"));
+    panel->findChild<QSpinBox*>(QStringLiteral("MqttHeartbeat"))->setValue(0);
+    if (!panel->startPublishing()) state.SkipWithError("publishing did not start");
+  });
+}
+void BM_ProcessCpuPublishing(benchmark::State& state) { ProcessCpu(state, true); }
+void BM_ProcessCpuPolling(benchmark::State& state) { ProcessCpu(state, false); }
+BENCHMARK(BM_ProcessCpuPublishing)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessCpuPolling)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+#endif
 
 // One zoom or pan of the trend and its repaint, with 360 000 readings or two.
 void TrendRedraw(benchmark::State& state, int points) {
@@ -233,6 +277,14 @@ int main(int argc, char** argv) {
   }
   sim.useEndpoint();
 
+#ifdef QX510_BENCH_BROKER
+  // The pane keeps its settings for the user; this run keeps them in its scratch folder.
+  SetWorkbenchSettingsPath(scratch.filePath(QStringLiteral("linka.ini")));
+  TestBroker broker;
+  QString brokerError;
+  if (!broker.start(&brokerError)) std::fprintf(stderr, "no broker: %s\n", qPrintable(brokerError));
+  Broker = &broker;
+#endif
   FigureReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
@@ -245,6 +297,11 @@ int main(int argc, char** argv) {
                                   reporter.counter("BM_Polling", "bare_per_s"), 1, "/s", 0.9);
   within &= PrintLimit("window CPU, 32 x 10 readings/s", reporter.counter("BM_WindowCpuPolling", "cpu_fraction"),
                        reporter.counter("BM_WindowCpuIdle", "cpu_fraction"), 100, "%", 0.05, true);
+#ifdef QX510_BENCH_BROKER
+  const double plain = reporter.counter("BM_ProcessCpuPolling", "cpu_fraction");
+  within &= PrintLimit("MQTT, 32 x 10 readings/s, all CPU", reporter.counter("BM_ProcessCpuPublishing", "cpu_fraction"),
+                       plain, 100, "%", plain + 0.02, true);
+#endif
   within &= PrintLimit("trend 360 000 points zoom/pan", reporter.realSeconds("BM_TrendRedraw"),
                        reporter.realSeconds("BM_TrendRedrawEmpty"), 1e3, "ms", 0.016, true);
   within &= PrintRatio("start to a visible window", lineMs / 1e3, toolMs / 1e3, 1e3, "ms", 1.3);

@@ -9,6 +9,7 @@
 #include "base/wire_budget.h"
 #include "cli/calibration_record_options.h"
 #include "cli/cli_context.h"
+#include "cli/cli_mqtt.h"
 
 namespace {
 
@@ -111,8 +112,9 @@ const QList<Command>& Commands() {
                       "  din-negation, dout-negation, dout-initial MASKA (0xHHHHHHHH, seznam bitů 0,3,17 nebo none)"),
        CmdSet},
       {{QStringLiteral("watch")}, QStringLiteral("ZDROJE"), 1, 1,
-       {QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="), QStringLiteral("csv-locale"),
-        QStringLiteral("o|output=")},
+       QStringList{QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="),
+                   QStringLiteral("csv-locale"), QStringLiteral("o|output="), QStringLiteral("addresses=")} +
+           MqttWatchOptions,
        QStringLiteral("Vypisuje okamžité hodnoty s časem (ISO 8601 s posunem od UTC), do Ctrl+C nebo do zadaného počtu.\n"
                       "ZDROJE: ain0, din, status, nebo několik najednou oddělených čárkou (ain0,din,status).\n"
                       "Nezdařené čtení má svůj řádek s textem chyby.\n"
@@ -122,7 +124,11 @@ const QList<Command>& Commands() {
                       "  --csv-locale             CSV s desetinnou značkou a oddělovačem podle národního prostředí\n"
                       "                           (česky 5,450 a středník), jak je čte tabulkový procesor; bez ní\n"
                       "                           tečka a čárka pro skripty\n"
-                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup"),
+                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup\n"
+                      "  --addresses SEZNAM       několik modulů na rychlosti připojení, např. 0-31 nebo 1,5,10-20; každý\n"
+                      "                           řádek nese adresu modulu (text a JSON), modul, který neodpovídá, má řádek\n"
+                      "                           s chybou\n") +
+           MqttWatchHelp,
        CmdWatch},
       {{QStringLiteral("dout")}, QStringLiteral("MASK|BITS"), 1, 1, {},
        QStringLiteral("Nastaví všech 32 výstupů: maska 0xHHHHHHHH, seznam sepnutých bitů 0,3,17 nebo none."),
@@ -167,9 +173,9 @@ QString Usage(const Command& command) {
 
 const QString ExitHelp = QStringLiteral(
     "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor\n"
-    "(i soubor či výstup, který nejde zapsat), 3 není spojení nebo ovladač, 130 a 143 přerušeno signálem\n"
-    "SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího bajtu a zpráva řekne, co modul drží; signál po\n"
-    "posledním kroku příkazu stav nemění).\n");
+    "(i soubor či výstup, který nejde zapsat), 3 není spojení nebo ovladač nebo broker MQTT odmítl přihlášení\n"
+    "či certifikát, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího\n"
+    "bajtu a zpráva řekne, co modul drží; signál po posledním kroku příkazu stav nemění).\n");
 
 void PrintOverview(QTextStream& out) {
   out << "qx510-cli: servis modulu QX-510 z příkazové řádky.\n\nPříkazy:\n";

@@ -10,8 +10,8 @@
 // qx510-cli: the tool's exchange and configuration code driven from a shell.
 //
 // Exit status: 0 success; 1 the module answered with a failure, or verify found a difference;
-// 2 bad usage or a bad file; 3 no connection or no driver; 128 + the signal (130 SIGINT,
-// 143 SIGTERM) when stopped.
+// 2 bad usage or a bad file; 3 no connection or no driver, or the MQTT broker refused the login
+// or the certificate; 128 + the signal (130 SIGINT, 143 SIGTERM) when stopped.
 enum CliExit { ExitOk = 0, ExitModule = 1, ExitUsage = 2, ExitConnection = 3 };
 
 // Everything the program touches outside the module, so a test can run it in-process.

@@ -123,7 +123,7 @@ void CliContext::settle() {
 
 QString CliContext::startWatching() {
   tracing_ = args.has(QStringLiteral("trace"));
-  if (!tracing_ && !args.has(QStringLiteral("stats"))) return {};
+  if (!tracing_ && !args.has(QStringLiteral("stats")) && !args.has(QStringLiteral("mqtt"))) return {};
   const QString path = args.value(QStringLiteral("trace-file"));
   if (tracing_ && !path.isEmpty() && path != QLatin1String("-")) {
     traceFile_ = std::make_unique<CheckedStream>();

@@ -59,6 +59,11 @@ struct CliContext {
   // --trace and --stats: watches every exchange from here on; the message of a trace file
   // that cannot be opened, or an empty text.
   QString startWatching();
+  // The line's exchange counts so far (watched with --stats or --mqtt).
+  const ExchangeStats& lineStats() {
+    writeTrace();
+    return stats_;
+  }
   // The trace written out, the statistics said, the line no longer watched.
   void finishWatching();
   // The command's exit status once the trace is finished and the data stream checked: a trace

@@ -22,6 +22,7 @@
 #include "base/value_format.h"
 #include "base/wire_budget.h"
 #include "cli/cli_context.h"
+#include "cli/cli_mqtt.h"
 
 namespace {
 
@@ -185,6 +186,7 @@ struct Reading {
   QString text, failure;
   CsvReading csv;
   QJsonObject json;
+  MqttSourceReading published;
 };
 
 Reading Read(CliContext& c, Source source, bool current) {
@@ -194,8 +196,12 @@ Reading Read(CliContext& c, Source source, bool current) {
                            : source == Source::Din ? ModuleTransact(iface, handle, module, Cmd::ReadChannel, DigitalIndex)
                                                    : ModuleTransact(iface, handle, module, Cmd::ReadStatus, 0);
   Reading reading;
+  reading.published.source = MqttSource(int(source));
   if (r.Status != 0) {
     reading.failure = c.statusText(r.Status);
+    reading.published.status = r.Status;
+    reading.published.outcome = ClassifyExchangeStatus(r.Status);
+    reading.published.error = reading.failure;
     return reading;
   }
   if (source == Source::Ain0) {
@@ -212,6 +218,9 @@ Reading Read(CliContext& c, Source source, bool current) {
     reading.csv.decimals = decimals;
     reading.csv.unit = unit;
     reading.json = {{QStringLiteral("value"), plain.toDouble()}, {QStringLiteral("unit"), unit}};
+    reading.published.value = double(value);
+    reading.published.decimals = decimals;
+    reading.published.current = current;
     return reading;
   }
   const QString kind = SourceNames[int(source)];
@@ -230,6 +239,7 @@ Reading Read(CliContext& c, Source source, bool current) {
   reading.text = kind + QLatin1Char('=') + Hex8(bits) + (on.isEmpty() ? QString() : QLatin1Char(' ') + on.join(QLatin1Char(' ')));
   (source == Source::Din ? reading.csv.din : reading.csv.status) = bits;
   reading.json = {{kind, qint64(bits)}, {QStringLiteral("on"), onJson}};
+  reading.published.bits = bits;
   return reading;
 }
 
@@ -258,6 +268,15 @@ int CmdWatch(CliContext& c) {
   const QString format = c.args.has(QStringLiteral("format")) ? c.args.value(QStringLiteral("format")) : QStringLiteral("text");
   if (format != QLatin1String("text") && format != QLatin1String("csv") && format != QLatin1String("json"))
     return c.fail(ExitUsage, QStringLiteral("Formát musí být text, csv nebo json."));
+  // Several modules, all at the connection's rate: each line names its module.
+  const bool several = c.args.has(QStringLiteral("addresses"));
+  std::vector<uint8_t> addresses;
+  if (several && !ParseAddressList(c.args.value(QStringLiteral("addresses")), addresses))
+    return c.fail(ExitUsage, QStringLiteral("Adresy musí být čísla 0-255 nebo rozsahy, např. 0-31 nebo 1,5,10-20."));
+  WatchPublisher publisher;
+  const bool publishing = WatchPublisher::Wanted(c);
+  if (publishing)
+    if (const int r = publisher.start(c); r != ExitOk) return r;
   CheckedStream file;  // every line checked as it is written
   QTextStream fileStream;
   const QString output = c.args.value(QStringLiteral("output"));
@@ -280,25 +299,34 @@ int CmdWatch(CliContext& c) {
   };
   auto out = [&]() -> QTextStream& { return file.isOpen() ? (c.settle(), fileStream) : c.out(); };
 
-  if (const int r = c.connect(); r != ExitOk) return r;
+  if (const int r = c.connect(/*identify=*/!several); r != ExitOk) return r;
+  if (!several) addresses = {c.data.ModuleAddress};
+  const uint8_t connectedAddress = c.data.ModuleAddress;
   // The unit and scale of ain0 follow the input's range byte. Watch writes nothing, and holds
   // the line so that no other program of ours writes meanwhile; the range changes only by a
   // write to the module's memory, which a module that answers every exchange has not had from
   // us. So the range is read before the first value and again before the next value whenever
   // an exchange of a reading failed (the module went silent or refused: it may have been
   // reconfigured or replaced meanwhile). Until a read of it succeeds, ain0 has no value: a
-  // failure line, never a number with a guessed unit.
-  std::optional<bool> current;
+  // failure line, never a number with a guessed unit. A published description is made anew
+  // at the same times, identification included.
+  struct Watched {
+    uint8_t address = 0;
+    std::optional<bool> current;
+    QString ident;  // empty: to be asked before the next description
+  };
+  std::vector<Watched> modules;
+  for (uint8_t a : addresses) modules.push_back({a, std::nullopt, several ? QString() : c.data.ModuleIdent});
   const auto readRange = [&c]() -> std::variant<bool, uint32_t> {
     const ExchangeResult range = ReadConfig(c.data.Interface, c.data.DriverHandle, c.data.ModuleAddress, CfgAddr::AinRange);
     if (range.Status != 0) return range.Status;
     return bool(range.Data[3] & 1);
   };
-  if (sources.contains(Source::Ain0)) {
+  if (sources.contains(Source::Ain0) && !several) {
     const auto range = readRange();
     if (const uint32_t* status = std::get_if<uint32_t>(&range))
       return c.exchangeFailed(QStringLiteral("Čtení rozsahu vstupu 0 selhalo"), *status);
-    current = std::get<bool>(range);
+    modules.front().current = std::get<bool>(range);
   }
   const bool single = sources.size() == 1;
   // Scripts get the plain form unless the locale's is asked for.
@@ -319,67 +347,94 @@ int CmdWatch(CliContext& c) {
       Wait(c, int(interval));
       if ((cut = Interrupted(c))) break;
     }
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
-    const QString time = ExchangeTimeText(nowMs * 1000000);
-    QStringList text, errors;
-    CsvReading csv;
-    csv.timeMs = nowMs;
-    csv.address = c.data.ModuleAddress;
-    csv.rate = c.data.BaudRate;
-    QJsonObject json{{QStringLiteral("time"), time}};
-    QJsonObject jsonErrors;
-    for (Source s : sources) {
-      Reading r;
-      if (s == Source::Ain0 && !current) {
-        const auto range = readRange();
-        if (const uint32_t* status = std::get_if<uint32_t>(&range)) {
-          r.failure = QStringLiteral("rozsah vstupu 0 nepřečten, hodnota nemá jednotku: ") + c.statusText(*status);
+    if (publishing && publisher.refusal(c) != ExitOk) break;
+    qint64 nowMs = 0;
+    for (Watched& m : modules) {
+      c.data.ModuleAddress = m.address;
+      nowMs = QDateTime::currentMSecsSinceEpoch();
+      const QString time = ExchangeTimeText(nowMs * 1000000);
+      QStringList text, errors;
+      CsvReading csv;
+      csv.timeMs = nowMs;
+      csv.address = m.address;
+      csv.rate = c.data.BaudRate;
+      QJsonObject json{{QStringLiteral("time"), time}};
+      if (several) json.insert(QStringLiteral("address"), m.address);
+      QJsonObject jsonErrors;
+      MqttPoll poll;
+      poll.address = m.address;
+      poll.timeMs = nowMs;
+      for (Source s : sources) {
+        Reading r;
+        if (s == Source::Ain0 && !m.current) {
+          const auto range = readRange();
+          if (const uint32_t* status = std::get_if<uint32_t>(&range)) {
+            r.failure = QStringLiteral("rozsah vstupu 0 nepřečten, hodnota nemá jednotku: ") + c.statusText(*status);
+            r.published = {MqttSource::Ain0, *status, ClassifyExchangeStatus(*status), r.failure};
+          } else {
+            m.current = std::get<bool>(range);
+          }
+        }
+        if (r.failure.isEmpty()) r = Read(c, s, m.current.value_or(false));
+        poll.sources.append(r.published);
+        const QString name = SourceNames[int(s)];
+        if (r.csv.ain0) {
+          csv.ain0 = r.csv.ain0;
+          csv.decimals = r.csv.decimals;
+          csv.unit = r.csv.unit;
+        }
+        if (r.csv.din) csv.din = r.csv.din;
+        if (r.csv.status) csv.status = r.csv.status;
+        if (!r.failure.isEmpty()) {
+          errors << (single ? r.failure : name + QStringLiteral(": ") + r.failure);
+          text << (single ? QStringLiteral("chyba: ") : name + QStringLiteral(" chyba: ")) + r.failure;
+          jsonErrors.insert(name, r.failure);
+          continue;
+        }
+        text << (single || s != Source::Ain0 ? r.text : name + QLatin1Char('=') + r.text);
+        if (single) {
+          for (auto it = r.json.begin(); it != r.json.end(); ++it) json.insert(it.key(), it.value());
         } else {
-          current = std::get<bool>(range);
+          json.insert(name, r.json);
         }
       }
-      if (r.failure.isEmpty()) r = Read(c, s, current.value_or(false));
-      const QString name = SourceNames[int(s)];
-      if (r.csv.ain0) {
-        csv.ain0 = r.csv.ain0;
-        csv.decimals = r.csv.decimals;
-        csv.unit = r.csv.unit;
+      if (!errors.isEmpty()) {
+        m.current.reset();  // read the range again before the next value
+        if (publishing) m.ident.clear();  // and say again who answers there
+        result = ExitModule;
+        if (single)
+          json.insert(QStringLiteral("error"), errors.front());
+        else
+          json.insert(QStringLiteral("error"), jsonErrors);
       }
-      if (r.csv.din) csv.din = r.csv.din;
-      if (r.csv.status) csv.status = r.csv.status;
-      if (!r.failure.isEmpty()) {
-        errors << (single ? r.failure : name + QStringLiteral(": ") + r.failure);
-        text << (single ? QStringLiteral("chyba: ") : name + QStringLiteral(" chyba: ")) + r.failure;
-        jsonErrors.insert(name, r.failure);
-        continue;
+      if (publishing) {
+        if (errors.isEmpty() && m.ident.isEmpty()) {
+          QString ident;
+          if (IdentifyModule(c.data.Interface, c.data.DriverHandle, m.address, ident) == 0) m.ident = ident;
+        }
+        if (!m.ident.isEmpty()) publisher.describe({m.address, c.data.BaudRate, m.ident, m.current});
+        publisher.publish(poll);
       }
-      text << (single || s != Source::Ain0 ? r.text : name + QLatin1Char('=') + r.text);
-      if (single) {
-        for (auto it = r.json.begin(); it != r.json.end(); ++it) json.insert(it.key(), it.value());
-      } else {
-        json.insert(name, r.json);
+      QTextStream& stream = out();
+      if (format == QLatin1String("json"))
+        stream << JsonLine(json) << '\n';
+      else if (format == QLatin1String("csv")) {
+        csv.error = errors.join(QStringLiteral("; "));
+        stream << CsvRow(csvFormat, csvValues, csv) << '\n';
       }
-    }
-    if (!errors.isEmpty()) {
-      current.reset();  // read the range again before the next value
-      result = ExitModule;
-      if (single)
-        json.insert(QStringLiteral("error"), errors.front());
       else
-        json.insert(QStringLiteral("error"), jsonErrors);
+        stream << time << ' ' << (several ? QStringLiteral("adresa %1: ").arg(m.address) : QString())
+               << text.join(QStringLiteral("  ")) << '\n';
+      stream.flush();
+      if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
+      ++linesWritten;
     }
-    QTextStream& stream = out();
-    if (format == QLatin1String("json"))
-      stream << JsonLine(json) << '\n';
-    else if (format == QLatin1String("csv")) {
-      csv.error = errors.join(QStringLiteral("; "));
-      stream << CsvRow(csvFormat, csvValues, csv) << '\n';
-    }
-    else
-      stream << time << ' ' << text.join(QStringLiteral("  ")) << '\n';
-    stream.flush();
-    if (const QString f = failure(); !f.isEmpty()) return c.fail(ExitUsage, QStringLiteral("Sledování zastaveno: ") + f + '.');
-    ++linesWritten;
+    if (publishing) publisher.tick(c, nowMs);
+  }
+  c.data.ModuleAddress = connectedAddress;
+  if (publishing) {
+    publisher.finish(c);
+    if (const int r = publisher.refusal(c); r != ExitOk) return r;
   }
   if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 %2.").arg(i).arg(CzechPlural(i, "čtení", "čteních", "čteních")));
   if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));

@@ -37,6 +37,7 @@
 #include "line/line_worker.h"
 #include "line/log_panel.h"
 #include "line/module_detail_window.h"
+#include "line/mqtt_panel.h"
 #include "line/number_sort.h"
 #include "line/report_dialog.h"
 #include "line/save_path.h"
@@ -126,7 +127,8 @@ LineWindow::LineWindow(QWidget* parent)
   // The table and the other panes are built once the window is on the screen (buildPanes):
   // the item views' first set-up is the dearest part of the start.
   for (const QString& title : {QStringLiteral("Hledání modulů"), QStringLiteral("Záznam do souboru"),
-                               QStringLiteral("Záloha a obnova"), QStringLiteral("Provoz na lince")}) {
+                               QStringLiteral("Záloha a obnova"), QStringLiteral("Provoz na lince"),
+                               QStringLiteral("Publikování MQTT")}) {
     auto* page = new QWidget(tabs_);
     auto* pageLayout = new QVBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
@@ -134,11 +136,12 @@ LineWindow::LineWindow(QWidget* parent)
   }
 
   setCentralWidget(central);
-  status_ = new StatusBar(this, {300, 260, 0});
+  status_ = new StatusBar(this, {300, 260, 0, 300});
   setStatusBar(status_);
   status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
   status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
   status_->setPanelText(2, QStringLiteral(" Záznam neběží"));
+  status_->setPanelText(3, QStringLiteral(" MQTT neběží"));
 
   connect(connection_, &ConnectionPanel::connectRequested, this, &LineWindow::connectLine);
   connect(connection_, &ConnectionPanel::disconnectRequested, this, &LineWindow::disconnectLine);
@@ -242,6 +245,9 @@ void LineWindow::buildPanes() {
   place(3, backup_);
   traffic_ = new TrafficPanel(tabs_->widget(4));
   place(4, traffic_);
+  mqtt_ = new MqttPanel(tabs_->widget(5));
+  place(5, mqtt_);
+  connect(mqtt_, &MqttPanel::stateChanged, this, [this] { status_->setPanelText(3, mqtt_->summary()); });
 
   connect(scan_, &ScanPanel::scanRequested, this, [this](ScanPlan plan) {
     if (plan.baudCodes.isEmpty()) return scan_->finished(false, 1, QStringLiteral("Vyberte aspoň jednu rychlost."));
@@ -264,6 +270,7 @@ void LineWindow::buildPanes() {
     logPanel_->setModules(modules);
     backup_->setModules(modules);
     traffic_->setModules(modules);
+    mqtt_->setModules(modules);
   }
   if (scan_ != nullptr) {
     scan_->setConnected(connected_);
@@ -291,6 +298,11 @@ BackupPanel* LineWindow::backupPanel() {
   return backup_;
 }
 
+MqttPanel* LineWindow::mqttPanel() {
+  buildPanes();
+  return mqtt_;
+}
+
 LineWindow::~LineWindow() {
   log_.stop();
   qDeleteAll(details_);
@@ -303,9 +315,13 @@ LineWindow::~LineWindow() {
 
 void LineWindow::drainTraffic() {
   if (!queue_) return;
-  if (traffic_ != nullptr) return traffic_->drain(*queue_, [this](const ExchangeRecord& r) { model_.addExchange(r); });
+  const auto take = [this](const ExchangeRecord& r) {
+    model_.addExchange(r);
+    if (mqtt_ != nullptr) mqtt_->addExchange(r);
+  };
+  if (traffic_ != nullptr) return traffic_->drain(*queue_, take);
   ExchangeRecord r;
-  while (queue_->pop(r)) model_.addExchange(r);
+  while (queue_->pop(r)) take(r);
 }
 
 void LineWindow::setLinePath(const QString& path) {
@@ -356,6 +372,7 @@ void LineWindow::lineChanged(bool save) {
     logPanel_->setModules(modules);
     backup_->setModules(modules);
     traffic_->setModules(modules);
+    mqtt_->setModules(modules);
   }
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2").arg(modules.size()).arg(linePath_));
@@ -518,6 +535,7 @@ void LineWindow::readings(const QVector<ModuleReading>& polled) {
     QString error;
     if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
   }
+  if (mqtt_ != nullptr) mqtt_->publish(polled);
 }
 
 void LineWindow::commandDone(const CommandResult& r) {

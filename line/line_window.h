@@ -18,6 +18,7 @@ class TrafficPanel;
 class LineWorker;
 class LogPanel;
 class ModuleDetailWindow;
+class MqttPanel;
 class ElidedLabel;
 class NumberSortProxy;
 class QLabel;
@@ -50,6 +51,7 @@ class LineWindow : public QMainWindow {
   LogPanel* logPanel();
   TrafficPanel* trafficPanel();
   BackupPanel* backupPanel();
+  MqttPanel* mqttPanel();
   QTableView* overview();
   QTabWidget* tabs() const { return tabs_; }
   bool isConnected() const { return connected_; }
@@ -138,5 +140,6 @@ class LineWindow : public QMainWindow {
   LogPanel* logPanel_ = nullptr;
   TrafficPanel* traffic_ = nullptr;
   BackupPanel* backup_ = nullptr;
+  MqttPanel* mqtt_ = nullptr;
   StatusBar* status_;
 };

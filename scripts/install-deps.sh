@@ -10,6 +10,7 @@ packages=(
   libsimpleini-dev libicu-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
+  libmosquitto-dev mosquitto mosquitto-clients
   libqcustomplot-dev
   fonts-dejavu-core poppler-utils
   dpkg-dev help2man lintian desktop-file-utils

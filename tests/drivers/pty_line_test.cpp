@@ -35,6 +35,7 @@
 #include "line/line_worker.h"
 #include "line/scan_panel.h"
 #include "sim/protocol.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -50,16 +51,6 @@ QString LineSpec() {
   QStringList parts;
   for (const Module& m : Line) parts << QStringLiteral("%1@%2").arg(m.address).arg(m.rate);
   return parts.join(',');
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
-  return true;
 }
 
 struct Result {

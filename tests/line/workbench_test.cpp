@@ -222,7 +222,7 @@ TEST_F(WorkbenchTest, KeysOpenAndCloseTheDetailAndSwitchTabs) {
                {Qt::ControlModifier | Qt::Key_PageDown, 2},
                {Qt::ControlModifier | Qt::Key_PageUp, 1},
                {Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Backtab, 0},
-               {Qt::ControlModifier | Qt::Key_PageUp, 4}};
+               {Qt::ControlModifier | Qt::Key_PageUp, 5}};
   for (const auto& s : steps) {
     QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : w.get(), s.keys.key(),
                     s.keys.keyboardModifiers());

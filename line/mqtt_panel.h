@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QHash>
+#include <QVector>
+#include <QWidget>
+#include <memory>
+
+#include "base/exchange_trace.h"
+#include "line/line_types.h"
+
+class MqttClient;
+class MqttLinePublisher;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+
+// "Publikování MQTT": the broker and the topics, kept per user, and what the publishing does.
+// The window hands it every poll and every exchange record; it only queues messages, so the
+// polling never waits for the broker. Read-only: nothing received drives a module.
+class MqttPanel : public QWidget {
+  Q_OBJECT
+ public:
+  explicit MqttPanel(QWidget* parent = nullptr);
+  ~MqttPanel() override;
+
+  void setModules(const QVector<LineModule>& modules);
+  void publish(const QVector<ModuleReading>& readings);
+  void addExchange(const ExchangeRecord& record) { stats_.add(record); }
+  bool publishing() const { return client_ != nullptr; }
+  // One line for the status bar.
+  QString summary() const;
+
+ public slots:
+  // Takes the settings from the fields, keeps them for the user and connects; false (and the
+  // reason shown) when they do not fit.
+  bool startPublishing();
+  void stopPublishing();
+
+ signals:
+  void stateChanged();
+
+ private:
+  void restoreSettings();
+  void keepSettings();
+  void refresh();
+  void showFailure(const QString& text);
+
+  QLineEdit *url_, *clientId_, *prefix_, *line_, *user_, *passwordFile_, *ca_, *cert_, *key_;
+  QComboBox* qos_;
+  QSpinBox *heartbeat_, *statsPeriod_, *queue_;
+  QPushButton *start_, *stop_;
+  QLabel* state_;
+  QTimer* timer_;
+
+  std::unique_ptr<MqttClient> client_;
+  std::unique_ptr<MqttLinePublisher> lines_;
+  QHash<int, LineModule> modules_;  // by ModuleKey, for their descriptions
+  ExchangeStats stats_;
+  qint64 statsDueMs_ = 0;
+  QString failure_;  // why publishing stopped or did not start, until the next start
+  QString summary_;
+};

@@ -1,0 +1,189 @@
+#include "mqtt/mqtt_messages.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSysInfo>
+
+#include "base/commands.h"
+#include "base/exchange_trace.h"
+#include "base/identify.h"
+#include "mqtt/mqtt_client.h"
+
+namespace {
+
+QByteArray Compact(const QJsonObject& object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+QString TimeText(int64_t ms) { return ExchangeTimeText(ms * 1000000); }
+
+const char* Leaf(MqttSource source) {
+  switch (source) {
+    case MqttSource::Ain0: return "ain0";
+    case MqttSource::Din: return "din";
+    case MqttSource::Status: return "status";
+  }
+  return "?";
+}
+
+QJsonObject SourceJson(const MqttSourceReading& r) {
+  if (r.status != 0)
+    return {{QStringLiteral("quality"), QString::fromLatin1(MqttQuality(r.outcome))},
+            {QStringLiteral("code"), qint64(r.status)},
+            {QStringLiteral("error"), r.error}};
+  QJsonObject o{{QStringLiteral("quality"), QStringLiteral("good")}};
+  if (r.source == MqttSource::Ain0) {
+    // The digits the module sent, no binary noise beyond them.
+    o.insert(QStringLiteral("value"), QString::number(r.value, 'f', std::clamp(r.decimals, 0, 18)).toDouble());
+    o.insert(QStringLiteral("unit"), r.current ? QStringLiteral("mA") : QStringLiteral("V"));
+    return o;
+  }
+  static const QStringList names = StatusBitNames();
+  QJsonArray on;
+  for (int n = 0; n < 32; ++n) {
+    if (!(r.bits >> n & 1u)) continue;
+    if (r.source == MqttSource::Din)
+      on.append(n);
+    else
+      on.append(names[n] == QLatin1String("---") ? QStringLiteral("bit%1").arg(n) : names[n]);
+  }
+  o.insert(QStringLiteral("value"), qint64(r.bits));
+  o.insert(QStringLiteral("on"), on);
+  return o;
+}
+
+bool ValidLevel(const QString& level) {
+  return !level.isEmpty() && !level.contains(QLatin1Char('+')) && !level.contains(QLatin1Char('#')) &&
+         !level.contains(QChar(u'\0'));
+}
+
+}  // namespace
+
+QByteArray MqttQuality(ExchangeOutcome outcome) {
+  switch (outcome) {
+    case ExchangeOutcome::Good: return "good";
+    case ExchangeOutcome::Timeout: return "no_answer";
+    case ExchangeOutcome::Late: return "late";
+    case ExchangeOutcome::Damaged: return "damaged";
+    case ExchangeOutcome::Refused: return "refused";
+    case ExchangeOutcome::Other: break;
+  }
+  return "failed";
+}
+
+QString CheckMqttPrefix(const QString& prefix) {
+  const QStringList levels = prefix.split(QLatin1Char('/'));
+  bool ok = !prefix.startsWith(QLatin1Char('$'));
+  for (const QString& level : levels) ok = ok && ValidLevel(level);
+  return ok ? QString()
+            : QStringLiteral("Předpona témat MQTT: úrovně oddělené lomítkem, bez prázdné úrovně, bez + a # a bez $ na "
+                             "začátku: %1")
+                  .arg(prefix);
+}
+
+QString CheckMqttLineName(const QString& line) {
+  return ValidLevel(line) && !line.contains(QLatin1Char('/')) && !line.startsWith(QLatin1Char('$'))
+             ? QString()
+             : QStringLiteral("Název linky: jedna úroveň tématu MQTT, bez lomítka, + a #: %1").arg(line);
+}
+
+QString MqttDefaultLineName() {
+  QString name = QSysInfo::machineHostName();
+  for (QChar& ch : name)
+    if (ch == QLatin1Char('/') || ch == QLatin1Char('+') || ch == QLatin1Char('#') || ch == QLatin1Char('$')) ch = u'_';
+  return name.isEmpty() ? QStringLiteral("linka") : name;
+}
+
+QString MqttSettingsFrom(const MqttChoice& choice, MqttSettings& s, QString& line) {
+  if (const QString e = ParseMqttUrl(choice.url, s.url); !e.isEmpty()) return e + QLatin1Char('.');
+  line = choice.line.isEmpty() ? MqttDefaultLineName() : choice.line;
+  if (const QString e = CheckMqttPrefix(choice.prefix); !e.isEmpty()) return e;
+  if (const QString e = CheckMqttLineName(line); !e.isEmpty()) return e;
+  s.qos = choice.qos;
+  s.queueLimit = choice.queueLimit;
+  s.clientId = choice.clientId;
+  s.userName = choice.userName;
+  s.caFile = choice.caFile;
+  s.certFile = choice.certFile;
+  s.keyFile = choice.keyFile;
+  if (!s.url.tls && (!s.caFile.isEmpty() || !s.certFile.isEmpty() || !s.keyFile.isEmpty()))
+    return QStringLiteral("Soubory TLS (CA, certifikát a klíč klienta) patří k adrese mqtts://.");
+  if (s.certFile.isEmpty() != s.keyFile.isEmpty())
+    return QStringLiteral("Certifikát klienta a jeho klíč se zadávají spolu.");
+  if (const QString e = LoadMqttPassword(choice.passwordFile, s.password); !e.isEmpty()) return e;
+  if (!s.password.isNull() && s.userName.isEmpty())
+    return QStringLiteral("Heslo MQTT bez uživatelského jména nelze použít.");
+  s.presenceTopic = MqttLinePublisher::PresenceTopic(choice.prefix, line);
+  return {};
+}
+
+MqttLinePublisher::MqttLinePublisher(MqttClient& client, const QString& prefix, const QString& line, int heartbeatMs)
+    : client_(client), base_((prefix + QLatin1Char('/') + line + QLatin1Char('/')).toUtf8()), heartbeatMs_(heartbeatMs) {}
+
+QByteArray MqttLinePublisher::PresenceTopic(const QString& prefix, const QString& line) {
+  return (prefix + QLatin1Char('/') + line + QStringLiteral("/state")).toUtf8();
+}
+
+QByteArray MqttLinePublisher::topic(int address, const char* leaf) const {
+  return base_ + QByteArray::number(address) + '/' + leaf;
+}
+
+void MqttLinePublisher::describe(const MqttModuleInfo& info) {
+  const qsizetype at = info.ident.lastIndexOf(QLatin1String(" v."));
+  QJsonObject o{{QStringLiteral("address"), info.address},
+                {QStringLiteral("rate"), info.rate},
+                {QStringLiteral("ident"), QString(info.ident).remove(QChar(u'\0'))},
+                {QStringLiteral("module"), ModuleTypeName(info.ident)},
+                {QStringLiteral("version"), at >= 0 ? info.ident.mid(at + 3).remove(QChar(u'\0')).trimmed() : QString()}};
+  if (info.current) o.insert(QStringLiteral("range"), *info.current ? QStringLiteral("0-20mA") : QStringLiteral("0-10V"));
+  const QByteArray payload = Compact(o);
+  QByteArray& last = infos_[info.address];
+  if (last == payload) return;
+  last = payload;
+  client_.publish(topic(info.address, "info"), payload, true);
+}
+
+void MqttLinePublisher::publish(const MqttPoll& poll) {
+  const MqttSourceReading* failed = nullptr;
+  for (const MqttSourceReading& r : poll.sources) {
+    if (r.status != 0 && failed == nullptr) failed = &r;
+    QJsonObject o = SourceJson(r);
+    const QByteArray t = topic(poll.address, Leaf(r.source));
+    const QByteArray content = Compact(o);
+    Last& last = last_[t];
+    if (heartbeatMs_ > 0 && last.timeMs != 0 && last.content == content && poll.timeMs - last.timeMs < heartbeatMs_)
+      continue;
+    last.content = content;
+    last.timeMs = poll.timeMs;
+    o.insert(QStringLiteral("time"), TimeText(poll.timeMs));
+    client_.publish(t, Compact(o));
+  }
+  ModuleState& s = states_[poll.address];
+  const bool answers = failed == nullptr;
+  const QByteArray quality = answers ? QByteArray() : MqttQuality(failed->outcome);
+  const QByteArray error = answers ? QByteArray() : failed->error.toUtf8();
+  // A silent module whose failure changes its kind is news; the same failure again is not.
+  if (s.known && s.answers == answers && s.quality == quality && s.error == error) return;
+  // Silent still, for another reason: the spell's start stays.
+  const bool sameSpell = s.known && s.answers == answers;
+  s = {true, answers, quality, error};
+  QJsonObject o{{QStringLiteral("state"), answers ? QStringLiteral("answers") : QStringLiteral("silent")}};
+  if (!sameSpell) spellStart_[poll.address] = poll.timeMs;
+  o.insert(QStringLiteral("since"), TimeText(spellStart_.value(poll.address, poll.timeMs)));
+  if (!answers) {
+    o.insert(QStringLiteral("quality"), QString::fromLatin1(quality));
+    o.insert(QStringLiteral("code"), qint64(failed->status));
+    o.insert(QStringLiteral("error"), failed->error);
+  }
+  client_.publish(topic(poll.address, "state"), Compact(o), true);
+}
+
+void MqttLinePublisher::publishStats(const QByteArray& statsJson, int64_t timeMs) {
+  QJsonObject o{{QStringLiteral("time"), TimeText(timeMs)},
+                {QStringLiteral("exchanges"), QJsonDocument::fromJson(statsJson).object()}};
+  const MqttClient::Counters c = client_.counters();
+  o.insert(QStringLiteral("mqtt"), QJsonObject{{QStringLiteral("published"), qint64(c.published)},
+                                               {QStringLiteral("delivered"), qint64(c.delivered)},
+                                               {QStringLiteral("queued"), qint64(c.queued)},
+                                               {QStringLiteral("dropped"), qint64(c.dropped)}});
+  client_.publish(base_ + "stats", Compact(o));
+}
