@@ -53,7 +53,6 @@
 #include "tests/line/simulated_workbench.h"
 #include "tests/sim/sim_line.h"
 #include "tests/support/file_faults.h"
-#include "tests/support/wait_for.h"
 
 namespace {
 

@@ -4,10 +4,7 @@
 // own folder (the user's must not send the stand-ins to a real device), all put back at the
 // end; and a wait for what the driver thread brings about.
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTemporaryDir>
-#include <QThread>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -16,6 +13,7 @@
 #include "base/settings.h"
 #include "line/workbench_settings.h"
 #include "sim/sim_server.h"
+#include "tests/support/wait_for.h"
 
 class SimulatedWorkbench {
  public:
@@ -42,13 +40,3 @@ class SimulatedWorkbench {
   std::optional<std::string> savedXdg_;
 };
 
-// Waits for a condition the driver thread brings about; false when it never came.
-inline bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-  QDeadlineTimer deadline(ms);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
