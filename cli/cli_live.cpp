@@ -412,7 +412,7 @@ int CmdWatch(CliContext& c) {
           QString ident;
           if (IdentifyModule(c.data.Interface, c.data.DriverHandle, m.address, ident) == 0) m.ident = ident;
         }
-        if (!m.ident.isEmpty()) publisher.describe({m.address, c.data.BaudRate, m.ident, m.current});
+        if (!m.ident.isEmpty()) publisher.describe({m.address, c.data.BaudRate, {}, m.ident, m.current});
         publisher.publish(poll);
       }
       QTextStream& stream = out();

@@ -38,9 +38,10 @@ QSpinBox* Seconds(QWidget* parent, const char* name, int value, const QString& z
 
 // The poll as the topic tree takes it: a poll stops at its first failing exchange, so a
 // failed one gives each source that failure.
-MqttPoll PollOf(const ModuleReading& r) {
+MqttPoll PollOf(const ModuleReading& r, const QByteArray& level) {
   MqttPoll poll;
   poll.address = r.address;
+  poll.level = level;
   poll.timeMs = r.timeMs;
   for (MqttSource source : {MqttSource::Ain0, MqttSource::Din, MqttSource::Status}) {
     MqttSourceReading s;
@@ -218,15 +219,27 @@ void MqttPanel::showFailure(const QString& text) {
 
 void MqttPanel::setModules(const QVector<LineModule>& modules) {
   modules_.clear();
-  for (const LineModule& m : modules) modules_.insert(ModuleKey(m), m);
+  sharedAddresses_.clear();
+  QHash<int, int> rates;  // address: the first rate it was met at
+  for (const LineModule& m : modules) {
+    modules_.insert(ModuleKey(m), m);
+    const auto seen = rates.constFind(m.address);
+    if (seen == rates.constEnd())
+      rates.insert(m.address, m.baudCode);
+    else if (*seen != m.baudCode)
+      sharedAddresses_.insert(m.address);
+  }
 }
 
 void MqttPanel::publish(const QVector<ModuleReading>& readings) {
   if (!lines_) return;
   for (const ModuleReading& r : readings) {
+    const int rate = BaudCodeToRate(r.baudCode);
+    const QByteArray level = MqttModuleLevel(r.address, rate, sharedAddresses_.contains(r.address));
     const auto m = modules_.constFind(ModuleKey(r.address, r.baudCode));
-    if (m != modules_.constEnd() && r.ok && !m->ident.isEmpty()) lines_->describe({r.address, BaudCodeToRate(r.baudCode), m->ident, r.current});
-    lines_->publish(PollOf(r));
+    if (m != modules_.constEnd() && r.ok && !m->ident.isEmpty())
+      lines_->describe({r.address, rate, level, m->ident, r.current});
+    lines_->publish(PollOf(r, level));
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QVector>
 #include <QWidget>
 #include <memory>
@@ -58,6 +59,8 @@ class MqttPanel : public QWidget {
   std::unique_ptr<MqttClient> client_;
   std::unique_ptr<MqttLinePublisher> lines_;
   QHash<int, LineModule> modules_;  // by ModuleKey, for their descriptions
+  // Addresses the line holds at more than one rate: their topics name the rate too.
+  QSet<int> sharedAddresses_;
   ExchangeStats stats_;
   qint64 statsDueMs_ = 0;
   QString failure_;  // why publishing stopped or did not start, until the next start

@@ -123,8 +123,19 @@ QByteArray MqttLinePublisher::PresenceTopic(const QString& prefix, const QString
   return (prefix + QLatin1Char('/') + line + QStringLiteral("/state")).toUtf8();
 }
 
-QByteArray MqttLinePublisher::topic(int address, const char* leaf) const {
-  return base_ + QByteArray::number(address) + '/' + leaf;
+QByteArray MqttModuleLevel(int address, int rate, bool addressShared) {
+  return addressShared ? QByteArray::number(address) + '-' + QByteArray::number(rate) : QByteArray::number(address);
+}
+
+namespace {
+template <class T>
+QByteArray LevelOf(const T& module) {
+  return module.level.isEmpty() ? QByteArray::number(module.address) : module.level;
+}
+}  // namespace
+
+QByteArray MqttLinePublisher::topic(const QByteArray& level, const char* leaf) const {
+  return base_ + level + '/' + leaf;
 }
 
 void MqttLinePublisher::describe(const MqttModuleInfo& info) {
@@ -136,18 +147,20 @@ void MqttLinePublisher::describe(const MqttModuleInfo& info) {
                 {QStringLiteral("version"), at >= 0 ? info.ident.mid(at + 3).remove(QChar(u'\0')).trimmed() : QString()}};
   if (info.current) o.insert(QStringLiteral("range"), *info.current ? QStringLiteral("0-20mA") : QStringLiteral("0-10V"));
   const QByteArray payload = Compact(o);
-  QByteArray& last = infos_[info.address];
+  const QByteArray level = LevelOf(info);
+  QByteArray& last = infos_[level];
   if (last == payload) return;
   last = payload;
-  client_.publish(topic(info.address, "info"), payload, true);
+  client_.publish(topic(level, "info"), payload, true);
 }
 
 void MqttLinePublisher::publish(const MqttPoll& poll) {
+  const QByteArray level = LevelOf(poll);
   const MqttSourceReading* failed = nullptr;
   for (const MqttSourceReading& r : poll.sources) {
     if (r.status != 0 && failed == nullptr) failed = &r;
     QJsonObject o = SourceJson(r);
-    const QByteArray t = topic(poll.address, Leaf(r.source));
+    const QByteArray t = topic(level, Leaf(r.source));
     const QByteArray content = Compact(o);
     Last& last = last_[t];
     if (heartbeatMs_ > 0 && last.timeMs != 0 && last.content == content && poll.timeMs - last.timeMs < heartbeatMs_)
@@ -157,7 +170,7 @@ void MqttLinePublisher::publish(const MqttPoll& poll) {
     o.insert(QStringLiteral("time"), TimeText(poll.timeMs));
     client_.publish(t, Compact(o));
   }
-  ModuleState& s = states_[poll.address];
+  ModuleState& s = states_[level];
   const bool answers = failed == nullptr;
   const QByteArray quality = answers ? QByteArray() : MqttQuality(failed->outcome);
   const QByteArray error = answers ? QByteArray() : failed->error.toUtf8();
@@ -167,14 +180,14 @@ void MqttLinePublisher::publish(const MqttPoll& poll) {
   const bool sameSpell = s.known && s.answers == answers;
   s = {true, answers, quality, error};
   QJsonObject o{{QStringLiteral("state"), answers ? QStringLiteral("answers") : QStringLiteral("silent")}};
-  if (!sameSpell) spellStart_[poll.address] = poll.timeMs;
-  o.insert(QStringLiteral("since"), TimeText(spellStart_.value(poll.address, poll.timeMs)));
+  if (!sameSpell) spellStart_[level] = poll.timeMs;
+  o.insert(QStringLiteral("since"), TimeText(spellStart_.value(level, poll.timeMs)));
   if (!answers) {
     o.insert(QStringLiteral("quality"), QString::fromLatin1(quality));
     o.insert(QStringLiteral("code"), qint64(failed->status));
     o.insert(QStringLiteral("error"), failed->error);
   }
-  client_.publish(topic(poll.address, "state"), Compact(o), true);
+  client_.publish(topic(level, "state"), Compact(o), true);
 }
 
 void MqttLinePublisher::publishStats(const QByteArray& statsJson, int64_t timeMs) {

@@ -14,7 +14,8 @@
 //   a reading that failed:       {"time","quality":"no_answer"|"late"|"damaged"|"refused"|"failed",
 //                                 "code","error"}
 //
-// ADDRESS is the module's bus address in decimal. A reading is published when its value or
+// ADDRESS is the module's bus address in decimal; where a line holds modules of one address at
+// several rates, each of them is ADDRESS-RATE (5-9600), so that no topic mixes two modules. A reading is published when its value or
 // quality changes, and again after the heartbeat when it does not.
 
 #include <QByteArray>
@@ -59,6 +60,7 @@ struct MqttSourceReading {
 // One poll of one module: the sources in the order read.
 struct MqttPoll {
   uint8_t address = 0;
+  QByteArray level;  // the module's topic level (MqttModuleLevel); empty: the address
   int64_t timeMs = 0;  // ms since the epoch
   QVector<MqttSourceReading> sources;
 };
@@ -67,9 +69,14 @@ struct MqttPoll {
 struct MqttModuleInfo {
   uint8_t address = 0;
   int rate = 0;                 // Bd
+  QByteArray level;             // as in MqttPoll
   QString ident;                // as the module sent it
   std::optional<bool> current;  // the input's range, when it was read
 };
+
+// A module's topic level: its address, or ADDRESS-RATE where the line holds its address at
+// several rates.
+QByteArray MqttModuleLevel(int address, int rate, bool addressShared);
 
 // "no_answer" ... for the payloads.
 QByteArray MqttQuality(ExchangeOutcome outcome);
@@ -103,12 +110,13 @@ class MqttLinePublisher {
     bool known = false, answers = false;
     QByteArray quality, error;
   };
-  QByteArray topic(int address, const char* leaf) const;
+  QByteArray topic(const QByteArray& level, const char* leaf) const;
   MqttClient& client_;
   QByteArray base_;  // PREFIX/LINE/
   int heartbeatMs_;
   QHash<QByteArray, Last> last_;
-  QHash<int, ModuleState> states_;
-  QHash<int, int64_t> spellStart_;  // when the module began to answer, or to be silent
-  QHash<int, QByteArray> infos_;
+  // By topic level.
+  QHash<QByteArray, ModuleState> states_;
+  QHash<QByteArray, int64_t> spellStart_;  // when the module began to answer, or to be silent
+  QHash<QByteArray, QByteArray> infos_;
 };

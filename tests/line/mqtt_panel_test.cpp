@@ -31,7 +31,12 @@
 
 namespace {
 
-constexpr SimModuleSpec Line[] = {{1, 4}, {5, 7}, {17, 8}};
+// Address 5 twice, at two rates: each has topics of its own.
+constexpr SimModuleSpec Line[] = {{1, 4}, {5, 7}, {17, 8}, {5, 4}};
+
+QByteArray Level(const SimModuleSpec& s) {
+  return s.address == 5 ? "5-" + QByteArray::number(BaudCodeToRate(s.baudCode)) : QByteArray::number(s.address);
+}
 
 QJsonObject Json(const ReceivedMessage& m) { return QJsonDocument::fromJson(m.payload).object(); }
 
@@ -87,7 +92,7 @@ TEST_F(MqttPanelTest, PublishesEveryModuleAndKeepsItsSettings) {
   ASSERT_TRUE(broker.start(&error)) << error.toStdString();
   TestSubscriber sub(broker.port(), "plant/#");
   ASSERT_TRUE(sub.start());
-  for (int i = 0; i < 3; ++i) sim_->withModule(i, [i](SimModule& m) { m.setInputSwitches(0x10u << i); });
+  for (int i = 0; i < int(std::size(Line)); ++i) sim_->withModule(i, [i](SimModule& m) { m.setInputSwitches(0x10u << i); });
 
   MqttPanel* panel = window_->mqttPanel();
   EXPECT_EQ(window_->statusText(3), QStringLiteral(" MQTT neběží"));
@@ -102,7 +107,7 @@ TEST_F(MqttPanelTest, PublishesEveryModuleAndKeepsItsSettings) {
   window_->startPolling();
 
   for (const SimModuleSpec& s : Line) {
-    const QByteArray at = "plant/hall2/W/" + QByteArray::number(s.address) + '/';
+    const QByteArray at = "plant/hall2/W/" + Level(s) + '/';
     const int index = int(&s - Line);
     EXPECT_TRUE(Arrives(sub, [&](const ReceivedMessage& m) {
       return m.topic == at + "din" && Json(m)["quality"] == "good" && Json(m)["value"].toInteger() == (0x10 << index);
