@@ -9,9 +9,15 @@ namespace {
 constexpr std::size_t LaidOutTexts = 24;
 }  // namespace
 
-// The panel fills its own background, the bar's colour, so that repainting it at once need not
+// The panel paints its own background, the bar's colour, so that repainting it at once need not
 // paint the bar and the window beneath it first.
-StatusPanel::StatusPanel(QWidget* parent) : QLabel(parent) { setAutoFillBackground(true); }
+StatusPanel::StatusPanel(QWidget* parent) : QLabel(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+
+QPalette StatusPanel::colours() const {
+  QPalette colours = palette();
+  colours.setCurrentColorGroup(!isEnabled() ? QPalette::Disabled : isActiveWindow() ? QPalette::Active : QPalette::Inactive);
+  return colours;
+}
 
 const QStaticText& StatusPanel::laidOut(const QString& text) {
   for (auto it = laidOut_.begin(); it != laidOut_.end(); ++it) {
@@ -31,19 +37,29 @@ const QStaticText& StatusPanel::laidOut(const QString& text) {
 // What the label paints for plain text without a buddy: its frame, then the text left-aligned and
 // centred vertically, indented by half an 'x' as a framed label is.
 void StatusPanel::paintEvent(QPaintEvent*) {
+  const QPalette colours = this->colours();
+  const FrameKey key{size(), frameStyle(), colours.currentColorGroup(), colours.cacheKey()};
+  if (frame_.isNull() || !(key == frameKey_)) {
+    frame_ = QPixmap(size() * devicePixelRatio());
+    frame_.setDevicePixelRatio(devicePixelRatio());
+    QPainter drawing(&frame_);
+    drawing.fillRect(rect(), colours.brush(backgroundRole()));
+    drawFrame(&drawing);
+    frameKey_ = key;
+  }
   QPainter painter(this);
-  drawFrame(&painter);
+  painter.drawPixmap(0, 0, frame_);
   const QString shown = text();
   if (shown.isEmpty()) return;
   QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
   const int step = indent() >= 0 ? indent() : frameWidth() > 0 ? fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - margin() : 0;
   area.setLeft(area.left() + step);
-  QPalette colours = palette();
-  colours.setCurrentColorGroup(!isEnabled() ? QPalette::Disabled : isActiveWindow() ? QPalette::Active : QPalette::Inactive);
   const QStaticText& laid = laidOut(shown);
   painter.setClipRect(area);
   painter.setPen(QPen(colours.brush(foregroundRole()), painter.pen().widthF()));
-  painter.drawStaticText(QPointF(area.left(), area.top() + (area.height() - laid.size().height()) / 2), laid);
+  // Placed as the label places one line: its ascent and descent centred in the area.
+  const QFontMetricsF metrics(font());
+  painter.drawStaticText(QPointF(area.left(), area.top() + (area.height() - (metrics.ascent() + metrics.descent())) / 2), laid);
 }
 
 void StatusPanel::changeEvent(QEvent* event) {

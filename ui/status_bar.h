@@ -2,16 +2,18 @@
 
 #include <QLabel>
 #include <QList>
+#include <QPalette>
+#include <QPixmap>
 #include <QRect>
 #include <QStaticText>
 #include <QStatusBar>
 #include <list>
 #include <utility>
 
-// A panel of the status bar. It paints its text as the label would, but keeps the laid-out
-// form of the texts it showed last: a sequence repaints its panel at once after every byte, and
-// the same progress texts come back with every read, so shaping them again would be most of
-// each repaint.
+// A panel of the status bar. It paints as the label would, but keeps its background with the
+// frame as a picture, and the laid-out form of the texts it showed last: a sequence repaints its
+// panel at once after every byte, the same progress texts come back with every read, and
+// drawing the frame and shaping the text again would be most of each repaint.
 class StatusPanel : public QLabel {
   Q_OBJECT
  public:
@@ -23,6 +25,17 @@ class StatusPanel : public QLabel {
 
  private:
   const QStaticText& laidOut(const QString& text);
+  QPalette colours() const;
+
+  // The background and the frame as last drawn, and what they were drawn for.
+  QPixmap frame_;
+  struct FrameKey {
+    QSize size;
+    int style = 0;
+    QPalette::ColorGroup group = QPalette::Active;
+    qint64 palette = 0;
+    bool operator==(const FrameKey&) const = default;
+  } frameKey_;
 
   std::list<std::pair<QString, QStaticText>> laidOut_;  // most recently shown first
 };
