@@ -72,7 +72,7 @@ MqttPanel::MqttPanel(QWidget* parent) : QWidget(parent) {
   prefix_ = Field(this, "MqttPrefix");
   line_ = Field(this, "MqttLine", MqttDefaultLineName());
   user_ = Field(this, "MqttUser", QStringLiteral("bez přihlášení"));
-  passwordFile_ = Field(this, "MqttPasswordFile", QStringLiteral("bez souboru heslo z proměnné QX510_MQTT_PASSWORD"));
+  passwordFile_ = Field(this, "MqttPasswordFile", QStringLiteral("bez souboru: heslo z proměnné QX510_MQTT_PASSWORD"));
   ca_ = Field(this, "MqttCa", QStringLiteral("certifikáty systému"));
   cert_ = Field(this, "MqttCert");
   key_ = Field(this, "MqttKey");

@@ -23,6 +23,7 @@
 #include "line/calibration_history.h"
 #include "line/calibration_wizard.h"
 #include "line/line_window.h"
+#include "line/mqtt_panel.h"
 #include "line/log_panel.h"
 #include "line/module_detail_window.h"
 #include "line/scan_panel.h"
@@ -155,6 +156,13 @@ int main(int argc, char** argv) {
   window.tabs()->setCurrentIndex(4);
   Settle(500);
   Save(&window, "25-line-traffic.png");
+
+  // The publishing pane as an engineer fills it in, before the start.
+  window.tabs()->setCurrentIndex(5);
+  window.mqttPanel()->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(QStringLiteral("mqtt://127.0.0.1:1883"));
+  window.mqttPanel()->findChild<QLineEdit*>(QStringLiteral("MqttLine"))->setText(QStringLiteral("linka-2"));
+  Settle(300);
+  Save(&window, "29-line-mqtt.png");
   window.close();
   return ShotsStatus();
 }
