@@ -34,7 +34,7 @@
 
 namespace {
 
-constexpr SimModuleSpec Spec{3, 4};
+constexpr SimModuleSpec Calibrated{3, 4};
 
 // Bytes 0 (input 0's range) and 15..22 (both ranges' constants).
 std::array<uint8_t, 9> CalibrationBytes(const SimModule& m) {
@@ -55,14 +55,14 @@ class CalibrationWizardTest : public ::testing::Test {
   void SetUp() override {
     QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
     ASSERT_TRUE(dir_.isValid());
-    sim_ = StartLine(dir_, {Spec});
+    sim_ = StartLine(dir_, {Calibrated});
     ASSERT_NE(sim_, nullptr);
     workbench_.emplace(dir_, *sim_);
     window_ = std::make_unique<LineWindow>();
     const QString line = dir_.filePath(QStringLiteral("linka.qx510line"));
     LineModule m;
-    m.address = Spec.address;
-    m.baudCode = Spec.baudCode;
+    m.address = Calibrated.address;
+    m.baudCode = Calibrated.baudCode;
     m.ident = QStringLiteral("QX-510   v.1.20");
     QString error;
     ASSERT_TRUE(SaveLineFile(line, LineFile{QDateTime::currentDateTime(), {m}, {}}, error));
@@ -290,7 +290,7 @@ TEST_F(CalibrationWizardTest, ACalibrationOutlivesItsDetailAndTheLineGoneHalfWay
 TEST_F(CalibrationWizardTest, HistoryListsADamagedRecordAsDamagedAndGivesNoCertificate) {
   CalibrationRecord r;
   r.tag = QStringLiteral("TT-7");
-  r.address = Spec.address;
+  r.address = Calibrated.address;
   r.started = QDateTime(QDate(2026, 3, 2), QTime(9, 0), Qt::OffsetFromUTC, 3600);
   r.ended = r.started.addSecs(600);
   r.end = CalibrationEnd::Finished;
