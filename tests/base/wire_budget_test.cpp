@@ -4,13 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "base/line_device.h"
 #include "base/tdata.h"
 #include "base/wire_budget.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 
@@ -46,9 +45,7 @@ TEST(WireBudget, EveryRateGetsItsExchangeAndTheMarginUnlessTheOperatorSetsATimeo
 TEST(LineDevice, OnlyTheSerialPortAndTheUsbConverterLeadToADeviceAndAMistakeNamesNone) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  std::optional<std::string> saved;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) saved = xdg;
-  ::setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
+  const ScopedEnv configHome("XDG_CONFIG_HOME", dir.path().toLocal8Bit().toStdString());
   ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("qx510")));
   auto write = [&](const QByteArray& text) {
     QFile file(dir.filePath(QStringLiteral("qx510/serial-ports")));
@@ -73,10 +70,6 @@ TEST(LineDevice, OnlyTheSerialPortAndTheUsbConverterLeadToADeviceAndAMistakeName
   EXPECT_TRUE(on(InterfaceSerial, 3).startsWith(QStringLiteral("COM3 → ? (chyba v souboru serial-ports, řádek 2: ")))
       << on(InterfaceSerial, 3).toStdString();
 
-  if (saved)
-    ::setenv("XDG_CONFIG_HOME", saved->c_str(), 1);
-  else
-    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -47,6 +47,7 @@
 #include "cli/cli_args.h"
 #include "sim/sim_server.h"
 #include "tests/support/file_faults.h"
+#include "tests/support/scoped_env.h"
 
 extern char** environ;
 
@@ -75,16 +76,12 @@ class CliTest : public ::testing::Test {
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     SetConnectionSettingsPath(path("W_qx510.ini"));
     // The user's own serial-ports file must not send the stand-ins to a real device.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
-    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
+    configHome_.emplace("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().toStdString());
   }
   void TearDown() override {
     SetConnectionSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
-    if (savedXdg_)
-      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
+    configHome_.reset();
   }
 
   QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
@@ -146,7 +143,7 @@ class CliTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
-  std::optional<std::string> savedXdg_;
+  std::optional<ScopedEnv> configHome_;
   int slept_ = 0;
   int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
   int stopAfterChecks_ = -1;  // the signal comes after this many looks; -1 never

@@ -35,6 +35,7 @@
 #include "line/line_worker.h"
 #include "line/scan_panel.h"
 #include "sim/protocol.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/wait_for.h"
 
 namespace {
@@ -64,8 +65,7 @@ class PtyLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
-    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
+    configHome_.emplace("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().toStdString());
     // Nothing may reach a simulator over the local socket: only the pty serves this line.
     ::setenv(simproto::EndpointEnv, path("unused.sock").toLocal8Bit().constData(), 1);
     SetConnectionSettingsPath(path("W_qx510.ini"));
@@ -93,10 +93,7 @@ class PtyLineTest : public ::testing::Test {
     sim_.waitForFinished(10000);
     SetConnectionSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
-    if (savedXdg_)
-      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
+    configHome_.reset();
   }
 
   QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
@@ -133,7 +130,7 @@ class PtyLineTest : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
-  std::optional<std::string> savedXdg_;
+  std::optional<ScopedEnv> configHome_;
   QProcess sim_;
 };
 

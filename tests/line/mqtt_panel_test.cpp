@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -14,20 +13,17 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
-#include <QThread>
-#include <cstdlib>
 #include <memory>
+#include <optional>
 
-#include "base/settings.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/line_window.h"
 #include "line/mqtt_panel.h"
-#include "line/workbench_settings.h"
 #include "sim/sim_server.h"
+#include "tests/line/simulated_workbench.h"
 #include "tests/mqtt/test_broker.h"
 #include "tests/sim/sim_line.h"
-#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -56,10 +52,7 @@ class MqttPanelTest : public ::testing::Test {
     ASSERT_TRUE(dir_.isValid());
     sim_ = StartLine(dir_, {std::begin(Line), std::end(Line)});
     ASSERT_NE(sim_, nullptr);
-    ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().constData(), 1);
-    SetConnectionSettingsPath(dir_.filePath(QStringLiteral("W_qx510.ini")));
-    SetWorkbenchSettingsPath(dir_.filePath(QStringLiteral("linka.ini")));
+    workbench_.emplace(dir_, *sim_);
     window_ = std::make_unique<LineWindow>();
     window_->setLinePath(dir_.filePath(QStringLiteral("linka.qx510line")));
     QVector<LineModule> modules;
@@ -76,13 +69,12 @@ class MqttPanelTest : public ::testing::Test {
   }
   void TearDown() override {
     window_.reset();
-    SetConnectionSettingsPath(QString());
-    SetWorkbenchSettingsPath(QString());
-    ::unsetenv(simproto::EndpointEnv);
+    workbench_.reset();
   }
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
+  std::optional<SimulatedWorkbench> workbench_;
   std::unique_ptr<LineWindow> window_;
 };
 

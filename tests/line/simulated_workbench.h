@@ -6,37 +6,30 @@
 
 #include <QTemporaryDir>
 #include <cstdlib>
-#include <functional>
-#include <optional>
-#include <string>
 
 #include "base/settings.h"
 #include "line/workbench_settings.h"
 #include "sim/sim_server.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/wait_for.h"
 
 class SimulatedWorkbench {
  public:
-  SimulatedWorkbench(const QTemporaryDir& dir, const SimServer& sim) {
+  SimulatedWorkbench(const QTemporaryDir& dir, const SimServer& sim)
+      : configHome_("XDG_CONFIG_HOME", dir.path().toLocal8Bit().toStdString()) {
     ::setenv(simproto::EndpointEnv, sim.localPath().c_str(), 1);
     SetConnectionSettingsPath(dir.filePath(QStringLiteral("W_qx510.ini")));
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
-    ::setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
     SetWorkbenchSettingsPath(dir.filePath(QStringLiteral("linka.ini")));
   }
   ~SimulatedWorkbench() {
     SetConnectionSettingsPath(QString());
     SetWorkbenchSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
-    if (savedXdg_)
-      ::setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
   }
   SimulatedWorkbench(const SimulatedWorkbench&) = delete;
   SimulatedWorkbench& operator=(const SimulatedWorkbench&) = delete;
 
  private:
-  std::optional<std::string> savedXdg_;
+  ScopedEnv configHome_;
 };
 
