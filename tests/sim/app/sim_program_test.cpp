@@ -67,6 +67,15 @@ class SimProgramTest : public ::testing::Test {
     ::unsetenv(simproto::EndpointEnv);
   }
 
+  // A simulator in this process on the test's endpoint; udpPort -1: no UDP.
+  SimServerOptions inProcess(int udpPort) const {
+    SimServerOptions o;
+    o.wire = simline::Wire::Instant;  // measures no time
+    o.udpPort = udpPort;
+    o.localPath = endpoint_.toStdString();
+    return o;
+  }
+
   // Starts the headless simulator and returns its UDP port (0 when it did not come up).
   QProcess* startHeadless(const QStringList& extra, uint16_t* port) {
     auto p = std::make_unique<QProcess>();
@@ -98,11 +107,7 @@ class SimProgramTest : public ::testing::Test {
 };
 
 TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
-  SimServerOptions o;
-  o.wire = simline::Wire::Instant;  // measures no time
-  o.udpPort = 0;
-  o.localPath = endpoint_.toStdString();
-  SimServer sim(o);
+  SimServer sim(inProcess(0));
   ASSERT_TRUE(sim.start());
   SimWindow panel(&sim, "127.0.0.1", "");
   panel.show();
@@ -156,11 +161,7 @@ TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
 // The line in the window: modules added and chosen there, faults armed and shown there, and
 // changes made elsewhere (a script, the driver) repainted without a clock running idle.
 TEST_F(SimProgramTest, WindowShowsTheLineAndArmsFaults) {
-  SimServerOptions o;
-  o.wire = simline::Wire::Instant;  // measures no time
-  o.udpPort = -1;
-  o.localPath = endpoint_.toStdString();
-  SimServer sim(o);
+  SimServer sim(inProcess(-1));
   ASSERT_TRUE(sim.start());
   SimWindow panel(&sim, "127.0.0.1", "");
   panel.show();
@@ -413,11 +414,7 @@ TEST_F(SimProgramTest, VersionHelpWindowAndTrafficStream) {
 // The tool's connection dialog, with its defaults and over the LAN converter, against the
 // simulated module through the real loader and the stand-in libraries.
 TEST_F(SimProgramTest, ConnectionDialogReachesTheSimulator) {
-  SimServerOptions o;
-  o.wire = simline::Wire::Instant;  // measures no time
-  o.udpPort = 0;
-  o.localPath = endpoint_.toStdString();
-  SimServer sim(o);
+  SimServer sim(inProcess(0));
   ASSERT_TRUE(sim.start());
 
   for (int iface : {0, 4}) {
