@@ -44,7 +44,7 @@ void SetExchangeLineRate(uint32_t rate);
 enum class ExchangeOutcome : uint8_t {
   Good,     // 0
   Timeout,  // no answer in time
-  Late,     // no answer in time, but an earlier request's answer came meanwhile
+  Late,     // no answer in time, but the module's answer came after it, to this request or an earlier one
   Damaged,  // an answer came but could not be used
   Refused,  // the module answered and refused the request (its own statuses)
   Other,    // the driver failed for another reason (handle, socket, parameters, loader)

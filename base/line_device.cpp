@@ -1,15 +1,37 @@
 #include "base/line_device.h"
 
+#include <algorithm>
+
+#include "base/adapter_latency.h"
 #include "base/port_map.h"
 
+namespace {
+
+// The port name of the interfaces a user can map to a device; empty for the others.
+std::string MappablePort(const TData& data) {
+  if (data.Interface == InterfaceSerial) return portmap::SerialPortName(data.ComPort);
+  if (data.Interface == InterfaceUsb) return portmap::UsbPortName;
+  return {};
+}
+
+}  // namespace
+
+LineTiming LineTimingOf(const TData& data) {
+  LineTiming timing;
+  const std::string port = MappablePort(data);
+  if (port.empty()) return timing;
+  const portmap::PortMap map = portmap::Load(portmap::DefaultPath());
+  if (!map.ok()) return timing;
+  if (const std::optional<portmap::PortOptions> mapped = portmap::Find(map, port)) {
+    timing.basis = TimeoutBasis::FromRequestEnd;
+    timing.adapterLatencyMs = std::max(0, AdapterLatencyMs(mapped->device));
+  }
+  return timing;
+}
+
 QString LineDeviceText(const TData& data) {
-  std::string port;
-  if (data.Interface == InterfaceSerial)
-    port = portmap::SerialPortName(data.ComPort);
-  else if (data.Interface == InterfaceUsb)
-    port = portmap::UsbPortName;
-  else
-    return {};
+  const std::string port = MappablePort(data);
+  if (port.empty()) return {};
   // Read at every call, as the drivers read it at every Init: the text names what the
   // connection just made (or failed to make) went to.
   const portmap::PortMap map = portmap::Load(portmap::DefaultPath());

@@ -9,13 +9,15 @@
 #include "base/port_map.h"
 #include "base/settings.h"
 
-PtyLine::PtyLine(const std::string& modules) {
+PtyLine::PtyLine(const std::string& modules, int latencyMs) {
   if (!dir_.isValid()) {
     error_ = "no temporary folder";
     return;
   }
   const std::string link = dir_.filePath(QStringLiteral("ttyQX")).toStdString();
-  sim_ = std::make_unique<SimulatorProcess>(false, std::vector<std::string>{"--modules", modules, "--pty", link}, true);
+  sim_ = std::make_unique<SimulatorProcess>(
+      false,
+      std::vector<std::string>{"--modules", modules, "--pty", link, "--adapter-latency", std::to_string(latencyMs)}, true);
   if (!sim_->error().empty()) {
     error_ = sim_->error();
     return;

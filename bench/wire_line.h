@@ -15,8 +15,9 @@
 
 class PtyLine {
  public:
-  // modules: the simulator's --modules, e.g. "0@9600,0@115200".
-  explicit PtyLine(const std::string& modules);
+  // modules: the simulator's --modules, e.g. "0@9600,0@115200"; latencyMs: the latency timer
+  // of the USB adapter the simulator plays, 0 for none.
+  explicit PtyLine(const std::string& modules, int latencyMs = 0);
   ~PtyLine();
   PtyLine(const PtyLine&) = delete;
   PtyLine& operator=(const PtyLine&) = delete;

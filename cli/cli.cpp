@@ -73,13 +73,14 @@ const QList<Command>& Commands() {
        QStringLiteral("Najde všechny moduly na lince.\n"
                       "  --addresses SEZNAM   adresy, např. 0-255 nebo 1,5,10-20 (výchozí 0-255)\n"
                       "  --rates SEZNAM       rychlosti v Bd nebo all (výchozí all, nastavená první)\n"
-                      "  --scan-timeout MS    čas pro odpověď při hledání, na každém rozhraní celý pokus (výchozí podle\n"
-                      "                       rychlosti: doba výměny na vedení + %1 ms, při 9600 Bd %2 ms, při 600 Bd %3 ms)\n"
+                      "  --scan-timeout MS    čas pro odpověď při hledání, jak ho počítá timeout odpovědi (výchozí podle\n"
+                      "                       rychlosti: na sériovém zařízení ticho na vedení a doba zpracování v modulu\n"
+                      "                       + časovač latence převodníku + rezerva, kterou hledání změří na prvních\n"
+                      "                       nalezených modulech, než ji zná %1 ms; přes simulátor celá výměna + %2 ms)\n"
                       "  --json               nalezené moduly jako JSON\n"
                       "Po hledání vrátí rozhraní nastavenou rychlost.")
-           .arg(HostMarginMs)
-           .arg(LeastResponseTimeoutMs(9600))
-           .arg(LeastResponseTimeoutMs(600)),
+           .arg(int(wire::SerialHostMargin.count() / 1000000))
+           .arg(int(wire::HostMargin.count() / 1000000)),
        CmdScan},
       {{QStringLiteral("config"), QStringLiteral("show")}, QString(), 0, 0, {},
        QStringLiteral("Přečte celou konfiguraci modulu a vypíše ji po jménech i po bajtech. --json: jako JSON."),

@@ -69,7 +69,9 @@ int CliContext::connect(bool identify, std::optional<int32_t> udpTimeout) {
                                        : "# " + connectionDescription().toUtf8() + '\n';
   status = DriverSetConfig(d.Interface, handle, uint32_t(d.BaudRate), d.ResponseTimeout, 2);
   if (status != 0) return failed(QStringLiteral("Chyba inicializace připojení - ") + statusText(status));
-  if (const QString warning = ResponseTimeoutWarning(d.ResponseTimeout, d.BaudRate); !warning.isEmpty()) say(warning);
+  if (const QString warning = ResponseTimeoutWarning(d.ResponseTimeout, d.BaudRate, LineTimingOf(d).basis);
+      !warning.isEmpty())
+    say(warning);
   if (identify) {
     const uint8_t identStatus = IdentifyModule(d.Interface, handle, d.ModuleAddress, d.ModuleIdent);
     if (identStatus != 0) return failed(statusText(identStatus));

@@ -19,6 +19,8 @@
 #include "base/exchange_observer.h"
 #include "base/exchange_trace.h"
 #include "base/identify.h"
+#include "base/line_device.h"
+#include "base/line_scan.h"
 #include "base/value_format.h"
 #include "base/wire_budget.h"
 #include "cli/cli_context.h"
@@ -87,86 +89,57 @@ int CmdScan(CliContext& c) {
   // The configured rate first: the module that was expected there is found soonest.
   const auto current = std::find(codes.begin(), codes.end(), BaudRateToCode(c.data.BaudRate));
   if (current != codes.end()) std::rotate(codes.begin(), current, current + 1);
-  auto tryTimeout = [userTimeout](int code) { return ScanTryTimeoutMs(BaudCodeToRate(code), int(userTimeout)); };
 
   // The LAN converter's driver waits the UDP timeout on top of the response timeout; a try
   // of the scan is bounded by the scan timeout alone.
   if (const int r = c.connect(/*identify=*/false, /*udpTimeout=*/0); r != ExitOk) return r;
+  const LineTiming timing = LineTimingOf(c.data);
+  ScanBudget budget(timing.basis, timing.adapterLatencyMs, int(userTimeout));
   const uint8_t iface = c.data.Interface;
   const uint32_t handle = c.data.DriverHandle;
   // The progress counts each try at its timeout: at 600 Bd a try takes seventy times what
   // it takes at 115200 Bd, and most tries meet no module.
   qint64 totalMs = 0, doneMs = 0;
-  for (int code : codes) totalMs += qint64(tryTimeout(code)) * qint64(addresses.size());
+  for (int code : codes) totalMs += qint64(budget.tryTimeoutMs(BaudCodeToRate(code))) * qint64(addresses.size());
   std::size_t done = 0;
   const std::size_t total = addresses.size() * codes.size();
   QJsonArray found;
-  int result = ExitOk;
   bool cut = false;  // a signal ended the scan before its last try
-  const auto stop = [&] { return cut = cut || Interrupted(c); };
-  for (int code : codes) {
-    if (stop()) break;
-    const int rate = BaudCodeToRate(code), timeout = tryTimeout(code);
-    const uint32_t status = DriverSetConfig(iface, handle, uint32_t(rate), uint32_t(timeout), 2);
-    if (status != 0) {
-      result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(rate), status);
-      break;
-    }
-    // An identification is three exchanges; their mean is set against one exchange's wire time.
-    auto report = [&](uint8_t address, const QString& ident, qint64 tookNs, bool late) {
-      const double roundTripMs = double(tookNs) / 3e6;
-      QJsonObject module = IdentJson(ident);
-      module.insert(QStringLiteral("address"), address);
-      module.insert(QStringLiteral("rate"), rate);
-      module.insert(QStringLiteral("round_trip_ms"), std::round(roundTripMs * 1000) / 1000);
-      module.insert(QStringLiteral("wire_ms"), std::round(ExchangeWireTimeMs(rate) * 1000) / 1000);
-      if (late) module.insert(QStringLiteral("late_ms"), tookNs / 1000000);
-      found.append(module);
-      if (c.json()) return;
-      c.out() << QStringLiteral("adresa %1, %2 Bd: %3, %4")
-                     .arg(address)
-                     .arg(rate)
-                     .arg(Shown(ident), RoundTripText(roundTripMs, rate));
-      if (late)
-        c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, timeout pokusu %2 ms)")
-                       .arg(tookNs / 1000000)
-                       .arg(timeout);
-      c.out() << '\n';
-      c.out().flush();
-    };
-    // A try that met an earlier request's answer, or a spoilt one, may have caught the late
-    // answer of the try before it: both addresses are asked again with the settings'
-    // response timeout.
-    std::vector<uint8_t> late;
-    int previousSilent = -1;  // the address of the try before, when it failed
-    for (uint8_t address : addresses) {
-      if (stop()) break;
-      QString ident;
-      QElapsedTimer took;
-      took.start();
-      const uint8_t status = IdentifyModule(iface, handle, address, ident);
-      if (status == 0) {
-        report(address, ident, took.nsecsElapsed(), false);
-      } else if (const ExchangeOutcome o = ClassifyExchangeStatus(status);
-                 o == ExchangeOutcome::Late || o == ExchangeOutcome::Damaged) {
-        for (int a : {previousSilent, int(address)})
-          if (a >= 0 && std::find(late.begin(), late.end(), uint8_t(a)) == late.end()) late.push_back(uint8_t(a));
-      }
-      previousSilent = status != 0 ? int(address) : -1;
-      ++done;
-      doneMs += timeout;
-      c.progressBar(QStringLiteral("Hledání"), int(doneMs * 100 / std::max<qint64>(1, totalMs)));
-    }
-    if (!late.empty() && !stop() &&
-        DriverSetConfig(iface, handle, uint32_t(rate), c.data.ResponseTimeout, 2) == 0) {
-      for (uint8_t address : late) {
-        QString ident;
-        QElapsedTimer took;
-        took.start();
-        if (IdentifyModule(iface, handle, address, ident) == 0) report(address, ident, took.nsecsElapsed(), true);
-      }
-    }
-  }
+  ScanHooks hooks;
+  hooks.setRate = [&](int code, int timeoutMs) {
+    return DriverSetConfig(iface, handle, uint32_t(BaudCodeToRate(code)), uint32_t(timeoutMs), 2);
+  };
+  hooks.stop = [&] { return cut = cut || Interrupted(c); };
+  // An identification is three exchanges; their mean is set against one exchange's wire time.
+  hooks.found = [&](const ScanFind& f) {
+    const int32_t rate = BaudCodeToRate(f.baudCode);
+    const double roundTripMs = double(f.tookNs) / 3e6;
+    QJsonObject module = IdentJson(f.ident);
+    module.insert(QStringLiteral("address"), f.address);
+    module.insert(QStringLiteral("rate"), rate);
+    module.insert(QStringLiteral("round_trip_ms"), std::round(roundTripMs * 1000) / 1000);
+    module.insert(QStringLiteral("wire_ms"), std::round(ExchangeWireTimeMs(rate) * 1000) / 1000);
+    if (f.late) module.insert(QStringLiteral("late_ms"), qint64(f.tookNs / 1000000));
+    found.append(module);
+    if (c.json()) return;
+    c.out() << QStringLiteral("adresa %1, %2 Bd: %3, %4").arg(f.address).arg(rate).arg(Shown(f.ident), RoundTripText(roundTripMs, rate));
+    if (f.late)
+      c.out() << QStringLiteral(" (odpovídá pozdě: identifikace trvala %1 ms, timeout pokusu %2 ms)")
+                     .arg(f.tookNs / 1000000)
+                     .arg(budget.tryTimeoutMs(rate));
+    c.out() << '\n';
+    c.out().flush();
+  };
+  hooks.tried = [&](int timeoutMs) {
+    ++done;
+    doneMs += timeoutMs;
+    c.progressBar(QStringLiteral("Hledání"), int(std::min<qint64>(100, doneMs * 100 / std::max<qint64>(1, totalMs))));
+  };
+  const ScanEnd end = ScanLine(iface, handle, addresses, codes, budget, c.data.ResponseTimeout, hooks);
+  int result = ExitOk;
+  if (end.status != 0)
+    result = c.exchangeFailed(QStringLiteral("Rychlost %1 Bd nelze nastavit").arg(BaudCodeToRate(end.failedBaudCode)),
+                              end.status);
   // Leave the interface at the rate and timeout it is configured for.
   DriverSetConfig(iface, handle, uint32_t(c.data.BaudRate), c.data.ResponseTimeout, 2);
   if (cut) c.say(QStringLiteral("Hledání přerušeno po %1 z %2 %3.").arg(done).arg(total).arg(CzechPlural(total, "pokusu", "pokusů", "pokusů")));

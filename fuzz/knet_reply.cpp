@@ -18,9 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzCheck(answer->seq == seq && answer->address == data[4] && answer->command == data[5],
             "only this request's answer is taken");
   const standin::Reply* reply = &received.reply;
-  FuzzCheck(reply->result == standin::Ok || reply->result == standin::CommError, "Send returns Ok or CommError");
-  FuzzCheck(reply->result == standin::Ok ? reply->status <= 99 : reply->status == standin::CommError,
-            "a status no module gives is a communication error");
+  FuzzCheck(simproto::ModuleStatus::Known(uint8_t(reply->status)) && reply->status == answer->status,
+            "only a status a module gives is taken, as it came");
   bool dataShown = reply->aux != 0;
   for (uint32_t word : reply->response) {
     FuzzCheck(word <= 0xFF, "each result word holds one byte");

@@ -133,7 +133,7 @@ void ConnectionPanel::updateNotes() {
   const QString device = parsed ? LineDeviceText(shown) : QString();
   device_->setText(device.isEmpty() ? QString() : QStringLiteral("Zařízení: ") + device);
   device_->setVisible(!device.isEmpty());
-  warning_->setText(parsed ? ResponseTimeoutWarning(shown.ResponseTimeout, lineRate_) : QString());
+  warning_->setText(parsed ? ResponseTimeoutWarning(shown.ResponseTimeout, lineRate_, LineTimingOf(shown).basis) : QString());
   warning_->setVisible(!warning_->text().isEmpty());
 }
 

@@ -16,7 +16,7 @@ struct LineModule {
   uint8_t address = 0;
   int baudCode = 4;
   QString ident;        // as the module sent it, zero characters removed
-  bool late = false;    // found, but its answer came close to the scan's timeout
+  bool late = false;    // found, but its answer came close to the scan's timeout, or after it
   double answerMs = 0;  // the mean of its identification exchanges during the scan
   bool operator==(const LineModule& o) const { return address == o.address && baudCode == o.baudCode; }
 };
@@ -26,7 +26,7 @@ inline int ModuleKey(uint8_t address, int baudCode) { return address * 16 + baud
 inline int ModuleKey(const LineModule& m) { return ModuleKey(m.address, m.baudCode); }
 
 // What a scan tries: every address of the range at every chosen rate, one try each with the
-// least timeout of its rate, or the operator's own.
+// time a scan budget gives it (base/wire_budget.h), or the operator's own.
 struct ScanPlan {
   int firstAddress = 0;
   int lastAddress = 255;
@@ -34,11 +34,11 @@ struct ScanPlan {
   int timeoutMs = 0;         // 0: each rate's own (base/wire_budget.h)
   int restoreBaudCode = 4;   // the rate and timeout the interface returns to afterwards
   int restoreTimeoutMs = 150;
-  int tryTimeoutMs(int baudCode) const { return ScanTryTimeoutMs(BaudCodeToRate(baudCode), timeoutMs); }
-  // Every try at its timeout: the longest the scan takes when nothing answers.
-  int budgetMs() const {
+  // Every try at the budget's timeout as it stands: about the longest the scan takes when
+  // nothing answers.
+  int budgetMs(const ScanBudget& budget) const {
     int ms = 0;
-    for (int code : baudCodes) ms += tryTimeoutMs(code) * (lastAddress - firstAddress + 1);
+    for (int code : baudCodes) ms += budget.tryTimeoutMs(BaudCodeToRate(code)) * (lastAddress - firstAddress + 1);
     return ms;
   }
 };

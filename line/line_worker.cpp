@@ -17,6 +17,8 @@
 #include "base/exchange.h"
 #include "base/exchange_observer.h"
 #include "base/identify.h"
+#include "base/line_device.h"
+#include "base/line_scan.h"
 
 namespace {
 
@@ -211,42 +213,46 @@ void LineWorker::doScan(ScanPlan plan) {
   pausePolling();
   QElapsedTimer clock;
   clock.start();
+  const LineTiming timing = LineTimingOf(data_);
+  ScanBudget budget(timing.basis, timing.adapterLatencyMs, plan.timeoutMs);
   // Progress in each try's timeout: a try at 600 Bd weighs seventy at 115200 Bd.
-  const int total = plan.budgetMs();
+  const int total = plan.budgetMs(budget);
   int done = 0;
   uint32_t failed = 0;
   QString error;
   emit scanProgress(0, total, 0);
-  for (int code : plan.baudCodes) {
-    if (stopScan_) break;
-    const int timeout = plan.tryTimeoutMs(code);
-    if (!useRate(code, timeout, &failed)) {
-      error = QStringLiteral("Rychlost %1 Bd nelze nastavit: %2")
-                  .arg(BaudCodeToRate(code))
-                  .arg(DriverStatusText(data_.Interface, failed));
-      break;
-    }
-    for (int address = plan.firstAddress; address <= plan.lastAddress && !stopScan_; ++address) {
-      QString ident;
-      QElapsedTimer tryClock;
-      tryClock.start();
-      const uint8_t status = IdentifyModule(data_.Interface, data_.DriverHandle, uint8_t(address), ident);
-      if (status == 0) {
-        LineModule m;
-        m.address = uint8_t(address);
-        m.baudCode = code;
-        m.ident = ident.remove(QChar(u'\0'));
-        // Three exchanges make an identification; the slowest is not known apart, so the mean
-        // stands for it. Past half the slack the timeout leaves beyond the wire time, the
-        // module is one hiccup from being missed.
-        m.answerMs = double(tryClock.nsecsElapsed()) / 3e6;
-        m.late = m.answerMs * 2 > timeout + ExchangeWireTimeMs(BaudCodeToRate(code));
-        emit scanFound(m);
-      }
-      done += timeout;
-      emit scanProgress(done, total, clock.elapsed());
-    }
-    if (!error.isEmpty()) break;
+  std::vector<uint8_t> addresses;
+  for (int address = plan.firstAddress; address <= plan.lastAddress; ++address) addresses.push_back(uint8_t(address));
+  ScanHooks hooks;
+  hooks.setRate = [&](int code, int timeoutMs) {
+    uint32_t status = 0;
+    useRate(code, timeoutMs, &status);
+    return status;
+  };
+  hooks.stop = [&] { return bool(stopScan_); };
+  hooks.found = [&](const ScanFind& f) {
+    LineModule m;
+    m.address = f.address;
+    m.baudCode = f.baudCode;
+    m.ident = QString(f.ident).remove(QChar(u'\0'));
+    // Three exchanges make an identification; the slowest is not known apart, so the mean
+    // stands for it.
+    m.answerMs = double(f.tookNs) / 3e6;
+    m.late = f.late || f.nearLimit;
+    emit scanFound(m);
+  };
+  hooks.tried = [&](int timeoutMs) {
+    done = std::min(total, done + timeoutMs);
+    emit scanProgress(done, total, clock.elapsed());
+  };
+  const ScanEnd end = ScanLine(data_.Interface, data_.DriverHandle, addresses,
+                               std::vector<int>(plan.baudCodes.begin(), plan.baudCodes.end()), budget,
+                               plan.restoreTimeoutMs, hooks);
+  if (end.status != 0) {
+    failed = end.status;
+    error = QStringLiteral("Rychlost %1 Bd nelze nastavit: %2")
+                .arg(BaudCodeToRate(end.failedBaudCode))
+                .arg(DriverStatusText(data_.Interface, end.status));
   }
   uint32_t restoreStatus = 0;
   if (!useRate(plan.restoreBaudCode, plan.restoreTimeoutMs, &restoreStatus) && error.isEmpty()) {

@@ -37,13 +37,15 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
   };
   first_ = spin("FirstAddress", 0, 255, 0);
   last_ = spin("LastAddress", 0, 255, 255);
-  // 0 leaves each rate its own: the wire time of an exchange at it plus the host's margin.
+  // 0 leaves each rate its own: what the wire needs plus the adapter's and the host's share.
   timeout_ = spin("ScanTimeout", 0, 5000, 0);
   timeout_->setSpecialValueText(QStringLiteral("podle rychlosti"));
-  timeout_->setToolTip(QStringLiteral("Podle rychlosti: doba výměny na vedení + %1 ms (při 9600 Bd %2 ms, při 600 Bd %3 ms)")
-                           .arg(HostMarginMs)
-                           .arg(LeastResponseTimeoutMs(9600))
-                           .arg(LeastResponseTimeoutMs(600)));
+  timeout_->setToolTip(QStringLiteral("Podle rychlosti: na sériovém zařízení ticho na vedení a doba zpracování v modulu "
+                                      "(při 9600 Bd %1 ms, při 600 Bd %2 ms) + časovač latence převodníku + rezerva, "
+                                      "kterou hledání změří na prvních nalezených modulech; přes simulátor celá výměna "
+                                      "na vedení + rezerva")
+                           .arg(LeastResponseTimeoutMs(TimeoutBasis::FromRequestEnd, 9600))
+                           .arg(LeastResponseTimeoutMs(TimeoutBasis::FromRequestEnd, 600)));
   auto* firstLabel = new QLabel(QStringLiteral("&Adresy od"), plan);
   firstLabel->setBuddy(first_);
   grid->addWidget(firstLabel, 0, 0);

@@ -71,6 +71,9 @@ constexpr uint8_t UnknownCommand = 20;
 constexpr uint8_t BadIndex = 21;
 constexpr uint8_t BadConfigAddress = 22;
 constexpr uint8_t CopiesDiffer = 23;  // the two copies of an address or value disagree
+// Whether a status byte is one a module answers; any other in an answer frame is damage, never
+// one of a driver's own statuses, which speak of the PC's side.
+constexpr bool Known(uint8_t status) { return status == Ok || (status >= UnknownCommand && status <= CopiesDiffer); }
 }  // namespace ModuleStatus
 
 struct Request {

@@ -229,7 +229,8 @@ bool SimServer::openSerialLine(std::string* error) {
   }
   const int32_t rate = options_.serialRate > 0 ? options_.serialRate : snapshot(0).baudRate();
   serial_ = SimSerialLine::Open(pty ? SimSerialLine::Kind::Pty : SimSerialLine::Kind::Device,
-                                pty ? options_.ptyLink : options_.serialDevice, rate, options_.wire, error);
+                                pty ? options_.ptyLink : options_.serialDevice, rate, options_.wire, error,
+                                options_.adapter);
   return serial_ != nullptr;
 }
 

@@ -53,6 +53,7 @@
 #include "sim/line/wire_line.h"
 #include "sim/protocol.h"
 #include "sim/transport/local_endpoint.h"
+#include "sim/transport/serial_line.h"
 #include "sim/transport/socket_reply.h"
 #include "sim/transport/udp_port.h"
 
@@ -63,8 +64,6 @@ struct SimModuleSpec {
   uint8_t baudCode = 4;
   std::chrono::nanoseconds turnaround = wire::DefaultTurnaround;
 };
-
-class SimSerialLine;
 
 struct SimServerOptions {
   std::string udpHost = "127.0.0.1";
@@ -86,6 +85,7 @@ struct SimServerOptions {
   std::string ptyLink;
   std::string serialDevice;
   int32_t serialRate = 0;
+  SimAdapter adapter;  // played on the pseudo-terminal only
 };
 
 struct SimLogEntry {

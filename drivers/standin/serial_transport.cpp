@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <iconv.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <set>
 
+#include "base/adapter_latency.h"
 #include "base/wire_time.h"
 #include "sim/serial_frame.h"
 
@@ -86,11 +88,6 @@ void WarnAboutLatency(const std::string& port, const std::string& device, int ms
                program_invocation_short_name, port.c_str(), device.c_str(), ms, ms);
 }
 
-std::string TtyName(const std::string& device) {
-  const size_t slash = device.rfind('/');
-  return slash == std::string::npos ? device : device.substr(slash + 1);
-}
-
 // Waits for input until `until`: 1 readable, 0 the time is up, -1 the device hung up.
 int WaitReadable(int fd, Clock::time_point until) {
   for (;;) {
@@ -146,7 +143,7 @@ uint32_t SerialLine::Open(uint32_t rate) {
     return s;
   }
   rate_ = rate;
-  const int latency = LatencyTimerMs(TtyName(device_));
+  const int latency = AdapterLatencyMs(device_);
   latencyMs_ = std::max(latency, 0);
   if (options_.latencyWarning && latency > 1) WarnAboutLatency(portName_, device_, latency);
   quietAt_ = Clock::now();
@@ -171,25 +168,72 @@ uint32_t SerialLine::Lost(int err) {
   return s;
 }
 
+// A USB adapter hands bytes over in bursts up to its latency timer apart, and a loaded PC
+// passes received bytes on to the reader in bursts some milliseconds apart (the kernel moves
+// them from the port to the tty in a worker thread); a gap shorter than both is no end of a
+// frame.
+SerialLine::Clock::duration SerialLine::FrameGap() const {
+  constexpr std::chrono::milliseconds HostJitter{10};
+  return wire::InterFrameSilence(int32_t(rate_)) + std::chrono::milliseconds(latencyMs_) + HostJitter;
+}
+
 uint32_t SerialLine::Exchange(const simproto::Request& request, uint32_t responseTimeoutMs, Reply& reply) {
   if (!tty_.isOpen())
     if (const uint32_t s = Open(rate_); s != Ok) return s;
-  const auto frame = serialframe::EncodeRequest(request.address, request.command, request.index, request.data);
+  const int32_t rate = int32_t(rate_);
+  const serialframe::WireRequest wanted{++tag_, request.address, request.command, request.index, request.data};
+  const auto frame = serialframe::EncodeRequest(wanted);
   SleepUntil(quietAt_);
-  // Whatever came since the last exchange (an answer after its timeout) is nobody's now.
-  ::tcflush(tty_.fd(), TCIFLUSH);
-  // The response timeout holds the whole exchange, both frames' wire time included, as it does
-  // through the simulator's sockets; the scan's try budget and the least timeout the programs
-  // advise are reckoned the same way (base/wire_budget.h).
-  const auto deadline = Clock::now() + std::chrono::milliseconds(responseTimeoutMs);
-  if (const uint32_t s = Send(frame.data(), deadline); s != Ok) return s;
-  return Receive(frame.data(), request.address, request.command, deadline, reply);
+  bool strayHeard = false;
+  if (const uint32_t s = Settle(strayHeard); s != Ok) return s;
+  const auto sentAt = Clock::now();
+  const auto onWire = wire::RequestTime(rate);
+  if (const uint32_t s = Send(frame.data(), frame.size(), sentAt + onWire + std::chrono::milliseconds(responseTimeoutMs));
+      s != Ok)
+    return s;
+  // The timeout is the module's time: it starts when the request's last bit has left, which
+  // is no sooner than its wire time after the first, and no sooner than the port's queue drained.
+  const auto requestEnd = std::max(Drained(sentAt + onWire + FrameGap()), sentAt + onWire);
+  // The first byte has arrived one character after it began, and an adapter may hold it back
+  // for its latency timer.
+  const auto firstByteBy = requestEnd + std::chrono::milliseconds(responseTimeoutMs) +
+                           std::chrono::milliseconds(latencyMs_) + wire::CharacterTime(rate);
+  const uint32_t s = Receive(frame, wanted, sentAt, firstByteBy, reply);
+  return s == Timeout && strayHeard ? Late : s;
 }
 
-uint32_t SerialLine::Send(const uint8_t* frame, Clock::time_point deadline) {
+// Whatever came since the last exchange ended is nobody's now; but while it still comes the
+// line is not quiet, and a request sent into it would meet it. A line that never falls silent
+// fails the exchange before anything is sent.
+uint32_t SerialLine::Settle(bool& heard) {
+  uint8_t drop[64];
+  Clock::time_point last{}, bound{};
+  for (;;) {
+    // A raw tty reads 0 when nothing is there as well as when it was hung up: it is read only
+    // once it says it holds something.
+    const int ready = WaitReadable(tty_.fd(), Clock::now());
+    if (ready < 0) return Lost(EIO);
+    const ssize_t n = ready > 0 ? ::read(tty_.fd(), drop, sizeof drop) : -1;
+    if (ready == 0) errno = EAGAIN;
+    if (n > 0) {
+      last = Clock::now();
+      if (!heard) bound = last + wire::AnswerFrameTime(int32_t(rate_)) + 2 * FrameGap();
+      heard = true;
+      continue;
+    }
+    if (n == 0) return Lost(EIO);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return Lost(errno);
+    if (!heard || Clock::now() - last >= FrameGap()) return Ok;
+    if (Clock::now() >= bound) return Damaged;
+    if (WaitReadable(tty_.fd(), std::min(bound, last + FrameGap())) < 0) return Lost(EIO);
+  }
+}
+
+uint32_t SerialLine::Send(const uint8_t* frame, size_t size, Clock::time_point deadline) {
   size_t sent = 0;
-  while (sent < serialframe::Size) {
-    const ssize_t n = ::write(tty_.fd(), frame + sent, serialframe::Size - sent);
+  while (sent < size) {
+    const ssize_t n = ::write(tty_.fd(), frame + sent, size - sent);
     if (n > 0) {
       sent += size_t(n);
       continue;
@@ -204,76 +248,129 @@ uint32_t SerialLine::Send(const uint8_t* frame, Clock::time_point deadline) {
   return Ok;
 }
 
-uint32_t SerialLine::Receive(const uint8_t* request, uint8_t address, uint8_t command, Clock::time_point deadline,
-                             Reply& reply) {
-  const int32_t rate = int32_t(rate_);
-  // A USB adapter hands bytes over in bursts up to its latency timer apart, and a loaded PC
-  // passes received bytes on to the reader in bursts some milliseconds apart (the kernel moves
-  // them from the port to the tty in a worker thread); a gap shorter than both is no end of a
-  // frame.
-  constexpr std::chrono::milliseconds HostJitter{10};
-  const auto silence = wire::InterFrameSilence(rate) + std::chrono::milliseconds(latencyMs_) + HostJitter;
-  uint8_t pending[64];
+// tcdrain() without its unbounded wait: on a pseudo-terminal whose other end stopped reading
+// the queue never empties.
+SerialLine::Clock::time_point SerialLine::Drained(Clock::time_point bound) {
+  const auto step = std::max<Clock::duration>(wire::CharacterTime(int32_t(rate_)), std::chrono::microseconds(50));
+  for (;;) {
+    int queued = 0;
+    const auto now = Clock::now();
+    if (::ioctl(tty_.fd(), TIOCOUTQ, &queued) != 0 || queued <= 0 || now >= bound) return now;
+    SleepUntil(std::min(bound, now + step * queued));
+  }
+}
+
+// What came on the line during one exchange, cut into frames.
+struct SerialLine::Pending {
+  uint8_t bytes[64];
   size_t have = 0;
-  bool echoDue = options_.echo, damaged = false, stale = false, collided = false;
-  Clock::time_point lastByte = Clock::now();
-  auto drop = [&](size_t n) {
-    std::memmove(pending, pending + n, have - n);
+  Clock::time_point lastByte;
+  void drop(size_t n) {
+    std::memmove(bytes, bytes + n, have - n);
     have -= n;
+  }
+};
+
+uint32_t SerialLine::Receive(const serialframe::RequestFrame& frame, const serialframe::WireRequest& request,
+                             Clock::time_point sentAt, Clock::time_point firstByteBy, Reply& reply) {
+  const int32_t rate = int32_t(rate_);
+  const auto gap = FrameGap();
+  const auto answerTime = wire::AnswerFrameTime(rate);
+  // No answer can be whole before both frames and the silence between them have crossed the wire.
+  const auto earliest = sentAt + wire::RequestTime(rate) + wire::InterFrameSilence(rate) + answerTime;
+  // A frame begun just before the timeout may still come whole; this long and no longer.
+  const auto lastChance = firstByteBy + answerTime + gap;
+  Pending in;
+  in.lastByte = sentAt;
+  bool echoDue = options_.echo, damaged = false, stale = false, collided = false;
+  // Once given up, the exchange keeps the line until the answer it gave up on would have
+  // passed, dropping whatever comes; an answer of its own that comes then is late, never data.
+  std::optional<Clock::time_point> gaveUp;
+  bool cameLate = false, heardSince = false;
+  auto damage = [&](size_t n) {
+    damaged = true;
+    reply.keepRaw(in.bytes, n);
+    in.drop(n);
   };
   for (;;) {
-    if (echoDue && have >= serialframe::Size) {
+    if (echoDue && in.have >= serialframe::RequestSize) {
       // The adapter's copy of the request; any other bytes there mean a second sender spoke
       // at the same time, and the module heard what the adapter heard.
-      collided = std::memcmp(pending, request, serialframe::Size) != 0;
-      damaged = damaged || collided;
-      if (collided) reply.keepRaw(pending, serialframe::Size);
+      collided = std::memcmp(in.bytes, frame.data(), frame.size()) != 0;
+      if (collided) damage(frame.size()); else in.drop(frame.size());
       echoDue = false;
-      drop(serialframe::Size);
     }
-    while (!echoDue && have >= serialframe::Size) {
-      const auto answer = serialframe::DecodeAnswer(pending, serialframe::Size);
-      if (!answer) {
-        // Not a frame from here: look for one starting at the next byte.
-        damaged = true;
-        reply.keepRaw(pending, 1);
-        drop(1);
+    while (!echoDue && in.have > 0) {
+      const uint8_t mark = in.bytes[0];
+      if (mark == serialframe::AnswerMark && in.have < serialframe::AnswerSize) break;
+      if (mark == serialframe::RequestMark && in.have < serialframe::RequestSize) break;
+      if (const auto answer = mark == serialframe::AnswerMark ? serialframe::DecodeAnswer(in.bytes, serialframe::AnswerSize)
+                                                              : std::nullopt) {
+        const bool ours = serialframe::Answers(*answer, request);
+        if (!simproto::ModuleStatus::Known(answer->status) || (!ours && answer->tag == request.tag) ||
+            (ours && !gaveUp && in.lastByte < earliest)) {
+          // A status no module answers, a frame with this request's tag that names another,
+          // or one quicker than the wire: none of them is what the module said.
+          damage(serialframe::AnswerSize);
+          continue;
+        }
+        in.drop(serialframe::AnswerSize);
+        // Whatever answers a request spoilt on the wire does not answer ours.
+        if (collided) continue;
+        if (ours && gaveUp) {
+          cameLate = true;
+        } else if (ours) {
+          quietAt_ = in.lastByte + wire::InterFrameSilence(rate);
+          reply = AnswerReply(answer->status, answer->data);
+          return Ok;
+        } else {
+          stale = true;  // the late answer to an earlier request, or to another master's
+        }
         continue;
       }
-      drop(serialframe::Size);
-      // Whatever answers a request spoilt on the wire does not answer ours; the exchange waits
-      // out its time so that the line is quiet again before the next one.
-      if (collided) continue;
-      if (answer->address == address && answer->command == command) {
-        quietAt_ = lastByte + wire::InterFrameSilence(rate);
-        reply = AnswerReply(answer->status, answer->data);
-        return Ok;
+      if (mark == serialframe::RequestMark && std::memcmp(in.bytes, frame.data(), frame.size()) == 0) {
+        in.drop(frame.size());  // our own request handed back by the line, whatever the mapping says
+        continue;
       }
-      stale = true;  // a late answer to an earlier request
+      damage(1);  // not a frame from here: look for one starting at the next byte
     }
+
     const auto now = Clock::now();
-    if (now >= deadline) {
-      quietAt_ = now;
-      reply.keepRaw(pending, have);
-      return damaged || have > 0 ? Damaged : stale ? Late : Timeout;
+    if (!gaveUp && (in.have == 0 ? now >= firstByteBy : now >= lastChance)) {
+      gaveUp = now;
+      if (in.have > 0) damage(in.have);
     }
-    const int ready = WaitReadable(tty_.fd(), have > 0 ? std::min(deadline, lastByte + silence) : deadline);
+    const auto waitOutEnd = gaveUp ? *gaveUp + answerTime + std::chrono::milliseconds(latencyMs_) : now;
+    if (gaveUp) {
+      const bool quiet = in.have == 0 && (!heardSince || now - in.lastByte >= gap);
+      const bool flooded = now >= waitOutEnd + answerTime + 2 * gap;
+      if ((now >= waitOutEnd && quiet) || flooded) {
+        if (flooded) damage(in.have);
+        quietAt_ = std::max(now, in.lastByte + wire::InterFrameSilence(rate));
+        return damaged ? Damaged : (stale || cameLate) ? Late : Timeout;
+      }
+    }
+    Clock::time_point until;
+    if (!gaveUp)
+      until = in.have > 0 ? std::min(lastChance, in.lastByte + gap) : firstByteBy;
+    else
+      until = heardSince ? std::max(waitOutEnd, in.lastByte + gap) : waitOutEnd;
+    const int ready = WaitReadable(tty_.fd(), until);
     if (ready < 0) return Lost(EIO);
     if (ready == 0) {
       // Only a silence the tty confirms cuts a frame: a reader that woke late by its own clock
       // finds the rest of the frame already waiting.
-      if (have > 0 && Clock::now() - lastByte >= silence) {
-        damaged = true;  // a frame cut short
-        reply.keepRaw(pending, have);
+      if (in.have > 0 && Clock::now() - in.lastByte >= gap) {
+        damage(in.have);  // a frame cut short
         echoDue = false;
-        have = 0;
       }
       continue;
     }
-    const ssize_t n = ::read(tty_.fd(), pending + have, sizeof pending - have);
+    const ssize_t n = ::read(tty_.fd(), in.bytes + in.have, sizeof in.bytes - in.have);
     if (n > 0) {
-      have += size_t(n);
-      lastByte = Clock::now();
+      in.have += size_t(n);
+      in.lastByte = Clock::now();
+      heardSince = heardSince || gaveUp.has_value();
     } else if (n == 0) {
       return Lost(EIO);  // a tty that was hung up reads as its end
     } else if (errno != EAGAIN && errno != EINTR) {

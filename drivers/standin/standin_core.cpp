@@ -474,7 +474,7 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
   *status = reply.status;
   *aux = reply.aux;
   for (int i = 0; i < 4; ++i) response100[i] = reply.response[i];
-  return reply.result;
+  return Ok;
 }
 
 Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t address, uint8_t command) {
@@ -487,6 +487,7 @@ Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t add
     return out;
   }
   if (answer->address != address || answer->command != command) return out;
+  if (!simproto::ModuleStatus::Known(answer->status)) return out;
   out.kind = Received::Answer;
   out.reply = AnswerReply(answer->status, answer->data);
   return out;
@@ -495,10 +496,6 @@ Received ParseReply(const uint8_t* bytes, size_t size, uint32_t seq, uint8_t add
 Reply AnswerReply(uint8_t status, const std::array<uint8_t, 5>& data) {
   Reply reply;
   // A status from the module travels in the status word; the call itself went through.
-  if (status > 99) {
-    reply.result = reply.status = CommError;
-    return reply;
-  }
   reply.status = status;
   if (status == 0) {
     reply.aux = data[0];

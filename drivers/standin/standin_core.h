@@ -63,7 +63,6 @@ uint32_t Send(Kind kind, uint32_t handle, const uint32_t* request8, uint32_t* re
 uint32_t Close(Kind kind, uint32_t* handle);
 // What Send reports for one answer.
 struct Reply {
-  uint32_t result = Ok;  // Send's return value: Ok, or CommError for a status no module gives
   uint32_t status = Ok;  // the status word
   uint32_t aux = 0;
   uint32_t response[4] = {};
@@ -76,13 +75,15 @@ struct Reply {
     for (size_t i = 0; i < n && rawSize < RawMax; ++i) raw[rawSize++] = bytes[i];
   }
 };
-// What Send reports for a module's answer with this status and data.
+// What Send reports for a module's answer with this status (one a module gives,
+// simproto::ModuleStatus::Known) and data.
 Reply AnswerReply(uint8_t status, const std::array<uint8_t, 5>& data);
 // What one frame received for the request with this sequence number, bus address and
 // command is: its answer (with what Send reports), a late answer to an earlier request of
-// this connection, or a frame that fails a check (length, type, CRC, or it claims to answer
-// this request or a later one while naming another address or command). The exchange waits
-// on after either of the last two, and a timeout after a damaged frame says so.
+// this connection, or a frame that fails a check (length, type, CRC, a status no module
+// answers, or it claims to answer this request or a later one while naming another address
+// or command). The exchange waits on after either of the last two, and a timeout after a
+// damaged frame says so.
 struct Received {
   enum Kind { Answer, Stale, Damaged } kind = Damaged;
   Reply reply;  // for Answer

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -71,11 +72,6 @@ pid_t DescriptorHolder(dev_t rdev) {
   return 0;
 }
 
-bool ReadNumber(const std::string& path, int& value) {
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "re"), std::fclose);
-  return f && std::fscanf(f.get(), "%d", &value) == 1;
-}
-
 }  // namespace
 
 bool SpeedOfRate(uint32_t rate, speed_t& speed) {
@@ -104,27 +100,24 @@ pid_t DeviceHolder(dev_t rdev, dev_t fsDev, ino_t inode) {
   return locker > 0 ? locker : DescriptorHolder(rdev);
 }
 
-int LatencyTimerMs(const std::string& ttyName) {
-  // FTDI adapters keep it on the USB serial port's device; the class link leads there too.
-  const std::string candidates[] = {
-      "/sys/bus/usb-serial/devices/" + ttyName + "/latency_timer",
-      "/sys/class/tty/" + ttyName + "/device/latency_timer",
-      "/sys/class/tty/" + ttyName + "/device/../latency_timer",
-  };
-  for (const auto& path : candidates) {
-    int ms = -1;
-    if (ReadNumber(path, ms) && ms >= 0) return ms;
-  }
-  return -1;
-}
-
 uint32_t TtyDevice::Open(const std::string& path, uint32_t rate, portmap::Rs485 rs485, TtyFailure& failure) {
   Close();
   speed_t speed;
   if (!SpeedOfRate(rate, speed)) return Fail(failure, RateUnsupported);
+  // A simulator whose pseudo-terminal a killed driver left exclusive frees it within a moment
+  // (sim/transport/serial_line.h), and takes the device's flock for as long as that takes:
+  // what is busy only so briefly is not yet another program's.
+  const auto patience = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  auto waitAgain = [&] {
+    if (std::chrono::steady_clock::now() >= patience) return false;
+    ::usleep(5000);
+    return true;
+  };
   // Non-blocking: a port waiting for carrier must not stop the open, and every wait is a
   // poll with a deadline.
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd;
+  while ((fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == EBUSY && waitAgain()) {
+  }
   if (fd < 0) {
     const int err = errno;
     const uint32_t status = OpenErrorStatus(err);
@@ -135,17 +128,25 @@ uint32_t TtyDevice::Open(const std::string& path, uint32_t rate, portmap::Rs485 
     return Fail(failure, status, err, holder);
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(fd, &original_) != 0) {
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
     ::close(fd);
     return Fail(failure, NotATty);
   }
   // The advisory lock is what other serial programs look at; TIOCEXCL keeps out whoever does
-  // not (root excepted, whom the kernel lets through).
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // not (root excepted, whom the kernel lets through). The settings to give back are read only
+  // under the lock: before it they may still be a killed holder's.
+  int locked;
+  while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EWOULDBLOCK && waitAgain()) {
+  }
+  if (locked != 0) {
     const int err = errno;
     ::close(fd);
     if (err == EWOULDBLOCK) return Fail(failure, DeviceBusy, err, DeviceHolder(st.st_rdev, st.st_dev, st.st_ino));
     return Fail(failure, DeviceFailed, err);
+  }
+  if (::tcgetattr(fd, &original_) != 0) {
+    ::close(fd);
+    return Fail(failure, NotATty);
   }
   ::ioctl(fd, TIOCEXCL);
   fd_ = fd;

@@ -54,8 +54,4 @@ std::string RealDevicePath(const std::string& path);
 // descriptor under /proc/*/fd, as far as this user may look); 0 when none can be told.
 pid_t DeviceHolder(dev_t rdev, dev_t fsDev, ino_t inode);
 
-// A USB adapter's latency timer in ms, -1 when the device has none. `ttyName` is the
-// device's name under /dev, e.g. ttyUSB0.
-int LatencyTimerMs(const std::string& ttyName);
-
 }  // namespace standin

@@ -184,10 +184,17 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
       "zařízení");
   const QCommandLineOption serialRateOpt(
       "serial-rate", "Rychlost portu z volby --serial v Bd (výchozí: rychlost prvního modulu).", "Bd");
+  const QCommandLineOption latencyOpt(
+      "adapter-latency",
+      "Na pseudoterminálu hraje převodník USB s časovačem latence: co přijme, předá ovladači až po MS ms "
+      "(výchozí 0; převodníky s čipem FTDI mají z výroby 16).",
+      "MS", "0");
+  const QCommandLineOption echoOpt(
+      "adapter-echo", "Na pseudoterminálu hraje dvouvodičový převodník, který vrací ovladači i jeho vlastní dotaz.");
   const QCommandLineOption probeOpt(
       "probe", "Skončí s 0, když na místním soketu už simulátor odpovídá, s 1, když žádný, s 2, když to nelze zjistit.");
   parser.addOptions({helpOpt, versionOpt, headlessOpt, addressOpt, portOpt, endpointOpt, stateOpt, noStateOpt,
-                     modulesOpt, wireOpt, ptyOpt, serialOpt, serialRateOpt, probeOpt});
+                     modulesOpt, wireOpt, ptyOpt, serialOpt, serialRateOpt, latencyOpt, echoOpt, probeOpt});
   // Parsed before the application exists: a wrong argument needs no display to be told.
   // The window program takes the toolkit's options (-platform, -style, ...) as every Qt
   // window does.
@@ -254,6 +261,17 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
       std::fprintf(stderr, "qx510-sim: neplatná rychlost portu %s\n", qPrintable(parser.value(serialRateOpt)));
       return 2;
     }
+  }
+  bool latencyOk = false;
+  const int latencyMs = parser.value(latencyOpt).toInt(&latencyOk);
+  if (!latencyOk || latencyMs < 0 || latencyMs > 255) {
+    std::fprintf(stderr, "qx510-sim: --adapter-latency musí být 0 až 255 ms, ne %s\n", qPrintable(parser.value(latencyOpt)));
+    return 2;
+  }
+  options.adapter = {std::chrono::milliseconds(latencyMs), parser.isSet(echoOpt)};
+  if ((latencyMs > 0 || options.adapter.echo) && options.ptyLink.empty()) {
+    std::fprintf(stderr, "qx510-sim: --adapter-latency a --adapter-echo platí jen s --pty\n");
+    return 2;
   }
   if (!options.ptyLink.empty() && !options.serialDevice.empty()) {
     std::fprintf(stderr, "qx510-sim: --pty a --serial nelze použít zároveň\n");

@@ -11,14 +11,13 @@ Exchange WireLine::carry(TimePoint ready, int32_t rate, std::optional<Answering>
     if (answering) e.answer = Span{ready + answering->late, ready + answering->late};
     return e;
   }
-  const nanoseconds frame = wire::FrameTime(rate);
   const nanoseconds silence = wire::InterFrameSilence(rate);
   const TimePoint start = std::max(ready, free_);
-  e.request = {start, start + frame};
+  e.request = {start, start + wire::RequestTime(rate)};
   TimePoint last = e.request.end;
   if (answering) {
     const TimePoint answerStart = e.request.end + silence + answering->turnaround + answering->late;
-    e.answer = Span{answerStart, answerStart + frame};
+    e.answer = Span{answerStart, answerStart + wire::AnswerFrameTime(rate)};
     last = e.answer->end;
   }
   free_ = last + silence;

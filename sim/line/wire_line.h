@@ -3,7 +3,7 @@
 // C++; every time comes in as an argument, so the schedule can be checked without waiting.
 //
 // The line carries one frame at a time. A request handed over at `ready` goes out as soon as
-// the line is free, takes its 10 bytes at the request's rate, and a module that answers does
+// the line is free, takes its wire time at the request's rate, and a module that answers does
 // so after the inter-frame silence that ends the request, its turnaround and, when it is
 // slow, its lateness. The line stays held until the silence after the answer (or after an
 // unanswered request) has passed, so requests from every transport queue behind each other

@@ -2,13 +2,14 @@
 // The bytes a module puts on the serial wire for what the line made of a request
 // (SimBus::Outcome), with the fault that acted carried over from the socket frame: a cut
 // frame stays cut, bits spoilt on the way stay spoilt (the CRC catches them), a collision
-// stays garbage, a wrong value stays a sound frame. The wire has no sequence numbers, so an
-// answer that would carry a wrong one carries a wrong command echo instead: either way it
-// reads as the answer to some other request.
+// stays garbage, a wrong value stays a sound frame. An answer that would carry a wrong
+// sequence number over a socket carries a wrong tag: either way it reads as the answer to
+// some other request.
 
 #include <cstdint>
 #include <vector>
 
 #include "sim/line/sim_bus.h"
+#include "sim/serial_frame.h"
 
-std::vector<uint8_t> SerialAnswerBytes(const SimBus::Outcome& outcome, uint32_t requestSeq);
+std::vector<uint8_t> SerialAnswerBytes(const SimBus::Outcome& outcome, const serialframe::WireRequest& request);

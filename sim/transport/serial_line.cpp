@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -74,9 +75,10 @@ std::string LinkTarget(const std::string& path) {
   return n > 0 ? std::string(target, size_t(n)) : std::string();
 }
 
-// A link that leads nowhere, or to the slave this simulator has just been given, was left by
-// a simulator that died; anything else at that path belongs to somebody.
-bool TakeOverLink(const std::string& path, const std::string& slave, std::string* error) {
+// Only a link of this user's that leads to a pseudo-terminal that is gone was left by a
+// simulator that died; a link that loops, leads elsewhere or is somebody else's is not ours to
+// remove, whatever it looks like.
+bool TakeOverLink(const std::string& path, std::string* error) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
@@ -89,8 +91,10 @@ bool TakeOverLink(const std::string& path, const std::string& slave, std::string
   }
   const std::string target = LinkTarget(path);
   struct stat there {};
-  if (target != slave && ::stat(path.c_str(), &there) == 0) {
-    SetError(error, path + " už ukazuje na " + target + " (jiný simulátor?); odstraňte odkaz, pokud ho nikdo nepoužívá");
+  const bool gone = ::stat(path.c_str(), &there) != 0 && errno == ENOENT;
+  if (st.st_uid != ::geteuid() || target.rfind("/dev/pts/", 0) != 0 || !gone) {
+    SetError(error, path + " už ukazuje na " + (target.empty() ? std::string("?") : target) +
+                        " (jiný simulátor nebo cizí odkaz); odstraňte odkaz, pokud ho nikdo nepoužívá");
     return false;
   }
   if (::unlink(path.c_str()) != 0) {
@@ -99,14 +103,25 @@ bool TakeOverLink(const std::string& path, const std::string& slave, std::string
   }
   return true;
 }
+
+bool SameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         ::cfgetospeed(&a) == ::cfgetospeed(&b) && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+constexpr std::chrono::milliseconds AbandonCheckInterval{100};
 }  // namespace
 
-SimSerialLine::SimSerialLine(Kind kind, std::string path, simline::Wire wire)
-    : kind_(kind), path_(std::move(path)), wire_(wire), framer_(kind == Kind::Pty && wire == simline::Wire::Paced) {}
+SimSerialLine::SimSerialLine(Kind kind, std::string path, simline::Wire wire, SimAdapter adapter)
+    : kind_(kind),
+      path_(std::move(path)),
+      wire_(wire),
+      adapter_(adapter),
+      framer_(kind == Kind::Pty && wire == simline::Wire::Paced) {}
 
 std::unique_ptr<SimSerialLine> SimSerialLine::Open(Kind kind, const std::string& path, int32_t rate,
-                                                   simline::Wire wire, std::string* error) {
-  std::unique_ptr<SimSerialLine> line(new SimSerialLine(kind, path, wire));
+                                                   simline::Wire wire, std::string* error, SimAdapter adapter) {
+  std::unique_ptr<SimSerialLine> line(new SimSerialLine(kind, path, wire, adapter));
   if (kind == Kind::Device) {
     line->device_ = path;
     line->deviceRate_ = rate;
@@ -141,7 +156,8 @@ std::unique_ptr<SimSerialLine> SimSerialLine::Open(Kind kind, const std::string&
     SetError(error, Errno("pseudoterminál"));
     return nullptr;
   }
-  if (!MakeRaw(line->slave_, rate, error) || !TakeOverLink(path, line->device_, error)) return nullptr;
+  if (!MakeRaw(line->slave_, rate, error) || !TakeOverLink(path, error)) return nullptr;
+  ::tcgetattr(line->slave_, &line->started_);
   if (::symlink(name, path.c_str()) != 0) {
     SetError(error, Errno("odkaz " + path));
     return nullptr;
@@ -168,10 +184,15 @@ short SimSerialLine::events() const { return short(POLLIN | (blocked_ ? POLLOUT 
 std::optional<simline::TimePoint> SimSerialLine::due() const {
   std::optional<simline::TimePoint> at = framer_.due();
   if (!blocked_ && !out_.empty() && (!at || out_.front().due < *at)) at = out_.front().due;
+  if (kind_ == Kind::Pty && (!at || nextAbandonCheck_ < *at)) at = nextAbandonCheck_;
   return at;
 }
 
 void SimSerialLine::serve(SimServer& server, short revents, simline::TimePoint now) {
+  if (kind_ == Kind::Pty && now >= nextAbandonCheck_) {
+    releaseAbandoned();
+    nextAbandonCheck_ = now + AbandonCheckInterval;
+  }
   if (revents & POLLOUT) blocked_ = false;
   if (revents & POLLIN) receive(now);
   if (const auto frame = framer_.take(now)) answer(server, *frame);
@@ -192,29 +213,72 @@ void SimSerialLine::receive(simline::TimePoint now) {
       --left;
     }
     if (left > 0) echo_.clear();
-    framer_.received(now, p, left, lineRate());
+    const int32_t rate = lineRate();
+    if (adapter_.echo && kind_ == Kind::Pty) {
+      // The adapter hears each byte as it crosses the wire.
+      for (size_t k = 0; k < left; ++k) {
+        echoEnd_ = wire_ == simline::Wire::Instant ? now : std::max(echoEnd_, now) + wire::CharacterTime(rate);
+        hand(echoEnd_, p[k]);
+      }
+    }
+    framer_.received(now, p, left, rate);
   }
 }
 
-void SimSerialLine::answer(SimServer& server, const simline::SerialFramer::Frame& frame) {
-  auto request = serialframe::DecodeRequest(frame.bytes.data(), frame.bytes.size());
-  if (!request) {
-    server.countUnreadable();
+void SimSerialLine::hand(simline::TimePoint onWire, uint8_t byte) {
+  simline::TimePoint at = onWire;
+  if (adapter_.latency.count() > 0) {
+    // The chip sends what it holds when its timer, started by the first byte it held, runs out.
+    if (onWire > heldUntil_) heldUntil_ = onWire + adapter_.latency;
+    at = heldUntil_;
+  }
+  if (!out_.empty() && out_.back().due == at) {
+    out_.back().bytes.push_back(byte);
     return;
   }
-  request->rate = uint32_t(frame.rate);
-  const auto served = server.serve(*request, SimLogEntry::Serial, frame.end - wire::FrameTime(frame.rate));
-  const std::vector<uint8_t> bytes = SerialAnswerBytes(served.outcome, request->seq);
+  out_.push_back({at, {byte}});
+}
+
+// A driver holds the pseudo-terminal with an flock and TIOCEXCL and gives the settings back at
+// Done. One that was killed leaves the flag and its settings behind, and with them a line that
+// nobody but root can open: once the flock is free, the simulator puts the line back as it
+// started. The driver takes its flock before it reads the settings it will give back, so it
+// never keeps the dead one's.
+void SimSerialLine::releaseAbandoned() {
+  int exclusive = 0;
+  if (::ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || !exclusive) return;
+  if (::flock(slave_, LOCK_EX | LOCK_NB) != 0) return;  // a driver holds it
+  ::ioctl(slave_, TIOCNXCL);
+  termios now{};
+  if (::tcgetattr(slave_, &now) != 0 || !SameSettings(now, started_)) ::tcsetattr(slave_, TCSANOW, &started_);
+  ::tcflush(slave_, TCIOFLUSH);
+  ::flock(slave_, LOCK_UN);
+}
+
+void SimSerialLine::answer(SimServer& server, const simline::SerialFramer::Frame& frame) {
+  const auto wired = serialframe::DecodeRequest(frame.bytes.data(), frame.bytes.size());
+  if (!wired) {
+    // Another module's answer on a shared wire is no request, and no fault either.
+    if (!serialframe::DecodeAnswer(frame.bytes.data(), frame.bytes.size())) server.countUnreadable();
+    return;
+  }
+  simproto::Request request;
+  request.seq = wired->tag;
+  request.rate = uint32_t(frame.rate);
+  request.address = wired->address;
+  request.command = wired->command;
+  request.index = wired->index;
+  request.data = wired->data;
+  const auto served = server.serve(request, SimLogEntry::Serial, frame.end - wire::RequestTime(frame.rate));
+  const std::vector<uint8_t> bytes = SerialAnswerBytes(served.outcome, *wired);
   if (bytes.empty() || !served.wire.answer) return;
   const simline::Span span = *served.wire.answer;
-  if (wire_ == simline::Wire::Instant) {
-    out_.push_back({span.end, bytes});
-  } else if (kind_ == Kind::Device) {
-    out_.push_back({span.start, bytes});
-  } else {
-    const auto character = wire::CharacterTime(frame.rate);
-    for (size_t k = 0; k < bytes.size(); ++k) out_.push_back({span.start + character * int64_t(k + 1), {bytes[k]}});
+  if (kind_ == Kind::Device) {
+    out_.push_back({wire_ == simline::Wire::Instant ? span.end : span.start, bytes});
+    return;
   }
+  const auto character = wire_ == simline::Wire::Instant ? wire::nanoseconds(0) : wire::CharacterTime(frame.rate);
+  for (size_t k = 0; k < bytes.size(); ++k) hand(span.start + character * int64_t(k + 1), bytes[k]);
 }
 
 void SimSerialLine::flush(simline::TimePoint now) {
@@ -230,7 +294,7 @@ void SimSerialLine::flush(simline::TimePoint now) {
     if (kind_ == Kind::Device) {
       echo_.insert(echo_.end(), bytes.begin(), bytes.begin() + ptrdiff_t(written));
       // A USB adapter hands on what it heard up to its latency timer (16 ms) later.
-      echoUntil_ = now + wire::FrameTime(lineRate()) + std::chrono::milliseconds(20);
+      echoUntil_ = now + wire::AnswerFrameTime(lineRate()) + std::chrono::milliseconds(20);
     }
     if (written == bytes.size()) {
       out_.pop_front();

@@ -12,6 +12,9 @@
 // answer byte when its last bit would have crossed the wire; a real port paces itself and
 // gets the whole answer when it starts.
 
+#include <termios.h>
+
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -24,14 +27,23 @@
 
 class SimServer;
 
+// What the PC's adapter does to the bytes it hands the driver, played on a pseudo-terminal
+// (a real port has a real adapter): a USB chip holds what it receives for its latency timer
+// before it passes it on, and a 2-wire adapter's receiver hears its own transmitter.
+struct SimAdapter {
+  std::chrono::milliseconds latency{0};
+  bool echo = false;
+};
+
 class SimSerialLine {
  public:
   enum class Kind { Pty, Device };
-  // Pty: `path` becomes a symbolic link to the new slave (a dangling link, or one to the
-  // very slave just made, is taken over; anything else there is refused), starting raw 8N1 at
-  // `rate`. Device: the port at `path`, held exclusively, raw 8N1 at `rate`.
+  // Pty: `path` becomes a symbolic link to the new slave, starting raw 8N1 at `rate`. A link
+  // left there by a simulator of this user that died (one of the user's own, to a
+  // pseudo-terminal that is gone) is taken over; anything else there is refused. Device: the
+  // port at `path`, held exclusively, raw 8N1 at `rate`.
   static std::unique_ptr<SimSerialLine> Open(Kind kind, const std::string& path, int32_t rate, simline::Wire wire,
-                                             std::string* error);
+                                             std::string* error, SimAdapter adapter = {});
   ~SimSerialLine();
   SimSerialLine(const SimSerialLine&) = delete;
   SimSerialLine& operator=(const SimSerialLine&) = delete;
@@ -48,10 +60,13 @@ class SimSerialLine {
   void serve(SimServer& server, short revents, simline::TimePoint now);
 
  private:
-  SimSerialLine(Kind kind, std::string path, simline::Wire wire);
+  SimSerialLine(Kind kind, std::string path, simline::Wire wire, SimAdapter adapter);
   void receive(simline::TimePoint now);
   void answer(SimServer& server, const simline::SerialFramer::Frame& frame);
   void flush(simline::TimePoint now);
+  // One byte for the driver, once its last bit has crossed the wire at `onWire`.
+  void hand(simline::TimePoint onWire, uint8_t byte);
+  void releaseAbandoned();
 
   struct Output {
     simline::TimePoint due;
@@ -62,6 +77,13 @@ class SimSerialLine {
   std::string path_;
   std::string device_;
   simline::Wire wire_;
+  SimAdapter adapter_;
+  simline::TimePoint heldUntil_{};  // the adapter's latency timer runs out here
+  simline::TimePoint echoEnd_{};    // the echo of the request's last byte so far
+  // A driver killed while it held the pseudo-terminal leaves it exclusive and at its own
+  // settings: the line gets back the ones it started with once nobody holds it.
+  termios started_{};
+  simline::TimePoint nextAbandonCheck_{};
   int fd_ = -1;
   int slave_ = -1;
   bool ownsLink_ = false;

@@ -13,33 +13,45 @@
 
 namespace {
 
-TEST(WireBudget, EveryRateGetsItsExchangeAndTheMarginUnlessTheOperatorSetsATimeout) {
-  // The wire time worked out by hand: 20 characters of 10 bits, two silences of 3.5
-  // characters (1.75 ms at least) and 1 ms turnaround.
+TEST(WireBudget, ATryGetsWhatItsPathCountsPlusTheAdapterAndTheHostUntilTheOperatorSetsATimeout) {
+  // Worked out by hand: a 12-byte request and a 13-byte answer of 10 bits a character, a
+  // silence of 3.5 characters (1.75 ms at least) and 1 ms turnaround. On a serial device the
+  // timeout counts the silence and the turnaround; through the sockets the whole exchange.
   const struct {
     int32_t rate;
-    int wireMs, leastMs;
-  } rates[] = {{600, 451, 477},   {1200, 226, 252},  {2400, 114, 140}, {4800, 58, 84},   {9600, 30, 56},
-               {19200, 16, 42},   {38400, 10, 36},   {57600, 8, 34},   {115200, 7, 33}};
-  int slower = 1 << 30;
+    int serialMs, socketMs;
+  } rates[] = {{600, 60, 535}, {1200, 31, 268}, {2400, 16, 135}, {4800, 9, 68},  {9600, 5, 35},
+               {19200, 3, 18}, {38400, 3, 12},  {57600, 3, 9},   {115200, 3, 7}};
   for (const auto& r : rates) {
     SCOPED_TRACE(r.rate);
-    EXPECT_EQ(ExchangeWireMs(r.rate), r.wireMs);
-    const int own = ScanTryTimeoutMs(r.rate, 0);
-    EXPECT_EQ(own, r.leastMs);
-    EXPECT_GE(int64_t(own) * 1'000'000, (wire::ExchangeTime(r.rate) + wire::HostMargin + wire::AdapterLatency).count());
-    EXPECT_LT(own, slower);  // a faster rate never waits longer
-    slower = own;
-    for (int user : {1, 20, 65535}) EXPECT_EQ(ScanTryTimeoutMs(r.rate, user), user);
+    EXPECT_EQ(LeastResponseTimeoutMs(TimeoutBasis::FromRequestEnd, r.rate), r.serialMs);
+    EXPECT_EQ(LeastResponseTimeoutMs(TimeoutBasis::WholeExchange, r.rate), r.socketMs);
+    EXPECT_EQ(ExchangeWireMs(r.rate), r.socketMs);
 
-    EXPECT_EQ(ResponseTimeoutWarning(r.wireMs, r.rate), QString());
-    EXPECT_EQ(ResponseTimeoutWarning(r.leastMs, r.rate), QString());
-    const QString warning = ResponseTimeoutWarning(r.wireMs - 1, r.rate);
-    EXPECT_TRUE(warning.startsWith(QStringLiteral("Varování: timeout odpovědi %1 ms").arg(r.wireMs - 1)))
-        << warning.toStdString();
-    EXPECT_TRUE(warning.endsWith(QStringLiteral("při %1 Bd (%2 ms); nejméně %3 ms.").arg(r.rate).arg(r.wireMs).arg(r.leastMs)))
-        << warning.toStdString();
+    ScanBudget serial(TimeoutBasis::FromRequestEnd, 16, 0), socket(TimeoutBasis::WholeExchange, 0, 0);
+    EXPECT_EQ(serial.tryTimeoutMs(r.rate), r.serialMs + 16 + 2);
+    EXPECT_GE(socket.tryTimeoutMs(r.rate), r.socketMs + 10);
+    // Modules that answered show what the host takes: 3 ms beyond the wire and the known
+    // latency timer at most, given half again and 0.2 ms.
+    const int64_t wire = (wire::ExchangeTime(r.rate) * 3 - wire::InterFrameSilence(r.rate)).count();
+    serial.learn(r.rate, wire + 3 * 17'000'000, 3);
+    serial.learn(r.rate, wire + 3 * 16'500'000, 3);  // a quicker one teaches nothing
+    EXPECT_EQ(serial.hostNs(), 1'000'000);
+    EXPECT_EQ(serial.tryTimeoutMs(r.rate),
+              int((wire::ReplyStart(r.rate).count() + 16'000'000 + 1'700'000 + 999'999) / 1'000'000));
+    for (int user : {1, 20, 65535}) EXPECT_EQ(ScanBudget(TimeoutBasis::FromRequestEnd, 16, user).tryTimeoutMs(r.rate), user);
+
+    for (const auto& [basis, least] : {std::pair{TimeoutBasis::FromRequestEnd, r.serialMs},
+                                       std::pair{TimeoutBasis::WholeExchange, r.socketMs}}) {
+      EXPECT_EQ(ResponseTimeoutWarning(least, r.rate, basis), QString());
+      const QString warning = ResponseTimeoutWarning(least - 1, r.rate, basis);
+      EXPECT_TRUE(warning.startsWith(QStringLiteral("Varování: timeout odpovědi %1 ms").arg(least - 1)))
+          << warning.toStdString();
+      EXPECT_TRUE(warning.endsWith(QStringLiteral("při %1 Bd (%2 ms).").arg(r.rate).arg(least))) << warning.toStdString();
+    }
   }
+  // The default 150 ms reaches a module at every rate on a serial device.
+  EXPECT_EQ(ResponseTimeoutWarning(150, 600, TimeoutBasis::FromRequestEnd), QString());
 }
 
 TEST(LineDevice, OnlyTheSerialPortAndTheUsbConverterLeadToADeviceAndAMistakeNamesNone) {

@@ -315,7 +315,7 @@ TEST_F(CliTest, ScanFindsExactlyTheModulesPresent) {
   // Each rate's own timeout; the configured rate comes first, and one line per module in text.
   const Result text = run({"scan", "--addresses", "4-6", "--rates", "9600,57600"});
   EXPECT_TRUE(text.out.contains(
-      QRegularExpression(R"(^adresa 5, 57600 Bd: QX-510   v.1.20, odezva \d+[.,]\d ms \(vedení 8[.,]0 ms\)\n$)")))
+      QRegularExpression(R"(^adresa 5, 57600 Bd: QX-510   v.1.20, odezva \d+[.,]\d ms \(vedení 8[.,]8 ms\)\n$)")))
       << text.out.toStdString();
   EXPECT_EQ(text.err, "Nalezeno modulů: 1\n");
 }

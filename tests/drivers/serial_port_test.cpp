@@ -40,11 +40,14 @@ constexpr std::array<uint32_t, 8> Request(uint8_t address = 5, uint8_t command =
 }
 constexpr std::array<uint8_t, 5> AnswerData{1, 2, 3, 4, 5};
 
-// The module on the master side of a pseudo-terminal: a thread that reads the 10-byte
-// requests and hands each to the test's script, which answers on the wire as it likes.
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The module on the master side of a pseudo-terminal: a thread that reads the requests and
+// hands each to the test's script, which answers on the wire as it likes.
 class PtyModule {
  public:
-  using Script = std::function<void(PtyModule&, const serialframe::Frame&)>;
+  using Frame = serialframe::RequestFrame;
+  using Script = std::function<void(PtyModule&, const Frame&)>;
 
   PtyModule() {
     char name[64] = {};
@@ -77,16 +80,34 @@ class PtyModule {
   }
 
   void write(const uint8_t* bytes, size_t n) { (void)!::write(master_, bytes, n); }
-  void write(const serialframe::Frame& f) { write(f.data(), f.size()); }
-  static serialframe::Frame AnswerTo(const serialframe::Frame& request, std::array<uint8_t, 5> data = AnswerData,
-                                     uint8_t address = 0xFF) {
-    simproto::Answer a;
-    a.address = address == 0xFF ? request[0] : address;
-    a.command = request[1];
-    a.data = data;
+  template <size_t N>
+  void write(const std::array<uint8_t, N>& f) { write(f.data(), f.size()); }
+  // The answer to `request` as a module gives it, with its own data and, where asked, another
+  // address or tag.
+  static serialframe::AnswerFrame AnswerTo(const Frame& request, std::array<uint8_t, 5> data = AnswerData,
+                                           int address = -1, int tag = -1) {
+    const auto r = *serialframe::DecodeRequest(request.data(), request.size());
+    serialframe::WireAnswer a{r.tag, r.address, r.command, r.index, 0, data};
+    if (address >= 0) a.address = uint8_t(address);
+    if (tag >= 0) a.tag = uint8_t(tag);
     return serialframe::EncodeAnswer(a);
   }
-  void answer(const serialframe::Frame& request) { write(AnswerTo(request)); }
+  void answer(const Frame& request) {
+    wireDelay();
+    write(AnswerTo(request));
+  }
+  // As long as a request, the silence after it, the turnaround and the answer take at the
+  // line's rate: a module on a wire is heard no sooner.
+  void wireDelay() const {
+    const termios line = slaveSettings();
+    static constexpr std::pair<speed_t, int32_t> Rates[] = {{B600, 600},     {B1200, 1200},   {B2400, 2400},
+                                                            {B4800, 4800},   {B9600, 9600},   {B19200, 19200},
+                                                            {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    int32_t rate = 9600;
+    for (const auto& [speed, r] : Rates)
+      if (speed == ::cfgetospeed(&line)) rate = r;
+    std::this_thread::sleep_for(wire::ExchangeTime(rate) - wire::InterFrameSilence(rate));
+  }
   // The adapter is unplugged: the tty hangs up.
   void unplug() {
     ::close(master_);
@@ -96,7 +117,7 @@ class PtyModule {
 
  private:
   void loop() {
-    serialframe::Frame request{};
+    Frame request{};
     size_t have = 0;
     while (!stop_) {
       pollfd p{master_, POLLIN, 0};
@@ -123,8 +144,6 @@ class PtyModule {
   std::vector<speed_t> speeds_;
   std::thread thread_;
 };
-
-void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Each test gets its own settings folder, holding the mapping it writes, and its own
 // simulator endpoint, which no simulator serves.
@@ -162,7 +181,7 @@ TEST_F(SerialPortTest, ExchangesAtEveryRateInRawEightNOne) {
   for (int kind : {SerialKind, UsbKind}) {
     SCOPED_TRACE(kind);
     PtyModule module;
-    module.run([](PtyModule& m, const serialframe::Frame& r) { m.answer(r); });
+    module.run([](PtyModule& m, const PtyModule::Frame& r) { m.answer(r); });
     map(std::string(kind == SerialKind ? "COM1=" : "usb=") + module.slavePath());
     StandinLib lib(kind);
     uint32_t handle = 0;
@@ -187,55 +206,70 @@ TEST_F(SerialPortTest, ExchangesAtEveryRateInRawEightNOne) {
 struct WireCase {
   const char* name;
   const char* options;
-  uint32_t timeoutMs;
+  uint32_t rate, timeoutMs;
   PtyModule::Script module;
   uint32_t status;
+  std::array<uint32_t, 8> request = Request();
 };
 
+// What a master on a wire must tell apart: its answer, late or not, from an echo, an earlier
+// request's answer, a frame that claims too much, and bytes that are no frame at all.
 TEST_F(SerialPortTest, TellsAnswersFromWhatTheWireDidToThem) {
+  using F = const PtyModule::Frame&;
+  auto withStatus = [](F r, uint8_t status) {
+    auto a = *serialframe::DecodeAnswer(PtyModule::AnswerTo(r).data(), serialframe::AnswerSize);
+    a.status = status;
+    return serialframe::EncodeAnswer(a);
+  };
   const WireCase cases[] = {
-      {"slow within the timeout", "", 2000,
-       [](PtyModule& m, const serialframe::Frame& r) {
-         Pause(50);
-         m.answer(r);
-       },
-       Ok},
-      {"slow beyond the timeout", "", 20,
-       [](PtyModule& m, const serialframe::Frame& r) {
-         Pause(300);
-         m.answer(r);
-       },
-       Timeout},
-      {"echoing adapter", "echo=1", 1000,
-       [](PtyModule& m, const serialframe::Frame& r) {
-         m.write(r);
-         m.answer(r);
-       },
-       Ok},
-      {"echo spoilt by a second sender", "echo=1", 100,
-       [](PtyModule& m, serialframe::Frame r) {
-         r[4] ^= 0x10;
-         m.write(r);
+      {"slow within the timeout", "", 9600, 2000, [](PtyModule& m, F r) { Pause(50); m.answer(r); }, Ok},
+      {"slow beyond the timeout and its wait", "", 9600, 20, [](PtyModule& m, F r) { Pause(300); m.answer(r); }, Timeout},
+      // At 600 Bd the answer's own 217 ms on the wire: the master still listens then, and says so.
+      {"after the timeout, while the master waits the answer out", "", 600, 20,
+       [](PtyModule& m, F r) { Pause(300); m.write(PtyModule::AnswerTo(r)); }, Late},
+      {"echoing adapter", "echo=1", 9600, 1000, [](PtyModule& m, F r) { m.write(r); m.answer(r); }, Ok},
+      {"an echo the mapping does not announce", "", 9600, 1000, [](PtyModule& m, F r) { m.write(r); m.answer(r); }, Ok},
+      {"a line that only echoes", "", 9600, 100, [](PtyModule& m, F r) { m.write(r); }, Timeout},
+      {"echo spoilt by a second sender", "echo=1", 9600, 100,
+       [](PtyModule& m, F r) {
+         PtyModule::Frame spoilt = r;
+         spoilt[5] ^= 0x10;
+         m.write(spoilt);
          m.answer(r);
        },
        Damaged},
-      {"a frame cut short, then a sound one", "", 1000,
-       [](PtyModule& m, const serialframe::Frame& r) {
+      {"a frame cut short, then a sound one", "", 9600, 1000,
+       [](PtyModule& m, F r) {
+         Pause(20);
          m.write(PtyModule::AnswerTo(r, {7, 7, 7, 7, 7}).data(), 6);
          Pause(30);
          m.answer(r);
        },
        Ok},
-      {"a wrong CRC only", "", 100,
-       [](PtyModule& m, const serialframe::Frame& r) {
+      {"a wrong CRC only", "", 9600, 100,
+       [](PtyModule& m, F r) {
          auto a = PtyModule::AnswerTo(r);
          a[9] ^= 1;
+         m.wireDelay();
          m.write(a);
        },
        Damaged},
-      {"an answer from another address only", "", 100,
-       [](PtyModule& m, const serialframe::Frame& r) { m.write(PtyModule::AnswerTo(r, AnswerData, 6)); },
-       Late},
+      {"a status no module answers", "", 9600, 100,
+       [&](PtyModule& m, F r) { m.wireDelay(); m.write(withStatus(r, 1)); }, Damaged},
+      {"a module's refusal", "", 9600, 100,
+       [&](PtyModule& m, F r) { m.wireDelay(); m.write(withStatus(r, 21)); }, 21},
+      {"quicker than the wire allows", "", 9600, 1000, [](PtyModule& m, F r) { m.write(PtyModule::AnswerTo(r)); },
+       Damaged},
+      {"this request's tag naming another address", "", 9600, 100,
+       [](PtyModule& m, F r) { m.wireDelay(); m.write(PtyModule::AnswerTo(r, AnswerData, 6)); }, Damaged},
+      {"an earlier request's answer only", "", 9600, 100,
+       [](PtyModule& m, F r) { m.wireDelay(); m.write(PtyModule::AnswerTo(r, AnswerData, -1, r[1] - 1)); }, Late},
+      {"a configuration read naming another configuration address", "", 9600, 100,
+       [](PtyModule& m, F r) { m.wireDelay(); m.write(PtyModule::AnswerTo(r, {0, 9, 9, 1, 1})); }, Damaged,
+       {5, 102, 0, 0, 8, 8, 0, 0}},
+      {"a configuration read", "", 9600, 100,
+       [](PtyModule& m, F r) { m.wireDelay(); m.write(PtyModule::AnswerTo(r, {0, 8, 8, 1, 1})); }, Ok,
+       {5, 102, 0, 0, 8, 8, 0, 0}},
   };
   for (const WireCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -244,21 +278,20 @@ TEST_F(SerialPortTest, TellsAnswersFromWhatTheWireDidToThem) {
     map("COM1=" + module.slavePath() + " " + c.options);
     StandinLib lib(SerialKind);
     uint32_t handle = 0;
-    ASSERT_EQ(open(lib, handle, 9600, c.timeoutMs), Ok);
-    const auto r = lib.exchange(handle, Request());
+    ASSERT_EQ(open(lib, handle, c.rate, c.timeoutMs), Ok);
+    const auto r = lib.exchange(handle, c.request);
     EXPECT_EQ(r.status, c.status) << lib.errorText(r.status);
-    if (c.status == Ok) {
-      EXPECT_EQ(r.data, AnswerData);
-    }
     lib.done(&handle);
   }
 }
 
 TEST_F(SerialPortTest, DropsTheLateAnswerToAnEarlierRequest) {
   PtyModule module;
-  module.run([](PtyModule& m, const serialframe::Frame& r) {
-    if (r[0] == 5) Pause(300);  // answers the first request only after its timeout
-    m.write(PtyModule::AnswerTo(r, {r[0], 0, 0, 0, 0}));
+  module.run([](PtyModule& m, const PtyModule::Frame& r) {
+    const uint8_t address = r[2];
+    if (address == 5) Pause(300);  // answers the first request only after its timeout and the wait
+    else m.wireDelay();
+    m.write(PtyModule::AnswerTo(r, {address, 0, 0, 0, 0}));
   });
   map("COM1=" + module.slavePath());
   StandinLib lib(SerialKind);
@@ -274,7 +307,7 @@ TEST_F(SerialPortTest, DropsTheLateAnswerToAnEarlierRequest) {
 
 TEST_F(SerialPortTest, ADeviceUnpluggedMidExchangeFailsWithItsReason) {
   PtyModule module;
-  module.run([](PtyModule& m, const serialframe::Frame&) { m.unplug(); });
+  module.run([](PtyModule& m, const PtyModule::Frame&) { m.unplug(); });
   map("COM1=" + module.slavePath());
   StandinLib lib(SerialKind);
   uint32_t handle = 0;
@@ -320,7 +353,7 @@ TEST_F(SerialPortTest, HoldsTheDeviceAgainstEveryOtherUser) {
 
 TEST_F(SerialPortTest, GivesTheDeviceItsSettingsBackAtDone) {
   PtyModule module;
-  module.run([](PtyModule& m, const serialframe::Frame& r) { m.answer(r); });
+  module.run([](PtyModule& m, const PtyModule::Frame& r) { m.answer(r); });
   const termios before = module.slaveSettings();
   map("COM1=" + module.slavePath());
   StandinLib lib(SerialKind);

@@ -22,16 +22,17 @@ TEST(WireLine, AnExchangeHoldsTheLineForItsWireTime) {
     WireLine line;
     const auto e = line.carry(T0, c.rate, Answering{c.turnaround});
     EXPECT_EQ(e.request.start, T0);
-    EXPECT_EQ(e.request.end - e.request.start, wire::FrameTime(c.rate));
+    EXPECT_EQ(e.request.end - e.request.start, wire::RequestTime(c.rate));
     ASSERT_TRUE(e.answer);
     // The module hears the end of the request only after the silence, then takes its time.
     EXPECT_EQ(e.answer->start, e.request.end + wire::InterFrameSilence(c.rate) + c.turnaround);
-    EXPECT_EQ(e.answer->end - e.answer->start, wire::FrameTime(c.rate));
+    EXPECT_EQ(e.answer->end - e.answer->start, wire::AnswerFrameTime(c.rate));
     EXPECT_EQ(line.freeAt() - T0, wire::ExchangeTime(c.rate, c.turnaround));
   }
-  // 8N1 at 9600 Bd: 10 bits a character, 10 characters a frame; at 115200 Bd the silence is
-  // never shorter than 1.75 ms.
-  EXPECT_EQ(wire::FrameTime(9600), 10'416'660ns);
+  // 8N1 at 9600 Bd: 10 bits a character, 12 characters a request, 13 an answer; at 115200 Bd
+  // the silence is never shorter than 1.75 ms.
+  EXPECT_EQ(wire::RequestTime(9600), 12'499'992ns);
+  EXPECT_EQ(wire::AnswerFrameTime(9600), 13'541'658ns);
   EXPECT_EQ(wire::InterFrameSilence(115200), 1750us);
 }
 

@@ -26,14 +26,14 @@ using simline::SerialFramer;
 using simline::TimePoint;
 
 const TimePoint T0 = TimePoint{} + 10s;
-const serialframe::Frame Identify = serialframe::EncodeRequest(0, 200, 0, {});
+const serialframe::RequestFrame Identify = serialframe::EncodeRequest({7, 0, 200, 0, {}});
 
 TEST(SerialFramer, AFrameEndsAtTheSilenceAfterItsLastByteOnTheWire) {
-  // A pseudo-terminal hands over all ten bytes at once: they still take their wire time.
+  // A pseudo-terminal hands over all the bytes at once: they still take their wire time.
   SerialFramer pty(true);
   pty.received(T0, Identify.data(), 4, 9600);
-  pty.received(T0 + 1ms, Identify.data() + 4, 6, 9600);  // within the first bytes' wire time
-  const TimePoint end = T0 + wire::FrameTime(9600);
+  pty.received(T0 + 1ms, Identify.data() + 4, Identify.size() - 4, 9600);  // within the first bytes' wire time
+  const TimePoint end = T0 + wire::RequestTime(9600);
   EXPECT_EQ(pty.due(), end + wire::InterFrameSilence(9600));
   EXPECT_FALSE(pty.take(end));
   const auto frame = pty.take(end + wire::InterFrameSilence(9600));
@@ -58,7 +58,7 @@ TEST(SerialFramer, AFrameEndsAtTheSilenceAfterItsLastByteOnTheWire) {
 }
 
 // Every fault that spoils an answer over a socket spoils it on the wire too, as a driver
-// checking the wire's frame (CRC, address and command echo) sees it.
+// checking the wire's frame (CRC, and the tag, address, command and index it echoes) sees it.
 TEST(SerialAnswer, FaultsReachTheWiresFrame) {
   enum Seen { Sound, Rejected, WrongEcho, WrongData };
   struct Case {
@@ -79,17 +79,21 @@ TEST(SerialAnswer, FaultsReachTheWiresFrame) {
     SCOPED_TRACE(c.name);
     SimBus bus;
     ASSERT_TRUE(bus.arm(0, c.fault));
-    auto request = *serialframe::DecodeRequest(Identify.data(), Identify.size());
+    const auto wired = *serialframe::DecodeRequest(Identify.data(), Identify.size());
+    simproto::Request request;
+    request.seq = wired.tag;
     request.rate = 9600;
+    request.address = wired.address;
+    request.command = wired.command;
     const SimBus::Outcome outcome = bus.dispatch(request);
-    const std::vector<uint8_t> bytes = SerialAnswerBytes(outcome, request.seq);
+    const std::vector<uint8_t> bytes = SerialAnswerBytes(outcome, wired);
     const auto answer = serialframe::DecodeAnswer(bytes.data(), bytes.size());
     if (c.seen == Rejected) {
       EXPECT_FALSE(answer);
       continue;
     }
     ASSERT_TRUE(answer);
-    const bool echoed = answer->address == request.address && answer->command == request.command;
+    const bool echoed = serialframe::Answers(*answer, wired);
     EXPECT_EQ(echoed, c.seen != WrongEcho);
     const bool identified = answer->data == std::array<uint8_t, 5>{0x00, 'Q', 'X', '-', '5'};
     EXPECT_EQ(identified, c.seen != WrongData);
@@ -162,12 +166,12 @@ TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
     SCOPED_TRACE(int(c.address));
     ASSERT_TRUE(driver.setRate(c.speed));
     const uint64_t before = sim.requestCount();
-    const auto request = serialframe::EncodeRequest(c.address, 200, 0, {});
+    const auto request = serialframe::EncodeRequest({1, c.address, 200, 0, {}});
     ASSERT_TRUE(driver.write(request.data(), request.size()));
     ASSERT_TRUE(WaitFor([&] { return sim.requestCount() > before; }));
     EXPECT_EQ(bool(sim.recentLog().back().answer), c.answered);
-    // The module has decided; an answer would be on its way within the exchange's 6 ms.
-    const std::vector<uint8_t> got = driver.read(serialframe::Size, c.answered ? 2000ms : 200ms);
+    // The module has decided; an answer would be on its way within the exchange's 7 ms.
+    const std::vector<uint8_t> got = driver.read(serialframe::AnswerSize, c.answered ? 2000ms : 200ms);
     if (!c.answered) {
       EXPECT_TRUE(got.empty());
       continue;
@@ -185,7 +189,7 @@ TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
   ASSERT_TRUE(driver.write(Identify.data(), 6));
   ASSERT_TRUE(WaitFor([&] { return sim.malformedCount() > unreadable; }));
   ASSERT_TRUE(driver.write(Identify.data(), Identify.size()));
-  const std::vector<uint8_t> got = driver.read(serialframe::Size, 2s);
+  const std::vector<uint8_t> got = driver.read(serialframe::AnswerSize, 2s);
   EXPECT_TRUE(serialframe::DecodeAnswer(got.data(), got.size()));
   EXPECT_EQ(sim.malformedCount(), unreadable + 1);
 
