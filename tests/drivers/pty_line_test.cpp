@@ -19,6 +19,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -71,8 +76,9 @@ class PtyLineTest : public ::testing::Test {
     SetConnectionSettingsPath(path("W_qx510.ini"));
 
     sim_.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/qx510-sim"));
-    sim_.setArguments({"--headless", "--no-state", "--port", "0", "--endpoint", path("sim.sock"), "--modules",
-                       LineSpec(), "--pty", link()});
+    sim_.setArguments(QStringList{"--headless", "--no-state", "--port", "0", "--endpoint", path("sim.sock"), "--modules",
+                                  LineSpec(), "--pty", link()} +
+                      adapter());
     sim_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     sim_.start();
     ASSERT_TRUE(sim_.waitForStarted(10000)) << sim_.errorString().toStdString();
@@ -96,14 +102,25 @@ class PtyLineTest : public ::testing::Test {
     configHome_.reset();
   }
 
+  // What the simulator's pseudo-terminal plays of the PC's adapter.
+  virtual QStringList adapter() const { return {}; }
+
   QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
   QString link() const { return path("ttyQX"); }
 
-  void map(const QString& port) {
+  void map(const QString& port, const QString& options = QString()) {
     ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("qx510")));
     QFile file(dir_.filePath(QStringLiteral("qx510/") + QLatin1String(portmap::FileName)));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write((port + '=' + link() + '\n').toLocal8Bit());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write((port + '=' + link() + ' ' + options + '\n').toLocal8Bit());
+  }
+
+  // The simulator's control channel, as a trainer uses it.
+  void ctl(const QStringList& args) {
+    QProcess p;
+    p.start(sim_.program(), QStringList{"ctl", "--endpoint", path("sim.sock")} + args);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    ASSERT_EQ(p.exitCode(), 0) << args.join(' ').toStdString() << ": " << p.readAllStandardError().toStdString();
   }
 
   // The companion as a user runs it: its own process, every connection value given, so that
@@ -178,20 +195,113 @@ TEST_F(PtyLineTest, CompanionScanWithItsDefaultsFindsAModuleAtEveryRate) {
   EXPECT_EQ(found, expected) << r.out.toStdString() << r.err.toStdString();
 }
 
-TEST_F(PtyLineTest, ConnectionDialogConnectsAndIdentifies) {
+// The response timeout is the module's time, so the dialog's 150 ms reach a module at the
+// slowest rates too, whose frames alone take longer on the wire.
+TEST_F(PtyLineTest, ConnectionDialogConnectsAndIdentifiesWithItsDefaultsAtEveryRate) {
   map(QStringLiteral("COM1"));
-  TData data{};
-  InitData(&data);
-  data.ComPort = 1;
-  data.ModuleAddress = uint8_t(Line[4].address);
-  data.BaudRate = Line[4].rate;
-  TForm2 dialog;
-  dialog.setData(&data);
-  dialog.FormShow();
-  dialog.Button1Click();
-  EXPECT_TRUE(data.Connected);
-  EXPECT_EQ(dialog.findChild<QLabel*>("Panel1")->text(), TForm2::SuccessText + QStringLiteral("QX-510   v.1.20"));
-  if (data.Connected) DriverDone(data.Interface, &data.DriverHandle);
+  for (const Module& m : {Line[0], Line[1], Line[4]}) {
+    SCOPED_TRACE(m.rate);
+    TData data{};
+    InitData(&data);
+    data.ComPort = 1;
+    data.ModuleAddress = uint8_t(m.address);
+    data.BaudRate = m.rate;
+    TForm2 dialog;
+    dialog.setData(&data);
+    dialog.FormShow();
+    dialog.Button1Click();
+    EXPECT_TRUE(data.Connected);
+    EXPECT_EQ(dialog.findChild<QLabel*>("Panel1")->text(), TForm2::SuccessText + QStringLiteral("QX-510   v.1.20"));
+    if (data.Connected) DriverDone(data.Interface, &data.DriverHandle);
+  }
+}
+
+// A module that answers later than the timeout, from just short of it to twice it: its answer
+// to the analog input never becomes the inputs' reading that the next request asks for.
+TEST_F(PtyLineTest, ALateAnswerIsNeverTheNextRequestsReading) {
+  map(QStringLiteral("COM1"));
+  const QString module = QStringLiteral("module=4");  // 0@9600
+  ctl({"inputs", module, "value=15"});
+  ctl({"voltage", module, "volts=7.662"});
+  const QStringList watch{"watch", "ain0,din", "--count", "3", "--interval", "300", "--format", "json",
+                          "--interface", "serial", "--com-port", "1", "--address", "0", "--rate", "9600", "--timeout", "150"};
+  const Result clean = cli(watch, {});
+  ASSERT_EQ(clean.code, 0) << clean.err.toStdString();
+  const double ain0 = QJsonDocument::fromJson(clean.out.split('\n').first().toUtf8())["ain0"]["value"].toDouble();
+  for (int delayMs : {140, 150, 160, 170, 200, 250, 300}) {
+    SCOPED_TRACE(delayMs);
+    ctl({"fault", module, "kind=delay", QStringLiteral("ms=%1").arg(delayMs), "command=0", "count=1"});
+    const Result r = cli(watch, {});
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), 3) << r.out.toStdString() << r.err.toStdString();
+    for (const QString& line : lines) {
+      const QJsonObject reading = QJsonDocument::fromJson(line.toUtf8()).object();
+      if (reading["ain0"].toObject().contains("value")) {
+        EXPECT_EQ(reading["ain0"]["value"].toDouble(), ain0) << line.toStdString();
+      }
+      if (reading["din"].toObject().contains("din")) {
+        EXPECT_EQ(reading["din"]["din"].toInt(), 15) << line.toStdString();
+      }
+    }
+    ctl({"clear", module});
+  }
+}
+
+// A driver killed while it holds the line leaves the pseudo-terminal exclusive and at its own
+// rate; the simulator gives it back as it was, so the next program opens it and its Done leaves
+// the settings the line had before either.
+TEST_F(PtyLineTest, AKilledClientLeavesTheLineAsItFoundIt) {
+  map(QStringLiteral("COM1"));
+  const int watcher = ::open(link().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(watcher, 0);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(watcher, &before), 0);
+
+  QProcess holder;
+  holder.start(QStringLiteral(QX510_CLI), {"watch", "ain0", "--interval", "100", "--interface", "serial", "--com-port",
+                                           "1", "--address", "1", "--rate", "1200"});
+  ASSERT_TRUE(holder.waitForStarted(10000));
+  ASSERT_TRUE(WaitFor([&] { return holder.canReadLine() || holder.state() != QProcess::Running; }, 30000));
+  ASSERT_EQ(holder.state(), QProcess::Running) << holder.readAllStandardError().toStdString();
+  holder.kill();  // SIGKILL to its own process id: no Done
+  ASSERT_TRUE(holder.waitForFinished(10000));
+
+  auto released = [&] {
+    int exclusive = 1;
+    termios now{};
+    return ::ioctl(watcher, TIOCGEXCL, &exclusive) == 0 && !exclusive && ::tcgetattr(watcher, &now) == 0 &&
+           ::cfgetospeed(&now) == ::cfgetospeed(&before) && now.c_cflag == before.c_cflag;
+  };
+  EXPECT_TRUE(WaitFor(released, 10000)) << "the line stays exclusive or at the killed client's rate";
+
+  const Result next = cli({"identify"}, at("serial", Line[2]));
+  EXPECT_EQ(next.code, 0) << next.err.toStdString();
+  termios after{};
+  ASSERT_EQ(::tcgetattr(watcher, &after), 0);
+  EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  ::close(watcher);
+}
+
+// A 2-wire adapter hears its own request: announced in the mapping or not, that copy is never
+// an answer, so an address nobody has stays silent and a module is still reached.
+class PtyEchoLineTest : public PtyLineTest {
+ protected:
+  QStringList adapter() const override { return {"--adapter-echo"}; }
+};
+
+TEST_F(PtyEchoLineTest, TheRequestsOwnEchoIsNeverAnAnswer) {
+  for (const char* options : {"", "echo=1"}) {
+    SCOPED_TRACE(options);
+    map(QStringLiteral("COM1"), QLatin1String(options));
+    Result r = cli({"identify"}, at("serial", Line[4]));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    r = cli({"identify"}, at("serial", {7, 9600}));
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("Modul neodpověděl"))) << r.err.toStdString();
+    r = cli({"scan", "--addresses", "0-7", "--rates", "9600", "--json"}, {"--interface", "serial", "--com-port", "1"});
+    EXPECT_EQ(QJsonDocument::fromJson(r.out.toUtf8()).array().size(), 1) << r.out.toStdString() << r.err.toStdString();
+  }
 }
 
 TEST_F(PtyLineTest, WorkbenchScanWithItsDefaultsFindsTheLine) {

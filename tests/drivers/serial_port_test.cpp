@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,9 +101,9 @@ class PtyModule {
   // line's rate: a module on a wire is heard no sooner.
   void wireDelay() const {
     const termios line = slaveSettings();
-    static constexpr std::pair<speed_t, int32_t> Rates[] = {{B600, 600},     {B1200, 1200},   {B2400, 2400},
-                                                            {B4800, 4800},   {B9600, 9600},   {B19200, 19200},
-                                                            {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    static constexpr std::pair<speed_t, int32_t> Rates[] = {
+        {B600, 600},     {B1200, 1200},   {B2400, 2400},     {B4800, 4800},    {B9600, 9600},
+        {B19200, 19200}, {B38400, 38400}, {B57600, 57600},   {B115200, 115200}, {B921600, 921600}};
     int32_t rate = 9600;
     for (const auto& [speed, r] : Rates)
       if (speed == ::cfgetospeed(&line)) rate = r;
@@ -404,6 +405,69 @@ TEST_F(SerialPortTest, NamesTheDialoutGroupWhenTheDeviceIsClosedToTheUser) {
   EXPECT_EQ(lib.init(&handle), DeviceDenied);
   EXPECT_EQ(lib.errorText(DeviceDenied),
             "K sériovému zařízení chybí oprávnění (skupina dialout): " + module.slavePath());
+}
+
+// A module that is late, cut short, flooded, echoed, repeated or answers nonsense, at random,
+// behind a real tty: every request carries a number, the module's answer a value made from it,
+// and the master must never take a value for a request it was not made for.
+TEST_F(SerialPortTest, NoRandomMisbehaviourOfTheWireYieldsAWrongValue) {
+  constexpr int Exchanges = 10000;
+  constexpr uint32_t Rate = 921600, TimeoutMs = 5;
+  auto value = [](uint32_t n) {
+    const uint32_t v = n * 2654435761u;
+    return std::array<uint8_t, 5>{uint8_t(n), uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  };
+  std::mt19937 random(20261208);
+  PtyModule module;
+  module.run([&](PtyModule& m, const PtyModule::Frame& r) {
+    const auto request = *serialframe::DecodeRequest(r.data(), r.size());
+    const uint32_t n = uint32_t(request.data[1]) | uint32_t(request.data[2]) << 8 | uint32_t(request.data[3]) << 16 |
+                       uint32_t(request.data[4]) << 24;
+    const auto answer = PtyModule::AnswerTo(r, value(n));
+    const int roll = int(random() % 100);
+    if (roll >= 60) m.wireDelay();  // the rest answer as a module would, or not at all
+    if (roll < 60) {
+      m.wireDelay();
+      m.write(answer);
+    } else if (roll < 70) {  // late: into the master's wait, or into the next exchange
+      Pause(int(TimeoutMs + random() % (3 * TimeoutMs)));
+      m.write(answer);
+    } else if (roll < 76) {  // cut short, then silent
+      m.write(answer.data(), 1 + random() % (answer.size() - 1));
+    } else if (roll < 82) {  // a flood of noise
+      for (int burst = int(random() % 8); burst >= 0; --burst) {
+        uint8_t noise[16];
+        for (uint8_t& b : noise) b = uint8_t(random());
+        m.write(noise, sizeof noise);
+        Pause(1);
+      }
+    } else if (roll < 88) {  // answered twice: the copy meets the next request
+      m.write(answer);
+      Pause(1);
+      m.write(answer);
+    } else if (roll < 94) {  // the request handed back, then the answer
+      m.write(r);
+      m.write(answer);
+    } else {  // a status no module answers
+      auto a = *serialframe::DecodeAnswer(answer.data(), answer.size());
+      a.status = uint8_t(1 + random() % 19);
+      m.write(serialframe::EncodeAnswer(a));
+    }
+  });
+  map("COM1=" + module.slavePath());
+  StandinLib lib(SerialKind);
+  uint32_t handle = 0;
+  ASSERT_EQ(open(lib, handle, Rate, TimeoutMs), Ok);
+  int good = 0, wrong = 0;
+  for (uint32_t n = 1; n <= Exchanges; ++n) {
+    const auto r = lib.exchange(handle, {5, 100, 0, 0, n & 0xFF, n >> 8 & 0xFF, n >> 16 & 0xFF, n >> 24});
+    if (r.status != Ok) continue;
+    ++good;
+    if (r.data != value(n)) ++wrong;
+  }
+  lib.done(&handle);
+  EXPECT_EQ(wrong, 0) << "of " << good << " good answers";
+  EXPECT_GT(good, Exchanges / 3) << "too few answers taken for the run to say anything";
 }
 
 }  // namespace

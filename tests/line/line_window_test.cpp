@@ -178,12 +178,10 @@ TEST_F(LineWindowTest, ConnectionPanelWarnsWhileTheTimeoutIsShorterThanTheSlowes
     const char* timeout;
     const char* warning;  // nullptr: none
   } cases[] = {
-      {{Line[0], Line[1]}, "29",
-       "Varování: timeout odpovědi 29 ms je kratší než doba výměny na vedení při 9600 Bd (30 ms); nejméně 56 ms."},
-      {{Line[0], Line[1]}, "30", nullptr},
-      {{Line[1], Line[2]}, "29", nullptr},
-      {{Line[1], Line[2]}, "7",
-       "Varování: timeout odpovědi 7 ms je kratší než doba výměny na vedení při 57600 Bd (8 ms); nejméně 34 ms."},
+      {{Line[0], Line[1]}, "34", "Varování: timeout odpovědi 34 ms je kratší než doba výměny na vedení při 9600 Bd (35 ms)."},
+      {{Line[0], Line[1]}, "35", nullptr},
+      {{Line[1], Line[2]}, "34", nullptr},
+      {{Line[1], Line[2]}, "8", "Varování: timeout odpovědi 8 ms je kratší než doba výměny na vedení při 57600 Bd (9 ms)."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.timeout);
