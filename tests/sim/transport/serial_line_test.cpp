@@ -2,6 +2,7 @@
 // frame, and a real pseudo-terminal driven as a driver drives it.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "sim/serial_frame.h"
@@ -196,6 +198,53 @@ TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
   sim.stop();
   struct stat st {};
   EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlived the simulator";
+}
+
+// What stands at the link's path is the simulator's only when it left it there itself: a link
+// of the user's to a pseudo-terminal that is gone. Nothing else is taken over, nor removed.
+TEST(SerialLine, APseudoTerminalTakesOverOnlyALinkAnEarlierSimulatorLeft) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string link = dir.filePath("ttyQX").toStdString();
+  const std::string other = dir.filePath("other").toStdString();
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    bool taken;
+  } cases[] = {
+      {"nothing there", [] {}, true},
+      {"a dead simulator's link", [&] { ASSERT_EQ(::symlink("/dev/pts/4095", link.c_str()), 0); }, true},
+      {"a link to a file", [&] {
+         QFile f(QString::fromStdString(other));
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         ASSERT_EQ(::symlink(other.c_str(), link.c_str()), 0);
+       }, false},
+      {"a dangling link elsewhere", [&] { ASSERT_EQ(::symlink("/nonexistent/ttyS9", link.c_str()), 0); }, false},
+      {"a link that loops", [&] { ASSERT_EQ(::symlink(link.c_str(), link.c_str()), 0); }, false},
+      {"a file", [&] {
+         QFile f(QString::fromStdString(link));
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+       }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::unlink(link.c_str());
+    ::unlink(other.c_str());
+    c.make();
+    struct stat before {};
+    const bool existed = ::lstat(link.c_str(), &before) == 0;
+    std::string error;
+    auto line = SimSerialLine::Open(SimSerialLine::Kind::Pty, link, 9600, simline::Wire::Paced, &error);
+    EXPECT_EQ(line != nullptr, c.taken) << error;
+    struct stat after {};
+    if (!c.taken) {
+      EXPECT_TRUE(existed && ::lstat(link.c_str(), &after) == 0 && after.st_ino == before.st_ino);
+    }
+    line.reset();
+    if (c.taken) {
+      EXPECT_NE(::lstat(link.c_str(), &after), 0) << "its own link outlived the line";
+    }
+  }
 }
 
 }  // namespace
