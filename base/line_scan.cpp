@@ -49,8 +49,6 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
     setTimeout = -1;
     // Asked again with the response timeout: a module slower than its try.
     std::vector<uint8_t> again;
-    // Asked again with the budget's timeout once it assumes a slow adapter: what it missed.
-    std::vector<uint8_t> soon;
     struct Silent {
       uint8_t address;
       qint64 startedNs;
@@ -70,12 +68,19 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
         add(again, previousSilent);
         add(again, address);
         // An adapter that holds answers back brings them tries later than their own: every
-        // silent try of the time it may hold them is asked again.
+        // silent try of the time it may hold them is asked again at once, so that a module
+        // found among them teaches the budget before the rest of the rate is tried.
         if (budget.assumeSlowAdapter()) {
           const qint64 heldNs = 2 * qint64(budget.tryTimeoutMs(rate)) * 1'000'000;
+          std::vector<uint8_t> soon;
           for (const Silent& s : silent)
             if (startedNs - s.startedNs <= heldNs && std::find(again.begin(), again.end(), s.address) == again.end())
               add(soon, s.address);
+          for (uint8_t a : soon) {
+            const int t = budget.tryTimeoutMs(rate);
+            if (!useRate(code, t)) return end;
+            identify(code, a, t, true);
+          }
         }
       }
       if (status != 0) silent.push_back({address, startedNs});
@@ -83,11 +88,6 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
       hooks.tried(timeout);
     }
     if (end.stopped) break;
-    for (uint8_t address : soon) {
-      const int timeout = budget.tryTimeoutMs(rate);
-      if (!useRate(code, timeout)) return end;
-      if (identify(code, address, timeout, true) == 0) std::erase(again, address);
-    }
     if (!again.empty() && !useRate(code, responseTimeoutMs)) return end;
     for (uint8_t address : again) identify(code, address, responseTimeoutMs, true);
   }

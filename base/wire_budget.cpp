@@ -27,7 +27,7 @@ int ScanBudget::tryTimeoutMs(int32_t rate) const {
   if (userTimeoutMs_ > 0) return userTimeoutMs_;
   wire::nanoseconds margin = basis_ == TimeoutBasis::FromRequestEnd ? wire::SerialHostMargin : wire::HostMargin;
   if (assumedSlow_) margin = wire::FactoryAdapterLatency + wire::HostMargin;
-  if (hostNs_ >= 0) margin = wire::nanoseconds(hostNs_ * 3 / 2 + 200'000);
+  if (hostNs_ >= 0) margin = wire::nanoseconds(hostNs_);
   return CeilMs(Least(basis_, rate) + std::chrono::milliseconds(latencyMs_) + margin);
 }
 

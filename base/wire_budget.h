@@ -45,9 +45,11 @@ int LeastResponseTimeoutMs(TimeoutBasis basis, int32_t rate);
 // The time a scan gives each try. Until a module has answered, the wire's least plus the
 // adapter's latency timer and a margin for the host (wire::SerialHostMargin on a serial device,
 // wire::HostMargin through the sockets); once modules have answered, the margin is what the
-// slowest of them took beyond the wire, once and a half, and 0.2 ms more. Late answers met
-// before then make it assume an adapter with the factory latency timer and wire::HostMargin.
-// An operator's own timeout replaces all of it.
+// slowest of them took beyond the wire. That is tight by design: an answer that begins just
+// after its try's timeout is still heard while the driver waits it out, and the scan asks that
+// module again (base/line_scan.h). Late answers met before anything was measured make the
+// budget assume an adapter with the factory latency timer and wire::HostMargin. An operator's
+// own timeout replaces all of it.
 class ScanBudget {
  public:
   ScanBudget(TimeoutBasis basis, int adapterLatencyMs, int userTimeoutMs);

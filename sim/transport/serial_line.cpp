@@ -256,29 +256,43 @@ void SimSerialLine::releaseAbandoned() {
 }
 
 void SimSerialLine::answer(SimServer& server, const simline::SerialFramer::Frame& frame) {
-  const auto wired = serialframe::DecodeRequest(frame.bytes.data(), frame.bytes.size());
-  if (!wired) {
-    // Another module's answer on a shared wire is no request, and no fault either.
-    if (!serialframe::DecodeAnswer(frame.bytes.data(), frame.bytes.size())) server.countUnreadable();
-    return;
+  const std::vector<uint8_t>& b = frame.bytes;
+  if (serialframe::DecodeAnswer(b.data(), b.size())) return;  // another module's, on a shared wire
+  // A pseudo-terminal keeps no time: requests the driver sent a silence apart reach a
+  // simulator that was slow to read as one run of bytes. Whole requests back to back are
+  // taken one by one, each as having ended a request's wire time before the next.
+  const size_t n = serialframe::RequestSize;
+  const size_t count = kind_ == Kind::Pty && b.size() % n == 0 ? b.size() / n : 1;
+  std::vector<serialframe::WireRequest> requests;
+  for (size_t k = 0; k < count; ++k) {
+    const auto wired = serialframe::DecodeRequest(b.data() + k * n, count == 1 ? b.size() : n);
+    if (!wired) {
+      server.countUnreadable();
+      return;
+    }
+    requests.push_back(*wired);
   }
-  simproto::Request request;
-  request.seq = wired->tag;
-  request.rate = uint32_t(frame.rate);
-  request.address = wired->address;
-  request.command = wired->command;
-  request.index = wired->index;
-  request.data = wired->data;
-  const auto served = server.serve(request, SimLogEntry::Serial, frame.end - wire::RequestTime(frame.rate));
-  const std::vector<uint8_t> bytes = SerialAnswerBytes(served.outcome, *wired);
-  if (bytes.empty() || !served.wire.answer) return;
-  const simline::Span span = *served.wire.answer;
-  if (kind_ == Kind::Device) {
-    out_.push_back({wire_ == simline::Wire::Instant ? span.end : span.start, bytes});
-    return;
+  for (size_t k = 0; k < count; ++k) {
+    const serialframe::WireRequest& wired = requests[k];
+    simproto::Request request;
+    request.seq = wired.tag;
+    request.rate = uint32_t(frame.rate);
+    request.address = wired.address;
+    request.command = wired.command;
+    request.index = wired.index;
+    request.data = wired.data;
+    const auto ended = frame.end - wire::RequestTime(frame.rate) * int64_t(count - 1 - k);
+    const auto served = server.serve(request, SimLogEntry::Serial, ended - wire::RequestTime(frame.rate));
+    const std::vector<uint8_t> bytes = SerialAnswerBytes(served.outcome, wired);
+    if (bytes.empty() || !served.wire.answer) continue;
+    const simline::Span span = *served.wire.answer;
+    if (kind_ == Kind::Device) {
+      out_.push_back({wire_ == simline::Wire::Instant ? span.end : span.start, bytes});
+      continue;
+    }
+    const auto character = wire_ == simline::Wire::Instant ? wire::nanoseconds(0) : wire::CharacterTime(frame.rate);
+    for (size_t i = 0; i < bytes.size(); ++i) hand(span.start + character * int64_t(i + 1), bytes[i]);
   }
-  const auto character = wire_ == simline::Wire::Instant ? wire::nanoseconds(0) : wire::CharacterTime(frame.rate);
-  for (size_t k = 0; k < bytes.size(); ++k) hand(span.start + character * int64_t(k + 1), bytes[k]);
 }
 
 void SimSerialLine::flush(simline::TimePoint now) {

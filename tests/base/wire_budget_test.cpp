@@ -31,14 +31,20 @@ TEST(WireBudget, ATryGetsWhatItsPathCountsPlusTheAdapterAndTheHostUntilTheOperat
     ScanBudget serial(TimeoutBasis::FromRequestEnd, 16, 0), socket(TimeoutBasis::WholeExchange, 0, 0);
     EXPECT_EQ(serial.tryTimeoutMs(r.rate), r.serialMs + 16 + 2);
     EXPECT_GE(socket.tryTimeoutMs(r.rate), r.socketMs + 10);
-    // Modules that answered show what the host takes: 3 ms beyond the wire and the known
-    // latency timer at most, given half again and 0.2 ms.
+    // Modules that answered show what the host takes: here 1.3 ms beyond the wire and the
+    // known latency timer at most.
     const int64_t wire = (wire::ExchangeTime(r.rate) * 3 - wire::InterFrameSilence(r.rate)).count();
-    serial.learn(r.rate, wire + 3 * 17'000'000, 3);
+    serial.learn(r.rate, wire + 3 * 17'300'000, 3);
     serial.learn(r.rate, wire + 3 * 16'500'000, 3);  // a quicker one teaches nothing
-    EXPECT_EQ(serial.hostNs(), 1'000'000);
+    EXPECT_EQ(serial.hostNs(), 1'300'000);
     EXPECT_EQ(serial.tryTimeoutMs(r.rate),
-              int((wire::ReplyStart(r.rate).count() + 16'000'000 + 1'700'000 + 999'999) / 1'000'000));
+              int((wire::ReplyStart(r.rate).count() + 17'300'000 + 999'999) / 1'000'000));
+    // Late answers before anything was measured: a factory adapter is assumed, once.
+    ScanBudget unknown(TimeoutBasis::FromRequestEnd, 0, 0);
+    EXPECT_TRUE(unknown.assumeSlowAdapter());
+    EXPECT_FALSE(unknown.assumeSlowAdapter());
+    EXPECT_EQ(unknown.tryTimeoutMs(r.rate), r.serialMs + 26);
+    EXPECT_FALSE(serial.assumeSlowAdapter());
     for (int user : {1, 20, 65535}) EXPECT_EQ(ScanBudget(TimeoutBasis::FromRequestEnd, 16, user).tryTimeoutMs(r.rate), user);
 
     for (const auto& [basis, least] : {std::pair{TimeoutBasis::FromRequestEnd, r.serialMs},
