@@ -97,8 +97,8 @@ class PtyModule {
     wireDelay();
     write(AnswerTo(request));
   }
-  // As long as a request, the silence after it, the turnaround and the answer take at the
-  // line's rate: a module on a wire is heard no sooner.
+  // As long as a request, the silence after it and the answer take at the line's rate: a
+  // module on a wire is heard no sooner.
   void wireDelay() const {
     const termios line = slaveSettings();
     static constexpr std::pair<speed_t, int32_t> Rates[] = {
@@ -107,7 +107,7 @@ class PtyModule {
     int32_t rate = 9600;
     for (const auto& [speed, r] : Rates)
       if (speed == ::cfgetospeed(&line)) rate = r;
-    std::this_thread::sleep_for(wire::ExchangeTime(rate) - wire::InterFrameSilence(rate));
+    std::this_thread::sleep_for(wire::RequestTime(rate) + wire::InterFrameSilence(rate) + wire::AnswerFrameTime(rate));
   }
   // The adapter is unplugged: the tty hangs up.
   void unplug() {
@@ -424,23 +424,21 @@ TEST_F(SerialPortTest, NoRandomMisbehaviourOfTheWireYieldsAWrongValue) {
     const uint32_t n = uint32_t(request.data[1]) | uint32_t(request.data[2]) << 8 | uint32_t(request.data[3]) << 16 |
                        uint32_t(request.data[4]) << 24;
     const auto answer = PtyModule::AnswerTo(r, value(n));
+    auto nonsense = *serialframe::DecodeAnswer(answer.data(), answer.size());
+    nonsense.status = uint8_t(1 + random() % 19);  // a status no module answers
+    uint8_t noise[64];
+    for (uint8_t& b : noise) b = uint8_t(random());
     const int roll = int(random() % 100);
-    if (roll >= 60) m.wireDelay();  // the rest answer as a module would, or not at all
+    m.wireDelay();
     if (roll < 60) {
-      m.wireDelay();
       m.write(answer);
     } else if (roll < 70) {  // late: into the master's wait, or into the next exchange
-      Pause(int(TimeoutMs + random() % (3 * TimeoutMs)));
+      Pause(int(random() % (3 * TimeoutMs)));
       m.write(answer);
     } else if (roll < 76) {  // cut short, then silent
       m.write(answer.data(), 1 + random() % (answer.size() - 1));
     } else if (roll < 82) {  // a flood of noise
-      for (int burst = int(random() % 8); burst >= 0; --burst) {
-        uint8_t noise[16];
-        for (uint8_t& b : noise) b = uint8_t(random());
-        m.write(noise, sizeof noise);
-        Pause(1);
-      }
+      for (int burst = int(random() % 8); burst >= 0; --burst, Pause(1)) m.write(noise, sizeof noise);
     } else if (roll < 88) {  // answered twice: the copy meets the next request
       m.write(answer);
       Pause(1);
@@ -448,10 +446,8 @@ TEST_F(SerialPortTest, NoRandomMisbehaviourOfTheWireYieldsAWrongValue) {
     } else if (roll < 94) {  // the request handed back, then the answer
       m.write(r);
       m.write(answer);
-    } else {  // a status no module answers
-      auto a = *serialframe::DecodeAnswer(answer.data(), answer.size());
-      a.status = uint8_t(1 + random() % 19);
-      m.write(serialframe::EncodeAnswer(a));
+    } else {
+      m.write(serialframe::EncodeAnswer(nonsense));
     }
   });
   map("COM1=" + module.slavePath());

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "sim/serial_frame.h"
@@ -205,45 +204,28 @@ TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
 TEST(SerialLine, APseudoTerminalTakesOverOnlyALinkAnEarlierSimulatorLeft) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  const std::string link = dir.filePath("ttyQX").toStdString();
-  const std::string other = dir.filePath("other").toStdString();
+  const std::string link = dir.filePath("ttyQX").toStdString(), file = dir.filePath("file").toStdString();
+  ASSERT_TRUE(QFile(QString::fromStdString(file)).open(QIODevice::WriteOnly));
   const struct {
-    const char* name;
-    std::function<void()> make;
+    const char* target;  // nullptr: nothing there; "": the file itself
     bool taken;
-  } cases[] = {
-      {"nothing there", [] {}, true},
-      {"a dead simulator's link", [&] { ASSERT_EQ(::symlink("/dev/pts/4095", link.c_str()), 0); }, true},
-      {"a link to a file", [&] {
-         QFile f(QString::fromStdString(other));
-         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-         ASSERT_EQ(::symlink(other.c_str(), link.c_str()), 0);
-       }, false},
-      {"a dangling link elsewhere", [&] { ASSERT_EQ(::symlink("/nonexistent/ttyS9", link.c_str()), 0); }, false},
-      {"a link that loops", [&] { ASSERT_EQ(::symlink(link.c_str(), link.c_str()), 0); }, false},
-      {"a file", [&] {
-         QFile f(QString::fromStdString(link));
-         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-       }, false},
-  };
+  } cases[] = {{nullptr, true}, {"/dev/pts/4095", true}, {file.c_str(), false}, {"/nonexistent/ttyS9", false},
+               {link.c_str(), false}, {"", false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.target ? c.target : "nothing");
     ::unlink(link.c_str());
-    ::unlink(other.c_str());
-    c.make();
-    struct stat before {};
-    const bool existed = ::lstat(link.c_str(), &before) == 0;
+    if (c.target) {
+      ASSERT_EQ(*c.target ? ::symlink(c.target, link.c_str()) : ::link(file.c_str(), link.c_str()), 0);
+    }
+    struct stat before {}, after {};
+    ::lstat(link.c_str(), &before);
     std::string error;
     auto line = SimSerialLine::Open(SimSerialLine::Kind::Pty, link, 9600, simline::Wire::Paced, &error);
     EXPECT_EQ(line != nullptr, c.taken) << error;
-    struct stat after {};
-    if (!c.taken) {
-      EXPECT_TRUE(existed && ::lstat(link.c_str(), &after) == 0 && after.st_ino == before.st_ino);
-    }
     line.reset();
-    if (c.taken) {
-      EXPECT_NE(::lstat(link.c_str(), &after), 0) << "its own link outlived the line";
-    }
+    const bool there = ::lstat(link.c_str(), &after) == 0;
+    EXPECT_EQ(there, !c.taken) << "a link taken over outlives the line, or another is removed";
+    EXPECT_TRUE(c.taken || after.st_ino == before.st_ino);
   }
 }
 
