@@ -89,7 +89,7 @@ QJsonObject RecordJson(const CalibrationRecord& r, const RecordSignature& signat
                         {QStringLiteral("serial"), r.referenceSerial},
                         {QStringLiteral("validUntil"),
                          r.referenceValidUntil.isValid() ? r.referenceValidUntil.toString(Qt::ISODate) : QString()}};
-  QJsonObject tolerance{{QStringLiteral("percentOfSpan"), r.tolerancePercent}, {QStringLiteral("value"), r.tolerance()}};
+  QJsonObject tolerance{{QStringLiteral("percentOfSpan"), r.tolerancePercent}, {QStringLiteral("value"), Rounded(r.tolerance())}};
   QJsonObject end{{QStringLiteral("how"), EndKey(r.end)}, {QStringLiteral("text"), r.endText}};
   QJsonObject json{{QStringLiteral("format"), QString::fromLatin1(FormatName)},
           {QStringLiteral("version"), signature.present() ? SignedVersion : SealedVersion},

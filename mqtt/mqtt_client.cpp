@@ -157,7 +157,8 @@ bool TrafficOf(int fd, uint64_t& received, uint64_t& sent) {
 QString ParseMqttUrl(const QString& text, MqttUrl& url) {
   const QUrl parsed(text.trimmed(), QUrl::StrictMode);
   const QString scheme = parsed.scheme().toLower();
-  const QString bad = QStringLiteral("Adresa brokeru musí mít tvar mqtt://POČÍTAČ[:PORT] nebo mqtts://POČÍTAČ[:PORT]: %1").arg(text);
+  const QString bad = QStringLiteral("Adresa brokeru musí mít tvar mqtt://POČÍTAČ[:PORT] nebo mqtts://POČÍTAČ[:PORT]: %1")
+                          .arg(QString::fromStdString(ShownText(text.toStdString())));
   if (!parsed.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) ||
       parsed.host().isEmpty() || !parsed.userInfo().isEmpty() || (!parsed.path().isEmpty() && parsed.path() != QLatin1String("/")) ||
       parsed.hasQuery() || parsed.hasFragment())
