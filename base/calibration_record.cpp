@@ -454,7 +454,7 @@ QString CertificateRefusal(const CalibrationRecord& record) {
     return QStringLiteral("záznam není podepsán (pořídila ho starší verze programu); bez podpisu nelze doložit, kdo ho "
                           "pořídil, a kalibrační protokol z něj nevznikne.");
   if (TrustOfKey(record.signature.publicKey).kind != KeyTrust::Unknown) return {};
-  return QStringLiteral("záznam podepsal klíč %1, který tento počítač nezná (podepsáno jako „%2“); protokol z něj "
+  return QStringLiteral("záznam podepsal klíč s otiskem %1, který tento počítač nezná (podepsáno jako „%2“); protokol z něj "
                         "nevznikne. Je-li to klíč toho, kdo kalibroval, uložte jeho veřejnou část (soubor "
                         "klic-verejny.pem z jeho počítače) do složky %3 pod jeho jménem.")
       .arg(KeyFingerprint(record.signature.publicKey), QString::fromStdString(ShownText(record.signature.signer.toStdString())),
@@ -467,7 +467,7 @@ QString SignatureText(const CalibrationRecord& record) {
   const QString whose = trust.kind == KeyTrust::Own       ? QStringLiteral(", klíč uživatele této stanice")
                         : trust.kind == KeyTrust::Trusted ? QStringLiteral(", důvěryhodný klíč „%1“").arg(trust.name)
                                                           : QStringLiteral(", NEZNÁMÝ KLÍČ");
-  return QStringLiteral("Ed25519, klíč %1 (%2%3)").arg(KeyFingerprint(record.signature.publicKey), record.signature.signer, whose);
+  return QStringLiteral("Ed25519, otisk klíče %1 (%2%3)").arg(KeyFingerprint(record.signature.publicKey), record.signature.signer, whose);
 }
 
 QString CalibrationRecordFolder() {

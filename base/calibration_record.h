@@ -160,7 +160,8 @@ bool LoadCalibrationRecord(const QString& path, CalibrationRecord& record, QStri
 // user's own nor among the trusted ones (TrustOfKey), which is then named by its fingerprint
 // and the name the record claims. Empty when it gives one.
 QString CertificateRefusal(const CalibrationRecord& record);
-// Who signed it, for the certificate: "Ed25519, klíč 3F2A … (jan@stanice-3)".
+// Who signed it, for the certificate: "Ed25519, otisk klíče 3F2A … (jan@stanice-3, klíč
+// uživatele této stanice)".
 QString SignatureText(const CalibrationRecord& record);
 
 // Where the records live: <GenericDataLocation>/qx510/kalibrace, on Linux
