@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "base/checked_file.h"
+#include "base/plain_text.h"
 #include "base/settings.h"
 
 namespace {
@@ -77,7 +78,11 @@ QString Signer() {
   if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
     user = QString::fromLocal8Bit(found->pw_name);
   if (user.isEmpty()) user = qEnvironmentVariable("USER", QStringLiteral("uzivatel"));
-  return user + QLatin1Char('@') + QSysInfo::machineHostName();
+  // The name goes into every record, which refuses what a terminal would act on.
+  QString name;
+  for (const char32_t c : (user + QLatin1Char('@') + QSysInfo::machineHostName()).toUcs4())
+    if (!IsUnsafeCodePoint(c) && name.size() < 100) name += QString::fromUcs4(&c, 1);
+  return name;
 }
 
 bool FromPrivatePem(const QByteArray& text, SigningKey& key) {

@@ -1,14 +1,18 @@
 // A calibration record as anyone may hand it over: it is refused, or it is whole, its entries
-// such as a calibration gives, and it reads back the same when written again.
+// such as a calibration gives, and it reads back the same when written again. An input that
+// begins with '!' is sealed here after that mark, so that the fuzzer reaches past the seal
+// into the JSON and the checks of the entries.
 #include <QByteArray>
 #include <QString>
 
 #include "base/calibration_entries.h"
 #include "base/calibration_record.h"
+#include "base/sealed_text.h"
 #include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const QByteArray text(reinterpret_cast<const char*>(data), qsizetype(size));
+  const QByteArray given(reinterpret_cast<const char*>(data), qsizetype(size));
+  const QByteArray text = given.startsWith('!') ? SealText(given.mid(1)) : given;
   CalibrationRecord record;
   record.operatorName = QStringLiteral("untouched");
   QString error;
