@@ -53,8 +53,16 @@ QString ReferenceNumberText(uint8_t range) {
 }
 
 uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, double& value) {
+  int places = 0;
+  return MeasureInput(iface, handle, module, input, value, places);
+}
+
+uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, double& value, int& places) {
   const ExchangeResult r = ModuleTransact(iface, handle, module, Cmd::ReadChannel, input);
-  if (r.Status == 0) value = DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]);
+  if (r.Status == 0) {
+    value = DecodeMeasuredValue(r.Data[1], r.Data[2], r.Data[3], r.Data[4]);
+    places = r.Data[4] & 0x7F;
+  }
   return r.Status;
 }
 

@@ -34,6 +34,8 @@ inline const QString CalibrationAbandonedText = QStringLiteral("Kalibrace vstupu
 // Command 0 for an analog input: the exchange's status, and the decoded value (volts or
 // amperes) when it is 0.
 uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, double& value);
+// The same with the decimal places the module sent the value with.
+uint32_t MeasureInput(uint8_t iface, uint32_t handle, uint8_t module, uint8_t input, double& value, int& places);
 
 // One calibration of a range from its start to its end, for the window and the companion alike.
 // Before the start changes anything it reads the bytes the start changes: the input's range

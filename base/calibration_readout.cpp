@@ -2,6 +2,7 @@
 
 #include <QThread>
 #include <algorithm>
+#include <cmath>
 
 #include "base/calibration_constants.h"
 #include "base/calibration_procedure.h"
@@ -103,15 +104,20 @@ Readout ReadInputSeries(uint8_t iface, uint32_t handle, uint8_t module, uint8_t 
       return finish();
     }
     double value = 0;
-    const uint32_t status = MeasureInput(iface, handle, module, input, value);
+    int places = 0;
+    const uint32_t status = MeasureInput(iface, handle, module, input, value, places);
     if (status != 0) {
       out.result = ReadoutResult::DriverError;
       out.status = status;
       out.text = StatusText(iface, status);
       return finish();
     }
-    // The module reports amperes; the operator's unit is the milliampere.
-    const CalibrationReading reading{wanted == RangeCurrent ? value * 1000.0 : value, reference};
+    // The module reports amperes; the operator's unit is the milliampere. Kept with the digits
+    // the module sent, without the binary noise of the conversion (0.1120000000000001).
+    const int decimals = std::max(0, places - (wanted == RangeCurrent ? 3 : 0));
+    const double scale = std::pow(10.0, decimals);
+    const double unitValue = wanted == RangeCurrent ? value * 1000.0 : value;
+    const CalibrationReading reading{std::round(unitValue * scale) / scale, reference};
     out.series.readings.append(reading);
     if (onReading) onReading(i, reading);
   }

@@ -14,19 +14,29 @@
 #include <numeric>
 
 #include "base/calibration_constants.h"
+#include "base/calibration_entries.h"
 #include "base/checked_file.h"
+#include "base/plain_text.h"
+#include "base/record_signature.h"
 #include "base/sealed_text.h"
 #include "base/settings.h"
 
 namespace {
 
 constexpr char FormatName[] = "qx510-calibration";
-constexpr int FormatVersion = 1;
-// A record is a few kilobytes; anything far larger is no record.
-constexpr qint64 MaxRecordBytes = 4 << 20;
+constexpr int SealedVersion = 1;  // before the signatures
+constexpr int SignedVersion = 2;
+constexpr char SignatureKey[] = "ed25519=";
+constexpr char SignatureAlgorithm[] = "Ed25519";
 // The errors' comparison with the tolerance allows for the rounding of a double.
 constexpr double ToleranceSlack = 1e-9;
 const QString NoTagName = QStringLiteral("bez-oznaceni");
+// A tag's part of a file name at most, so that every name fits the file system's 255 bytes.
+constexpr qsizetype MaxTagNameBytes = 96;
+
+// What the JSON's readers get of a number the program works out: the digits that mean
+// something, without the binary noise of a double (0.1120000000000001).
+double Rounded(double value) { return std::round(value * 1e6) / 1e6 + 0.0; }
 
 QString VerdictKey(CalibrationVerdict v) {
   switch (v) {
@@ -53,11 +63,11 @@ QJsonObject SeriesJson(const ReadingSeries& s, double tolerance) {
   for (const CalibrationReading& r : s.readings)
     readings.append(QJsonObject{{QStringLiteral("value"), r.value},
                                 {QStringLiteral("reference"), r.reference},
-                                {QStringLiteral("error"), r.error()}});
+                                {QStringLiteral("error"), Rounded(r.error())}});
   return {{QStringLiteral("readings"), readings},
-          {QStringLiteral("mean"), s.mean()},
-          {QStringLiteral("spread"), s.spread()},
-          {QStringLiteral("meanError"), s.meanError()},
+          {QStringLiteral("mean"), Rounded(s.mean())},
+          {QStringLiteral("spread"), Rounded(s.spread())},
+          {QStringLiteral("meanError"), Rounded(s.meanError())},
           {QStringLiteral("verdict"), VerdictKey(JudgeReadings(s, tolerance))}};
 }
 
@@ -66,7 +76,7 @@ QJsonValue ConstantsJson(const CalibrationConstantsValue& c) {
   return QJsonObject{{QStringLiteral("gain"), int(c.gain)}, {QStringLiteral("offset"), int(c.offset)}};
 }
 
-QJsonObject RecordJson(const CalibrationRecord& r) {
+QJsonObject RecordJson(const CalibrationRecord& r, const RecordSignature& signature) {
   QJsonObject module{{QStringLiteral("ident"), r.ident},
                      {QStringLiteral("tag"), r.tag},
                      {QStringLiteral("interface"), int(r.interfaceType)},
@@ -79,10 +89,10 @@ QJsonObject RecordJson(const CalibrationRecord& r) {
                         {QStringLiteral("serial"), r.referenceSerial},
                         {QStringLiteral("validUntil"),
                          r.referenceValidUntil.isValid() ? r.referenceValidUntil.toString(Qt::ISODate) : QString()}};
-  QJsonObject tolerance{{QStringLiteral("percentOfSpan"), r.tolerancePercent}, {QStringLiteral("value"), r.tolerance()}};
+  QJsonObject tolerance{{QStringLiteral("percentOfSpan"), r.tolerancePercent}, {QStringLiteral("value"), Rounded(r.tolerance())}};
   QJsonObject end{{QStringLiteral("how"), EndKey(r.end)}, {QStringLiteral("text"), r.endText}};
-  return {{QStringLiteral("format"), QString::fromLatin1(FormatName)},
-          {QStringLiteral("version"), FormatVersion},
+  QJsonObject json{{QStringLiteral("format"), QString::fromLatin1(FormatName)},
+          {QStringLiteral("version"), signature.present() ? SignedVersion : SealedVersion},
           {QStringLiteral("module"), module},
           {QStringLiteral("reference"), reference},
           {QStringLiteral("operator"), r.operatorName},
@@ -95,9 +105,33 @@ QJsonObject RecordJson(const CalibrationRecord& r) {
           {QStringLiteral("constantsAfter"), ConstantsJson(r.constantsAfter)},
           {QStringLiteral("verdict"), VerdictKey(r.verdict())},
           {QStringLiteral("end"), end}};
+  if (signature.present())
+    json.insert(QStringLiteral("signature"),
+                QJsonObject{{QStringLiteral("algorithm"), QString::fromLatin1(SignatureAlgorithm)},
+                            {QStringLiteral("key"), QString::fromLatin1(signature.publicKey.toBase64())},
+                            {QStringLiteral("signer"), signature.signer}});
+  return json;
 }
 
-QByteArray RecordBody(const CalibrationRecord& r) { return QJsonDocument(RecordJson(r)).toJson(QJsonDocument::Indented); }
+QByteArray RecordBody(const CalibrationRecord& r, const RecordSignature& signature) {
+  return QJsonDocument(RecordJson(r, signature)).toJson(QJsonDocument::Indented);
+}
+
+// The text before the signature line, and the signature; `sealed` is all of `text` when
+// there is no signature line.
+bool SplitSignature(const QByteArray& text, QByteArray& sealed, QByteArray& signature) {
+  qsizetype end = text.size();
+  while (end > 0 && QChar::isSpace(uchar(text[end - 1]))) --end;
+  const qsizetype start = text.lastIndexOf('\n', end - 1) + 1;
+  if (end <= 0 || !text.mid(start, end - start).startsWith(SignatureKey)) {
+    sealed = text;
+    return false;
+  }
+  sealed = text.left(start);
+  signature = QByteArray::fromBase64(text.mid(start, end - start).mid(qsizetype(sizeof SignatureKey) - 1),
+                                     QByteArray::AbortOnBase64DecodingErrors);
+  return true;
+}
 
 // Reading the JSON back: each getter fails with the key's name when the value is missing or
 // of another type or outside its range.
@@ -173,8 +207,13 @@ class Reader {
 QString EncodedTag(const QString& tag) {
   if (tag.isEmpty()) return NoTagName;
   // Everything but letters, digits, '-' and '.' as %XX of its UTF-8 bytes, '_' too, so that the
-  // first '_' of a file name ends the tag.
-  return QString::fromLatin1(QUrl::toPercentEncoding(tag, QByteArray(), QByteArray("_~")));
+  // first '_' of a file name ends the tag, and '~', which thus marks a shortened tag alone.
+  const QByteArray encoded = QUrl::toPercentEncoding(tag, QByteArray(), QByteArray("_~"));
+  if (encoded.size() <= MaxTagNameBytes) return QString::fromLatin1(encoded);
+  qsizetype cut = MaxTagNameBytes - 17;
+  while (cut > 0 && (encoded[cut - 1] == '%' || (cut >= 2 && encoded[cut - 2] == '%'))) --cut;  // not within a %XX
+  return QString::fromLatin1(encoded.left(cut)) + QLatin1Char('~') +
+         QString::fromLatin1(QCryptographicHash::hash(tag.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
 }
 
 // A file name's tag part and start time; false for a name that is no record's.
@@ -264,17 +303,27 @@ QString VerdictSentence(const CalibrationRecord& r) {
 QString CertificateNumber(const CalibrationRecord& r) {
   // A record read from its file keeps the seal it was read with, so its number is the same
   // whichever program wrote the JSON.
-  const QByteArray seal = r.seal.isEmpty() ? QCryptographicHash::hash(RecordBody(r), QCryptographicHash::Sha256).toHex() : r.seal;
+  const QByteArray seal =
+      r.seal.isEmpty() ? QCryptographicHash::hash(RecordBody(r, r.signature), QCryptographicHash::Sha256).toHex() : r.seal;
   const QByteArray sum = seal.left(8).toUpper();
   const QString date = r.started.isValid() ? r.started.date().toString(QStringLiteral("yyyyMMdd")) : QStringLiteral("00000000");
   return QStringLiteral("KP-%1-%2").arg(date, QString::fromLatin1(sum));
 }
 
-QByteArray FormatCalibrationRecord(const CalibrationRecord& record) { return SealText(RecordBody(record)); }
+QByteArray FormatCalibrationRecord(const CalibrationRecord& record) { return SealText(RecordBody(record, {})); }
+
+QByteArray FormatCalibrationRecord(const CalibrationRecord& record, const SigningKey& key) {
+  const QByteArray sealed = SealText(RecordBody(record, {key.publicKey, key.signer}));
+  const QByteArray signature = SignMessage(key, sealed);
+  if (signature.isEmpty()) return {};
+  return sealed + SignatureKey + signature.toBase64() + '\n';
+}
 
 bool ParseCalibrationRecord(const QByteArray& text, CalibrationRecord& record, QString& error) {
+  QByteArray sealed, signature;
+  const bool signedFile = SplitSignature(text, sealed, signature);
   QByteArrayList lines;
-  switch (OpenSealedText(text, lines)) {
+  switch (OpenSealedText(sealed, lines)) {
     case SealState::Missing:
       error = QStringLiteral("chybí pečeť SHA-256, záznam je poškozený nebo neúplný.");
       return false;
@@ -296,12 +345,32 @@ bool ParseCalibrationRecord(const QByteArray& text, CalibrationRecord& record, Q
     error = QStringLiteral("nejde o záznam kalibrace QX-510.");
     return false;
   }
-  if (o.value(QLatin1String("version")).toDouble() != FormatVersion) {
+  const double version = o.value(QLatin1String("version")).toDouble();
+  if (version != SealedVersion && version != SignedVersion) {
     error = QStringLiteral("záznam má neznámou verzi %1.").arg(o.value(QLatin1String("version")).toVariant().toString());
+    return false;
+  }
+  if ((version == SignedVersion) != signedFile) {
+    error = signedFile ? QStringLiteral("záznam verze 1 nemůže mít podpis; je poškozený nebo změněný.")
+                       : QStringLiteral("chybí podpis Ed25519; záznam byl po podpisu změněn nebo je neúplný.");
     return false;
   }
   Reader in;
   CalibrationRecord r;
+  if (signedFile) {
+    const QJsonObject sign = in.object(o, "signature");
+    if (in.text(sign, "algorithm") != QLatin1String(SignatureAlgorithm)) in.fail("algorithm");
+    r.signature.publicKey = QByteArray::fromBase64(in.text(sign, "key").toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    r.signature.signer = in.text(sign, "signer");
+    if (!in.error.isEmpty()) {
+      error = QStringLiteral("záznam kalibrace: %1").arg(in.error);
+      return false;
+    }
+    if (!VerifyMessage(r.signature.publicKey, sealed, signature)) {
+      error = QStringLiteral("podpis Ed25519 nesouhlasí: záznam byl po podpisu změněn (padělek nebo poškození).");
+      return false;
+    }
+  }
   const QJsonObject module = in.object(o, "module");
   r.ident = in.text(module, "ident");
   r.tag = in.text(module, "tag");
@@ -343,29 +412,62 @@ bool ParseCalibrationRecord(const QByteArray& text, CalibrationRecord& record, Q
     error = QStringLiteral("záznam kalibrace: %1").arg(in.error);
     return false;
   }
-  // Sound: the seal is the last line that is not blank.
-  r.seal = text.trimmed().split('\n').back().trimmed().mid(int(sizeof "sha256=") - 1);
+  QString problem = CalibrationRecordProblem(r);
+  if (problem.isEmpty() && r.signature.present())
+    problem = CalibrationTextProblem(QStringLiteral("Jméno podepisujícího"), r.signature.signer, true);
+  if (!problem.isEmpty()) {
+    error = QStringLiteral("záznam kalibrace: %1").arg(problem);
+    return false;
+  }
+  // Sound: the seal is the last line of the sealed text that is not blank.
+  r.seal = sealed.trimmed().split('\n').back().trimmed().mid(int(sizeof "sha256=") - 1);
   record = r;
   return true;
 }
 
-bool SaveCalibrationRecord(const QString& path, const CalibrationRecord& record, QString& error) {
+bool SaveCalibrationRecord(const QString& path, CalibrationRecord& record, const SigningKey& key, QString& error) {
+  // What the module and the program said is kept without what a record may not carry.
+  CalibrationRecord kept = record;
+  kept.ident = SafeRecordText(kept.ident);
+  kept.endText = SafeRecordText(kept.endText);
+  const QByteArray bytes = FormatCalibrationRecord(kept, key);
+  if (bytes.isEmpty()) {
+    error = QStringLiteral("záznam nelze podepsat (klíč k podpisu chybí nebo je vadný)");
+    return false;
+  }
   QDir().mkpath(QFileInfo(path).absolutePath());
-  return WriteFileChecked(path, FormatCalibrationRecord(record), &error);
+  if (!WriteNewFileChecked(path, bytes, 0666, &error)) return false;
+  kept.seal = QCryptographicHash::hash(RecordBody(kept, {key.publicKey, key.signer}), QCryptographicHash::Sha256).toHex();
+  kept.signature = {key.publicKey, key.signer};
+  record = kept;
+  return true;
 }
 
 bool LoadCalibrationRecord(const QString& path, CalibrationRecord& record, QString& error) {
-  if (const QString refused = RefusedFileTarget(path); !refused.isEmpty() && QFileInfo::exists(path)) {
-    error = refused;
-    return false;
-  }
   QByteArray bytes;
-  if (!ReadFileChecked(path, MaxRecordBytes + 1, &bytes, &error)) return false;
-  if (bytes.size() > MaxRecordBytes) {
-    error = QStringLiteral("soubor je příliš velký, záznam kalibrace to není.");
-    return false;
-  }
+  if (!ReadFileChecked(path, MaxCalibrationRecordBytes, &bytes, &error)) return false;
   return ParseCalibrationRecord(bytes, record, error);
+}
+
+QString CertificateRefusal(const CalibrationRecord& record) {
+  if (!record.signature.present())
+    return QStringLiteral("záznam není podepsán (pořídila ho starší verze programu); bez podpisu nelze doložit, kdo ho "
+                          "pořídil, a kalibrační protokol z něj nevznikne.");
+  if (TrustOfKey(record.signature.publicKey).kind != KeyTrust::Unknown) return {};
+  return QStringLiteral("záznam podepsal klíč s otiskem %1, který tento počítač nezná (podepsáno jako „%2“); protokol z něj "
+                        "nevznikne. Je-li to klíč toho, kdo kalibroval, uložte jeho veřejnou část (soubor "
+                        "klic-verejny.pem z jeho počítače) do složky %3 pod jeho jménem.")
+      .arg(KeyFingerprint(record.signature.publicKey), QString::fromStdString(ShownText(record.signature.signer.toStdString())),
+           TrustedKeysFolder());
+}
+
+QString SignatureText(const CalibrationRecord& record) {
+  if (!record.signature.present()) return QStringLiteral("nepodepsán");
+  const KeyTrust trust = TrustOfKey(record.signature.publicKey);
+  const QString whose = trust.kind == KeyTrust::Own       ? QStringLiteral(", klíč uživatele této stanice")
+                        : trust.kind == KeyTrust::Trusted ? QStringLiteral(", důvěryhodný klíč „%1“").arg(trust.name)
+                                                          : QStringLiteral(", NEZNÁMÝ KLÍČ");
+  return QStringLiteral("Ed25519, otisk klíče %1 (%2%3)").arg(KeyFingerprint(record.signature.publicKey), record.signature.signer, whose);
 }
 
 QString CalibrationRecordFolder() {
@@ -380,22 +482,52 @@ QString CalibrationRecordFileName(const CalibrationRecord& record) {
          QLatin1String(CalibrationRecordSuffix);
 }
 
-QString SaveCalibrationRecordIn(const QString& folder, const CalibrationRecord& record, QString& error) {
-  if (folder.isEmpty()) {
-    error = QStringLiteral("uživatel nemá složku pro data.");
-    return QString();
-  }
-  if (!QDir().mkpath(folder)) {
-    error = QStringLiteral("složku %1 nelze vytvořit.").arg(folder);
-    return QString();
-  }
+namespace {
+
+// The first name of the record in `folder` nothing holds now.
+QString FreeRecordPath(const QString& folder, const CalibrationRecord& record) {
   const QString name = CalibrationRecordFileName(record);
   const QString stem = name.left(name.size() - qsizetype(sizeof CalibrationRecordSuffix) + 1);
   QString path = QDir(folder).filePath(name);
   for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
     path = QDir(folder).filePath(QStringLiteral("%1.%2%3").arg(stem, QString::number(n), QLatin1String(CalibrationRecordSuffix)));
-  if (!SaveCalibrationRecord(path, record, error)) return QString();
   return path;
+}
+
+bool MakeFolder(const QString& folder, QString& error) {
+  if (folder.isEmpty()) {
+    error = QStringLiteral("uživatel nemá složku pro data.");
+    return false;
+  }
+  if (!QDir().mkpath(folder)) {
+    error = QStringLiteral("složku %1 nelze vytvořit.").arg(folder);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+QString PlanCalibrationRecordIn(const QString& folder, const CalibrationRecord& record, QString& error) {
+  if (!MakeFolder(folder, error)) return QString();
+  const QString path = FreeRecordPath(folder, record);
+  if (const QString refused = NewFileRefusal(path); !refused.isEmpty()) {
+    error = QStringLiteral("soubor %1 nelze vytvořit: %2.").arg(path, refused);
+    return QString();
+  }
+  return path;
+}
+
+QString SaveCalibrationRecordIn(const QString& folder, CalibrationRecord& record, const SigningKey& key, QString& error) {
+  if (!MakeFolder(folder, error)) return QString();
+  // A name taken between the look and the write (another program saving in the same second)
+  // is passed over; the write never replaces a file.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const QString path = FreeRecordPath(folder, record);
+    if (SaveCalibrationRecord(path, record, key, error)) return path;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) return QString();
+  }
+  return QString();
 }
 
 QVector<CalibrationRecordEntry> ListCalibrationRecords(const QString& folder, const QString& tag) {
@@ -419,6 +551,7 @@ QVector<CalibrationRecordEntry> ListCalibrationRecords(const QString& folder, co
       e.sound = true;
       e.started = r.started;
       e.record = r;
+      e.refusal = CertificateRefusal(r);
     }
     entries.append(e);
     sequences.append(sequence);

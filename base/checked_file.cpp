@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/errno_text.h"
+#include "base/file_read.h"
 
 namespace {
 
@@ -26,16 +27,7 @@ struct Target {
   QString refusal;        // set when something other than a regular file is there
 };
 
-QString KindText(mode_t mode) {
-  if (S_ISDIR(mode)) return QStringLiteral("je to složka");
-  if (S_ISCHR(mode)) return QStringLiteral("je to znakové zařízení");
-  if (S_ISBLK(mode)) return QStringLiteral("je to blokové zařízení");
-  if (S_ISFIFO(mode)) return QStringLiteral("je to roura (FIFO)");
-  if (S_ISSOCK(mode)) return QStringLiteral("je to soket");
-  return QStringLiteral("je to zvláštní soubor");
-}
-
-QString RefusalText(mode_t mode) { return QStringLiteral("není obyčejný soubor, ") + KindText(mode); }
+QString RefusalText(mode_t mode) { return QString::fromStdString(NotRegularFileText(mode)); }
 
 std::string Directory(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -120,27 +112,29 @@ void SetReason(QString* reason, const QString& text) {
 
 QString FileErrorText(int error) { return QString::fromStdString(CzechErrnoText(error)); }
 
-bool ReadFileChecked(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* reason) {
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    SetReason(reason, FileErrorText(errno));
+bool ReadFileChecked(const QString& path, qint64 limit, QByteArray* bytes, QString* reason, bool* missing) {
+  std::string read, why;
+  const FileReadResult result = ReadWholeFile(QFile::encodeName(path).toStdString(), std::size_t(std::max<qint64>(limit, 0)), read, why);
+  if (missing != nullptr) *missing = result == FileReadResult::Missing;
+  bytes->clear();
+  if (result == FileReadResult::Missing) why = CzechErrnoText(ENOENT);
+  if (result != FileReadResult::Read) {
+    SetReason(reason, QString::fromStdString(why));
     return false;
   }
-  bytes->clear();
-  char buffer[65536];
-  while (bytes->size() < maxBytes) {
-    const ssize_t n = ::read(fd, buffer, std::size_t(std::min<qint64>(sizeof buffer, maxBytes - bytes->size())));
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetReason(reason, FileErrorText(errno));
-      ::close(fd);
-      return false;
-    }
-    bytes->append(buffer, n);
-  }
-  ::close(fd);
+  *bytes = QByteArray::fromStdString(read);
   return true;
+}
+
+QString NewFileRefusal(const QString& path) {
+  // Made and taken away again: only the system knows every reason a name cannot be had (too
+  // long, a folder missing or not writable, a read-only file system, a quota).
+  const QByteArray name = QFile::encodeName(path);
+  const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+  if (fd < 0) return FileErrorText(errno);
+  ::close(fd);
+  ::unlink(name.constData());
+  return {};
 }
 
 QString RefusedFileTarget(const QString& path) {
@@ -150,16 +144,11 @@ QString RefusedFileTarget(const QString& path) {
   return {};
 }
 
-bool WriteFileChecked(const QString& path, const QByteArray& bytes, QString* reason) {
-  const Target target = Resolve(path);
-  if (!target.refusal.isEmpty()) {
-    SetReason(reason, target.refusal);
-    return false;
-  }
-  if (target.error != 0) {
-    SetReason(reason, FileErrorText(target.error));
-    return false;
-  }
+namespace {
+
+// The bytes to a temporary file beside the target, flushed, then renamed over it (replace) or
+// linked to its name, which fails when anything took the name meanwhile.
+bool WriteThrough(const Target& target, const QByteArray& bytes, bool replace, mode_t newMode, QString* reason) {
   // Beside the target, so that the rename stays on one file system; exclusive, so that a name
   // somebody made first is never written into.
   std::string temp;
@@ -168,7 +157,7 @@ bool WriteFileChecked(const QString& path, const QByteArray& bytes, QString* rea
     temp = Directory(target.path) + '/' + BaseName(target.path) + ".tmp-" + RandomLetters(8).toStdString();
     // A replaced file's permissions are set below; until then nobody else may read the copy.
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
-                target.exists ? 0600 : 0666);
+                target.exists ? 0600 : newMode);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) {
@@ -194,19 +183,50 @@ bool WriteFileChecked(const QString& path, const QByteArray& bytes, QString* rea
     error = EIO;
   }
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
+  if (error == 0 && replace && ::rename(temp.c_str(), target.path.c_str()) != 0) error = errno;
+  if (error == 0 && !replace && ::link(temp.c_str(), target.path.c_str()) != 0) error = errno;
+  if (error != 0 || !replace) ::unlink(temp.c_str());
   if (error != 0) {
-    ::unlink(temp.c_str());
     SetReason(reason, text.isEmpty() ? FileErrorText(error) : text);
     return false;
   }
-  // The rename reaches the disk with its folder.
+  // The new name reaches the disk with its folder.
   const int dir = ::open(Directory(target.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
   return true;
+}
+
+}  // namespace
+
+bool WriteFileChecked(const QString& path, const QByteArray& bytes, QString* reason) {
+  const Target target = Resolve(path);
+  if (!target.refusal.isEmpty()) {
+    SetReason(reason, target.refusal);
+    return false;
+  }
+  if (target.error != 0) {
+    SetReason(reason, FileErrorText(target.error));
+    return false;
+  }
+  return WriteThrough(target, bytes, true, 0666, reason);
+}
+
+bool WriteNewFileChecked(const QString& path, const QByteArray& bytes, int mode, QString* reason) {
+  Target target = Resolve(path);
+  if (!target.refusal.isEmpty()) {
+    SetReason(reason, target.refusal);
+    return false;
+  }
+  if (target.exists || target.error != 0) {
+    SetReason(reason, FileErrorText(target.exists ? EEXIST : target.error));
+    return false;
+  }
+  // A dangling link's target is not made: the new file takes the name itself, or nothing.
+  target.path = QFile::encodeName(path).toStdString();
+  return WriteThrough(target, bytes, false, mode_t(mode), reason);
 }
 
 CheckedStream::~CheckedStream() { close(); }

@@ -4,7 +4,7 @@
 #include <QIODevice>
 #include <QString>
 
-// The one way the programs write files.
+// The one way the programs write and read files.
 //
 // A whole file (a backup, the line file, the settings file, an export) goes through
 // WriteFileChecked: a temporary file beside the target, written whole, flushed to the disk
@@ -27,20 +27,32 @@
 // rare ones.
 QString FileErrorText(int error);
 
-// Reads up to `maxBytes` of `path` into `bytes`. False, with the Czech reason in `reason`,
-// when the file cannot be opened or read (the caller refuses a FIFO or device before, since
-// reading one could block).
-bool ReadFileChecked(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* reason = nullptr);
+// Reads the whole of `path` into `bytes` through the one reader (base/file_read.h): a FIFO, a
+// device, a socket or a folder is refused without blocking, and so is a file larger than
+// `limit` bytes (never cut). False, with the Czech reason in `reason` and `bytes` empty, when
+// the file is missing (then *missing is set), refused or cannot be read.
+bool ReadFileChecked(const QString& path, qint64 limit, QByteArray* bytes, QString* reason = nullptr,
+                     bool* missing = nullptr);
 
 // Why `path` cannot be written: empty when it does not exist yet or is a regular file (after
 // following symbolic links), else the reason ("není obyčejný soubor, je to znakové zařízení").
 QString RefusedFileTarget(const QString& path);
+
+// Why no new file can be made at `path` (the name too long, its folder missing or not
+// writable, something there already), found by making it and taking it away again; empty
+// when one can.
+QString NewFileRefusal(const QString& path);
 
 // Writes `bytes` as the whole new content of `path` (followed when it is a symbolic link; the
 // folder must exist). A replaced file keeps its permissions. False, with the reason in
 // `reason`, when anything failed: the earlier file is then untouched and no temporary file is
 // left behind.
 bool WriteFileChecked(const QString& path, const QByteArray& bytes, QString* reason = nullptr);
+
+// Writes `bytes` as a new file at `path` with the permissions `mode` (before the umask), or
+// fails (EEXIST, "soubor už existuje") when anything is there already, a link too, also one
+// made while this wrote: the file appears whole under its name or not at all.
+bool WriteNewFileChecked(const QString& path, const QByteArray& bytes, int mode, QString* reason = nullptr);
 
 // A file written piece by piece. Each write goes straight to the file with write(2), whole
 // or not at all: after a short write the file is cut back to where the write began, so a log

@@ -1,12 +1,13 @@
 #include "base/port_map.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <vector>
+
+#include "base/file_read.h"
+#include "base/plain_text.h"
 
 namespace portmap {
 namespace {
@@ -68,7 +69,7 @@ ParseError::Kind ApplyOption(std::string_view word, PortOptions& port) {
 
 PortMap Failed(ParseError::Kind kind, int line, std::string_view token) {
   PortMap map;
-  map.error = {kind, line, std::string(token)};
+  map.error = {kind, line, std::string(token), {}};
   return map;
 }
 
@@ -77,11 +78,18 @@ PortMap Failed(ParseError::Kind kind, int line, std::string_view token) {
 PortMap Parse(std::string_view text) {
   PortMap map;
   int number = 0;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   while (!text.empty()) {
     ++number;
     const size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    // The whole line, its comment too: nothing of the file is passed over unseen.
+    if (std::string what; FindUnsafeText(line.substr(0, line.size() - (line.ends_with('\r') ? 1 : 0)), what)) {
+      PortMap bad = Failed(ParseError::BadCharacter, number, line);
+      bad.error.reason = what;
+      return bad;
+    }
     line = line.substr(0, line.find('#'));
     const auto words = Words(line);
     if (words.empty()) continue;
@@ -103,15 +111,16 @@ PortMap Parse(std::string_view text) {
 }
 
 PortMap Load(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? PortMap{} : Failed(ParseError::Unreadable, 0, path);
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  // A mapping is a few lines; anything far beyond that is not one.
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < (1u << 20)) text.append(buffer, size_t(n));
-  ::close(fd);
-  if (n < 0) return Failed(ParseError::Unreadable, 0, path);
+  std::string text, reason;
+  switch (ReadWholeFile(path, MaxFileBytes, text, reason)) {
+    case FileReadResult::Missing: return {};
+    case FileReadResult::Refused: {
+      PortMap map = Failed(ParseError::Unreadable, 0, path);
+      map.error.reason = reason;
+      return map;
+    }
+    case FileReadResult::Read: break;
+  }
   return Parse(text);
 }
 
@@ -147,7 +156,7 @@ std::optional<PortOptions> Find(const PortMap& map, std::string_view portName) {
 }
 
 std::string Describe(const ParseError& error) {
-  const std::string token = "„" + error.token + "“";
+  const std::string token = "„" + ShownText(error.token) + "“";
   switch (error.kind) {
     case ParseError::None: return {};
     case ParseError::NoEquals: return "chybí PORT=ZAŘÍZENÍ: " + token;
@@ -157,7 +166,8 @@ std::string Describe(const ParseError& error) {
     case ParseError::RelativeDevice: return "zařízení není absolutní cesta: " + token;
     case ParseError::UnknownOption: return "neznámá volba " + token;
     case ParseError::BadValue: return "neplatná hodnota " + token;
-    case ParseError::Unreadable: return "soubor nelze přečíst";
+    case ParseError::BadCharacter: return "nedovolený znak " + error.reason + ": " + token;
+    case ParseError::Unreadable: return "soubor " + ShownText(error.token, 4096) + " nelze přečíst: " + error.reason;
   }
   return {};
 }

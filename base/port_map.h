@@ -10,7 +10,13 @@
 //
 // Port names: COM1..COM255 (the serial port) and USB (the USB converter), in any case. The
 // device is an absolute path without blanks; options follow it, separated by blanks.
+//
+// The file is UTF-8 text (a leading byte order mark is skipped) of at most MaxFileBytes,
+// without control characters but the tab and a CR before the line end, and without invisible
+// formatting ones (base/plain_text.h): a NUL would cut the device's name where the system
+// reads it, so that another device would be opened than the one named.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -20,6 +26,8 @@
 namespace portmap {
 
 inline constexpr char FileName[] = "serial-ports";
+// A mapping is a few lines; a larger file is refused whole, never read in part.
+inline constexpr std::size_t MaxFileBytes = 1 << 20;
 
 enum class Rs485 {
   Auto,  // the kernel's RS-485 mode where the port has it, else the adapter switches itself
@@ -43,10 +51,12 @@ struct ParseError {
     RelativeDevice,
     UnknownOption,
     BadValue,
-    Unreadable,      // the file is there but cannot be read (line 0)
+    BadCharacter,    // a control or formatting character, or no UTF-8; `reason` names it
+    Unreadable,      // the file is there but is refused or cannot be read (line 0); `reason` says why
   } kind = None;
   int line = 0;       // 1-based
-  std::string token;  // what was wrong, as written
+  std::string token;  // what was wrong, as written (the file's path for Unreadable)
+  std::string reason;
 };
 
 struct PortMap {
@@ -56,7 +66,8 @@ struct PortMap {
 };
 
 PortMap Parse(std::string_view text);
-// A missing file is an empty map.
+// A missing file is an empty map; a FIFO, device or folder, a file larger than MaxFileBytes
+// or one that cannot be read is Unreadable (base/file_read.h).
 PortMap Load(const std::string& path);
 
 // $XDG_CONFIG_HOME/qx510/serial-ports, else ~/.config/qx510/serial-ports: the folder of the
@@ -69,7 +80,8 @@ inline constexpr char UsbPortName[] = "USB";
 
 std::optional<PortOptions> Find(const PortMap& map, std::string_view portName);
 
-// The reason in Czech (UTF-8), for the drivers' texts and the programs' messages.
+// The reason in Czech (UTF-8), for the drivers' texts and the programs' messages; what the
+// file held is shown with its unsafe characters escaped (base/plain_text.h ShownText).
 std::string Describe(const ParseError& error);
 
 }  // namespace portmap

@@ -56,32 +56,19 @@ constexpr std::array<const char*, InterfaceCount> InterfaceNames = {"COMx", "ZK-
 constexpr char NoInterface[] = "jkl";
 
 struct RawFile {
-  bool ok = true;  // false: the file exists but cannot be read
-  bool cut = false;  // only the first MaxSettingsFileBytes were read
+  bool ok = true;  // false: the file exists but is refused or cannot be read
   QByteArray bytes;
   QString error;
 };
 
 RawFile ReadRaw(const QString& path) {
   RawFile raw;
-  const QFileInfo info(path);
-  if (!info.exists()) return raw;  // a missing file reads as empty
-  // A directory or a device under the file's name would block or fail the read.
-  if (!info.isFile()) {
-    raw.ok = false;
-    raw.error = QStringLiteral("není to obyčejný soubor");
-    return raw;
-  }
-  if (!ReadFileChecked(path, MaxSettingsFileBytes + 1, &raw.bytes, &raw.error)) {
-    raw.ok = false;
-    return raw;
-  }
-  if (raw.bytes.size() > MaxSettingsFileBytes) {
-    // Cut at the last complete line so no half key is taken for a whole one.
-    raw.cut = true;
-    raw.bytes.truncate(MaxSettingsFileBytes);
-    const qsizetype lastBreak = std::max(raw.bytes.lastIndexOf('\n'), raw.bytes.lastIndexOf('\r'));
-    raw.bytes.truncate(lastBreak + 1);
+  bool missing = false;
+  // A FIFO, a device or a folder under the file's name is refused without blocking, and so is
+  // a file too large to be one of ours: a part of it would be taken for the whole.
+  if (!ReadFileChecked(path, MaxSettingsFileBytes, &raw.bytes, &raw.error, &missing)) {
+    raw.ok = missing;
+    if (missing) raw.error.clear();
   }
   return raw;
 }
@@ -331,13 +318,25 @@ bool ParseSettingsInteger(const QByteArray& input, int32_t* value) {
 }
 
 bool LoadConnectionSettings(TData* data) {
-  return LoadConnectionSettings(data, ConnectionSettingsPath());
+  const QString path = ConnectionSettingsPath();
+  QString error;
+  const bool loaded = LoadConnectionSettings(data, path, &error);
+  // The windows have nowhere to say it before they open: one line on standard error.
+  if (!error.isEmpty())
+    std::fprintf(stderr, "%s: soubor nastavení %s nelze použít: %s; platí výchozí hodnoty.\n",
+                 qPrintable(QCoreApplication::applicationName()), qPrintable(path), qPrintable(error));
+  return loaded;
 }
 
-bool LoadConnectionSettings(TData* data, const QString& path) {
+bool LoadConnectionSettings(TData* data, const QString& path) { return LoadConnectionSettings(data, path, nullptr); }
+
+bool LoadConnectionSettings(TData* data, const QString& path, QString* error) {
   if (data == nullptr) return false;
   const RawFile raw = ReadRaw(path);
-  if (!raw.ok) return false;
+  if (!raw.ok) {
+    SetError(error, raw.error);
+    return false;
+  }
   const Document doc(raw.bytes);
   const Names& n = N();
 
@@ -377,11 +376,6 @@ bool SaveConnectionSettings(TData* data, const QString& path, QString* error) {
   const RawFile raw = ReadRaw(path);
   if (!raw.ok) {
     SetError(error, raw.error);
-    return false;
-  }
-  // Writing back the part that was read would drop the rest of the file for good.
-  if (raw.cut) {
-    SetError(error, QStringLiteral("soubor je větší než %1 B, nemění se").arg(MaxSettingsFileBytes));
     return false;
   }
   Document doc(raw.bytes);

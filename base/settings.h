@@ -36,14 +36,17 @@ QString ChooseConnectionSettingsPath(const QString& executableDir, const QString
 void SetConnectionSettingsPath(const QString& path);  // empty: back to the executable's directory
 
 // True when the file held settings and they were applied; false for a null pointer, a missing
-// or unreadable file, or a file without an interface name. What parses is applied, everything
-// else keeps its current value.
+// or refused file, or a file without an interface name. What parses is applied, everything
+// else keeps its current value. A file that is there but is refused (no regular file, larger
+// than MaxSettingsFileBytes) or cannot be read sets `error`; the path-less overload says so on
+// standard error.
 bool LoadConnectionSettings(TData* data);
 bool LoadConnectionSettings(TData* data, const QString& path);
+bool LoadConnectionSettings(TData* data, const QString& path, QString* error);
 
 // Writes the settings through a temporary file renamed over the old one, so a failed save
-// leaves the previous file whole. False for a null pointer, for a file larger than
-// MaxSettingsFileBytes (left as it is: the load sees only its beginning) or when the file
+// leaves the previous file whole. False for a null pointer, for a file that is refused or
+// cannot be read (left as it is: a save would drop what could not be read) or when the file
 // could not be written; `error` then says why.
 bool SaveConnectionSettings(TData* data);
 bool SaveConnectionSettings(TData* data, const QString& path);
@@ -53,6 +56,7 @@ bool SaveConnectionSettings(TData* data, const QString& path, QString* error);
 // "$" or "0x" (up to 32 bits, taken as two's complement). False leaves `value` untouched.
 bool ParseSettingsInteger(const QByteArray& text, int32_t* value);
 
-// Settings files larger than this are read only up to this size: nothing this program writes
-// comes near it, and a runaway file must not take the start-up down with it.
+// Settings files larger than this are refused whole: nothing this program writes comes near
+// it, a runaway file must not take the start-up down with it, and a part is never taken for
+// the whole.
 inline constexpr qint64 MaxSettingsFileBytes = 1 << 20;

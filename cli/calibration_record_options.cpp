@@ -1,9 +1,11 @@
 #include "cli/calibration_record_options.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 
+#include "base/calibration_entries.h"
 #include "base/checked_file.h"
 
 const QStringList CalibrationRecordOptions = {
@@ -53,6 +55,10 @@ bool ReadRecordOptions(const ParsedArgs& args, uint8_t range, CalibrationRecord&
                   .arg(QLatin1String(option));
       return false;
     }
+  if (const QString problem = CalibrationEntriesProblem(record); !problem.isEmpty()) {
+    error = problem;
+    return false;
+  }
   if (args.has(QStringLiteral("reference-valid-until"))) {
     record.referenceValidUntil = ParseDate(text("reference-valid-until"));
     if (!record.referenceValidUntil.isValid()) {
@@ -70,7 +76,7 @@ bool ReadRecordOptions(const ParsedArgs& args, uint8_t range, CalibrationRecord&
 
   const QString given = args.value(QStringLiteral("record"));
   if (given.isEmpty()) {
-    target = {CalibrationRecordFolder(), true};
+    target = {CalibrationRecordFolder(), true, {}};
     if (target.path.isEmpty() || !QDir().mkpath(target.path)) {
       error = target.path.isEmpty() ? QStringLiteral("Uživatel nemá složku pro data; zadej --record SOUBOR.")
                                     : QStringLiteral("Složku %1 nelze vytvořit.").arg(target.path);
@@ -79,12 +85,12 @@ bool ReadRecordOptions(const ParsedArgs& args, uint8_t range, CalibrationRecord&
   } else {
     const QFileInfo info(given);
     if (info.isDir()) {
-      target = {given, true};
+      target = {given, true, {}};
     } else if (info.exists() || info.isSymLink()) {
       error = QStringLiteral("Soubor %1 už existuje; záznam kalibrace se nepřepisuje.").arg(given);
       return false;
     } else {
-      target = {given, false};
+      target = {given, false, {}};
     }
   }
   const QString folder = target.folder ? target.path : QFileInfo(target.path).absolutePath();
@@ -92,15 +98,25 @@ bool ReadRecordOptions(const ParsedArgs& args, uint8_t range, CalibrationRecord&
     error = QStringLiteral("Do složky %1 nelze záznam kalibrace zapsat.").arg(folder);
     return false;
   }
+  // The record's name is decided now, and tried: a calibration whose record could not be
+  // written afterwards would have changed the module without a trace.
+  record.started = QDateTime::currentDateTime().toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc());
+  QString why;
+  const QString path = target.folder ? PlanCalibrationRecordIn(target.path, record, why) : target.path;
+  if (path.isEmpty() || (!target.folder && !(why = NewFileRefusal(path)).isEmpty())) {
+    error = QStringLiteral("Záznam kalibrace nelze zapsat do %1: %2").arg(target.folder ? target.path : path, why);
+    if (!error.endsWith(QLatin1Char('.'))) error += QLatin1Char('.');
+    return false;
+  }
+  if (!LoadSigningKey(SigningKeyFolder(), target.key, why)) {
+    error = QStringLiteral("Záznam kalibrace nelze podepsat: %1.").arg(why);
+    return false;
+  }
   return true;
 }
 
-QString WriteRecord(const RecordTarget& target, const CalibrationRecord& record, QString& error) {
-  if (target.folder) return SaveCalibrationRecordIn(target.path, record, error);
+QString WriteRecord(const RecordTarget& target, CalibrationRecord& record, QString& error) {
+  if (target.folder) return SaveCalibrationRecordIn(target.path, record, target.key, error);
   // Made after the calibration: a file that appeared meanwhile is not replaced either.
-  if (QFileInfo::exists(target.path) || QFileInfo(target.path).isSymLink()) {
-    error = QStringLiteral("soubor už existuje");
-    return QString();
-  }
-  return SaveCalibrationRecord(target.path, record, error) ? target.path : QString();
+  return SaveCalibrationRecord(target.path, record, target.key, error) ? target.path : QString();
 }

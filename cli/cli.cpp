@@ -5,6 +5,7 @@
 
 #include "base/baud.h"
 #include "base/calibration_record.h"
+#include "base/record_signature.h"
 #include "base/settings.h"
 #include "base/wire_budget.h"
 #include "cli/calibration_record_options.h"
@@ -162,6 +163,15 @@ const QList<Command>& Commands() {
                       "Se záznamem: stav 1 i tehdy, když je vstup po kalibraci mimo toleranci.")
            .arg(CalibrationRecordFolder()),
        CmdCalibrate},
+      {{QStringLiteral("record"), QStringLiteral("verify")}, QStringLiteral("ZÁZNAM..."), 1, 1000, {},
+       QStringLiteral("Ověří záznamy kalibrace (*.qx510cal) jako qx510-line --protocol: pečeť, podpis Ed25519, údaje\n"
+                      "a klíč, kterým je záznam podepsán. Za každý záznam řádek: v pořádku (s číslem protokolu a\n"
+                      "podpisem) na standardní výstup, odmítnutý s důvodem na chybový výstup.\n"
+                      "Důvěryhodný je vlastní klíč uživatele (%1) a veřejné klíče ve složce %2.\n"
+                      "Stav: 0 všechny v pořádku, 3 některý odmítnut (poškozený, padělaný, nepodepsaný nebo podepsaný\n"
+                      "neznámým klíčem), 2 některý nelze přečíst.")
+           .arg(SigningKeyFolder(), TrustedKeysFolder()),
+       CmdRecordVerify},
   };
   return commands;
 }
@@ -175,7 +185,8 @@ QString Usage(const Command& command) {
 const QString ExitHelp = QStringLiteral(
     "Stav: 0 úspěch, 1 modul odpověděl chybou nebo verify našel rozdíl, 2 chybné zadání nebo soubor\n"
     "(i soubor či výstup, který nejde zapsat), 3 není spojení nebo ovladač nebo broker MQTT odmítl přihlášení\n"
-    "či certifikát, 130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího\n"
+    "či certifikát (record verify: záznam odmítnut), 4 watch s --mqtt nedoručil brokeru žádnou zprávu,\n"
+    "130 a 143 přerušeno signálem SIGINT (Ctrl+C) a SIGTERM (zápis se zastaví u dalšího\n"
     "bajtu a zpráva řekne, co modul drží; signál po posledním kroku příkazu stav nemění).\n");
 
 void PrintOverview(QTextStream& out) {
@@ -337,7 +348,14 @@ int RunCli(const QStringList& given, CliIo& io) {
 
   InitData(&c.data);
   c.settingsFile = ConnectionSettingsPath();
-  if (!LoadConnectionSettings(&c.data, c.settingsFile)) c.settingsFile.clear();
+  QString settingsError;
+  if (!LoadConnectionSettings(&c.data, c.settingsFile, &settingsError)) {
+    // A file that is there but cannot be used: connecting with the defaults would reach
+    // another line than the one set.
+    if (!settingsError.isEmpty())
+      return c.fail(ExitUsage, QStringLiteral("Soubor nastavení %1 nelze použít: %2.").arg(c.settingsFile, settingsError));
+    c.settingsFile.clear();
+  }
   const QString optionError = ApplyConnectionOptions(c.args, c.data);
   if (!optionError.isEmpty()) return c.fail(ExitUsage, optionError);
   if (const QString watchError = c.startWatching(); !watchError.isEmpty()) return c.fail(ExitUsage, watchError);

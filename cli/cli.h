@@ -11,8 +11,17 @@
 //
 // Exit status: 0 success; 1 the module answered with a failure, or verify found a difference;
 // 2 bad usage or a bad file; 3 no connection or no driver, or the MQTT broker refused the login
-// or the certificate; 128 + the signal (130 SIGINT, 143 SIGTERM) when stopped.
-enum CliExit { ExitOk = 0, ExitModule = 1, ExitUsage = 2, ExitConnection = 3 };
+// or the certificate, or (record verify) a calibration record was refused; 4 a watch that
+// published to MQTT got no message to the broker; 128 + the signal (130 SIGINT, 143 SIGTERM)
+// when stopped.
+enum CliExit {
+  ExitOk = 0,
+  ExitModule = 1,
+  ExitUsage = 2,
+  ExitConnection = 3,
+  ExitRecordRefused = 3,
+  ExitNothingDelivered = 4,
+};
 
 // Everything the program touches outside the module, so a test can run it in-process.
 struct CliIo {

@@ -306,7 +306,6 @@ int CmdCalibrate(CliContext& c) {
     return ExitOk;
   };
 
-  if (recording) record.started = Now();
   int code = calibrate();
   if (!recording) return code;
 

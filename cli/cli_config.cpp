@@ -38,6 +38,11 @@ constexpr qint64 MaxBackupBytes = 1 << 20;
 // The backup named by the command's argument, read before any module traffic.
 bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
   const QString path = c.args.positional.front();
+  const auto tooLarge = [&](const QString& what) {
+    exitCode = c.fail(ExitUsage, QStringLiteral("%1 je větší než 1 MB (%2 B), záloha to není; nic neprovedeno.")
+                                     .arg(what, QString::number(MaxBackupBytes)));
+    return false;
+  };
   QByteArray text;
   if (path == QLatin1String("-")) {
     const std::optional<QByteArray> input = c.io.readInput ? c.io.readInput(MaxBackupBytes + 1) : std::nullopt;
@@ -46,23 +51,18 @@ bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
       return false;
     }
     text = *input;
+    if (text.size() > MaxBackupBytes) return tooLarge(QStringLiteral("Standardní vstup"));
   } else {
-    if (!QFileInfo(path).isFile()) {
-      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 neexistuje nebo to není obyčejný soubor.").arg(path));
-      return false;
-    }
     QString why;
-    if (!ReadFileChecked(path, MaxBackupBytes + 1, &text, &why)) {
-      exitCode = c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze číst: %2.").arg(path, why));
+    bool missing = false;
+    // Through the one reader: a FIFO or a device given as the backup is refused, never waited on.
+    if (!ReadFileChecked(path, MaxBackupBytes, &text, &why, &missing)) {
+      const QFileInfo info(path);
+      if (!missing && info.isFile() && info.size() > MaxBackupBytes) return tooLarge(QStringLiteral("Soubor ") + path);
+      exitCode = c.fail(ExitUsage, missing ? QStringLiteral("Soubor %1 neexistuje.").arg(path)
+                                           : QStringLiteral("Soubor %1 nelze číst: %2.").arg(path, why));
       return false;
     }
-  }
-  if (text.size() > MaxBackupBytes) {
-    exitCode = c.fail(ExitUsage, QStringLiteral("%1 je větší než 1 MB (%2 B), záloha to není; nic neprovedeno.")
-                                     .arg(path == QLatin1String("-") ? QStringLiteral("Standardní vstup")
-                                                                     : QStringLiteral("Soubor ") + path,
-                                          QString::number(MaxBackupBytes)));
-    return false;
   }
   QString error;
   if (!ParseBackup(text, backup, error)) {

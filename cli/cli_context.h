@@ -135,3 +135,4 @@ int CmdConfigRestore(CliContext& c);
 int CmdConfigVerify(CliContext& c);
 int CmdSet(CliContext& c);
 int CmdCalibrate(CliContext& c);
+int CmdRecordVerify(CliContext& c);

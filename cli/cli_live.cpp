@@ -321,6 +321,7 @@ int CmdWatch(CliContext& c) {
       if ((cut = Interrupted(c))) break;
     }
     if (publishing && publisher.refusal(c) != ExitOk) break;
+    if (publishing) publisher.followBroker(c);
     qint64 nowMs = 0;
     for (Watched& m : modules) {
       c.data.ModuleAddress = m.address;
@@ -405,13 +406,16 @@ int CmdWatch(CliContext& c) {
     if (publishing) publisher.tick(c, nowMs);
   }
   c.data.ModuleAddress = connectedAddress;
+  bool delivered = true;
   if (publishing) {
-    publisher.finish(c);
+    delivered = publisher.finish(c);
     if (const int r = publisher.refusal(c); r != ExitOk) return r;
   }
   if (cut) c.say(QStringLiteral("Sledování přerušeno po %1 %2.").arg(i).arg(CzechPlural(i, "čtení", "čteních", "čteních")));
   if (result != ExitOk) c.say(QStringLiteral("Některá čtení selhala."));
-  return cut ? 128 + c.interruptSignal() : result;
+  if (cut) return 128 + c.interruptSignal();
+  // Publishing that reached nobody is the watch's failure whatever the module did.
+  return delivered ? result : int(ExitNothingDelivered);
 }
 
 int CmdDout(CliContext& c) {

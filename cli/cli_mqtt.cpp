@@ -27,7 +27,10 @@ const QString MqttWatchHelp = QStringLiteral(
     "  --mqtt-stats S             statistika výměn linky každých S sekund (výchozí 60; 0 nikdy)\n"
     "  --mqtt-queue N             nejvýše N zpráv čeká, než se broker vrátí; starší se zahodí a sečtou\n"
     "                             (výchozí 10000)\n"
-    "Odmítne-li broker přihlášení nebo certifikát, sledování skončí se stavem 3.");
+    "Odmítne-li broker přihlášení nebo certifikát, sledování skončí se stavem 3; nepřevezme-li broker žádnou\n"
+    "zprávu, skončí se stavem 4. Když broker zmizí a když se vrátí, řekne to řádek na chybovém výstupu.\n"
+    "Broker, který klientovi posílá zprávy (klient nic neodebírá), je vadný: spojení se ukončí s důvodem\n"
+    "a zkusí se znovu.");
 
 namespace {
 
@@ -77,7 +80,26 @@ int WatchPublisher::start(CliContext& c) {
   if (!client_->start(&error)) return c.fail(ExitUsage, error);
   lines_ = std::make_unique<MqttLinePublisher>(*client_, choice.prefix, line, int(heartbeatMs));
   statsDueMs_ = 0;
+  broker_ = QStringLiteral("%1:%2").arg(s.url.host).arg(s.url.port);
   return ExitOk;
+}
+
+void WatchPublisher::followBroker(CliContext& c) {
+  const MqttClient::State state = client_->state();
+  const MqttClient::Counters n = client_->counters();
+  if (n.losses > lossesSaid_) {
+    lossesSaid_ = n.losses;
+    awaySaid_ = true;
+    c.say(client_->lastLoss() + QStringLiteral("; zprávy čekají ve frontě."));
+  } else if (!awaySaid_ && n.connects == 0 && state == MqttClient::State::Away) {
+    awaySaid_ = true;
+    c.say(client_->error() + QStringLiteral("; zprávy čekají ve frontě."));
+  }
+  if (awaySaid_ && state == MqttClient::State::Connected) {
+    awaySaid_ = false;
+    c.say(QStringLiteral("Broker MQTT %1 opět dostupný (ve frontě %2).")
+              .arg(broker_, CzechCount(qint64(n.queued), "zpráva", "zprávy", "zpráv")));
+  }
 }
 
 void WatchPublisher::tick(CliContext& c, int64_t nowMs) {
@@ -95,21 +117,29 @@ int WatchPublisher::refusal(CliContext& c) {
   return ExitConnection;
 }
 
-void WatchPublisher::finish(CliContext& c) {
+bool WatchPublisher::finish(CliContext& c) {
   constexpr int FlushMs = 3000;
   const bool away = client_->state() != MqttClient::State::Connected;
+  // What the broker was last said to have done: an error of a connection that never came.
+  const QString why = client_->error().isEmpty() ? client_->lastLoss() : client_->error();
   client_->stop(away ? 0 : FlushMs);
-  if (refusal(c) != ExitOk) return;
+  if (refusal(c) != ExitOk) return true;
   const MqttClient::Counters n = client_->counters();
-  if (n.dropped != 0 || away)
+  const QString reason = away && !why.isEmpty() ? why : QStringLiteral("broker nestačil nebo byl nedostupný");
+  const bool nothing = n.published != 0 && n.delivered == 0;
+  if (nothing)
+    c.say(QStringLiteral("MQTT: broker nepřevzal žádnou z %1 (%2).")
+              .arg(CzechCount(qint64(n.published), "zprávy", "zpráv", "zpráv"), reason));
+  else if (n.dropped != 0 || away)
     c.say(QStringLiteral("MQTT: %1 %2 z %3 (%4).")
               .arg(CzechPlural(qint64(n.dropped), "zahozena", "zahozeny", "zahozeno"))
               .arg(n.dropped)
               .arg(CzechCount(qint64(n.published), "zprávy", "zpráv", "zpráv"))
-              .arg(away ? client_->error() : QStringLiteral("broker nestačil nebo byl nedostupný")));
+              .arg(reason));
   if (c.args.has(QStringLiteral("stats")))
     c.say(c.json() ? QStringLiteral("{\"mqtt\":{\"published\":%1,\"delivered\":%2,\"queued\":%3,\"dropped\":%4,\"connects\":%5}}")
                          .arg(n.published).arg(n.delivered).arg(n.queued).arg(n.dropped).arg(n.connects)
                    : QStringLiteral("MQTT: zpráv vydáno %1, doručeno %2, ve frontě %3, zahozeno %4, spojení %5")
                          .arg(n.published).arg(n.delivered).arg(n.queued).arg(n.dropped).arg(n.connects));
+  return !nothing;
 }

@@ -29,8 +29,12 @@ class WatchPublisher {
   void tick(CliContext& c, int64_t nowMs);
   // The broker refused the login or the certificate: said, and ExitConnection; else ExitOk.
   int refusal(CliContext& c);
+  // One line on standard error when the broker goes away (or was never there) and one when it
+  // is back, so that an outage is known while it lasts.
+  void followBroker(CliContext& c);
   // Sends what is queued (for a while), says goodbye, and with --stats says what was sent.
-  void finish(CliContext& c);
+  // False when messages were published and the broker took none of them (said).
+  bool finish(CliContext& c);
 
  private:
   std::unique_ptr<MqttClient> client_;
@@ -38,4 +42,7 @@ class WatchPublisher {
   int64_t statsPeriodMs_ = 0;
   int64_t statsDueMs_ = 0;
   bool refusalSaid_ = false;
+  bool awaySaid_ = false;
+  uint64_t lossesSaid_ = 0;
+  QString broker_;  // host:port, for the messages
 };

@@ -297,6 +297,7 @@ bool Paint(QPdfWriter& writer, const CalibrationRecord& r, int tableRows, bool d
   page.skip(0.6);
   page.paragraph(Small, QStringLiteral("Pečeť záznamu SHA-256: %1")
                             .arg(r.seal.isEmpty() ? QStringLiteral("(záznam dosud neuložen)") : QString::fromLatin1(r.seal)), 0);
+  page.paragraph(Small, QStringLiteral("Podpis záznamu: %1").arg(SignatureText(r)), 0);
 
   // Signature line near the foot of the page.
   const double signatureY = std::max(page.y() + page.lineHeight(Text) * 2.5, page.height() - page.lineHeight(Text) * 4.5);

@@ -3,7 +3,8 @@
 // as a one-page A4 PDF in Czech: its number (CertificateNumber), the module and its tag, the
 // reference instrument, the operator, the times, the tolerance, the tables of the as-found and
 // as-left readings with their errors, mean and spread, the constants before and after, the
-// verdict in plain words, how the calibration ended, the record's seal and a signature line.
+// verdict in plain words, how the calibration ended, the record's seal and who signed it, and a
+// line for the operator's signature.
 // The font (DejaVu Sans) carries the Czech letters and is embedded, as in the line report.
 // Qt Gui only (QPdfWriter); needs a QGuiApplication, the offscreen platform will do.
 

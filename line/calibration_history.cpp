@@ -24,6 +24,9 @@ QString Red(const QString& text) {
   return QStringLiteral("<span style='color:#b00000'>%1</span>").arg(text.toHtmlEscaped());
 }
 
+// Whole, signed and signed by a key trusted here: it gives a certificate.
+bool Certified(const CalibrationRecordEntry& e) { return e.sound && e.refusal.isEmpty(); }
+
 }  // namespace
 
 CalibrationHistory::CalibrationHistory(const LineModule& module, QWidget* parent)
@@ -71,9 +74,9 @@ CalibrationHistory::CalibrationHistory(const LineModule& module, QWidget* parent
   connect(save_, &QPushButton::clicked, this, &CalibrationHistory::saveCertificate);
   connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) { openCertificate(list_->row(item)); });
   connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
-    const bool sound = row >= 0 && row < entries_.size() && entries_[row].sound;
-    open_->setEnabled(sound);
-    save_->setEnabled(sound);
+    const bool certified = row >= 0 && row < entries_.size() && Certified(entries_[row]);
+    open_->setEnabled(certified);
+    save_->setEnabled(certified);
   });
   refresh();
 }
@@ -119,15 +122,18 @@ void CalibrationHistory::refresh() {
       const CalibrationRecord& r = e.record;
       text = QStringLiteral("%1, %2\n%3 – %4").arg(when, r.range == 1 ? QStringLiteral("proudový") : QStringLiteral("napěťový"),
                                                     EndText(r.end), VerdictText(r.verdict()));
+      if (!e.refusal.isEmpty())
+        text += r.signature.present() ? QStringLiteral(" – podepsán neznámým klíčem") : QStringLiteral(" – nepodepsán");
     } else {
-      text = QStringLiteral("%1\npoškozený záznam").arg(when);
+      text = QStringLiteral("%1\npoškozený nebo padělaný záznam").arg(when);
     }
     auto* item = new QListWidgetItem(text, list_);
-    item->setToolTip(e.sound ? QDir::toNativeSeparators(e.path) : QDir::toNativeSeparators(e.path) + QStringLiteral(": ") + e.error);
-    if (!e.sound) item->setForeground(QColor(0xb0, 0, 0));
+    const QString why = e.sound ? e.refusal : e.error;
+    item->setToolTip(QDir::toNativeSeparators(e.path) + (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
+    if (!Certified(e)) item->setForeground(QColor(0xb0, 0, 0));
   }
   if (!entries_.isEmpty()) list_->setCurrentRow(0);
-  open_->setEnabled(!entries_.isEmpty() && entries_[0].sound);
+  open_->setEnabled(!entries_.isEmpty() && Certified(entries_[0]));
   save_->setEnabled(open_->isEnabled());
   calibrate_->setEnabled(true);
   if (tag().isEmpty())
@@ -142,7 +148,11 @@ bool CalibrationHistory::openCertificate(int row) {
   if (row < 0 || row >= entries_.size()) return false;
   const CalibrationRecordEntry& e = entries_[row];
   if (!e.sound) {
-    setMessage(QStringLiteral("Záznam je poškozený (%1); protokol z něj vydat nelze.").arg(e.error), true);
+    setMessage(QStringLiteral("Záznam je poškozený nebo padělaný (%1); protokol z něj vydat nelze.").arg(e.error), true);
+    return false;
+  }
+  if (!e.refusal.isEmpty()) {
+    setMessage(QStringLiteral("Protokol nevznikne: %1").arg(e.refusal), true);
     return false;
   }
   const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath(QStringLiteral("qx510-kalibrace"));
@@ -163,7 +173,7 @@ bool CalibrationHistory::openCertificate(int row) {
 
 void CalibrationHistory::saveCertificate() {
   const int row = list_->currentRow();
-  if (row < 0 || row >= entries_.size() || !entries_[row].sound) return;
+  if (row < 0 || row >= entries_.size() || !Certified(entries_[row])) return;
   const CalibrationRecord& r = entries_[row].record;
   const QString path = AskSavePath(this, QStringLiteral("Kalibrační protokol"),
                                    QDir::home().filePath(CertificateNumber(r) + QStringLiteral(".pdf")),

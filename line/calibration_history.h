@@ -14,8 +14,9 @@ class QPushButton;
 
 // The calibrations of one module: the tag it goes by (the module reports none, so the
 // operator's is kept per module in the workbench's settings), "Kalibrace…", and the records
-// of that tag, newest first, each opened as its certificate. A record whose seal does not
-// match is listed as damaged and gives no certificate.
+// of that tag, newest first, each opened as its certificate. A record whose seal or signature
+// does not match is listed as damaged or forged, one not signed or signed by a key not trusted
+// here says so; none of them gives a certificate.
 class CalibrationHistory : public QGroupBox {
   Q_OBJECT
  public:

@@ -24,6 +24,7 @@
 
 #include "base/baud.h"
 #include "base/calibration_constants.h"
+#include "base/calibration_entries.h"
 #include "base/calibration_procedure.h"
 #include "line/calibration_certificate.h"
 #include "line/calibration_run.h"
@@ -368,6 +369,18 @@ bool CalibrationWizard::takeEntries() {
   record_.tolerancePercent = tolerance_->value();
   record_.started = Now();
   readout_.count = count_->value();
+  // Before the first exchange: what the record holds, its signing key and a file it can be
+  // written to, so that a record is never lost after the module was changed.
+  QString problem = CalibrationEntriesProblem(record_), why;
+  if (problem.isEmpty() && folder_.isEmpty()) problem = QStringLiteral("Složka pro kalibrační záznamy není známa.");
+  if (problem.isEmpty() && PlanCalibrationRecordIn(folder_, record_, why).isEmpty())
+    problem = QStringLiteral("Záznam kalibrace nelze zapsat: %1").arg(why);
+  if (problem.isEmpty() && !LoadSigningKey(SigningKeyFolder(), key_, why))
+    problem = QStringLiteral("Záznam kalibrace nelze podepsat: %1.").arg(why);
+  if (!problem.isEmpty()) {
+    setMessage(problem, true);
+    return false;
+  }
   return true;
 }
 
@@ -585,12 +598,7 @@ void CalibrationWizard::finished(bool complete, const QString& restoredText, con
   if (!restoredText.isEmpty()) end << restoredText;
   record_.endText = end.join(QLatin1Char(' '));
 
-  if (folder_.isEmpty()) {
-    recordPath_.clear();
-    recordError_ = QStringLiteral("složka pro kalibrační záznamy není známa");
-  } else {
-    recordPath_ = SaveCalibrationRecordIn(folder_, record_, recordError_);
-  }
+  recordPath_ = SaveCalibrationRecordIn(folder_, record_, key_, recordError_);
   if (!recordPath_.isEmpty()) emit recordSaved(recordPath_, record_.tag);
 
   QStringList lines;

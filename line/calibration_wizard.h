@@ -7,6 +7,7 @@
 
 #include "base/calibration_readout.h"
 #include "base/calibration_record.h"
+#include "base/record_signature.h"
 #include "line/line_types.h"
 
 class CalibrationRun;
@@ -104,6 +105,7 @@ class CalibrationWizard : public QDialog {
   Ending ending_ = Ending::None;
   std::unique_ptr<CalibrationRun> run_;
   CalibrationRecord record_;
+  SigningKey key_;  // the user's, loaded (or made) before the first exchange
   QString folder_;
   QString recordPath_, recordError_;
   QString failure_;

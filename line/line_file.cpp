@@ -196,7 +196,7 @@ bool SaveLineFile(const QString& path, const LineFile& line, QString& error) {
 
 bool LoadLineFile(const QString& path, LineFile& line, QString& error) {
   QByteArray bytes;
-  if (!ReadFileChecked(path, 4 << 20, &bytes, &error)) return false;
+  if (!ReadFileChecked(path, LineFileMaxBytes, &bytes, &error)) return false;
   return ParseLineFile(bytes, line, error);
 }
 

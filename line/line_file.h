@@ -32,6 +32,8 @@ struct LineFile {
 
 // A line holds at most this many modules.
 constexpr int LineFileMaxModules = 256;
+// A file larger than this (far beyond 256 modules with their images) is refused unread.
+constexpr qint64 LineFileMaxBytes = 4 << 20;
 
 QByteArray FormatLineFile(const LineFile& line);
 // False with the operator's message for a file that is not a line file, damaged or cut, or
@@ -46,6 +48,8 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error);
 // Written by the checked writer (base/checked_file.h) through a temporary file renamed over
 // the old one: a failed save leaves the old file whole; `error` is the reason in Czech.
 bool SaveLineFile(const QString& path, const LineFile& line, QString& error);
+// Read through the one reader (base/checked_file.h): a FIFO, a device or a folder is refused
+// without blocking, and so is a file larger than LineFileMaxBytes.
 bool LoadLineFile(const QString& path, LineFile& line, QString& error);
 
 // The line the workbench opens with: the last one scanned or loaded, in the user's folder.

@@ -265,7 +265,10 @@ void MqttPanel::refresh() {
     const bool connected = client_->state() == MqttClient::State::Connected;
     const QString counts = QStringLiteral("zpráv vydáno %1, doručeno %2, ve frontě %3, zahozeno %4")
                                .arg(n.published).arg(n.delivered).arg(n.queued).arg(n.dropped);
-    text = connected ? QStringLiteral("Připojeno k brokeru; ") + counts
+    // The last loss stays said once the broker is back: a broker at fault comes back and
+    // goes again, and the operator should learn why.
+    const QString lastLoss = n.losses != 0 ? QStringLiteral(" Naposledy přerušeno: %1").arg(client_->lastLoss()) : QString();
+    text = connected ? QStringLiteral("Připojeno k brokeru; ") + counts + QLatin1Char('.') + lastLoss
                      : QStringLiteral("Broker nedostupný, zprávy čekají ve frontě (%1); ").arg(client_->error()) + counts;
     bar = connected ? QStringLiteral(" MQTT: připojeno") : QStringLiteral(" MQTT: broker nedostupný, ve frontě %1").arg(n.queued);
     if (n.dropped != 0) bar += QStringLiteral(", zahozeno %1").arg(n.dropped);

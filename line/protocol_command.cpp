@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr qint64 MaxRecordBytes = 4 << 20;
-
 void Print(FILE* to, const QString& text) {
   std::fputs(text.toUtf8().constData(), to);
   std::fflush(to);
@@ -29,9 +27,13 @@ bool ReadStandardInput(QByteArray& bytes, QString& error) {
     error = QStringLiteral("standardní vstup nelze číst.");
     return false;
   }
-  bytes = in.read(MaxRecordBytes + 1);
+  bytes = in.read(MaxCalibrationRecordBytes + 1);
   if (in.error() != QFileDevice::NoError) {
     error = QStringLiteral("standardní vstup nelze číst: %1.").arg(in.errorString());
+    return false;
+  }
+  if (bytes.size() > MaxCalibrationRecordBytes) {
+    error = QStringLiteral("je delší než %1 B.").arg(MaxCalibrationRecordBytes);
     return false;
   }
   return true;
@@ -57,14 +59,16 @@ int RunProtocolCommand(const QStringList& words) {
   const QString recordName = recordPath == QLatin1String("-") ? QStringLiteral("ze standardního vstupu") : recordPath;
   QByteArray bytes;
   QString error;
-  if (recordPath == QLatin1String("-") ? !ReadStandardInput(bytes, error) : !ReadFileChecked(recordPath, MaxRecordBytes + 1, &bytes, &error))
+  if (recordPath == QLatin1String("-") ? !ReadStandardInput(bytes, error)
+                                       : !ReadFileChecked(recordPath, MaxCalibrationRecordBytes, &bytes, &error))
     return Fail(ReportFailed, QStringLiteral("záznam kalibrace %1 nelze přečíst: %2").arg(recordName, error));
   CalibrationRecord record;
-  if (bytes.size() > MaxRecordBytes)
-    return Fail(ProtocolRecordRefused, QStringLiteral("záznam kalibrace %1 odmítnut: soubor je příliš velký.").arg(recordName));
   if (!ParseCalibrationRecord(bytes, record, error))
     return Fail(ProtocolRecordRefused,
                 QStringLiteral("záznam kalibrace %1 odmítnut, protokol nevznikl: %2").arg(recordName, error));
+  // Whole and signed is not enough: the key must be one this computer trusts.
+  if (const QString refusal = CertificateRefusal(record); !refusal.isEmpty())
+    return Fail(ProtocolRecordRefused, QStringLiteral("záznam kalibrace %1 odmítnut: %2").arg(recordName, refusal));
 
   if (target == QLatin1String("-")) {
     const QByteArray pdf = RenderCalibrationCertificate(record, error);

@@ -6,7 +6,9 @@
 
 // Exit statuses besides ReportWritten (0) and ReportFailed (2, bad usage, a record that cannot
 // be read, a PDF that cannot be written; line/report_command.h).
-constexpr int ProtocolRecordRefused = 3;  // the record is damaged (its seal missing or not matching) or no record
+// The record is damaged or forged (its seal or signature missing or not matching), no record,
+// holds entries no calibration gives, is not signed, or is signed by a key not trusted here.
+constexpr int ProtocolRecordRefused = 3;
 
 // `words`: the arguments after the program's name, "--protocol" among them. RECORD and FILE
 // may be "-" for standard input and output. Nothing is written when the record is refused.

@@ -25,13 +25,17 @@ const char Help[] =
     "                       zapíše kalibrační protokol (jedna strana A4) ze záznamu kalibrace\n"
     "                       ZÁZNAM (*.qx510cal, jak jej zapíše qx510-cli calibrate --record),\n"
     "                       bez okna a bez displeje; - je standardní vstup či výstup.\n"
-    "                       Poškozený záznam (pečeť SHA-256 chybí nebo nesouhlasí) odmítne.\n"
+    "                       Odmítne záznam poškozený nebo změněný (pečeť SHA-256 či podpis Ed25519\n"
+    "                       chybí nebo nesouhlasí), nepodepsaný a podepsaný klíčem, který tento\n"
+    "                       počítač nezná (vypíše otisk klíče a jméno podepisujícího).\n"
     "  -v, --version        verze programu\n"
     "  -h, --help           nápověda\n"
     "\n"
     "Návratové kódy: 0 protokol zapsán, 2 chybné použití, soubor linky či záznam nelze přečíst\n"
-    "nebo protokol nelze zapsat (soubor pak nevznikne), 3 záznam kalibrace je poškozený nebo\n"
-    "to není záznam kalibrace (protokol nevznikne).\n";
+    "nebo protokol nelze zapsat (soubor pak nevznikne), 3 záznam kalibrace je poškozený,\n"
+    "padělaný, nepodepsaný, podepsaný neznámým klíčem nebo to není záznam kalibrace (protokol\n"
+    "nevznikne). Soubor linky i záznam musí být obyčejný soubor (roura, zařízení ani složka ne),\n"
+    "soubor linky nejvýše 4 MiB, záznam nejvýše 4 MiB.\n";
 
 void Print(FILE* to, const QString& text) {
   std::fputs(text.toUtf8().constData(), to);

@@ -1,8 +1,12 @@
 #include "line/workbench_settings.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
+#include <QTemporaryDir>
+#include <cstdio>
 
+#include "base/checked_file.h"
 #include "base/settings.h"
 
 namespace {
@@ -12,12 +16,29 @@ QString& OverridePath() {
   return path;
 }
 
+// QSettings opens the file itself, and would wait on a FIFO put there for ever: a file that the
+// one reader refuses is replaced, for this run, by a scratch file of the program's own.
+QString Usable(const QString& path) {
+  static QString refused, scratch;
+  static QTemporaryDir dir;
+  if (path.isEmpty() || path == refused) return path.isEmpty() ? path : scratch;
+  QByteArray bytes;
+  QString why;
+  bool missing = false;
+  if (ReadFileChecked(path, MaxWorkbenchSettingsBytes, &bytes, &why, &missing) || missing) return path;
+  refused = path;
+  scratch = dir.filePath(QStringLiteral("linka.ini"));
+  std::fprintf(stderr, "%s: soubor nastavení %s nelze použít: %s; volby pracoviště se do konce běhu neuloží.\n",
+               qPrintable(QCoreApplication::applicationName()), qPrintable(path), qPrintable(why));
+  return scratch;
+}
+
 }  // namespace
 
 QString WorkbenchSettingsPath() {
-  if (!OverridePath().isEmpty()) return OverridePath();
+  if (!OverridePath().isEmpty()) return Usable(OverridePath());
   const QString dir = UserSettingsDirectory();
-  return dir.isEmpty() ? QString() : QDir(dir).filePath(QStringLiteral("linka.ini"));
+  return dir.isEmpty() ? QString() : Usable(QDir(dir).filePath(QStringLiteral("linka.ini")));
 }
 
 void SetWorkbenchSettingsPath(const QString& path) { OverridePath() = path; }

@@ -5,7 +5,10 @@
 class QSettings;
 
 // The workbench's per-user choices (window place, what the log records), in the folder of
-// the tool's own settings (UserSettingsDirectory) unless a test sets another file.
+// the tool's own settings (UserSettingsDirectory) unless a test sets another file. A file
+// there that is no regular file or is larger than MaxWorkbenchSettingsBytes is said once on
+// standard error and left alone; the choices then go to a scratch file until the program ends.
+constexpr qint64 MaxWorkbenchSettingsBytes = 1 << 20;
 QString WorkbenchSettingsPath();
 void SetWorkbenchSettingsPath(const QString& path);  // empty: back to the user's folder
 

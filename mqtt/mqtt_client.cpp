@@ -1,12 +1,14 @@
 #include "mqtt/mqtt_client.h"
 
+#include <linux/tcp.h>
 #include <mosquitto.h>
+#include <netinet/in.h>
+#include <openssl/x509.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSysInfo>
 #include <QUrl>
 #include <algorithm>
@@ -16,7 +18,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/checked_file.h"
 #include "base/errno_text.h"
+#include "base/plain_text.h"
 
 namespace {
 
@@ -27,6 +31,13 @@ constexpr int Window = 64;
 constexpr int LoginWaitMs = 10000;
 // The retained `offline` of a clean stop gets this long to leave.
 constexpr int GoodbyeMs = 1000;
+// A broker answers what the client sends (acknowledgements, pings) and sends nothing of its
+// own: beyond what the client sent and this much for the TLS handshake, whatever comes is a
+// fault, and the library would keep it.
+constexpr uint64_t InboundAllowanceBytes = 1 << 20;
+// A password file's first line, a certificate or a key: far below these.
+constexpr qint64 MaxPasswordFileBytes = 64 << 10;
+constexpr qint64 MaxTlsFileBytes = 16 << 20;
 
 using Clock = std::chrono::steady_clock;
 
@@ -45,26 +56,44 @@ QString RefusalText(int rc) {
   }
 }
 
-// The library's texts are English; the operator reads Czech. Reads errno for MOSQ_ERR_ERRNO, so
-// it comes right after the call that failed.
+// The library's texts are English; the operator reads Czech, the library's code after it for
+// whoever digs deeper. Reads errno for MOSQ_ERR_ERRNO, so it comes right after the call that
+// failed.
 QString LibraryErrorText(int rc) {
+  QString text;
   switch (rc) {
-    case MOSQ_ERR_ERRNO: return QString::fromStdString(CzechErrnoText(errno));
-    case MOSQ_ERR_NOMEM: return QStringLiteral("nedostatek paměti");
+    case MOSQ_ERR_ERRNO: text = QString::fromStdString(CzechErrnoText(errno)); break;
+    case MOSQ_ERR_NOMEM: text = QStringLiteral("nedostatek paměti"); break;
     case MOSQ_ERR_PROTOCOL:
-    case MOSQ_ERR_MALFORMED_PACKET: return QStringLiteral("broker poslal, čemu klient nerozumí");
-    case MOSQ_ERR_INVAL: return QStringLiteral("neplatné nastavení");
-    case MOSQ_ERR_NO_CONN: return QStringLiteral("bez spojení");
-    case MOSQ_ERR_CONN_LOST: return QStringLiteral("spojení se přerušilo");
+    case MOSQ_ERR_MALFORMED_PACKET:
+    case MOSQ_ERR_DUPLICATE_PROPERTY:
+    case MOSQ_ERR_TOPIC_ALIAS_INVALID: text = QStringLiteral("broker poslal, čemu klient nerozumí"); break;
+    case MOSQ_ERR_INVAL: text = QStringLiteral("neplatné nastavení"); break;
+    case MOSQ_ERR_NO_CONN: text = QStringLiteral("bez spojení"); break;
+    case MOSQ_ERR_CONN_REFUSED: text = QStringLiteral("broker spojení odmítl"); break;
+    case MOSQ_ERR_NOT_FOUND: text = QStringLiteral("nenalezeno"); break;
+    case MOSQ_ERR_CONN_LOST: text = QStringLiteral("spojení se přerušilo"); break;
     case MOSQ_ERR_TLS:
-    case MOSQ_ERR_TLS_HANDSHAKE: return QStringLiteral("chyba TLS");
-    case MOSQ_ERR_EAI:
-    case MOSQ_ERR_LOOKUP: return QStringLiteral("název počítače nelze přeložit na adresu");
-    case MOSQ_ERR_KEEPALIVE: return QStringLiteral("broker přestal odpovídat");
+    case MOSQ_ERR_TLS_HANDSHAKE: text = QStringLiteral("chyba TLS"); break;
     case MOSQ_ERR_PAYLOAD_SIZE:
-    case MOSQ_ERR_OVERSIZE_PACKET: return QStringLiteral("zpráva je pro brokera příliš velká");
-    default: return QStringLiteral("chyba knihovny MQTT č. %1").arg(rc);
+    case MOSQ_ERR_OVERSIZE_PACKET: text = QStringLiteral("zpráva je pro brokera příliš velká"); break;
+    case MOSQ_ERR_NOT_SUPPORTED:
+    case MOSQ_ERR_QOS_NOT_SUPPORTED:
+    case MOSQ_ERR_RETAIN_NOT_SUPPORTED: text = QStringLiteral("broker nebo knihovna to nepodporuje"); break;
+    case MOSQ_ERR_AUTH:
+    case MOSQ_ERR_ACL_DENIED: text = QStringLiteral("broker to nedovolil"); break;
+    case MOSQ_ERR_EAI:
+    case MOSQ_ERR_LOOKUP: text = QStringLiteral("název počítače nelze přeložit na adresu"); break;
+    case MOSQ_ERR_PROXY: text = QStringLiteral("chyba proxy"); break;
+    case MOSQ_ERR_MALFORMED_UTF8: text = QStringLiteral("text není platné UTF-8 nebo obsahuje řídicí znak"); break;
+    case MOSQ_ERR_KEEPALIVE: text = QStringLiteral("broker přestal odpovídat"); break;
+    case MOSQ_ERR_OCSP: text = QStringLiteral("stav certifikátu brokeru (OCSP) nelze ověřit"); break;
+    case MOSQ_ERR_TIMEOUT: text = QStringLiteral("vypršel čas"); break;
+    case MOSQ_ERR_ADMINISTRATIVE_ACTION: text = QStringLiteral("správce brokeru spojení ukončil"); break;
+    case MOSQ_ERR_ALREADY_EXISTS: text = QStringLiteral("už existuje"); break;
+    default: text = QStringLiteral("neznámá chyba knihovny MQTT"); break;
   }
+  return text + QStringLiteral(" (kód %1)").arg(rc);
 }
 
 // What OpenSSL's complaint means for the operator; its own words follow for whoever digs deeper.
@@ -81,17 +110,46 @@ QString TlsReason(const QString& openssl) {
       {"certificate expired", "certifikát vypršel"},
       {"wrong version number", "broker na tomto portu nemluví TLS"},
       {"packet length too long", "broker na tomto portu nemluví TLS"},
+      {"record layer failure", "broker na tomto portu nemluví TLS"},
+      {"unexpected eof", "broker ukončil spojení uprostřed navazování TLS (na tomto portu nemluví TLS, nebo odmítl "
+                         "klienta)"},
+      {"no certificates", "soubor CA neobsahuje žádný certifikát"},
+      {"key values mismatch", "klíč klienta nepatří k jeho certifikátu"},
   };
   for (const auto& k : known)
     if (openssl.contains(QLatin1String(k.says), Qt::CaseInsensitive))
       return QString::fromUtf8(k.means) + QStringLiteral(" (") + openssl + QLatin1Char(')');
-  return openssl.isEmpty() ? QStringLiteral("certifikát, klíč nebo CA nelze použít") : openssl;
+  return openssl.isEmpty() ? QStringLiteral("certifikát, klíč nebo CA nelze použít")
+                           : QStringLiteral("navázání TLS selhalo (") + openssl + QLatin1Char(')');
 }
 
+// A TLS file as OpenSSL will read it: a regular file within its limit, so that a FIFO there
+// never blocks the connection.
 bool Readable(const QString& path, const QString& what, QString* error) {
-  if (path.isEmpty() || QFileInfo(path).isReadable()) return true;
-  *error = QStringLiteral("%1 %2 nelze číst.").arg(what, path);
+  QByteArray bytes;
+  QString why;
+  if (path.isEmpty() || ReadFileChecked(path, MaxTlsFileBytes, &bytes, &why)) return true;
+  *error = QStringLiteral("%1 %2 nelze číst: %3.").arg(what, path, why);
   return false;
+}
+
+// The system's CA folder, as OpenSSL finds it (SSL_CERT_DIR overrides it there too).
+QByteArray SystemCaFolder() {
+  const QByteArray fromEnvironment = qgetenv(X509_get_default_cert_dir_env());
+  return fromEnvironment.isEmpty() ? QByteArray(X509_get_default_cert_dir()) : fromEnvironment;
+}
+
+// What the broker has sent on the connection and what it was sent, in bytes; false when the
+// system does not say.
+bool TrafficOf(int fd, uint64_t& received, uint64_t& sent) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  if (fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
+      size < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
+    return false;
+  received = info.tcpi_bytes_received;
+  sent = info.tcpi_bytes_acked;
+  return true;
 }
 
 }  // namespace
@@ -99,7 +157,8 @@ bool Readable(const QString& path, const QString& what, QString* error) {
 QString ParseMqttUrl(const QString& text, MqttUrl& url) {
   const QUrl parsed(text.trimmed(), QUrl::StrictMode);
   const QString scheme = parsed.scheme().toLower();
-  const QString bad = QStringLiteral("Adresa brokeru musí mít tvar mqtt://POČÍTAČ[:PORT] nebo mqtts://POČÍTAČ[:PORT]: %1").arg(text);
+  const QString bad = QStringLiteral("Adresa brokeru musí mít tvar mqtt://POČÍTAČ[:PORT] nebo mqtts://POČÍTAČ[:PORT]: %1")
+                          .arg(QString::fromStdString(ShownText(text.toStdString())));
   if (!parsed.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) ||
       parsed.host().isEmpty() || !parsed.userInfo().isEmpty() || (!parsed.path().isEmpty() && parsed.path() != QLatin1String("/")) ||
       parsed.hasQuery() || parsed.hasFragment())
@@ -117,10 +176,12 @@ QString LoadMqttPassword(const QString& file, QByteArray& password) {
     if (const char* env = std::getenv(MqttPasswordEnv)) password = QByteArray(env);
     return {};
   }
-  QFile f(file);
-  if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("Soubor s heslem %1 nelze číst: %2.").arg(file, f.errorString());
-  password = f.readLine(4096);
-  while (password.endsWith('\n') || password.endsWith('\r')) password.chop(1);
+  QByteArray text;
+  QString why;
+  if (!ReadFileChecked(file, MaxPasswordFileBytes, &text, &why))
+    return QStringLiteral("Soubor s heslem %1 nelze číst: %2.").arg(file, why);
+  password = text.left(text.indexOf('\n') < 0 ? text.size() : text.indexOf('\n'));
+  if (password.endsWith('\r')) password.chop(1);
   if (password.isNull()) password = QByteArray("");  // an empty file: an empty password
   return {};
 }
@@ -142,16 +203,30 @@ bool MqttClient::start(QString* error) {
     *error = why;
     return false;
   }
-  QString id = settings_.clientId;
-  if (id.isEmpty()) id = QStringLiteral("qx510-%1-%2").arg(QSysInfo::machineHostName()).arg(::getpid());
-  mosq_ = mosquitto_new(id.toUtf8().constData(), true, this);
   wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (mosq_ == nullptr || wakeFd_ < 0) {
+  if (wakeFd_ < 0) {
     *error = QStringLiteral("Klienta MQTT nelze vytvořit: %1.").arg(QString::fromStdString(CzechErrnoText(errno)));
     return false;
   }
+  if (const QString failed = configure(); !failed.isEmpty()) {
+    *error = failed;
+    return false;
+  }
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+QString MqttClient::configure() {
+  if (mosq_ != nullptr) mosquitto_destroy(mosq_);
+  QString id = settings_.clientId;
+  if (id.isEmpty()) id = QStringLiteral("qx510-%1-%2").arg(QSysInfo::machineHostName()).arg(::getpid());
+  mosq_ = mosquitto_new(id.toUtf8().constData(), true, this);
+  if (mosq_ == nullptr)
+    return QStringLiteral("Klienta MQTT nelze vytvořit: identifikátor klienta „%1“ knihovna nepřijala, nebo chybí paměť.")
+        .arg(QString::fromStdString(ShownText(id.toStdString())));
   mosquitto_connect_callback_set(mosq_, &MqttClient::OnConnect);
   mosquitto_publish_callback_set(mosq_, &MqttClient::OnPublish);
+  mosquitto_message_callback_set(mosq_, &MqttClient::OnMessage);
   mosquitto_log_callback_set(mosq_, &MqttClient::OnLog);
   int rc = MOSQ_ERR_SUCCESS;
   if (!settings_.userName.isEmpty())
@@ -163,16 +238,15 @@ bool MqttClient::start(QString* error) {
   if (rc == MOSQ_ERR_SUCCESS && settings_.url.tls) {
     const QByteArray ca = settings_.caFile.toLocal8Bit(), cert = settings_.certFile.toLocal8Bit(),
                      key = settings_.keyFile.toLocal8Bit();
+    // Without a CA file the system's CAs: the library takes the system's store only on top of
+    // a CA file or folder, so the system's folder is that folder.
+    const QByteArray folder = ca.isEmpty() ? SystemCaFolder() : QByteArray();
     if (ca.isEmpty()) mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-    rc = mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(), nullptr,
+    rc = mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(), folder.isEmpty() ? nullptr : folder.constData(),
                            cert.isEmpty() ? nullptr : cert.constData(), key.isEmpty() ? nullptr : key.constData(), nullptr);
   }
-  if (rc != MOSQ_ERR_SUCCESS) {
-    *error = QStringLiteral("Klienta MQTT nelze nastavit: %1.").arg(LibraryErrorText(rc));
-    return false;
-  }
-  thread_ = std::thread([this] { run(); });
-  return true;
+  if (rc != MOSQ_ERR_SUCCESS) return QStringLiteral("Klienta MQTT nelze nastavit: %1.").arg(LibraryErrorText(rc));
+  return {};
 }
 
 void MqttClient::publish(const QByteArray& topic, const QByteArray& payload, bool retain) {
@@ -213,6 +287,11 @@ void MqttClient::stop(int waitMs) {
 QString MqttClient::error() const {
   std::lock_guard lock(mutex_);
   return error_;
+}
+
+QString MqttClient::lastLoss() const {
+  std::lock_guard lock(mutex_);
+  return lastLoss_;
 }
 
 MqttClient::Counters MqttClient::counters() const {
@@ -258,14 +337,29 @@ void MqttClient::run() {
     setState(State::Connecting);
     if (connectOnce()) {
       serve();
-      if (accepted_) pauseMs = ReconnectFirstMs;
+      // A broker at fault is tried again after a growing pause too, with a client of its own:
+      // whatever the library kept of the broker's messages goes with the old one.
+      if (accepted_ && !brokerFault_) pauseMs = ReconnectFirstMs;
+      if (brokerFault_) {
+        brokerFault_ = false;
+        {
+          // What the old client held unacknowledged goes with it.
+          std::lock_guard lock(mutex_);
+          counters_.dropped += inFlight_.size();
+          inFlight_.clear();
+        }
+        if (const QString failed = configure(); !failed.isEmpty()) {
+          refuse(failed);
+          break;
+        }
+      }
     }
     if (stopping_ || state_ == State::Refused) break;
     setState(State::Away);
     waitMs(pauseMs);
     pauseMs = std::min(pauseMs * 2, ReconnectMaxMs);
   }
-  if (mosq_ != nullptr && accepted_) mosquitto_disconnect(mosq_);
+  if (mosq_ != nullptr && accepted_ && !brokerFault_) mosquitto_disconnect(mosq_);
 }
 
 bool MqttClient::connectOnce() {
@@ -298,7 +392,14 @@ void MqttClient::lose(const QString& why, int rc) {
     return;
   }
   std::lock_guard lock(mutex_);
-  error_ = QStringLiteral("Broker MQTT %1:%2 nedostupný: %3").arg(settings_.url.host).arg(settings_.url.port).arg(why);
+  error_ = (brokerFault_ ? QStringLiteral("Broker MQTT %1:%2: %3") : QStringLiteral("Broker MQTT %1:%2 nedostupný: %3"))
+               .arg(settings_.url.host)
+               .arg(settings_.url.port)
+               .arg(why);
+  if (accepted_) {
+    ++counters_.losses;
+    lastLoss_ = error_;
+  }
 }
 
 void MqttClient::serve() {
@@ -342,7 +443,19 @@ void MqttClient::serve() {
       [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &n, sizeof n);
     }
     int rc = MOSQ_ERR_SUCCESS;
-    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) rc = mosquitto_loop_read(mosq_, 1);
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      // More than the client's own traffic calls for: the library would keep it all.
+      uint64_t received = 0, sent = 0;
+      if (TrafficOf(fds[0].fd, received, sent) && received > sent + InboundAllowanceBytes) {
+        faultOfBroker(QStringLiteral("broker poslal %1 B, víc, než kolik si provoz klienta žádá").arg(received));
+        return;
+      }
+      rc = mosquitto_loop_read(mosq_, 1);
+      if (brokerFault_) {
+        faultOfBroker(QString());
+        return;
+      }
+    }
     if (rc == MOSQ_ERR_SUCCESS && (fds[0].revents & POLLOUT)) rc = mosquitto_loop_write(mosq_, 1);
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(mosq_);
     if (state_ == State::Refused) return;
@@ -372,9 +485,17 @@ void MqttClient::drainQueue() {
     const int rc = mosquitto_publish(mosq_, &mid, m.topic.constData(), int(m.payload.size()), m.payload.constData(),
                                      settings_.qos, m.retain);
     std::lock_guard lock(mutex_);
-    if (rc != MOSQ_ERR_SUCCESS) {
+    if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_NOMEM) {
       queue_.push_front(std::move(m));  // the connection is going; the next one sends it
       return;
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+      // The library will never take this one (a topic or payload it refuses): counted, not
+      // offered again and again.
+      ++counters_.dropped;
+      error_ = QStringLiteral("Zprávu na téma %1 nelze odeslat: %2")
+                   .arg(QString::fromStdString(ShownText(m.topic.toStdString())), LibraryErrorText(rc));
+      continue;
     }
     // A QoS 0 message may leave inside the call, before its id is known here.
     if (deliveredAtOnce_ && publishingMid_ == mid)
@@ -425,9 +546,42 @@ void MqttClient::OnPublish(mosquitto*, void* self, int mid) {
   }
 }
 
-void MqttClient::OnLog(mosquitto*, void* self, int level, const char* text) {
-  if (level != MOSQ_LOG_ERR || text == nullptr || std::strncmp(text, "OpenSSL Error", 13) != 0) return;
+void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
   auto* c = static_cast<MqttClient*>(self);
+  c->noteInbound(message != nullptr && message->topic != nullptr ? QByteArray(message->topic) : QByteArray());
+}
+
+void MqttClient::OnLog(mosquitto*, void* self, int level, const char* text) {
+  if (text == nullptr) return;
+  auto* c = static_cast<MqttClient*>(self);
+  // A message the broker sends at QoS 2 reaches the message callback only once the broker
+  // releases it, which a faulty broker never does; the library says at once that it came.
+  if (level == MOSQ_LOG_DEBUG && std::strstr(text, " received PUBLISH ") != nullptr) {
+    const char* topic = std::strchr(text, '\'');
+    const char* topicEnd = topic != nullptr ? std::strstr(topic + 1, "', ...") : nullptr;
+    c->noteInbound(topicEnd != nullptr ? QByteArray(topic + 1, int(topicEnd - topic - 1)) : QByteArray());
+    return;
+  }
+  if (level != MOSQ_LOG_ERR || std::strncmp(text, "OpenSSL Error", 13) != 0) return;
   std::lock_guard lock(c->mutex_);
   if (c->tlsError_.isEmpty()) c->tlsError_ = QString::fromUtf8(text);
+}
+
+void MqttClient::noteInbound(const QByteArray& topic) {
+  std::lock_guard lock(mutex_);
+  if (!brokerFault_) inboundTopic_ = topic;
+  brokerFault_ = true;
+}
+
+void MqttClient::faultOfBroker(QString why) {
+  brokerFault_ = true;
+  QByteArray topic;
+  {
+    std::lock_guard lock(mutex_);
+    topic = inboundTopic_;
+  }
+  if (why.isEmpty())
+    why = QStringLiteral("broker poslal zprávu%1, ačkoli klient nic neodebírá").arg(
+        topic.isEmpty() ? QString() : QStringLiteral(" na téma „%1“").arg(QString::fromStdString(ShownText(topic.toStdString()))));
+  lose(QStringLiteral("chyba brokeru: %1; spojení ukončeno").arg(why));
 }

@@ -14,6 +14,12 @@
 // the retained messages (presence, and the last of each retained topic) are sent again,
 // for a broker that restarted without keeping them. A broker that refuses the login or the
 // certificate is not tried again: the client stops and says why (state Refused).
+//
+// A broker sends the client nothing but answers: any message it sends (the client subscribes
+// to nothing), or more bytes than the client's own traffic calls for, is the broker's fault.
+// The connection is then dropped with the reason in error(), whatever the library kept of it
+// goes with a client of its own, and the broker is tried again after the growing pause; so
+// no broker can grow the program's memory.
 
 #include <QByteArray>
 #include <QString>
@@ -65,6 +71,7 @@ class MqttClient {
     uint64_t dropped = 0;    // lost: pushed out of a full queue, or unsent when a connection broke
     uint64_t queued = 0;     // waiting now
     uint64_t connects = 0;   // connections the broker accepted
+    uint64_t losses = 0;     // of those, lost (the broker went away or was at fault)
   };
   static constexpr int ReconnectFirstMs = 500;
   static constexpr int ReconnectMaxMs = 8000;
@@ -77,6 +84,7 @@ class MqttClient {
   // Checks the settings (TLS files readable) and starts the network thread; false and the
   // Czech reason when it cannot start.
   bool start(QString* error);
+
   // Queues one message; a retained one is also kept to be sent again after a reconnect.
   void publish(const QByteArray& topic, const QByteArray& payload, bool retain = false);
   // Sends what is queued for at most waitMs, publishes the retained `offline` and
@@ -86,6 +94,8 @@ class MqttClient {
   State state() const { return state_.load(); }
   // Czech: why the broker refused (Refused), or what the last connection attempt met.
   QString error() const;
+  // Why the last accepted connection was lost; empty while none was.
+  QString lastLoss() const;
   Counters counters() const;
 
  private:
@@ -94,6 +104,8 @@ class MqttClient {
     bool retain = false;
   };
   void run();
+  // A fresh library client with the settings; the Czech reason when it cannot be made.
+  QString configure();
   bool connectOnce();
   void serve();
   void drainQueue();
@@ -106,7 +118,11 @@ class MqttClient {
   void refuse(const QString& why);
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnMessage(mosquitto*, void* self, const struct mosquitto_message* message);
   static void OnLog(mosquitto*, void* self, int level, const char* text);
+  void noteInbound(const QByteArray& topic);
+  // Ends the connection for the broker's fault; an empty `why`: it sent a message.
+  void faultOfBroker(QString why);
 
   const MqttSettings settings_;
   mosquitto* mosq_ = nullptr;
@@ -115,6 +131,7 @@ class MqttClient {
   std::atomic<State> state_{State::Connecting};
   std::atomic<bool> stopping_{false};
   std::atomic<bool> accepted_{false};  // the broker's CONNACK said yes on this connection
+  std::atomic<bool> brokerFault_{false};  // the broker sent what it must not on this connection
 
   mutable std::mutex mutex_;  // guards what follows
   std::condition_variable changed_;
@@ -123,6 +140,8 @@ class MqttClient {
   Counters counters_;
   QString error_;
   QString tlsError_;  // the first OpenSSL complaint of this attempt, from the library's log
+  QByteArray inboundTopic_;  // the topic of the first message the broker sent
+  QString lastLoss_;
   int flushWaitMs_ = 0;
   std::set<int> inFlight_;  // handed to the library, not yet delivered
   int publishingMid_ = -1;  // delivered while mosquitto_publish() ran (QoS 0 leaves at once)

@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_messages.h"
 
+#include <mosquitto.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,6 +10,7 @@
 #include "base/commands.h"
 #include "base/exchange_trace.h"
 #include "base/identify.h"
+#include "base/plain_text.h"
 #include "mqtt/mqtt_client.h"
 
 namespace {
@@ -56,6 +59,41 @@ bool ValidLevel(const QString& level) {
          !level.contains(QChar(u'\0'));
 }
 
+// MQTT's strings are at most 65535 bytes of UTF-8; a topic holds the prefix, the line and
+// "/255-115200/status" at most after them.
+constexpr qsizetype MaxMqttStringBytes = 65535;
+constexpr qsizetype TopicTailBytes = 20;
+
+QString TooLong(const QString& label, const QString& text, qsizetype most) {
+  return text.toUtf8().size() > most ? QStringLiteral("%1 je delší než %2 B (UTF-8).").arg(label).arg(most) : QString();
+}
+
+// The id, the user name and the topic's levels, before the library sees them: it would refuse
+// them with a number and no word.
+QString TextsProblem(const MqttChoice& choice, const QString& line) {
+  const struct {
+    const char* label;
+    const QString& text;
+    qsizetype most;
+  } texts[] = {
+      {"Identifikátor klienta MQTT", choice.clientId, MaxMqttStringBytes},
+      {"Uživatelské jméno MQTT", choice.userName, MaxMqttStringBytes},
+      {"Předpona témat MQTT", choice.prefix, MaxMqttStringBytes - TopicTailBytes},
+      {"Název linky", line, MaxMqttStringBytes - TopicTailBytes},
+  };
+  for (const auto& t : texts) {
+    const QString label = QString::fromUtf8(t.label);
+    // A control or formatting character in a text the broker and the plant's tools will show.
+    if (const std::string e = UnsafeTextProblem(t.label, t.text.toStdString()); !e.empty()) return QString::fromStdString(e);
+    if (QString e = TooLong(label, t.text, t.most); !e.isEmpty()) return e;
+    // What else MQTT refuses in a string (a non-character such as U+FFFF).
+    const QByteArray utf8 = t.text.toUtf8();
+    if (mosquitto_validate_utf8(utf8.constData(), int(utf8.size())) != MOSQ_ERR_SUCCESS)
+      return QStringLiteral("%1 obsahuje znak, který MQTT nedovoluje.").arg(label);
+  }
+  return TooLong(QStringLiteral("Téma MQTT (předpona a název linky)"), choice.prefix + line, MaxMqttStringBytes - TopicTailBytes);
+}
+
 }  // namespace
 
 QByteArray MqttQuality(ExchangeOutcome outcome) {
@@ -96,6 +134,7 @@ QString MqttDefaultLineName() {
 QString MqttSettingsFrom(const MqttChoice& choice, MqttSettings& s, QString& line) {
   if (const QString e = ParseMqttUrl(choice.url, s.url); !e.isEmpty()) return e + QLatin1Char('.');
   line = choice.line.isEmpty() ? MqttDefaultLineName() : choice.line;
+  if (const QString e = TextsProblem(choice, line); !e.isEmpty()) return e;
   if (const QString e = CheckMqttPrefix(choice.prefix); !e.isEmpty()) return e;
   if (const QString e = CheckMqttLineName(line); !e.isEmpty()) return e;
   s.qos = choice.qos;
@@ -112,6 +151,8 @@ QString MqttSettingsFrom(const MqttChoice& choice, MqttSettings& s, QString& lin
   if (const QString e = LoadMqttPassword(choice.passwordFile, s.password); !e.isEmpty()) return e;
   if (!s.password.isNull() && s.userName.isEmpty())
     return QStringLiteral("Heslo MQTT bez uživatelského jména nelze použít.");
+  if (s.password.size() > MaxMqttStringBytes)
+    return QStringLiteral("Heslo MQTT je delší než %1 B.").arg(MaxMqttStringBytes);
   s.presenceTopic = MqttLinePublisher::PresenceTopic(choice.prefix, line);
   return {};
 }

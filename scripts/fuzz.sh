@@ -15,7 +15,7 @@ scripts/install-deps.sh fuzz
 build=build/fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQX510_FUZZ=ON -DQX510_TESTS=OFF -DQX510_BENCH=OFF
-targets=(settings_roundtrip sim_datagram sim_local knet_reply sim_control serial_frame)
+targets=(settings_roundtrip sim_datagram sim_local knet_reply sim_control serial_frame port_map line_file calibration_record mqtt_settings)
 cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 
 # The settings target writes its file for every input; on a RAM disk the flushes cost nothing.

@@ -10,7 +10,7 @@ packages=(
   libsimpleini-dev libicu-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  libmosquitto-dev mosquitto mosquitto-clients
+  libmosquitto-dev mosquitto mosquitto-clients libssl-dev
   libqcustomplot-dev
   fonts-dejavu-core poppler-utils
   dpkg-dev help2man lintian desktop-file-utils

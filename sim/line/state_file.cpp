@@ -2,6 +2,7 @@
 
 #include "base/checked_file.h"
 #include "base/errno_text.h"
+#include "base/file_read.h"
 #include "sim/line/sim_bus.h"
 #include "sim/lock_file.h"
 
@@ -121,47 +122,22 @@ std::string DefaultSimStatePath() {
 }
 
 SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory>& modules, std::string* error) {
-  // Non-blocking, so that opening a FIFO returns at once; the type is checked before any read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    if (errno == ENOENT) {
+  // The one reader: a FIFO at the path is refused without blocking, the type before any read.
+  std::string bytes, reason;
+  switch (ReadWholeFile(path, SimStateMaxBytes, bytes, reason)) {
+    case FileReadResult::Missing:
       SetError(error, path + " neexistuje");
       return SimStateLoad::Missing;
+    case FileReadResult::Refused: {
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        SetError(error, path + " " + reason);
+        return SimStateLoad::NotAFile;
+      }
+      SetError(error, "soubor stavu " + path + " nelze přečíst: " + reason);
+      return SimStateLoad::Invalid;
     }
-    const std::string why = Errno("nelze otevřít " + path);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      SetError(error, path + " není obyčejný soubor");
-      return SimStateLoad::NotAFile;
-    }
-    SetError(error, why);
-    return SimStateLoad::Invalid;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    SetError(error, path + " není obyčejný soubor");
-    return SimStateLoad::NotAFile;
-  }
-  std::string bytes;
-  char chunk[1024];
-  bool failed = false;
-  while (bytes.size() <= SimStateMaxBytes) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) failed = true;
-    if (n <= 0) break;
-    bytes.append(chunk, size_t(n));
-  }
-  const std::string why = failed ? Errno("nelze číst " + path) : std::string();
-  ::close(fd);
-  if (failed) {
-    SetError(error, why);
-    return SimStateLoad::Invalid;
-  }
-  if (bytes.size() > SimStateMaxBytes) {
-    SetError(error, path + " je větší než " + std::to_string(SimStateMaxBytes) + " bajtů: není to soubor stavu simulátoru");
-    return SimStateLoad::Invalid;
+    case FileReadResult::Read: break;
   }
   return Parse(path, bytes, modules, error);
 }

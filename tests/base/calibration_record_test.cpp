@@ -6,10 +6,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "base/calibration_constants.h"
 #include "base/calibration_record.h"
+#include "base/record_signature.h"
 #include "base/sealed_text.h"
 #include "tests/support/calibration_sample.h"
 
@@ -135,15 +137,72 @@ TEST(CalibrationRecord, TheVerdictCountsEveryReadingAgainstTheTolerance) {
   }
 }
 
+// What no calibration gives is refused when a record is read, the character named.
+TEST(CalibrationRecord, EntriesNoCalibrationGivesAreRefusedWhenRead) {
+  const auto with = [](const std::function<void(CalibrationRecord&)>& change) {
+    CalibrationRecord r = Sample();
+    change(r);
+    return r;
+  };
+  const struct {
+    const char* name;
+    CalibrationRecord record;
+    const char* reason;
+  } cases[] = {
+      {"a direction override in the tag", with([](auto& r) { r.tag = QStringLiteral("TT") + QChar(0x202E) + QStringLiteral("401-TT"); }),
+       "Označení modulu obsahuje nedovolený znak U+202E (znak pro směr textu)."},
+      {"an escape in the operator", with([](auto& r) { r.operatorName = QStringLiteral("\x1b[31mJan"); }),
+       "obsahuje nedovolený znak U+001B (řídicí znak)."},
+      {"a bell in the reference's name", with([](auto& r) { r.referenceName = QStringLiteral("K1\a"); }), "U+0007"},
+      {"no tag", with([](auto& r) { r.tag.clear(); }), "Označení modulu chybí."},
+      {"no operator", with([](auto& r) { r.operatorName = QStringLiteral("  "); }), "kdo kalibruje, chybí."},
+      {"no reference", with([](auto& r) { r.referenceName.clear(); }), "Název referenčního přístroje chybí."},
+      {"an endless tolerance", with([](auto& r) { r.tolerancePercent = 1e308; }), "Tolerance musí být"},
+      {"a reading of 1e308", with([](auto& r) { r.asLeft.readings[0].value = 1e308; }), "mimo fyzikální meze"},
+      {"the end before the start", with([](auto& r) { r.ended = r.started.addSecs(-1); }), "dřív než její začátek"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CalibrationRecord back;
+    QString error;
+    EXPECT_FALSE(ParseCalibrationRecord(FormatCalibrationRecord(c.record), back, error));
+    EXPECT_TRUE(error.contains(QString::fromUtf8(c.reason))) << error.toStdString();
+  }
+}
+
+// A tag of 36 Czech letters makes 217 bytes percent-encoded: its name is shortened with a hash
+// of the whole, so that it fits and its history still finds it; another long tag alike at the
+// start gets a name of its own.
+TEST(CalibrationRecord, ALongTagMakesANameTheFileSystemTakes) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  SigningKey key;
+  QString error;
+  ASSERT_TRUE(LoadSigningKey(dir.filePath(QStringLiteral("podpis")), key, error)) << error.toStdString();
+  CalibrationRecord r = Sample();
+  r.tag = QString(QStringLiteral("Čerpadlo")).repeated(4) + QStringLiteral("ŠŤŘŽ");
+  CalibrationRecord other = r;
+  other.tag += QStringLiteral("2");
+  EXPECT_LE(CalibrationRecordFileName(r).toUtf8().size(), 200);
+  EXPECT_NE(CalibrationRecordFileName(r), CalibrationRecordFileName(other));
+  ASSERT_FALSE(SaveCalibrationRecordIn(dir.path(), r, key, error).isEmpty()) << error.toStdString();
+  ASSERT_FALSE(SaveCalibrationRecordIn(dir.path(), other, key, error).isEmpty()) << error.toStdString();
+  const QVector<CalibrationRecordEntry> history = ListCalibrationRecords(dir.path(), r.tag);
+  ASSERT_EQ(history.size(), 1);
+  EXPECT_TRUE(history[0].sound) << history[0].error.toStdString();
+}
+
 TEST(CalibrationRecord, TheHistoryOfATagListsItsRecordsNewestFirstDamagedOnesIncluded) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   CalibrationRecord r = Sample();
   QString error;
+  SigningKey key;
+  ASSERT_TRUE(LoadSigningKey(dir.filePath(QStringLiteral("podpis")), key, error)) << error.toStdString();
   const auto saveAt = [&](const QString& tag, QTime time) {
     r.tag = tag;
     r.started = QDateTime(QDate(2026, 12, 7), time, Qt::OffsetFromUTC, 3600);
-    const QString path = SaveCalibrationRecordIn(dir.path(), r, error);
+    const QString path = SaveCalibrationRecordIn(dir.path(), r, key, error);
     EXPECT_FALSE(path.isEmpty()) << error.toStdString();
     return path;
   };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <string>
+#include <string_view>
 
 #include "base/port_map.h"
 #include "base/settings.h"
@@ -36,11 +38,12 @@ TEST(PortMap, ReadsPortsWithTheirOptions) {
 }
 
 TEST(PortMap, NamesTheFirstMistakeByItsLine) {
+  using namespace std::literals;
   const struct {
-    const char* text;
+    std::string_view text;
     ParseError::Kind kind;
     int line;
-    const char* token;
+    std::string_view token;
   } cases[] = {
       {"COM1 /dev/ttyS0", ParseError::NoEquals, 1, "COM1"},
       {"# x\nCOM0=/dev/ttyS0", ParseError::UnknownPort, 2, "COM0"},
@@ -54,14 +57,23 @@ TEST(PortMap, NamesTheFirstMistakeByItsLine) {
       {"COM1=/dev/ttyS0 parity=even", ParseError::UnknownOption, 1, "parity=even"},
       {"COM1=/dev/ttyS0 echo=yes", ParseError::BadValue, 1, "echo=yes"},
       {"COM1=/dev/ttyS0 rs485=on", ParseError::BadValue, 1, "rs485=on"},
+      // A NUL would cut the device's name where the system reads it: another device opened.
+      {"COM1=/dev/ttyUSB0\0X echo=1"sv, ParseError::BadCharacter, 1, "COM1=/dev/ttyUSB0\0X echo=1"sv},
+      {"# x\nCOM1=/dev/tty\xE2\x80\xAEUSB0"sv, ParseError::BadCharacter, 2, "COM1=/dev/tty\xE2\x80\xAEUSB0"sv},
+      {"COM1=/dev/ttyS0 # \x1b[2J"sv, ParseError::BadCharacter, 1, "COM1=/dev/ttyS0 # \x1b[2J"sv},
+      {"COM1=/dev/tty\xFFS0"sv, ParseError::BadCharacter, 1, "COM1=/dev/tty\xFFS0"sv},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(std::string(c.text));
     const auto map = portmap::Parse(c.text);
     EXPECT_EQ(map.error.kind, c.kind);
     EXPECT_EQ(map.error.line, c.line);
     EXPECT_EQ(map.error.token, c.token);
     EXPECT_TRUE(map.ports.empty());
+    // What the file held reaches the terminal escaped, never as it was.
+    const std::string said = portmap::Describe(map.error);
+    for (const std::string_view raw : {"\0"sv, "\x1b"sv, "\xE2\x80\xAE"sv, "\xFF"sv})
+      EXPECT_EQ(said.find(raw), std::string::npos) << said;
   }
 }
 

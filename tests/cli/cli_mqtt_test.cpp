@@ -209,4 +209,39 @@ TEST_F(CliMqttTest, RefusedLoginOrCertificateEndsTheWatchWithStatus3) {
   }
 }
 
+// A broker that took no message ends the watch with a status of its own; one that goes away
+// and comes back is said on standard error when it goes and when it is back.
+TEST_F(CliMqttTest, TheWatchSaysWhenTheBrokerGoesAndComesBackAndFailsWhenItTookNothing) {
+  FaultyBroker silent(FaultyBroker::Silent);
+  QProcess cli;
+  startWatch(cli, QStringLiteral("mqtt://127.0.0.1:%1").arg(silent.port()), {"--count", "5"});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const QString err = QString::fromUtf8(cli.readAllStandardError());
+  EXPECT_EQ(cli.exitCode(), 4) << err.toStdString();
+  EXPECT_TRUE(err.contains(QStringLiteral("MQTT: broker nepřevzal žádnou z"))) << err.toStdString();
+
+  TestBroker broker;
+  QString error;
+  ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+  QProcess watch;
+  startWatch(watch, broker.url(), {});
+  QString said;
+  const auto saidSoon = [&](const QString& text, int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (!said.contains(text) && !deadline.hasExpired()) {
+      watch.waitForReadyRead(100);
+      said += QString::fromUtf8(watch.readAllStandardError());
+    }
+    return said.contains(text);
+  };
+  QThread::msleep(1000);
+  broker.stop();
+  EXPECT_TRUE(saidSoon(QStringLiteral("nedostupný: "), 20000)) << said.toStdString();
+  ASSERT_TRUE(broker.start(&error)) << error.toStdString();
+  EXPECT_TRUE(saidSoon(QStringLiteral("opět dostupný"), 30000)) << said.toStdString();
+  watch.terminate();
+  ASSERT_TRUE(watch.waitForFinished(10000));
+  EXPECT_EQ(watch.exitCode(), 143);
+}
+
 }  // namespace

@@ -75,13 +75,16 @@ class CliTest : public ::testing::Test {
     ASSERT_TRUE(sim_->start(&error)) << error;
     ::setenv(simproto::EndpointEnv, sim_->localPath().c_str(), 1);
     SetConnectionSettingsPath(path("W_qx510.ini"));
-    // The user's own serial-ports file must not send the stand-ins to a real device.
+    // The user's own serial-ports file must not send the stand-ins to a real device, nor a
+    // record be signed with the user's own key.
     configHome_.emplace("XDG_CONFIG_HOME", dir_.path().toLocal8Bit().toStdString());
+    dataHome_.emplace("XDG_DATA_HOME", dir_.path().toLocal8Bit().toStdString());
   }
   void TearDown() override {
     SetConnectionSettingsPath(QString());
     ::unsetenv(simproto::EndpointEnv);
     configHome_.reset();
+    dataHome_.reset();
   }
 
   QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
@@ -143,7 +146,7 @@ class CliTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
-  std::optional<ScopedEnv> configHome_;
+  std::optional<ScopedEnv> configHome_, dataHome_;
   int slept_ = 0;
   int stopAfterMs_ = 0;  // Ctrl+C once this much time has been waited
   int stopAfterChecks_ = -1;  // the signal comes after this many looks; -1 never
@@ -229,8 +232,16 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
        2, "nelze záznam kalibrace zapsat"},
       {{"calibrate", "voltage", "--record", path("edited.txt"), "--tag", "T", "--operator", "J", "--reference-name", "K"},
        2, "už existuje; záznam kalibrace se nepřepisuje."},
+      // Decided before the first exchange: a record that could not be written afterwards would
+      // leave the module changed without a trace.
+      {{"calibrate", "voltage", "--reference", "5", "--record", path("r") + QString(300, QLatin1Char('x')), "--tag", "T",
+        "--operator", "J", "--reference-name", "K"},
+       2, "jméno souboru je příliš dlouhé"},
+      {{"calibrate", "voltage", "--record", path("r.qx510cal"), "--tag", QStringLiteral("TT") + QChar(0x202E) + "401-TT",
+        "--operator", "J", "--reference-name", "K"},
+       2, "Označení modulu obsahuje nedovolený znak U+202E (znak pro směr textu)."},
       {{"config", "restore", path("missing.txt")}, 2, "neexistuje"},
-      {{"config", "restore", dir_.path()}, 2, "neexistuje"},
+      {{"config", "restore", dir_.path()}, 2, "není obyčejný soubor, je to složka"},
       {{"config", "restore", path("truncated.txt")}, 2, "chybí kontrolní součet"},
       {{"config", "restore", path("edited.txt")}, 2, "kontrolní součet nesouhlasí"},
       {{"config", "verify", path("notes.txt")}, 2, "chybí kontrolní součet"},
@@ -1456,13 +1467,15 @@ class CliRecordTest : public CliTest {
     bytes.insert(bytes.end(), m.begin() + 15, m.begin() + 23);
     return bytes;
   }
-  // The values of the module's answers to Command 0 since `serial`, in the unit of `range`.
+  // The values of the module's answers to Command 0 since `serial`, in the unit of `range`,
+  // with the three decimals the module sends in it.
   std::vector<double> readingsSince(uint64_t serial, uint8_t range) {
     std::vector<double> values;
     for (const SimLogEntry& e : sim_->logSince(serial))
       if (e.request.command == Cmd::ReadChannel && e.answer && e.answer->status == 0) {
         const auto& d = e.answer->data;
-        values.push_back(DecodeMeasuredValue(d[1], d[2], d[3], d[4]) * (range == RangeCurrent ? 1000.0 : 1.0));
+        const double value = DecodeMeasuredValue(d[1], d[2], d[3], d[4]) * (range == RangeCurrent ? 1000.0 : 1.0);
+        values.push_back(std::round(value * 1000.0) / 1000.0);
       }
     return values;
   }
@@ -1527,6 +1540,8 @@ TEST_F(CliRecordTest, TheRecordHoldsTheReadingsTheModuleGaveBeforeAndAfterAndIts
     }
     EXPECT_EQ(record.asFoundVerdict(), CalibrationVerdict::Outside);
     EXPECT_EQ(record.verdict(), CalibrationVerdict::Within);
+    // The file holds what was measured, not a double's binary noise (0.1120000000000001).
+    EXPECT_FALSE(QRegularExpression(QStringLiteral("\\d\\.\\d{7,}")).match(QString::fromUtf8(FileBytes(file))).hasMatch());
     const std::vector<uint8_t> after = calibrationBytes();
     const int base = c.code == RangeVoltage ? 1 : 5;
     EXPECT_EQ(record.constantsBefore.gain, before[size_t(base)] | before[size_t(base) + 1] << 8);

@@ -1,8 +1,9 @@
 // The calibration certificate on paper: one page a reader takes the record's entries out of,
-// and the command line that refuses a damaged record.
+// and the command line that refuses a damaged, forged or untrusted record.
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
@@ -11,8 +12,11 @@
 #include <QTemporaryDir>
 
 #include "base/calibration_record.h"
+#include "base/record_signature.h"
+#include "base/sealed_text.h"
 #include "line/calibration_certificate.h"
 #include "tests/support/calibration_sample.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 
@@ -89,41 +93,75 @@ TEST_F(CertificateTest, LongSeriesAndLongTextsStayOnOnePage) {
   EXPECT_TRUE(text.contains(QStringLiteral("Podpis:")));
 }
 
-TEST_F(CertificateTest, TheCommandLineRefusesADamagedRecordAndWritesNothing) {
-  const QByteArray good = FormatCalibrationRecord(Record(3));
+// Only a record that is whole, signed and signed by a key this computer trusts gives a
+// certificate: --protocol, the companion's record verify and the workbench's history judge
+// alike, and name the reason.
+TEST_F(CertificateTest, OnlyAWholeRecordSignedByATrustedKeyGivesACertificate) {
+  const ScopedEnv dataHome("XDG_DATA_HOME", dir_.path().toStdString());
+  SigningKey own, foreign;
+  QString error;
+  ASSERT_TRUE(LoadSigningKey(SigningKeyFolder(), own, error)) << error.toStdString();
+  ASSERT_TRUE(LoadSigningKey(path(QStringLiteral("jinde")), foreign, error)) << error.toStdString();
+  const CalibrationRecord r = Record(3);
+  const QByteArray good = FormatCalibrationRecord(r, own);
+  const qsizetype sealAt = good.lastIndexOf("sha256=");
+  const QByteArray signature = good.mid(good.lastIndexOf("ed25519="));
   QByteArray flipped = good;
   flipped[flipped.indexOf("Ji")] = 'j';
+  // Changed, and sealed again as sha256sum would: only the signature can tell.
+  QByteArray resealed = SealText(good.left(sealAt).replace("Jiří Šťastný", "Jan Novák")) + signature;
+  const QByteArray foreignPrint = KeyFingerprint(foreign.publicKey).toUtf8();
+  CalibrationRecord bidi = r;
+  bidi.tag = QStringLiteral("TT") + QChar(0x202E) + QStringLiteral("401-TT");
   const struct {
     const char* name;
     QByteArray record;  // empty: no such file
+    CalibrationRecord as;
     int code;
     const char* said;
   } cases[] = {
-      {"sound", good, 0, "Kalibrační protokol KP-20261207-"},
-      {"byte flipped", flipped, 3, "pečeť SHA-256 nesouhlasí"},
-      {"seal missing", good.left(good.lastIndexOf("sha256=")), 3, "chybí pečeť SHA-256"},
-      {"no such record", QByteArray(), 2, "nelze přečíst"},
+      {"true", good, r, 0, "Kalibrační protokol KP-20261207-"},
+      {"byte flipped", flipped, r, 3, "pečeť SHA-256 nesouhlasí"},
+      {"changed and resealed", resealed, r, 3, "podpis Ed25519 nesouhlasí"},
+      {"signed by a foreign key", FormatCalibrationRecord(r, foreign), r, 3, foreignPrint.constData()},
+      {"not signed", FormatCalibrationRecord(r), r, 3, "není podepsán"},
+      {"seal and signature missing", good.left(sealAt), r, 3, "chybí pečeť SHA-256"},
+      {"a direction override in the tag", FormatCalibrationRecord(bidi, own), bidi, 3, "U+202E"},
+      {"no such record", QByteArray(), r, 2, "nelze přečíst"},
   };
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(var));
+  env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.path());
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const QString record = path(QStringLiteral("r%1.qx510cal").arg(++n));
+    const QString folder = path(QStringLiteral("f%1").arg(++n));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString record = QDir(folder).filePath(CalibrationRecordFileName(c.as));
     if (!c.record.isEmpty()) {
       QFile f(record);
       ASSERT_TRUE(f.open(QIODevice::WriteOnly));
       f.write(c.record);
     }
     const QString target = path(QStringLiteral("r%1.pdf").arg(n));
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(QX510_LINE), {QStringLiteral("--protocol"), record, QStringLiteral("-o"), target});
-    ASSERT_TRUE(p.waitForFinished(120000));
-    const QString said = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-    EXPECT_EQ(p.exitCode(), c.code) << said.toStdString();
-    EXPECT_TRUE(said.contains(QString::fromUtf8(c.said))) << said.toStdString();
+    const QString line = QStringLiteral(QX510_LINE), cli = QStringLiteral(QX510_CLI);
+    for (const auto& [program, args] : {std::pair{line, QStringList{"--protocol", record, "-o", target}},
+                                        std::pair{cli, QStringList{"record", "verify", record}}}) {
+      QProcess p;
+      p.setProcessEnvironment(env);
+      p.start(program, args);
+      ASSERT_TRUE(p.waitForFinished(120000));
+      const QString said = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+      EXPECT_EQ(p.exitCode(), c.code) << program.toStdString() << ": " << said.toStdString();
+      EXPECT_TRUE(said.contains(QString::fromUtf8(c.said)) || (c.code == 0 && program == cli)) << said.toStdString();
+    }
     EXPECT_EQ(QFile::exists(target), c.code == 0);
+    const QVector<CalibrationRecordEntry> history = ListCalibrationRecords(folder, c.as.tag);
+    ASSERT_EQ(history.size(), c.record.isEmpty() ? 0 : 1);
+    if (!history.isEmpty()) {
+      EXPECT_EQ(history[0].sound && history[0].refusal.isEmpty(), c.code == 0);
+    }
   }
 }
 

@@ -154,6 +154,14 @@ class CalibrationWizardTest : public ::testing::Test {
 };
 
 TEST_F(CalibrationWizardTest, AFullCalibrationRecordsWhatTheModuleReportedBeforeAndAfter) {
+  // What a record may not hold is refused at the entries, before the first exchange.
+  CalibrationWizard* refused = open(RangeVoltage);
+  refused->findChild<QLineEdit*>(QStringLiteral("ModuleTag"))->setText(QStringLiteral("TT") + QChar(0x202E) + QStringLiteral("101"));
+  refused->proceed();
+  EXPECT_EQ(refused->step(), CalibrationWizard::Entries);
+  EXPECT_TRUE(refused->message().contains(QStringLiteral("nedovolený znak U+202E"))) << refused->message().toStdString();
+  refused->close();
+  ASSERT_TRUE(WaitFor([this] { return detail_->calibrationWizard() == nullptr; }));
   const struct {
     uint8_t range;
     double reference;
@@ -295,12 +303,17 @@ TEST_F(CalibrationWizardTest, HistoryListsADamagedRecordAsDamagedAndGivesNoCerti
   r.ended = r.started.addSecs(600);
   r.end = CalibrationEnd::Finished;
   r.asLeft.readings = {{5.001, 5.0}};
+  r.operatorName = QStringLiteral("Jana Dvořáková");
+  r.referenceName = QStringLiteral("Kalibrátor K-2");
   QString error;
-  const QString sound = SaveCalibrationRecordIn(folder(), r, error);
+  SigningKey key;
+  ASSERT_TRUE(LoadSigningKey(SigningKeyFolder(), key, error)) << error.toStdString();
+  const QString sound = SaveCalibrationRecordIn(folder(), r, key, error);
   ASSERT_FALSE(sound.isEmpty()) << error.toStdString();
   r.started = r.started.addDays(30);
+  r.ended = r.started.addSecs(600);
   r.asLeft.readings = {{5.004, 5.0}};
-  const QString damaged = SaveCalibrationRecordIn(folder(), r, error);
+  const QString damaged = SaveCalibrationRecordIn(folder(), r, key, error);
   ASSERT_FALSE(damaged.isEmpty()) << error.toStdString();
   QFile file(damaged);
   ASSERT_TRUE(file.open(QIODevice::ReadWrite));
@@ -321,7 +334,7 @@ TEST_F(CalibrationWizardTest, HistoryListsADamagedRecordAsDamagedAndGivesNoCerti
   // Newest first: the damaged one, in red, never opened as a certificate.
   EXPECT_EQ(history->entries()[0].path, damaged);
   EXPECT_FALSE(history->entries()[0].sound);
-  EXPECT_TRUE(history->list()->item(0)->text().contains(QStringLiteral("poškozený záznam")));
+  EXPECT_TRUE(history->list()->item(0)->text().contains(QStringLiteral("poškozený nebo padělaný záznam")));
   EXPECT_FALSE(history->openCertificate(0));
   EXPECT_TRUE(shown.isEmpty());
   EXPECT_TRUE(history->message().contains(QStringLiteral("poškozený")));

@@ -1,7 +1,7 @@
 #pragma once
 // What a workbench test against an in-process simulated line needs around it: the stand-in
-// drivers sent to the simulator, the settings files and the serial-ports file in the test's
-// own folder (the user's must not send the stand-ins to a real device), all put back at the
+// drivers sent to the simulator, the settings files, the serial-ports file and the records'
+// signing key in the test's own folder (the user's must not send the stand-ins to a real device), all put back at the
 // end; and a wait for what the driver thread brings about.
 
 #include <QTemporaryDir>
@@ -16,7 +16,8 @@
 class SimulatedWorkbench {
  public:
   SimulatedWorkbench(const QTemporaryDir& dir, const SimServer& sim)
-      : configHome_("XDG_CONFIG_HOME", dir.path().toLocal8Bit().toStdString()) {
+      : configHome_("XDG_CONFIG_HOME", dir.path().toLocal8Bit().toStdString()),
+        dataHome_("XDG_DATA_HOME", dir.path().toLocal8Bit().toStdString()) {
     ::setenv(simproto::EndpointEnv, sim.localPath().c_str(), 1);
     SetConnectionSettingsPath(dir.filePath(QStringLiteral("W_qx510.ini")));
     SetWorkbenchSettingsPath(dir.filePath(QStringLiteral("linka.ini")));
@@ -31,5 +32,6 @@ class SimulatedWorkbench {
 
  private:
   ScopedEnv configHome_;
+  ScopedEnv dataHome_;  // the signing key of the records
 };
 

@@ -11,19 +11,23 @@
 #include <set>
 
 #include "mqtt/mqtt_client.h"
+#include "mqtt/mqtt_messages.h"
 #include "tests/mqtt/test_broker.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/wait_for.h"
 
 namespace {
 
-MqttSettings SettingsFor(const TestBroker& broker, bool tls) {
+MqttSettings SettingsFor(int port, bool tls) {
   MqttSettings s;
   s.url.tls = tls;
   s.url.host = QStringLiteral("127.0.0.1");
-  s.url.port = broker.port();
+  s.url.port = port;
   s.presenceTopic = "t/line/state";
   return s;
 }
+
+MqttSettings SettingsFor(const TestBroker& broker, bool tls) { return SettingsFor(broker.port(), tls); }
 
 TEST(MqttClient, UrlsItTakesAndRefuses) {
   const struct {
@@ -79,6 +83,13 @@ TEST(MqttClient, RefusedLoginOrCertificateEndsTheClient) {
     cases.push_back({"another CA", brokers.tls.get(), true, {}, {}, certs.otherCa, MqttClient::State::Refused,
                      "Spojení TLS s brokerem MQTT selhalo: certifikát brokeru nelze ověřit"});
   }
+  if (brokers.tls) {
+    // Without a CA file the system's CAs, which OpenSSL takes from SSL_CERT_FILE where set.
+    const ScopedEnv systemCas("SSL_CERT_FILE", certs.ca.toStdString());
+    MqttClient client(SettingsFor(*brokers.tls, true));
+    ASSERT_TRUE(client.start(&error)) << error.toStdString();
+    EXPECT_TRUE(WaitFor([&] { return client.state() == MqttClient::State::Connected; }, 10000)) << client.error().toStdString();
+  }
   for (const Case& c : cases) {
     MqttSettings s = SettingsFor(*c.broker, c.tls);
     s.userName = c.user;
@@ -95,6 +106,81 @@ TEST(MqttClient, RefusedLoginOrCertificateEndsTheClient) {
       EXPECT_EQ(client.state(), MqttClient::State::Refused) << c.what;
       EXPECT_EQ(client.counters().connects, 0u) << c.what;
     }
+  }
+}
+
+// The client subscribes to nothing: a broker that sends messages anyway is at fault. The
+// connection is dropped with the reason in Czech, and memory stays flat however long the
+// broker floods and however often it is tried again.
+TEST(MqttClient, ABrokerThatFloodsMessagesIsDroppedAndMemoryStaysFlat) {
+  for (const FaultyBroker::Fault fault : {FaultyBroker::FloodQos1, FaultyBroker::FloodQos2}) {
+    SCOPED_TRACE(int(fault));
+    FaultyBroker broker(fault);
+    ASSERT_NE(broker.port(), 0);
+    MqttSettings s = SettingsFor(broker.port(), false);
+    s.qos = 1;
+    MqttClient client(s);
+    QString error;
+    ASSERT_TRUE(client.start(&error)) << error.toStdString();
+    const long before = ResidentKb();
+    EXPECT_TRUE(WaitFor([&] { return client.counters().losses > 0; }, 10000));
+    EXPECT_TRUE(client.lastLoss().contains(QStringLiteral("chyba brokeru: broker poslal zprávu na téma „t/x“, ačkoli klient nic "
+                                                           "neodebírá"))) << client.lastLoss().toStdString();
+    QThread::msleep(6000);  // tried again, and flooded again
+    EXPECT_LT(ResidentKb() - before, 64 * 1024) << "kB grown while the broker flooded";
+    EXPECT_GE(broker.connections(), 2);
+    client.stop(0);
+  }
+}
+
+// TLS against what speaks no TLS: the reason in Czech first, OpenSSL's own words after it.
+TEST(MqttClient, TlsAgainstWhatSpeaksNoTlsIsRefusedWithACzechReason) {
+  TestBroker plain;
+  QString error;
+  const bool mosquitto = TestBroker::Available() && plain.start(&error);
+  std::vector<std::unique_ptr<FaultyBroker>> faulty;
+  std::vector<int> ports;
+  for (const FaultyBroker::Fault fault : {FaultyBroker::CloseAtOnce, FaultyBroker::Garbage}) {
+    faulty.push_back(std::make_unique<FaultyBroker>(fault));
+    ports.push_back(faulty.back()->port());
+  }
+  if (mosquitto) ports.push_back(plain.port());
+  for (const int port : ports) {
+    SCOPED_TRACE(port);
+    MqttClient client(SettingsFor(port, true));
+    ASSERT_TRUE(client.start(&error)) << error.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return client.state() == MqttClient::State::Refused; }, 10000)) << client.error().toStdString();
+    const QString reason = client.error().section(QStringLiteral("selhalo: "), 1);
+    EXPECT_TRUE(client.error().startsWith(QStringLiteral("Spojení TLS s brokerem MQTT selhalo: "))) << client.error().toStdString();
+    EXPECT_TRUE(reason.startsWith(QStringLiteral("broker")) || reason.startsWith(QStringLiteral("navázání TLS selhalo")))
+        << reason.toStdString();
+  }
+}
+
+// What the library would refuse with a bare number is refused first, the character named.
+TEST(MqttClient, SettingsTheLibraryWouldRefuseAreSaidInCzech) {
+  const auto choice = [](auto change) {
+    MqttChoice c;
+    c.url = QStringLiteral("mqtt://127.0.0.1");
+    c.line = QStringLiteral("L1");
+    change(c);
+    return c;
+  };
+  const struct {
+    MqttChoice choice;
+    const char* said;
+  } cases[] = {
+      {choice([](MqttChoice& c) { c.prefix = QStringLiteral("qx510\adílna"); }), "Předpona témat MQTT obsahuje nedovolený znak U+0007"},
+      {choice([](MqttChoice& c) { c.line = QStringLiteral("L") + QChar(0x202E) + QStringLiteral("1"); }), "Název linky obsahuje nedovolený znak U+202E"},
+      {choice([](MqttChoice& c) { c.clientId = QString(70000, QLatin1Char('k')); }), "Identifikátor klienta MQTT je delší než 65535 B"},
+      {choice([](MqttChoice& c) { c.userName = QStringLiteral("op\x1b[2J"); }), "Uživatelské jméno MQTT obsahuje nedovolený znak U+001B"},
+      {choice([](MqttChoice& c) { c.line = QString(QChar(0xFFFF)); }), "Název linky obsahuje znak, který MQTT nedovoluje"},
+  };
+  for (const auto& c : cases) {
+    MqttSettings settings;
+    QString line;
+    EXPECT_TRUE(MqttSettingsFrom(c.choice, settings, line).startsWith(QString::fromUtf8(c.said)))
+        << MqttSettingsFrom(c.choice, settings, line).toStdString();
   }
 }
 

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -232,4 +234,77 @@ bool RefusingBrokers::start(const QString& dir, QString* error) {
   tls = std::make_unique<TestBroker>(QStringLiteral("allow_anonymous true\ncafile %1\ncertfile %2\nkeyfile %3")
                                          .arg(certificates.ca, certificates.serverCert, certificates.serverKey));
   return tls->start(error);
+}
+
+FaultyBroker::FaultyBroker(Fault fault) : fault_(fault) {
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(listener_, 8) == 0 &&
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+    port_ = ntohs(a.sin_port);
+  thread_ = std::thread([this] {
+    while (!stop_) {
+      pollfd p{listener_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      ++connections_;
+      serve(client);
+      ::close(client);
+    }
+  });
+}
+
+FaultyBroker::~FaultyBroker() {
+  stop_ = true;
+  thread_.join();
+  ::close(listener_);
+}
+
+void FaultyBroker::serve(int client) {
+  if (fault_ == CloseAtOnce) return;
+  if (fault_ == Garbage) {
+    static const char text[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+    [[maybe_unused]] const ssize_t n = ::send(client, text, sizeof text - 1, MSG_NOSIGNAL);
+    QThread::msleep(200);
+    return;
+  }
+  // The client's CONNECT, whatever it holds, then (but for Silent) the broker's yes.
+  char buffer[4096];
+  pollfd p{client, POLLIN, 0};
+  if (::poll(&p, 1, 5000) <= 0 || ::recv(client, buffer, sizeof buffer, 0) <= 0) return;
+  if (fault_ == Silent) {
+    while (!stop_)
+      if (::poll(&p, 1, 50) > 0 && ::recv(client, buffer, sizeof buffer, 0) <= 0) return;  // the client went
+    return;
+  }
+  static const char connack[] = {0x20, 0x02, 0x00, 0x00};
+  if (::send(client, connack, sizeof connack, MSG_NOSIGNAL) != sizeof connack) return;
+  // PUBLISH, topic "t/x", a packet id, 100 bytes of payload: 2 + 3 + 2 + 100 bytes after the
+  // fixed header, at the QoS of the fault, until the client goes.
+  const timeval wait{0, 100000};
+  ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  QByteArray packet(2 + 2 + 3 + 2 + 100, 'p');
+  packet[0] = char(fault_ == FloodQos1 ? 0x32 : 0x34);
+  packet[1] = char(packet.size() - 2);
+  packet.replace(2, 5, QByteArray("\x00\x03t/x", 5));
+  for (uint16_t id = 1; !stop_; id = uint16_t(id % 65535 + 1)) {
+    packet[7] = char(id >> 8);
+    packet[8] = char(id & 0xFF);
+    const ssize_t n = ::send(client, packet.constData(), size_t(packet.size()), MSG_NOSIGNAL);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return;
+    while (::recv(client, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    }
+  }
+}
+
+long ResidentKb() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
+  return -1;
 }

@@ -7,9 +7,11 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 struct mosquitto;
 
@@ -84,3 +86,32 @@ struct RefusingBrokers {
   // Files go to `dir`. False and why when a broker that can run does not.
   bool start(const QString& dir, QString* error);
 };
+
+// A broker of the test's own on a free port of 127.0.0.1 that breaks the protocol as told,
+// for every connection it gets, until it is destroyed.
+class FaultyBroker {
+ public:
+  enum Fault {
+    FloodQos1,   // accepts the login, then sends PUBLISH at QoS 1 without end
+    FloodQos2,   // the same at QoS 2, never releasing one (no PUBREL)
+    Silent,      // takes the connection and never answers
+    CloseAtOnce, // closes every connection as soon as it comes
+    Garbage,     // answers with text that is no protocol of the client's
+  };
+  explicit FaultyBroker(Fault fault);
+  ~FaultyBroker();
+  int port() const { return port_; }
+  int connections() const { return connections_; }
+
+ private:
+  void serve(int client);
+  Fault fault_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+// The process's resident memory in kB (VmRSS of /proc/self/status).
+long ResidentKb();
