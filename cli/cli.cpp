@@ -113,7 +113,8 @@ const QList<Command>& Commands() {
        CmdSet},
       {{QStringLiteral("watch")}, QStringLiteral("ZDROJE"), 1, 1,
        QStringList{QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="),
-                   QStringLiteral("csv-locale"), QStringLiteral("o|output="), QStringLiteral("addresses=")} +
+                   QStringLiteral("csv-locale"), QStringLiteral("o|output="), QStringLiteral("no-bom"),
+                   QStringLiteral("addresses=")} +
            MqttWatchOptions,
        QStringLiteral("Vypisuje okamžité hodnoty s časem (ISO 8601 s posunem od UTC), do Ctrl+C nebo do zadaného počtu.\n"
                       "ZDROJE: ain0, din, status, nebo několik najednou oddělených čárkou (ain0,din,status).\n"
@@ -124,7 +125,9 @@ const QList<Command>& Commands() {
                       "  --csv-locale             CSV s desetinnou značkou a oddělovačem podle národního prostředí\n"
                       "                           (česky 5,450 a středník), jak je čte tabulkový procesor; bez ní\n"
                       "                           tečka a čárka pro skripty\n"
-                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup\n"
+                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup; nový soubor CSV začne\n"
+                      "                           znakem BOM (UTF-8), aby tabulkový procesor četl česká písmena\n"
+                      "  --no-bom                 soubor CSV bez znaku BOM, pro skripty\n"
                       "  --addresses SEZNAM       několik modulů na rychlosti připojení, např. 0-31 nebo 1,5,10-20; každý\n"
                       "                           řádek nese adresu modulu (text a JSON), modul, který neodpovídá, má řádek\n"
                       "                           s chybou\n") +
@@ -251,7 +254,7 @@ QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
   if (given("interface") && !ParseInterface(value("interface"), data.Interface))
     return QStringLiteral("Neznámý typ rozhraní");
   if (given("com-port")) {
-    if (!ParseNumber(value("com-port"), 1, 255, n)) return QStringLiteral("Číslo portu musí být v rozsahu 1-255.");
+    if (!ParseNumber(value("com-port"), 1, 255, n)) return QStringLiteral("Číslo portu musí být v rozsahu 1–255.");
     data.ComPort = uint8_t(n);
   }
   if (given("isa-base") && !ParseIsaBase(value("isa-base"), data.IsaBaseAddress))
@@ -279,7 +282,7 @@ QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
     data.BaudRate = BaudCodeToRate(code);
   }
   if (given("timeout")) {
-    if (!ParseNumber(value("timeout"), 1, 65535, n)) return QStringLiteral("Timeout musí být v rozsahu 1-65535 ms.");
+    if (!ParseNumber(value("timeout"), 1, 65535, n)) return QStringLiteral("Timeout musí být v rozsahu 1–65535 ms.");
     data.ResponseTimeout = uint16_t(n);
   }
   if (data.Interface >= InterfaceCount) return QStringLiteral("Neznámý typ rozhraní");

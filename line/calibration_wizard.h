@@ -12,7 +12,7 @@
 class CalibrationRun;
 class LineWorker;
 class QComboBox;
-class QDateEdit;
+class DateField;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
@@ -94,8 +94,6 @@ class CalibrationWizard : public QDialog {
   void fail(const QString& text);
   void finished(bool complete, const QString& restoredText, const CalibrationConstantsValue& constants);
   void updateTolerance();
-  QString valueText(double value) const;
-  QString errorText(double error) const;  // signed
   QTableWidget* table(Step step) const;
 
   LineWorker* worker_;
@@ -120,7 +118,7 @@ class CalibrationWizard : public QDialog {
   QComboBox* range_;
   QLineEdit* referenceName_;
   QLineEdit* referenceSerial_;
-  QDateEdit* validUntil_;
+  DateField* validUntil_;
   QLineEdit* tag_;
   QDoubleSpinBox* tolerance_;
   QLabel* toleranceValue_;
