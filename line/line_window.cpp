@@ -213,17 +213,16 @@ void LineWindow::buildOverviewTable() {
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->verticalHeader()->hide();
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
-  table_->setColumnWidth(LineModel::Address, 60);
-  table_->setColumnWidth(LineModel::Rate, 90);
-  table_->setColumnWidth(LineModel::Ident, 130);
+  table_->setColumnWidth(LineModel::Address, 70);
+  table_->setColumnWidth(LineModel::Rate, 85);
+  table_->setColumnWidth(LineModel::Ident, 125);
   table_->setColumnWidth(LineModel::Ain0, 100);
   table_->setColumnWidth(LineModel::Inputs, BitStripWidth + 8);
   table_->setColumnWidth(LineModel::Outputs, BitStripWidth + 8);
-  table_->setColumnWidth(LineModel::StatusReg, 110);
+  table_->setColumnWidth(LineModel::StatusReg, 105);
   // The texts that grow (how a module fails, its last error, its exchanges) share whatever
-  // width the window has; a cell still too narrow has its whole text in the tooltip.
-  for (int column : {LineModel::State, LineModel::LastError, LineModel::Exchanges})
-    table_->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
+  // width the window has (shareTextColumns); a cell still too narrow has its whole text in the
+  // tooltip.
   // In the stretch's place, between the controls and the line's line of text.
   delete overviewLayout_->takeAt(1);
   overviewLayout_->insertWidget(1, table_, 1);
@@ -233,6 +232,7 @@ void LineWindow::buildOverviewTable() {
   connect(table_, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { openDetail(sorted_->mapToSource(index).row()); });
   table_->installEventFilter(this);
+  table_->viewport()->installEventFilter(this);
   table_->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* addAction = new QAction(QStringLiteral("Přidat modul…"), table_);
   auto* removeAction = new QAction(QStringLiteral("Odebrat modul z linky"), table_);
@@ -434,6 +434,16 @@ void LineWindow::removeModule(int row) {
   delete details_.take(ModuleKey(model_.row(row).module));
   model_.removeModule(row);
   lineChanged(true);
+}
+
+void LineWindow::shareTextColumns() {
+  // By what each usually says: a state is short, the exchanges' line the longest.
+  const std::pair<int, int> shares[] = {{LineModel::State, 22}, {LineModel::LastError, 33}, {LineModel::Exchanges, 45}};
+  int fixed = 0;
+  for (int c = 0; c < LineModel::ColumnCount; ++c)
+    if (c != LineModel::State && c != LineModel::LastError && c != LineModel::Exchanges) fixed += table_->columnWidth(c);
+  const int free = std::max(0, table_->viewport()->width() - fixed);
+  for (const auto& [column, percent] : shares) table_->setColumnWidth(column, std::max(110, free * percent / 100));
 }
 
 void LineWindow::selectFirstRow() {
@@ -747,6 +757,7 @@ bool LineWindow::eventFilter(QObject* watched, QEvent* event) {
     keepOnScreen();
     QTimer::singleShot(0, this, &LineWindow::buildPanes);
   }
+  if (table_ != nullptr && watched == table_->viewport() && event->type() == QEvent::Resize) shareTextColumns();
   if (watched == table_ && event->type() == QEvent::KeyPress) {
     // Return opens the detail: it only shows, it writes nothing to the module.
     const int key = static_cast<QKeyEvent*>(event)->key();

@@ -106,6 +106,7 @@ class LineWindow : public QMainWindow {
   // A guided calibration between its start and its result.
   bool calibrating() const;
   void selectFirstRow();
+  void shareTextColumns();
   // The name the operator typed, kept for the report, MQTT and the log; refused with the reason.
   void takeLineName();
   // Every reading of a module since its first, for its detail whether open or not.

@@ -157,11 +157,13 @@ int main(int argc, char** argv) {
   Settle(500);
   Save(&window, "25-line-traffic.png");
 
-  // The publishing pane as an engineer fills it in, before the start.
+  // The publishing pane as an engineer fills it in, before the start, the line named in the
+  // overview.
+  auto* lineName = window.findChild<QLineEdit*>(QStringLiteral("LineName"));
+  lineName->setText(QStringLiteral("linka-2"));
+  emit lineName->editingFinished();
   window.tabs()->setCurrentIndex(5);
   window.mqttPanel()->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(QStringLiteral("mqtt://127.0.0.1:1883"));
-  QString refused;
-  SetWorkbenchLineName(QStringLiteral("linka-2"), refused);
   Settle(300);
   Save(&window, "29-line-mqtt.png");
   window.close();
