@@ -462,6 +462,7 @@ void LineWindow::takeLineName() {
     return;
   }
   lineName_->setText(WorkbenchLineName());
+  if (mqtt_ != nullptr) mqtt_->setLineName(WorkbenchLineName());
   lineChanged(false);
 }
 

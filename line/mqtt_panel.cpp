@@ -131,6 +131,8 @@ MqttPanel::MqttPanel(QWidget* parent) : QWidget(parent), statsSinceMs_(QDateTime
   connect(timer_, &QTimer::timeout, this, &MqttPanel::refresh);
   timer_->start(500);
   restoreSettings();
+  connect(prefix_, &QLineEdit::textChanged, this, &MqttPanel::showTopics);
+  setLineName(WorkbenchLineName());
   refresh();
 }
 
@@ -177,7 +179,7 @@ bool MqttPanel::startPublishing() {
   choice.url = url_->text().trimmed();
   choice.clientId = clientId_->text().trimmed();
   choice.prefix = prefix_->text().trimmed();
-  choice.line = WorkbenchLineName();
+  choice.line = lineName_;
   choice.userName = user_->text().trimmed();
   choice.passwordFile = passwordFile_->text().trimmed();
   choice.caFile = ca_->text().trimmed();
@@ -199,6 +201,16 @@ bool MqttPanel::startPublishing() {
   statsDueMs_ = 0;
   refresh();
   return true;
+}
+
+void MqttPanel::setLineName(const QString& name) {
+  lineName_ = name;
+  showTopics();
+}
+
+void MqttPanel::showTopics() {
+  const QString prefix = prefix_->text().trimmed().isEmpty() ? QStringLiteral("qx510") : prefix_->text().trimmed();
+  topics_->setText(QStringLiteral("%1/%2/… (název linky se nastavuje v Přehledu linky)").arg(prefix, lineName_));
 }
 
 void MqttPanel::resetStatistics() {
@@ -290,8 +302,6 @@ void MqttPanel::refresh() {
     text = QStringLiteral("Publikování neběží.");
     bar = QStringLiteral(" MQTT neběží");
   }
-  const QString prefix = prefix_->text().trimmed().isEmpty() ? QStringLiteral("qx510") : prefix_->text().trimmed();
-  topics_->setText(QStringLiteral("%1/%2/… (název linky se nastavuje v Přehledu linky)").arg(prefix, WorkbenchLineName()));
   start_->setEnabled(!client_);
   stop_->setEnabled(client_ != nullptr);
   state_->setText(text);

@@ -28,6 +28,8 @@ class MqttPanel : public QWidget {
   ~MqttPanel() override;
 
   void setModules(const QVector<LineModule>& modules);
+  // The line's name in the topics, as the overview sets it (WorkbenchLineName at first).
+  void setLineName(const QString& name);
   void publish(const QVector<ModuleReading>& readings);
   // An exchange of the polling or of the operator's work; a scan's tries are none of them.
   void addExchange(const ExchangeRecord& record) { stats_.add(record); }
@@ -52,9 +54,11 @@ class MqttPanel : public QWidget {
   void keepSettings();
   void refresh();
   void showFailure(const QString& text);
+  void showTopics();
 
   QLineEdit *url_, *clientId_, *prefix_, *user_, *passwordFile_, *ca_, *cert_, *key_;
   QLabel* topics_;
+  QString lineName_;
   QComboBox* qos_;
   QSpinBox *heartbeat_, *statsPeriod_, *queue_;
   QPushButton *start_, *stop_;
