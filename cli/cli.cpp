@@ -48,14 +48,14 @@ QStringList SplitTraceFile(const QStringList& args) {
 const QString ConnectionHelp = QStringLiteral(
     "Připojení (výchozí hodnoty z W_qx510.ini; zapíše se jen s --save):\n"
     "  -i, --interface serial|isa|pci|usb|lan   rozhraní\n"
-    "  --com-port N        sériový port COMn (1-255)\n"
-    "  --isa-base HEX      bázová adresa karty ZK-660 (100h-3FFh)\n"
+    "  --com-port N        sériový port COMn (1–255)\n"
+    "  --isa-base HEX      bázová adresa karty ZK-660 (100h–3FFh)\n"
     "  --ip ADRESA         IP adresa převodníku QN-1660\n"
-    "  --udp-port N        UDP port převodníku (0-65535)\n"
-    "  --udp-timeout MS    UDP timeout (0-65535)\n"
-    "  -a, --address N     adresa modulu (0-255)\n"
+    "  --udp-port N        UDP port převodníku (0–65535)\n"
+    "  --udp-timeout MS    UDP timeout (0–65535)\n"
+    "  -a, --address N     adresa modulu (0–255)\n"
     "  -r, --rate BD       komunikační rychlost: 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 nebo 115200\n"
-    "  -t, --timeout MS    čas pro odpověď modulu (1-65535)\n"
+    "  -t, --timeout MS    čas pro odpověď modulu (1–65535)\n"
     "  --save              uložit nastavení připojení do W_qx510.ini\n"
     "Sledování linky (u každého příkazu):\n"
     "  --trace[=SOUBOR]    každá výměna s modulem jako řádek na chybový výstup nebo do souboru\n"
@@ -96,7 +96,7 @@ const QList<Command>& Commands() {
                       "každý s kontrolou zpětným čtením; nakonec přečte celou konfiguraci znovu a porovná ji se zálohou\n"
                       "(stav 1 při rozdílu, s jeho výpisem). Hodnotu, kterou by okna nástroje nezapsala, odmítne (stav 2).\n"
                       "Signál obnovu zastaví u dalšího bajtu a zpráva vypíše, které bajty modul drží.\n"
-                      "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15-22,\n"
+                      "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15–22,\n"
                       "vlastní každému modulu) jen s --with-calibration.\n"
                       "  --dry-run   jen vypíše, co by zapsal"),
        CmdConfigRestore},
@@ -159,7 +159,7 @@ const QList<Command>& Commands() {
                       "                      referenční přístroj, jeho výrobní číslo a platnost jeho kalibrace\n"
                       "                      (název povinný)\n"
                       "  --tolerance PROCENT tolerance v % rozsahu (výchozí 0,1 %: ±0,010 V, ±0,020 mA)\n"
-                      "  --readings N        počet měření před i po kalibraci (1-100, výchozí 5)\n"
+                      "  --readings N        počet měření před i po kalibraci (1–100, výchozí 5)\n"
                       "  --power-wait MS     jak dlouho čekat, až modul po zapnutí odpoví (výchozí 30000)\n"
                       "Se záznamem: stav 1 i tehdy, když je vstup po kalibraci mimo toleranci.")
            .arg(CalibrationRecordFolder()),
@@ -258,7 +258,7 @@ QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
     data.ComPort = uint8_t(n);
   }
   if (given("isa-base") && !ParseIsaBase(value("isa-base"), data.IsaBaseAddress))
-    return QStringLiteral("Bázová adresa musí být v rozsahu 100h-3FFh.");
+    return QStringLiteral("Bázová adresa musí být v rozsahu 100h–3FFh.");
   if (given("ip")) {
     if (value("ip").trimmed().isEmpty()) return QStringLiteral("Neplatná IP adresa");
     data.IpAddress = value("ip").trimmed().toLatin1();
