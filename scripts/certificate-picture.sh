@@ -37,8 +37,8 @@ LC_ALL=cs_CZ.UTF-8 "$bin/qx510-cli" calibrate voltage --interface serial --addre
   --reference-valid-until 2027-05-31 <"$dir/in" >"$dir/out" 2>"$dir/err" &
 cli_pid=$!
 prompt() {
-  # Before the program has written its output file there is nothing to count.
-  while [ "$(grep -c 'stiskněte Enter' "$dir/out" 2>/dev/null || echo 0)" -lt "$1" ]; do
+  local seen
+  while seen=$(grep -c 'stiskněte Enter' "$dir/out" 2>/dev/null || true); [ "${seen:-0}" -lt "$1" ]; do
     kill -0 "$cli_pid" 2>/dev/null || return 0
     sleep 0.05
   done
