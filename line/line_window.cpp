@@ -443,7 +443,7 @@ void LineWindow::shareTextColumns() {
   for (int c = 0; c < LineModel::ColumnCount; ++c)
     if (c != LineModel::State && c != LineModel::LastError && c != LineModel::Exchanges) fixed += table_->columnWidth(c);
   const int free = std::max(0, table_->viewport()->width() - fixed);
-  for (const auto& [column, percent] : shares) table_->setColumnWidth(column, std::max(110, free * percent / 100));
+  for (const auto& [column, percent] : shares) table_->setColumnWidth(column, std::max(48, free * percent / 100));
 }
 
 void LineWindow::selectFirstRow() {
