@@ -26,6 +26,33 @@ QString ApplyReferenceInstruction(uint8_t range) {
                               "proudu a stiskni tlačítko Potvrzení.");
 }
 
+QString ShortInputRequest(uint8_t range, const QString& press) {
+  return (range == RangeVoltage ? QStringLiteral("Zkratujte napěťový vstup (svorky 27 a 28) a %1.")
+                                : QStringLiteral("Zkratujte proudový vstup (svorky 28 a 29) a %1."))
+      .arg(press);
+}
+
+QString ReferenceWords(uint8_t range, std::optional<double> value) {
+  const bool voltage = range == RangeVoltage;
+  if (value) return (voltage ? QStringLiteral("napětí %1 V") : QStringLiteral("proud %1 mA")).arg(QLocale().toString(*value));
+  return voltage ? QStringLiteral("napětí v rozsahu 4–6 V") : QStringLiteral("proud v rozsahu 9–11 mA");
+}
+
+QString ApplyReferenceRequest(uint8_t range, const QString& press, std::optional<double> given) {
+  if (given) return QStringLiteral("Odstraňte zkrat, připojte na vstup %1 a %2.").arg(ReferenceWords(range, given), press);
+  return QStringLiteral("Odstraňte zkrat, připojte na vstup %1, zadejte hodnotu %2 a %3.")
+      .arg(ReferenceWords(range), range == RangeVoltage ? QStringLiteral("napětí") : QStringLiteral("proudu"), press);
+}
+
+QString ReferenceWindowRequest(uint8_t range) {
+  return range == RangeVoltage ? QStringLiteral("Hodnota napětí musí být v rozsahu 4–6 V.")
+                               : QStringLiteral("Hodnota proudu musí být v rozsahu 9–11 mA.");
+}
+
+QString ReferenceNumberRequest(uint8_t range) {
+  return ReferenceWindowRequest(range) + QStringLiteral(" Pozor na desetinnou čárku, resp. tečku (nastaveno v systému).");
+}
+
 bool ParseReferenceText(const QString& text, double& value) {
   // The system's separator only; "5.0" under a comma locale is not a number here.
   QLocale locale;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,20 @@ QString ReferenceNumberText(uint8_t range);
 
 inline const QString MeasuredValuesErrorText =
     QStringLiteral("Chyba naměřených hodnot. Zkontroluj připojení vstupu a proveď znovu kalibraci.");
+
+// The same steps for the workbench's guided calibration and the companion: the operator
+// addressed formally, values and ranges written as everywhere else ("4–6 V"). `press` is what
+// confirms a step ("stiskněte tlačítko Potvrzení", "stiskněte Enter").
+QString ShortInputRequest(uint8_t range, const QString& press);
+// With `given` (the companion's --reference) the reference is already known: nothing to enter.
+QString ApplyReferenceRequest(uint8_t range, const QString& press, std::optional<double> given = std::nullopt);
+// "napětí v rozsahu 4–6 V", or with a value "napětí 5 V".
+QString ReferenceWords(uint8_t range, std::optional<double> value = std::nullopt);
+// "Hodnota napětí musí být v rozsahu 4–6 V." and the same for text that is no number.
+QString ReferenceWindowRequest(uint8_t range);
+QString ReferenceNumberRequest(uint8_t range);
+inline const QString MeasuredValuesErrorRequest =
+    QStringLiteral("Chyba naměřených hodnot. Zkontrolujte připojení vstupu a proveďte kalibraci znovu.");
 inline const QString CalibratedText =
     QStringLiteral("Vstup zkalibrován (je nutno vypnout a zapnout napájení modulu).");
 inline const QString CalibrationAbandonedText = QStringLiteral("Kalibrace vstupu zrušena !");

@@ -24,6 +24,12 @@
 // Two choices of separator and decimal mark: plain (`,` and `.`, what scripts expect) and the
 // locale's (its decimal mark; `;` between fields where that mark is `,`, as a Czech spreadsheet
 // expects). A field holding the separator, a quote or a line end is quoted.
+//
+// A file meant for a spreadsheet (the workbench's log, the trend's export, the companion's
+// `watch -o` unless told otherwise) starts with the UTF-8 byte order mark: a spreadsheet
+// opened by a double click otherwise takes the Czech letters for another code page.
+inline constexpr char CsvByteOrderMark[] = "\xEF\xBB\xBF";
+
 struct CsvFormat {
   QChar separator = QLatin1Char(',');
   QLocale numbers = QLocale::c();  // the decimal mark of values and of the local time's seconds

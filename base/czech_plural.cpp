@@ -8,3 +8,8 @@ QString CzechPlural(qint64 n, const char* one, const char* few, const char* many
 QString CzechCount(qint64 n, const char* one, const char* few, const char* many) {
   return QStringLiteral("%1 %2").arg(n).arg(CzechPlural(n, one, few, many));
 }
+
+QString CzechRate(double perSecond, const char* one, const char* few, const char* many) {
+  if (perSecond > 0 && perSecond < 1) return QStringLiteral("méně než 1 %1/s").arg(QString::fromUtf8(one));
+  return CzechCount(qRound64(perSecond), one, few, many) + QStringLiteral("/s");
+}

@@ -14,3 +14,7 @@ QString CzechPlural(qint64 n, const char* one, const char* few, const char* many
 
 // The count and its word: "1 modul", "3 moduly", "5 modulů".
 QString CzechCount(qint64 n, const char* one, const char* few, const char* many);
+
+// A rate per second with its word: "1 odečet/s", "3 odečty/s", "12 odečtů/s" (rounded to a
+// whole count), and "méně než 1 odečet/s" for a rate above 0 and below 1.
+QString CzechRate(double perSecond, const char* one, const char* few, const char* many);

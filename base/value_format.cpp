@@ -103,3 +103,22 @@ QString FormatFixedPrecision5(float value, int decimals) {
   }
   return out;
 }
+
+namespace {
+
+QString Figure(double value, int decimals, bool sign) {
+  const double scale = std::pow(10.0, decimals);
+  const double rounded = std::round(value * scale) / scale + 0.0;  // no "-0,000"
+  const QString text = QLocale().toString(rounded, 'f', decimals);
+  return sign && rounded > 0 ? QLatin1Char('+') + text : text;
+}
+
+}  // namespace
+
+QString ReadingFigure(double value, bool sign) { return Figure(value, ReadingDecimals, sign); }
+
+QString DerivedFigure(double value, bool sign) {
+  const double shortScale = std::pow(10.0, ReadingDecimals);
+  const bool needsMore = std::fabs(std::round(value * shortScale) / shortScale - value) > 1e-9 * std::max(1.0, std::fabs(value));
+  return Figure(value, needsMore ? ReadingDecimals + 1 : ReadingDecimals, sign);
+}

@@ -18,3 +18,12 @@
 // The decimal separator is QLocale()'s; a negative value starts with '-', one that rounds
 // to zero is written without it. NaN and infinities come out as "NAN", "INF" and "-INF".
 QString FormatFixedPrecision5(float value, int decimals);
+
+// A calibration's figures, alike in the companion, the workbench and the certificate, in the
+// range's unit: a reading with the decimals the module sends (ReadingDecimals: volts to the
+// millivolt, milliamperes to the microampere); a reference, mean, error, spread or tolerance
+// with one decimal more where its value needs it, never more. `sign`: "+" before a value above
+// zero; a value that rounds to zero has no sign. The decimal separator is QLocale()'s.
+constexpr int ReadingDecimals = 3;
+QString ReadingFigure(double value, bool sign = false);
+QString DerivedFigure(double value, bool sign = false);

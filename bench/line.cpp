@@ -173,7 +173,9 @@ void ProcessCpu(benchmark::State& state, bool publishing) {
     if (!publishing) return;
     MqttPanel* panel = window.mqttPanel();
     panel->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(Broker->url());
-    panel->findChild<QLineEdit*>(QStringLiteral("MqttLine"))->setText(QStringLiteral("bench"));
+    auto* lineName = window.findChild<QLineEdit*>(QStringLiteral("LineName"));
+    lineName->setText(QStringLiteral("bench"));
+    emit lineName->editingFinished();
     panel->findChild<QSpinBox*>(QStringLiteral("MqttHeartbeat"))->setValue(0);
     if (!panel->startPublishing()) state.SkipWithError("publishing did not start");
   });

@@ -70,7 +70,7 @@ bool ReadRecordOptions(const ParsedArgs& args, uint8_t range, CalibrationRecord&
   if (args.has(QStringLiteral("tolerance")) &&
       (!ParsePercent(text("tolerance"), record.tolerancePercent) || !(record.tolerancePercent > 0) ||
        record.tolerancePercent > 10)) {
-    error = QStringLiteral("Tolerance musí být v rozsahu 0-10 % rozsahu (větší než 0, např. 0,1).");
+    error = QStringLiteral("Tolerance musí být v rozsahu 0–10 % rozsahu (větší než 0, např. 0,1).");
     return false;
   }
 
@@ -78,7 +78,7 @@ bool ReadRecordOptions(const ParsedArgs& args, uint8_t range, CalibrationRecord&
   if (given.isEmpty()) {
     target = {CalibrationRecordFolder(), true, {}};
     if (target.path.isEmpty() || !QDir().mkpath(target.path)) {
-      error = target.path.isEmpty() ? QStringLiteral("Uživatel nemá složku pro data; zadej --record SOUBOR.")
+      error = target.path.isEmpty() ? QStringLiteral("Uživatel nemá složku pro data; zadejte --record SOUBOR.")
                                     : QStringLiteral("Složku %1 nelze vytvořit.").arg(target.path);
       return false;
     }

@@ -49,14 +49,14 @@ QStringList SplitTraceFile(const QStringList& args) {
 const QString ConnectionHelp = QStringLiteral(
     "Připojení (výchozí hodnoty z W_qx510.ini; zapíše se jen s --save):\n"
     "  -i, --interface serial|isa|pci|usb|lan   rozhraní\n"
-    "  --com-port N        sériový port COMn (1-255)\n"
-    "  --isa-base HEX      bázová adresa karty ZK-660 (100h-3FFh)\n"
+    "  --com-port N        sériový port COMn (1–255)\n"
+    "  --isa-base HEX      bázová adresa karty ZK-660 (100h–3FFh)\n"
     "  --ip ADRESA         IP adresa převodníku QN-1660\n"
-    "  --udp-port N        UDP port převodníku (0-65535)\n"
-    "  --udp-timeout MS    UDP timeout (0-65535)\n"
-    "  -a, --address N     adresa modulu (0-255)\n"
+    "  --udp-port N        UDP port převodníku (0–65535)\n"
+    "  --udp-timeout MS    UDP timeout (0–65535)\n"
+    "  -a, --address N     adresa modulu (0–255)\n"
     "  -r, --rate BD       komunikační rychlost: 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 nebo 115200\n"
-    "  -t, --timeout MS    čas pro odpověď modulu (1-65535)\n"
+    "  -t, --timeout MS    čas pro odpověď modulu (1–65535)\n"
     "  --save              uložit nastavení připojení do W_qx510.ini\n"
     "Sledování linky (u každého příkazu):\n"
     "  --trace[=SOUBOR]    každá výměna s modulem jako řádek na chybový výstup nebo do souboru\n"
@@ -98,7 +98,7 @@ const QList<Command>& Commands() {
                       "každý s kontrolou zpětným čtením; nakonec přečte celou konfiguraci znovu a porovná ji se zálohou\n"
                       "(stav 1 při rozdílu, s jeho výpisem). Hodnotu, kterou by okna nástroje nezapsala, odmítne (stav 2).\n"
                       "Signál obnovu zastaví u dalšího bajtu a zpráva vypíše, které bajty modul drží.\n"
-                      "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15-22,\n"
+                      "Adresu a rychlost modulu jen s --with-address-rate, kalibrační konstanty (bajty 15–22,\n"
                       "vlastní každému modulu) jen s --with-calibration.\n"
                       "  --dry-run   jen vypíše, co by zapsal"),
        CmdConfigRestore},
@@ -115,7 +115,8 @@ const QList<Command>& Commands() {
        CmdSet},
       {{QStringLiteral("watch")}, QStringLiteral("ZDROJE"), 1, 1,
        QStringList{QStringLiteral("interval="), QStringLiteral("n|count="), QStringLiteral("format="),
-                   QStringLiteral("csv-locale"), QStringLiteral("o|output="), QStringLiteral("addresses=")} +
+                   QStringLiteral("csv-locale"), QStringLiteral("o|output="), QStringLiteral("no-bom"),
+                   QStringLiteral("addresses=")} +
            MqttWatchOptions,
        QStringLiteral("Vypisuje okamžité hodnoty s časem (ISO 8601 s posunem od UTC), do Ctrl+C nebo do zadaného počtu.\n"
                       "ZDROJE: ain0, din, status, nebo několik najednou oddělených čárkou (ain0,din,status).\n"
@@ -126,7 +127,9 @@ const QList<Command>& Commands() {
                       "  --csv-locale             CSV s desetinnou značkou a oddělovačem podle národního prostředí\n"
                       "                           (česky 5,450 a středník), jak je čte tabulkový procesor; bez ní\n"
                       "                           tečka a čárka pro skripty\n"
-                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup\n"
+                      "  -o, --output SOUBOR      řádky do souboru místo na standardní výstup; nový soubor CSV začne\n"
+                      "                           znakem BOM (UTF-8), aby tabulkový procesor četl česká písmena\n"
+                      "  --no-bom                 soubor CSV bez znaku BOM, pro skripty\n"
                       "  --addresses SEZNAM       několik modulů na rychlosti připojení, např. 0-31 nebo 1,5,10-20; každý\n"
                       "                           řádek nese adresu modulu (text a JSON), modul, který neodpovídá, má řádek\n"
                       "                           s chybou\n") +
@@ -158,7 +161,7 @@ const QList<Command>& Commands() {
                       "                      referenční přístroj, jeho výrobní číslo a platnost jeho kalibrace\n"
                       "                      (název povinný)\n"
                       "  --tolerance PROCENT tolerance v % rozsahu (výchozí 0,1 %: ±0,010 V, ±0,020 mA)\n"
-                      "  --readings N        počet měření před i po kalibraci (1-100, výchozí 5)\n"
+                      "  --readings N        počet měření před i po kalibraci (1–100, výchozí 5)\n"
                       "  --power-wait MS     jak dlouho čekat, až modul po zapnutí odpoví (výchozí 30000)\n"
                       "Se záznamem: stav 1 i tehdy, když je vstup po kalibraci mimo toleranci.")
            .arg(CalibrationRecordFolder()),
@@ -263,11 +266,11 @@ QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
   if (given("interface") && !ParseInterface(value("interface"), data.Interface))
     return QStringLiteral("Neznámý typ rozhraní");
   if (given("com-port")) {
-    if (!ParseNumber(value("com-port"), 1, 255, n)) return QStringLiteral("Číslo portu musí být v rozsahu 1-255.");
+    if (!ParseNumber(value("com-port"), 1, 255, n)) return QStringLiteral("Číslo portu musí být v rozsahu 1–255.");
     data.ComPort = uint8_t(n);
   }
   if (given("isa-base") && !ParseIsaBase(value("isa-base"), data.IsaBaseAddress))
-    return QStringLiteral("Bázová adresa musí být v rozsahu 100h-3FFh.");
+    return QStringLiteral("Bázová adresa musí být v rozsahu 100h–3FFh.");
   if (given("ip")) {
     if (value("ip").trimmed().isEmpty()) return QStringLiteral("Neplatná IP adresa");
     data.IpAddress = value("ip").trimmed().toLatin1();
@@ -291,7 +294,7 @@ QString ApplyConnectionOptions(const ParsedArgs& args, TData& data) {
     data.BaudRate = BaudCodeToRate(code);
   }
   if (given("timeout")) {
-    if (!ParseNumber(value("timeout"), 1, 65535, n)) return QStringLiteral("Timeout musí být v rozsahu 1-65535 ms.");
+    if (!ParseNumber(value("timeout"), 1, 65535, n)) return QStringLiteral("Timeout musí být v rozsahu 1–65535 ms.");
     data.ResponseTimeout = uint16_t(n);
   }
   if (data.Interface >= InterfaceCount) return QStringLiteral("Neznámý typ rozhraní");

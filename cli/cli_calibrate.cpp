@@ -11,6 +11,7 @@
 #include "base/calibration_readout.h"
 #include "base/calibration_record.h"
 #include "base/czech_plural.h"
+#include "base/value_format.h"
 #include "cli/calibration_record_options.h"
 #include "cli/cli_context.h"
 
@@ -21,10 +22,8 @@ constexpr qint64 DefaultPowerWaitMs = 30000;
 constexpr int PowerPollMs = 200;
 constexpr int ReadingIntervalMs = 200;
 
-// The window's instructions end in its confirm button; here the operator presses Enter.
-QString OnTerminal(QString instruction) {
-  return instruction.replace(QStringLiteral("stiskni tlačítko Potvrzení"), QStringLiteral("stiskni Enter"));
-}
+// What confirms a step on the terminal.
+const QString PressEnter = QStringLiteral("stiskněte Enter");
 
 // The system's notation as the window reads it, or the C notation a script writes.
 bool ParseReference(const QString& text, double& value) {
@@ -40,46 +39,37 @@ QDateTime Now() {
   return now.toOffsetFromUtc(now.offsetFromUtc());
 }
 
-QString Value(double v, const QString& unit) { return QLocale().toString(v, 'f', 4) + QLatin1Char(' ') + unit; }
-QString SignedValue(double v, const QString& unit) {
-  return (v >= 0 ? QStringLiteral("+") : QString()) + Value(v, unit);
-}
-
-// "napětí 5 V" / "proud 10 mA"; without a value the window the reference must lie in.
-QString ReferenceWords(uint8_t range, std::optional<double> value) {
-  const bool voltage = range == RangeVoltage;
-  if (value)
-    return (voltage ? QStringLiteral("napětí %1 V") : QStringLiteral("proud %1 mA")).arg(QLocale().toString(*value));
-  return voltage ? QStringLiteral("napětí v rozsahu 4-6V") : QStringLiteral("proud v rozsahu 9-11mA");
-}
+// A reading with the module's decimals; a mean, a deviation or a tolerance with one more at most.
+QString Reading(double v, const QString& unit) { return ReadingFigure(v) + QLatin1Char(' ') + unit; }
+QString Derived(double v, const QString& unit, bool sign = false) { return DerivedFigure(v, sign) + QLatin1Char(' ') + unit; }
 
 QString AsFoundPrompt(uint8_t range, std::optional<double> given) {
   if (given)
-    return QStringLiteral("Měření před kalibrací: připoj na vstup %1 z referenčního přístroje a stiskni Enter.")
+    return QStringLiteral("Měření před kalibrací: připojte na vstup %1 z referenčního přístroje a stiskněte Enter.")
         .arg(ReferenceWords(range, given));
-  return QStringLiteral("Měření před kalibrací: připoj na vstup %1 z referenčního přístroje, zadej hodnotu %2 "
-                        "a stiskni Enter.")
-      .arg(ReferenceWords(range, std::nullopt), range == RangeVoltage ? QStringLiteral("napětí") : QStringLiteral("proudu"));
+  return QStringLiteral("Měření před kalibrací: připojte na vstup %1 z referenčního přístroje, zadejte hodnotu %2 "
+                        "a stiskněte Enter.")
+      .arg(ReferenceWords(range), range == RangeVoltage ? QStringLiteral("napětí") : QStringLiteral("proudu"));
 }
 
 QString AsLeftPrompt(uint8_t range, bool given, double calibrated) {
   if (given)
-    return QStringLiteral("Měření po kalibraci: ponech na vstupu %1 z referenčního přístroje a stiskni Enter.")
+    return QStringLiteral("Měření po kalibraci: ponechte na vstupu %1 z referenčního přístroje a stiskněte Enter.")
         .arg(ReferenceWords(range, calibrated));
-  return QStringLiteral("Měření po kalibraci: připoj na vstup %1 z referenčního přístroje, zadej hodnotu %2 "
-                        "(prázdný řádek: %3 jako při kalibraci) a stiskni Enter.")
-      .arg(ReferenceWords(range, std::nullopt), range == RangeVoltage ? QStringLiteral("napětí") : QStringLiteral("proudu"),
+  return QStringLiteral("Měření po kalibraci: připojte na vstup %1 z referenčního přístroje, zadejte hodnotu %2 "
+                        "(prázdný řádek: %3 jako při kalibraci) a stiskněte Enter.")
+      .arg(ReferenceWords(range), range == RangeVoltage ? QStringLiteral("napětí") : QStringLiteral("proudu"),
            QLocale().toString(calibrated) + (range == RangeVoltage ? QStringLiteral(" V") : QStringLiteral(" mA")));
 }
 
 const QString PowerCyclePrompt =
-    QStringLiteral("Vypni a zapni napájení modulu (nové konstanty platí až potom) a stiskni Enter.");
+    QStringLiteral("Vypněte a zapněte napájení modulu (nové konstanty platí až potom) a stiskněte Enter.");
 
-// "Před kalibrací: průměr 5,1120 V, rozpětí 0,0020 V, odchylka +0,1120 V, mimo toleranci ±0,0100 V."
+// "Před kalibrací: průměr 5,112 V, rozpětí 0,002 V, odchylka +0,112 V, mimo toleranci ±0,010 V."
 QString SeriesSummary(const QString& stage, const ReadingSeries& s, const CalibrationRecord& r) {
   return QStringLiteral("%1: průměr %2, rozpětí %3, odchylka %4, %5 ±%6.")
-      .arg(stage, Value(s.mean(), r.unit()), Value(s.spread(), r.unit()), SignedValue(s.meanError(), r.unit()),
-           VerdictText(JudgeReadings(s, r.tolerance())), Value(r.tolerance(), r.unit()));
+      .arg(stage, Derived(s.mean(), r.unit()), Derived(s.spread(), r.unit()), Derived(s.meanError(), r.unit(), true),
+           VerdictText(JudgeReadings(s, r.tolerance())), Derived(r.tolerance(), r.unit()));
 }
 
 }  // namespace
@@ -91,14 +81,14 @@ int CmdCalibrate(CliContext& c) {
   const uint8_t range = which == QLatin1String("voltage") ? RangeVoltage : RangeCurrent;
   qint64 settle = 1000;
   if (c.args.has(QStringLiteral("settle")) && !ParseNumber(c.args.value(QStringLiteral("settle")), 0, 60000, settle))
-    return c.fail(ExitUsage, QStringLiteral("Čekání musí být v rozsahu 0-60000 ms."));
+    return c.fail(ExitUsage, QStringLiteral("Čekání musí být v rozsahu 0–60000 ms."));
   // A given reference is checked before anything is written.
   const bool referenceGiven = c.args.has(QStringLiteral("reference"));
   double entered = 0;
   if (referenceGiven) {
     if (!ParseReference(c.args.value(QStringLiteral("reference")), entered))
-      return c.fail(ExitUsage, ReferenceNumberText(range));
-    if (!ReferenceInWindow(range, entered)) return c.fail(ExitUsage, ReferenceWindowText(range));
+      return c.fail(ExitUsage, ReferenceNumberRequest(range));
+    if (!ReferenceInWindow(range, entered)) return c.fail(ExitUsage, ReferenceWindowRequest(range));
   }
 
   // With a record: its entries and its target are checked before anything is sent too.
@@ -113,10 +103,10 @@ int CmdCalibrate(CliContext& c) {
       return c.fail(ExitUsage, QStringLiteral("Se záznamem (--record) se vstup nejdřív měří s referencí; "
                                               "--zero-ready tu nelze použít."));
     if (c.args.has(QStringLiteral("readings")) && !ParseNumber(c.args.value(QStringLiteral("readings")), 1, 100, readings))
-      return c.fail(ExitUsage, QStringLiteral("Počet měření musí být v rozsahu 1-100."));
+      return c.fail(ExitUsage, QStringLiteral("Počet měření musí být v rozsahu 1–100."));
     if (c.args.has(QStringLiteral("power-wait")) &&
         !ParseNumber(c.args.value(QStringLiteral("power-wait")), 1000, 600000, powerWait))
-      return c.fail(ExitUsage, QStringLiteral("Čekání na zapnutí modulu musí být v rozsahu 1000-600000 ms."));
+      return c.fail(ExitUsage, QStringLiteral("Čekání na zapnutí modulu musí být v rozsahu 1000–600000 ms."));
   } else {
     for (QString option : CalibrationRecordOptions)
       if (c.args.has(option.remove(QLatin1Char('='))))
@@ -193,8 +183,8 @@ int CmdCalibrate(CliContext& c) {
       value = referenceGiven ? entered : *fallback;
       return int(ExitOk);
     }
-    if (!ParseReference(*line, value)) return abandon(ExitUsage, ReferenceNumberText(range));
-    if (!ReferenceInWindow(range, value)) return abandon(ExitUsage, ReferenceWindowText(range));
+    if (!ParseReference(*line, value)) return abandon(ExitUsage, ReferenceNumberRequest(range));
+    if (!ReferenceInWindow(range, value)) return abandon(ExitUsage, ReferenceWindowRequest(range));
     return int(ExitOk);
   };
   // A series of readings through the constants the module holds now.
@@ -210,7 +200,7 @@ int CmdCalibrate(CliContext& c) {
           c.say(QStringLiteral("  %1/%2: %3, odchylka %4")
                     .arg(index + 1)
                     .arg(readings)
-                    .arg(Value(reading.value, record.unit()), SignedValue(reading.error(), record.unit())));
+                    .arg(Reading(reading.value, record.unit()), Derived(reading.error(), record.unit(), true)));
         },
         interrupted, c.io.sleep, report);
     series = readout.series;
@@ -256,21 +246,22 @@ int CmdCalibrate(CliContext& c) {
     };
 
     if (!c.args.has(QStringLiteral("zero-ready"))) {
-      prompt(OnTerminal(ShortInputInstruction(range)));
+      prompt(ShortInputRequest(range, PressEnter));
       if (const int r = confirm(line); r != ExitOk) return r;
     }
     if (const int r = measure(zero); r != ExitOk) return r;
 
-    prompt(OnTerminal(ApplyReferenceInstruction(range)));
+    // A reference given on the command line is only confirmed, never asked for again.
+    prompt(ApplyReferenceRequest(range, PressEnter, referenceGiven ? std::optional<double>(entered) : std::nullopt));
     if (const int r = confirm(line); r != ExitOk) return r;
     if (!referenceGiven) {
-      if (!ParseReference(*line, entered)) return abandon(ExitUsage, ReferenceNumberText(range));
-      if (!ReferenceInWindow(range, entered)) return abandon(ExitUsage, ReferenceWindowText(range));
+      if (!ParseReference(*line, entered)) return abandon(ExitUsage, ReferenceNumberRequest(range));
+      if (!ReferenceInWindow(range, entered)) return abandon(ExitUsage, ReferenceWindowRequest(range));
     }
     if (const int r = measure(reference); r != ExitOk) return r;
 
     if (!ComputeCalibrationConstants(range, entered, zero, reference, gain, offset))
-      return abandon(ExitModule, MeasuredValuesErrorText);
+      return abandon(ExitModule, MeasuredValuesErrorRequest);
     c.say(QStringLiteral("Probíhá zápis kalibračních konstant."));
     if (const ConfigWriteResult stored = session.StoreConstants(gain, offset); stored != ConfigWriteResult::Written)
       return stored == ConfigWriteResult::Cancelled ? stoppedBySignal() : abandon(ExitModule, QString());
@@ -292,7 +283,7 @@ int CmdCalibrate(CliContext& c) {
     constantsStored = true;
     prompt(PowerCyclePrompt);
     if (const int r = confirm(line); r != ExitOk) return r;
-    c.say(QStringLiteral("Čekám, až modul odpoví (nejvýše %1 s).").arg(powerWait / 1000));
+    c.say(QStringLiteral("Čeká se, až modul odpoví (nejvýše %1 s).").arg(powerWait / 1000));
     if (!WaitForModuleAnswer(iface, handle, module, input, int(powerWait), PowerPollMs, true, interrupted, c.io.sleep))
       return interrupted() ? stoppedBySignal()
                            : abandon(ExitModule, QStringLiteral("Modul po vypnutí a zapnutí napájení neodpověděl do %1 s.")

@@ -99,7 +99,7 @@ int CliContext::exchangeFailed(const QString& what, uint32_t status) {
   return fail(ExitModule, what + QStringLiteral(": ") + statusText(status));
 }
 
-void CliContext::progressBar(const QString& label, int percent) {
+void CliContext::progressBar(const QString& label, int percent, const QString& after) {
   if (!io.errIsTerminal) {
     writeTrace();
     return;
@@ -109,6 +109,8 @@ void CliContext::progressBar(const QString& label, int percent) {
   const int filled = percent * width / 100;
   *io.err << '\r' << label << " [" << QString(filled, QLatin1Char('#')) << QString(width - filled, QLatin1Char('.'))
           << "] " << percent << " %";
+  // Padded, so that a shorter text covers what a longer one left.
+  if (!after.isEmpty() && percent < 100) *io.err << QStringLiteral(", %1").arg(after, -16);
   barShown_ = percent < 100;
   if (percent >= 100) *io.err << '\n';
   io.err->flush();
@@ -116,7 +118,7 @@ void CliContext::progressBar(const QString& label, int percent) {
 
 void CliContext::settle() {
   if (barShown_) {
-    *io.err << '\r' << QString(72, QLatin1Char(' ')) << '\r';
+    *io.err << '\r' << QString(80, QLatin1Char(' ')) << '\r';
     io.err->flush();
     barShown_ = false;
   }

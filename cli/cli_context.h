@@ -105,7 +105,8 @@ struct CliContext {
   // A failed write with read-back: names the byte and returns ExitModule.
   int writeFailed(const ConfigTransferResult& result);
 
-  void progressBar(const QString& label, int percent);
+  // `after`: what follows the percentage (the time left).
+  void progressBar(const QString& label, int percent, const QString& after = QString());
 
   // Interface, address, rate and where they came from, for a failed connection.
   QString connectionDescription() const;

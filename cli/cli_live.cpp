@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -85,7 +86,7 @@ int CmdScan(CliContext& c) {
     return c.fail(ExitUsage, RateChoicesText);
   if (c.args.has(QStringLiteral("scan-timeout")) &&
       !ParseNumber(c.args.value(QStringLiteral("scan-timeout")), 1, 65535, userTimeout))
-    return c.fail(ExitUsage, QStringLiteral("Timeout musí být v rozsahu 1-65535 ms."));
+    return c.fail(ExitUsage, QStringLiteral("Timeout musí být v rozsahu 1–65535 ms."));
   // The configured rate first: the module that was expected there is found soonest.
   const auto current = std::find(codes.begin(), codes.end(), BaudRateToCode(c.data.BaudRate));
   if (current != codes.end()) std::rotate(codes.begin(), current, current + 1);
@@ -103,6 +104,8 @@ int CmdScan(CliContext& c) {
   for (int code : codes) totalMs += qint64(budget.tryTimeoutMs(BaudCodeToRate(code))) * qint64(addresses.size());
   std::size_t done = 0;
   const std::size_t total = addresses.size() * codes.size();
+  QElapsedTimer scanClock;
+  scanClock.start();
   QJsonArray found;
   bool cut = false;  // a signal ended the scan before its last try
   ScanHooks hooks;
@@ -133,7 +136,9 @@ int CmdScan(CliContext& c) {
   hooks.tried = [&](int timeoutMs) {
     ++done;
     doneMs += timeoutMs;
-    c.progressBar(QStringLiteral("Hledání"), int(std::min<qint64>(100, doneMs * 100 / std::max<qint64>(1, totalMs))));
+    // The time left as the workbench reckons it: each try counted at its timeout.
+    c.progressBar(QStringLiteral("Hledání"), int(std::min<qint64>(100, doneMs * 100 / std::max<qint64>(1, totalMs))),
+                  QStringLiteral("zbývá asi %1").arg(DurationText(TimeLeftMs(doneMs, totalMs, scanClock.elapsed()) / 1000)));
   };
   const ScanEnd end = ScanLine(iface, handle, addresses, codes, budget, c.data.ResponseTimeout, hooks);
   int result = ExitOk;
@@ -235,7 +240,7 @@ int CmdWatch(CliContext& c) {
                                  .arg(c.args.positional.front()));
   qint64 interval = 500, count = 0;
   if (c.args.has(QStringLiteral("interval")) && !ParseNumber(c.args.value(QStringLiteral("interval")), 1, 3600000, interval))
-    return c.fail(ExitUsage, QStringLiteral("Interval musí být v rozsahu 1-3600000 ms."));
+    return c.fail(ExitUsage, QStringLiteral("Interval musí být v rozsahu 1–3600000 ms."));
   if (c.args.has(QStringLiteral("count")) && !ParseNumber(c.args.value(QStringLiteral("count")), 1, 1LL << 40, count))
     return c.fail(ExitUsage, QStringLiteral("Počet musí být kladné celé číslo."));
   const QString format = c.args.has(QStringLiteral("format")) ? c.args.value(QStringLiteral("format")) : QStringLiteral("text");
@@ -254,9 +259,13 @@ int CmdWatch(CliContext& c) {
   QTextStream fileStream;
   const QString output = c.args.value(QStringLiteral("output"));
   if (!output.isEmpty() && output != QLatin1String("-")) {
+    // A CSV file is for a spreadsheet unless a script says otherwise: it starts with the byte
+    // order mark, which only the start of a file may carry.
+    const bool fresh = QFileInfo(output).size() == 0;
     if (!file.openFile(output, CheckedStream::Start::Append))
       return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(output, file.failure()));
     fileStream.setDevice(&file);
+    fileStream.setGenerateByteOrderMark(fresh && format == QLatin1String("csv") && !c.args.has(QStringLiteral("no-bom")));
   }
   qint64 linesWritten = 0;  // readings, the header not counted
   // The line just written got there, or the watch stops here and says how far it got.

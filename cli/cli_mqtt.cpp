@@ -66,7 +66,7 @@ int WatchPublisher::start(CliContext& c) {
   if (c.args.has(QStringLiteral("mqtt-qos")) && !ParseNumber(value("mqtt-qos"), 0, 1, qos))
     return c.fail(ExitUsage, QStringLiteral("Úroveň doručení MQTT musí být 0 nebo 1."));
   if (c.args.has(QStringLiteral("mqtt-queue")) && !ParseNumber(value("mqtt-queue"), 1, 10000000, queue))
-    return c.fail(ExitUsage, QStringLiteral("Délka fronty MQTT musí být v rozsahu 1-10000000 zpráv."));
+    return c.fail(ExitUsage, QStringLiteral("Délka fronty MQTT musí být v rozsahu 1–10000000 zpráv."));
   int64_t heartbeatMs = 0;
   if (!Seconds(c, "mqtt-heartbeat", 60, heartbeatMs) || !Seconds(c, "mqtt-stats", 60, statsPeriodMs_))
     return c.fail(ExitUsage, QStringLiteral("Periody MQTT jsou v sekundách, 0-86400."));

@@ -22,6 +22,7 @@ ConfigWindow::ConfigWindow(QWidget* parent, const QString& title, int clientWidt
                            bool pauseAfterLast)
     : QDialog(parent), bytes_(std::move(bytes)), pauseAfterLast_(pauseAfterLast) {
   setWindowTitle(title);
+  title_ = title;
 
   auto makeButton = [this](const char* name, const QString& caption) {
     auto* button = new QPushButton(caption, this);
@@ -75,6 +76,7 @@ void ConfigWindow::runSequence(F&& body) {
   busy_ = true;
   body();
   busy_ = false;
+  setWindowTitle(title_);
 
   if (pendingOk_) {
     pendingOk_ = false;
@@ -89,6 +91,7 @@ void ConfigWindow::runSequence(F&& body) {
 void ConfigWindow::Button1Click() {
   if (data_ == nullptr || busy_) return;
   if (!checkConnection()) return;
+  reading_ = false;
   runSequence([this] {
     PrectiOkno(work_);
     if (status().size() <= 1) ZapisData(work_);
@@ -98,6 +101,7 @@ void ConfigWindow::Button1Click() {
 void ConfigWindow::Button2Click() {
   if (data_ == nullptr || busy_) return;
   if (!checkConnection()) return;
+  reading_ = true;
   runSequence([this] {
     PrectiData(work_);
     // Also after a failed read: the window then shows what did arrive.
@@ -109,6 +113,7 @@ void ConfigWindow::Button3Click() {
   if (data_ == nullptr) return;
   if (busy_) {
     if (!pendingDone_) pendingOk_ = true;
+    closeWaits();
     return;
   }
   PrectiOkno(work_);
@@ -121,9 +126,16 @@ void ConfigWindow::Button4Click() { reject(); }
 void ConfigWindow::done(int result) {
   if (busy_) {
     if (!pendingOk_ && !pendingDone_) pendingDone_ = result;
+    closeWaits();
     return;
   }
   QDialog::done(result);
+}
+
+void ConfigWindow::closeWaits() {
+  // The status bar belongs to the sequence's progress; the title says the close was heard.
+  setWindowTitle(title_ + (reading_ ? QStringLiteral(" – zavře se po dokončení čtení")
+                                    : QStringLiteral(" – zavře se po dokončení zápisu")));
 }
 
 ConfigTransfer ConfigWindow::transfer(std::function<void(int)> progress) {

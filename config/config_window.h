@@ -77,7 +77,12 @@ class ConfigWindow : public QDialog {
   ModuleConfigImage work_{};
   std::vector<ConfigByteSlot> bytes_;
   bool pauseAfterLast_;
+  // A close asked for while a sequence runs: the title says it waits.
+  void closeWaits();
+
+  QString title_;
   bool busy_ = false;
+  bool reading_ = false;  // the sequence running reads (else it writes)
   bool pendingOk_ = false;
   std::optional<int> pendingDone_;
 };

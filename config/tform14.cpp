@@ -2,7 +2,9 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QPushButton>
+#include <algorithm>
 
 #include "base/commands.h"
 
@@ -39,8 +41,10 @@ TForm14::TForm14(QWidget* parent)
       box->setGeometry(columnX[n / 16], firstRow + row * rowHeight + (row >= 8 ? blockGap : 0),
                        76, 17);
       boxes_[std::size_t(number - 1)] = box;
+      box->installEventFilter(this);
     }
   }
+  for (int g = 0; g < 3; ++g) makeTabStop(32 * g);
 
   Button1->setGeometry(margin, 344, 75, 25);
   Button2->setGeometry(margin + 87, 344, 75, 25);
@@ -49,6 +53,30 @@ TForm14::TForm14(QWidget* parent)
   // The shared buttons come first in the focus chain; opening with the focus on "Zapsat"
   // would leave a stray key press one step from writing to the module.
   boxes_.front()->setFocus();
+}
+
+void TForm14::makeTabStop(int box) {
+  const int first = box / 32 * 32;
+  for (int i = first; i < first + 32; ++i) boxes_[std::size_t(i)]->setFocusPolicy(i == box ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+bool TForm14::eventFilter(QObject* watched, QEvent* event) {
+  const auto at = std::find(boxes_.begin(), boxes_.end(), watched);
+  if (at == boxes_.end()) return ConfigWindow::eventFilter(watched, event);
+  const int box = int(at - boxes_.begin()), n = box % 32;
+  if (event->type() == QEvent::FocusIn) makeTabStop(box);
+  if (event->type() != QEvent::KeyPress) return ConfigWindow::eventFilter(watched, event);
+  // Two columns of sixteen: up and down within a column, left and right across.
+  int to = n;
+  switch (static_cast<QKeyEvent*>(event)->key()) {
+    case Qt::Key_Up: to = n % 16 > 0 ? n - 1 : n; break;
+    case Qt::Key_Down: to = n % 16 < 15 ? n + 1 : n; break;
+    case Qt::Key_Left: to = n >= 16 ? n - 16 : n; break;
+    case Qt::Key_Right: to = n < 16 ? n + 16 : n; break;
+    default: return ConfigWindow::eventFilter(watched, event);
+  }
+  boxes_[std::size_t(box - n + to)]->setFocus(Qt::OtherFocusReason);
+  return true;
 }
 
 void TForm14::ZapisOkno(const ModuleConfigImage& image) {

@@ -18,7 +18,14 @@ class TForm14 : public ConfigWindow {
   void ZapisOkno(const ModuleConfigImage& image) override;
   void PrectiOkno(ModuleConfigImage& image) override;
 
+ protected:
+  // The arrow keys move within a group's 32 boxes; Tab stops once in each group, at the box
+  // last used there, then goes on to the buttons.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  void makeTabStop(int box);
+
   std::array<QGroupBox*, 3> groups_{};
   std::array<QCheckBox*, 96> boxes_{};  // CheckBox1..CheckBox96
 };

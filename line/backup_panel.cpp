@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -19,7 +20,9 @@
 #include "base/czech_plural.h"
 #include "base/identify.h"
 #include "base/setting_labels.h"
+#include "line/elided_label.h"
 #include "line/line_worker.h"
+#include "line/save_path.h"
 #include "ui/question.h"
 
 namespace {
@@ -56,11 +59,13 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
   auto* layout = new QVBoxLayout(this);
 
   auto* fileRow = new QHBoxLayout;
-  backup_ = new QPushButton(QStringLiteral("Zálohovat linku do souboru…"), this);
+  backup_ = new QPushButton(QStringLiteral("Zálo&hovat linku do souboru…"), this);
   backup_->setObjectName(QStringLiteral("BackupLine"));
-  open_ = new QPushButton(QStringLiteral("Otevřít zálohu…"), this);
+  open_ = new QPushButton(QStringLiteral("Ot&evřít zálohu…"), this);
   open_->setObjectName(QStringLiteral("OpenBackup"));
-  fileLabel_ = new QLabel(QStringLiteral("Záloha není otevřena."), this);
+  fileLabel_ = new ElidedLabel(this);  // a path: its middle goes, never the window's width
+  fileLabel_->setElideMode(Qt::ElideMiddle);
+  fileLabel_->setText(QStringLiteral("Záloha není otevřena."));
   fileLabel_->setObjectName(QStringLiteral("BackupFile"));
   fileRow->addWidget(backup_);
   fileRow->addWidget(open_);
@@ -68,7 +73,7 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
   layout->addLayout(fileRow);
 
   auto* middle = new QHBoxLayout;
-  auto* fileBox = new QGroupBox(QStringLiteral("Moduly v záloze (zaškrtnuté se obnoví)"), this);
+  auto* fileBox = new QGroupBox(QStringLiteral("Modul&y v záloze (zaškrtnuté se obnoví)"), this);
   auto* fileLayout = new QVBoxLayout(fileBox);
   fileModules_ = new QListWidget(fileBox);
   fileModules_->setObjectName(QStringLiteral("BackupModules"));
@@ -77,27 +82,27 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
 
   auto* actions = new QGroupBox(QStringLiteral("Porovnání a obnova"), this);
   auto* grid = new QGridLayout(actions);
-  compareFile_ = new QPushButton(QStringLiteral("Porovnat živou linku se zálohou"), actions);
+  compareFile_ = new QPushButton(QStringLiteral("&Porovnat živou linku se zálohou"), actions);
   compareFile_->setObjectName(QStringLiteral("CompareFile"));
   grid->addWidget(compareFile_, 0, 0, 1, 3);
   moduleA_ = new QComboBox(actions);
   moduleA_->setObjectName(QStringLiteral("ModuleA"));
   moduleB_ = new QComboBox(actions);
   moduleB_->setObjectName(QStringLiteral("ModuleB"));
-  compareTwo_ = new QPushButton(QStringLiteral("Porovnat dva moduly"), actions);
+  compareTwo_ = new QPushButton(QStringLiteral("Porovnat d&va moduly"), actions);
   compareTwo_->setObjectName(QStringLiteral("CompareModules"));
   grid->addWidget(moduleA_, 1, 0);
   grid->addWidget(moduleB_, 1, 1);
   grid->addWidget(compareTwo_, 1, 2);
-  calibration_ = new QCheckBox(QStringLiteral("obnovit i kalibrační konstanty"), actions);
+  calibration_ = new QCheckBox(QStringLiteral("obnovit i ka&librační konstanty"), actions);
   calibration_->setObjectName(QStringLiteral("RestoreCalibration"));
-  lineSettings_ = new QCheckBox(QStringLiteral("obnovit i adresu a rychlost (platí po zapnutí modulu)"), actions);
+  lineSettings_ = new QCheckBox(QStringLiteral("obnovit i ad&resu a rychlost (platí po zapnutí modulu)"), actions);
   lineSettings_->setObjectName(QStringLiteral("RestoreLineSettings"));
   grid->addWidget(calibration_, 2, 0, 1, 3);
   grid->addWidget(lineSettings_, 3, 0, 1, 3);
-  restore_ = new QPushButton(QStringLiteral("Obnovit zaškrtnuté moduly…"), actions);
+  restore_ = new QPushButton(QStringLiteral("Obnovit zaškrtnuté &moduly…"), actions);
   restore_->setObjectName(QStringLiteral("RestoreModules"));
-  stop_ = new QPushButton(QStringLiteral("Zastavit"), actions);
+  stop_ = new QPushButton(QStringLiteral("&Zastavit"), actions);
   stop_->setObjectName(QStringLiteral("StopBackup"));
   grid->addWidget(restore_, 4, 0, 1, 2);
   grid->addWidget(stop_, 4, 2);
@@ -111,7 +116,7 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
   layout->addWidget(bar_);
   message_ = new QLabel(this);
   message_->setObjectName(QStringLiteral("BackupMessage"));
-  message_->setWordWrap(true);
+  KeepWrappedLabelNarrow(message_);
   message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(message_);
 
@@ -131,12 +136,14 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
   layout->addWidget(table_, 1);
 
   connect(backup_, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Záloha linky"), filePath_,
-                                                      QStringLiteral("Linka QX-510 (*.qx510line)"));
+    const QString path = AskSavePath(this, QStringLiteral("Záloha linky"),
+                                     filePath_.isEmpty() ? QDir(DocumentsFolder()).filePath(QStringLiteral("zaloha-linky.qx510line")) : filePath_,
+                                     QStringLiteral("Linka QX-510 (*.qx510line)"), QStringLiteral("qx510line"));
     if (!path.isEmpty()) backupTo(path);
   });
   connect(open_, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Otevřít zálohu linky"), filePath_,
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Otevřít zálohu linky"),
+                                                      filePath_.isEmpty() ? DocumentsFolder() : filePath_,
                                                       QStringLiteral("Linka QX-510 (*.qx510line)"));
     if (!path.isEmpty()) openFile(path);
   });

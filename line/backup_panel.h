@@ -6,6 +6,7 @@
 #include "line/line_file.h"
 #include "line/line_types.h"
 
+class ElidedLabel;
 class LineWorker;
 class QCheckBox;
 class QComboBox;
@@ -76,7 +77,7 @@ class BackupPanel : public QWidget {
 
   QPushButton* backup_;
   QPushButton* open_;
-  QLabel* fileLabel_;
+  ElidedLabel* fileLabel_;
   QListWidget* fileModules_;
   QPushButton* compareFile_;
   QComboBox* moduleA_;

@@ -12,6 +12,7 @@
 #include "base/calibration_constants.h"
 #include "base/calibration_record.h"
 #include "base/checked_file.h"
+#include "base/value_format.h"
 #include "line/pdf_document.h"
 
 namespace {
@@ -209,9 +210,9 @@ void ReadingsTable(Page& page, const CalibrationRecord& r, const QString& title,
   for (qsizetype i = 0; i < shown; ++i) {
     const CalibrationReading& x = series.readings.at(i);
     page.row(Text, {{ColNumber, QString::number(i + 1)},
-                    {ColReference, Number(x.reference, 4)},
-                    {ColValue, Number(x.value, 4)},
-                    {ColError, Signed(x.error(), 4)},
+                    {ColReference, DerivedFigure(x.reference)},
+                    {ColValue, ReadingFigure(x.value)},
+                    {ColError, DerivedFigure(x.error(), true)},
                     {ColPercent, Signed(x.error() / span * 100.0, 3)}},
              right);
   }
@@ -221,11 +222,11 @@ void ReadingsTable(Page& page, const CalibrationRecord& r, const QString& title,
                                      .arg(series.readings.size())}});
   page.rule(0.25, 0.02, 1);
   page.row(Bold, {{ColNumber, QStringLiteral("Průměr")},
-                  {ColValue, Number(series.mean(), 4)},
-                  {ColError, Signed(series.meanError(), 4)},
+                  {ColValue, DerivedFigure(series.mean())},
+                  {ColError, DerivedFigure(series.meanError(), true)},
                   {ColPercent, Signed(series.meanError() / span * 100.0, 3)}},
            {false, true, true, true});
-  page.row(Text, {{ColNumber, QStringLiteral("Rozpětí (max − min): %1 %2").arg(Number(series.spread(), 4), unit)},
+  page.row(Text, {{ColNumber, QStringLiteral("Rozpětí (max − min): %1 %2").arg(DerivedFigure(series.spread()), unit)},
                   {0.6, QStringLiteral("Výsledek: %1").arg(VerdictText(JudgeReadings(series, r.tolerance())))}});
 }
 
@@ -270,7 +271,7 @@ bool Paint(QPdfWriter& writer, const CalibrationRecord& r, int tableRows, bool d
   page.field(QStringLiteral("Zahájena:"), TimeText(r.started), 0.02, 0.2);
   page.field(QStringLiteral("Ukončena:"), TimeText(r.ended), 0.02, 0.2);
   page.field(QStringLiteral("Tolerance:"), QStringLiteral("±%1 %2 (%3 % rozsahu %4 %2)")
-                                              .arg(Number(r.tolerance(), 4), unit, QLocale().toString(r.tolerancePercent),
+                                              .arg(DerivedFigure(r.tolerance()), unit, QLocale().toString(r.tolerancePercent),
                                                    QLocale().toString(RangeSpan(r.range))),
              0.02, 0.2);
   page.pair(QStringLiteral("Provedl:"), r.operatorName.isEmpty() ? QStringLiteral("(nezadáno)") : r.operatorName,

@@ -176,7 +176,7 @@ void CalibrationHistory::saveCertificate() {
   if (row < 0 || row >= entries_.size() || !Certified(entries_[row])) return;
   const CalibrationRecord& r = entries_[row].record;
   const QString path = AskSavePath(this, QStringLiteral("Kalibrační protokol"),
-                                   QDir::home().filePath(CertificateNumber(r) + QStringLiteral(".pdf")),
+                                   QDir(DocumentsFolder()).filePath(CertificateNumber(r) + QStringLiteral(".pdf")),
                                    QStringLiteral("Protokol PDF (*.pdf)"), QStringLiteral("pdf"));
   if (path.isEmpty()) return;
   QString error;

@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
@@ -26,8 +25,10 @@
 #include "base/calibration_constants.h"
 #include "base/calibration_entries.h"
 #include "base/calibration_procedure.h"
+#include "base/value_format.h"
 #include "line/calibration_certificate.h"
 #include "line/calibration_run.h"
+#include "line/date_field.h"
 #include "line/save_path.h"
 #include "ui/return_key.h"
 
@@ -44,10 +45,8 @@ QString Red(const QString& text) {
 
 QString Unit(uint8_t range) { return range == RangeCurrent ? QStringLiteral("mA") : QStringLiteral("V"); }
 
-// What the reference should be, in the words of the tool's instructions.
-QString ReferenceWords(uint8_t range) {
-  return range == RangeCurrent ? QStringLiteral("proud v rozsahu 9-11mA") : QStringLiteral("napětí v rozsahu 4-6V");
-}
+// The step's own button confirms it.
+const QString PressConfirm = QStringLiteral("stiskněte tlačítko Potvrzení");
 
 QDateTime Now() {
   const QDateTime local = QDateTime::currentDateTime();
@@ -144,14 +143,12 @@ QWidget* CalibrationWizard::buildEntries() {
   field(tag_, "ModuleTag", QStringLiteral("&Označení nebo výrobní číslo modulu"));
   field(referenceName_, "ReferenceName", QStringLiteral("Referenční přístroj: &název"));
   field(referenceSerial_, "ReferenceSerial", QStringLiteral("Referenční přístroj: &výrobní číslo"));
-  validUntil_ = new QDateEdit(page);
+  validUntil_ = new DateField(page);
   validUntil_->setObjectName(QStringLiteral("ReferenceValidUntil"));
-  validUntil_->setCalendarPopup(true);
-  validUntil_->setDisplayFormat(QStringLiteral("d. M. yyyy"));
-  validUntil_->setMinimumDate(QDate(2000, 1, 1));
-  validUntil_->setSpecialValueText(QStringLiteral("nezadáno"));
-  validUntil_->setDate(validUntil_->minimumDate());
-  form->addRow(QStringLiteral("Referenční přístroj: kalibrace p&latí do"), validUntil_);
+  validUntil_->setPlaceholderText(QStringLiteral("nezadáno (např. 31. 5. 2027 nebo 2027-05-31)"));
+  auto* validLabel = new QLabel(QStringLiteral("Referenční přístroj: kalibrace p&latí do"), page);
+  validLabel->setBuddy(validUntil_->edit());
+  form->addRow(validLabel, validUntil_);
   auto* toleranceRow = new QHBoxLayout;
   tolerance_ = new QDoubleSpinBox(page);
   tolerance_->setObjectName(QStringLiteral("Tolerance"));
@@ -263,15 +260,9 @@ void CalibrationWizard::setMessage(const QString& text, bool failure) {
 
 void CalibrationWizard::updateTolerance() {
   const uint8_t range = range_->currentIndex() == 1 ? RangeCurrent : RangeVoltage;
-  toleranceValue_->setText(QStringLiteral("= ±%1 %2").arg(valueText(ToleranceFromPercent(range, tolerance_->value())), Unit(range)));
+  toleranceValue_->setText(QStringLiteral("= ±%1 %2").arg(DerivedFigure(ToleranceFromPercent(range, tolerance_->value())), Unit(range)));
 }
 
-QString CalibrationWizard::valueText(double value) const { return QLocale().toString(value, 'f', 3); }
-
-QString CalibrationWizard::errorText(double error) const {
-  const double shown = std::round(error * 1000) / 1000 + 0.0;  // no "-0,000"
-  return (shown > 0 ? QStringLiteral("+") : QString()) + valueText(shown);
-}
 
 QTableWidget* CalibrationWizard::table(Step step) const { return step == AsFound ? asFoundTable_ : asLeftTable_; }
 
@@ -293,12 +284,12 @@ void CalibrationWizard::showStep(Step step) {
     case AsLeft: {
       auto* text = pages_->currentWidget()->findChild<QLabel*>(step == AsFound ? QStringLiteral("AsFoundText") : QStringLiteral("AsLeftText"));
       text->setText(step == AsFound
-                        ? QStringLiteral("Připoj na vstup z referenčního přístroje %1, zadej hodnotu, kterou přístroj ukazuje, "
-                                         "a stiskni tlačítko Změřit. Vstup se přečte přes kalibrační konstanty, které modul "
-                                         "má teď.").arg(ReferenceWords(range))
-                        : QStringLiteral("Připoj na vstup znovu %1 z referenčního přístroje, zadej hodnotu, kterou přístroj "
-                                         "ukazuje, a stiskni tlačítko Změřit. Vstup se přečte přes nové kalibrační "
-                                         "konstanty.").arg(ReferenceWords(range)));
+                        ? QStringLiteral("Připojte na vstup z referenčního přístroje %1, zadejte hodnotu, kterou přístroj "
+                                         "ukazuje, a stiskněte tlačítko Změřit. Vstup se přečte přes kalibrační konstanty, "
+                                         "které modul má teď.").arg(ReferenceWords(range))
+                        : QStringLiteral("Připojte na vstup znovu %1 z referenčního přístroje, zadejte hodnotu, kterou "
+                                         "přístroj ukazuje, a stiskněte tlačítko Změřit. Vstup se přečte přes nové "
+                                         "kalibrační konstanty.").arg(ReferenceWords(range)));
       QTableWidget* t = table(step);
       t->setHorizontalHeaderLabels({QStringLiteral("Odečet"), QStringLiteral("Naměřeno [%1]").arg(unit),
                                     QStringLiteral("Reference [%1]").arg(unit), QStringLiteral("Chyba [%1]").arg(unit),
@@ -307,18 +298,18 @@ void CalibrationWizard::showStep(Step step) {
       break;
     }
     case Zero:
-      zeroText_->setText(ShortInputInstruction(range).toHtmlEscaped());
+      zeroText_->setText(ShortInputRequest(range, PressConfirm).toHtmlEscaped());
       action_->setText(QStringLiteral("&Potvrzení"));
       break;
     case Reference:
-      referenceText_->setText(ApplyReferenceInstruction(range).toHtmlEscaped());
+      referenceText_->setText(ApplyReferenceRequest(range, PressConfirm).toHtmlEscaped());
       procedureReference_->setPlaceholderText(unit);
       action_->setText(QStringLiteral("&Potvrzení"));
       break;
     case PowerCycle:
-      powerText_->setText(QStringLiteral("Kalibrační konstanty jsou zapsány. Modul je nutno vypnout a zapnout: vypni "
-                                         "napájení modulu, počkej, až se zde ukáže „modul neodpovídá“, a napájení zase "
-                                         "zapni. Jakmile modul opět odpovídá, průvodce pokračuje sám."));
+      powerText_->setText(QStringLiteral("Kalibrační konstanty jsou zapsány. Modul je nutno vypnout a zapnout: vypněte "
+                                         "napájení modulu, počkejte, až se zde ukáže „modul neodpovídá“, a napájení zase "
+                                         "zapněte. Jakmile modul opět odpovídá, průvodce pokračuje sám."));
       powerState_->setText(QStringLiteral("Čeká se na vypnutí modulu…"));
       action_->setText(QStringLiteral("&Potvrzení"));
       break;
@@ -339,18 +330,20 @@ bool CalibrationWizard::takeEntries() {
   QString missing;
   const QDate until = validUntil_->date();
   if (tag_->text().trimmed().isEmpty())
-    missing = QStringLiteral("Zadej označení nebo výrobní číslo modulu.");
+    missing = QStringLiteral("Zadejte označení nebo výrobní číslo modulu.");
   else if (referenceName_->text().trimmed().isEmpty())
-    missing = QStringLiteral("Zadej název referenčního přístroje.");
+    missing = QStringLiteral("Zadejte název referenčního přístroje.");
   else if (referenceSerial_->text().trimmed().isEmpty())
-    missing = QStringLiteral("Zadej výrobní číslo referenčního přístroje.");
-  else if (until == validUntil_->minimumDate())
-    missing = QStringLiteral("Zadej, do kdy platí kalibrace referenčního přístroje.");
+    missing = QStringLiteral("Zadejte výrobní číslo referenčního přístroje.");
+  else if (validUntil_->unreadable())
+    missing = QStringLiteral("Datum platnosti kalibrace referenčního přístroje zadejte jako 31. 5. 2027 nebo 2027-05-31.");
+  else if (until.isNull())
+    missing = QStringLiteral("Zadejte, do kdy platí kalibrace referenčního přístroje.");
   else if (until < QDate::currentDate())
     missing = QStringLiteral("Kalibrace referenčního přístroje platila jen do %1; s tímto přístrojem kalibrovat nelze.")
-                  .arg(QLocale().toString(until, QStringLiteral("d. M. yyyy")));
+                  .arg(DateField::Text(until));
   else if (operator_->text().trimmed().isEmpty())
-    missing = QStringLiteral("Zadej jméno toho, kdo kalibruje.");
+    missing = QStringLiteral("Zadejte jméno toho, kdo kalibruje.");
   if (!missing.isEmpty()) {
     setMessage(missing, true);
     return false;
@@ -386,11 +379,11 @@ bool CalibrationWizard::takeEntries() {
 
 bool CalibrationWizard::takeReference(QLineEdit* field, double& value) {
   if (!ParseReferenceText(field->text().trimmed(), value)) {
-    setMessage(ReferenceNumberText(record_.range), true);
+    setMessage(ReferenceNumberRequest(record_.range), true);
     return false;
   }
   if (!ReferenceInWindow(record_.range, value)) {
-    setMessage(ReferenceWindowText(record_.range), true);
+    setMessage(ReferenceWindowRequest(record_.range), true);
     return false;
   }
   return true;
@@ -460,8 +453,8 @@ void CalibrationWizard::addReading(int index, const CalibrationReading& r) {
   ReadingSeries one;
   one.readings.append(r);
   const CalibrationVerdict verdict = JudgeReadings(one, record_.tolerance());
-  const QString texts[] = {QString::number(index + 1), valueText(r.value), valueText(r.reference),
-                           errorText(r.error()), VerdictText(verdict)};
+  const QString texts[] = {QString::number(index + 1), ReadingFigure(r.value), DerivedFigure(r.reference),
+                           DerivedFigure(r.error(), true), VerdictText(verdict)};
   for (int c = 0; c < 5; ++c) {
     auto* item = new QTableWidgetItem(texts[c]);
     item->setTextAlignment(c == 4 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignRight | Qt::AlignVCenter);
@@ -484,7 +477,7 @@ void CalibrationWizard::seriesRead(const Readout& readout, const CalibrationCons
   const CalibrationVerdict verdict = JudgeReadings(s, record_.tolerance());
   (found ? asFoundSummary_ : asLeftSummary_)
       ->setText(QStringLiteral("Průměr %1 %4, rozpětí %2 %4, průměrná chyba %3 %4: %5.")
-                    .arg(valueText(s.mean()), valueText(s.spread()), errorText(s.meanError()), unit, VerdictText(verdict)));
+                    .arg(DerivedFigure(s.mean()), DerivedFigure(s.spread()), DerivedFigure(s.meanError(), true), unit, VerdictText(verdict)));
   if (found) {
     record_.interfaceType = iface;
     record_.constantsBefore = constants;
@@ -524,7 +517,7 @@ void CalibrationWizard::measured(uint32_t status, double value, const QString& t
   }
   uint16_t gain = 0, offset = 0;
   if (!ComputeCalibrationConstants(record_.range, entered_, zero_, value, gain, offset)) {
-    fail(MeasuredValuesErrorText);
+    fail(MeasuredValuesErrorRequest);
     return;
   }
   setMessage(QStringLiteral("Probíhá zápis kalibračních konstant."));
@@ -544,7 +537,7 @@ void CalibrationWizard::probed(bool answered) {
   if (ending_ != Ending::None || step_ != PowerCycle) return;
   if (!answered) {
     sawOff_ = true;
-    powerState_->setText(QStringLiteral("Modul neodpovídá – zapni napájení modulu."));
+    powerState_->setText(QStringLiteral("Modul neodpovídá – zapněte napájení modulu."));
   } else if (sawOff_) {
     powerState_->setText(QStringLiteral("Modul opět odpovídá."));
     showStep(AsLeft);
@@ -606,7 +599,7 @@ void CalibrationWizard::finished(bool complete, const QString& restoredText, con
   const auto series = [&](const QString& name, const ReadingSeries& s) {
     if (s.empty()) return;
     lines << QStringLiteral("%1: průměr %2 %5, rozpětí %3 %5, průměrná chyba %4 %5 – %6.")
-                 .arg(name, valueText(s.mean()), valueText(s.spread()), errorText(s.meanError()), record_.unit(),
+                 .arg(name, DerivedFigure(s.mean()), DerivedFigure(s.spread()), DerivedFigure(s.meanError(), true), record_.unit(),
                       VerdictText(JudgeReadings(s, record_.tolerance())))
                  .toHtmlEscaped();
   };
@@ -632,7 +625,7 @@ void CalibrationWizard::saveCertificate() {
     return;
   }
   const QString path = AskSavePath(this, QStringLiteral("Kalibrační protokol"),
-                                   QDir::home().filePath(CertificateNumber(kept) + QStringLiteral(".pdf")),
+                                   QDir(DocumentsFolder()).filePath(CertificateNumber(kept) + QStringLiteral(".pdf")),
                                    QStringLiteral("Protokol PDF (*.pdf)"), QStringLiteral("pdf"));
   if (path.isEmpty()) return;
   if (!WriteCalibrationCertificate(kept, path, error))

@@ -13,7 +13,7 @@
 class CalibrationRun;
 class LineWorker;
 class QComboBox;
-class QDateEdit;
+class DateField;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
@@ -95,8 +95,6 @@ class CalibrationWizard : public QDialog {
   void fail(const QString& text);
   void finished(bool complete, const QString& restoredText, const CalibrationConstantsValue& constants);
   void updateTolerance();
-  QString valueText(double value) const;
-  QString errorText(double error) const;  // signed
   QTableWidget* table(Step step) const;
 
   LineWorker* worker_;
@@ -122,7 +120,7 @@ class CalibrationWizard : public QDialog {
   QComboBox* range_;
   QLineEdit* referenceName_;
   QLineEdit* referenceSerial_;
-  QDateEdit* validUntil_;
+  DateField* validUntil_;
   QLineEdit* tag_;
   QDoubleSpinBox* tolerance_;
   QLabel* toleranceValue_;

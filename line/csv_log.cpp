@@ -18,6 +18,14 @@ QString RowsInFileText(qint64 rows) {
 
 QString CsvLog::TimeText(qint64 ms) { return ExchangeTimeText(ms * 1000000); }
 
+QString CsvLog::FileStem(const QString& lineName, const QDate& day) {
+  QString name = lineName.trimmed();
+  for (QChar& c : name)
+    if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_') && c != QLatin1Char('.')) c = QLatin1Char('_');
+  if (name.isEmpty() || name.startsWith(QLatin1Char('.'))) name.prepend(QStringLiteral("linka"));
+  return QStringLiteral("qx510-%1-%2").arg(name, day.toString(Qt::ISODate));
+}
+
 QString CsvLog::header() const { return CsvHeader(choice_.format, values()); }
 
 CsvValues CsvLog::values() const { return {choice_.ain0, choice_.inputs, choice_.statusRegister}; }
@@ -43,14 +51,14 @@ bool CsvLog::openFor(const QDate& day, QString& error) {
     return false;
   }
   const QDir dir(choice_.folder);
-  const QString stem = QStringLiteral("qx510-linka-%1").arg(day.toString(Qt::ISODate));
+  const QString stem = FileStem(choice_.lineName, day);
   QString path = dir.filePath(stem + QStringLiteral(".csv"));
   for (int n = 2; QFile::exists(path); ++n) path = dir.filePath(QStringLiteral("%1-%2.csv").arg(stem).arg(n));
   if (!file_.openFile(path, CheckedStream::Start::CreateNew)) {
     error = QStringLiteral("Soubor záznamu %1 nelze založit: %2.").arg(path, file_.failure());
     return false;
   }
-  if (file_.write((header() + QLatin1Char('\n')).toUtf8()) < 0) {
+  if (file_.write(QByteArray(CsvByteOrderMark) + (header() + QLatin1Char('\n')).toUtf8()) < 0) {
     error = QStringLiteral("Soubor záznamu %1 nelze založit: %2.").arg(path, file_.failure());
     file_.close();
     QFile::remove(path);  // nothing but an empty file would be left

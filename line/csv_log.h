@@ -16,6 +16,7 @@ struct LogChoice {
   bool statusRegister = false;
   QSet<int> modules;  // ModuleKey of each module logged
   QString folder;
+  QString lineName;            // in the files' names: qx510-<line>-<date>[-n].csv
   qint64 maxBytes = 10 << 20;  // a new file once one grows past this
   // The locale's separator and decimal mark, so that a spreadsheet opens the file as numbers
   // and times; CsvFormat::Plain() for scripts.
@@ -23,7 +24,8 @@ struct LogChoice {
 };
 
 // Readings to CSV files in the form base/csv_format.h describes, one row per reading: the
-// time, the module, the chosen values. A new file starts at local midnight and whenever the
+// time, the module, the chosen values. Each file is for a spreadsheet: it starts with the
+// byte order mark, then the header. A new file starts at local midnight and whenever the
 // current one reaches the size limit; a file never gets a second header or mixes columns.
 // Every row goes to the disk as it is written, through the checked writer: a row either
 // lands whole or the log stops and says how far it got.
@@ -44,6 +46,9 @@ class CsvLog {
 
   // ISO 8601, local time with its offset written out.
   static QString TimeText(qint64 msSinceEpoch);
+  // The name a day's first file gets: "qx510-" + the line's name, kept to letters, digits,
+  // '-', '_' and '.' (anything else becomes '_'), "-" + the date.
+  static QString FileStem(const QString& lineName, const QDate& day);
   QString header() const;
 
  private:

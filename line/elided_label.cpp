@@ -22,7 +22,13 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
   const QRect room = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
   QString line = text();
   line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  const QString shown = fontMetrics().elidedText(line, Qt::ElideRight, room.width());
+  const QString shown = fontMetrics().elidedText(line, mode_, room.width());
   style()->drawItemText(&painter, room, int(Qt::AlignLeft | Qt::AlignVCenter), palette(), isEnabled(), shown,
                         foregroundRole());
+}
+
+void KeepWrappedLabelNarrow(QLabel* label) {
+  label->setWordWrap(true);
+  // An explicit minimum width wins over the hint, which is the longest word's width.
+  label->setMinimumWidth(1);
 }

@@ -7,7 +7,7 @@ InputTimeline::InputTimeline(QWidget* parent) : QWidget(parent) {
   setMinimumHeight(32 * 5 + 20);
 }
 
-void InputTimeline::append(double t, uint32_t bits) {
+void InputHistory::append(double t, uint32_t bits) {
   samples_.emplace_back(t, bits);
   while (!samples_.empty() && samples_.front().first < t - SpanSeconds) samples_.pop_front();
 }
@@ -29,17 +29,18 @@ void InputTimeline::paintEvent(QPaintEvent*) {
   p.drawText(QRect(x0, bottom, x1 - x0, 16), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("nyní"));
   p.drawText(QRect(x0, bottom, x1 - x0, 16), Qt::AlignLeft | Qt::AlignVCenter,
              QStringLiteral("před %1 s").arg(int(SpanSeconds)));
-  if (samples_.empty()) return;
-  const double now = samples_.back().first;
+  if (history_ == nullptr || history_->samples().empty()) return;
+  const std::deque<std::pair<double, uint32_t>>& samples = history_->samples();
+  const double now = samples.back().first;
   const double scale = (x1 - x0) / SpanSeconds;
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0x00, 0x90, 0x30));
-  for (std::size_t i = 0; i < samples_.size(); ++i) {
-    const double start = samples_[i].first;
-    const double end = i + 1 < samples_.size() ? samples_[i + 1].first : now;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const double start = samples[i].first;
+    const double end = i + 1 < samples.size() ? samples[i + 1].first : now;
     const int xa = x0 + int((start - (now - SpanSeconds)) * scale);
     const int xb = std::max(xa + 1, x0 + int((end - (now - SpanSeconds)) * scale));
-    const uint32_t bits = samples_[i].second;
+    const uint32_t bits = samples[i].second;
     for (int n = 0; n < 32; ++n)
       if (bits >> n & 1u) p.drawRect(QRectF(xa, top + n * rowH + 1, xb - xa, std::max(1.0, rowH - 2)));
   }

@@ -9,6 +9,7 @@
 
 #include "base/baud.h"
 #include "base/commands.h"
+#include "base/czech_plural.h"
 #include "base/value_format.h"
 
 namespace {
@@ -71,6 +72,21 @@ QVector<LineModule> LineModel::modules() const {
   QVector<LineModule> list;
   for (const Row& r : rows_) list.append(r.module);
   return list;
+}
+
+void LineModel::setWatch(Watch watch) {
+  if (watch == watch_) return;
+  watch_ = watch;
+  for (int r = 0; r < rows_.size(); ++r) markDirty(r, ~0u);
+  flush();
+}
+
+void LineModel::resetExchanges() {
+  for (int r = 0; r < rows_.size(); ++r) {
+    rows_[r].exchanges = ExchangeStats();
+    markDirty(r, Cell(Exchanges));
+  }
+  flush();
 }
 
 int LineModel::rowOf(uint8_t address, int baudCode) const { return rowOf_.value(ModuleKey(address, baudCode), -1); }
@@ -151,7 +167,14 @@ QString LineModel::StatusBitsText(uint32_t bits) {
   return on.isEmpty() ? QStringLiteral("–") : on.join(QLatin1Char(' '));
 }
 
-QString LineModel::StateText(const Row& row, qint64 nowMs) {
+QString LineModel::StateText(const Row& row, qint64 nowMs, Watch watch) {
+  if (watch != Watch::Polling) {
+    // Nobody asks the module: what it answered last is all that is known.
+    const QString why = watch == Watch::Disconnected ? QStringLiteral("odpojeno") : QStringLiteral("dotazování neběží");
+    if (!row.last) return why;
+    return QStringLiteral("%1, hodnoty z %2")
+        .arg(why, QLocale().toString(QDateTime::fromMSecsSinceEpoch(row.last->timeMs).time(), QStringLiteral("HH:mm:ss")));
+  }
   if (!row.polled) return QStringLiteral("čeká");
   if (!row.silent) return QStringLiteral("odpovídá");
   QString text;
@@ -176,12 +199,13 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rows_.size()) return {};
   const Row& row = rows_[index.row()];
   const std::optional<ModuleReading>& last = row.last;
+  const bool live = watch_ == Watch::Polling;
   if (role == Qt::ForegroundRole) {
-    if (index.column() == State && row.silent) return QBrush(QColor(0xB0, 0, 0));
-    if (row.silent && index.column() >= Ain0 && index.column() <= StatusReg) return QBrush(Qt::gray);
+    if (index.column() == State && row.silent && live) return QBrush(QColor(0xB0, 0, 0));
+    if ((row.silent || !live) && index.column() >= Ain0 && index.column() <= StatusReg) return QBrush(Qt::gray);
     return {};
   }
-  if (role == Qt::BackgroundRole && row.silent) return QBrush(QColor(0xFF, 0xE4, 0xE1));
+  if (role == Qt::BackgroundRole && row.silent && live) return QBrush(QColor(0xFF, 0xE4, 0xE1));
   if (role == BitsRole) {
     if (index.column() == Inputs && last) return QVariant::fromValue(last->din);
     if (index.column() == Outputs && row.outputs) return QVariant::fromValue(*row.outputs);
@@ -190,6 +214,11 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole) {
     if (index.column() == Outputs)
       return QStringLiteral("Modul své výstupy nehlásí: poslední slovo zapsané tímto programem.");
+    if (index.column() == State) return StateText(row, QDateTime::currentMSecsSinceEpoch(), watch_);
+    if (index.column() == Ident) return row.module.ident;
+    if (!live && last && index.column() >= Ain0 && index.column() <= StatusReg && index.column() != Outputs)
+      return QStringLiteral("Poslední známá hodnota, odečtena v %1")
+          .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(last->timeMs).time(), QStringLiteral("HH:mm:ss")));
     if (index.column() == LastError) return row.lastError;
     if (index.column() == Exchanges) return row.exchanges.text();
     return {};
@@ -199,7 +228,7 @@ QVariant LineModel::data(const QModelIndex& index, int role) const {
     case Address: return row.module.address;
     case Rate: return QStringLiteral("%1 Bd").arg(BaudCodeToRate(row.module.baudCode));
     case Ident: return row.module.ident;
-    case State: return StateText(row, QDateTime::currentMSecsSinceEpoch());
+    case State: return StateText(row, QDateTime::currentMSecsSinceEpoch(), watch_);
     case Ain0:
       return last ? FormatFixedPrecision5(float(last->ain0), last->decimals) + QLatin1Char(' ') + last->unit() : QString();
     case Inputs: return last ? QStringLiteral("%1").arg(last->din, 8, 16, QLatin1Char('0')).toUpper() : QString();
@@ -228,4 +257,27 @@ QVariant LineModel::headerData(int section, Qt::Orientation orientation, int rol
       QStringLiteral("Výstupy (zapsané)"), QStringLiteral("Status registr"),
       QStringLiteral("Poslední chyba"), QStringLiteral("Výměny")};
   return titles.value(section);
+}
+
+void PollRate::start(qint64 nowMs, qint64 readings) {
+  samples_.clear();
+  startReadings_ = readings;
+  samples_.emplace_back(nowMs, readings);
+}
+
+void PollRate::add(qint64 nowMs, qint64 readings) {
+  if (samples_.empty()) return start(nowMs, readings);
+  samples_.emplace_back(nowMs, readings);
+  while (samples_.size() > 2 && samples_[1].first <= nowMs - WindowMs) samples_.pop_front();
+}
+
+double PollRate::perSecond() const {
+  if (samples_.size() < 2 || samples_.back().first <= samples_.front().first) return 0;
+  return double(samples_.back().second - samples_.front().second) * 1000.0 /
+         double(samples_.back().first - samples_.front().first);
+}
+
+QString PollRate::text() const {
+  if (samples_.empty() || samples_.back().second == startReadings_) return QStringLiteral("čeká se na první odečet");
+  return CzechRate(perSecond(), "odečet", "odečty", "odečtů");
 }

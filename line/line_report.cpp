@@ -53,8 +53,8 @@ std::optional<ConfigImage> ImageOf(const LineFile& file, const LineModule& m) {
 
 }  // namespace
 
-LineReport ReportFromLineFile(const LineFile& file, const QString& path) {
-  LineReport report = Started(QFileInfo(path).completeBaseName());
+LineReport ReportFromLineFile(const LineFile& file, const QString& path, const QString& lineName) {
+  LineReport report = Started(lineName.isEmpty() ? QFileInfo(path).completeBaseName() : lineName);
   TakeFile(report, file, path);
   for (const LineModule& m : file.modules) report.modules.append({m, ImageOf(file, m), std::nullopt, std::nullopt});
   return report;

@@ -41,8 +41,9 @@ struct LineReport {
   QVector<ReportModule> modules;
 };
 
-// A saved line: its modules and their images; state and statistics unknown.
-LineReport ReportFromLineFile(const LineFile& file, const QString& path);
+// A saved line: its modules and their images; state and statistics unknown. Named `lineName`,
+// or when that is empty after the file.
+LineReport ReportFromLineFile(const LineFile& file, const QString& path, const QString& lineName = QString());
 // The overview as it stands, with the images of the backup last written or opened (empty: none).
 LineReport ReportFromOverview(const LineModel& model, const LineFile& backup, const QString& lineName);
 

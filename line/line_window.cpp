@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -45,6 +46,7 @@
 #include "line/traffic_panel.h"
 #include "line/window_place.h"
 #include "line/workbench_settings.h"
+#include "mqtt/mqtt_messages.h"
 #include "ui/question.h"
 #include "ui/return_key.h"
 #include "ui/status_bar.h"
@@ -78,7 +80,7 @@ LineWindow::LineWindow(QWidget* parent)
   overview->setObjectName(QStringLiteral("OverviewPage"));
   auto* ol = new QVBoxLayout(overview);
   auto* controls = new QHBoxLayout;
-  auto* intervalLabel = new QLabel(QStringLiteral("Inte&rval kola dotazování"), overview);
+  auto* intervalLabel = new QLabel(QStringLiteral("Interval kola dota&zování"), overview);
   controls->addWidget(intervalLabel);
   interval_ = new QSpinBox(overview);
   intervalLabel->setBuddy(interval_);
@@ -89,39 +91,44 @@ LineWindow::LineWindow(QWidget* parent)
   interval_->setSuffix(QStringLiteral(" ms"));
   interval_->setSpecialValueText(QStringLiteral("nejrychleji"));
   controls->addWidget(interval_);
-  pollStart_ = new QPushButton(QStringLiteral("Spustit dotazo&vání"), overview);
-  pollStart_->setObjectName(QStringLiteral("PollStart"));
-  pollStop_ = new QPushButton(QStringLiteral("Zastavit dot&azování"), overview);
-  pollStop_->setObjectName(QStringLiteral("PollStop"));
-  detailButton_ = new QPushButton(QStringLiteral("D&etail modulu…"), overview);
-  detailButton_->setObjectName(QStringLiteral("DetailButton"));
-  auto* save = new QPushButton(QStringLiteral("U&ložit linku jako…"), overview);
-  save->setObjectName(QStringLiteral("SaveLine"));
-  auto* load = new QPushButton(QStringLiteral("&Načíst linku…"), overview);
-  load->setObjectName(QStringLiteral("LoadLine"));
-  controls->addWidget(pollStart_);
-  controls->addWidget(pollStop_);
+  // Made in the order they stand, which is the order Tab takes them in.
+  const auto button = [overview, controls](const char* text, const char* name) {
+    auto* b = new QPushButton(QString::fromUtf8(text), overview);
+    b->setObjectName(QLatin1String(name));
+    controls->addWidget(b);
+    return b;
+  };
+  pollStart_ = button("Spustit dotazo&vání", "PollStart");
+  pollStop_ = button("Zastavit dot&azování", "PollStop");
   controls->addStretch(1);
-  controls->addWidget(detailButton_);
-  auto* add = new QPushButton(QStringLiteral("Přidat modul…"), overview);
-  add->setObjectName(QStringLiteral("AddModule"));
-  auto* remove = new QPushButton(QStringLiteral("Odebrat modul"), overview);
-  remove->setObjectName(QStringLiteral("RemoveModule"));
-  controls->addWidget(add);
-  controls->addWidget(remove);
+  detailButton_ = button("D&etail modulu…", "DetailButton");
+  auto* add = button("Přidat &modul…", "AddModule");
+  auto* remove = button("Odeb&rat modul", "RemoveModule");
+  auto* save = button("U&ložit linku jako…", "SaveLine");
+  auto* load = button("&Načíst linku…", "LoadLine");
+  auto* report = button("&Protokol linky…", "LineReport");
   connect(add, &QPushButton::clicked, this, &LineWindow::askAddModule);
   connect(remove, &QPushButton::clicked, this, [this] { removeModule(selectedRow()); });
-  controls->addWidget(save);
-  controls->addWidget(load);
-  auto* report = new QPushButton(QStringLiteral("&Protokol linky…"), overview);
-  report->setObjectName(QStringLiteral("LineReport"));
-  controls->addWidget(report);
   ol->addLayout(controls);
   ol->addStretch(1);  // the table's place until buildPanes puts it there
   overviewLayout_ = ol;
+  auto* bottom = new QHBoxLayout;
+  auto* nameLabel = new QLabel(QStringLiteral("Název link&y"), overview);
+  lineName_ = new QLineEdit(WorkbenchLineName(), overview);
+  lineName_->setObjectName(QStringLiteral("LineName"));
+  lineName_->setPlaceholderText(MqttDefaultLineName());
+  lineName_->setToolTip(QStringLiteral("Jedno jméno linky pro protokol linky, témata MQTT a názvy souborů záznamu"));
+  lineName_->setMaximumWidth(220);
+  nameLabel->setBuddy(lineName_);
   lineInfo_ = new ElidedLabel(overview);  // one line whatever it says: the table does not jump
   lineInfo_->setObjectName(QStringLiteral("LineInfo"));
-  ol->addWidget(lineInfo_);
+  lineInfo_->setElideMode(Qt::ElideMiddle);
+  bottom->addWidget(nameLabel);
+  bottom->addWidget(lineName_);
+  bottom->addSpacing(12);
+  bottom->addWidget(lineInfo_, 1);
+  ol->addLayout(bottom);
+  connect(lineName_, &QLineEdit::editingFinished, this, &LineWindow::takeLineName);
   tabs_->addTab(overview, QStringLiteral("Přehled linky"));
 
   // The table and the other panes are built once the window is on the screen (buildPanes):
@@ -137,6 +144,8 @@ LineWindow::LineWindow(QWidget* parent)
 
   setCentralWidget(central);
   status_ = new StatusBar(this, {300, 260, 0, 300});
+  // A long path (the log's) is cut, never widening the window past the screen.
+  status_->elideLongTexts();
   setStatusBar(status_);
   status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
   status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
@@ -172,6 +181,14 @@ LineWindow::LineWindow(QWidget* parent)
                                    QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
     connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
 
+  // Ctrl+Q ends the program from any of its windows; closeEvent asks when something would be lost.
+  auto* quit = new QAction(QStringLiteral("Ukončit"), this);
+  quit->setObjectName(QStringLiteral("Quit"));
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  quit->setShortcutContext(Qt::ApplicationShortcut);
+  connect(quit, &QAction::triggered, this, &QWidget::close);
+  addAction(quit);
+
   KeepReturnFromButtons(this);
   updatePollButtons();
   placeOnScreen(QMargins());
@@ -196,28 +213,33 @@ void LineWindow::buildOverviewTable() {
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->verticalHeader()->hide();
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
-  table_->horizontalHeader()->setStretchLastSection(true);
-  table_->setColumnWidth(LineModel::Address, 60);
-  table_->setColumnWidth(LineModel::Rate, 90);
-  table_->setColumnWidth(LineModel::Ident, 130);
-  table_->setColumnWidth(LineModel::State, 90);
+  table_->setColumnWidth(LineModel::Address, 70);
+  table_->setColumnWidth(LineModel::Rate, 85);
+  table_->setColumnWidth(LineModel::Ident, 125);
   table_->setColumnWidth(LineModel::Ain0, 100);
   table_->setColumnWidth(LineModel::Inputs, BitStripWidth + 8);
   table_->setColumnWidth(LineModel::Outputs, BitStripWidth + 8);
-  table_->setColumnWidth(LineModel::StatusReg, 110);
-  table_->setColumnWidth(LineModel::LastError, 160);
+  table_->setColumnWidth(LineModel::StatusReg, 105);
+  // The texts that grow (how a module fails, its last error, its exchanges) share whatever
+  // width the window has (shareTextColumns); a cell still too narrow has its whole text in the
+  // tooltip.
   // In the stretch's place, between the controls and the line's line of text.
   delete overviewLayout_->takeAt(1);
   overviewLayout_->insertWidget(1, table_, 1);
+  // Tab takes the table after the row of buttons above it, the line's name after it.
+  setTabOrder(tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineReport")), table_);
+  setTabOrder(table_, lineName_);
   connect(table_, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { openDetail(sorted_->mapToSource(index).row()); });
   table_->installEventFilter(this);
+  table_->viewport()->installEventFilter(this);
   table_->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* addAction = new QAction(QStringLiteral("Přidat modul…"), table_);
   auto* removeAction = new QAction(QStringLiteral("Odebrat modul z linky"), table_);
   connect(addAction, &QAction::triggered, this, &LineWindow::askAddModule);
   connect(removeAction, &QAction::triggered, this, [this] { removeModule(selectedRow()); });
   table_->addActions({addAction, removeAction});
+  selectFirstRow();
 }
 
 LineWorker* LineWindow::worker() {
@@ -316,6 +338,8 @@ LineWindow::~LineWindow() {
 void LineWindow::drainTraffic() {
   if (!queue_) return;
   const auto take = [this](const ExchangeRecord& r) {
+    // A scan's tries mostly meet no module: they are no failures of the modules polled.
+    if (worker_ && worker_->scanTry(r.startNs)) return;
     model_.addExchange(r);
     if (mqtt_ != nullptr) mqtt_->addExchange(r);
   };
@@ -375,7 +399,13 @@ void LineWindow::lineChanged(bool save) {
     mqtt_->setModules(modules);
   }
   lineInfo_->setStyleSheet(QString());
-  lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2").arg(modules.size()).arg(linePath_));
+  lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Soubor linky: %2").arg(modules.size()).arg(linePath_));
+  // Only what is still on the line keeps its history.
+  for (auto it = histories_.begin(); it != histories_.end();)
+    it = std::any_of(modules.begin(), modules.end(), [&](const LineModule& m) { return ModuleKey(m) == it.key(); })
+             ? std::next(it)
+             : histories_.erase(it);
+  selectFirstRow();
   if (save && !linePath_.isEmpty()) {
     QString error;
     if (!SaveLineFile(linePath_, LineFile{QDateTime::currentDateTime(), modules, {}}, error)) {
@@ -404,6 +434,36 @@ void LineWindow::removeModule(int row) {
   delete details_.take(ModuleKey(model_.row(row).module));
   model_.removeModule(row);
   lineChanged(true);
+}
+
+void LineWindow::shareTextColumns() {
+  // By what each usually says: a state is short, the exchanges' line the longest.
+  const std::pair<int, int> shares[] = {{LineModel::State, 22}, {LineModel::LastError, 33}, {LineModel::Exchanges, 45}};
+  int fixed = 0;
+  for (int c = 0; c < LineModel::ColumnCount; ++c)
+    if (c != LineModel::State && c != LineModel::LastError && c != LineModel::Exchanges) fixed += table_->columnWidth(c);
+  const int free = std::max(0, table_->viewport()->width() - fixed);
+  for (const auto& [column, percent] : shares) table_->setColumnWidth(column, std::max(48, free * percent / 100));
+}
+
+void LineWindow::selectFirstRow() {
+  // A row is always chosen, so that Return and Alt+E open a detail from the start.
+  if (table_ == nullptr || sorted_->rowCount() == 0 || table_->selectionModel()->hasSelection()) return;
+  table_->selectionModel()->setCurrentIndex(sorted_->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void LineWindow::takeLineName() {
+  if (lineName_->text().trimmed() == WorkbenchLineName()) return;
+  QString error;
+  if (!SetWorkbenchLineName(lineName_->text(), error)) {
+    lineInfo_->setText(QStringLiteral("Název linky nelze použít: ") + error);
+    lineInfo_->setStyleSheet(FailureStyle());
+    lineName_->setText(WorkbenchLineName());
+    return;
+  }
+  lineName_->setText(WorkbenchLineName());
+  if (mqtt_ != nullptr) mqtt_->setLineName(WorkbenchLineName());
+  lineChanged(false);
 }
 
 int LineWindow::selectedRow() {
@@ -439,6 +499,10 @@ void LineWindow::connectLine() {
     queue_ = std::make_unique<ExchangeQueue>(1 << 16);
     previousObserver_ = SetExchangeObserver(queue_.get());
   }
+  // What came over the line before belongs to the connection before: the statistics start anew.
+  drainTraffic();
+  model_.resetExchanges();
+  if (mqtt_ != nullptr) mqtt_->resetStatistics();
   connection_->setBusy(true);
   connection_->setStatusText(QStringLiteral("Připojuje se…"), false);
   worker()->open(settings_);
@@ -465,6 +529,7 @@ void LineWindow::opened(uint32_t status, const QString& error) {
                                          .arg(ConnectionSettingsPath(), saveError),
                              !saved);
   status_->setPanelText(0, QStringLiteral(" Připojeno"));
+  model_.setWatch(LineModel::Watch::NotPolling);
   if (model_.rowCount() > 0) startPolling();
   updatePollButtons();
 }
@@ -477,6 +542,11 @@ QList<CalibrationWizard*> LineWindow::calibrations() const {
 }
 
 bool LineWindow::restoring() const { return backup_ != nullptr && backup_->restoring(); }
+
+bool LineWindow::calibrating() const {
+  const QList<CalibrationWizard*> open = calibrations();
+  return std::any_of(open.begin(), open.end(), [](CalibrationWizard* c) { return c->running() || c->ending(); });
+}
 
 bool LineWindow::mayStopRestore(const QString& question) {
   if (!restoring()) return true;
@@ -502,13 +572,17 @@ void LineWindow::disconnectLine() {
     scan_->setConnected(false);
     backup_->setConnected(false);
   }
+  model_.setWatch(LineModel::Watch::Disconnected);
+  for (ModuleDetailWindow* w : std::as_const(details_)) w->pollingStopped(true);
   status_->setPanelText(0, QStringLiteral(" Nepřipojeno"));
   updatePollButtons();
 }
 
 void LineWindow::startPolling() {
   if (!connected_) return;
+  if (!polling_) rate_.start(QDateTime::currentMSecsSinceEpoch(), readings_);
   polling_ = true;
+  model_.setWatch(LineModel::Watch::Polling);
   worker()->setPolling(true, interval_->value(), settings_.ResponseTimeout);
   updatePollButtons();
 }
@@ -516,6 +590,7 @@ void LineWindow::startPolling() {
 void LineWindow::stopPolling() {
   polling_ = false;
   worker()->setPolling(false, interval_->value(), settings_.ResponseTimeout);
+  model_.setWatch(connected_ ? LineModel::Watch::NotPolling : LineModel::Watch::Disconnected);
   status_->setPanelText(1, QStringLiteral(" Dotazování neběží"));
   for (ModuleDetailWindow* w : std::as_const(details_)) w->pollingStopped();
   updatePollButtons();
@@ -531,7 +606,9 @@ void LineWindow::readings(const QVector<ModuleReading>& polled) {
   for (const ModuleReading& r : polled) {
     ++readings_;
     model_.apply(r);
-    if (ModuleDetailWindow* w = details_.value(ModuleKey(r.address, r.baudCode))) w->addReading(r);
+    const int key = ModuleKey(r.address, r.baudCode);
+    if (r.ok) history(key)->add(r);
+    if (ModuleDetailWindow* w = details_.value(key)) w->addReading(r);
     QString error;
     if (log_.active() && !log_.write(r, error)) logPanel_->logFailed(error);
   }
@@ -553,14 +630,22 @@ void LineWindow::scanFinished(bool stopped, uint32_t status, const QString& erro
 
 void LineWindow::tick() {
   model_.flush();
-  const qint64 now = QDateTime::currentMSecsSinceEpoch();
-  if (polling_ && now - tickAtMs_ >= 1000) {
-    const double perSecond = tickAtMs_ == 0 ? 0 : (readings_ - readingsAtTick_) * 1000.0 / double(now - tickAtMs_);
-    status_->setPanelText(1, QStringLiteral(" Dotazování: %1 odečtů/s").arg(qRound(perSecond)));
-    readingsAtTick_ = readings_;
-    tickAtMs_ = now;
+  if (polling_) {
+    rate_.add(QDateTime::currentMSecsSinceEpoch(), readings_);
+    status_->setPanelText(1, QStringLiteral(" Dotazování: ") + rate_.text());
   }
   if (logPanel_ != nullptr) status_->setPanelText(2, logPanel_->summary());
+  // Quitting waits until every calibration asked to end has left its module as found.
+  if (closeAfterCalibration_ && !calibrating()) {
+    closeAfterCalibration_ = false;
+    close();
+  }
+}
+
+std::shared_ptr<ModuleHistory> LineWindow::history(int key) {
+  std::shared_ptr<ModuleHistory>& kept = histories_[key];
+  if (!kept) kept = std::make_shared<ModuleHistory>();
+  return kept;
 }
 
 ModuleDetailWindow* LineWindow::detail(int row) const {
@@ -575,8 +660,11 @@ ModuleDetailWindow* LineWindow::openDetail(int row) {
   const int key = ModuleKey(r.module.address, r.module.baudCode);
   ModuleDetailWindow* w = details_.value(key);
   if (w == nullptr) {
-    w = new ModuleDetailWindow(r.module, worker());
+    // The trend goes back to the module's first reading, not to the detail's opening.
+    w = new ModuleDetailWindow(r.module, worker(), history(key));
     w->setOutputs(r.outputs);
+    if (r.last) w->addReading(*r.last);
+    if (model_.watch() != LineModel::Watch::Polling) w->pollingStopped(model_.watch() == LineModel::Watch::Disconnected);
     details_.insert(key, w);
   }
   w->show();
@@ -602,7 +690,7 @@ void LineWindow::saveLineAs() {
   }
   // An earlier failure no longer holds.
   lineInfo_->setStyleSheet(QString());
-  lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Linka: %2; uložena také do %3")
+  lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Soubor linky: %2; uložena také do %3")
                          .arg(model_.rowCount()).arg(linePath_, path));
 }
 
@@ -670,6 +758,7 @@ bool LineWindow::eventFilter(QObject* watched, QEvent* event) {
     keepOnScreen();
     QTimer::singleShot(0, this, &LineWindow::buildPanes);
   }
+  if (table_ != nullptr && watched == table_->viewport() && event->type() == QEvent::Resize) shareTextColumns();
   if (watched == table_ && event->type() == QEvent::KeyPress) {
     // Return opens the detail: it only shows, it writes nothing to the module.
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -694,7 +783,32 @@ void LineWindow::closeEvent(QCloseEvent* event) {
     status_->setPanelText(1, QStringLiteral(" Obnova se zastavuje…"));
     return;
   }
+  // What a close would lose is asked about once: a log that stops, a calibration cut short.
+  // A calibration then ends as its own cancel ends it, the module written back and its record
+  // kept, and the window closes once that is done.
+  const bool calibrating = this->calibrating();
+  if (!closeConfirmed_ && (log_.active() || calibrating)) {
+    QStringList lost;
+    if (log_.active()) lost << QStringLiteral("Běží záznam do souboru %1; ukončením se zastaví.").arg(log_.fileName());
+    if (calibrating)
+      lost << QStringLiteral("Běží kalibrace; ukončením se zruší a modul se vrátí do stavu před kalibrací.");
+    if (!ask_(lost.join(QLatin1Char(' ')) + QStringLiteral(" Přesto ukončit?"))) {
+      event->ignore();
+      return;
+    }
+    closeConfirmed_ = true;
+  }
+  if (calibrating) {
+    event->ignore();
+    if (!closeAfterCalibration_)
+      for (CalibrationWizard* c : calibrations()) c->cancelCalibration();
+    closeAfterCalibration_ = true;
+    status_->setPanelText(1, QStringLiteral(" Kalibrace se ruší, pak se program ukončí…"));
+    return;
+  }
   for (ModuleDetailWindow* w : std::as_const(details_)) w->close();
+  for (CalibrationWizard* c : calibrations()) c->close();
+  log_.stop();
   saveWindowPlace();
   QMainWindow::closeEvent(event);
 }

@@ -22,6 +22,7 @@ class MqttPanel;
 class ElidedLabel;
 class NumberSortProxy;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
@@ -29,6 +30,7 @@ class QTableView;
 class QVBoxLayout;
 class ScanPanel;
 class StatusBar;
+struct ModuleHistory;
 
 // The workbench's main window: the connection, the line overview, the scan and the log.
 // Every module exchange runs on the LineWorker's thread.
@@ -58,8 +60,8 @@ class LineWindow : public QMainWindow {
   QString statusText(int panel) const;
   ModuleDetailWindow* openDetail(int row);
   ModuleDetailWindow* detail(int row) const;
-  // How the window asks the operator before it cuts a restore short (AskYesNo unless a test
-  // answers instead); true: go ahead.
+  // How the window asks the operator before it cuts a restore short or quits with a log or a
+  // calibration running (AskYesNo unless a test answers instead); true: go ahead.
   void setQuestion(std::function<bool(const QString& text)> ask) { ask_ = std::move(ask); }
 
  public slots:
@@ -101,6 +103,14 @@ class LineWindow : public QMainWindow {
   void drainTraffic();
   void updatePollButtons();
   bool restoring() const;
+  // A guided calibration between its start and its result.
+  bool calibrating() const;
+  void selectFirstRow();
+  void shareTextColumns();
+  // The name the operator typed, kept for the report, MQTT and the log; refused with the reason.
+  void takeLineName();
+  // Every reading of a module since its first, for its detail whether open or not.
+  std::shared_ptr<ModuleHistory> history(int key);
   // The guided calibrations open: those of the details, and those taken over from details gone.
   QList<CalibrationWizard*> calibrations() const;
   // True when no restore runs, or the operator agreed to `question`; the restore is then
@@ -122,9 +132,13 @@ class LineWindow : public QMainWindow {
   bool scanning_ = false;
   bool placed_ = false;
   bool closeAfterRestore_ = false;  // the operator closed the window; it closes once the restore stopped
+  bool closeAfterCalibration_ = false;  // likewise, once the calibrations cancelled have ended
+  bool closeConfirmed_ = false;         // the operator agreed to lose the log or the calibration
   std::function<bool(const QString&)> ask_;
-  qint64 readings_ = 0, readingsAtTick_ = 0, tickAtMs_ = 0;
+  qint64 readings_ = 0;
+  PollRate rate_;
   QHash<int, ModuleDetailWindow*> details_;
+  QHash<int, std::shared_ptr<ModuleHistory>> histories_;  // by ModuleKey
 
   ConnectionPanel* connection_;
   QTabWidget* tabs_;
@@ -135,6 +149,7 @@ class LineWindow : public QMainWindow {
   QPushButton* pollStop_;
   QPushButton* detailButton_;
   ElidedLabel* lineInfo_;
+  QLineEdit* lineName_;
   NumberSortProxy* sorted_ = nullptr;  // the overview as shown: by address unless the operator sorts
   ScanPanel* scan_ = nullptr;
   LogPanel* logPanel_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 
 #include "base/baud.h"
 #include "base/czech_plural.h"
@@ -23,6 +24,11 @@
 namespace {
 
 qint64 NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
+
+// The wall clock as the exchange records have it.
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
 
 // What a stopped restore left in the module: each write went through with its read-back up to
 // the stop, so the bytes written are known.
@@ -103,6 +109,11 @@ void LineWorker::setPolling(bool on, int intervalMs, int timeoutMs) {
       pollTimer_->start(0);
     }
   });
+}
+
+bool LineWorker::scanTry(int64_t startNs) const {
+  const int64_t from = scanFromNs_.load(), to = scanToNs_.load();
+  return from != 0 && startNs >= from && (to == 0 || startNs <= to);
 }
 
 void LineWorker::pollSoon(const LineModule& module) {
@@ -220,6 +231,9 @@ void LineWorker::doScan(ScanPlan plan) {
   int done = 0;
   uint32_t failed = 0;
   QString error;
+  // The start first: a record of the polls before it never falls inside the span.
+  scanFromNs_.store(NowNs());
+  scanToNs_.store(0);
   emit scanProgress(0, total, 0);
   std::vector<uint8_t> addresses;
   for (int address = plan.firstAddress; address <= plan.lastAddress; ++address) addresses.push_back(uint8_t(address));
@@ -254,6 +268,7 @@ void LineWorker::doScan(ScanPlan plan) {
                 .arg(BaudCodeToRate(end.failedBaudCode))
                 .arg(DriverStatusText(data_.Interface, end.status));
   }
+  scanToNs_.store(NowNs());
   uint32_t restoreStatus = 0;
   if (!useRate(plan.restoreBaudCode, plan.restoreTimeoutMs, &restoreStatus) && error.isEmpty()) {
     failed = restoreStatus;

@@ -31,6 +31,11 @@ class LineWorker : public QObject {
   void scan(const ScanPlan& plan);
   // Ends a scan, an image read or a restore at the next byte or try.
   void stopScan() { stopScan_ = true; }
+  // Whether an exchange that started at `startNs` (ExchangeRecord::startNs) was a try of the
+  // last scan, from any thread: a scan's unanswered tries are no failures of the polling. A
+  // record taken from the exchange queue is always told right, as the scan marks its span
+  // before its first try and after its last.
+  bool scanTry(int64_t startNs) const;
   // The modules polled round-robin; one round starts at most every intervalMs (0: at once).
   // A module whose poll fails is passed over for 1, 3, 7 ... rounds, but at most BackOffCapMs,
   // so that a dead module does not cost the others a timeout every round; it is polled in
@@ -125,5 +130,6 @@ class LineWorker : public QObject {
   QElapsedTimer handedOver_;
   QTimer* pollTimer_ = nullptr;
   std::atomic<bool> stopScan_{false};
+  std::atomic<int64_t> scanFromNs_{0}, scanToNs_{0};  // the last scan's span, 0: none or not ended
   std::atomic<int> queued_{0};  // work posted and not yet begun
 };

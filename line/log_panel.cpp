@@ -10,9 +10,10 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
-#include <QStandardPaths>
 
 #include "base/baud.h"
+#include "line/elided_label.h"
+#include "line/save_path.h"
 #include "line/workbench_settings.h"
 
 LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
@@ -20,7 +21,8 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   auto* layout = new QHBoxLayout(this);
   auto* left = new QFormLayout;
   auto* folderRow = new QHBoxLayout;
-  folder_ = new QLineEdit(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), this);
+  // The documents folder the desktop names, made at the first log; else the home folder.
+  folder_ = new QLineEdit(DocumentsFolder(), this);
   folder_->setObjectName(QStringLiteral("LogFolder"));
   browse_ = new QPushButton(QStringLiteral("&Vybrat…"), this);
   browse_->setObjectName(QStringLiteral("LogBrowse"));
@@ -59,7 +61,7 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   left->addRow(buttons);
   state_ = new QLabel(this);
   state_->setObjectName(QStringLiteral("LogState"));
-  state_->setWordWrap(true);
+  KeepWrappedLabelNarrow(state_);
   left->addRow(state_);
   auto* leftColumn = new QVBoxLayout;
   leftColumn->addLayout(left);
@@ -82,6 +84,7 @@ LogPanel::LogPanel(CsvLog* log, QWidget* parent) : QWidget(parent), log_(log) {
   restoreChoice();
   for (QCheckBox* box : {ain0_, inputs_, status_}) connect(box, &QCheckBox::toggled, this, &LogPanel::keepChoice);
   connect(modules_, &QListWidget::itemChanged, this, &LogPanel::keepChoice);
+  connect(folder_, &QLineEdit::textChanged, this, &LogPanel::choiceChanged);
   connect(start_, &QPushButton::clicked, this, &LogPanel::startLog);
   connect(stop_, &QPushButton::clicked, this, &LogPanel::stopLog);
   refresh();
@@ -97,8 +100,17 @@ void LogPanel::restoreChoice() {
   for (const QVariant& key : stored.value(QStringLiteral("zaznam/moduly")).toList()) chosen_.insert(key.toInt());
 }
 
+void LogPanel::choiceChanged() {
+  // What the operator was told to choose is being chosen.
+  if (choiceFailure_.isEmpty()) return;
+  choiceFailure_.clear();
+  refresh();
+  emit stateChanged();
+}
+
 void LogPanel::keepChoice() {
   if (filling_) return;
+  choiceChanged();
   for (int i = 0; i < modules_->count(); ++i) {
     const int key = modules_->item(i)->data(Qt::UserRole).toInt();
     if (modules_->item(i)->checkState() == Qt::Checked)
@@ -144,15 +156,17 @@ bool LogPanel::startLog() {
   choice.inputs = inputs_->isChecked();
   choice.statusRegister = status_->isChecked();
   choice.maxBytes = qint64(maxMb_->value()) << 20;
+  choice.lineName = WorkbenchLineName();
   for (int i = 0; i < modules_->count(); ++i)
     if (modules_->item(i)->checkState() == Qt::Checked) choice.modules.insert(modules_->item(i)->data(Qt::UserRole).toInt());
   failure_.clear();
+  choiceFailure_.clear();
   if (choice.modules.isEmpty())
-    failure_ = QStringLiteral("Vyberte aspoň jeden modul.");
+    choiceFailure_ = QStringLiteral("Vyberte aspoň jeden modul.");
   else if (!choice.ain0 && !choice.inputs && !choice.statusRegister)
-    failure_ = QStringLiteral("Vyberte aspoň jednu hodnotu.");
+    choiceFailure_ = QStringLiteral("Vyberte aspoň jednu hodnotu.");
   else if (choice.folder.isEmpty())
-    failure_ = QStringLiteral("Zadejte složku záznamu.");
+    choiceFailure_ = QStringLiteral("Zadejte složku záznamu.");
   else
     log_->start(choice, failure_);
   refresh();
@@ -173,11 +187,12 @@ void LogPanel::logFailed(const QString& error) {
 }
 
 QString LogPanel::summary() const {
-  if (!log_->active()) return failure_.isEmpty() ? QStringLiteral(" Záznam neběží") : QLatin1Char(' ') + failure_;
+  const QString failure = !choiceFailure_.isEmpty() ? choiceFailure_ : failure_;
+  if (!log_->active()) return failure.isEmpty() ? QStringLiteral(" Záznam neběží") : QLatin1Char(' ') + failure;
   QStringList values;
   if (log_->choice().ain0) values << QStringLiteral("AIN 0");
   if (log_->choice().inputs) values << QStringLiteral("DIN");
-  if (log_->choice().statusRegister) values << QStringLiteral("stav");
+  if (log_->choice().statusRegister) values << QStringLiteral("Status registr");
   QList<int> keys = log_->choice().modules.values();
   std::sort(keys.begin(), keys.end());
   QStringList addresses;
@@ -194,5 +209,7 @@ void LogPanel::refresh() {
                      static_cast<QWidget*>(status_), static_cast<QWidget*>(maxMb_), static_cast<QWidget*>(modules_)})
     w->setEnabled(!on);
   state_->setText(summary().trimmed());
-  state_->setStyleSheet(!on && !failure_.isEmpty() ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
+  state_->setToolTip(state_->text());
+  state_->setStyleSheet(!on && !(failure_.isEmpty() && choiceFailure_.isEmpty()) ? QStringLiteral("color: #b00000; font-weight: bold")
+                                                                                 : QString());
 }

@@ -37,6 +37,7 @@ class LogPanel : public QWidget {
   // The values and modules ticked, kept per user between runs.
   void restoreChoice();
   void keepChoice();
+  void choiceChanged();
 
   CsvLog* log_;
   QLineEdit* folder_;
@@ -49,7 +50,8 @@ class LogPanel : public QWidget {
   QPushButton* start_;
   QPushButton* stop_;
   QLabel* state_;
-  QString failure_;
+  QString failure_;        // the log stopped or could not start: until the next start
+  QString choiceFailure_;  // what is missing from the choice: until the choice changes
   QSet<int> chosen_;  // ModuleKey of every module ticked, also of those not on the line now
   bool filling_ = false;
 };

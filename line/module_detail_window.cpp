@@ -32,8 +32,9 @@ QString Failure(const QString& text) { return QStringLiteral("<span style='color
 
 }  // namespace
 
-ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* worker, QWidget* parent)
-    : QWidget(parent, Qt::Window), module_(module), worker_(worker) {
+ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* worker,
+                                       std::shared_ptr<const ModuleHistory> history, QWidget* parent)
+    : QWidget(parent, Qt::Window), module_(module), worker_(worker), history_(std::move(history)) {
   setObjectName(QStringLiteral("ModuleDetailWindow"));
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowTitle(QStringLiteral("Modul %1 (%2 Bd) – %3").arg(module.address).arg(BaudCodeToRate(module.baudCode)).arg(module.ident));
@@ -58,13 +59,20 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   layout->addLayout(head);
 
   plot_ = new TrendPlot(this);
-  plot_->setSeries(&series_, QStringLiteral("V"));
+  const QString ident = module.ident.simplified();
+  plot_->setCaption(QStringLiteral("AIN 0 – modul %1 (%2 Bd)%3")
+                        .arg(module.address)
+                        .arg(BaudCodeToRate(module.baudCode))
+                        .arg(ident.isEmpty() ? QString() : QStringLiteral(", ") + ident),
+                    QStringLiteral("trend-modul%1-%2Bd").arg(module.address).arg(BaudCodeToRate(module.baudCode)));
+  plot_->setSeries(&history_->ain0, QStringLiteral("V"));
   layout->addWidget(plot_, 3);
 
   auto* lower = new QHBoxLayout;
   auto* inputs = new QGroupBox(QStringLiteral("Vstupy DIN 0–31 (posledních %1 s)").arg(int(InputTimeline::SpanSeconds)), this);
   auto* inputsLayout = new QVBoxLayout(inputs);
   timeline_ = new InputTimeline(inputs);
+  timeline_->setHistory(&history_->inputs);
   inputsLayout->addWidget(timeline_);
   lower->addWidget(inputs, 3);
 
@@ -116,8 +124,8 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   side->addWidget(message_);
   side->addStretch(1);
   lower->addLayout(side, 2);
-  history_ = new CalibrationHistory(module, this);
-  lower->addWidget(history_, 2);
+  calibrations_ = new CalibrationHistory(module, this);
+  lower->addWidget(calibrations_, 2);
   layout->addLayout(lower, 2);
 
   connect(all_, &QPushButton::clicked, plot_, &TrendPlot::showAll);
@@ -125,14 +133,21 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   connect(off_, &QPushButton::clicked, this, [this] { switchOutput(false); });
   connect(pulse_, &QPushButton::clicked, this, &ModuleDetailWindow::pulseOutput);
   connect(clear_, &QPushButton::clicked, this, &ModuleDetailWindow::clearStatus);
-  connect(history_, &CalibrationHistory::calibrateRequested, this, &ModuleDetailWindow::openCalibration);
+  connect(calibrations_, &CalibrationHistory::calibrateRequested, this, &ModuleDetailWindow::openCalibration);
   // A detail is looked at and put away: Escape and Ctrl+W close it like a dialog.
   for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
     connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
   KeepReturnFromButtons(this);
   showOutputs();
+  showUnit();
   resize(980, 720);
   startTimer(200);  // the trend and timeline repaint at most five times a second
+}
+
+void ModuleDetailWindow::showUnit() {
+  if (!history_->current || plotted_ == history_->current) return;
+  plotted_ = history_->current;
+  plot_->setSeries(&history_->ain0, *plotted_ ? QStringLiteral("mA") : QStringLiteral("V"));
 }
 
 void ModuleDetailWindow::addReading(const ModuleReading& r) {
@@ -140,14 +155,8 @@ void ModuleDetailWindow::addReading(const ModuleReading& r) {
     state_->setText(Failure(QStringLiteral("neodpovídá: ") + r.error));
     return;
   }
-  if (!unitKnown_ || (last_ && last_->current != r.current)) {
-    unitKnown_ = true;
-    if (last_ && last_->current != r.current) series_.clear();  // another unit: the old values mean something else
-    plot_->setSeries(&series_, r.unit());
-  }
+  showUnit();
   last_ = r;
-  series_.append(r.timeMs / 1000.0, r.ain0);
-  timeline_->append(r.timeMs / 1000.0, r.din);
   grown_ = true;
 }
 
@@ -164,12 +173,13 @@ void ModuleDetailWindow::timerEvent(QTimerEvent*) {
   }
 }
 
-void ModuleDetailWindow::pollingStopped() {
+void ModuleDetailWindow::pollingStopped(bool disconnected) {
   // "odpovídá" would claim what nobody is asking any more.
-  state_->setText(last_ ? QStringLiteral("dotazování neběží; naposledy odečteno v %1")
-                              .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(last_->timeMs).time(),
-                                                      QStringLiteral("HH:mm:ss")))
-                        : QStringLiteral("dotazování neběží"));
+  const QString why = disconnected ? QStringLiteral("odpojeno") : QStringLiteral("dotazování neběží");
+  state_->setText(last_ ? QStringLiteral("%1; naposledy odečteno v %2")
+                              .arg(why, QLocale().toString(QDateTime::fromMSecsSinceEpoch(last_->timeMs).time(),
+                                                           QStringLiteral("HH:mm:ss")))
+                        : why);
 }
 
 void ModuleDetailWindow::setOutputs(std::optional<uint32_t> word) {
@@ -228,10 +238,10 @@ void ModuleDetailWindow::commandDone(const CommandResult& r) {
 
 CalibrationWizard* ModuleDetailWindow::openCalibration() {
   if (wizard_ == nullptr) {
-    wizard_ = new CalibrationWizard(worker_, module_, last_ ? (last_->current ? RangeCurrent : RangeVoltage) : -1, history_->tag(), this);
+    wizard_ = new CalibrationWizard(worker_, module_, last_ ? (last_->current ? RangeCurrent : RangeVoltage) : -1, calibrations_->tag(), this);
     wizard_->setAttribute(Qt::WA_DeleteOnClose);
-    wizard_->setRecordFolder(history_->recordFolder());
-    connect(wizard_, &CalibrationWizard::recordSaved, history_, [this](const QString&, const QString& tag) { history_->setTag(tag); });
+    wizard_->setRecordFolder(calibrations_->recordFolder());
+    connect(wizard_, &CalibrationWizard::recordSaved, calibrations_, [this](const QString&, const QString& tag) { calibrations_->setTag(tag); });
   }
   wizard_->show();
   wizard_->raise();

@@ -2,14 +2,31 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 #include <optional>
 
 #include "line/calibration_wizard.h"
+#include "line/input_timeline.h"
 #include "line/line_types.h"
 #include "line/trend_series.h"
 
+// What the line has read of one module since its first poll, whether its detail is open or
+// not: input 0 (TrendSeries' bound, 12 hours at ten readings a second) and the inputs of the
+// last minutes.
+struct ModuleHistory {
+  TrendSeries ain0;
+  std::optional<bool> current;  // the unit of ain0's values: mA, else V
+  InputHistory inputs;
+  void add(const ModuleReading& r) {
+    if (!r.ok) return;
+    if (current && *current != r.current) ain0.clear();  // another unit: the old values mean something else
+    current = r.current;
+    ain0.append(r.timeMs / 1000.0, r.ain0);
+    inputs.append(r.timeMs / 1000.0, r.din);
+  }
+};
+
 class CalibrationHistory;
-class InputTimeline;
 class LineWorker;
 class QCheckBox;
 class QLabel;
@@ -22,20 +39,23 @@ class TrendPlot;
 class ModuleDetailWindow : public QWidget {
   Q_OBJECT
  public:
-  ModuleDetailWindow(const LineModule& module, LineWorker* worker, QWidget* parent = nullptr);
+  // `history`: the module's readings so far, kept on by the line window.
+  ModuleDetailWindow(const LineModule& module, LineWorker* worker, std::shared_ptr<const ModuleHistory> history,
+                     QWidget* parent = nullptr);
 
   const LineModule& module() const { return module_; }
+  // A poll came back (and is in the history already).
   void addReading(const ModuleReading& reading);
   void commandDone(const CommandResult& result);
   // The last word written to the outputs (the module cannot report them), if any.
   std::optional<uint32_t> outputs() const { return outputs_; }
   void setOutputs(std::optional<uint32_t> word);
-  // Polling stopped: the state no longer says the module answers.
-  void pollingStopped();
+  // Polling stopped, or the line was disconnected: the state no longer says the module answers.
+  void pollingStopped(bool disconnected = false);
 
-  TrendSeries& series() { return series_; }
+  const TrendSeries& series() const { return history_->ain0; }
   TrendPlot* plot() const { return plot_; }
-  CalibrationHistory* calibrationHistory() const { return history_; }
+  CalibrationHistory* calibrationHistory() const { return calibrations_; }
   // The guided calibration's window, open while it is (null otherwise).
   CalibrationWizard* calibrationWizard() const { return wizard_; }
 
@@ -53,12 +73,15 @@ class ModuleDetailWindow : public QWidget {
   bool confirmUnknownOutputs();
   void showOutputs();
 
+  // The plot on the history's series in its unit, when that is known.
+  void showUnit();
+
   LineModule module_;
   LineWorker* worker_;
-  TrendSeries series_;
+  std::shared_ptr<const ModuleHistory> history_;
   std::optional<uint32_t> outputs_;
   std::optional<ModuleReading> last_;
-  bool unitKnown_ = false;
+  std::optional<bool> plotted_;  // the unit the plot shows
   bool grown_ = false;
   TrendPlot* plot_;
   InputTimeline* timeline_;
@@ -74,6 +97,6 @@ class ModuleDetailWindow : public QWidget {
   QPushButton* pulse_;
   QPushButton* clear_;
   QPushButton* all_;
-  CalibrationHistory* history_;
+  CalibrationHistory* calibrations_;
   QPointer<CalibrationWizard> wizard_;
 };

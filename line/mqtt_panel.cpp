@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +15,8 @@
 #include <QVBoxLayout>
 
 #include "base/czech_plural.h"
+#include "base/exchange_trace.h"
+#include "line/elided_label.h"
 #include "line/workbench_settings.h"
 #include "mqtt/mqtt_client.h"
 #include "mqtt/mqtt_messages.h"
@@ -64,13 +68,12 @@ MqttPoll PollOf(const ModuleReading& r, const QByteArray& level) {
 
 }  // namespace
 
-MqttPanel::MqttPanel(QWidget* parent) : QWidget(parent) {
+MqttPanel::MqttPanel(QWidget* parent) : QWidget(parent), statsSinceMs_(QDateTime::currentMSecsSinceEpoch()) {
   setObjectName(QStringLiteral("MqttPanel"));
   auto* form = new QFormLayout;
   url_ = Field(this, "MqttUrl", QStringLiteral("mqtt://POČÍTAČ[:PORT] nebo mqtts://POČÍTAČ[:PORT]"));
   clientId_ = Field(this, "MqttClientId", QStringLiteral("výchozí qx510-POČÍTAČ-PID"));
   prefix_ = Field(this, "MqttPrefix");
-  line_ = Field(this, "MqttLine", MqttDefaultLineName());
   user_ = Field(this, "MqttUser", QStringLiteral("bez přihlášení"));
   passwordFile_ = Field(this, "MqttPasswordFile", QStringLiteral("bez souboru: heslo z proměnné QX510_MQTT_PASSWORD"));
   ca_ = Field(this, "MqttCa", QStringLiteral("certifikáty systému"));
@@ -85,19 +88,22 @@ MqttPanel::MqttPanel(QWidget* parent) : QWidget(parent) {
   queue_->setObjectName(QStringLiteral("MqttQueue"));
   queue_->setRange(1, 10000000);
   queue_->setSuffix(QStringLiteral(" zpráv"));
+  // The line's name is the overview's, one for the report, the log and the topics.
+  topics_ = new QLabel(this);
+  topics_->setObjectName(QStringLiteral("MqttTopics"));
   form->addRow(QStringLiteral("B&roker:"), url_);
-  form->addRow(QStringLiteral("Identifikátor klienta:"), clientId_);
-  form->addRow(QStringLiteral("Předpona témat:"), prefix_);
-  form->addRow(QStringLiteral("Název linky:"), line_);
-  form->addRow(QStringLiteral("Uživatelské jméno:"), user_);
-  form->addRow(QStringLiteral("Soubor s heslem:"), passwordFile_);
-  form->addRow(QStringLiteral("Certifikát CA (mqtts):"), ca_);
-  form->addRow(QStringLiteral("Certifikát klienta:"), cert_);
-  form->addRow(QStringLiteral("Klíč klienta:"), key_);
-  form->addRow(QStringLiteral("Úroveň doručení (QoS):"), qos_);
-  form->addRow(QStringLiteral("Nezměněné čtení znovu po:"), heartbeat_);
-  form->addRow(QStringLiteral("Statistika linky každých:"), statsPeriod_);
-  form->addRow(QStringLiteral("Fronta, když broker chybí:"), queue_);
+  form->addRow(QStringLiteral("Identi&fikátor klienta:"), clientId_);
+  form->addRow(QStringLiteral("Předpona té&mat:"), prefix_);
+  form->addRow(QStringLiteral("Témata:"), topics_);
+  form->addRow(QStringLiteral("Uži&vatelské jméno:"), user_);
+  form->addRow(QStringLiteral("Soubor s &heslem:"), passwordFile_);
+  form->addRow(QStringLiteral("&Certifikát CA (mqtts):"), ca_);
+  form->addRow(QStringLiteral("Certifikát klie&nta:"), cert_);
+  form->addRow(QStringLiteral("K&líč klienta:"), key_);
+  form->addRow(QStringLiteral("Úroveň doručení (&QoS):"), qos_);
+  form->addRow(QStringLiteral("N&ezměněné čtení znovu po:"), heartbeat_);
+  form->addRow(QStringLiteral("St&atistika linky každých:"), statsPeriod_);
+  form->addRow(QStringLiteral("Fronta, kd&yž broker chybí:"), queue_);
 
   start_ = new QPushButton(QStringLiteral("Spustit &publikování"), this);
   start_->setObjectName(QStringLiteral("MqttStart"));
@@ -109,7 +115,7 @@ MqttPanel::MqttPanel(QWidget* parent) : QWidget(parent) {
   buttons->addStretch(1);
   state_ = new QLabel(this);
   state_->setObjectName(QStringLiteral("MqttState"));
-  state_->setWordWrap(true);
+  KeepWrappedLabelNarrow(state_);
   auto* note = new QLabel(QStringLiteral("Publikování je jen ven: nic, co přijde od brokeru, modul neovládá."), this);
 
   auto* layout = new QVBoxLayout(this);
@@ -125,6 +131,8 @@ MqttPanel::MqttPanel(QWidget* parent) : QWidget(parent) {
   connect(timer_, &QTimer::timeout, this, &MqttPanel::refresh);
   timer_->start(500);
   restoreSettings();
+  connect(prefix_, &QLineEdit::textChanged, this, &MqttPanel::showTopics);
+  setLineName(WorkbenchLineName());
   refresh();
 }
 
@@ -138,7 +146,6 @@ void MqttPanel::restoreSettings() {
   url_->setText(text("broker"));
   clientId_->setText(text("klient"));
   prefix_->setText(text("predpona", QStringLiteral("qx510")));
-  line_->setText(text("linka"));
   user_->setText(text("uzivatel"));
   passwordFile_->setText(text("soubor_hesla"));
   ca_->setText(text("ca"));
@@ -153,7 +160,7 @@ void MqttPanel::restoreSettings() {
 void MqttPanel::keepSettings() {
   QSettings stored(WorkbenchSettingsPath(), QSettings::IniFormat);
   const std::pair<const char*, QLineEdit*> fields[] = {
-      {"broker", url_}, {"klient", clientId_}, {"predpona", prefix_}, {"linka", line_}, {"uzivatel", user_},
+      {"broker", url_}, {"klient", clientId_}, {"predpona", prefix_}, {"uzivatel", user_},
       {"soubor_hesla", passwordFile_}, {"ca", ca_}, {"certifikat", cert_}, {"klic", key_}};
   for (const auto& [key, edit] : fields) stored.setValue(QStringLiteral("mqtt/") + QLatin1String(key), edit->text().trimmed());
   stored.setValue(QStringLiteral("mqtt/qos"), qos_->currentIndex());
@@ -172,7 +179,7 @@ bool MqttPanel::startPublishing() {
   choice.url = url_->text().trimmed();
   choice.clientId = clientId_->text().trimmed();
   choice.prefix = prefix_->text().trimmed();
-  choice.line = line_->text().trimmed();
+  choice.line = lineName_;
   choice.userName = user_->text().trimmed();
   choice.passwordFile = passwordFile_->text().trimmed();
   choice.caFile = ca_->text().trimmed();
@@ -194,6 +201,21 @@ bool MqttPanel::startPublishing() {
   statsDueMs_ = 0;
   refresh();
   return true;
+}
+
+void MqttPanel::setLineName(const QString& name) {
+  lineName_ = name;
+  showTopics();
+}
+
+void MqttPanel::showTopics() {
+  const QString prefix = prefix_->text().trimmed().isEmpty() ? QStringLiteral("qx510") : prefix_->text().trimmed();
+  topics_->setText(QStringLiteral("%1/%2/… (název linky se nastavuje v Přehledu linky)").arg(prefix, lineName_));
+}
+
+void MqttPanel::resetStatistics() {
+  stats_ = ExchangeStats();
+  statsSinceMs_ = QDateTime::currentMSecsSinceEpoch();
 }
 
 void MqttPanel::stopPublishing() {
@@ -259,7 +281,10 @@ void MqttPanel::refresh() {
       if (statsDueMs_ == 0) statsDueMs_ = now + statsPeriod_->value() * 1000;
       if (now >= statsDueMs_) {
         statsDueMs_ = now + statsPeriod_->value() * 1000;
-        lines_->publishStats(stats_.json(), now);
+        // Since when they count: the connection's start.
+        QJsonObject exchanges = QJsonDocument::fromJson(stats_.json()).object();
+        exchanges.insert(QStringLiteral("since"), ExchangeTimeText(statsSinceMs_ * 1000000));
+        lines_->publishStats(QJsonDocument(exchanges).toJson(QJsonDocument::Compact), now);
       }
     }
     const bool connected = client_->state() == MqttClient::State::Connected;

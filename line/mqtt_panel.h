@@ -28,8 +28,14 @@ class MqttPanel : public QWidget {
   ~MqttPanel() override;
 
   void setModules(const QVector<LineModule>& modules);
+  // The line's name in the topics, as the overview sets it (WorkbenchLineName at first).
+  void setLineName(const QString& name);
   void publish(const QVector<ModuleReading>& readings);
+  // An exchange of the polling or of the operator's work; a scan's tries are none of them.
   void addExchange(const ExchangeRecord& record) { stats_.add(record); }
+  // The statistics start anew (a new connection): the next `stats` counts from now.
+  void resetStatistics();
+  const ExchangeStats& statistics() const { return stats_; }
   bool publishing() const { return client_ != nullptr; }
   // One line for the status bar.
   QString summary() const;
@@ -48,8 +54,11 @@ class MqttPanel : public QWidget {
   void keepSettings();
   void refresh();
   void showFailure(const QString& text);
+  void showTopics();
 
-  QLineEdit *url_, *clientId_, *prefix_, *line_, *user_, *passwordFile_, *ca_, *cert_, *key_;
+  QLineEdit *url_, *clientId_, *prefix_, *user_, *passwordFile_, *ca_, *cert_, *key_;
+  QLabel* topics_;
+  QString lineName_;
   QComboBox* qos_;
   QSpinBox *heartbeat_, *statsPeriod_, *queue_;
   QPushButton *start_, *stop_;
@@ -62,6 +71,7 @@ class MqttPanel : public QWidget {
   // Addresses the line holds at more than one rate: their topics name the rate too.
   QSet<int> sharedAddresses_;
   ExchangeStats stats_;
+  qint64 statsSinceMs_;  // when stats_ began: the connection's start
   qint64 statsDueMs_ = 0;
   QString failure_;  // why publishing stopped or did not start, until the next start
   QString summary_;

@@ -9,6 +9,7 @@
 #include "line/line_report.h"
 #include "line/protocol_command.h"
 #include "line/report_pdf.h"
+#include "line/workbench_settings.h"
 
 namespace {
 
@@ -19,7 +20,8 @@ const char Help[] =
     "\n"
     "  --report SOUBOR.pdf  zapíše protokol linky jako PDF, bez okna a bez displeje: moduly\n"
     "                       s adresou, rychlostí, identifikací a konfigurací ze souboru linky\n"
-    "                       LINKA (*.qx510line; výchozí je poslední linka pracoviště).\n"
+    "                       LINKA (*.qx510line; výchozí je poslední linka pracoviště, pojmenovaná\n"
+    "                       názvem linky z pracoviště; jiný soubor nese jméno souboru).\n"
     "                       Stav modulů a statistika výměn uložené linky nejsou známé.\n"
     "  --protocol ZÁZNAM -o SOUBOR.pdf\n"
     "                       zapíše kalibrační protokol (jedna strana A4) ze záznamu kalibrace\n"
@@ -89,7 +91,9 @@ int RunCommandLine(const QStringList& arguments) {
   QString error;
   if (!LoadLineFile(linePath, line, error))
     return Fail(QStringLiteral("soubor linky %1 nelze přečíst: %2").arg(linePath, error));
-  if (!WriteLineReport(ReportFromLineFile(line, linePath), target, error))
+  // The workbench's own line carries the name the operator gave it; another file its file name.
+  const bool own = QFileInfo(linePath).canonicalFilePath() == QFileInfo(LastLinePath()).canonicalFilePath();
+  if (!WriteLineReport(ReportFromLineFile(line, linePath, own ? WorkbenchLineName() : QString()), target, error))
     return Fail(QStringLiteral("protokol nelze zapsat do %1: %2").arg(target, error));
   Print(stdout, QStringLiteral("Protokol linky zapsán do %1 (%2).\n")
                     .arg(target, CzechCount(line.modules.size(), "modul", "moduly", "modulů")));

@@ -1,28 +1,25 @@
 #include "line/report_dialog.h"
 
-#include <QFileDialog>
-#include <QFileInfo>
+#include <QDir>
 #include <QMessageBox>
 
 #include "line/backup_panel.h"
 #include "line/line_report.h"
 #include "line/line_window.h"
 #include "line/report_pdf.h"
+#include "line/save_path.h"
+#include "line/workbench_settings.h"
 
 bool SaveLineReport(LineWindow* window, const QString& path, QString& error) {
-  const LineReport report =
-      ReportFromOverview(*window->model(), window->backupPanel()->file(), QFileInfo(window->linePath()).completeBaseName());
+  const LineReport report = ReportFromOverview(*window->model(), window->backupPanel()->file(), WorkbenchLineName());
   return WriteLineReport(report, path, error);
 }
 
 void SaveLineReportAs(LineWindow* window) {
-  QFileDialog dialog(window, QStringLiteral("Protokol linky"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilter(QStringLiteral("Protokol PDF (*.pdf)"));
-  dialog.setDefaultSuffix(QStringLiteral("pdf"));
-  dialog.selectFile(QStringLiteral("protokol-linky.pdf"));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QString path = dialog.selectedFiles().constFirst();
+  const QString path = AskSavePath(window, QStringLiteral("Protokol linky"),
+                                   QDir(DocumentsFolder()).filePath(QStringLiteral("protokol-linky-%1.pdf").arg(WorkbenchLineName())),
+                                   QStringLiteral("Protokol PDF (*.pdf)"), QStringLiteral("pdf"));
+  if (path.isEmpty()) return;
   QString error;
   if (!SaveLineReport(window, path, error))
     QMessageBox::warning(window, QStringLiteral("Protokol linky"),

@@ -13,14 +13,10 @@
 #include <QTableWidget>
 
 #include "base/baud.h"
+#include "base/number_text.h"
 #include "base/wire_budget.h"
+#include "line/elided_label.h"
 #include "line/number_sort.h"
-
-QString DurationText(qint64 seconds) {
-  const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
-  const QString ms = QStringLiteral("%1:%2").arg(m, h > 0 ? 2 : 1, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
-  return h > 0 ? QStringLiteral("%1:%2").arg(h).arg(ms) : ms;
-}
 
 ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("ScanPanel"));
@@ -94,7 +90,7 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
 
   result_ = new QLabel(this);
   result_->setObjectName(QStringLiteral("ScanResult"));
-  result_->setWordWrap(true);
+  KeepWrappedLabelNarrow(result_);
   layout->addWidget(result_);
 
   table_ = new QTableWidget(0, 6, this);
@@ -107,6 +103,9 @@ ScanPanel::ScanPanel(QWidget* parent) : QWidget(parent) {
   table_->setColumnWidth(2, 170);
   table_->setColumnWidth(3, 110);
   table_->setColumnWidth(4, 110);
+  // Address order, as the overview: a header that was never clicked would sort descending.
+  table_->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
+  table_->setSortingEnabled(true);
   layout->addWidget(table_, 1);
 
   connect(start_, &QPushButton::clicked, this, [this] { emit scanRequested(this->plan()); });
@@ -152,7 +151,7 @@ void ScanPanel::progress(int done, int total, qint64 elapsedMs) {
   bar_->setRange(0, std::max(1, total));
   bar_->setValue(done);
   if (done > 0 && done < total)
-    left_->setText(QStringLiteral("zbývá asi %1").arg(DurationText((elapsedMs * (total - done) / done + 999) / 1000)));
+    left_->setText(QStringLiteral("zbývá asi %1").arg(DurationText(TimeLeftMs(done, total, elapsedMs) / 1000)));
   else if (done >= total)
     left_->setText(QStringLiteral("hotovo za %1").arg(DurationText((elapsedMs + 999) / 1000)));
 }

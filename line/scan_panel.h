@@ -54,5 +54,3 @@ class ScanPanel : public QWidget {
   bool running_ = false;
 };
 
-// "1:05" for 65 s, "1:01:05" past an hour.
-QString DurationText(qint64 seconds);

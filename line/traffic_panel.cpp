@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,23 +29,25 @@ TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
   addressLabel->setBuddy(address_);
   setModules({});
   bar->addWidget(address_);
-  bar->addWidget(new QLabel(QStringLiteral("Příkaz"), this));
+  auto* commandLabel = new QLabel(QStringLiteral("Příka&z"), this);
+  bar->addWidget(commandLabel);
   command_ = new QComboBox(this);
+  commandLabel->setBuddy(command_);
   command_->setObjectName(QStringLiteral("TrafficCommand"));
   command_->addItem(QStringLiteral("všechny"), -1);
   for (uint8_t c : {Cmd::ReadChannel, Cmd::WriteOutputs, Cmd::ReadStatus, Cmd::ClearStatus, Cmd::ReadConfigByte,
                     Cmd::WriteConfigByte, Cmd::Identify})
     command_->addItem(QStringLiteral("%1 %2").arg(c).arg(QString::fromUtf8(ExchangeCommandName(c))), c);
   bar->addWidget(command_);
-  failures_ = new QCheckBox(QStringLiteral("jen chyby"), this);
+  failures_ = new QCheckBox(QStringLiteral("jen &chyby"), this);
   failures_->setObjectName(QStringLiteral("TrafficFailures"));
   bar->addWidget(failures_);
-  pause_ = new QCheckBox(QStringLiteral("pozastavit"), this);
+  pause_ = new QCheckBox(QStringLiteral("pozast&avit"), this);
   pause_->setObjectName(QStringLiteral("TrafficPause"));
   bar->addWidget(pause_);
-  auto* clear = new QPushButton(QStringLiteral("Vymazat"), this);
+  auto* clear = new QPushButton(QStringLiteral("&Vymazat"), this);
   clear->setObjectName(QStringLiteral("TrafficClear"));
-  auto* exportButton = new QPushButton(QStringLiteral("Exportovat…"), this);
+  auto* exportButton = new QPushButton(QStringLiteral("&Exportovat…"), this);
   exportButton->setObjectName(QStringLiteral("TrafficExport"));
   bar->addWidget(clear);
   bar->addWidget(exportButton);
@@ -83,8 +86,8 @@ TrafficPanel::TrafficPanel(QWidget* parent) : QWidget(parent) {
     updateCount();
   });
   connect(exportButton, &QPushButton::clicked, this, [this] {
-    const QString path = AskSavePath(this, QStringLiteral("Export provozu"), QString(), QStringLiteral("Text (*.txt)"),
-                                     QStringLiteral("txt"));
+    const QString path = AskSavePath(this, QStringLiteral("Export provozu"), QDir(DocumentsFolder()).filePath(QStringLiteral("provoz.txt")),
+                                     QStringLiteral("Text (*.txt)"), QStringLiteral("txt"));
     if (!path.isEmpty()) exportAndSay(path);
   });
   updateCount();

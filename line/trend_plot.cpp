@@ -2,11 +2,12 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
-#include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
@@ -62,6 +63,11 @@ TrendPlot::TrendPlot(QWidget* parent) : QWidget(parent) {
   message_->setObjectName(QStringLiteral("TrendMessage"));
   message_->hide();
   layout->addWidget(message_);
+  // A success is said for a while; a failure stays until the next export.
+  messageShown_ = new QTimer(this);
+  messageShown_->setSingleShot(true);
+  messageShown_->setInterval(8000);
+  connect(messageShown_, &QTimer::timeout, message_, &QLabel::hide);
 
   connect(plot_->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &TrendPlot::rangeChanged);
   connect(plot_->yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &TrendPlot::valueRangeChanged);
@@ -78,6 +84,16 @@ void TrendPlot::setSeries(const TrendSeries* series, const QString& unit) {
   plot_->yAxis->setLabel(unit);
   valuesZoomed_ = false;
   showAll();
+}
+
+void TrendPlot::setCaption(const QString& title, const QString& fileStem) {
+  title_ = title;
+  fileStem_ = fileStem;
+}
+
+QString TrendPlot::caption() const {
+  const QString range = unit_ == QLatin1String("mA") ? QStringLiteral("rozsah 0-20mA") : QStringLiteral("rozsah 0-10V");
+  return title_.isEmpty() ? QStringLiteral("AIN 0, ") + range : title_ + QStringLiteral(", ") + range;
 }
 
 void TrendPlot::setView(double t0, double t1) {
@@ -183,7 +199,9 @@ bool TrendPlot::exportPng(const QString& path, QString& error) const {
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
-  if (!plot_->toPixmap(std::max(plot_->width(), 320), std::max(plot_->height(), 200)).save(&buffer, "PNG")) {
+  const QCPRange range = plot_->xAxis->range();
+  const QImage chart = plot_->toPixmap(std::max(plot_->width(), 320), std::max(plot_->height(), 200)).toImage();
+  if (!TitledTrendPicture(chart, caption(), range.lower, range.upper).save(&buffer, "PNG")) {
     error = QStringLiteral("obrázek nelze vytvořit");
     return false;
   }
@@ -197,7 +215,12 @@ bool TrendPlot::exportCsv(const QString& path, QString& error) const {
 }
 
 void TrendPlot::askExport(bool png) {
-  const QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  // The module and the span's start in the name: two exports never propose one name.
+  const QCPRange range = plot_->xAxis->range();
+  const QString name = QStringLiteral("%1-%2.%3")
+                           .arg(fileStem_, QDateTime::fromMSecsSinceEpoch(qint64(range.lower * 1000)).toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                                png ? QStringLiteral("png") : QStringLiteral("csv"));
+  const QString start = QDir(DocumentsFolder()).filePath(name);
   const QString path = png ? AskSavePath(this, QStringLiteral("Exportovat obrázek trendu"), start,
                                          QStringLiteral("Obrázek PNG (*.png)"), QStringLiteral("png"))
                            : AskSavePath(this, QStringLiteral("Exportovat zobrazený úsek trendu"), start,
@@ -208,4 +231,8 @@ void TrendPlot::askExport(bool png) {
   message_->setText(ok ? QStringLiteral("Exportováno do %1").arg(path) : QStringLiteral("Export do %1 selhal: %2").arg(path, error));
   message_->setStyleSheet(ok ? QString() : QStringLiteral("color: #b00000; font-weight: bold"));
   message_->show();
+  if (ok)
+    messageShown_->start();
+  else
+    messageShown_->stop();
 }

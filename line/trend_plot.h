@@ -10,6 +10,7 @@ class QCustomPlot;
 class QLabel;
 class QMouseEvent;
 class QPushButton;
+class QTimer;
 class QWheelEvent;
 
 // A trend of one series on a time axis: the wheel zooms and dragging pans the time axis,
@@ -23,6 +24,10 @@ class TrendPlot : public QWidget {
   explicit TrendPlot(QWidget* parent = nullptr);
 
   void setSeries(const TrendSeries* series, const QString& unit);
+  // What the plot shows, for the exports: the title written above an exported picture (the
+  // module; the range follows from the unit), and the stem of the file names proposed.
+  void setCaption(const QString& title, const QString& fileStem);
+  QString caption() const;
   // Shows [t0, t1] (seconds since the epoch) and stops following new readings.
   void setView(double t0, double t1);
   // Shows the whole series and follows new readings at the right edge.
@@ -64,6 +69,8 @@ class TrendPlot : public QWidget {
   QLabel* stats_;
   QLabel* readout_;
   QLabel* message_;
+  QTimer* messageShown_;
+  QString title_, fileStem_ = QStringLiteral("trend");
   const TrendSeries* series_ = nullptr;
   QString unit_;
   bool following_ = true;

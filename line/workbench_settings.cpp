@@ -8,6 +8,7 @@
 
 #include "base/checked_file.h"
 #include "base/settings.h"
+#include "mqtt/mqtt_messages.h"
 
 namespace {
 
@@ -50,4 +51,26 @@ bool SaveWorkbenchSettings(QSettings& settings, QString& error) {
   error = settings.status() == QSettings::AccessError ? QStringLiteral("soubor %1 nelze zapsat").arg(settings.fileName())
                                                       : QStringLiteral("soubor %1 je poškozen").arg(settings.fileName());
   return false;
+}
+
+namespace {
+const QString LineNameKey = QStringLiteral("linka/nazev");
+const QString EarlierLineNameKey = QStringLiteral("mqtt/linka");  // where the publishing pane kept it once
+}  // namespace
+
+QString WorkbenchLineName() {
+  const QSettings stored(WorkbenchSettingsPath(), QSettings::IniFormat);
+  const QString name = stored.value(LineNameKey, stored.value(EarlierLineNameKey)).toString().trimmed();
+  return name.isEmpty() || !CheckMqttLineName(name).isEmpty() ? MqttDefaultLineName() : name;
+}
+
+bool SetWorkbenchLineName(const QString& name, QString& error) {
+  const QString kept = name.trimmed();
+  if (!kept.isEmpty()) {
+    if (error = CheckMqttLineName(kept); !error.isEmpty()) return false;
+  }
+  QSettings stored(WorkbenchSettingsPath(), QSettings::IniFormat);
+  stored.setValue(LineNameKey, kept);
+  stored.remove(EarlierLineNameKey);
+  return SaveWorkbenchSettings(stored, error);
 }

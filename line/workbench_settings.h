@@ -14,3 +14,10 @@ void SetWorkbenchSettingsPath(const QString& path);  // empty: back to the user'
 
 // Writes `settings` out; false with the reason when the file was not written.
 bool SaveWorkbenchSettings(QSettings& settings, QString& error);
+
+// The line's one name, set once by the operator and used wherever the line is named: the line
+// report, the MQTT topics (PREFIX/LINE/...) and the log files' names. The host name until set.
+QString WorkbenchLineName();
+// Keeps `name` (empty: back to the host name); false with the reason for a name that cannot
+// name the line in a topic (a '/', '+' or '#', a leading '$') or a file that was not written.
+bool SetWorkbenchLineName(const QString& name, QString& error);

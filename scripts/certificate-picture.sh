@@ -37,7 +37,8 @@ LC_ALL=cs_CZ.UTF-8 "$bin/qx510-cli" calibrate voltage --interface serial --addre
   --reference-valid-until 2027-05-31 <"$dir/in" >"$dir/out" 2>"$dir/err" &
 cli_pid=$!
 prompt() {
-  while [ "$(grep -c 'stiskni Enter' "$dir/out" 2>/dev/null || true)" -lt "$1" ]; do
+  local seen
+  while seen=$(grep -c 'stiskněte Enter' "$dir/out" 2>/dev/null || true); [ "${seen:-0}" -lt "$1" ]; do
     kill -0 "$cli_pid" 2>/dev/null || return 0
     sleep 0.05
   done

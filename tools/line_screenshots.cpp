@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QLineEdit>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,6 +21,7 @@
 #include "line/backup_panel.h"
 #include "line/calibration_history.h"
 #include "line/calibration_wizard.h"
+#include "line/date_field.h"
 #include "line/line_window.h"
 #include "line/mqtt_panel.h"
 #include "line/log_panel.h"
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   wizard->findChild<QLineEdit*>(QStringLiteral("ModuleTag"))->setText(QStringLiteral("TT-101"));
   wizard->findChild<QLineEdit*>(QStringLiteral("ReferenceName"))->setText(QStringLiteral("Kalibrátor K-2"));
   wizard->findChild<QLineEdit*>(QStringLiteral("ReferenceSerial"))->setText(QStringLiteral("4711-22"));
-  wizard->findChild<QDateEdit*>(QStringLiteral("ReferenceValidUntil"))->setDate(QDate::currentDate().addMonths(7));
+  wizard->findChild<DateField*>(QStringLiteral("ReferenceValidUntil"))->setDate(QDate::currentDate().addMonths(7));
   wizard->findChild<QLineEdit*>(QStringLiteral("OperatorName"))->setText(QStringLiteral("Jana Dvořáková"));
   Settle(300);
   sim.withModule(0, [](SimModule& m) { m.setSourceVoltage(5.0); });
@@ -157,10 +157,13 @@ int main(int argc, char** argv) {
   Settle(500);
   Save(&window, "25-line-traffic.png");
 
-  // The publishing pane as an engineer fills it in, before the start.
+  // The publishing pane as an engineer fills it in, before the start, the line named in the
+  // overview.
+  auto* lineName = window.findChild<QLineEdit*>(QStringLiteral("LineName"));
+  lineName->setText(QStringLiteral("linka-2"));
+  emit lineName->editingFinished();
   window.tabs()->setCurrentIndex(5);
   window.mqttPanel()->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(QStringLiteral("mqtt://127.0.0.1:1883"));
-  window.mqttPanel()->findChild<QLineEdit*>(QStringLiteral("MqttLine"))->setText(QStringLiteral("linka-2"));
   Settle(300);
   Save(&window, "29-line-mqtt.png");
   window.close();

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QStyle>
+#include <algorithm>
 
 namespace {
 // Enough for every progress text of the longest sequence and its results.
@@ -34,6 +35,43 @@ const QStaticText& StatusPanel::laidOut(const QString& text) {
   return laidOut_.front().second;
 }
 
+void StatusPanel::setEliding(bool on) {
+  eliding_ = on;
+  textChanged();
+  updateGeometry();
+}
+
+QRect StatusPanel::textArea() const {
+  QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+  const int step = indent() >= 0 ? indent() : frameWidth() > 0 ? fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - margin() : 0;
+  area.setLeft(area.left() + step);
+  return area;
+}
+
+QString StatusPanel::shownText() const {
+  if (!eliding_) return text();
+  return fontMetrics().elidedText(text(), Qt::ElideMiddle, textArea().width());
+}
+
+void StatusPanel::textChanged() {
+  if (!eliding_) return;
+  const QString whole = text();
+  setToolTip(shownText() == whole ? QString() : whole);
+}
+
+QSize StatusPanel::minimumSizeHint() const {
+  if (!eliding_) return QLabel::minimumSizeHint();
+  const QSize label = QLabel::minimumSizeHint();
+  return {std::min(label.width(), fontMetrics().averageCharWidth() * 6 + 2 * frameWidth()), label.height()};
+}
+
+QSize StatusPanel::sizeHint() const { return eliding_ ? minimumSizeHint() : QLabel::sizeHint(); }
+
+void StatusPanel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  textChanged();
+}
+
 // What the label paints for plain text without a buddy: its frame, then the text left-aligned and
 // centred vertically, indented by half an 'x' as a framed label is.
 void StatusPanel::paintEvent(QPaintEvent*) {
@@ -49,11 +87,9 @@ void StatusPanel::paintEvent(QPaintEvent*) {
   }
   QPainter painter(this);
   painter.drawPixmap(0, 0, frame_);
-  const QString shown = text();
+  const QString shown = shownText();
   if (shown.isEmpty()) return;
-  QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
-  const int step = indent() >= 0 ? indent() : frameWidth() > 0 ? fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - margin() : 0;
-  area.setLeft(area.left() + step);
+  const QRect area = textArea();
   const QStaticText& laid = laidOut(shown);
   painter.setClipRect(area);
   painter.setPen(QPen(colours.brush(foregroundRole()), painter.pen().widthF()));
@@ -63,7 +99,10 @@ void StatusPanel::paintEvent(QPaintEvent*) {
 }
 
 void StatusPanel::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) laidOut_.clear();
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+    laidOut_.clear();
+    textChanged();
+  }
   QLabel::changeEvent(event);
 }
 
@@ -91,17 +130,22 @@ StatusBar::StatusBar(QWidget* parent, const QList<int>& widths) : QStatusBar(par
   }
 }
 
+void StatusBar::elideLongTexts() {
+  for (StatusPanel* panel : panels_) panel->setEliding(true);
+}
+
 QString StatusBar::panelText(int panel) const {
   return panel >= 0 && panel < panels_.size() ? panels_[panel]->text() : QString();
 }
 
 void StatusBar::setPanelText(int panel, const QString& text) {
   if (panel < 0 || panel >= panels_.size()) return;
-  QLabel* label = panels_[panel];
+  StatusPanel* label = panels_[panel];
   // A live window sets the same text on every tick: repainting it again would cost most of
   // the tick and show nothing new.
   if (label->text() == text) return;
   label->setText(text);
+  label->textChanged();
   // Only the panel changed; its repaint brings along the bar's background beneath it.
   label->repaint();
 }

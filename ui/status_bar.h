@@ -19,13 +19,30 @@ class StatusPanel : public QLabel {
  public:
   explicit StatusPanel(QWidget* parent);
 
+  // A text longer than the panel is cut in the middle with "…" and given whole in the
+  // tooltip, and the panel asks for no more room than a few letters: no text may widen its
+  // window. Off, the panel paints and sizes as the label does.
+  void setEliding(bool on);
+  bool eliding() const { return eliding_; }
+  // The text as painted: the whole text, or its middle cut out.
+  QString shownText() const;
+  // After a new text: the tooltip says the whole of a text that is cut.
+  void textChanged();
+
+  QSize minimumSizeHint() const override;
+  QSize sizeHint() const override;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   const QStaticText& laidOut(const QString& text);
   QPalette colours() const;
+  QRect textArea() const;
+
+  bool eliding_ = false;
 
   // The background and the frame as last drawn, and what they were drawn for.
   QPixmap frame_;
@@ -47,6 +64,9 @@ class StatusBar : public QStatusBar {
   Q_OBJECT
  public:
   StatusBar(QWidget* parent, const QList<int>& widths = {0});
+
+  // Every panel cuts a text too long for it (StatusPanel::setEliding).
+  void elideLongTexts();
 
   QString panelText(int panel = 0) const;
   // Sets the text and, when it differs from the panel's, repaints the panel at once, so a

@@ -75,6 +75,25 @@ TEST_P(FormatTest, NonFiniteValues) {
   EXPECT_EQ(FormatFixedPrecision5(-std::numeric_limits<float>::infinity(), 2), "-INF");
 }
 
+// A calibration's figures: readings as the module sends them, what is derived from them with
+// one decimal more at most.
+TEST_P(FormatTest, CalibrationFiguresKeepTheModulesDecimals) {
+  const QString separator = QLocale().decimalPoint();
+  const struct {
+    double value;
+    bool derived, sign;
+    const char* expected;
+  } cases[] = {{5.112, false, false, "5,112"},         {0.1120000000000001, true, true, "+0,112"},
+               {5.0, true, false, "5,000"},            {0.01, true, false, "0,010"},
+               {5.1125, true, false, "5,1125"},        {5.112333333, true, false, "5,1123"},
+               {-0.00001, true, true, "0,0000"},       {-0.0125, true, true, "-0,0125"},
+               {10.0004999, false, false, "10,000"}};
+  for (const auto& c : cases) {
+    const QString expected = QString::fromUtf8(c.expected).replace(QLatin1Char(','), separator);
+    EXPECT_EQ(c.derived ? DerivedFigure(c.value, c.sign) : ReadingFigure(c.value, c.sign), expected) << c.value;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Separators, FormatTest,
                          ::testing::Values(QLocale::Czech, QLocale::English),
                          [](const auto& info) {

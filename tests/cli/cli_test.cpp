@@ -219,14 +219,14 @@ TEST_F(CliTest, BadInputIsOneLineAndSendsNothing) {
       {{"watch", "ain0,dout"}, 2, "Neznámá veličina: ain0,dout"},
       {{"watch", "din", "--format", "xml"}, 2, "Formát musí být text, csv nebo json."},
       {{"dout", "0,32"}, 2, "Výstupy: maska"},
-      {{"calibrate", "voltage", "--reference", "10.5"}, 2, "Hodnota napětí musí být v rozsahu 4-6V."},
-      {{"calibrate", "current", "--reference", "5 mA"}, 2, "Hodnota proudu musí být v rozsahu 9-11mA. Pozor"},
+      {{"calibrate", "voltage", "--reference", "10.5"}, 2, "Hodnota napětí musí být v rozsahu 4–6 V."},
+      {{"calibrate", "current", "--reference", "5 mA"}, 2, "Hodnota proudu musí být v rozsahu 9–11 mA. Pozor"},
       {{"calibrate", "voltage", "--tag", "TT-1"}, 2, "Volba --tag patří jen ke kalibraci se záznamem (--record)."},
       {{"calibrate", "voltage", "--record", path("r.qx510cal"), "--tag", "TT-1", "--operator", "J"}, 2,
        "Záznam kalibrace potřebuje --reference-name"},
       {{"calibrate", "voltage", "--record", path("missing.txt"), "--tag", "T", "--operator", "J", "--reference-name", "K",
         "--tolerance", "0"},
-       2, "Tolerance musí být v rozsahu 0-10 % rozsahu"},
+       2, "Tolerance musí být v rozsahu 0–10 % rozsahu"},
       {{"calibrate", "voltage", "--record", path("no/such/r.qx510cal"), "--tag", "T", "--operator", "J",
         "--reference-name", "K"},
        2, "nelze záznam kalibrace zapsat"},
@@ -505,6 +505,18 @@ TEST_F(CliTest, WatchPrintsTheCountInEachFormat) {
 
   const Result csv = run({"watch", "ain0", "--count", "1", "--format", "csv"});
   EXPECT_TRUE(csv.out.startsWith("time,local_time,address,rate,ain0,unit,error\n")) << csv.out.toStdString();
+  // A CSV file starts with the byte order mark a spreadsheet needs, unless a script asks
+  // otherwise; a file written on gets no second one.
+  const struct {
+    QStringList args;
+    int marks;
+  } files[] = {{{"-o", path("a.csv")}, 1}, {{"-o", path("a.csv")}, 1}, {{"-o", path("b.csv"), "--no-bom"}, 0}};
+  for (const auto& f : files) {
+    ASSERT_EQ(run(QStringList{"watch", "ain0", "--count", "1", "--format", "csv"} + f.args).code, 0);
+    const QByteArray bytes = FileBytes(f.args[1]);
+    EXPECT_EQ(bytes.count("\xEF\xBB\xBF"), f.marks) << f.args.join(' ').toStdString();
+    EXPECT_EQ(bytes.startsWith("\xEF\xBB\xBF"), f.marks > 0);
+  }
   const double value = csv.out.section(',', -3, -3).toDouble();
   EXPECT_NEAR(value, 5.0 * 1.02 + 0.012, 0.002);  // uncalibrated converter
 }
@@ -742,6 +754,7 @@ TEST_F(CliTest, TheProgressBarIsClearedBeforeAnyOtherOutput) {
   EXPECT_EQ(r.code, 0);
   EXPECT_TRUE(r.out.contains(QRegularExpression("\\r *\\radresa 5, 57600 Bd"))) << r.out.toStdString();
   EXPECT_FALSE(r.out.contains("%adresa")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.contains(QRegularExpression(" %, zbývá asi 0:0\\d"))) << "the time left, as the workbench says it";
 }
 
 TEST_F(CliTest, CalibrationCorrectsTheVoltageRange) {
@@ -1025,8 +1038,8 @@ TEST_F(CliTest, TheCalibrationPromptsReachAPipeBeforeTheProgramWaits) {
     QStringList options;
     QStringList prompts;  // each answered after it has been read from the pipe
   } cases[] = {
-      {"both prompts", {}, {"Zkratuj napěťový vstup", "Odstraň zkrat"}},
-      {"the reference alone", {"--zero-ready"}, {"Odstraň zkrat"}},
+      {"both prompts", {}, {"Zkratujte napěťový vstup", "Odstraňte zkrat"}},
+      {"the reference alone", {"--zero-ready"}, {"Odstraňte zkrat"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -1045,7 +1058,7 @@ TEST_F(CliTest, TheCalibrationPromptsReachAPipeBeforeTheProgramWaits) {
       }
       ASSERT_TRUE(QString::fromUtf8(out).contains(prompt))
           << "no prompt on the pipe: " << out.toStdString() << cli.readAllStandardError().toStdString();
-      if (prompt.startsWith(QLatin1String("Zkratuj"))) {
+      if (prompt.startsWith(QLatin1String("Zkratujte"))) {
         cli.write("\n");
       } else {
         sim_->setShortCircuit(false);
@@ -1514,6 +1527,8 @@ TEST_F(CliRecordTest, TheRecordHoldsTheReadingsTheModuleGaveBeforeAndAfterAndIts
     const Result r = run(recordArgs(c.range, c.reference, file), {"", "", "", "", ""}, bench(c.code, c.value));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("verdict=within\n")) << r.out.toStdString();
+    // The reference given is only confirmed: no prompt asks for it.
+    EXPECT_FALSE(r.out.contains(QStringLiteral("zadejte hodnotu"))) << r.out.toStdString();
 
     CalibrationRecord record;
     QString error;
@@ -1565,7 +1580,7 @@ TEST_F(CliRecordTest, TheRecordHoldsTheReadingsTheModuleGaveBeforeAndAfterAndIts
     if (!text.waitForFinished(60000)) GTEST_SKIP() << "pdftotext (poppler-utils) missing";
     const QString shown = QString::fromUtf8(text.readAllStandardOutput());
     for (const CalibrationReading& reading : record.asFound.readings + record.asLeft.readings)
-      EXPECT_TRUE(shown.contains(QLocale().toString(reading.value, 'f', 4))) << reading.value;
+      EXPECT_TRUE(shown.contains(QLocale().toString(reading.value, 'f', 3))) << reading.value;
     EXPECT_TRUE(shown.contains(QStringLiteral("Jiří Šťastný")));
     EXPECT_TRUE(shown.contains(QStringLiteral("vstup je po kalibraci v toleranci"))) << shown.toStdString();
     EXPECT_TRUE(shown.contains(CertificateNumber(record)));

@@ -244,6 +244,8 @@ TEST_P(ConfigSequence, CloseAndSecondPressDuringReadWait) {
     for (int b : {2, 1, 4}) Button(window.get(), b)->click();
     window->close();  // the title bar
     stillOpen = window->isVisible();
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral(" – zavře se po dokončení čtení")))
+        << window->windowTitle().toStdString();
   });
   Button(window.get(), 2)->click();
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QTest>
 
 #include "config/tform12.h"
 #include "config/tform13.h"
@@ -136,6 +137,26 @@ TEST_F(DigitalWindow, FreshRecordShowsNegationOnAndInitialStatesOff) {
     EXPECT_EQ(group->title(), QString::fromUtf8(captions[g]));
     EXPECT_EQ(window->findChild<QCheckBox*>(QStringLiteral("CheckBox%1").arg(32 * g + 32))
                   ->parentWidget(), group);
+  }
+}
+
+// Tab stops once in each group of boxes, then at the buttons; the arrows move within a group.
+TEST_F(DigitalWindow, TabVisitsEachGroupOnceAndArrowsMoveWithinIt) {
+  auto window = open<TForm14>();
+  QApplication::setActiveWindow(window.get());
+  const auto focused = [&] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+  const struct {
+    Qt::Key key;
+    const char* to;
+  } steps[] = {{Qt::Key_Down, "CheckBox2"},   {Qt::Key_Right, "CheckBox18"}, {Qt::Key_Up, "CheckBox17"},
+               {Qt::Key_Up, "CheckBox17"},    {Qt::Key_Left, "CheckBox1"},   {Qt::Key_Left, "CheckBox1"},
+               {Qt::Key_Down, "CheckBox2"},   {Qt::Key_Tab, "CheckBox33"},   {Qt::Key_Tab, "CheckBox65"},
+               {Qt::Key_Tab, "Button1"},      {Qt::Key_Tab, "Button2"},      {Qt::Key_Tab, "Button3"},
+               {Qt::Key_Tab, "Button4"},      {Qt::Key_Tab, "CheckBox2"},    {Qt::Key_Backtab, "Button4"}};
+  ASSERT_EQ(focused(), QStringLiteral("CheckBox1"));
+  for (const auto& s : steps) {
+    QTest::keyClick(QApplication::focusWidget(), s.key);
+    EXPECT_EQ(focused(), QString::fromLatin1(s.to)) << QKeySequence(s.key).toString().toStdString();
   }
 }
 

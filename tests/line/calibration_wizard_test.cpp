@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDateEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -24,6 +23,7 @@
 #include "base/calibration_record.h"
 #include "line/calibration_history.h"
 #include "line/calibration_wizard.h"
+#include "line/date_field.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/line_window.h"
@@ -90,7 +90,7 @@ class CalibrationWizardTest : public ::testing::Test {
     w->findChild<QLineEdit*>(QStringLiteral("ModuleTag"))->setText(QStringLiteral("TT-101"));
     w->findChild<QLineEdit*>(QStringLiteral("ReferenceName"))->setText(QStringLiteral("Kalibrátor K-2"));
     w->findChild<QLineEdit*>(QStringLiteral("ReferenceSerial"))->setText(QStringLiteral("SN 4711"));
-    w->findChild<QDateEdit*>(QStringLiteral("ReferenceValidUntil"))->setDate(QDate::currentDate().addMonths(6));
+    w->findChild<DateField*>(QStringLiteral("ReferenceValidUntil"))->setDate(QDate::currentDate().addMonths(6));
     w->findChild<QLineEdit*>(QStringLiteral("OperatorName"))->setText(QStringLiteral("Jana Dvořáková"));
     w->findChild<QSpinBox*>(QStringLiteral("ReadingCount"))->setValue(3);
     return w;

@@ -233,6 +233,7 @@ TEST(CsvLog, NewFileOnSizeWithOneHeaderEach) {
   CsvLog log;
   LogChoice choice;
   choice.folder = dir.filePath(QStringLiteral("logs"));
+  choice.lineName = QStringLiteral("hala B/2");
   choice.modules = {ModuleKey(3, 4)};
   choice.maxBytes = 200;
   QString error;
@@ -254,9 +255,13 @@ TEST(CsvLog, NewFileOnSizeWithOneHeaderEach) {
   ASSERT_GT(files.size(), 1);
   int rows = 0;
   for (const QString& name : files) {
+    // Named after the line; each file for a spreadsheet from its first byte.
+    EXPECT_TRUE(name.startsWith(QStringLiteral("qx510-hala_B_2-") + QDate::currentDate().toString(Qt::ISODate))) << name.toStdString();
     QFile f(QDir(choice.folder).filePath(name));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QByteArray bytes = f.readAll();
+    EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines.first(), log.header());
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -291,7 +296,7 @@ TEST(CsvLog, AFullDiskStopsTheLogWithWholeRowsAndSaysHowFarItGot) {
   EXPECT_FALSE(log.active());
   const QByteArray bytes = FileBytes(file);
   EXPECT_TRUE(bytes.endsWith('\n'));
-  EXPECT_EQ(bytes.count('\n'), rows + 1);  // the header and whole rows only
+  EXPECT_EQ(bytes.count('\n'), rows + 1);  // the mark, the header and whole rows only
   EXPECT_GT(rows, 4);
   EXPECT_EQ(error, QStringLiteral("Zápis do %1 selhal: soubor by byl větší, než systém dovoluje; v souboru je %2 řádků "
                                   "záznamu (%3 B), poslední z %4.")
@@ -305,6 +310,21 @@ TEST(CsvLog, TimesCarryTheirOffset) {
   const QString text = CsvLog::TimeText(QDateTime(QDate(2026, 7, 1), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch());
   EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^2026-07-01T\d\d:\d\d:00\.000000[+-]\d\d:\d\d$)")).match(text).hasMatch())
       << text.toStdString();
+}
+
+// Readings per second over a window long enough for a module at 600 Bd, read every 1.8 s.
+TEST(PollRate, CountsASlowModuleAtTheRateItIsRead) {
+  PollRate rate;
+  rate.start(0, 100);
+  const struct {
+    qint64 ms, readings;
+    const char* text;
+  } ticks[] = {{200, 100, "čeká se na první odečet"}, {1800, 101, "méně než 1 odečet/s"}, {2000, 101, "méně než 1 odečet/s"},
+               {3600, 102, "méně než 1 odečet/s"},   {9800, 105, "méně než 1 odečet/s"}, {20000, 200, "9 odečtů/s"}};
+  for (const auto& t : ticks) {
+    rate.add(t.ms, t.readings);
+    EXPECT_EQ(rate.text(), QString::fromUtf8(t.text)) << t.ms;
+  }
 }
 
 // The traffic pane keeps the last Capacity records in a ring: what it shows is always a

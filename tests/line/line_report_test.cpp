@@ -19,6 +19,7 @@
 #include "line/line_model.h"
 #include "line/line_report.h"
 #include "line/line_window.h"
+#include "line/workbench_settings.h"
 #include "line/report_dialog.h"
 #include "line/report_pdf.h"
 #include "tests/support/file_faults.h"
@@ -150,6 +151,7 @@ TEST_F(ReportTest, ManyModulesRunOverPagesEachNumberedOfTheWhole) {
 TEST_F(ReportTest, OverviewReportCarriesStateAndEachOutcomeCount) {
   LineModel model;
   model.setModules({Module(7, 4, QStringLiteral("QX-510  v.1.20")), Module(8, 4, QStringLiteral("QX-510  v.1.20"))});
+  model.setWatch(LineModel::Watch::Polling);
   ModuleReading reading;
   reading.address = 7;
   reading.baudCode = 4;
@@ -177,16 +179,19 @@ TEST_F(ReportTest, OverviewReportCarriesStateAndEachOutcomeCount) {
 // The window's report: the overview's modules with the configuration of the backup it holds.
 TEST_F(ReportTest, WindowReportTakesTheOpenedBackupsImagesAndSeal) {
   SetConnectionSettingsPath(path(QStringLiteral("W_qx510.ini")));
+  SetWorkbenchSettingsPath(path(QStringLiteral("linka.ini")));
+  QString named;
+  ASSERT_TRUE(SetWorkbenchLineName(QStringLiteral("hala"), named)) << named.toStdString();  // not the file's name
   const LineFile backup = SavedLine();
   QString error;
   ASSERT_TRUE(SaveLineFile(path(QStringLiteral("zaloha.qx510line")), backup, error));
   LineFile listed = backup;  // the line as a scan keeps it: modules only, the last one not in the backup
   listed.images.clear();
   listed.modules.append(Module(31, 4, QStringLiteral("QX-510  v.3.00")));
-  ASSERT_TRUE(SaveLineFile(path(QStringLiteral("hala.qx510line")), listed, error));
+  ASSERT_TRUE(SaveLineFile(path(QStringLiteral("linka.qx510line")), listed, error));
   {
     LineWindow window;
-    window.setLinePath(path(QStringLiteral("hala.qx510line")));
+    window.setLinePath(path(QStringLiteral("linka.qx510line")));
     const auto* button = window.findChild<QPushButton*>(QStringLiteral("LineReport"));
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text(), QStringLiteral("&Protokol linky…"));
@@ -194,12 +199,13 @@ TEST_F(ReportTest, WindowReportTakesTheOpenedBackupsImagesAndSeal) {
     const QString target = path(QStringLiteral("okno.pdf"));
     ASSERT_TRUE(SaveLineReport(&window, target, error)) << error.toStdString();
     const QString text = Text(target).simplified();
-    for (const char* want : {"Linka: hala", "Linka má 4 moduly", "Stav: čeká", "Konfigurace (z poslední zálohy):",
+    for (const char* want : {"Linka: hala", "Linka má 4 moduly", "Stav: odpojeno", "Konfigurace (z poslední zálohy):",
                              "Kalibrace napětí: zesílení: 12345", "Adresa 31 ", "Konfigurace: v záloze není",
                              "uložena 1. 3. 2026 08:30:00 +01:00"})
       EXPECT_TRUE(text.contains(QString::fromUtf8(want))) << want << "\n" << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromLatin1(backup.seal)));
   }
+  SetWorkbenchSettingsPath(QString());
   SetConnectionSettingsPath(QString());
 }
 

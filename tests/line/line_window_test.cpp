@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBrush>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -46,6 +47,7 @@
 #include "line/line_window.h"
 #include "line/line_worker.h"
 #include "line/log_panel.h"
+#include "line/mqtt_panel.h"
 #include "line/workbench_settings.h"
 #include "line/scan_panel.h"
 #include "line/traffic_panel.h"
@@ -288,6 +290,36 @@ TEST_F(LineWindowTest, LogHoldsTheValuesTheSimulatorWasGiven) {
   // Every value given shows up, in order, and nothing else but the value before the first.
   ASSERT_GE(seen.size(), 3);
   EXPECT_EQ(seen.mid(seen.size() - 3), QList<double>(std::begin(given), std::end(given)));
+}
+
+// The statistics count the exchanges of this connection, never a scan's unanswered tries; a
+// disconnected line says so; a module's trend goes back to its first reading.
+TEST_F(LineWindowTest, StatisticsStartAtEachConnectionAndLeaveTheScanOut) {
+  knownLine();
+  connectLine();
+  ASSERT_TRUE(pollsDone(8));
+  const auto timeouts = [this] { return window_->mqttPanel()->statistics().count(ExchangeOutcome::Timeout); };
+  ScanPanel* scan = window_->scanPanel();
+  scan->findChild<QSpinBox*>(QStringLiteral("LastAddress"))->setValue(3);
+  for (int code = 0; code < 9; ++code) scan->findChild<QCheckBox*>(QStringLiteral("Rate%1").arg(code))->setChecked(code == 4);
+  bool finished = false;
+  QObject::connect(window_->worker(), &LineWorker::scanFinished, window_.get(), [&] { finished = true; });
+  emit scan->scanRequested(scan->plan());
+  ASSERT_TRUE(WaitFor([&] { return finished; }));
+  ASSERT_TRUE(pollsDone(4));
+  EXPECT_EQ(timeouts(), 0u) << "three of the scan's four tries met nobody";
+  const int row = rowOf(Line[0]);  // the one module the scan found
+  ASSERT_EQ(window_->model()->rowCount(), 1);
+  EXPECT_GE(window_->openDetail(row)->series().size(), 2u) << "read before the detail opened";
+
+  window_->disconnectLine();
+  window_->model()->flush();
+  EXPECT_TRUE(cell(row, LineModel::State).startsWith(QStringLiteral("odpojeno, hodnoty z "))) << cell(row, LineModel::State).toStdString();
+  EXPECT_EQ(window_->model()->data(window_->model()->index(row, LineModel::Ain0), Qt::ForegroundRole), QVariant(QBrush(Qt::gray)));
+  window_->connectLine();
+  EXPECT_EQ(window_->mqttPanel()->statistics().total(), 0u);
+  EXPECT_EQ(window_->model()->row(row).exchanges.total(), 0u);
+  ASSERT_TRUE(WaitFor([this] { return window_->isConnected(); }));
 }
 
 TEST_F(LineWindowTest, OutputsPulseAndStatusClearReachTheModuleAndTheOverview) {

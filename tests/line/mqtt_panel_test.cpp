@@ -20,6 +20,7 @@
 #include "line/line_model.h"
 #include "line/line_window.h"
 #include "line/mqtt_panel.h"
+#include "line/workbench_settings.h"
 #include "sim/sim_server.h"
 #include "tests/line/simulated_workbench.h"
 #include "tests/mqtt/test_broker.h"
@@ -72,6 +73,13 @@ class MqttPanelTest : public ::testing::Test {
     workbench_.reset();
   }
 
+  // The operator types the line's name into the overview.
+  void nameLine(const char* name) {
+    auto* field = window_->findChild<QLineEdit*>(QStringLiteral("LineName"));
+    field->setText(QString::fromUtf8(name));
+    emit field->editingFinished();
+  }
+
   QTemporaryDir dir_;
   std::unique_ptr<SimServer> sim_;
   std::optional<SimulatedWorkbench> workbench_;
@@ -90,7 +98,7 @@ TEST_F(MqttPanelTest, PublishesEveryModuleAndKeepsItsSettings) {
   EXPECT_EQ(window_->statusText(3), QStringLiteral(" MQTT neběží"));
   panel->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(broker.url());
   panel->findChild<QLineEdit*>(QStringLiteral("MqttPrefix"))->setText(QStringLiteral("plant/hall2"));
-  panel->findChild<QLineEdit*>(QStringLiteral("MqttLine"))->setText(QStringLiteral("W"));
+  nameLine("W");
   panel->findChild<QSpinBox*>(QStringLiteral("MqttHeartbeat"))->setValue(0);
   panel->findChild<QPushButton*>(QStringLiteral("MqttStart"))->click();
   ASSERT_TRUE(panel->publishing());
@@ -123,29 +131,36 @@ TEST_F(MqttPanelTest, PublishesEveryModuleAndKeepsItsSettings) {
   MqttPanel again;
   EXPECT_EQ(again.findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->text(), broker.url());
   EXPECT_EQ(again.findChild<QLineEdit*>(QStringLiteral("MqttPrefix"))->text(), QStringLiteral("plant/hall2"));
-  EXPECT_EQ(again.findChild<QLineEdit*>(QStringLiteral("MqttLine"))->text(), QStringLiteral("W"));
+  EXPECT_EQ(WorkbenchLineName(), QStringLiteral("W"));
+  EXPECT_TRUE(again.findChild<QLabel*>(QStringLiteral("MqttTopics"))->text().startsWith(QStringLiteral("plant/hall2/W/")));
   EXPECT_EQ(again.findChild<QSpinBox*>(QStringLiteral("MqttHeartbeat"))->value(), 0);
 }
 
 // Settings that cannot work are said in the pane and start nothing.
 TEST_F(MqttPanelTest, RefusesSettingsThatCannotWork) {
   MqttPanel* panel = window_->mqttPanel();
+  // The broker in the pane; the line's name, one for the topics, the report and the log, in
+  // the overview, which refuses one that is no topic level and keeps the one before.
   const struct {
-    const char* url;
+    const char* url;  // nullptr: the name is refused before any publishing
     const char* line;
     const char* message;
   } cases[] = {
       {"http://127.0.0.1", "W", "Adresa brokeru musí mít tvar"},
-      {"mqtt://127.0.0.1", "a/b", "Název linky"},
-      {"mqtt://127.0.0.1", "a+b", "Název linky"},
+      {nullptr, "a/b", "Název linky nelze použít: Název linky"},
+      {nullptr, "a+b", "Název linky nelze použít: Název linky"},
   };
   for (const auto& c : cases) {
-    panel->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(QString::fromUtf8(c.url));
-    panel->findChild<QLineEdit*>(QStringLiteral("MqttLine"))->setText(QString::fromUtf8(c.line));
-    EXPECT_FALSE(panel->startPublishing()) << c.url;
+    nameLine(c.line);
+    if (c.url) {
+      panel->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(QString::fromUtf8(c.url));
+      EXPECT_FALSE(panel->startPublishing()) << c.url;
+    }
+    const QString said = c.url ? panel->findChild<QLabel*>(QStringLiteral("MqttState"))->text()
+                               : window_->findChild<QLabel*>(QStringLiteral("LineInfo"))->text();
     EXPECT_FALSE(panel->publishing());
-    EXPECT_TRUE(panel->findChild<QLabel*>(QStringLiteral("MqttState"))->text().startsWith(QString::fromUtf8(c.message)))
-        << panel->findChild<QLabel*>(QStringLiteral("MqttState"))->text().toStdString();
+    EXPECT_TRUE(said.startsWith(QString::fromUtf8(c.message))) << said.toStdString();
+    EXPECT_EQ(WorkbenchLineName(), QStringLiteral("W"));
   }
 }
 

@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCalendarWidget>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
 #include <QFile>
 #include <QHeaderView>
 #include <QImage>
@@ -22,7 +29,9 @@
 #include <qcustomplot.h>
 #include <unistd.h>
 
+#include "base/csv_format.h"
 #include "base/settings.h"
+#include "line/date_field.h"
 #include "line/line_file.h"
 #include "line/line_model.h"
 #include "line/line_window.h"
@@ -36,6 +45,7 @@
 #include "line/window_place.h"
 #include "line/workbench_settings.h"
 #include "tests/support/file_faults.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -196,6 +206,11 @@ TEST_F(WorkbenchTest, KeysOpenAndCloseTheDetailAndSwitchTabs) {
   auto w = window();
   Activate(w.get());
   QTableView* view = w->overview();
+  // A row is chosen from the start: Alt+E opens the first module's detail.
+  QTest::keyClick(w.get(), Qt::Key_E, Qt::AltModifier);  // the button's click comes a moment later
+  ASSERT_TRUE(WaitFor([&] { return w->detail(w->model()->rowOf(2, 6)) != nullptr; }));
+  w->detail(w->model()->rowOf(2, 6))->close();
+  Activate(w.get());
   view->selectRow(1);  // address 10 in the sorted overview
   view->setFocus();
   QTest::keyClick(view, Qt::Key_Return);
@@ -269,10 +284,13 @@ TEST_F(WorkbenchTest, MnemonicsAreUniqueOnEveryPage) {
   w->overview();
   QWidget* connection = w->findChild<QWidget*>(QStringLiteral("ConnectionPanel"));
   ASSERT_NE(connection, nullptr);
-  for (int tab = 0; tab < w->tabs()->count(); ++tab) {
-    if (w->tabs()->widget(tab)->findChild<QWidget*>(QStringLiteral("BackupPanel")) != nullptr) continue;
+  for (int tab = 0; tab < w->tabs()->count(); ++tab)
     ExpectMnemonicsUnique({connection, w->tabs()->widget(tab)}, w->tabs()->tabText(tab).toUtf8().constData());
-  }
+  // And each label's moves the focus to its field.
+  Activate(w.get());
+  w->tabs()->setCurrentIndex(2);
+  QTest::keyClick(w.get(), Qt::Key_E, Qt::AltModifier);
+  EXPECT_EQ(QApplication::focusWidget(), w->logPanel()->findChild<QListWidget*>(QStringLiteral("LogModules")));
   ExpectMnemonicsUnique({w->openDetail(0)}, "detail");
 }
 
@@ -314,6 +332,103 @@ TEST_F(WorkbenchTest, LogChoiceOutlivesTheProgram) {
   EXPECT_TRUE(panel.findChild<QCheckBox*>(QStringLiteral("LogStatus"))->isChecked());
 }
 
+// A long path in the log's texts is cut, never widening the window past the laptop's screen,
+// neither while the log runs nor after it stopped.
+TEST_F(WorkbenchTest, ALogWithALongPathKeepsTheWindowOnTheScreen) {
+  auto w = window();
+  w->show();
+  const int width = w->width();
+  w->tabs()->setCurrentIndex(2);
+  QString folder = dir_.path();
+  for (int i = 0; i < 4; ++i) folder += QStringLiteral("/zaznamy-z-linky-v-hale-b-dlouhe-jmeno-slozky-%1").arg(i);
+  w->logPanel()->setFolder(folder);
+  w->logPanel()->findChild<QListWidget*>(QStringLiteral("LogModules"))->item(0)->setCheckState(Qt::Checked);
+  ASSERT_TRUE(w->logPanel()->startLog());
+  const auto* panel = w->statusBar()->findChild<QLabel*>(QStringLiteral("StatusPanel2"));
+  for (bool running : {true, false}) {
+    if (!running) w->logPanel()->stopLog();
+    QTest::qWait(250);  // the window's tick, and the layout after it
+    EXPECT_EQ(w->width(), width) << "log running: " << running;
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(w->geometry().marginsAdded(AssumedFrame)));
+  }
+  EXPECT_TRUE(panel->toolTip().isEmpty()) << "a text that fits is not repeated";
+  ASSERT_TRUE(w->logPanel()->startLog());
+  QTest::qWait(250);
+  EXPECT_TRUE(panel->text().contains(folder));
+  EXPECT_EQ(panel->toolTip(), panel->text()) << "the whole of a text that is cut";
+  w->logPanel()->stopLog();
+}
+
+// Ctrl+Q quits from the keyboard, and asks only when a running log would stop.
+TEST_F(WorkbenchTest, CtrlQQuitsAndAsksOnlyWhenALogRuns) {
+  const struct {
+    bool log, answer, quits;
+  } cases[] = {{false, false, true}, {true, false, false}, {true, true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "log " << c.log << ", answer " << c.answer);
+    auto w = window();
+    int asked = 0;
+    w->setQuestion([&](const QString& text) {
+      ++asked;
+      EXPECT_TRUE(text.contains(QStringLiteral("záznam"))) << text.toStdString();
+      return c.answer;
+    });
+    Activate(w.get());
+    if (c.log) {
+      w->logPanel()->setFolder(dir_.filePath(QStringLiteral("zaznam")));
+      w->logPanel()->findChild<QListWidget*>(QStringLiteral("LogModules"))->item(0)->setCheckState(Qt::Checked);
+      ASSERT_TRUE(w->logPanel()->startLog());
+    }
+    QTest::keyClick(w.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(w->isVisible(), !c.quits);
+    EXPECT_EQ(asked, c.log ? 1 : 0);
+    if (c.log) w->logPanel()->stopLog();
+  }
+}
+
+// The save dialogs add the extension when none was typed, before asking about a file of that
+// name, and open on a folder that is there.
+TEST_F(WorkbenchTest, SaveDialogsAddTheExtensionWhenNoneIsTyped) {
+  const QString folder = dir_.filePath(QStringLiteral("Dokumenty"));
+  const struct {
+    const char *typed, *saved;
+  } cases[] = {{"zaloha1", "zaloha1.qx510line"}, {"zaloha2.qx510line", "zaloha2.qx510line"}, {"hala.b", "hala.b"}};
+  for (const auto& c : cases) {
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_EQ(QDir(dialog->directory()).absolutePath(), folder);
+      dialog->selectFile(QString::fromUtf8(c.typed));
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    EXPECT_EQ(AskSavePath(nullptr, QStringLiteral("Záloha linky"), QDir(folder).filePath(QStringLiteral("zaloha.qx510line")),
+                          QStringLiteral("Linka QX-510 (*.qx510line)"), QStringLiteral("qx510line")),
+              QDir(folder).filePath(QString::fromUtf8(c.saved)));
+  }
+}
+
+// The reference's date typed as a Czech writes it or as ISO 8601; the calendar opens at today.
+TEST(DateFieldTest, TakesTheDateTypedEitherWay) {
+  const struct {
+    const char* typed;
+    QDate date;
+  } cases[] = {{"31.5.2027", QDate(2027, 5, 31)}, {"31. 5. 2027", QDate(2027, 5, 31)}, {"2027-05-31", QDate(2027, 5, 31)},
+               {"1.12.2026", QDate(2026, 12, 1)},  {"31.2.2027", QDate()},            {"2027-5-31", QDate()},
+               {"31.5.", QDate()},                 {"", QDate()}};
+  DateField field;
+  field.show();
+  for (const auto& c : cases) {
+    // Whatever the field held goes with Ctrl+A.
+    QTest::keyClick(field.edit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field.edit(), Qt::Key_Delete);
+    QTest::keyClicks(field.edit(), QString::fromUtf8(c.typed));
+    EXPECT_EQ(field.date(), c.date) << c.typed;
+    EXPECT_EQ(field.unreadable(), *c.typed != 0 && !c.date.isValid()) << c.typed;
+  }
+  field.findChild<QToolButton*>(QStringLiteral("DateCalendar"))->click();
+  EXPECT_EQ(field.findChild<QCalendarWidget*>()->selectedDate(), QDate::currentDate());
+}
+
 class TrendTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -337,22 +452,31 @@ TEST_F(TrendTest, ExportsTheShownSpanAsPictureAndCsv) {
   QImage image;
   ASSERT_TRUE(image.load(png, "PNG"));
   EXPECT_GE(image.width(), 320);
+  // The picture says what it shows above the plot: a title band, not the plot's own white.
+  QImage chart = plot_.plot()->toPixmap(plot_.plot()->width(), plot_.plot()->height()).toImage().convertToFormat(image.format());
+  EXPECT_EQ(image.width(), chart.width());
+  EXPECT_GT(image.height(), chart.height());
+  EXPECT_EQ(image.copy(0, image.height() - chart.height(), chart.width(), chart.height()), chart);
+  EXPECT_EQ(TrendSpanText(t0_ + 2.0, t0_ + 4.95, Czech), QStringLiteral("2. 5. 2024 08:00:02 – 08:00:04"));
 
   const QString csv = dir_.filePath(QStringLiteral("trend.csv"));
   ASSERT_TRUE(plot_.exportCsv(csv, error)) << error.toStdString();
   QFile file(csv);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const QByteArray bytes = file.readAll();
+  EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF")) << "the byte order mark a spreadsheet needs for the Czech letters";
+  const QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 31);
-  EXPECT_EQ(lines[0], QStringLiteral("Čas;Hodnota [mA]"));
+  EXPECT_EQ(lines[0], QStringLiteral("Čas;Místní čas;Hodnota [mA]"));
   for (int i = 1; i < lines.size(); ++i) {
     const QStringList cells = lines[i].split(QLatin1Char(';'));
-    ASSERT_EQ(cells.size(), 2) << lines[i].toStdString();
+    ASSERT_EQ(cells.size(), 3) << lines[i].toStdString();
     bool ok = false;
-    EXPECT_NEAR(Czech.toDouble(cells[1], &ok), 4.0 + (19 + i) * 0.01, 1e-9);
-    EXPECT_TRUE(ok) << cells[1].toStdString();
+    EXPECT_NEAR(Czech.toDouble(cells[2], &ok), 4.0 + (19 + i) * 0.01, 1e-9);
+    EXPECT_TRUE(ok) << cells[2].toStdString();
     const QDateTime at = QDateTime::fromString(cells[0], Qt::ISODateWithMs);
     EXPECT_NEAR(at.toMSecsSinceEpoch() / 1000.0, t0_ + (19 + i) * 0.1, 1e-3) << cells[0].toStdString();
+    EXPECT_EQ(QDateTime::fromString(cells[1], CsvFormat::ForLocale(Czech).localTimePattern()), at) << cells[1].toStdString();
   }
   EXPECT_FALSE(plot_.exportCsv(dir_.filePath(QStringLiteral("chybí/trend.csv")), error));
   EXPECT_FALSE(error.isEmpty());
