@@ -16,8 +16,6 @@ wire::nanoseconds Least(TimeoutBasis basis, int32_t rate) {
 
 double ExchangeWireTimeMs(int32_t rate) { return double(wire::ExchangeTime(rate).count()) / 1e6; }
 
-int ExchangeWireMs(int32_t rate) { return CeilMs(wire::ExchangeTime(rate)); }
-
 int LeastResponseTimeoutMs(TimeoutBasis basis, int32_t rate) { return CeilMs(Least(basis, rate)); }
 
 ScanBudget::ScanBudget(TimeoutBasis basis, int adapterLatencyMs, int userTimeoutMs)

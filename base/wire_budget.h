@@ -34,9 +34,6 @@ enum class TimeoutBasis {
 // The wire time of one exchange at `rate` in ms, exact, for showing beside a round trip.
 double ExchangeWireTimeMs(int32_t rate);
 
-// The wire time of one exchange at `rate` in whole milliseconds, rounded up; 0 for no rate.
-int ExchangeWireMs(int32_t rate);
-
 // The least response timeout that reaches a module answering after the default turnaround, in
 // whole ms: the line's silence and the turnaround on a serial device, the whole exchange through
 // the sockets.

@@ -110,6 +110,17 @@ void SleepUntil(Clock::time_point t) {
   }
 }
 
+// What came on the line during one exchange, cut into frames.
+struct Pending {
+  uint8_t bytes[64];
+  size_t have = 0;
+  std::chrono::steady_clock::time_point lastByte;
+  void drop(size_t n) {
+    std::memmove(bytes, bytes + n, have - n);
+    have -= n;
+  }
+};
+
 bool Gone(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE; }
 
 }  // namespace
@@ -260,16 +271,6 @@ SerialLine::Clock::time_point SerialLine::Drained(Clock::time_point bound) {
   }
 }
 
-// What came on the line during one exchange, cut into frames.
-struct SerialLine::Pending {
-  uint8_t bytes[64];
-  size_t have = 0;
-  Clock::time_point lastByte;
-  void drop(size_t n) {
-    std::memmove(bytes, bytes + n, have - n);
-    have -= n;
-  }
-};
 
 uint32_t SerialLine::Receive(const serialframe::RequestFrame& frame, const serialframe::WireRequest& request,
                              Clock::time_point sentAt, Clock::time_point firstByteBy, Reply& reply) {

@@ -41,7 +41,6 @@ class SerialLine {
 
  private:
   using Clock = std::chrono::steady_clock;
-  struct Pending;
   uint32_t Lost(int err);
   uint32_t Settle(bool& heard);
   uint32_t Send(const uint8_t* frame, size_t size, Clock::time_point deadline);

@@ -26,7 +26,6 @@ TEST(WireBudget, ATryGetsWhatItsPathCountsPlusTheAdapterAndTheHostUntilTheOperat
     SCOPED_TRACE(r.rate);
     EXPECT_EQ(LeastResponseTimeoutMs(TimeoutBasis::FromRequestEnd, r.rate), r.serialMs);
     EXPECT_EQ(LeastResponseTimeoutMs(TimeoutBasis::WholeExchange, r.rate), r.socketMs);
-    EXPECT_EQ(ExchangeWireMs(r.rate), r.socketMs);
 
     ScanBudget serial(TimeoutBasis::FromRequestEnd, 16, 0), socket(TimeoutBasis::WholeExchange, 0, 0);
     EXPECT_EQ(serial.tryTimeoutMs(r.rate), r.serialMs + 16 + 2);
