@@ -1,8 +1,8 @@
 #include <QApplication>
 
 #include "app/tform1.h"
-#include "base/qt_translations.h"
-#include "base/window_options.h"
+#include "base/text/qt_translations.h"
+#include "base/text/window_options.h"
 
 namespace {
 

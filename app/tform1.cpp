@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <new>
 
-#include "base/settings.h"
+#include "base/settings/settings.h"
 #include "ui/return_key.h"
 #include "ui/window_util.h"
 #include "calib/tform6.h"
-#include "base/driver_loader.h"
+#include "base/exchange/driver_loader.h"
 #include "connect/tform2.h"
 #include "config/tform12.h"
 #include "config/tform13.h"

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "ui/status_bar.h"
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 
 // The program's frame: owns the one TData record for the whole run, opens every other window
 // modally from its menu and shows the connected module in its status bar.

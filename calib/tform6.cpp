@@ -10,13 +10,13 @@
 #include <QTimer>
 
 #include "ui/status_bar.h"
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "ui/return_key.h"
 #include "ui/window_util.h"
-#include "base/calibration_procedure.h"
-#include "base/commands.h"
-#include "base/driver_loader.h"
-#include "base/value_format.h"
+#include "base/calibration/calibration_procedure.h"
+#include "base/exchange/commands.h"
+#include "base/exchange/driver_loader.h"
+#include "base/text/value_format.h"
 
 namespace {
 

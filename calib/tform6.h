@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "base/calibration_procedure.h"
+#include "base/calibration/calibration_procedure.h"
 
 class QComboBox;
 class QKeyEvent;

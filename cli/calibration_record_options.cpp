@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QLocale>
 
-#include "base/calibration_entries.h"
-#include "base/checked_file.h"
+#include "base/calibration/calibration_entries.h"
+#include "base/files/checked_file.h"
 
 const QStringList CalibrationRecordOptions = {
     QStringLiteral("tag="),   QStringLiteral("operator="),         QStringLiteral("reference-name="),

@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "base/calibration_record.h"
-#include "base/record_signature.h"
+#include "base/calibration/calibration_record.h"
+#include "base/calibration/record_signature.h"
 #include "cli/cli_args.h"
 
 // The options that only a calibration with a record takes.

@@ -3,11 +3,11 @@
 #include <QSet>
 #include <csignal>
 
-#include "base/baud.h"
-#include "base/calibration_record.h"
-#include "base/record_signature.h"
-#include "base/settings.h"
-#include "base/wire_budget.h"
+#include "base/text/baud.h"
+#include "base/calibration/calibration_record.h"
+#include "base/calibration/record_signature.h"
+#include "base/settings/settings.h"
+#include "base/wire/wire_budget.h"
 #include "cli/calibration_record_options.h"
 #include "cli/cli_context.h"
 #include "cli/cli_mqtt.h"

@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 
-#include "base/baud.h"
+#include "base/text/baud.h"
 
 namespace {
 

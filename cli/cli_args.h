@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/number_text.h"
+#include "base/text/number_text.h"
 
 // A command line split into words and options, as Qt programs parse them ("--name value",
 // "--name=value", "-n value", "-abc" for three flags, "--" ends the options).

@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <optional>
 
-#include "base/calibration_constants.h"
-#include "base/calibration_procedure.h"
-#include "base/calibration_readout.h"
-#include "base/calibration_record.h"
-#include "base/czech_plural.h"
-#include "base/value_format.h"
+#include "base/calibration/calibration_constants.h"
+#include "base/calibration/calibration_procedure.h"
+#include "base/calibration/calibration_readout.h"
+#include "base/calibration/calibration_record.h"
+#include "base/text/czech_plural.h"
+#include "base/text/value_format.h"
 #include "cli/calibration_record_options.h"
 #include "cli/cli_context.h"
 

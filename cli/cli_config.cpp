@@ -7,10 +7,10 @@
 #include <QJsonDocument>
 #include <map>
 
-#include "base/checked_file.h"
-#include "base/commands.h"
-#include "base/identify.h"
-#include "base/setting_labels.h"
+#include "base/files/checked_file.h"
+#include "base/exchange/commands.h"
+#include "base/exchange/identify.h"
+#include "base/config/setting_labels.h"
 #include "cli/cli_context.h"
 
 namespace {

@@ -5,16 +5,16 @@
 #include <csignal>
 #include <utility>
 
-#include "base/baud.h"
-#include "base/czech_plural.h"
-#include "base/driver_loader.h"
-#include "base/driver_params.h"
-#include "base/identify.h"
-#include "base/line_device.h"
-#include "base/setting_labels.h"
-#include "base/settings.h"
-#include "base/exchange_observer.h"
-#include "base/wire_budget.h"
+#include "base/text/baud.h"
+#include "base/text/czech_plural.h"
+#include "base/exchange/driver_loader.h"
+#include "base/settings/driver_params.h"
+#include "base/exchange/identify.h"
+#include "base/settings/line_device.h"
+#include "base/config/setting_labels.h"
+#include "base/settings/settings.h"
+#include "base/exchange/exchange_observer.h"
+#include "base/wire/wire_budget.h"
 
 namespace {
 

@@ -6,16 +6,16 @@
 #include <memory>
 #include <optional>
 
-#include "base/checked_file.h"
-#include "base/config_transfer.h"
-#include "base/exchange_queue.h"
-#include "base/exchange_trace.h"
-#include "base/tdata.h"
+#include "base/files/checked_file.h"
+#include "base/config/config_transfer.h"
+#include "base/exchange/exchange_queue.h"
+#include "base/exchange/exchange_trace.h"
+#include "base/settings/tdata.h"
 #include "cli/cli.h"
 #include "cli/cli_args.h"
-#include "base/config_backup.h"
-#include "base/config_image.h"
-#include "base/module_image.h"
+#include "base/config/config_backup.h"
+#include "base/config/config_image.h"
+#include "base/config/module_image.h"
 
 // One run of a command: its arguments (after the command words), the connection settings and,
 // once opened, the connection.

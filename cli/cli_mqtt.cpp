@@ -1,6 +1,6 @@
 #include "cli/cli_mqtt.h"
 
-#include "base/czech_plural.h"
+#include "base/text/czech_plural.h"
 #include "cli/cli_context.h"
 #include "mqtt/mqtt_client.h"
 

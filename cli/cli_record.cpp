@@ -1,9 +1,9 @@
 // record verify: whether calibration records are whole, signed, and signed by a key this
 // computer trusts, as qx510-line --protocol and the workbench's history judge them.
 
-#include "base/calibration_record.h"
-#include "base/checked_file.h"
-#include "base/record_signature.h"
+#include "base/calibration/calibration_record.h"
+#include "base/files/checked_file.h"
+#include "base/calibration/record_signature.h"
 #include "cli/cli_context.h"
 
 int CmdRecordVerify(CliContext& c) {

@@ -14,8 +14,8 @@
 #include <iostream>
 #include <string>
 
-#include "base/checked_file.h"
-#include "base/qt_translations.h"
+#include "base/files/checked_file.h"
+#include "base/text/qt_translations.h"
 #include "cli/cli.h"
 
 namespace {

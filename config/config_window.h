@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "base/config_transfer.h"
-#include "base/tdata.h"
+#include "base/config/config_transfer.h"
+#include "base/settings/tdata.h"
 
 class QPushButton;
 class StatusBar;

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "base/baud.h"
+#include "base/text/baud.h"
 
 TForm12::TForm12(QWidget* parent)
     : ConfigWindow(parent, QStringLiteral("Nastavení komunikační adresy a rychlosti"), 393, 200,

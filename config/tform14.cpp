@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "base/commands.h"
+#include "base/exchange/commands.h"
 
 namespace {
 

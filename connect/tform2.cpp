@@ -6,15 +6,15 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "ui/return_key.h"
 #include "ui/window_util.h"
-#include "base/baud.h"
-#include "base/codepage.h"
-#include "base/commands.h"
-#include "base/identify.h"
-#include "base/driver_loader.h"
-#include "base/exchange.h"
+#include "base/text/baud.h"
+#include "base/text/codepage.h"
+#include "base/exchange/commands.h"
+#include "base/exchange/identify.h"
+#include "base/exchange/driver_loader.h"
+#include "base/exchange/exchange.h"
 
 const QString TForm2::ConnectingText = QStringLiteral("Probíhá inicializace připojení");
 const QString TForm2::SuccessText =

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "base/driver_types.h"
+#include "base/exchange/driver_types.h"
 
 class QComboBox;
 class QLabel;

@@ -5,9 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
-#include "base/calibration_entries.h"
-#include "base/calibration_record.h"
-#include "base/sealed_text.h"
+#include "base/calibration/calibration_entries.h"
+#include "base/calibration/calibration_record.h"
+#include "base/files/sealed_text.h"
 #include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

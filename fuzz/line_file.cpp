@@ -4,9 +4,9 @@
 #include <QByteArray>
 #include <QString>
 
-#include "base/sealed_text.h"
+#include "base/files/sealed_text.h"
 #include "fuzz/fuzz_check.h"
-#include "line/line_file.h"
+#include "line/backup/line_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray given(reinterpret_cast<const char*>(data), qsizetype(size));

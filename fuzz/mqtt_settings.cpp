@@ -7,7 +7,7 @@
 #include <QByteArrayList>
 #include <QString>
 
-#include "base/plain_text.h"
+#include "base/text/plain_text.h"
 #include "fuzz/fuzz_check.h"
 #include "mqtt/mqtt_client.h"
 #include "mqtt/mqtt_messages.h"

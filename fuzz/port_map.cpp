@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/plain_text.h"
-#include "base/port_map.h"
+#include "base/text/plain_text.h"
+#include "base/wire/port_map.h"
 #include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "base/settings.h"
-#include "base/tdata.h"
+#include "base/settings/settings.h"
+#include "base/settings/tdata.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

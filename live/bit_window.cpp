@@ -3,7 +3,7 @@
 #include <QFrame>
 #include <QLabel>
 
-#include "base/commands.h"
+#include "base/exchange/commands.h"
 
 namespace {
 constexpr int kFirstRowY = 32;

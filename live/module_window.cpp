@@ -6,10 +6,10 @@
 #include <QTimer>
 
 #include "ui/status_bar.h"
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "ui/return_key.h"
 #include "ui/window_util.h"
-#include "base/driver_loader.h"
+#include "base/exchange/driver_loader.h"
 
 ModuleWindow::ModuleWindow(QWidget* parent, const QString& caption, int clientWidth,
                            int clientHeight)

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "base/exchange.h"
+#include "base/exchange/exchange.h"
 
 class QFrame;
 class QTimer;

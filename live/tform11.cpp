@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "base/commands.h"
+#include "base/exchange/commands.h"
 
 namespace {
 QStringList InputNames() {

@@ -4,7 +4,7 @@
 #include <QTimer>
 
 #include "ui/status_bar.h"
-#include "base/commands.h"
+#include "base/exchange/commands.h"
 
 TForm15::TForm15(QWidget* parent)
     : BitWindow(parent, QStringLiteral("Status registr"), 400, 276,

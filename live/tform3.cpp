@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "base/commands.h"
-#include "base/value_format.h"
+#include "base/exchange/commands.h"
+#include "base/text/value_format.h"
 
 namespace {
 constexpr uint8_t kInput = 0;  // the one analog input the window covers

@@ -4,7 +4,7 @@
 #include <QPushButton>
 
 #include "ui/status_bar.h"
-#include "base/commands.h"
+#include "base/exchange/commands.h"
 
 TForm9::TForm9(QWidget* parent)
     : ModuleWindow(parent, QStringLiteral("Zápis na digitální výstupy"), 410, 271) {

@@ -18,9 +18,9 @@
 #include <optional>
 #include <vector>
 
-#include "base/checked_file.h"
-#include "base/errno_text.h"
-#include "base/plain_text.h"
+#include "base/files/checked_file.h"
+#include "base/text/errno_text.h"
+#include "base/text/plain_text.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <QJsonObject>
 #include <QSysInfo>
 
-#include "base/commands.h"
-#include "base/exchange_trace.h"
-#include "base/identify.h"
-#include "base/plain_text.h"
+#include "base/exchange/commands.h"
+#include "base/exchange/exchange_trace.h"
+#include "base/exchange/identify.h"
+#include "base/text/plain_text.h"
 #include "mqtt/mqtt_client.h"
 
 namespace {

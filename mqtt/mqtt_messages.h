@@ -1,5 +1,5 @@
 #pragma once
-// The topic tree and the JSON payloads a line publishes; the README's schema is this file's.
+// The topic tree and the JSON payloads a line publishes; the handbook's schema (docs/mqtt.md) is this file's.
 // Every payload is one JSON object in UTF-8, numbers as JSON numbers; the line's presence is
 // the bare word `online` or `offline`. Times are ISO 8601 with the offset from UTC.
 //
@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "base/exchange_observer.h"
+#include "base/exchange/exchange_observer.h"
 
 class MqttClient;
 struct MqttSettings;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's picture of a calibration certificate: a voltage calibration of a simulated
+# The handbook's picture of a calibration certificate (docs/calibration-records.md): a voltage calibration of a simulated
 # module by the companion program with a record, as a script makes one, the certificate
 # rendered from that record by qx510-line --protocol, and its page as a PNG (pdftoppm from
 # poppler-utils).

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Regenerates the README's pictures in docs/screenshots/: every window of the tool, the line
+# Regenerates the pictures of the README and the handbook in docs/screenshots/: every window of the tool, the line
 # workbench's panes and the simulator's front panel, grabbed offscreen against a simulated
 # module. The folder holds only what this script writes; never edit the pictures by hand.
 set -euo pipefail

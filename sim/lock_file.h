@@ -18,7 +18,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/errno_text.h"
+#include "base/text/errno_text.h"
 
 namespace simproto {
 

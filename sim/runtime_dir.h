@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/errno_text.h"
+#include "base/text/errno_text.h"
 
 namespace simproto {
 

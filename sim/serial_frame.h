@@ -10,7 +10,7 @@
 // for a configuration read or write the module also echoes the configuration address in d1 and
 // d2. The first byte marks the direction: an adapter that hands the master its own request
 // back, or a line that only echoes, can never pass a request off as an answer, since the mark
-// is under the CRC. Frames are delimited by the inter-frame silence (base/wire_time.h); the CRC
+// is under the CRC. Frames are delimited by the inter-frame silence (base/wire/wire_time.h); the CRC
 // is the same CRC-16/CCITT as the socket frames' (sim/protocol.h), low byte first.
 
 #include <array>
@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "base/wire_time.h"
+#include "base/wire/wire_time.h"
 #include "sim/protocol.h"
 
 namespace serialframe {

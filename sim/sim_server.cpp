@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/errno_text.h"
+#include "base/text/errno_text.h"
 #include "sim/control/sim_control.h"
 #include "sim/line/state_file.h"
 #include "sim/transport/serial_line.h"

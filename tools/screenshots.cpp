@@ -1,6 +1,6 @@
 // Opens every window of the tool, and the simulator's front panel and its traffic pane,
 // against a simulated module in this process, and saves each as a PNG into the folder given:
-// the pictures in the README.
+// the pictures in the README and the handbook.
 // Nothing is written anywhere else: the module's memory and the settings file are scratch.
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +15,7 @@
 #include <cstdlib>
 
 #include "app/tform1.h"
-#include "base/settings.h"
+#include "base/settings/settings.h"
 #include "calib/tform6.h"
 #include "config/tform12.h"
 #include "config/tform13.h"

@@ -4,7 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "base/precise_wait.h"
+#include "base/wire/precise_wait.h"
 
 void SetFixedClientSize(QWidget* window, int w, int h) {
   window->setFixedSize(w, h);

@@ -14,8 +14,8 @@
 #include <mutex>
 #include <set>
 
-#include "base/adapter_latency.h"
-#include "base/wire_time.h"
+#include "base/wire/adapter_latency.h"
+#include "base/wire/wire_time.h"
 #include "sim/serial_frame.h"
 
 namespace standin {
@@ -84,7 +84,7 @@ void WarnAboutLatency(const std::string& port, const std::string& device, int ms
   }
   std::fprintf(stderr,
                "%s: %s (%s): časovač latence adaptéru USB je %d ms a prodlouží každou výměnu až o %d ms; "
-               "nastavte 1 ms (viz README, odstavec „Real RS-485 adapter“)\n",
+               "nastavte 1 ms (viz man qx510, oddíl SÉRIOVÉ ZAŘÍZENÍ)\n",
                program_invocation_short_name, port.c_str(), device.c_str(), ms, ms);
 }
 

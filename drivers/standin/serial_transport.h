@@ -1,6 +1,6 @@
 #pragma once
 // The serial port and the USB converter on a real serial device, when the user mapped the
-// port to one (base/port_map.h): the compact frames of sim/serial_frame.h on the wire,
+// port to one (base/wire/port_map.h): the compact frames of sim/serial_frame.h on the wire,
 // delimited by the line's silence and checked by their CRC. Without a mapping the port
 // reaches the simulator's local endpoint as before.
 
@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "base/port_map.h"
+#include "base/wire/port_map.h"
 #include "drivers/standin/standin_core.h"
 #include "drivers/standin/tty_device.h"
 #include "sim/protocol.h"

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/port_map.h"
+#include "base/wire/port_map.h"
 
 namespace standin {
 

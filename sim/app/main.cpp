@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/errno_text.h"
+#include "base/text/errno_text.h"
 #include "sim/app/ctl_command.h"
 #include "sim/app/send_command.h"
 #include "sim/app/sim_program.h"

@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "base/qt_translations.h"
-#include "base/window_options.h"
+#include "base/text/qt_translations.h"
+#include "base/text/window_options.h"
 #include "sim/line/state_file.h"
 #include "sim/sim_server.h"
 #include "sim/transport/local_socket.h"

@@ -13,8 +13,8 @@
 #include <QTableView>
 #include <QTableWidget>
 
-#include "base/checked_file.h"
-#include "base/czech_plural.h"
+#include "base/files/checked_file.h"
+#include "base/text/czech_plural.h"
 #include "sim/app/traffic_model.h"
 #include "sim/control/traffic.h"
 

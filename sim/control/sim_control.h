@@ -7,7 +7,7 @@
 //   {"cmd":"fault","kind":"silent","count":2}   ->  {"ok":true}
 //   {"cmd":"volts"}                             ->  {"ok":false,"error":"unknown command volts"}
 //
-// The commands are listed in the README. Every argument is checked; a bad request gets an
+// The commands are listed in the handbook (docs/simulator.md). Every argument is checked; a bad request gets an
 // error reply and changes nothing.
 
 #include <atomic>

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/errno_text.h"
+#include "base/text/errno_text.h"
 #include "sim/protocol.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/wire_time.h"
+#include "base/wire/wire_time.h"
 #include "sim/line/module_model.h"
 #include "sim/line/sim_fault.h"
 #include "sim/protocol.h"

@@ -1,8 +1,8 @@
 #include "sim/line/state_file.h"
 
-#include "base/checked_file.h"
-#include "base/errno_text.h"
-#include "base/file_read.h"
+#include "base/files/checked_file.h"
+#include "base/text/errno_text.h"
+#include "base/files/file_read.h"
 #include "sim/line/sim_bus.h"
 #include "sim/lock_file.h"
 

@@ -35,7 +35,7 @@ enum class SimStateLoad {
 // SimStateMaxBytes; a FIFO at the path never blocks the caller.
 SimStateLoad LoadSimState(const std::string& path, std::vector<SimModule::Memory>& modules,
                           std::string* error = nullptr);
-// Writes the state through the checked writer (base/checked_file.h): a store that fails
+// Writes the state through the checked writer (base/files/checked_file.h): a store that fails
 // leaves the earlier file as it was, and a FIFO or device at path is refused, never replaced.
 // Creates missing directories. False with a Czech reason naming the file.
 bool SaveSimState(const std::string& path, const std::vector<SimModule::Memory>& modules,

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "base/wire_time.h"
+#include "base/wire/wire_time.h"
 
 namespace simline {
 

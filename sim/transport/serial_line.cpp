@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/errno_text.h"
+#include "base/text/errno_text.h"
 #include "sim/serial_frame.h"
 #include "sim/sim_server.h"
 #include "sim/transport/serial_answer.h"

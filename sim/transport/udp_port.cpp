@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/errno_text.h"
+#include "base/text/errno_text.h"
 #include "sim/sim_server.h"
 #include "sim/transport/socket_reply.h"
 

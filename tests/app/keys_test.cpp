@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/tform1.h"
-#include "base/settings.h"
-#include "base/tdata.h"
+#include "base/settings/settings.h"
+#include "base/settings/tdata.h"
 #include "calib/tform6.h"
 #include "config/tform12.h"
 #include "config/tform13.h"

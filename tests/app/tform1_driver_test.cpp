@@ -5,9 +5,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "base/settings.h"
+#include "base/settings/settings.h"
 #include "app/tform1.h"
-#include "base/driver_loader.h"
+#include "base/exchange/driver_loader.h"
 #include "tests/support/scripted_driver.h"
 
 namespace {

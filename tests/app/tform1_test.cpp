@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <stdexcept>
 
-#include "base/settings.h"
+#include "base/settings/settings.h"
 #include "app/tform1.h"
 
 namespace {

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "ui/status_bar.h"
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "calib/tform6.h"
-#include "base/commands.h"
-#include "base/driver_loader.h"
+#include "base/exchange/commands.h"
+#include "base/exchange/driver_loader.h"
 #include "connect/tform2.h"
 #include "sim/sim_server.h"
 

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "ui/status_bar.h"
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "calib/tform6.h"
 #include "tests/support/paint_spy.h"
 #include "tests/support/scripted_driver.h"

@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "base/commands.h"
+#include "base/exchange/commands.h"
 #include "cli/cli_mqtt.h"
 #include "sim/sim_server.h"
 #include "tests/mqtt/test_broker.h"

@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "base/settings.h"
+#include "base/settings/settings.h"
 #include "app/tform1.h"
 #include "config_test_support.h"
 

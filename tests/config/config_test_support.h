@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "config/config_window.h"
 #include "tests/support/scripted_driver.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "base/settings.h"
+#include "base/settings/settings.h"
 #include "app/tform1.h"
 #include "connect/tform2.h"
 #include "tests/support/scripted_driver.h"

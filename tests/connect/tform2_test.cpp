@@ -13,9 +13,9 @@
 #include <vector>
 #include <memory>
 
-#include "base/tdata.h"
-#include "base/baud.h"
-#include "base/driver_loader.h"
+#include "base/settings/tdata.h"
+#include "base/text/baud.h"
+#include "base/exchange/driver_loader.h"
 #include "connect/tform2.h"
 #include "tests/support/scripted_driver.h"
 

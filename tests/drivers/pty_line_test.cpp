@@ -30,15 +30,15 @@
 #include <optional>
 #include <string>
 
-#include "base/baud.h"
-#include "base/driver_loader.h"
-#include "base/port_map.h"
-#include "base/settings.h"
-#include "base/tdata.h"
+#include "base/text/baud.h"
+#include "base/exchange/driver_loader.h"
+#include "base/wire/port_map.h"
+#include "base/settings/settings.h"
+#include "base/settings/tdata.h"
 #include "connect/tform2.h"
-#include "line/line_window.h"
-#include "line/line_worker.h"
-#include "line/scan_panel.h"
+#include "line/app/line_window.h"
+#include "line/poll/line_worker.h"
+#include "line/connect/scan_panel.h"
 #include "sim/protocol.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/wait_for.h"

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/port_map.h"
+#include "base/wire/port_map.h"
 #include "sim/serial_frame.h"
 #include "tests/sim/standin_support.h"
 

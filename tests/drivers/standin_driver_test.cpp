@@ -17,7 +17,7 @@
 #include <set>
 #include <thread>
 
-#include "base/driver_loader.h"
+#include "base/exchange/driver_loader.h"
 #include "sim/sim_server.h"
 #include "tests/sim/standin_support.h"
 

@@ -22,8 +22,8 @@
 #include <iterator>
 #include <memory>
 
-#include "base/driver_loader.h"
-#include "base/tdata.h"
+#include "base/exchange/driver_loader.h"
+#include "base/settings/tdata.h"
 #include "connect/tform2.h"
 #include "sim/sim_server.h"
 #include "tests/sim/sim_line.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "calib/tform6.h"
 #include "config/tform12.h"
 #include "config/tform13.h"

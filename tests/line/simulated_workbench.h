@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
-#include "base/settings.h"
-#include "line/workbench_settings.h"
+#include "base/settings/settings.h"
+#include "line/common/workbench_settings.h"
 #include "sim/sim_server.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/wait_for.h"

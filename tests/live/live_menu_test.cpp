@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "app/tform1.h"
 #include "live/tform11.h"
 #include "live/tform15.h"

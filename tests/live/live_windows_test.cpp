@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "ui/status_bar.h"
-#include "base/tdata.h"
+#include "base/settings/tdata.h"
 #include "live/tform11.h"
 #include "live/tform15.h"
 #include "live/tform3.h"

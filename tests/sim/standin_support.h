@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/codepage.h"
+#include "base/text/codepage.h"
 #include "drivers/driver_abi.h"
 #include "sim/protocol.h"
 

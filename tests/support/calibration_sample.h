@@ -2,8 +2,8 @@
 // A finished current-range calibration of one module, `readings` readings each way, for the
 // tests and the benchmark of the record and its certificate.
 
-#include "base/calibration_constants.h"
-#include "base/calibration_record.h"
+#include "base/calibration/calibration_constants.h"
+#include "base/calibration/calibration_record.h"
 
 inline CalibrationRecord SampleCalibrationRecord(int readings) {
   CalibrationRecord r;

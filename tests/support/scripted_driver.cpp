@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "base/tdata.h"
-#include "base/driver_loader.h"
+#include "base/settings/tdata.h"
+#include "base/exchange/driver_loader.h"
 #include "drivers/scripted/scripted_control.h"
 
 struct ScriptedDriver::Api {

@@ -32,8 +32,8 @@
 #include <memory>
 #include <thread>
 
-#include "base/driver_loader.h"
-#include "base/tdata.h"
+#include "base/exchange/driver_loader.h"
+#include "base/settings/tdata.h"
 #include "connect/tform2.h"
 #include "sim/app/sim_window.h"
 #include "sim/app/traffic_model.h"

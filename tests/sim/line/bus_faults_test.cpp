@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "base/driver_loader.h"
-#include "base/tdata.h"
+#include "base/exchange/driver_loader.h"
+#include "base/settings/tdata.h"
 #include "config/tform14.h"
 #include "connect/tform2.h"
 #include "live/tform3.h"

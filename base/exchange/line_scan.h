@@ -1,0 +1,42 @@
+#pragma once
+// A scan of a line for its modules, shared by the companion and the workbench: every address
+// at every rate identified once, with the time a scan budget gives a try.
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "base/wire/wire_budget.h"
+
+struct ScanFind {
+  uint8_t address = 0;
+  int baudCode = 0;
+  QString ident;           // as the module sent it
+  int64_t tookNs = 0;      // its identification, three exchanges
+  bool late = false;       // found only when asked again with the response timeout
+  bool nearLimit = false;  // found, but past half the slack its try's timeout left
+  int tryTimeoutMs = 0;    // the try's timeout
+};
+
+struct ScanHooks {
+  // Sets the interface's rate and response timeout; the driver's status.
+  std::function<uint32_t(int baudCode, int timeoutMs)> setRate;
+  std::function<bool()> stop;  // asked before every try
+  std::function<void(const ScanFind&)> found;
+  std::function<void(int tryTimeoutMs)> tried;  // after every try of the plan
+};
+
+struct ScanEnd {
+  uint32_t status = 0;      // of a rate that could not be set
+  int failedBaudCode = -1;  // that rate's code
+  bool stopped = false;     // `stop` ended the scan before its last try
+};
+
+// Tries every address at every rate, in the order given. A try that met the late answer of an
+// earlier request, or a spoilt one, may have caught what the try before it was given too little
+// time for: both addresses are asked again at that rate with `responseTimeoutMs`. Every module
+// found teaches the budget what the host takes. Leaves the interface at the last rate set.
+ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& addresses,
+                 const std::vector<int>& baudCodes, ScanBudget& budget, int responseTimeoutMs, const ScanHooks& hooks);
