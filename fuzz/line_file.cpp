@@ -6,7 +6,7 @@
 
 #include "base/files/sealed_text.h"
 #include "fuzz/fuzz_check.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray given(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -41,7 +41,7 @@
 #endif
 #include "bench/line/line_poll.h"
 #include "bench/support/sim_process.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/app/line_window.h"
 #include "line/poll/line_worker.h"
 #include "line/trend/trend_plot.h"

@@ -42,7 +42,7 @@
 #include "bench/wire/wire_line.h"
 #include "cli/cli.h"
 #include "config/tform14.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/app/line_window.h"
 
 namespace {

@@ -34,7 +34,7 @@
 #include "line/calibration/calibration_wizard.h"
 #include "line/connect/connection_panel.h"
 #include "line/common/elided_label.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/poll/line_worker.h"
 #include "line/log/log_panel.h"
 #include "line/app/module_detail_window.h"

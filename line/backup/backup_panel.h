@@ -3,7 +3,7 @@
 #include <QVector>
 #include <QWidget>
 
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/common/line_types.h"
 
 class ElidedLabel;

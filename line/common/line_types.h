@@ -7,23 +7,10 @@
 
 #include "base/text/baud.h"
 #include "base/config/config_image.h"
+#include "base/config/line_file.h"
 #include "base/exchange/exchange_observer.h"
 #include "base/config/module_image.h"
 #include "base/wire/wire_budget.h"
-
-// One module of the line: where it answers and what it calls itself.
-struct LineModule {
-  uint8_t address = 0;
-  int baudCode = 4;
-  QString ident;        // as the module sent it, zero characters removed
-  bool late = false;    // found, but its answer came close to the scan's timeout, or after it
-  double answerMs = 0;  // the mean of its identification exchanges during the scan
-  bool operator==(const LineModule& o) const { return address == o.address && baudCode == o.baudCode; }
-};
-
-// A module's key in maps: address and baud code together.
-inline int ModuleKey(uint8_t address, int baudCode) { return address * 16 + baudCode; }
-inline int ModuleKey(const LineModule& m) { return ModuleKey(m.address, m.baudCode); }
 
 // What a scan tries: every address of the range at every chosen rate, one try each with the
 // time a scan budget gives it (base/wire/wire_budget.h), or the operator's own.

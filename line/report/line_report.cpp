@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "base/config/setting_labels.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/poll/line_model.h"
 
 QList<std::pair<QString, QString>> ReportSettings(const ConfigImage& image) {

@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/common/command_output.h"
 #include "line/common/workbench_settings.h"
 #include "line/report/line_report.h"

@@ -41,7 +41,7 @@
 #include "base/config/config_image.h"
 #include "line/backup/backup_panel.h"
 #include "line/connect/connection_panel.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/poll/line_model.h"
 #include "line/app/module_detail_window.h"
 #include "line/app/line_window.h"

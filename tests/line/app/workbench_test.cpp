@@ -24,7 +24,7 @@
 #include <unistd.h>
 
 #include "base/settings/settings.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/poll/line_model.h"
 #include "line/app/line_window.h"
 #include "line/log/log_panel.h"

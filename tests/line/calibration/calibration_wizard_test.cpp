@@ -24,7 +24,7 @@
 #include "line/calibration/calibration_history.h"
 #include "line/calibration/calibration_wizard.h"
 #include "line/calibration/date_field.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/poll/line_model.h"
 #include "line/app/line_window.h"
 #include "line/app/module_detail_window.h"

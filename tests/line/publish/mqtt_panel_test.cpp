@@ -16,7 +16,7 @@
 #include <memory>
 #include <optional>
 
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/poll/line_model.h"
 #include "line/app/line_window.h"
 #include "line/publish/mqtt_panel.h"

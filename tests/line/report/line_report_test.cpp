@@ -15,7 +15,7 @@
 #include "base/exchange/commands.h"
 #include "base/settings/settings.h"
 #include "line/backup/backup_panel.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "line/poll/line_model.h"
 #include "line/report/line_report.h"
 #include "line/app/line_window.h"

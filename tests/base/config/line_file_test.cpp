@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "base/files/sealed_text.h"
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 #include "tests/support/file_faults.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "line/backup/line_file.h"
+#include "base/config/line_file.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,11 +6,27 @@
 #include <QSet>
 #include <QString>
 #include <QVector>
+#include <cstdint>
 
-#include "line/common/line_types.h"
+#include "base/config/config_image.h"
+
+// One module of the line: where it answers and what it calls itself.
+struct LineModule {
+  uint8_t address = 0;
+  int baudCode = 4;
+  QString ident;        // as the module sent it, zero characters removed
+  bool late = false;    // found, but its answer came close to the scan's timeout, or after it
+  double answerMs = 0;  // the mean of its identification exchanges during the scan
+  bool operator==(const LineModule& o) const { return address == o.address && baudCode == o.baudCode; }
+};
+
+// A module's key in maps: address and baud code together.
+inline int ModuleKey(uint8_t address, int baudCode) { return address * 16 + baudCode; }
+inline int ModuleKey(const LineModule& m) { return ModuleKey(m.address, m.baudCode); }
 
 // A line as it is kept between runs: the modules found, each with its address, rate and
-// identification, and for a backup each module's configuration image. A text file of "key=value" lines, one "[module]" section per module,
+// identification, and for a backup each module's configuration image. The workbench and the
+// companion share it. A text file of "key=value" lines, one "[module]" section per module,
 // closed by a SHA-256 over everything before it so that a damaged or cut file is refused.
 struct LineFile {
   LineFile() = default;
