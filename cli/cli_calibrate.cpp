@@ -10,6 +10,7 @@
 #include "base/calibration/calibration_procedure.h"
 #include "base/calibration/calibration_readout.h"
 #include "base/calibration/calibration_record.h"
+#include "base/settings/line_device.h"
 #include "base/text/czech_plural.h"
 #include "base/text/value_format.h"
 #include "cli/calibration_record_options.h"
@@ -115,6 +116,8 @@ int CmdCalibrate(CliContext& c) {
 
   if (const int r = c.connect(); r != ExitOk) return r;
   const uint8_t iface = c.data.Interface, module = c.data.ModuleAddress, input = 0;
+  // What the connection went to, as the drivers read the port mapping when it was made.
+  const QString connection = LineDeviceText(c.data);
   const uint32_t handle = c.data.DriverHandle;
   // How the calibration ended, for the record: what the operator was told on the way.
   CalibrationEnd how = CalibrationEnd::Finished;
@@ -304,6 +307,7 @@ int CmdCalibrate(CliContext& c) {
   record.ended = Now();
   record.ident = c.data.ModuleIdent;
   record.interfaceType = iface;
+  record.connection = connection;
   record.address = module;
   record.rate = c.data.BaudRate;
   record.input = input;

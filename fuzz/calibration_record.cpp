@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CalibrationRecord back;
   const QByteArray written = FormatCalibrationRecord(record);
   FuzzCheck(ParseCalibrationRecord(written, back, error), "written again, it reads back");
-  FuzzCheck(back.tag == record.tag && back.operatorName == record.operatorName &&
+  FuzzCheck(back.tag == record.tag && back.operatorName == record.operatorName && back.connection == record.connection &&
                 back.asFound.readings.size() == record.asFound.readings.size() &&
                 back.asLeft.readings.size() == record.asLeft.readings.size() && back.verdict() == record.verdict(),
             "written again, the same entries and verdict");

@@ -4,7 +4,7 @@
 // the bare word `online` or `offline`. Times are ISO 8601 with the offset from UTC.
 //
 //   PREFIX/LINE/state            online | offline      retained; `offline` is also the last will
-//   PREFIX/LINE/stats            the line's exchange counts and round trips, every period
+//   PREFIX/LINE/stats            {"time","exchanges":{...},"mqtt":{...}}, every stats period; below
 //   PREFIX/LINE/ADDRESS/info     {"address","rate","module","version","ident","range"}   retained
 //   PREFIX/LINE/ADDRESS/state    {"state":"answers"|"silent","since", and when silent
 //                                 "quality","code","error"}                                retained
@@ -17,6 +17,27 @@
 // ADDRESS is the module's bus address in decimal; where a line holds modules of one address at
 // several rates, each of them is ADDRESS-RATE (5-9600), so that no topic mixes two modules. A reading is published when its value or
 // quality changes, and again after the heartbeat when it does not.
+//
+// stats: `exchanges` counts the line's exchanges, each one request to a module and what came of
+// it (ExchangeStats::json, the outcome by ClassifyExchangeStatus):
+//   exchanges   all of them
+//   good        answered
+//   timeouts    no answer within the response timeout
+//   late        no answer in time, but an earlier request's answer came meanwhile
+//   damaged     an answer came that failed its checks
+//   refused     the module answered with one of its own refusals of the request
+//   other       the driver failed otherwise (handle, port, socket, parameters)
+//   median_ms, p95_ms, max_ms   round trips of the exchanges the module answered (good and
+//               refused), the median and 95th percentile within 1.6 %; left out while none was
+//   since       the workbench only: when these counts began, its last "Připojit"
+// They count from the connection: the workbench starts them anew at each "Připojit" and counts
+// every exchange of its line but a scan's tries, which mostly meet no module and are no
+// failures of the polling; the companion's watch, which connects once and never scans, counts
+// every exchange from its start. `mqtt`, since publishing started:
+//   published   messages handed to the client, `stats` itself not yet among them
+//   delivered   written to the broker (QoS 0) or acknowledged by it (QoS 1)
+//   queued      waiting now
+//   dropped     lost: pushed out of a full queue, or unsent when a connection broke
 
 #include <QByteArray>
 #include <QHash>

@@ -65,6 +65,7 @@ QString CalibrationEntriesProblem(const CalibrationRecord& r) {
 QString CalibrationRecordProblem(const CalibrationRecord& r) {
   if (const QString problem = CalibrationEntriesProblem(r); !problem.isEmpty()) return problem;
   for (const auto& [label, text] : {std::pair{QStringLiteral("Identifikace modulu"), &r.ident},
+                                    std::pair{QStringLiteral("Připojení modulu"), &r.connection},
                                     std::pair{QStringLiteral("Zpráva programu"), &r.endText}}) {
     if (text->size() > MaxProgramTextChars) return QStringLiteral("%1 je delší než %2 znaků.").arg(label).arg(MaxProgramTextChars);
     if (const QString problem = UnsafeCharacterProblem(label, *text); !problem.isEmpty()) return problem;

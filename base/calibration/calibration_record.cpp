@@ -85,6 +85,8 @@ QJsonObject RecordJson(const CalibrationRecord& r, const RecordSignature& signat
                      {QStringLiteral("input"), int(r.input)},
                      {QStringLiteral("range"), r.range == RangeCurrent ? QStringLiteral("current") : QStringLiteral("voltage")},
                      {QStringLiteral("unit"), r.unit()}};
+  // Only when known, so that a record without it reads as records always did.
+  if (!r.connection.isEmpty()) module.insert(QStringLiteral("connection"), r.connection);
   QJsonObject reference{{QStringLiteral("name"), r.referenceName},
                         {QStringLiteral("serial"), r.referenceSerial},
                         {QStringLiteral("validUntil"),
@@ -148,6 +150,10 @@ class Reader {
     const QJsonValue v = o.value(QLatin1String(key));
     if (!v.isString()) fail(key);
     return v.toString();
+  }
+  // A text a record may leave out: empty when it does.
+  QString optionalText(const QJsonObject& o, const char* key) {
+    return o.contains(QLatin1String(key)) ? text(o, key) : QString();
   }
   double number(const QJsonObject& o, const char* key) {
     const QJsonValue v = o.value(QLatin1String(key));
@@ -375,6 +381,7 @@ bool ParseCalibrationRecord(const QByteArray& text, CalibrationRecord& record, Q
   r.ident = in.text(module, "ident");
   r.tag = in.text(module, "tag");
   r.interfaceType = uint8_t(in.integer(module, "interface", 0, 255));
+  r.connection = in.optionalText(module, "connection");
   r.address = uint8_t(in.integer(module, "address", 0, 255));
   r.rate = int32_t(in.integer(module, "rate", 1, 10000000));
   r.input = uint8_t(in.integer(module, "input", 0, 255));
@@ -429,6 +436,7 @@ bool SaveCalibrationRecord(const QString& path, CalibrationRecord& record, const
   // What the module and the program said is kept without what a record may not carry.
   CalibrationRecord kept = record;
   kept.ident = SafeRecordText(kept.ident);
+  kept.connection = SafeRecordText(kept.connection);
   kept.endText = SafeRecordText(kept.endText);
   const QByteArray bytes = FormatCalibrationRecord(kept, key);
   if (bytes.isEmpty()) {

@@ -14,7 +14,10 @@
 // certificate (CertificateRefusal).
 //
 // The JSON ("format": "qx510-calibration", "version": 2):
-//   module      {ident, tag, interface, address, rate, input, range: "voltage"|"current", unit: "V"|"mA"}
+//   module      {ident, tag, interface, connection, address, rate, input, range: "voltage"|"current", unit: "V"|"mA"}
+//               connection: the port and the device the calibration went through, as the
+//               connection line names them ("COM1 → /dev/ttyUSB0", "USB → simulátor"); left out
+//               where none is known (an interface never mapped to a device, records made before it)
 //   reference   {name, serial, validUntil: "YYYY-MM-DD" or ""}
 //   operator    text
 //   tolerance   {percentOfSpan, value}: value in the unit, ± around the reference
@@ -85,6 +88,7 @@ struct CalibrationRecord {
   QString ident;                // its identification as it reported it ("QX-510   1.20"), may be empty
   QString tag;                  // the tag or serial number the operator entered (the module reports none)
   uint8_t interfaceType = 0;    // InterfaceType
+  QString connection;           // LineDeviceText (base/settings/line_device.h) as the line was opened; may be empty
   uint8_t address = 0;
   int32_t rate = 9600;          // Bd
   uint8_t input = 0;

@@ -254,7 +254,10 @@ bool Paint(QPdfWriter& writer, const CalibrationRecord& r, int tableRows, bool d
             QStringLiteral("%1 Bd").arg(r.rate));
   page.pair(QStringLiteral("Vstup:"), QStringLiteral("vstup %1").arg(r.input), QStringLiteral("Rozsah:"),
             r.range == RangeCurrent ? QStringLiteral("proudový, 0–20 mA") : QStringLiteral("napěťový, 0–10 V"));
-  page.field(QStringLiteral("Rozhraní:"), InterfaceText(r.interfaceType), 0.02, 0.2);
+  // The port and its device after the interface, on its one line (a long device path is cut
+  // in the middle).
+  page.field(QStringLiteral("Rozhraní:"),
+             InterfaceText(r.interfaceType) + (r.connection.isEmpty() ? QString() : QStringLiteral(", ") + r.connection), 0.02, 0.2);
 
   page.heading(QStringLiteral("Referenční přístroj"));
   page.pair(QStringLiteral("Přístroj:"), r.referenceName.isEmpty() ? QStringLiteral("(nezadáno)") : r.referenceName,

@@ -58,16 +58,16 @@ void CalibrationRun::readSeries(double reference, const ReadoutOptions& options)
   Shared* s = shared_.get();
   const uint8_t input = input_, range = range_;
   onLine(
-      [this, s, input, range, reference, options](const ModuleLink& link) {
+      [this, s, worker = worker_, input, range, reference, options](const ModuleLink& link) {
         const CalibrationConstantsValue constants = ReadCalibrationConstants(link.iface, link.handle, link.module, range);
         const Readout readout = ReadInputSeries(
             link.iface, link.handle, link.module, input, range, reference, options,
             [this, s](int index, const CalibrationReading& r) { s->deliver([this, index, r] { emit reading(index, r); }); },
             [s] { return s->cancelled.load(); });
         const uint8_t iface = link.iface;
-        s->deliver([this, readout, constants, iface] {
+        s->deliver([this, readout, constants, iface, device = worker->lineDevice()] {
           busy_ = false;
-          emit seriesRead(readout, constants, iface);
+          emit seriesRead(readout, constants, iface, device);
         });
       },
       [this](uint32_t status, const QString& error) {
@@ -76,7 +76,7 @@ void CalibrationRun::readSeries(double reference, const ReadoutOptions& options)
         failed.result = ReadoutResult::DriverError;
         failed.status = status;
         failed.text = error;
-        emit seriesRead(failed, {}, 0);
+        emit seriesRead(failed, {}, 0, QString());
       });
 }
 

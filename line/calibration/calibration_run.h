@@ -51,7 +51,9 @@ class CalibrationRun : public QObject {
 
  signals:
   void reading(int index, const CalibrationReading& reading);
-  void seriesRead(const Readout& readout, const CalibrationConstantsValue& constants, uint8_t iface);
+  // iface and device: the line's interface and the port and device it goes through
+  // (LineWorker::lineDevice), what the record names.
+  void seriesRead(const Readout& readout, const CalibrationConstantsValue& constants, uint8_t iface, const QString& device);
   void started(ConfigWriteResult result, const QString& text);
   void measured(uint32_t status, double value, const QString& text);
   void stored(ConfigWriteResult result, const QString& text);

@@ -464,7 +464,8 @@ void CalibrationWizard::addReading(int index, const CalibrationReading& r) {
   t->scrollToBottom();
 }
 
-void CalibrationWizard::seriesRead(const Readout& readout, const CalibrationConstantsValue& constants, uint8_t iface) {
+void CalibrationWizard::seriesRead(const Readout& readout, const CalibrationConstantsValue& constants, uint8_t iface,
+                                   const QString& device) {
   if (ending_ != Ending::None) return;
   if (readout.result != ReadoutResult::Done) {
     fail(QStringLiteral("Čtení vstupu selhalo: %1").arg(readout.text));
@@ -480,6 +481,7 @@ void CalibrationWizard::seriesRead(const Readout& readout, const CalibrationCons
                     .arg(DerivedFigure(s.mean()), DerivedFigure(s.spread()), DerivedFigure(s.meanError(), true), unit, VerdictText(verdict)));
   if (found) {
     record_.interfaceType = iface;
+    record_.connection = device;
     record_.constantsBefore = constants;
     procedureReference_->setText(asFoundReference_->text());
     setMessage(QStringLiteral("Stav před kalibrací zaznamenán. Tlačítkem Pokračovat začne kalibrace."));

@@ -84,7 +84,7 @@ class CalibrationWizard : public QDialog {
   bool takeEntries();
   bool takeReference(QLineEdit* field, double& value);
   void beginSeries(QLineEdit* field);
-  void seriesRead(const Readout& readout, const CalibrationConstantsValue& constants, uint8_t iface);
+  void seriesRead(const Readout& readout, const CalibrationConstantsValue& constants, uint8_t iface, const QString& device);
   void addReading(int index, const CalibrationReading& reading);
   // A write step's answer: true when every byte was written, else the calibration fails.
   bool written(int result, const QString& text);

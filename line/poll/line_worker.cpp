@@ -176,6 +176,7 @@ void LineWorker::doOpen(TData settings) {
     data_.DriverHandle = handle;
     data_.Connected = true;
     connected_ = true;
+    device_ = LineDeviceText(data_);
     rateCode_ = -1;
     if (!useRate(BaudRateToCode(data_.BaudRate), data_.ResponseTimeout, &status)) {
       const QString text = DriverStatusText(data_.Interface, status);
@@ -196,6 +197,7 @@ void LineWorker::doClose() {
   data_.DriverHandle = 0;
   data_.Connected = false;
   connected_ = false;
+  device_.clear();
   stats_.clear();
   emit closed();
 }

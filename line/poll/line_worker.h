@@ -61,6 +61,10 @@ class LineWorker : public QObject {
   // range is read again before its next value, as after a restore.
   using LineJob = std::function<void(const ModuleLink& link, uint32_t status, const QString& error)>;
   void onLine(const LineModule& module, LineJob work);
+  // The port and device the open line goes through, as LineDeviceText named them when it was
+  // opened (the drivers read the mapping then); empty for an interface never mapped or a line
+  // not open. For the jobs of onLine: on this worker's thread only.
+  const QString& lineDevice() const { return device_; }
 
  signals:
   void opened(uint32_t status, const QString& error);
@@ -114,6 +118,7 @@ class LineWorker : public QObject {
   // Worker thread only from here on.
   TData data_{};
   bool connected_ = false;
+  QString device_;
   int rateCode_ = -1;
   int rateTimeout_ = -1;
   QVector<LineModule> modules_;

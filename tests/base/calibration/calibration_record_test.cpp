@@ -21,6 +21,7 @@ namespace {
 // and text with quotes and a slash.
 CalibrationRecord Sample() {
   CalibrationRecord r = SampleCalibrationRecord(2);
+  r.connection = QStringLiteral("COM1 → /dev/ttyUSB0");
   r.tag = QStringLiteral("TT-104/č.2 čerpadlo");
   r.referenceName = QStringLiteral("Kalibrátor „K1“");
   r.tolerancePercent = 0.25;
@@ -40,6 +41,7 @@ TEST(CalibrationRecord, ItsFileKeepsEveryEntry) {
   EXPECT_EQ(back.ident, r.ident);
   EXPECT_EQ(back.tag, r.tag);
   EXPECT_EQ(back.interfaceType, r.interfaceType);
+  EXPECT_EQ(back.connection, r.connection);
   EXPECT_EQ(back.address, r.address);
   EXPECT_EQ(back.rate, r.rate);
   EXPECT_EQ(back.range, r.range);
@@ -71,15 +73,19 @@ TEST(CalibrationRecord, ItsFileKeepsEveryEntry) {
   EXPECT_TRUE(CertificateNumber(r).startsWith(QStringLiteral("KP-20261207-")));
   EXPECT_TRUE(file.contains("\"how\": \"cancelled\""));
 
-  // Unknown constants and times stay unknown.
+  // Unknown constants, times and connection stay unknown; a record without a connection reads as before it.
   CalibrationRecord bare = r;
   bare.constantsAfter = {};
   bare.ended = {};
   bare.referenceValidUntil = {};
-  ASSERT_TRUE(ParseCalibrationRecord(FormatCalibrationRecord(bare), back, error)) << error.toStdString();
+  bare.connection.clear();
+  const QByteArray bareFile = FormatCalibrationRecord(bare);
+  EXPECT_FALSE(bareFile.contains("\"connection\""));
+  ASSERT_TRUE(ParseCalibrationRecord(bareFile, back, error)) << error.toStdString();
   EXPECT_FALSE(back.constantsAfter.known);
   EXPECT_FALSE(back.ended.isValid());
   EXPECT_FALSE(back.referenceValidUntil.isValid());
+  EXPECT_TRUE(back.connection.isEmpty());
 }
 
 TEST(CalibrationRecord, ADamagedRecordIsRefusedWithItsReason) {
@@ -160,6 +166,8 @@ TEST(CalibrationRecord, EntriesNoCalibrationGivesAreRefusedWhenRead) {
       {"an endless tolerance", with([](auto& r) { r.tolerancePercent = 1e308; }), "Tolerance musí být"},
       {"a reading of 1e308", with([](auto& r) { r.asLeft.readings[0].value = 1e308; }), "mimo fyzikální meze"},
       {"the end before the start", with([](auto& r) { r.ended = r.started.addSecs(-1); }), "dřív než její začátek"},
+      {"a bidi override in the connection", with([](auto& r) { r.connection += QChar(0x202E); }), "Připojení modulu obsahuje nedovolený znak U+202E"},
+      {"an endless connection", with([](auto& r) { r.connection += QString(20000, QLatin1Char('x')); }), "Připojení modulu je delší než"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -60,7 +60,9 @@ class CertificateTest : public ::testing::Test {
 };
 
 TEST_F(CertificateTest, OnePageHoldsEveryEntryOfTheRecordInFontsOfItsOwn) {
-  const CalibrationRecord r = Record(5);
+  CalibrationRecord r = Record(5);
+  r.interfaceType = 0;
+  r.connection = QStringLiteral("COM1 → /dev/ttyUSB0");
   QByteArray pdf;
   const QString file = render(r, &pdf);
   EXPECT_EQ(Pages(file), 1);
@@ -73,7 +75,7 @@ TEST_F(CertificateTest, OnePageHoldsEveryEntryOfTheRecordInFontsOfItsOwn) {
         r.referenceSerial, QStringLiteral("31. 5. 2027"), QStringLiteral("57600 Bd"), QStringLiteral("7. 12. 2026 22:10:03 (UTC+01:00)"),
         QStringLiteral("zesílení 9791"), QStringLiteral("posun -35"), QStringLiteral("±0,020 mA (0,1 % rozsahu 20 mA)"),
         QStringLiteral("Kalibrace dokončena; vstup je po kalibraci v toleranci."), QStringLiteral("Výsledek: mimo toleranci"),
-        QStringLiteral("Podpis:")})
+        QStringLiteral("Podpis:"), QStringLiteral("Rozhraní: Standardní COMx, COM1 → /dev/ttyUSB0")})
     EXPECT_TRUE(text.contains(want)) << want.toStdString() << "\n" << text.toStdString();
   const QStringList fonts = ToolOutput("pdffonts", {file}).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
   ASSERT_FALSE(fonts.isEmpty());
@@ -85,9 +87,14 @@ TEST_F(CertificateTest, LongSeriesAndLongTextsStayOnOnePage) {
   r.end = CalibrationEnd::Failed;
   r.endText = QString(QStringLiteral("Nepodařilo se obnovit bajty 15, 16, 17, 18 konfigurační paměti modulu. ")).repeated(6);
   r.referenceName = QString(QStringLiteral("Velmi dlouhý název přístroje ")).repeated(8);
+  r.connection = QStringLiteral("USB → /dev/serial/by-id/") + QString(QStringLiteral("usb-Prevodnik_RS485_")).repeated(12) + QStringLiteral("if00-port0");
   const QString file = render(r);
   EXPECT_EQ(Pages(file), 1);
-  const QString text = ToolOutput("pdftotext", {QStringLiteral("-layout"), file, QStringLiteral("-")}).simplified();
+  const QString layout = ToolOutput("pdftotext", {QStringLiteral("-layout"), file, QStringLiteral("-")});
+  // The connection on the interface's line, cut in the middle.
+  EXPECT_TRUE(layout.contains(QRegularExpression(QStringLiteral("Rozhraní: +LAN konvertor QN-1660, USB → /dev/[^\n]*…[^\n]*if00-port0\n"))))
+      << layout.toStdString();
+  const QString text = layout.simplified();
   EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("\\d+ z 100 neuvedeno")))) << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("Kalibrace selhala; vstup se neposuzuje."))) << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("Podpis:")));

@@ -205,6 +205,7 @@ TEST_F(CalibrationWizardTest, AFullCalibrationRecordsWhatTheModuleReportedBefore
     EXPECT_EQ(kept.asLeft.readings.size(), 3);
     EXPECT_EQ(kept.referenceSerial, QStringLiteral("SN 4711"));
     EXPECT_EQ(kept.rate, 9600);
+    EXPECT_EQ(kept.connection, QStringLiteral("COM1 → simulátor"));  // no mapping in the test's settings folder
     EXPECT_EQ(detail_->calibrationHistory()->tag(), QStringLiteral("TT-101"));
     ASSERT_FALSE(detail_->calibrationHistory()->entries().isEmpty());
     EXPECT_EQ(detail_->calibrationHistory()->entries().first().path, w->recordPath());
