@@ -151,9 +151,7 @@ int CmdLineBackup(CliContext& c) {
 int CmdLineVerify(CliContext& c) {
   LineFile line;
   int exitCode = ExitOk;
-  if (!LoadLineBackup(c, line, exitCode)) return exitCode;
-  if (const int r = c.connect(/*identify=*/false); r != ExitOk) return r;
-
+  if (!LoadLineBackup(c, line, exitCode) || (exitCode = c.connect(/*identify=*/false)) != ExitOk) return exitCode;
   const LineAccess access = Access(c);
   const std::vector<uint8_t> addresses = c.comparedAddresses();
   const int count = int(line.modules.size());
@@ -198,9 +196,7 @@ int CmdLineVerify(CliContext& c) {
 int CmdLineRestore(CliContext& c) {
   LineFile line;
   int exitCode = ExitOk;
-  if (!LoadLineBackup(c, line, exitCode)) return exitCode;
-  if (const int r = c.connect(/*identify=*/false); r != ExitOk) return r;
-
+  if (!LoadLineBackup(c, line, exitCode) || (exitCode = c.connect(/*identify=*/false)) != ExitOk) return exitCode;
   const LineAccess access = Access(c);
   const int count = int(line.modules.size());
   // Every module identified before the first write: one of another type at a module's place
