@@ -112,8 +112,6 @@ int CmdLineBackup(CliContext& c) {
   LineFile line;
   int exitCode = ExitOk;
   const QString linePath = c.args.has(QStringLiteral("line")) ? c.args.value(QStringLiteral("line")) : LastLinePath();
-  if (linePath == QLatin1String("-") && c.args.positional.front() == QLatin1String("-"))
-    return c.fail(ExitUsage, QStringLiteral("Standardní vstup i výstup nelze použít najednou: linku zadejte souborem."));
   if (const int r = c.checkOutputTarget(); r != ExitOk) return r;
   if (!LoadLine(c, linePath, line, exitCode)) return exitCode;
   if (const int r = c.connect(/*identify=*/false); r != ExitOk) return r;
