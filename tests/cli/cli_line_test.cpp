@@ -21,10 +21,7 @@
 
 namespace {
 
-struct Result {
-  int code = -1;
-  QString out, err;
-};
+struct Result { int code = -1; QString out, err; };
 
 // The line in the simulator: index, address, baud code. Address 3 is in the line file but has
 // no module.
