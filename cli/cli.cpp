@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "base/text/baud.h"
+#include "base/config/line_file.h"
 #include "base/calibration/calibration_record.h"
 #include "base/calibration/record_signature.h"
 #include "base/settings/settings.h"
@@ -175,6 +176,40 @@ const QList<Command>& Commands() {
                       "neznámým klíčem), 2 některý nelze přečíst.")
            .arg(SigningKeyFolder(), TrustedKeysFolder()),
        CmdRecordVerify},
+      // A whole line, in the workbench's line file.
+      {{QStringLiteral("line"), QStringLiteral("backup")}, QStringLiteral("SOUBOR|-"), 1, 1,
+       {QStringLiteral("line="), QStringLiteral("f|force")},
+       QStringLiteral("Zálohuje celou linku do souboru linky pracoviště (*.qx510line) SOUBOR (- je standardní výstup):\n"
+                      "u každého modulu identifikaci a celou konfiguraci. Modul, který neodpoví, zapíše jako chybějící\n"
+                      "(missing=1). Za každý modul řádek s adresou, rychlostí a výsledkem (na standardní výstup, při\n"
+                      "zálohování na standardní výstup na chybový). Když neodpoví žádný modul nebo přijde signál, soubor\n"
+                      "nezapíše. Zařízení, rouru ani složku nepřepíše.\n"
+                      "  --line SOUBOR   linka, která se zálohuje (- je standardní vstup; výchozí poslední linka\n"
+                      "                  pracoviště qx510-line, %1)\n"
+                      "  -f, --force     přepsat existující soubor\n"
+                      "Stav: 0 zálohovány všechny moduly, 1 některý neodpověděl (soubor zapsán bez něj), 3 neodpověděl\n"
+                      "žádný.").arg(LastLinePath()),
+       CmdLineBackup},
+      {{QStringLiteral("line"), QStringLiteral("restore")}, QStringLiteral("SOUBOR|-"), 1, 1,
+       {QStringLiteral("with-address-rate"), QStringLiteral("with-calibration")},
+       QStringLiteral("Obnoví moduly linky ze zálohy linky SOUBOR (- je standardní vstup), každý jako config restore: jen\n"
+                      "bajty, které se liší, s kontrolou zpětným čtením, nakonec celou konfiguraci přečte znovu a porovná.\n"
+                      "Nejdřív identifikuje všechny moduly; když je na místě některého jiný typ modulu nebo záloha\n"
+                      "obsahuje hodnotu, kterou by okna nástroje nezapsala, nezapíše nic (stav 2). Za každý modul řádek\n"
+                      "s adresou, rychlostí a výsledkem. Signál obnovu zastaví mezi moduly (rozepsaný modul dokončí)\n"
+                      "a zpráva vypíše, které moduly jsou obnoveny a které nezačaty.\n"
+                      "Adresu a rychlost jen s --with-address-rate, kalibrační konstanty jen s --with-calibration.\n"
+                      "Stav: 0 obnoveny všechny moduly, 1 některý se nepodařil nebo v záloze chybí (ostatní obnoveny),\n"
+                      "3 neodpověděl žádný."),
+       CmdLineRestore},
+      {{QStringLiteral("line"), QStringLiteral("verify")}, QStringLiteral("SOUBOR|-"), 1, 1,
+       {QStringLiteral("with-address-rate"), QStringLiteral("with-calibration")},
+       QStringLiteral("Porovná moduly linky se zálohou linky SOUBOR (- je standardní vstup), nic nezapíše. Za každý modul\n"
+                      "řádek s adresou, rychlostí a výsledkem, s rozdílnými bajty. Adresu a rychlost porovná jen\n"
+                      "s --with-address-rate, kalibrační konstanty jen s --with-calibration. --json: řádky jako JSON.\n"
+                      "Stav: 0 všechny moduly souhlasí, 1 některý se liší, nejde přečíst nebo v záloze chybí, 2 na místě\n"
+                      "některého je jiný typ modulu, 3 neodpověděl žádný."),
+       CmdLineVerify},
   };
   return commands;
 }

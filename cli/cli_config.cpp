@@ -37,36 +37,11 @@ constexpr qint64 MaxBackupBytes = 1 << 20;
 
 // The backup named by the command's argument, read before any module traffic.
 bool LoadBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
-  const QString path = c.args.positional.front();
-  const auto tooLarge = [&](const QString& what) {
-    exitCode = c.fail(ExitUsage, QStringLiteral("%1 je větší než 1 MB (%2 B), záloha to není; nic neprovedeno.")
-                                     .arg(what, QString::number(MaxBackupBytes)));
-    return false;
-  };
   QByteArray text;
-  if (path == QLatin1String("-")) {
-    const std::optional<QByteArray> input = c.io.readInput ? c.io.readInput(MaxBackupBytes + 1) : std::nullopt;
-    if (!input) {
-      exitCode = c.fail(ExitUsage, QStringLiteral("Standardní vstup nelze číst."));
-      return false;
-    }
-    text = *input;
-    if (text.size() > MaxBackupBytes) return tooLarge(QStringLiteral("Standardní vstup"));
-  } else {
-    QString why;
-    bool missing = false;
-    // Through the one reader: a FIFO or a device given as the backup is refused, never waited on.
-    if (!ReadFileChecked(path, MaxBackupBytes, &text, &why, &missing)) {
-      const QFileInfo info(path);
-      if (!missing && info.isFile() && info.size() > MaxBackupBytes) return tooLarge(QStringLiteral("Soubor ") + path);
-      exitCode = c.fail(ExitUsage, missing ? QStringLiteral("Soubor %1 neexistuje.").arg(path)
-                                           : QStringLiteral("Soubor %1 nelze číst: %2.").arg(path, why));
-      return false;
-    }
-  }
+  if (!c.readFile(c.args.positional.front(), MaxBackupBytes, QStringLiteral("záloha"), text, exitCode)) return false;
   QString error;
   if (!ParseBackup(text, backup, error)) {
-    exitCode = c.fail(ExitUsage, path + QStringLiteral(": ") + error);
+    exitCode = c.fail(ExitUsage, c.args.positional.front() + QStringLiteral(": ") + error);
     return false;
   }
   return true;
@@ -84,20 +59,11 @@ bool ConnectMatching(CliContext& c, const ConfigBackup& backup, int& exitCode) {
   return true;
 }
 
-// The addresses restore and verify compare: the line settings and the calibration constants
-// only when asked.
-std::vector<uint8_t> ComparedAddresses(const CliContext& c) {
-  ImageSelection selection;
-  selection.lineSettings = c.args.has(QStringLiteral("with-address-rate"));
-  selection.calibration = c.args.has(QStringLiteral("with-calibration"));
-  return SelectedAddresses(selection);
-}
-
 // The backup, refused before any module traffic when a byte that restore or verify would
 // take holds a value the settings windows never write.
 bool LoadUsableBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
   if (!LoadBackup(c, backup, exitCode)) return false;
-  const QString refused = RefusedValueText(backup.image, ComparedAddresses(c));
+  const QString refused = RefusedValueText(backup.image, c.comparedAddresses());
   if (refused.isEmpty()) return true;
   exitCode = c.fail(ExitUsage, c.args.positional.front() + QStringLiteral(": ") + refused + QStringLiteral(" Nic nezapsáno."));
   return false;
@@ -109,15 +75,8 @@ bool LoadUsableBackup(CliContext& c, ConfigBackup& backup, int& exitCode) {
 QJsonArray PrintDifferences(CliContext& c, const std::vector<ByteDifference>& differences) {
   QJsonArray list;
   for (const ByteDifference& d : differences) {
-    list.append(QJsonObject{{QStringLiteral("address"), d.address},
-                            {QStringLiteral("name"), d.name()},
-                            {QStringLiteral("module"), d.known ? QJsonValue(d.module) : QJsonValue()},
-                            {QStringLiteral("backup"), d.wanted}});
-    if (!c.json())
-      c.out() << QStringLiteral("byte.%1 (%2): modul %3, záloha %4\n")
-                     .arg(d.address)
-                     .arg(ConfigByteLabel(d.address), d.known ? ConfigByteValueText(d.address, d.module) : QStringLiteral("?"),
-                          ConfigByteValueText(d.address, d.wanted));
+    list.append(DifferenceJson(d));
+    if (!c.json()) c.out() << DifferenceText(d) << '\n';
   }
   return list;
 }
@@ -155,13 +114,7 @@ int CmdConfigShow(CliContext& c) {
 }
 
 int CmdConfigBackup(CliContext& c) {
-  const QString path = c.args.positional.front();
-  const bool toOutput = path == QLatin1String("-");
-  // A device, a FIFO or a folder under the name is never replaced, not even with --force.
-  if (const QString refused = toOutput ? QString() : RefusedFileTarget(path); !refused.isEmpty())
-    return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(path, refused));
-  if (!toOutput && QFileInfo::exists(path) && !c.args.has(QStringLiteral("force")))
-    return c.fail(ExitUsage, QStringLiteral("Soubor %1 už existuje; přepíše se jen s --force.").arg(path));
+  if (const int r = c.checkOutputTarget(); r != ExitOk) return r;
   if (const int r = c.connect(); r != ExitOk) return r;
   ConfigBackup backup;
   int exitCode = ExitOk;
@@ -169,19 +122,9 @@ int CmdConfigBackup(CliContext& c) {
   backup.module = ModuleTypeName(c.data.ModuleIdent);
   backup.version = Version(c.data.ModuleIdent);
   backup.date = QDateTime::currentDateTimeUtc();
-  if (toOutput) {
-    c.out() << QString::fromUtf8(FormatBackup(backup));
-    // Saved only once the reader has it all: a full device, a closed output or a reader that
-    // stopped early (| head -c10) is a failed backup.
-    if (const QString failure = c.outputFailure(/*delivered=*/true); !failure.isEmpty())
-      return c.fail(ExitUsage, QStringLiteral("Konfiguraci nelze zapsat na standardní výstup: %1.").arg(failure));
-    c.say(QStringLiteral("Konfigurace uložena na standardní výstup."));
-    return ExitOk;
-  }
-  QString reason;
-  if (!WriteFileChecked(path, FormatBackup(backup), &reason))
-    return c.fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(path, reason));
-  c.say(QStringLiteral("Konfigurace uložena do %1.").arg(path));
+  QString where;
+  if (const int r = c.writeOutput(FormatBackup(backup), QStringLiteral("Konfiguraci"), where); r != ExitOk) return r;
+  c.say(QStringLiteral("Konfigurace uložena %1.").arg(where));
   return ExitOk;
 }
 
@@ -190,7 +133,7 @@ int CmdConfigRestore(CliContext& c) {
   int exitCode = ExitOk;
   if (!LoadUsableBackup(c, backup, exitCode) || !ConnectMatching(c, backup, exitCode)) return exitCode;
 
-  const std::vector<uint8_t> addresses = ComparedAddresses(c);
+  const std::vector<uint8_t> addresses = c.comparedAddresses();
   const ImageRead before = ReadModuleImage(c.link(), c.imageEvents());
   if (before.result.outcome == ConfigTransferResult::Cancelled && !c.args.has(QStringLiteral("dry-run")))
     return c.stopped(QStringLiteral("Přerušeno signálem %1 při čtení modulu, před prvním zápisem: nic nezapsáno, "
@@ -251,7 +194,7 @@ int CmdConfigVerify(CliContext& c) {
       !c.readImage(current, exitCode))
     return exitCode;
 
-  const QJsonArray differences = PrintDifferences(c, DifferingBytes(current, backup.image, ComparedAddresses(c)));
+  const QJsonArray differences = PrintDifferences(c, DifferingBytes(current, backup.image, c.comparedAddresses()));
   if (c.json())
     c.out() << JsonLine({{QStringLiteral("equal"), differences.isEmpty()}, {QStringLiteral("differences"), differences}})
             << '\n';

@@ -1,5 +1,6 @@
 #include "cli/cli_context.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <csignal>
@@ -213,16 +214,93 @@ QString CliContext::signalName() const {
   return interruptSignal() == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
 }
 
-ImageEvents CliContext::imageEvents() {
+ImageEvents CliContext::imageEvents(const QString& prefix) {
   ImageEvents events;
   events.cancelled = [this] { return interrupted(); };
-  events.progress = [this](ImagePhase phase, int percent) {
-    progressBar(phase == ImagePhase::Reading   ? QStringLiteral("Čtení")
-                : phase == ImagePhase::Writing ? QStringLiteral("Zápis")
-                                               : QStringLiteral("Kontrola"),
+  events.progress = [this, prefix](ImagePhase phase, int percent) {
+    progressBar(prefix + (phase == ImagePhase::Reading   ? QStringLiteral("Čtení")
+                          : phase == ImagePhase::Writing ? QStringLiteral("Zápis")
+                                                         : QStringLiteral("Kontrola")),
                 percent);
   };
   return events;
+}
+
+ImageSelection CliContext::imageSelection() const {
+  ImageSelection selection;
+  selection.lineSettings = args.has(QStringLiteral("with-address-rate"));
+  selection.calibration = args.has(QStringLiteral("with-calibration"));
+  return selection;
+}
+
+bool CliContext::readFile(const QString& path, qint64 maxBytes, const QString& kind, QByteArray& text, int& exitCode) {
+  const auto tooLarge = [&](const QString& what) {
+    exitCode = fail(ExitUsage, QStringLiteral("%1 je větší než %2 MB (%3 B), %4 to není; nic neprovedeno.")
+                                   .arg(what, QString::number(maxBytes >> 20), QString::number(maxBytes), kind));
+    return false;
+  };
+  if (path == QLatin1String("-")) {
+    const std::optional<QByteArray> input = io.readInput ? io.readInput(maxBytes + 1) : std::nullopt;
+    if (!input) {
+      exitCode = fail(ExitUsage, QStringLiteral("Standardní vstup nelze číst."));
+      return false;
+    }
+    text = *input;
+    if (text.size() > maxBytes) return tooLarge(QStringLiteral("Standardní vstup"));
+    return true;
+  }
+  QString why;
+  bool missing = false;
+  // Through the one reader: a FIFO or a device given as the file is refused, never waited on.
+  if (ReadFileChecked(path, maxBytes, &text, &why, &missing)) return true;
+  const QFileInfo info(path);
+  if (!missing && info.isFile() && info.size() > maxBytes) return tooLarge(QStringLiteral("Soubor ") + path);
+  exitCode = fail(ExitUsage, missing ? QStringLiteral("Soubor %1 neexistuje.").arg(path)
+                                     : QStringLiteral("Soubor %1 nelze číst: %2.").arg(path, why));
+  return false;
+}
+
+int CliContext::checkOutputTarget() {
+  const QString path = args.positional.front();
+  if (path == QLatin1String("-")) return ExitOk;
+  // A device, a FIFO or a folder under the name is never replaced, not even with --force.
+  if (const QString refused = RefusedFileTarget(path); !refused.isEmpty())
+    return fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(path, refused));
+  if (QFileInfo::exists(path) && !args.has(QStringLiteral("force")))
+    return fail(ExitUsage, QStringLiteral("Soubor %1 už existuje; přepíše se jen s --force.").arg(path));
+  return ExitOk;
+}
+
+int CliContext::writeOutput(const QByteArray& bytes, const QString& what, QString& where) {
+  const QString path = args.positional.front();
+  if (path == QLatin1String("-")) {
+    out() << QString::fromUtf8(bytes);
+    // Saved only once the reader has it all: a full device, a closed output or a reader that
+    // stopped early (| head -c10) is a failed save.
+    if (const QString failure = outputFailure(/*delivered=*/true); !failure.isEmpty())
+      return fail(ExitUsage, QStringLiteral("%1 nelze zapsat na standardní výstup: %2.").arg(what, failure));
+    where = QStringLiteral("na standardní výstup");
+    return ExitOk;
+  }
+  QString reason;
+  if (!WriteFileChecked(path, bytes, &reason))
+    return fail(ExitUsage, QStringLiteral("Soubor %1 nelze zapsat: %2.").arg(path, reason));
+  where = QStringLiteral("do ") + path;
+  return ExitOk;
+}
+
+QString DifferenceText(const ByteDifference& d) {
+  return QStringLiteral("byte.%1 (%2): modul %3, záloha %4")
+      .arg(d.address)
+      .arg(ConfigByteLabel(d.address), d.known ? ConfigByteValueText(d.address, d.module) : QStringLiteral("?"),
+           ConfigByteValueText(d.address, d.wanted));
+}
+
+QJsonObject DifferenceJson(const ByteDifference& d) {
+  return {{QStringLiteral("address"), d.address},
+          {QStringLiteral("name"), d.name()},
+          {QStringLiteral("module"), d.known ? QJsonValue(d.module) : QJsonValue()},
+          {QStringLiteral("backup"), d.wanted}};
 }
 
 ConfigTransfer CliContext::transfer(const QString& label) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QJsonObject>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -88,9 +89,26 @@ struct CliContext {
 
   // The connection as the whole-image work takes it.
   ModuleLink link() const { return {data.Interface, data.DriverHandle, data.ModuleAddress}; }
-  // Progress of whole-image work goes to a bar on the terminal; a signal ends the work at the
-  // next byte.
-  ImageEvents imageEvents();
+  // Progress of whole-image work goes to a bar on the terminal, its label after `prefix`; a
+  // signal ends the work at the next byte.
+  ImageEvents imageEvents(const QString& prefix = QString());
+  // What restore and verify take of an image: the line settings and the calibration constants
+  // only when asked (--with-address-rate, --with-calibration).
+  ImageSelection imageSelection() const;
+  std::vector<uint8_t> comparedAddresses() const { return SelectedAddresses(imageSelection()); }
+  // The file `path` whole ("-": standard input), before any module traffic: false, having said
+  // why (a missing, unreadable or special file, one larger than maxBytes, of which no more than
+  // a byte past the limit is read) and set ExitUsage. `kind` is what such a file is, for the
+  // refusal of a larger one ("záloha").
+  bool readFile(const QString& path, qint64 maxBytes, const QString& kind, QByteArray& text, int& exitCode);
+  // The output the command's first argument names ("-": standard output), before any module
+  // traffic: ExitUsage, said, for a device, a FIFO or a folder (never replaced) and for an
+  // existing file without --force.
+  int checkOutputTarget();
+  // Writes `bytes` there through the checked writer, the earlier file kept on failure; to
+  // standard output, done only once the reader has taken it all. ExitUsage, said ("`what`
+  // nelze zapsat …"), on failure; else ExitOk with `where` ("do SOUBOR", "na standardní výstup").
+  int writeOutput(const QByteArray& bytes, const QString& what, QString& where);
   // A configuration transfer on the connection; progress goes to a bar on the terminal, and a
   // signal ends it at the next byte.
   ConfigTransfer transfer(const QString& label);
@@ -124,6 +142,11 @@ struct CliContext {
   bool barShown_ = false;
 };
 
+// One differing byte as restore and verify list it: "byte.33 (Negace DIN, bajt 0): modul 0x00
+// (žádný bit), záloha 0x81 (bity 0, 7)", and as JSON.
+QString DifferenceText(const ByteDifference& d);
+QJsonObject DifferenceJson(const ByteDifference& d);
+
 // The commands; each returns the exit status.
 int CmdIdentify(CliContext& c);
 int CmdScan(CliContext& c);
@@ -137,3 +160,7 @@ int CmdConfigVerify(CliContext& c);
 int CmdSet(CliContext& c);
 int CmdCalibrate(CliContext& c);
 int CmdRecordVerify(CliContext& c);
+// A whole line, in the workbench's line file (cli/cli_line.cpp).
+int CmdLineBackup(CliContext& c);
+int CmdLineRestore(CliContext& c);
+int CmdLineVerify(CliContext& c);

@@ -27,10 +27,6 @@
 
 namespace {
 
-QString ModuleText(const LineModule& m) {
-  return QStringLiteral("adresa %1, %2 Bd").arg(m.address).arg(BaudCodeToRate(m.baudCode));
-}
-
 QString ByteNote(uint8_t address) {
   if (IsCalibrationByte(address)) return QStringLiteral("kalibrační konstanta");
   if (IsLineSetting(address)) return QStringLiteral("adresa a rychlost");
@@ -38,19 +34,6 @@ QString ByteNote(uint8_t address) {
 }
 
 const char* const PhaseNames[] = {"čtení", "zápis", "kontrolní čtení"};
-
-QString ModulesText(qsizetype n) { return CzechCount(n, "modul", "moduly", "modulů"); }
-
-// What a backup that skipped modules saved and what it lacks, for the operator.
-QString BackupText(qsizetype saved, const QString& path, const QStringList& missing) {
-  QString text = QStringLiteral("%1 %2 do %3.")
-                     .arg(CzechPlural(saved, "Zálohován", "Zálohovány", "Zálohováno"), ModulesText(saved), path);
-  if (!missing.isEmpty())
-    text += QStringLiteral(" %1 %2, v záloze chybí: %3.")
-                .arg(CzechPlural(missing.size(), "Neodpověděl", "Neodpověděly", "Neodpovědělo"), ModulesText(missing.size()),
-                     missing.join(QStringLiteral("; ")));
-  return text;
-}
 
 }  // namespace
 
@@ -155,7 +138,7 @@ BackupPanel::BackupPanel(LineWorker* worker, QWidget* parent) : QWidget(parent),
     QVector<RestoreJob> jobs;
     if (!checkedJobs(jobs)) return;
     QStringList names;
-    for (const RestoreJob& job : jobs) names << ModuleText(job.module);
+    for (const RestoreJob& job : jobs) names << LineModuleText(job.module);
     QString what = QStringLiteral("konfigurace");
     if (calibration_->isChecked()) what += QStringLiteral(", kalibrační konstanty");
     if (lineSettings_->isChecked()) what += QStringLiteral(", adresa a rychlost");
@@ -177,8 +160,8 @@ void BackupPanel::setModules(const QVector<LineModule>& live) {
   moduleA_->clear();
   moduleB_->clear();
   for (const LineModule& m : live) {
-    moduleA_->addItem(ModuleText(m));
-    moduleB_->addItem(ModuleText(m));
+    moduleA_->addItem(LineModuleText(m));
+    moduleB_->addItem(LineModuleText(m));
   }
   if (live.size() > 1) moduleB_->setCurrentIndex(1);
   updateButtons();
@@ -232,7 +215,7 @@ void BackupPanel::backupTo(const QString& path) {
     return done(QStringLiteral("Zálohu nelze uložit do %1: %2").arg(path, refused), true);
   backupPath_ = path;
   compared_ = live_;
-  start(Backup, QStringLiteral("Čte se konfigurace: %1…").arg(ModulesText(live_.size())));
+  start(Backup, QStringLiteral("Čte se konfigurace: %1…").arg(LineModulesText(live_.size())));
   worker_->readImages(live_);
 }
 
@@ -251,7 +234,7 @@ bool BackupPanel::openFile(const QString& path) {
   fileModules_->clear();
   for (const LineModule& m : file_.modules) {
     const QString note = file_.isMissing(m) ? QStringLiteral("  (nezálohován: při záloze neodpověděl)") : QString();
-    auto* item = new QListWidgetItem(ModuleText(m) + QStringLiteral("  ") + m.ident + note, fileModules_);
+    auto* item = new QListWidgetItem(LineModuleText(m) + QStringLiteral("  ") + m.ident + note, fileModules_);
     item->setFlags(file_.image(m) != nullptr ? item->flags() | Qt::ItemIsUserCheckable : item->flags() & ~Qt::ItemIsEnabled);
     item->setCheckState(Qt::Unchecked);
   }
@@ -291,7 +274,7 @@ void BackupPanel::compareModules(int a, int b) {
 void BackupPanel::addRow(const LineModule& m, const ByteDifference& d, const QString& note) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QStringList cells = {ModuleText(m), QString::number(d.address), ConfigByteLabel(d.address),
+  const QStringList cells = {LineModuleText(m), QString::number(d.address), ConfigByteLabel(d.address),
                              d.known ? ConfigByteValueText(d.address, d.module) : QStringLiteral("nepřečteno"),
                              ConfigByteValueText(d.address, d.wanted),
                              note.isEmpty() ? ByteNote(d.address) : note};
@@ -301,7 +284,7 @@ void BackupPanel::addRow(const LineModule& m, const ByteDifference& d, const QSt
 void BackupPanel::addNote(const LineModule& m, const QString& note) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  table_->setItem(row, 0, new QTableWidgetItem(ModuleText(m)));
+  table_->setItem(row, 0, new QTableWidgetItem(LineModuleText(m)));
   auto* item = new QTableWidgetItem(note);
   item->setForeground(QColor(0xB0, 0, 0));
   table_->setItem(row, 5, item);
@@ -312,7 +295,7 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
   if (what != Backup && what != CompareFile && what != CompareModules) return;
   QStringList failures;
   for (const ModuleImage& m : images)
-    if (!m.ok()) failures << QStringLiteral("%1: %2").arg(ModuleText(m.module), m.error);
+    if (!m.ok()) failures << QStringLiteral("%1: %2").arg(LineModuleText(m.module), m.error);
   if (stopped) failures << QStringLiteral("zastaveno obsluhou");
 
   if (what == Backup) {
@@ -320,26 +303,16 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
     // backed up; a stopped backup saves nothing, since the operator wanted it to end.
     QStringList missing;
     for (const ModuleImage& m : images)
-      if (!m.ok()) missing << QStringLiteral("%1 (%2)").arg(ModuleText(m.module), m.error);
+      if (!m.ok()) missing << QStringLiteral("%1 (%2)").arg(LineModuleText(m.module), m.error);
     const qsizetype saved = images.size() - missing.size();
     if (stopped || images.size() != compared_.size() || saved == 0)
       return done(QStringLiteral("Záloha nebyla uložena, soubor zůstal beze změny. ") + failures.join(QStringLiteral("; ")), true);
-    LineFile file;
-    file.saved = QDateTime::currentDateTime();
-    for (const ModuleImage& m : images) {
-      LineModule module = m.module;
-      if (m.ok()) module.ident = m.ident;
-      file.modules.append(module);
-      if (m.ok())
-        file.images.insert(ModuleKey(module), m.read.image);
-      else
-        file.missing.insert(ModuleKey(module));
-    }
+    const LineFile file = LineBackup(images, QDateTime::currentDateTime());
     QString error;
     if (!SaveLineFile(backupPath_, file, error))
       return done(QStringLiteral("Zálohu nelze uložit do %1: %2").arg(backupPath_, error), true);
     openFile(backupPath_);
-    return done(BackupText(saved, backupPath_, missing), !missing.isEmpty());
+    return done(LineBackupText(saved, QStringLiteral("do ") + backupPath_, missing), !missing.isEmpty());
   }
 
   int differing = 0;
@@ -377,7 +350,7 @@ void BackupPanel::imagesRead(const QVector<ModuleImage>& images, bool stopped) {
 void BackupPanel::addRefused(const LineModule& m, const RefusedByte& b) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QStringList cells = {ModuleText(m), QString::number(b.address), ConfigByteLabel(b.address), QString(),
+  const QStringList cells = {LineModuleText(m), QString::number(b.address), ConfigByteLabel(b.address), QString(),
                              ConfigByteValueText(b.address, b.value), QStringLiteral("odmítnuto: ") + b.text};
   for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
   table_->item(row, 5)->setForeground(QColor(0xB0, 0, 0));
@@ -394,7 +367,7 @@ bool BackupPanel::checkedJobs(QVector<RestoreJob>& jobs) {
     // A module of another type on the same address would take foreign settings.
     for (const LineModule& l : live_)
       if (l == m && !l.ident.isEmpty() && ModuleTypeName(l.ident) != ModuleTypeName(m.ident)) {
-        done(QStringLiteral("%1: na lince je jiný modul (%2), v záloze %3; nic nezapsáno.").arg(ModuleText(m), l.ident, m.ident),
+        done(QStringLiteral("%1: na lince je jiný modul (%2), v záloze %3; nic nezapsáno.").arg(LineModuleText(m), l.ident, m.ident),
              true);
         return false;
       }
@@ -412,7 +385,7 @@ bool BackupPanel::checkedJobs(QVector<RestoreJob>& jobs) {
   for (const RestoreJob& job : jobs) {
     const std::vector<RefusedByte> refused = RefusedBytes(job.wanted, SelectedAddresses(job.selection));
     for (const RefusedByte& b : refused) addRefused(job.module, b);
-    if (!refused.empty()) refusedModules << ModuleText(job.module);
+    if (!refused.empty()) refusedModules << LineModuleText(job.module);
   }
   if (refusedModules.isEmpty()) return true;
   done(QStringLiteral("Obnova odmítnuta, nic nezapsáno: záloha modulů %1 obsahuje hodnotu, kterou nástroj nikdy "
@@ -428,7 +401,7 @@ void BackupPanel::restoreChecked() {
   if (!checkedJobs(jobs)) return;
   compared_.clear();
   for (const RestoreJob& job : jobs) compared_.append(job.module);
-  start(Restore, QStringLiteral("Obnova: %1…").arg(ModulesText(jobs.size())));
+  start(Restore, QStringLiteral("Obnova: %1…").arg(LineModulesText(jobs.size())));
   worker_->restore(jobs);
 }
 
@@ -437,13 +410,13 @@ void BackupPanel::restored(const QVector<RestoreReport>& reports, bool stopped) 
   QStringList lines;
   bool failure = stopped;
   for (const RestoreReport& r : reports) {
-    lines << QStringLiteral("%1: %2").arg(ModuleText(r.module), r.text);
+    lines << QStringLiteral("%1: %2").arg(LineModuleText(r.module), r.text);
     failure = failure || !r.ok();
     for (const ByteDifference& d : r.result.differences) addRow(r.module, d, QStringLiteral("po obnově se liší"));
     for (const RefusedByte& b : r.result.refused) addRefused(r.module, b);
   }
   for (qsizetype i = reports.size(); i < compared_.size(); ++i)
-    lines << QStringLiteral("%1: nezačato, beze změny").arg(ModuleText(compared_[i]));
+    lines << QStringLiteral("%1: nezačato, beze změny").arg(LineModuleText(compared_[i]));
   if (stopped) lines << QStringLiteral("Obnova zastavena obsluhou.");
   // The modules' lines follow as sentences of their own: "Obnova dokončena. Adresa 31, …".
   QString said = lines.join(QStringLiteral("; "));

@@ -8,6 +8,7 @@
 #include "base/text/baud.h"
 #include "base/config/config_image.h"
 #include "base/config/line_file.h"
+#include "base/config/line_image.h"
 #include "base/exchange/exchange_observer.h"
 #include "base/config/module_image.h"
 #include "base/wire/wire_budget.h"
@@ -59,30 +60,6 @@ struct CommandResult {
   uint32_t word = 0;  // the outputs written
   uint32_t status = 0;
   QString error;
-};
-
-// A module's configuration image as far as it could be read, with its identification.
-struct ModuleImage {
-  LineModule module;
-  QString ident;
-  ImageRead read;
-  uint32_t status = 0;  // identification or read failure
-  QString error;
-  bool ok() const { return status == 0 && read.ok(); }
-};
-
-// One module to restore, and what of the wanted image to write.
-struct RestoreJob {
-  LineModule module;
-  ConfigImage wanted;
-  ImageSelection selection;
-};
-
-struct RestoreReport {
-  LineModule module;
-  RestoreResult result;
-  QString text;  // how it went, for the operator
-  bool ok() const { return result.ok(); }
 };
 
 Q_DECLARE_METATYPE(LineModule)

@@ -30,17 +30,6 @@ int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-// What a stopped restore left in the module: each write went through with its read-back up to
-// the stop, so the bytes written are known.
-QString CancelledText(const RestoreResult& r) { return QStringLiteral("přerušeno: ") + RestoreHoldsText(r); }
-
-// The refused bytes of a module's wanted image, each with its message.
-QString RefusedText(const std::vector<RefusedByte>& refused) {
-  QStringList texts;
-  for (const RefusedByte& b : refused) texts << b.text;
-  return QStringLiteral("odmítnuto, nic nezapsáno: ") + texts.join(QLatin1Char(' '));
-}
-
 }  // namespace
 
 LineWorker::LineWorker() : thread_(std::make_unique<QThread>()) {
@@ -431,27 +420,8 @@ void LineWorker::readImages(const QVector<LineModule>& modules) {
     pausePolling();
     QVector<ModuleImage> images;
     for (int i = 0; i < modules.size() && !stopScan_; ++i) {
-      ModuleImage m;
-      m.module = modules[i];
-      pollSoon(m.module);
-      if (!connected_) {
-        m.status = StatusNoEntry;
-        m.error = NotConnectedText.trimmed();
-      } else if (useRate(m.module.baudCode, timeoutMs_, &m.status)) {
-        m.status = IdentifyModule(data_.Interface, data_.DriverHandle, m.module.address, m.ident);
-        m.ident.remove(QChar(u'\0'));
-        if (m.status == 0) {
-          m.read = ReadModuleImage(link(m.module), imageEvents(i, int(modules.size())));
-          if (!m.read.ok()) {
-            m.status = m.read.result.status != 0 ? m.read.result.status : StatusNoEntry;
-            m.error = QStringLiteral("čtení adresy %1 selhalo: %2")
-                          .arg(m.read.result.address)
-                          .arg(ReadResultText(data_.Interface, m.read.result).trimmed());
-          }
-        }
-      }
-      if (m.status != 0 && m.error.isEmpty()) m.error = DriverStatusText(data_.Interface, m.status);
-      images.append(m);
+      pollSoon(modules[i]);
+      images.append(ReadLineModule(access(), modules[i], imageEvents(i, int(modules.size()))));
     }
     const bool stopped = stopScan_;
     resumePolling();
@@ -465,7 +435,7 @@ void LineWorker::restore(const QVector<RestoreJob>& jobs) {
     pausePolling();
     QVector<RestoreReport> reports;
     for (int i = 0; i < jobs.size() && !stopScan_; ++i) {
-      reports.append(restoreOne(jobs[i], i, int(jobs.size())));
+      reports.append(RestoreLineModule(access(), jobs[i], imageEvents(i, int(jobs.size()))));
       // Whatever the restore wrote, the next poll reads the input's range again before it
       // reads a value, so that the value is shown and logged in the unit the module now uses.
       stats_[key(jobs[i].module)].rangeByte = -1;
@@ -479,85 +449,23 @@ void LineWorker::restore(const QVector<RestoreJob>& jobs) {
 
 void LineWorker::onLine(const LineModule& module, LineJob work) {
   post([this, module, work = std::move(work)] {
-    uint32_t status = 0;
     QString error;
-    if (!connected_) {
-      status = StatusNoEntry;
-      error = NotConnectedText.trimmed();
-    } else if (!useRate(module.baudCode, timeoutMs_, &status)) {
-      error = DriverStatusText(data_.Interface, status);
-    }
+    const uint32_t status = access().reach(module, error);
     work(link(module), status, error);
     stats_[key(module)].rangeByte = -1;
     pollSoon(module);
   });
 }
 
-RestoreReport LineWorker::restoreOne(const RestoreJob& job, int index, int count) {
-  RestoreReport report;
-  report.module = job.module;
-  const std::vector<uint8_t> addresses = SelectedAddresses(job.selection);
-  // A value the settings windows would never write is refused before any traffic; the shared
-  // restore refuses it too, should it ever get that far.
-  if (report.result.refused = RefusedBytes(job.wanted, addresses); !report.result.refused.empty()) {
-    report.result.outcome = RestoreResult::Refused;
-    report.text = RefusedText(report.result.refused);
-    return report;
-  }
-  uint32_t status = 0;
-  if (!connected_ || !useRate(job.module.baudCode, timeoutMs_, &status)) {
-    report.result.outcome = RestoreResult::WriteFailed;
-    report.text = connected_ ? DriverStatusText(data_.Interface, status) : NotConnectedText.trimmed();
-    return report;
-  }
-  // The module answering there now must be of the backup's type: another type would take
-  // settings that mean something else to it.
-  QString ident;
-  status = IdentifyModule(data_.Interface, data_.DriverHandle, job.module.address, ident);
-  if (status != 0 || ModuleTypeName(ident) != ModuleTypeName(job.module.ident)) {
-    report.result.outcome = RestoreResult::WriteFailed;
-    report.text = status != 0 ? QStringLiteral("modul neodpovídá: ") + DriverStatusText(data_.Interface, status)
-                              : QStringLiteral("na adrese je jiný modul (%1), v záloze %2; nic nezapsáno")
-                                    .arg(ident.remove(QChar(u'\0')), job.module.ident);
-    return report;
-  }
-  const ModuleLink target = link(job.module);
-  // A byte the first read did not reach is written rather than skipped; the read-back decides.
-  const ImageRead before = ReadModuleImage(target, imageEvents(index, count), addresses);
-  if (before.result.outcome == ConfigTransferResult::Cancelled) {
-    report.result.outcome = RestoreResult::Cancelled;
-    report.text = QStringLiteral("přerušeno před zápisem, modul beze změny");
-    return report;
-  }
-  report.result = RestoreImage(target, before, job.wanted, addresses, imageEvents(index, count));
-  const RestoreResult& r = report.result;
-  switch (r.outcome) {
-    case RestoreResult::Done:
-      report.text = r.writes.empty() ? QStringLiteral("souhlasí se zálohou, nebylo co zapsat")
-                                     : QStringLiteral("%1 %2, každý ověřen, celá paměť zpětně přečtena a souhlasí")
-                                           .arg(CzechPlural(r.writes.size(), "zapsán", "zapsány", "zapsáno"),
-                                                CzechCount(r.writes.size(), "bajt", "bajty", "bajtů"));
-      break;
-    case RestoreResult::Refused: report.text = RefusedText(r.refused); break;
-    case RestoreResult::Cancelled: report.text = CancelledText(r); break;
-    case RestoreResult::WriteFailed:
-      report.text = QStringLiteral("zápis adresy %1 (%2) selhal: %3; zapsáno %4 z %5 %6")
-                        .arg(r.write.address)
-                        .arg(ConfigByteLabel(r.write.address))
-                        .arg(WriteResultText(data_.Interface, r.write).trimmed())
-                        .arg(r.write.done)
-                        .arg(r.writes.size())
-                        .arg(CzechPlural(r.writes.size(), "bajtu", "bajtů", "bajtů"));
-      break;
-    case RestoreResult::ReadBackFailed:
-      report.text = QStringLiteral("kontrolní čtení adresy %1 selhalo (%2); zápis nelze ověřit")
-                        .arg(r.after.result.address)
-                        .arg(ReadResultText(data_.Interface, r.after.result).trimmed());
-      break;
-    case RestoreResult::Differs:
-      report.text = QStringLiteral("po zápisu se paměť od zálohy liší v %1")
-                        .arg(CzechCount(r.differences.size(), "bajtu", "bajtech", "bajtech"));
-      break;
-  }
-  return report;
+LineAccess LineWorker::access() {
+  LineAccess a{data_.Interface, data_.DriverHandle, {}};
+  a.reach = [this](const LineModule& module, QString& error) {
+    uint32_t status = StatusNoEntry;
+    if (!connected_)
+      error = NotConnectedText.trimmed();
+    else if (!useRate(module.baudCode, timeoutMs_, &status))
+      error = DriverStatusText(data_.Interface, status);
+    return status;
+  };
+  return a;
 }

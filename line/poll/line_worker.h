@@ -109,7 +109,8 @@ class LineWorker : public QObject {
   // Polling stops while a long job holds the line and resumes afterwards.
   void pausePolling();
   void resumePolling();
-  RestoreReport restoreOne(const RestoreJob& job, int index, int count);
+  // The line as the shared per-module work reaches it: the module's rate set on this thread.
+  LineAccess access();
   CommandResult writeWord(const LineModule& module, uint32_t word);
   bool useRate(int baudCode, int timeoutMs, uint32_t* status);
   static int key(const LineModule& m) { return m.address * 16 + m.baudCode; }
