@@ -137,3 +137,7 @@ int CmdConfigVerify(CliContext& c);
 int CmdSet(CliContext& c);
 int CmdCalibrate(CliContext& c);
 int CmdRecordVerify(CliContext& c);
+
+// Commissioning (cli_commission.cpp): a new module put in service, a line's rate changed.
+int CmdCommission(CliContext& c);
+int CmdLineRate(CliContext& c);

@@ -243,9 +243,11 @@ StepReport::Outcome Commissioning::writeAddressRate(QString& text) {
   if (r.done >= 1) afterPowerUp_.address = plan_.to.address;
   if (r.done >= 2) afterPowerUp_.baudCode = plan_.to.baudCode;
   if (r.ok()) {
-    text = QStringLiteral("Adresa %1 a rychlost %2 Bd zapsány a ověřeny; platí po vypnutí a zapnutí napájení.")
+    text = QStringLiteral("Adresa %1 a rychlost %2 Bd zapsány a ověřeny (modul odpovídal: %3); platí po vypnutí a "
+                          "zapnutí napájení.")
                .arg(plan_.to.address)
-               .arg(BaudCodeToRate(plan_.to.baudCode));
+               .arg(BaudCodeToRate(plan_.to.baudCode))
+               .arg(PlaceText(where_.place));
     return StepReport::Done;
   }
   if (r.outcome == ConfigTransferResult::Cancelled) {

@@ -17,7 +17,7 @@ struct LineModule {
   QString ident;        // as the module sent it, zero characters removed
   bool late = false;    // found, but its answer came close to the scan's timeout, or after it
   double answerMs = 0;  // the mean of its identification exchanges during the scan
-  QString tag;          // the operator's name for it (commissioning); the module does not know it
+  QString tag = {};     // the operator's name for it (commissioning); the module does not know it
   bool operator==(const LineModule& o) const { return address == o.address && baudCode == o.baudCode; }
 };
 
