@@ -5,8 +5,6 @@
 // its response timeout, which is what the master has to give it. The operator's power cycle
 // is left out of the figure. Goal 1.2x. Everything runs pinned to one CPU, the simulated line
 // included.
-#include <sched.h>
-
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <atomic>
@@ -23,6 +21,7 @@
 #include "base/text/baud.h"
 #include "base/wire/wire_budget.h"
 #include "bench/support/figures.h"
+#include "bench/support/sim_process.h"
 #include "sim/sim_server.h"
 
 namespace {
@@ -100,10 +99,7 @@ bool Commission(const QString& endpoint, int code, double& seconds, double& floo
 }  // namespace
 
 int main(int argc, char** argv) {
-  cpu_set_t one;
-  CPU_ZERO(&one);
-  CPU_SET(0, &one);
-  if (sched_setaffinity(0, sizeof one, &one) != 0) std::printf("could not pin to one CPU\n");
+  if (!PinToOneCpu()) std::printf("could not pin to one CPU\n");
   QCoreApplication app(argc, argv);
   QTemporaryDir scratch;
   qputenv("XDG_CONFIG_HOME", scratch.path().toLocal8Bit());  // no serial-ports file of the user's

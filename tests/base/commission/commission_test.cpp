@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -47,6 +48,14 @@ class CommissionTest : public ::testing::Test {
     for (const SimLogEntry& e : sim_->logSince(0)) n += e.request.command == Cmd::WriteConfigByte;
     return n;
   }
+  // The operator switches the whole line off and on when asked, and it is counted.
+  std::function<bool(const QString&)> operatorCyclesPower() {
+    return [this](const QString&) {
+      ++cycles_;
+      sim_->withBus([](SimBus& bus) { bus.powerCycleAll(); });
+      return true;
+    };
+  }
   ModulePlace placeOf(int module) const {
     const SimModule m = sim_->snapshot(module);
     return {m.busAddress(), BaudRateToCode(m.baudRate())};
@@ -57,6 +66,7 @@ class CommissionTest : public ::testing::Test {
   std::unique_ptr<SimServer> sim_;
   TData data_{};
   LineAccess access_;
+  int cycles_ = 0;
 };
 
 // Power fails at the write of the address byte; the write either reached the memory or not.
@@ -73,13 +83,9 @@ TEST_F(CommissionTest, PowerLossDuringTheAddressWriteIsReportedAndTheStepRetried
     ConfigImage wanted;
     wanted.bytes[CfgAddr::DinNegation] = 0x81;
     const CommissionPlan plan{{0, 4}, {9, 6}, wanted, QStringLiteral("QX-510"), QStringLiteral("TT-1")};
-    int cycles = 0;
+    cycles_ = 0;
     CommissionEvents events;
-    events.powerCycle = [&](const QString&) {
-      ++cycles;
-      sim_->withBus([](SimBus& bus) { bus.powerCycleAll(); });
-      return true;
-    };
+    events.powerCycle = operatorCyclesPower();
     Commissioning job(access_, plan, events);
     job.setPowerWaitMs(1000);
     // The 1st write is the template's only byte; the 2nd is the address.
@@ -100,7 +106,7 @@ TEST_F(CommissionTest, PowerLossDuringTheAddressWriteIsReportedAndTheStepRetried
     const StepReport& retried = job.reports()[job.reports().size() - 3];
     EXPECT_EQ(retried.step, CommissionStep::AddressRate);
     EXPECT_TRUE(retried.text.contains(PlaceText(c.afterPowerOn))) << retried.text.toStdString();
-    EXPECT_EQ(cycles, 1);
+    EXPECT_EQ(cycles_, 1);
     EXPECT_EQ(placeOf(0), (ModulePlace{9, 6}));
     EXPECT_EQ(sim_->snapshot(0).configByte(CfgAddr::DinNegation), 0x81);
     EXPECT_EQ(job.verified().image.at(CfgAddr::BusAddress), 9);
@@ -132,16 +138,11 @@ TEST_F(CommissionTest, LineRateChangeReportsWhereEveryModuleAnswers) {
   for (const auto& [address, code] : {std::pair{1, 4}, {2, 4}, {3, 7}, {4, 4}})
     line.modules.append(LineModule{uint8_t(address), code, QStringLiteral("QX-510   v.1.20")});
   line.images.insert(ModuleKey(1, 4), ConfigImage{});
-  int cycles = 0;
   LineRateEvents events;
-  events.powerCycle = [&](const QString&) {
-    ++cycles;
-    sim_->withBus([](SimBus& bus) { bus.powerCycleAll(); });
-    return true;
-  };
+  events.powerCycle = operatorCyclesPower();
   const LineRateResult result = ChangeLineRate(access_, line, 8, events, 1000);
   EXPECT_EQ(result.outcome, LineRateResult::Incomplete);
-  EXPECT_EQ(cycles, 1);
+  EXPECT_EQ(cycles_, 1);
   const struct {
     LineRateRow::Write write;
     int answersAt;
