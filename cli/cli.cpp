@@ -8,6 +8,7 @@
 #include "base/calibration/calibration_record.h"
 #include "base/calibration/record_signature.h"
 #include "base/settings/settings.h"
+#include "base/config/line_file.h"
 #include "base/wire/wire_budget.h"
 #include "cli/calibration_record_options.h"
 #include "cli/cli_context.h"
@@ -210,6 +211,44 @@ const QList<Command>& Commands() {
                       "Stav: 0 všechny moduly souhlasí, 1 některý se liší, nejde přečíst nebo v záloze chybí, 2 na místě\n"
                       "některého je jiný typ modulu, 3 neodpověděl žádný."),
        CmdLineVerify},
+      // Commissioning: a new module put in service, a line moved to another rate.
+      {{QStringLiteral("commission")}, QString(), 0, 0,
+       {QStringLiteral("from="), QStringLiteral("to="), QStringLiteral("tag="), QStringLiteral("template="),
+        QStringLiteral("line="), QStringLiteral("power-wait=")},
+       QStringLiteral("Uvede do provozu jeden nový modul, připojený samotný:\n"
+                      "najde ho na místě dodání, zapíše vzorovou konfiguraci, pak novou adresu a rychlost (každý bajt\n"
+                      "se zpětným čtením), vyzve k vypnutí a zapnutí napájení (potvrzuje se Enter), najde modul na\n"
+                      "novém místě, přečte celou konfiguraci a porovná ji s plánem. Stav 0 jen tehdy, když modul na\n"
+                      "novém místě odpověděl s plánovanou konfigurací. Když krok selže, zpráva řekne, kde modul teď\n"
+                      "odpovídá, a krok lze zopakovat (napište a a Enter).\n"
+                      "Před prvním zápisem odmítne (nic nezapíše): poškozené odpovědi na místě dodání (pravděpodobně\n"
+                      "dva moduly na jedné adrese, stav 3), jiný modul už na novém místě, vzor z jiného typu modulu\n"
+                      "nebo s hodnotou, kterou by okna nástroje nezapsala (stav 2). Žádný modul na místě dodání: stav 3.\n"
+                      "  --from ADRESA@RYCHLOST  místo dodání nových modulů, např. 0@9600 (povinné)\n"
+                      "  --to ADRESA@RYCHLOST    místo modulu na lince, např. 5@57600 (povinné)\n"
+                      "  --tag TEXT              označení modulu pro soubor linky a výsledek\n"
+                      "  --template SOUBOR[:ADRESA]  vzor: záloha konfigurace (config backup), nebo modul ze souboru\n"
+                      "                          linky se zálohou (ADRESA nebo ADRESA@RYCHLOST); bez adresy a rychlosti\n"
+                      "                          modulu a bez kalibračních konstant, které má každý modul své\n"
+                      "  --line SOUBOR           přidá modul (s označením a ověřenou konfigurací) do souboru linky;\n"
+                      "                          neexistující soubor založí\n"
+                      "  --power-wait MS         jak dlouho čekat, až modul po zapnutí odpoví (výchozí 30000)\n"
+                      "Na standardní výstup: address, rate, tag, ident, verified (--json: jako JSON)."),
+       CmdCommission},
+      {{QStringLiteral("line"), QStringLiteral("rate")}, QString(), 0, 0,
+       {QStringLiteral("to="), QStringLiteral("line="), QStringLiteral("power-wait=")},
+       QStringLiteral("Převede celou linku na jinou rychlost: do každého modulu ze souboru linky zapíše novou\n"
+                      "rychlost se zpětným čtením (modul, který zápis odmítne, zůstane a je uveden), vyzve k jednomu\n"
+                      "vypnutí a zapnutí napájení linky (Enter), pak hledá každý modul na nové rychlosti, jinak na\n"
+                      "staré, jinak na ostatních. Za každý modul řádek: kde teď odpovídá. Soubor linky se přepíše\n"
+                      "podle toho, kde moduly odpovídají. Stav 0, když všechny odpovídají na nové rychlosti, jinak 1.\n"
+                      "Dva moduly na jedné adrese (s různou rychlostí) odmítne před zápisem (stav 2).\n"
+                      "  --to BD           nová rychlost linky (povinné)\n"
+                      "  --line SOUBOR     soubor linky (výchozí: poslední linka pracoviště, %1)\n"
+                      "  --power-wait MS   jak dlouho čekat, až linka po zapnutí odpoví (výchozí 30000)\n"
+                      "--json: řádky jako JSON.")
+           .arg(LastLinePath()),
+       CmdLineRate},
   };
   return commands;
 }

@@ -164,3 +164,7 @@ int CmdRecordVerify(CliContext& c);
 int CmdLineBackup(CliContext& c);
 int CmdLineRestore(CliContext& c);
 int CmdLineVerify(CliContext& c);
+
+// Commissioning (cli_commission.cpp): a new module put in service, a line's rate changed.
+int CmdCommission(CliContext& c);
+int CmdLineRate(CliContext& c);

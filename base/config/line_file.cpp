@@ -28,6 +28,8 @@ QByteArray FormatLineFile(const LineFile& line) {
     body += "rate=" + QByteArray::number(BaudCodeToRate(m.baudCode)) + '\n';
     body += "ident=" + m.ident.toUtf8().replace('\n', ' ') + '\n';
     body += "late=" + QByteArray(m.late ? "1" : "0") + '\n';
+    // Only when there is one, so that a line without tags reads as it always did.
+    if (!m.tag.isEmpty()) body += "tag=" + m.tag.toUtf8().replace('\n', ' ') + '\n';
     if (line.isMissing(m)) {
       body += "# nezálohováno: modul při záloze neodpověděl\n";
       body += "missing=1\n";
@@ -155,6 +157,8 @@ bool ParseLineFile(const QByteArray& text, LineFile& line, QString& error) {
       m.baudCode = code;
     } else if (key == "ident") {
       m.ident = QString::fromUtf8(value);
+    } else if (key == "tag") {
+      m.tag = QString::fromUtf8(value);
     } else if (key == "late") {
       if (value != "0" && value != "1") return refuse(i, QStringLiteral("late musí být 0 nebo 1."));
       m.late = value == "1";

@@ -17,6 +17,7 @@ struct LineModule {
   QString ident;        // as the module sent it, zero characters removed
   bool late = false;    // found, but its answer came close to the scan's timeout, or after it
   double answerMs = 0;  // the mean of its identification exchanges during the scan
+  QString tag = {};     // the operator's name for it (commissioning); the module does not know it
   bool operator==(const LineModule& o) const { return address == o.address && baudCode == o.baudCode; }
 };
 
@@ -25,7 +26,8 @@ inline int ModuleKey(uint8_t address, int baudCode) { return address * 16 + baud
 inline int ModuleKey(const LineModule& m) { return ModuleKey(m.address, m.baudCode); }
 
 // A line as it is kept between runs: the modules found, each with its address, rate and
-// identification, and for a backup each module's configuration image. The workbench and the
+// identification (and the tag it was commissioned with), and for a backup each module's
+// configuration image. The workbench and the
 // companion share it. A text file of "key=value" lines, one "[module]" section per module,
 // closed by a SHA-256 over everything before it so that a damaged or cut file is refused.
 struct LineFile {
