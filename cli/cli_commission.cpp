@@ -78,7 +78,7 @@ bool ConfirmPowerCycle(CliContext& c, const QString& prompt) {
   return Ask(c, prompt + QStringLiteral(" Potom stiskněte Enter.")).has_value();
 }
 
-LineAccess AccessOf(const CliContext& c) { return {c.data.Interface, c.data.DriverHandle, c.data.ResponseTimeout, {}}; }
+PlaceAccess AccessOf(const CliContext& c) { return {c.data.Interface, c.data.DriverHandle, c.data.ResponseTimeout, {}}; }
 
 int CommissionExit(StepReport::Outcome outcome) {
   switch (outcome) {

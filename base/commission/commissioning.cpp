@@ -58,7 +58,7 @@ std::vector<uint8_t> PlannedAddresses(const CommissionPlan& plan) {
   return addresses;
 }
 
-Commissioning::Commissioning(LineAccess access, CommissionPlan plan, CommissionEvents events)
+Commissioning::Commissioning(PlaceAccess access, CommissionPlan plan, CommissionEvents events)
     : access_(std::move(access)), plan_(std::move(plan)), events_(std::move(events)), afterPowerUp_(plan_.from) {}
 
 bool Commissioning::run() { return runFrom(next()); }

@@ -64,7 +64,7 @@ struct StepReport {
 
 class Commissioning {
  public:
-  Commissioning(LineAccess access, CommissionPlan plan, CommissionEvents events = {});
+  Commissioning(PlaceAccess access, CommissionPlan plan, CommissionEvents events = {});
 
   // Runs the steps from the first one not done to the end, or to the first that does not end
   // Done; true when the module answered at its new place with the planned image. Run again,
@@ -103,7 +103,7 @@ class Commissioning {
   bool askedToStop() const { return events_.cancelled && events_.cancelled(); }
   void say(CommissionStep step, const QString& text) const;
 
-  LineAccess access_;
+  PlaceAccess access_;
   CommissionPlan plan_;
   CommissionEvents events_;
   int next_ = 0;

@@ -57,7 +57,7 @@ LineFile Follow(const LineFile& line, const std::vector<LineRateRow>& rows) {
 
 }  // namespace
 
-LineRateResult ChangeLineRate(const LineAccess& access, const LineFile& line, int baudCode, const LineRateEvents& events,
+LineRateResult ChangeLineRate(const PlaceAccess& access, const LineFile& line, int baudCode, const LineRateEvents& events,
                               int powerWaitMs) {
   LineRateResult result;
   result.baudCode = baudCode;

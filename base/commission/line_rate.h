@@ -43,7 +43,7 @@ struct LineRateResult {
 };
 
 // The line's modules as they answer after the change; `line` as given when nothing changed.
-LineRateResult ChangeLineRate(const LineAccess& access, const LineFile& line, int baudCode,
+LineRateResult ChangeLineRate(const PlaceAccess& access, const LineFile& line, int baudCode,
                               const LineRateEvents& events = {}, int powerWaitMs = 30000);
 
 // "adresa 5: 57600 Bd → 115200 Bd, odpovídá na 115200 Bd"

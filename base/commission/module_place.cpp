@@ -32,12 +32,12 @@ bool ParsePlace(const QString& text, ModulePlace& place) {
   return true;
 }
 
-uint32_t LineAccess::useRate(int baudCode) const {
+uint32_t PlaceAccess::useRate(int baudCode) const {
   if (setRate) return setRate(baudCode);
   return DriverSetConfig(iface, handle, uint32_t(BaudCodeToRate(baudCode)), responseTimeoutMs, 2);
 }
 
-PlaceProbe ProbePlace(const LineAccess& access, const ModulePlace& place) {
+PlaceProbe ProbePlace(const PlaceAccess& access, const ModulePlace& place) {
   PlaceProbe probe;
   if (const uint32_t status = access.useRate(place.baudCode); status != 0) {
     probe.outcome = PlaceProbe::Failed;
@@ -72,7 +72,7 @@ QString CollisionText(const ModulePlace& place) {
       .arg(BaudCodeToRate(place.baudCode));
 }
 
-Whereabouts Locate(const LineAccess& access, const std::vector<ModulePlace>& places) {
+Whereabouts Locate(const PlaceAccess& access, const std::vector<ModulePlace>& places) {
   Whereabouts where;
   for (const ModulePlace& place : places) {
     if (std::find(where.looked.begin(), where.looked.end(), place) != where.looked.end()) continue;

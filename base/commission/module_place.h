@@ -22,7 +22,8 @@ QString PlaceText(const ModulePlace& place);
 bool ParsePlace(const QString& text, ModulePlace& place);
 
 // The driver connection the work goes through; each place is reached by setting its rate.
-struct LineAccess {
+// (The line's backup and restore reach a module through LineAccess, base/config/line_image.h.)
+struct PlaceAccess {
   uint8_t iface = 0;
   uint32_t handle = 0;
   uint16_t responseTimeoutMs = 150;
@@ -44,7 +45,7 @@ struct PlaceProbe {
 // Identifies the module at the place. Answers that arrive damaged are asked for again; when
 // every one of them comes damaged, more than one module answers there (Collided): two new
 // modules at one delivery address, whose answers overlay each other on the wire.
-PlaceProbe ProbePlace(const LineAccess& access, const ModulePlace& place);
+PlaceProbe ProbePlace(const PlaceAccess& access, const ModulePlace& place);
 // "pravděpodobně dva moduly na adrese 0 (9600 Bd): každá odpověď přišla poškozená"
 QString CollisionText(const ModulePlace& place);
 
@@ -56,6 +57,6 @@ struct Whereabouts {
   std::vector<ModulePlace> looked;  // in the order looked at
 };
 // Looks at each place once, in order, until the module answers.
-Whereabouts Locate(const LineAccess& access, const std::vector<ModulePlace>& places);
+Whereabouts Locate(const PlaceAccess& access, const std::vector<ModulePlace>& places);
 // "Modul teď odpovídá na adrese 5, 9600 Bd." or the places where it did not.
 QString WhereaboutsText(const Whereabouts& where);

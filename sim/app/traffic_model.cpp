@@ -6,7 +6,7 @@
 
 #include "sim/control/traffic.h"
 
-bool TrafficFilter::passes(const SimLogEntry& e) const {
+bool SimTrafficFilter::passes(const SimLogEntry& e) const {
   if (module >= 0 && e.module != module) return false;
   if (command >= 0 && e.request.command != command) return false;
   switch (status) {
@@ -19,13 +19,13 @@ bool TrafficFilter::passes(const SimLogEntry& e) const {
   return true;
 }
 
-TrafficModel::TrafficModel(QObject* parent)
+SimTrafficModel::SimTrafficModel(QObject* parent)
     : QAbstractTableModel(parent), utcOffset_(QDateTime::currentDateTime().offsetFromUtc()) {}
 
-int TrafficModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(shown_.size()); }
-int TrafficModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Columns; }
+int SimTrafficModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(shown_.size()); }
+int SimTrafficModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Columns; }
 
-QString TrafficModel::text(const SimLogEntry& e, int column) const {
+QString SimTrafficModel::text(const SimLogEntry& e, int column) const {
   switch (column) {
     case Time: return SimTimeText(e, utcOffset_).mid(11, 12);  // hh:mm:ss.zzz
     case Module: return e.module >= 0 ? QString::number(e.module) : QStringLiteral("–");
@@ -41,7 +41,7 @@ QString TrafficModel::text(const SimLogEntry& e, int column) const {
   }
 }
 
-QVariant TrafficModel::data(const QModelIndex& index, int role) const {
+QVariant SimTrafficModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || size_t(index.row()) >= shown_.size()) return {};
   const SimLogEntry& e = *shown_[size_t(index.row())];
   if (role == Qt::DisplayRole) return text(e, index.column());
@@ -49,14 +49,14 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
   return {};
 }
 
-QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant SimTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
   static const char* const names[Columns] = {"Čas", "Modul", "Adresa", "Bd", "Příkaz", "Index",
                                              "Data", "Stav", "Odpověď", "Porucha"};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= Columns) return {};
   return QString::fromUtf8(names[section]);
 }
 
-void TrafficModel::append(std::vector<SimLogEntry> batch) {
+void SimTrafficModel::append(std::vector<SimLogEntry> batch) {
   if (batch.empty()) return;
   if (batch.front().serial > lastSerial_ + 1) skipped_ += batch.front().serial - lastSerial_ - 1;
   lastSerial_ = batch.back().serial;
@@ -85,7 +85,7 @@ void TrafficModel::append(std::vector<SimLogEntry> batch) {
   kept_.erase(kept_.begin(), kept_.begin() + ptrdiff_t(evicted));
 }
 
-void TrafficModel::setFilter(const TrafficFilter& filter) {
+void SimTrafficModel::setFilter(const SimTrafficFilter& filter) {
   beginResetModel();
   filter_ = filter;
   shown_.clear();
@@ -94,7 +94,7 @@ void TrafficModel::setFilter(const TrafficFilter& filter) {
   endResetModel();
 }
 
-void TrafficModel::clear() {
+void SimTrafficModel::clear() {
   beginResetModel();
   kept_.clear();
   shown_.clear();
@@ -109,7 +109,7 @@ QString CsvField(QString text) {
 }
 }  // namespace
 
-void TrafficModel::writeCsv(QIODevice& out) const {
+void SimTrafficModel::writeCsv(QIODevice& out) const {
   QStringList header{QStringLiteral("pořadí"), QStringLiteral("čas"), QStringLiteral("spojení")};
   for (int c = Module; c < Columns; ++c) header << headerData(c, Qt::Horizontal).toString().toLower();
   out.write(header.join(',').toUtf8() + "\r\n");

@@ -12,7 +12,7 @@
 
 class QIODevice;
 
-struct TrafficFilter {
+struct SimTrafficFilter {
   enum Status { AnyStatus, Ok, Refused, Silent, Faulted };
   int module = -1;   // -1: every module
   int command = -1;  // -1: every command
@@ -20,14 +20,14 @@ struct TrafficFilter {
   bool passes(const SimLogEntry& e) const;
 };
 
-class TrafficModel : public QAbstractTableModel {
+class SimTrafficModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   enum Column { Time, Module, Address, Rate, Command, Index, Data, Status, Answer, Fault, Columns };
   static constexpr size_t MaxRows = 5000;    // shown, after the filter
   static constexpr size_t KeepRows = 20000;  // kept, so that another filter finds them
 
-  explicit TrafficModel(QObject* parent = nullptr);
+  explicit SimTrafficModel(QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -35,8 +35,8 @@ class TrafficModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
   void append(std::vector<SimLogEntry> batch);
-  void setFilter(const TrafficFilter& filter);
-  const TrafficFilter& filter() const { return filter_; }
+  void setFilter(const SimTrafficFilter& filter);
+  const SimTrafficFilter& filter() const { return filter_; }
   void clear();
   const SimLogEntry& entry(int row) const { return *shown_[size_t(row)]; }
   uint64_t lastSerial() const { return lastSerial_; }
@@ -50,7 +50,7 @@ class TrafficModel : public QAbstractTableModel {
  private:
   QString text(const SimLogEntry& e, int column) const;
 
-  TrafficFilter filter_;
+  SimTrafficFilter filter_;
   std::deque<SimLogEntry> kept_;          // a deque keeps its elements in place at both ends
   std::deque<const SimLogEntry*> shown_;  // into kept_, oldest first
   uint64_t lastSerial_ = 0;

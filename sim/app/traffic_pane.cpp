@@ -24,7 +24,7 @@ enum CounterColumn { CModule, CAddress, CSeen, CAnswered, CDropped, CounterColum
 }  // namespace
 
 TrafficPane::TrafficPane(QWidget* parent) : QGroupBox(QStringLiteral("Provoz na vedení"), parent) {
-  model_ = new TrafficModel(this);
+  model_ = new SimTrafficModel(this);
   view_ = new QTableView;
   view_->setObjectName("TrafficView");
   view_->setModel(model_);
@@ -54,11 +54,11 @@ TrafficPane::TrafficPane(QWidget* parent) : QGroupBox(QStringLiteral("Provoz na 
   for (uint8_t c : KnownCommands) command_->addItem(QStringLiteral("%1 %2").arg(c).arg(SimCommandName(c)), c);
   status_ = new QComboBox;
   status_->setObjectName("TrafficStatus");
-  status_->addItem(QStringLiteral("každý výsledek"), TrafficFilter::AnyStatus);
-  status_->addItem(QStringLiteral("v pořádku"), TrafficFilter::Ok);
-  status_->addItem(QStringLiteral("odmítnuto modulem"), TrafficFilter::Refused);
-  status_->addItem(QStringLiteral("bez odpovědi"), TrafficFilter::Silent);
-  status_->addItem(QStringLiteral("s poruchou"), TrafficFilter::Faulted);
+  status_->addItem(QStringLiteral("každý výsledek"), SimTrafficFilter::AnyStatus);
+  status_->addItem(QStringLiteral("v pořádku"), SimTrafficFilter::Ok);
+  status_->addItem(QStringLiteral("odmítnuto modulem"), SimTrafficFilter::Refused);
+  status_->addItem(QStringLiteral("bez odpovědi"), SimTrafficFilter::Silent);
+  status_->addItem(QStringLiteral("s poruchou"), SimTrafficFilter::Faulted);
   for (QComboBox* box : {module_, command_, status_})
     connect(box, &QComboBox::currentIndexChanged, this, &TrafficPane::applyFilter);
 
@@ -123,10 +123,10 @@ TrafficPane::TrafficPane(QWidget* parent) : QGroupBox(QStringLiteral("Provoz na 
 }
 
 void TrafficPane::applyFilter() {
-  TrafficFilter f;
+  SimTrafficFilter f;
   f.module = module_->currentData().toInt();
   f.command = command_->currentData().toInt();
-  f.status = TrafficFilter::Status(status_->currentData().toInt());
+  f.status = SimTrafficFilter::Status(status_->currentData().toInt());
   model_->setFilter(f);
   view_->scrollToBottom();
   showSummary();

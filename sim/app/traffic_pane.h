@@ -12,7 +12,7 @@ class QTableView;
 class QTableWidget;
 class SimBus;
 class SimServer;
-class TrafficModel;
+class SimTrafficModel;
 
 class TrafficPane : public QGroupBox {
   Q_OBJECT
@@ -22,7 +22,7 @@ class TrafficPane : public QGroupBox {
   // Takes what the server served since the last call (nothing while paused) and shows the
   // counters of the line; SimWindow calls it on its refresh clock.
   void refresh(const SimServer& server, const SimBus& bus);
-  TrafficModel* model() const { return model_; }
+  SimTrafficModel* model() const { return model_; }
   bool exportCsv(const QString& path, QString* error) const;
 
  private:
@@ -30,7 +30,7 @@ class TrafficPane : public QGroupBox {
   void exportChosen();
   void showSummary();
 
-  TrafficModel* model_;
+  SimTrafficModel* model_;
   QTableView* view_;
   QComboBox* module_;
   QComboBox* command_;

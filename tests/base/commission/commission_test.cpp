@@ -65,7 +65,7 @@ class CommissionTest : public ::testing::Test {
   std::optional<ScopedEnv> configHome_, endpoint_;
   std::unique_ptr<SimServer> sim_;
   TData data_{};
-  LineAccess access_;
+  PlaceAccess access_;
   int cycles_ = 0;
 };
 

@@ -138,10 +138,10 @@ TEST_F(SimProgramTest, FrontPanelFollowsTheModuleAndDrivesTheBench) {
   EXPECT_FALSE(ledOn(2));
   EXPECT_TRUE(ledOn(31));
   EXPECT_EQ(panel.findChild<QTableWidget*>("MemoryTable")->item(5, 2)->text(), "AB");  // address 42
-  const TrafficModel* traffic = panel.findChild<TrafficPane*>()->model();
+  const SimTrafficModel* traffic = panel.findChild<TrafficPane*>()->model();
   ASSERT_EQ(traffic->rowCount(), 3);
-  EXPECT_EQ(traffic->data(traffic->index(1, TrafficModel::Command)).toString(), "103 zápis konfigurace");
-  EXPECT_EQ(traffic->data(traffic->index(2, TrafficModel::Status)).toString(), "bez odpovědi");
+  EXPECT_EQ(traffic->data(traffic->index(1, SimTrafficModel::Command)).toString(), "103 zápis konfigurace");
+  EXPECT_EQ(traffic->data(traffic->index(2, SimTrafficModel::Status)).toString(), "bez odpovědi");
 
   // The analog bench: a short circuit reads the converter's own offset.
   panel.findChild<QWidget*>("ShortBox")->setProperty("checked", true);

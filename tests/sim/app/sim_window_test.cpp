@@ -133,7 +133,7 @@ TEST_F(SimWindowTest, AFloodOfRequestsWakesTheWindowOncePerRefresh) {
   }
   EXPECT_LE(counter.posted, refreshes.count() + 1);
   ASSERT_TRUE(QTest::qWaitFor([&] { return refreshes.count() > 0; }));
-  const auto* traffic = window.findChild<TrafficModel*>();
+  const auto* traffic = window.findChild<SimTrafficModel*>();
   EXPECT_EQ(traffic->received(), 600u);
 }
 
@@ -151,7 +151,7 @@ SimLogEntry Entry(uint64_t serial, int module, uint8_t command, std::optional<ui
 }
 
 TEST(TrafficModelTest, FiltersCapAndExport) {
-  TrafficModel model;
+  SimTrafficModel model;
   std::vector<SimLogEntry> batch;
   uint64_t serial = 0;
   // Per module m: 100 (ok), 102 refused, 103 silent with a fault.
@@ -165,16 +165,16 @@ TEST(TrafficModelTest, FiltersCapAndExport) {
 
   struct Case {
     const char* name;
-    TrafficFilter filter;
+    SimTrafficFilter filter;
     int rows;
   };
   const Case cases[] = {
       {"module 1", {.module = 1}, 3},
       {"command 102", {.command = 102}, 3},
-      {"refused", {.status = TrafficFilter::Refused}, 3},
-      {"silent, module 2", {.module = 2, .status = TrafficFilter::Silent}, 1},
-      {"faulted", {.status = TrafficFilter::Faulted}, 3},
-      {"ok, command 103", {.command = 103, .status = TrafficFilter::Ok}, 0},
+      {"refused", {.status = SimTrafficFilter::Refused}, 3},
+      {"silent, module 2", {.module = 2, .status = SimTrafficFilter::Silent}, 1},
+      {"faulted", {.status = SimTrafficFilter::Faulted}, 3},
+      {"ok, command 103", {.command = 103, .status = SimTrafficFilter::Ok}, 0},
       {"everything", {}, 9},
   };
   for (const auto& c : cases) {
@@ -200,9 +200,9 @@ TEST(TrafficModelTest, FiltersCapAndExport) {
   // However many arrive, the shown rows stay capped, the newest kept.
   model.setFilter({});
   std::vector<SimLogEntry> flood;
-  for (size_t i = 0; i < TrafficModel::MaxRows + 10; ++i) flood.push_back(Entry(serial + 7 + i, 0, 100, 0));
+  for (size_t i = 0; i < SimTrafficModel::MaxRows + 10; ++i) flood.push_back(Entry(serial + 7 + i, 0, 100, 0));
   model.append(flood);
-  EXPECT_EQ(size_t(model.rowCount()), TrafficModel::MaxRows);
+  EXPECT_EQ(size_t(model.rowCount()), SimTrafficModel::MaxRows);
   EXPECT_EQ(model.entry(model.rowCount() - 1).serial, flood.back().serial);
 }
 
