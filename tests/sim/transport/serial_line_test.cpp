@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -66,8 +67,10 @@ TEST(SerialAnswer, FaultsReachTheWiresFrame) {
     const char* name;
     SimFault fault;
     Seen seen;
+    bool twin = false;  // a second module set up alike answers too
   };
   const Case cases[] = {
+      {"two alike", {.kind = SimFault::Refuse, .command = 99}, Rejected, true},
       {"none", {.kind = SimFault::Refuse, .command = 99}, Sound},
       {"length", {.kind = SimFault::Malformed, .form = SimFault::WrongLength}, Rejected},
       {"bits", {.kind = SimFault::Malformed, .form = SimFault::FlippedBits}, Rejected},
@@ -80,6 +83,9 @@ TEST(SerialAnswer, FaultsReachTheWiresFrame) {
     SCOPED_TRACE(c.name);
     SimBus bus;
     ASSERT_TRUE(bus.arm(0, c.fault));
+    if (c.twin) {
+      ASSERT_TRUE(bus.add(0, 4));
+    }
     const auto wired = *serialframe::DecodeRequest(Identify.data(), Identify.size());
     simproto::Request request;
     request.seq = wired.tag;
@@ -93,6 +99,7 @@ TEST(SerialAnswer, FaultsReachTheWiresFrame) {
       EXPECT_FALSE(answer);
       continue;
     }
+    EXPECT_EQ(bytes.size(), serialframe::AnswerSize);
     ASSERT_TRUE(answer);
     const bool echoed = serialframe::Answers(*answer, wired);
     EXPECT_EQ(echoed, c.seen != WrongEcho);
@@ -197,6 +204,45 @@ TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
   sim.stop();
   struct stat st {};
   EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link outlived the simulator";
+}
+
+// Two modules at one address answer together over the pseudo-terminal at wire time: the
+// driver gets bytes for as long as both answers hold the wire, no frame among them, even where
+// both modules meant the same bytes; a module alone at its address still answers whole.
+TEST(SerialLine, TwoModulesAtOneAddressCollideOnThePseudoTerminal) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string link = dir.filePath("ttyQX").toStdString();
+  SimServerOptions o;
+  o.udpPort = -1;
+  o.serveLocal = false;
+  o.ptyLink = link;
+  o.modules = {{5, 4, 1ms}, {5, 4, 3ms}, {0, 4}};  // paced, 9600 Bd; the second twin 2 ms slower
+  SimServer sim(o);
+  std::string error;
+  ASSERT_TRUE(sim.start(&error)) << error;
+  PtyDriver driver(link);
+  ASSERT_TRUE(driver.open());
+  ASSERT_TRUE(driver.setRate(B9600));
+  const auto character = wire::CharacterTime(9600);
+  const size_t collided = size_t((wire::AnswerFrameTime(9600) + 2ms + character - 1ns) / character);
+  struct Case {
+    uint8_t address;
+    size_t bytes;
+    bool sound;
+  };
+  for (const Case c : {Case{5, collided, false}, Case{0, serialframe::AnswerSize, true}, Case{5, collided, false}}) {
+    SCOPED_TRACE(int(c.address));
+    const auto request = serialframe::EncodeRequest({uint8_t(c.address + 1), c.address, 200, 0, {}});
+    ASSERT_TRUE(driver.write(request.data(), request.size()));
+    // Everything the line brings, until it has been quiet far longer than a character.
+    const std::vector<uint8_t> got = driver.read(64, 1000ms);
+    EXPECT_EQ(got.size(), c.bytes);
+    EXPECT_EQ(bool(serialframe::DecodeAnswer(got.data(), got.size())), c.sound);
+    if (!c.sound) {
+      EXPECT_EQ(std::count(got.begin(), got.end(), serialframe::AnswerMark), 0);
+    }
+  }
 }
 
 // What stands at the link's path is the simulator's only when it left it there itself: a link
