@@ -90,7 +90,7 @@ void LinePanel::addModule() {
     const std::vector<int> alike = bus.alike(bus.size() - 1);
     if (alike.empty()) return QString();
     // Allowed, as two new modules at their delivery address are; said, since it is seldom meant.
-    return QStringLiteral("Modul %1: kolize %2 (stejná adresa i rychlost), odpovědi se na vedení srážejí.")
+    return QStringLiteral("Modul %1: kolize %2 (stejná adresa i rychlost), odpovědi na vedení kolidují.")
         .arg(bus.size() - 1)
         .arg(WithModules(alike));
   }));

@@ -173,7 +173,7 @@ TEST_F(SimProgramTest, WindowShowsTheLineAndArmsFaults) {
   panel.findChild<QPushButton*>("AddModuleButton")->click();
   panel.findChild<QPushButton*>("AddModuleButton")->click();  // the same again: added, and the collision said
   EXPECT_EQ(sim.moduleCount(), 3);
-  EXPECT_EQ(message->text(), "Modul 2: kolize s modulem 1 (stejná adresa i rychlost), odpovědi se na vedení srážejí.");
+  EXPECT_EQ(message->text(), "Modul 2: kolize s modulem 1 (stejná adresa i rychlost), odpovědi na vedení kolidují.");
   ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 3; }));
   EXPECT_EQ(table->item(1, 1)->text(), "5 – kolize s modulem 2");
   EXPECT_EQ(table->item(2, 1)->text(), "5 – kolize s modulem 1");
