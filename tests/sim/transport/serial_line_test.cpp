@@ -148,16 +148,21 @@ bool WaitFor(F done) {
   return done();
 }
 
-TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const std::string link = dir.filePath("ttyQX").toStdString();
+// A line served on a pseudo-terminal behind `link` alone, paced, as users have it.
+SimServerOptions PtyLine(const std::string& link, std::vector<SimModuleSpec> modules) {
   SimServerOptions o;
   o.udpPort = -1;
   o.serveLocal = false;
   o.ptyLink = link;
-  o.modules = {{0, 4}, {5, 8}};  // 9600 and 115200 Bd; the line paced, as users have it
-  SimServer sim(o);
+  o.modules = std::move(modules);
+  return o;
+}
+
+TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string link = dir.filePath("ttyQX").toStdString();
+  SimServer sim(PtyLine(link, {{0, 4}, {5, 8}}));  // 9600 and 115200 Bd
   std::string error;
   ASSERT_TRUE(sim.start(&error)) << error;
   ASSERT_NE(sim.serialLine(), nullptr);
@@ -213,12 +218,7 @@ TEST(SerialLine, TwoModulesAtOneAddressCollideOnThePseudoTerminal) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const std::string link = dir.filePath("ttyQX").toStdString();
-  SimServerOptions o;
-  o.udpPort = -1;
-  o.serveLocal = false;
-  o.ptyLink = link;
-  o.modules = {{5, 4, 1ms}, {5, 4, 3ms}, {0, 4}};  // paced, 9600 Bd; the second twin 2 ms slower
-  SimServer sim(o);
+  SimServer sim(PtyLine(link, {{5, 4, 1ms}, {5, 4, 3ms}, {0, 4}}));  // 9600 Bd; the second twin 2 ms slower
   std::string error;
   ASSERT_TRUE(sim.start(&error)) << error;
   PtyDriver driver(link);
