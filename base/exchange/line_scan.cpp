@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "base/text/baud.h"
 #include "base/exchange/address_conflict.h"
 #include "base/exchange/exchange_observer.h"
-#include "base/text/baud.h"
 #include "base/exchange/identify.h"
 
 ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& addresses,

@@ -84,41 +84,4 @@ TEST(LineModel, EveryChangeReachesTheCellThatShowsIt) {
   }
 }
 
-// A row's state after its polls and the other rows': spoilt answers that keep coming at one
-// address while the others answer read as two modules there, and as spoilt answers again
-// while another row fails so too.
-TEST(LineModel, AConflictIsNamedOnlyWhileTheOtherModulesAnswerCleanly) {
-  LineModel model;
-  QVector<LineModule> modules(2);
-  modules[0].address = 5;
-  modules[1].address = 7;
-  model.setModules(modules);
-  model.setWatch(LineModel::Watch::Polling);
-  const auto poll = [&](uint8_t address, bool ok) {
-    ModuleReading r;
-    r.address = address;
-    r.baudCode = modules[0].baudCode;
-    r.ok = ok;
-    r.outcome = ok ? ExchangeOutcome::Good : ExchangeOutcome::Damaged;
-    model.apply(r);
-  };
-  const struct {
-    uint8_t address;
-    bool ok;
-    const char* state;  // of the row at address 5 afterwards
-  } steps[] = {
-      {7, true, "čeká"},
-      {5, false, "poškozená odpověď"},
-      {5, false, "poškozená odpověď"},
-      {5, false, "pravděpodobně dva moduly na adrese 5"},
-      {7, false, "poškozená odpověď"},
-      {7, true, "pravděpodobně dva moduly na adrese 5"},
-      {5, true, "odpovídá"},
-  };
-  for (const auto& step : steps) {
-    poll(step.address, step.ok);
-    EXPECT_EQ(LineModel::StateText(model.row(0), 0), QString::fromUtf8(step.state)) << int(step.address) << step.ok;
-  }
-}
-
 }  // namespace

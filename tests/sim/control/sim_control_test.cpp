@@ -57,14 +57,9 @@ TEST_F(SimControlTest, CommandsDriveTheLine) {
   ASSERT_EQ(bus.faults(2).size(), 1u);
   EXPECT_EQ(bus.faults(2)[0].describe(), "delay 300 ms, zbývá 2");
 
-  // A second module where one already answers is added, and both name the other.
-  const QJsonObject twin = Send(R"({"cmd":"add","address":0})");
-  EXPECT_EQ(twin["module"].toInt(), 3);
-  EXPECT_EQ(twin["alike"].toArray(), QJsonArray({0}));
-  const QJsonArray listed = Send(R"({"cmd":"list"})")["modules"].toArray();
-  ASSERT_EQ(listed.size(), 4);
-  EXPECT_EQ(listed[0].toObject()["alike"].toArray(), QJsonArray({3}));
-  EXPECT_FALSE(listed[1].toObject().contains("alike"));
+  // A second module where one already answers is added; the list names it beside the first.
+  EXPECT_EQ(Send(R"({"cmd":"add","address":0})")["alike"].toArray(), QJsonArray({0}));
+  EXPECT_EQ(Send(R"({"cmd":"list"})")["modules"][0]["alike"].toArray(), QJsonArray({3}));
   EXPECT_TRUE(Send(R"({"cmd":"remove","module":3})")["ok"].toBool());
 
   const QJsonObject read = Send(R"({"cmd":"read","module":1})");
