@@ -81,6 +81,8 @@ const QList<Command>& Commands() {
                       "                       + časovač latence převodníku + rezerva, kterou hledání změří na prvních\n"
                       "                       nalezených modulech, než ji zná %1 ms; přes simulátor celá výměna + %2 ms)\n"
                       "  --json               nalezené moduly jako JSON\n"
+                      "Adresu, z níž přicházejí jen poškozené odpovědi, zatímco ostatní odpovídají čistě, nevypíše jako\n"
+                      "modul, ale hlásí na chybový výstup: „pravděpodobně dva moduly na adrese N“.\n"
                       "Po hledání vrátí rozhraní nastavenou rychlost.")
            .arg(int(wire::SerialHostMargin.count() / 1000000))
            .arg(int(wire::HostMargin.count() / 1000000)),

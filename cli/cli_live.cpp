@@ -14,6 +14,7 @@
 #include "base/text/baud.h"
 #include "base/files/checked_file.h"
 #include "base/text/czech_plural.h"
+#include "base/exchange/address_conflict.h"
 #include "base/exchange/commands.h"
 #include "base/exchange/csv_format.h"
 #include "base/exchange/driver_loader.h"
@@ -132,6 +133,10 @@ int CmdScan(CliContext& c) {
                      .arg(budget.tryTimeoutMs(rate));
     c.out() << '\n';
     c.out().flush();
+  };
+  // Not a module found, and no data: a message, so that the list and its JSON stay modules only.
+  hooks.conflict = [&](uint8_t address, int code) {
+    c.say(QStringLiteral("%1 při %2 Bd: jejich odpovědi kolidují").arg(AddressConflictText(address)).arg(BaudCodeToRate(code)));
   };
   hooks.tried = [&](int timeoutMs) {
     ++done;

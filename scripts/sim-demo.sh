@@ -2,8 +2,9 @@
 # A line of three simulated modules driven from a script, with nothing but the simulator's
 # control channel (qx510-sim ctl) and its one-exchange client (qx510-sim send, through the
 # serial port's and the LAN converter's stand-in drivers): the line is stood up headless, the
-# inputs driven and read back, each fault kind injected and seen as the tool would see it, and
-# the counters read. Exits non-zero when an exchange does not end as expected.
+# inputs driven and read back, each fault kind injected and seen as the tool would see it, two
+# modules put at one address, and the counters read. Exits non-zero when an exchange does not
+# end as expected.
 #
 # The simulator runs on a free UDP port on 127.0.0.1 and a private endpoint, with nothing
 # stored, so it disturbs no other simulator. Set QX510_BUILD to use another build directory.
@@ -97,6 +98,12 @@ ask $ok "${m1[@]}" 102 0 0 41 41 0 0
 ctl fault module=1 kind=collision count=1
 ask $damaged "${m1[@]}" 100 0
 ask $ok "${m1[@]}" 100 0
+
+echo "== two modules at one address: their answers collide"
+ctl add address=5 baud=57600          # module 3, beside module 1
+ask $damaged "${m1[@]}" 200 0
+ctl remove module=3
+ask $ok "${m1[@]}" 200 0
 
 echo "== a fault on the whole line"
 ctl fault kind=silent count=2

@@ -128,7 +128,8 @@ bool SimServer::startServing(std::string* error) {
 }
 
 // The line to start with: the options' (each keeping its memory when the state file saved one
-// set up alike), else the state file's, else one factory module.
+// set up alike, two alike the first two such in order), else the state file's, else one
+// factory module. Modules set up alike are allowed: their answers collide, as on a real line.
 bool SimServer::loadLine(std::string* error) {
   stateWarning_.clear();
   std::vector<SimModule::Memory> saved;
@@ -154,23 +155,20 @@ bool SimServer::loadLine(std::string* error) {
   }
   std::vector<SimModule::Memory> line;
   std::vector<std::chrono::nanoseconds> turnarounds;
-  for (size_t i = 0; i < options_.modules.size(); ++i) {
-    const SimModuleSpec& wanted = options_.modules[i];
-    // A line typed in is checked as modules added by hand are.
-    for (size_t j = 0; j < i; ++j) {
-      if (options_.modules[j].address == wanted.address && options_.modules[j].baudCode == wanted.baudCode) {
-        SetError(error, "modul " + std::to_string(j + 1) + " a modul " + std::to_string(i + 1) +
-                            " mají stejnou adresu i rychlost");
-        return false;
-      }
-    }
-    const auto same = std::find_if(saved.begin(), saved.end(), [&](const SimModule::Memory& m) {
-      return m[AddrBusAddress] == wanted.address && m[AddrBaudCode] == wanted.baudCode;
-    });
+  std::vector<bool> taken(saved.size(), false);  // each saved memory goes to one module at most
+  for (const SimModuleSpec& wanted : options_.modules) {
+    size_t same = 0;
+    while (same < saved.size() && (taken[same] || saved[same][AddrBusAddress] != wanted.address ||
+                                   saved[same][AddrBaudCode] != wanted.baudCode))
+      ++same;
     SimModule::Memory memory = SimModule::FactoryMemory();
     memory[AddrBusAddress] = wanted.address;
     memory[AddrBaudCode] = wanted.baudCode;
-    line.push_back(same != saved.end() ? *same : memory);
+    if (same < saved.size()) {
+      taken[same] = true;
+      memory = saved[same];
+    }
+    line.push_back(memory);
     turnarounds.push_back(wanted.turnaround);
   }
   if (line.empty()) line = saved;
@@ -346,7 +344,8 @@ SimServer::Served SimServer::serve(const simproto::Request& request, SimLogEntry
   Served served{process(request, channel), {}};
   std::optional<simline::Answering> answering;
   if (!served.outcome.frame.empty())
-    answering = simline::Answering{served.outcome.turnaround, std::chrono::milliseconds(served.outcome.delayMs)};
+    answering = simline::Answering{served.outcome.turnaround, std::chrono::milliseconds(served.outcome.delayMs),
+                                   served.outcome.spread};
   served.wire = line_.carry(ready, int32_t(request.rate), answering);
   return served;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/text/baud.h"
+#include "base/exchange/address_conflict.h"
 #include "base/exchange/exchange_observer.h"
 #include "base/exchange/identify.h"
 
@@ -12,6 +13,7 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
                  const std::vector<int>& baudCodes, ScanBudget& budget, int responseTimeoutMs, const ScanHooks& hooks) {
   ScanEnd end;
   constexpr int IdentifyExchanges = 3;
+  AddressConflicts tries;  // every try's outcome, by address and rate
   int setTimeout = -1;
   auto useRate = [&](int code, int timeoutMs) {
     if (timeoutMs == setTimeout) return true;
@@ -28,6 +30,7 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
     QElapsedTimer took;
     took.start();
     const uint8_t status = IdentifyModule(iface, handle, address, ident);
+    tries.add(address, code, ClassifyExchangeStatus(status));
     if (status != 0) return status;
     const int32_t rate = BaudCodeToRate(code);
     ScanFind f{address, code, ident, took.nsecsElapsed(), late, false, timeoutMs};
@@ -89,7 +92,16 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
     }
     if (end.stopped) break;
     if (!again.empty() && !useRate(code, responseTimeoutMs)) return end;
-    for (uint8_t address : again) identify(code, address, responseTimeoutMs, true);
+    for (uint8_t address : again) {
+      // Damage that keeps coming is asked about until it decides.
+      while (ClassifyExchangeStatus(identify(code, address, responseTimeoutMs, true)) == ExchangeOutcome::Damaged &&
+             tries.damagedRun(address, code) < ConflictTries && !(end.stopped = hooks.stop())) {
+      }
+      if (end.stopped) break;
+    }
+    for (uint8_t address : again)
+      if (hooks.conflict && tries.probablyTwoModules(address, code)) hooks.conflict(address, code);
+    if (end.stopped) break;
   }
   return end;
 }

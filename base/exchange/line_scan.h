@@ -26,6 +26,9 @@ struct ScanHooks {
   std::function<bool()> stop;  // asked before every try
   std::function<void(const ScanFind&)> found;
   std::function<void(int tryTimeoutMs)> tried;  // after every try of the plan
+  // Probably two modules answer at the address and rate: its answers keep arriving damaged
+  // while the others' do not (base/exchange/address_conflict.h). May be empty.
+  std::function<void(uint8_t address, int baudCode)> conflict;
 };
 
 struct ScanEnd {
@@ -36,7 +39,9 @@ struct ScanEnd {
 
 // Tries every address at every rate, in the order given. A try that met the late answer of an
 // earlier request, or a spoilt one, may have caught what the try before it was given too little
-// time for: both addresses are asked again at that rate with `responseTimeoutMs`. Every module
-// found teaches the budget what the host takes. Leaves the interface at the last rate set.
+// time for: both addresses are asked again at that rate with `responseTimeoutMs`, and one whose
+// answers keep coming damaged until ConflictTries of them decide is reported as a conflict
+// rather than passed over. Every module found teaches the budget what the host takes. Leaves
+// the interface at the last rate set.
 ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& addresses,
                  const std::vector<int>& baudCodes, ScanBudget& budget, int responseTimeoutMs, const ScanHooks& hooks);

@@ -286,6 +286,7 @@ void LineWindow::buildPanes() {
   connect(logPanel_, &LogPanel::stateChanged, this, [this] { status_->setPanelText(2, logPanel_->summary()); });
   connect(worker(), &LineWorker::scanProgress, scan_, &ScanPanel::progress);
   connect(worker(), &LineWorker::scanFound, scan_, &ScanPanel::moduleFound);
+  connect(worker(), &LineWorker::scanConflict, scan_, &ScanPanel::conflictFound);
 
   const QVector<LineModule> modules = model_.modules();
   if (scan_ != nullptr) {

@@ -1,6 +1,7 @@
 #include "line/connect/scan_panel.h"
 
 #include <QCheckBox>
+#include <QColor>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 
+#include "base/exchange/address_conflict.h"
 #include "base/text/baud.h"
 #include "base/text/number_text.h"
 #include "base/wire/wire_budget.h"
@@ -138,6 +140,7 @@ void ScanPanel::updateButtons() {
 void ScanPanel::started() {
   running_ = true;
   found_.clear();
+  conflicts_.clear();
   table_->setRowCount(0);
   result_->clear();
   left_->clear();
@@ -158,19 +161,29 @@ void ScanPanel::progress(int done, int total, qint64 elapsedMs) {
 
 void ScanPanel::moduleFound(const LineModule& m) {
   found_.append(m);
+  const int32_t rate = BaudCodeToRate(m.baudCode);
+  // The wire time beside the round trip: what is above it is the module's and the host's.
+  addRow({QString::number(m.address), QStringLiteral("%1 Bd").arg(rate), m.ident, QLocale().toString(m.answerMs, 'f', 2),
+          QLocale().toString(ExchangeWireTimeMs(rate), 'f', 2), m.late ? QStringLiteral("pozdní odpověď") : QString()},
+         m.late ? QColor(0xB0, 0x60, 0x00) : QColor());
+}
+
+void ScanPanel::conflictFound(const LineModule& place) {
+  const int32_t rate = BaudCodeToRate(place.baudCode);
+  conflicts_ << QStringLiteral("%1 (%2 Bd)").arg(AddressConflictText(place.address)).arg(rate);
+  addRow({QString::number(place.address), QStringLiteral("%1 Bd").arg(rate), QString(), QString(), QString(),
+          AddressConflictText(place.address)},
+         QColor(0xB0, 0, 0));
+}
+
+void ScanPanel::addRow(const QStringList& cells, const QColor& colour) {
   // A sorted table would move the row while its cells go in.
   table_->setSortingEnabled(false);
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const int32_t rate = BaudCodeToRate(m.baudCode);
-  // The wire time beside the round trip: what is above it is the module's and the host's.
-  const QStringList cells = {QString::number(m.address), QStringLiteral("%1 Bd").arg(rate), m.ident,
-                             QLocale().toString(m.answerMs, 'f', 2),
-                             QLocale().toString(ExchangeWireTimeMs(rate), 'f', 2),
-                             m.late ? QStringLiteral("pozdní odpověď") : QString()};
   for (int c = 0; c < cells.size(); ++c) {
     auto* item = new NumberSortItem(cells[c]);
-    if (m.late) item->setForeground(QColor(0xB0, 0x60, 0x00));
+    if (colour.isValid()) item->setForeground(colour);
     table_->setItem(row, c, item);
   }
   table_->setSortingEnabled(true);
@@ -179,6 +192,8 @@ void ScanPanel::moduleFound(const LineModule& m) {
 void ScanPanel::finished(bool stopped, uint32_t status, const QString& error) {
   running_ = false;
   QString text = QStringLiteral("Nalezeno modulů: %1.").arg(found_.size());
+  if (!conflicts_.isEmpty())
+    text += QStringLiteral(" Odpovědi kolidují, do linky nepřevzato: %1.").arg(conflicts_.join(QStringLiteral("; ")));
   if (status != 0)
     text += QStringLiteral(" Hledání selhalo: ") + error;
   else if (stopped)

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QStringList>
 #include <QVector>
 #include <QWidget>
 
 #include "line/common/line_types.h"
 
 class QCheckBox;
+class QColor;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -27,6 +29,8 @@ class ScanPanel : public QWidget {
   void started();
   void progress(int done, int total, qint64 elapsedMs);
   void moduleFound(const LineModule& module);
+  // Probably two modules answer at the place: listed, never taken into the line.
+  void conflictFound(const LineModule& place);
   void finished(bool stopped, uint32_t status, const QString& error);
 
  signals:
@@ -37,6 +41,7 @@ class ScanPanel : public QWidget {
 
  private:
   void updateButtons();
+  void addRow(const QStringList& cells, const QColor& colour);
 
   QSpinBox* first_;
   QSpinBox* last_;
@@ -50,6 +55,7 @@ class ScanPanel : public QWidget {
   QLabel* result_;
   QTableWidget* table_;
   QVector<LineModule> found_;
+  QStringList conflicts_;  // as the result says them
   bool connected_ = false;
   bool running_ = false;
 };

@@ -36,6 +36,7 @@ void LineModel::setModules(const QVector<LineModule>& modules) {
   beginResetModel();
   rows_.clear();
   rowOf_.clear();
+  polls_.clear();
   for (const LineModule& m : modules) {
     if (!rowOf_.contains(ModuleKey(m))) rowOf_.insert(ModuleKey(m), int(rows_.size()));
     Row row;
@@ -61,11 +62,13 @@ void LineModel::addModule(const LineModule& module) {
 void LineModel::removeModule(int r) {
   if (r < 0 || r >= rows_.size()) return;
   beginRemoveRows({}, r, r);
+  polls_.forget(rows_[r].module.address, rows_[r].module.baudCode);
   rows_.remove(r);
   dirty_.erase(dirty_.begin() + r);
   rowOf_.clear();
   for (int i = 0; i < rows_.size(); ++i) rowOf_.insert(ModuleKey(rows_[i].module), i);
   endRemoveRows();
+  updateConflicts();  // a row that failed with it may now be the only one that fails
 }
 
 QVector<LineModule> LineModel::modules() const {
@@ -107,6 +110,13 @@ void LineModel::apply(const ModuleReading& reading) {
   row.silent = !reading.ok;
   row.outcome = reading.outcome;
   row.nextPollMs = reading.nextPollMs;
+  // The other rows' verdicts change only when the count of places failing damaged does.
+  const int damagedBefore = polls_.damagedPlaces();
+  polls_.add(reading.address, reading.baudCode, reading.ok ? ExchangeOutcome::Good : reading.outcome);
+  if (polls_.damagedPlaces() != damagedBefore)
+    updateConflicts();
+  else
+    updateConflict(r);
   if (reading.ok) {
     const std::optional<ModuleReading>& last = row.last;
     if (!last || last->ain0 != reading.ain0 || last->decimals != reading.decimals || last->current != reading.current)
@@ -120,6 +130,18 @@ void LineModel::apply(const ModuleReading& reading) {
     changed |= Cell(LastError);
   }
   markDirty(r, changed);
+}
+
+void LineModel::updateConflict(int r) {
+  Row& row = rows_[r];
+  const bool conflict = polls_.probablyTwoModules(row.module.address, row.module.baudCode);
+  if (conflict == row.conflict) return;
+  row.conflict = conflict;
+  markDirty(r, Cell(State));
+}
+
+void LineModel::updateConflicts() {
+  for (int r = 0; r < rows_.size(); ++r) updateConflict(r);
 }
 
 void LineModel::addExchange(const ExchangeRecord& record) {
@@ -179,7 +201,9 @@ QString LineModel::StateText(const Row& row, qint64 nowMs, Watch watch) {
   if (!row.silent) return QStringLiteral("odpovídá");
   QString text;
   switch (row.outcome) {
-    case ExchangeOutcome::Damaged: text = QStringLiteral("poškozená odpověď"); break;
+    case ExchangeOutcome::Damaged:
+      text = row.conflict ? AddressConflictText(row.module.address) : QStringLiteral("poškozená odpověď");
+      break;
     case ExchangeOutcome::Late: text = QStringLiteral("pozdní odpověď"); break;
     case ExchangeOutcome::Refused: text = QStringLiteral("odmítá dotaz"); break;
     case ExchangeOutcome::Other: text = QStringLiteral("chyba rozhraní"); break;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/exchange/address_conflict.h"
 #include "base/exchange/exchange_observer.h"
 #include "base/exchange/exchange_trace.h"
 #include "line/common/line_types.h"
@@ -29,6 +30,7 @@ class LineModel : public QAbstractTableModel {
     bool polled = false;                // at least one poll came back
     bool silent = false;                // the last poll failed
     ExchangeOutcome outcome = ExchangeOutcome::Good;  // how it failed
+    bool conflict = false;              // its polls keep failing damaged, the others' not: two modules there
     qint64 nextPollMs = 0;              // while failing: its next poll at the latest (ms since the epoch)
     QString lastError;
     ExchangeStats exchanges;            // every exchange with the module, from the exchange observer
@@ -61,7 +63,8 @@ class LineModel : public QAbstractTableModel {
   void flush();
 
   static QString StatusBitsText(uint32_t bits);
-  // "neodpovídá", "poškozená odpověď", ... with the wait for the next poll while it is a second or more.
+  // "neodpovídá", "poškozená odpověď", "pravděpodobně dva moduly na adrese 5", ... with the wait
+  // for the next poll while it is a second or more.
   static QString StateText(const Row& row, qint64 nowMs, Watch watch = Watch::Polling);
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -75,9 +78,13 @@ class LineModel : public QAbstractTableModel {
   // repainted, since shaping a cell's text costs more than everything else the window does.
   void markDirty(int row, uint32_t columns);
   static constexpr uint32_t Cell(Column c) { return 1u << c; }
+  // Whether the row's place probably holds two modules, after its polls or the others' changed.
+  void updateConflict(int row);
+  void updateConflicts();
 
   Watch watch_ = Watch::Disconnected;
   QHash<int, int> rowOf_;  // by ModuleKey: every exchange record looks its row up
+  AddressConflicts polls_;  // every poll's outcome, by place
   std::vector<uint32_t> dirty_;
   bool anyDirty_ = false;
   qint64 waitsShownAt_ = 0;  // the second the rows' waits for their next poll were last repainted

@@ -246,6 +246,12 @@ void LineWorker::doScan(ScanPlan plan) {
     m.late = f.late || f.nearLimit;
     emit scanFound(m);
   };
+  hooks.conflict = [&](uint8_t address, int code) {
+    LineModule place;
+    place.address = address;
+    place.baudCode = code;
+    emit scanConflict(place);
+  };
   hooks.tried = [&](int timeoutMs) {
     done = std::min(total, done + timeoutMs);
     emit scanProgress(done, total, clock.elapsed());

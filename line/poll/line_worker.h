@@ -72,6 +72,8 @@ class LineWorker : public QObject {
   // done and total in ms of the tries' timeouts (ScanPlan::budgetMs), so slow rates weigh theirs.
   void scanProgress(int done, int total, qint64 elapsedMs);
   void scanFound(const LineModule& module);
+  // Probably two modules at the module's address and rate: their answers keep colliding.
+  void scanConflict(const LineModule& place);
   void scanFinished(bool stopped, uint32_t status, const QString& error);
   // The polls of one turn of the driver thread, in the order they were made.
   void readings(const QVector<ModuleReading>& readings);

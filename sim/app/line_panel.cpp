@@ -1,5 +1,7 @@
 #include "sim/app/line_panel.h"
 
+#include <QBrush>
+#include <QColor>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -14,7 +16,16 @@
 
 namespace {
 enum Column { Number, Address, Rate, Ident, Power, Turnaround, Faults, Columns };
+
+// "s modulem 1", "s moduly 1 a 3", "s moduly 0, 1 a 3": the modules a module's answers meet.
+QString WithModules(const std::vector<int>& modules) {
+  QString list;
+  for (size_t k = 0; k < modules.size(); ++k)
+    list += (k == 0 ? QString() : k + 1 == modules.size() ? QStringLiteral(" a ") : QStringLiteral(", ")) +
+            QString::number(modules[k]);
+  return (modules.size() == 1 ? QStringLiteral("s modulem ") : QStringLiteral("s moduly ")) + list;
 }
+}  // namespace
 
 LinePanel::LinePanel(SimServer* server, QWidget* parent) : QGroupBox(QStringLiteral("Vedení"), parent), server_(server) {
   table_ = new QTableWidget(0, Columns);
@@ -75,10 +86,13 @@ void LinePanel::addModule() {
   const auto code = uint8_t(rate_->currentIndex());
   // A failure stays shown until the operator's next action on the line.
   message_->setText(server_->withBus([&](SimBus& bus) {
-    if (bus.size() >= SimBus::MaxModules) return QStringLiteral("Na vedení je nejvýše %1 modulů.").arg(SimBus::MaxModules);
-    if (!bus.add(address, code))
-      return QStringLiteral("Na adrese %1 a rychlosti %2 Bd už modul odpovídá.").arg(address).arg(SimModule::BaudCodeRate(code));
-    return QString();
+    if (!bus.add(address, code)) return QStringLiteral("Na vedení je nejvýše %1 modulů.").arg(SimBus::MaxModules);
+    const std::vector<int> alike = bus.alike(bus.size() - 1);
+    if (alike.empty()) return QString();
+    // Allowed, as two new modules at their delivery address are; said, since it is seldom meant.
+    return QStringLiteral("Modul %1: kolize %2 (stejná adresa i rychlost), odpovědi na vedení kolidují.")
+        .arg(bus.size() - 1)
+        .arg(WithModules(alike));
   }));
 }
 
@@ -111,9 +125,11 @@ void LinePanel::refresh(const SimBus& bus) {
   if (table_->rowCount() != bus.size()) table_->setRowCount(bus.size());
   for (int i = 0; i < bus.size(); ++i) {
     const SimModule& m = bus.module(i);
+    const std::vector<int> alike = bus.alike(i);
     const QString texts[Columns] = {
         QString::number(i),
-        QString::number(m.busAddress()),
+        alike.empty() ? QString::number(m.busAddress())
+                      : QStringLiteral("%1 – kolize %2").arg(m.busAddress()).arg(WithModules(alike)),
         QStringLiteral("%1 Bd").arg(m.baudRate()),
         QStringLiteral("%1 v.%2").arg(QString::fromLatin1(SimModule::Name).trimmed(), SimModule::FirmwareVersion),
         m.powered() ? QStringLiteral("zapnuto") : QStringLiteral("vypnuto"),
@@ -125,6 +141,12 @@ void LinePanel::refresh(const SimBus& bus) {
       if (!item) table_->setItem(i, c, item = new QTableWidgetItem);
       if (item->text() != texts[c]) item->setText(texts[c]);
     }
+    QTableWidgetItem* address = table_->item(i, Address);
+    address->setForeground(alike.empty() ? QBrush() : QBrush(QColor(0xB0, 0, 0)));
+    address->setToolTip(alike.empty() ? QString()
+                                      : QStringLiteral("Kolize %1: moduly na stejné adrese i rychlosti odpovídají "
+                                                       "zároveň a odpověď dorazí poškozená.")
+                                            .arg(WithModules(alike)));
   }
   if (table_->currentRow() != index) {
     const QSignalBlocker block(table_);

@@ -165,7 +165,8 @@ int RunSimulatorProgram(int argc, char** argv, const SimFront* front) {
   const QCommandLineOption modulesOpt(
       "modules",
       "Vedení: adresa, rychlost a doba zpracování každého modulu, např. 0@9600,5@57600/3ms (výchozí rychlost "
-      "9600 Bd, doba zpracování 1 ms; bez volby uložené vedení, jinak jeden modul na adrese 0, 9600 Bd).",
+      "9600 Bd, doba zpracování 1 ms; bez volby uložené vedení, jinak jeden modul na adrese 0, 9600 Bd). Moduly "
+      "se stejnou adresou i rychlostí (5@9600,5@9600) odpovídají všechny a jejich odpovědi na vedení kolidují.",
       "seznam");
   const QCommandLineOption wireOpt(
       "wire",

@@ -84,6 +84,14 @@ QJsonObject Counters(const SimCounters& c) {
 
 double TurnaroundMs(std::chrono::nanoseconds t) { return double(t.count()) / 1e6; }
 
+// The other modules that answer alike with module `index`, for a reply: only where there are
+// any, so the replies of a line without them stay as they were.
+void PutAlike(QJsonObject& o, const SimBus& bus, int index) {
+  QJsonArray alike;
+  for (int other : bus.alike(index)) alike.append(other);
+  if (!alike.isEmpty()) o["alike"] = alike;
+}
+
 QString Hex(const SimModule::Memory& memory) {
   QStringList bytes;
   for (uint8_t b : memory) bytes << QStringLiteral("%1").arg(b, 2, 16, QChar('0')).toUpper();
@@ -198,13 +206,15 @@ const std::map<std::string, Command>& Commands() {
          QJsonArray modules;
          for (int i = 0; i < bus.size(); ++i) {
            const SimModule& m = bus.module(i);
-           modules.append(QJsonObject{{"module", i},
-                                      {"address", m.busAddress()},
-                                      {"baud", m.baudRate()},
-                                      {"ident", QStringLiteral("%1 v.%2").arg(SimModule::Name, SimModule::FirmwareVersion)},
-                                      {"powered", m.powered()},
-                                      {"turnaround_ms", TurnaroundMs(bus.entry(i).turnaround)},
-                                      {"faults", FaultList(bus.faults(i))}});
+           QJsonObject o{{"module", i},
+                         {"address", m.busAddress()},
+                         {"baud", m.baudRate()},
+                         {"ident", QStringLiteral("%1 v.%2").arg(SimModule::Name, SimModule::FirmwareVersion)},
+                         {"powered", m.powered()},
+                         {"turnaround_ms", TurnaroundMs(bus.entry(i).turnaround)},
+                         {"faults", FaultList(bus.faults(i))}};
+           PutAlike(o, bus, i);
+           modules.append(o);
          }
          QJsonObject r = Ok();
          r["modules"] = modules;
@@ -223,6 +233,7 @@ const std::map<std::string, Command>& Commands() {
            if (!bus.add(uint8_t(address), uint8_t(code), &why)) throw Failure{why};
            QJsonObject r = Ok();
            r["module"] = bus.size() - 1;
+           PutAlike(r, bus, bus.size() - 1);
            return r;
          });
        }},

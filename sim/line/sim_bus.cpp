@@ -18,7 +18,8 @@ std::vector<uint8_t> Frame(const simproto::Answer& a) {
   return {bytes.begin(), bytes.end()};
 }
 
-// What a receiver gets when two modules drive the line at once: nothing of the frame survives.
+// What a receiver gets when two modules drive the line at once: nothing of the frame survives,
+// its marks included, so its checks fail whatever the modules meant to send.
 void Scramble(std::vector<uint8_t>& frame) {
   for (size_t i = 0; i < frame.size(); ++i) frame[i] ^= uint8_t(0xA5 + 37 * i);
 }
@@ -37,24 +38,17 @@ int SimBus::indexOf(uint64_t id) const {
   return -1;
 }
 
-bool SimBus::clashes(uint8_t address, int32_t rate, int except) const {
-  for (int i = 0; i < size(); ++i) {
-    const SimModule& m = module(i);
-    if (i != except && m.busAddress() == address && m.baudRate() == rate) return true;
-  }
-  return false;
+std::vector<int> SimBus::alike(int index) const {
+  std::vector<int> others;
+  const SimModule& m = module(index);
+  for (int i = 0; i < size(); ++i)
+    if (i != index && module(i).busAddress() == m.busAddress() && module(i).baudRate() == m.baudRate()) others.push_back(i);
+  return others;
 }
 
 bool SimBus::add(const SimModule::Memory& memory, std::string* error) {
   if (size() >= MaxModules) {
     SetError(error, std::string("vedení nese nejvýše ") + std::to_string(MaxModules) + " modulů");
-    return false;
-  }
-  const uint8_t address = memory[AddrBusAddress];
-  const int32_t rate = SimModule::BaudCodeRate(memory[AddrBaudCode]);
-  if (clashes(address, rate, -1)) {
-    SetError(error, std::string("na adrese ") + std::to_string(address) + ", " + std::to_string(rate) +
-                        " Bd už odpovídá jiný modul");
     return false;
   }
   SimBusModule entry;
@@ -80,7 +74,6 @@ bool SimBus::replace(const std::vector<SimModule::Memory>& memories, std::string
     SetError(error, std::string("vedení nese 1 až ") + std::to_string(MaxModules) + " modulů");
     return false;
   }
-  // No clash check: a saved line comes back as it was, also with two modules set up alike.
   std::vector<SimBusModule> fresh(memories.size());
   for (size_t i = 0; i < memories.size(); ++i) fresh[i].module.loadMemory(memories[i]);
   modules_ = std::move(fresh);
@@ -159,84 +152,132 @@ std::optional<SimFault> SimBus::take(int target, SimFault::Kind kind, uint8_t co
   return used;
 }
 
+namespace {
+// "kolize modulů 0 a 1", "kolize modulů 0, 1 a 4": which modules spoke at once.
+std::string CollisionNote(const std::vector<int>& modules) {
+  std::string text = "kolize modulů ";
+  for (size_t k = 0; k < modules.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == modules.size() ? " a " : ", ") + std::to_string(modules[k]);
+  return text;
+}
+
+void AddNote(std::string& note, const std::string& more) {
+  if (!more.empty()) note.append(note.empty() ? "" : "; ").append(more);
+}
+}  // namespace
+
+// Every module the request reaches hears it and acts on it as it would alone, its own faults
+// included; the line's faults act on the exchange as a whole. When more than one module
+// answers, their drivers meet on the wire and what arrives is a damaged frame.
 SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
   Outcome out;
   ++line_.seen;
-  std::vector<int> reached, answering;
+  std::vector<int> reached, speaking;
   for (int i = 0; i < size(); ++i) {
     const SimModule& m = module(i);
     if (m.busAddress() != request.address || uint32_t(m.baudRate()) != request.rate) continue;
     reached.push_back(i);
     ++modules_[size_t(i)].counters.seen;
-    if (m.powered()) answering.push_back(i);
+    if (m.powered()) speaking.push_back(i);
   }
   auto drop = [&](const std::string& note) {
     ++line_.dropped;
     for (int i : reached) ++modules_[size_t(i)].counters.dropped;
-    out.note = note;
+    AddNote(out.note, note);
     return out;
   };
   if (reached.empty()) return drop("");
   out.module = reached.front();
-  if (answering.empty()) return drop("vypnut");
-  const int first = answering.front();
+  if (speaking.empty()) return drop("vypnut");
   const uint8_t command = request.command;
-  out.turnaround = modules_[size_t(first)].turnaround;
-  const int targets[] = {Line, first};
 
-  for (int t : targets)
-    if (take(t, SimFault::Silent, command)) return drop("bez odpovědi");
+  if (take(Line, SimFault::Silent, command)) return drop("bez odpovědi");
+  std::erase_if(speaking, [&](int i) { return bool(take(i, SimFault::Silent, command)); });
+  if (speaking.empty()) return drop("bez odpovědi");
 
   if (command == CmdWriteConfig) {
-    for (int t : targets) {
-      auto& list = faultsOf(t);
+    // The power fails as the write arrives: the write reaches the memory or not, as armed.
+    auto powerFails = [&](int target) -> std::optional<bool> {
+      auto& list = faultsOf(target);
       const auto it = std::find_if(list.begin(), list.end(), [](const SimFault& f) { return f.kind == SimFault::PowerLoss; });
-      if (it == list.end() || ++it->writesSeen < it->afterWrites) continue;
+      if (it == list.end() || ++it->writesSeen < it->afterWrites) return std::nullopt;
       const bool keep = it->keepWrite;
       list.erase(it);
-      if (keep)
-        for (int i : answering) module(i).handle(request.address, request.rate, command, request.index, request.data);
-      if (t == Line)
-        for (auto& m : modules_) m.module.setPowered(false);
-      else
-        module(first).setPowered(false);
-      return drop(keep ? "výpadek napájení, zápis proveden" : "výpadek napájení, zápis ztracen");
+      return keep;
+    };
+    auto lost = [](bool keep) { return keep ? "výpadek napájení, zápis proveden" : "výpadek napájení, zápis ztracen"; };
+    if (const auto keep = powerFails(Line)) {
+      if (*keep)
+        for (int i : speaking) module(i).handle(request.address, request.rate, command, request.index, request.data);
+      for (auto& m : modules_) m.module.setPowered(false);
+      return drop(lost(*keep));
     }
+    std::erase_if(speaking, [&](int i) {
+      const auto keep = powerFails(i);
+      if (!keep) return false;
+      if (*keep) module(i).handle(request.address, request.rate, command, request.index, request.data);
+      module(i).setPowered(false);
+      AddNote(out.note, lost(*keep));
+      return true;
+    });
+    if (speaking.empty()) return drop("");
   }
 
-  simproto::Answer answer;
-  answer.seq = request.seq;
-  answer.address = request.address;
-  answer.command = command;
-  std::optional<SimFault> refusal;
-  for (int t : targets)
-    if (!refusal) refusal = take(t, SimFault::Refuse, command);
-  if (refusal) {
-    answer.status = refusal->status;
-    out.note = "odmítnutí";
-  } else {
-    for (int i : answering) {
-      const auto reply = module(i).handle(request.address, request.rate, request.command, request.index, request.data);
-      if (i == first && reply) {
-        answer.status = reply->status;
-        answer.data = reply->data;
-      }
+  // Each module's own answer; the one whose answer starts first leads the exchange's record.
+  const auto lineRefusal = take(Line, SimFault::Refuse, command);
+  const auto lineDelay = take(Line, SimFault::Delay, command);
+  struct Spoken {
+    simproto::Answer answer;
+    std::chrono::nanoseconds offset;  // from the request's end to the answer's first bit
+    int delayMs = 0;
+  };
+  std::vector<Spoken> spoken;
+  bool refused = false;
+  for (int i : speaking) {
+    Spoken s;
+    s.answer.seq = request.seq;
+    s.answer.address = request.address;
+    s.answer.command = command;
+    const auto refusal = lineRefusal ? lineRefusal : take(i, SimFault::Refuse, command);
+    if (refusal) {
+      s.answer.status = refusal->status;
+      refused = true;
+    } else if (const auto reply = module(i).handle(request.address, request.rate, command, request.index, request.data)) {
+      s.answer.status = reply->status;
+      s.answer.data = reply->data;
     }
+    s.delayMs = (lineDelay ? lineDelay->delayMs : 0);
+    if (const auto delay = take(i, SimFault::Delay, command)) s.delayMs += delay->delayMs;
+    s.offset = modules_[size_t(i)].turnaround + std::chrono::milliseconds(s.delayMs);
+    spoken.push_back(s);
   }
-  out.answer = answer;
-  out.frame = Frame(answer);
+  if (refused) AddNote(out.note, "odmítnutí");
+  size_t lead = 0;
+  for (size_t k = 1; k < spoken.size(); ++k)
+    if (spoken[k].offset < spoken[lead].offset) lead = k;
+  out.module = speaking[lead];
+  out.answer = spoken[lead].answer;
+  out.turnaround = modules_[size_t(out.module)].turnaround;
+  out.delayMs = spoken[lead].delayMs;
+  for (const Spoken& s : spoken) out.spread = std::max(out.spread, s.offset - spoken[lead].offset);
+  out.frame = Frame(*out.answer);
 
-  bool collided = answering.size() > 1;
-  for (int t : targets)
-    if (take(t, SimFault::Collision, command)) collided = true;
-  std::optional<SimFault> spoil;
-  for (int t : targets)
-    if (!spoil) spoil = take(t, SimFault::Malformed, command);
+  bool collided = speaking.size() > 1;
+  if (take(Line, SimFault::Collision, command)) collided = true;
+  std::optional<SimFault> spoil = take(Line, SimFault::Malformed, command);
+  for (int i : speaking) {
+    if (take(i, SimFault::Collision, command)) collided = true;
+    if (!spoil) spoil = take(i, SimFault::Malformed, command);
+  }
   if (collided) {
     Scramble(out.frame);
-    out.note = "kolize";
+    // The colliding answers hold the wire from the first one's start to the last one's end.
+    const auto character = wire::CharacterTime(int32_t(request.rate));
+    const auto held = wire::AnswerFrameTime(int32_t(request.rate)) + out.spread;
+    out.collisionBytes = size_t((held + character - std::chrono::nanoseconds(1)) / character);
+    AddNote(out.note, speaking.size() > 1 ? CollisionNote(speaking) : "kolize");
   } else if (spoil) {
-    simproto::Answer bad = answer;
+    simproto::Answer bad = *out.answer;
     if (spoil->form == SimFault::WrongSequence) bad.seq += 1;
     if (spoil->form == SimFault::WrongAddress) bad.address = uint8_t(bad.address + 1);
     if (spoil->form == SimFault::WrongValue) {
@@ -247,13 +288,14 @@ SimBus::Outcome SimBus::dispatch(const simproto::Request& request) {
     if (spoil->form == SimFault::WrongLength) out.frame.resize(simproto::AnswerSize - 4);
     if (spoil->form == SimFault::FlippedBits)  // after the CRC was reckoned: on the way
       for (size_t i = DataOffset; i < DataOffset + bad.data.size(); ++i) out.frame[i] ^= 0x10;
-    out.note = std::string("vadná odpověď (") + SimFault::FormName(spoil->form) + ")";
+    AddNote(out.note, std::string("vadná odpověď (") + SimFault::FormName(spoil->form) + ")");
   }
-  for (int t : targets)
-    if (const auto delay = take(t, SimFault::Delay, command)) out.delayMs += delay->delayMs;
-  if (out.delayMs > 0) out.note.append(out.note.empty() ? "" : "; ").append("zpoždění ").append(std::to_string(out.delayMs)).append(" ms");
+  if (out.delayMs > 0) AddNote(out.note, "zpoždění " + std::to_string(out.delayMs) + " ms");
 
   ++line_.answered;
-  for (int i : answering) ++modules_[size_t(i)].counters.answered;
+  for (int i : reached) {
+    const bool spoke = std::find(speaking.begin(), speaking.end(), i) != speaking.end();
+    ++(spoke ? modules_[size_t(i)].counters.answered : modules_[size_t(i)].counters.dropped);
+  }
   return out;
 }

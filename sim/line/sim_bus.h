@@ -3,9 +3,10 @@
 // or on the whole line. Plain C++, not thread-safe on its own: SimServer serialises access.
 //
 // A request reaches the modules whose address and rate (in force since their last power-up)
-// match it. Two modules set up alike are refused when one is added by hand; should a power
-// cycle later bring two to the same address and rate, or a saved line hold two alike, both
-// answer and the line carries garbage, as a real line would.
+// match it. Two modules may be set up alike, as two new modules at their delivery address
+// are: both answer, and their answers collide on the wire as on a real line, where two
+// drivers never start on the same bit, so the receiver gets a damaged frame even when both
+// meant the same bytes. Modules are told apart by their place in the line (their index).
 
 #include <chrono>
 #include <cstdint>
@@ -51,13 +52,15 @@ class SimBus {
   const SimBusModule& entry(int index) const { return modules_[size_t(index)]; }
   bool validIndex(int index) const { return index >= 0 && index < size(); }
   int indexOf(uint64_t id) const;  // -1: no such module on the line
+  // The other modules that answer at the same address and rate as module `index` (in force
+  // since their last power-up): those its answers collide with.
+  std::vector<int> alike(int index) const;
 
-  // Adds a module with the given memory (powered up). Refused when the line is full or a
-  // module already answers at the same address and rate.
+  // Adds a module with the given memory (powered up), also where another one answers at the
+  // same address and rate. Refused when the line is full.
   bool add(const SimModule::Memory& memory, std::string* error = nullptr);
   bool add(uint8_t address, uint8_t baudCode, std::string* error = nullptr);
-  // Replaces the whole line, modules set up alike included; refused (line untouched) for 0 or
-  // more than 32 modules.
+  // Replaces the whole line; refused (line untouched) for 0 or more than 32 modules.
   bool replace(const std::vector<SimModule::Memory>& memories, std::string* error = nullptr);
   // The last module of a line cannot be removed.
   bool remove(int index, std::string* error = nullptr);
@@ -81,16 +84,19 @@ class SimBus {
   struct Outcome {
     std::vector<uint8_t> frame;              // empty: nothing is sent
     std::optional<simproto::Answer> answer;  // the answer as the module meant it
-    int module = -1;                         // the module reached, if any
+    int module = -1;                         // the module reached, if any; the first to answer
     int delayMs = 0;
     std::chrono::nanoseconds turnaround{0};  // the answering module's
+    // When several answer: how much later than the first the last one begins, and how many
+    // characters' time their colliding answers hold the wire (0: no collision).
+    std::chrono::nanoseconds spread{0};
+    size_t collisionBytes = 0;
     std::string note;  // which fault acted ("vypnut": the module is off), for the traffic records
   };
   Outcome dispatch(const simproto::Request& request);
 
  private:
   std::vector<SimFault>& faultsOf(int target) { return target == Line ? lineFaults_ : modules_[size_t(target)].faults; }
-  bool clashes(uint8_t address, int32_t rate, int except) const;
   // The first armed fault of a kind that this request triggers, consumed by one use.
   std::optional<SimFault> take(int target, SimFault::Kind kind, uint8_t command);
 

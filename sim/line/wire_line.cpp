@@ -17,7 +17,7 @@ Exchange WireLine::carry(TimePoint ready, int32_t rate, std::optional<Answering>
   TimePoint last = e.request.end;
   if (answering) {
     const TimePoint answerStart = e.request.end + silence + answering->turnaround + answering->late;
-    e.answer = Span{answerStart, answerStart + wire::AnswerFrameTime(rate)};
+    e.answer = Span{answerStart, answerStart + wire::AnswerFrameTime(rate) + answering->spread};
     last = e.answer->end;
   }
   free_ = last + silence;

@@ -40,10 +40,13 @@ struct Exchange {
   std::optional<Span> answer;  // empty: nobody answers
 };
 
-// What an answering module adds to the exchange.
+// What an answering module adds to the exchange. Modules that answer together (set up alike)
+// collide: their answers hold the wire from the first one's start until the last one's end,
+// `spread` after the first one's.
 struct Answering {
   nanoseconds turnaround = wire::DefaultTurnaround;
   nanoseconds late{0};
+  nanoseconds spread{0};
 };
 
 class WireLine {

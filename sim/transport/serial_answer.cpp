@@ -8,6 +8,20 @@ namespace {
 constexpr size_t SocketAddressAt = 8, SocketStatusAt = 10;
 constexpr size_t WireAddressAt = 2, WireStatusAt = 5;
 
+// Two drivers never start on the same bit: the receiver reads the characters of one answer
+// overlaid on parts of the other's, for as long as both together hold the wire. No byte of it
+// is either direction's mark, so nothing in it can pass for a frame, whatever the answers held.
+std::vector<uint8_t> Collided(const serialframe::AnswerFrame& clean, size_t n) {
+  std::vector<uint8_t> bytes(std::max(n, clean.size()));
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const uint8_t own = clean[i % clean.size()], other = clean[(i + 1) % clean.size()];
+    uint8_t heard = uint8_t((own & uint8_t(other << 3 | other >> 5)) ^ 0x5A);
+    if (heard == serialframe::AnswerMark || heard == serialframe::RequestMark) heard ^= 0x01;
+    bytes[i] = heard;
+  }
+  return bytes;
+}
+
 serialframe::WireAnswer OnWire(const simproto::Answer& a, const serialframe::WireRequest& request) {
   // The socket frame's sequence is the wire's tag as the simulator took it in.
   return {uint8_t(a.seq), a.address, a.command, request.index, a.status, a.data};
@@ -22,6 +36,7 @@ std::vector<uint8_t> SerialAnswerBytes(const SimBus::Outcome& outcome, const ser
     return {bytes.begin(), bytes.end()};
   }
   const auto clean = serialframe::EncodeAnswer(OnWire(*outcome.answer, request));
+  if (outcome.collisionBytes > 0) return Collided(clean, outcome.collisionBytes);
   std::vector<uint8_t> bytes(clean.begin(), clean.end());
   if (sent.size() != simproto::AnswerSize) {
     // Cut short by as many bytes as the socket frame was.

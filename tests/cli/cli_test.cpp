@@ -331,6 +331,21 @@ TEST_F(CliTest, ScanFindsExactlyTheModulesPresent) {
   EXPECT_EQ(text.err, "Nalezeno modulů: 1\n");
 }
 
+// A second module at address 5: the scan names the address instead of listing a module there
+// or passing it over, and finds the others; with one of the two gone, it is a module again.
+TEST_F(CliTest, ScanReportsTwoModulesAtOneAddress) {
+  sim_->withBus([](SimBus& bus) { bus.add(5, 7); });
+  for (const bool twins : {true, false}) {
+    if (!twins) sim_->withBus([](SimBus& bus) { bus.remove(3); });
+    const Result r = run({"scan", "--addresses", "0,4-6,17", "--rates", "9600,57600,115200", "--scan-timeout", "100"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.count(QStringLiteral("QX-510")), twins ? 2 : 3) << r.out.toStdString();
+    EXPECT_EQ(r.out.contains(QStringLiteral("adresa 5, 57600 Bd: QX-510")), !twins);
+    EXPECT_EQ(r.err.contains("pravděpodobně dva moduly na adrese 5 při 57600 Bd: jejich odpovědi kolidují\n"), twins)
+        << r.err.toStdString();
+  }
+}
+
 TEST_F(CliTest, ScanReportsAModuleThatAnswersLaterThanItsTimeout) {
   // Module 0 answers its first identification after the try has ended, during the next one.
   sim_->withBus([](SimBus& bus) { bus.arm(0, {.kind = SimFault::Delay, .command = 200, .count = 1, .delayMs = 300}); });

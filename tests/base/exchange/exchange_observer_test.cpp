@@ -10,8 +10,10 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "base/exchange/address_conflict.h"
 #include "base/exchange/driver_loader.h"
 #include "base/exchange/exchange.h"
 #include "base/exchange/exchange_queue.h"
@@ -182,6 +184,32 @@ TEST(ExchangeStats, QuantilesOfKnownDistributionsWithinTheBucketWidth) {
     int64_t sum = 0;
     for (int64_t ns : exact) sum += ns;
     EXPECT_EQ(stats.meanRoundTrip(), sum / int64_t(exact.size())) << d.name;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// One place's answers that keep arriving damaged while the others' do not: two modules there.
+// Damage that stops, does not last, or shows at a second place too, is no conflict.
+TEST(AddressConflicts, PersistentDamageAtOnePlaceWhileTheOthersAreClean) {
+  constexpr ExchangeOutcome D = ExchangeOutcome::Damaged, G = ExchangeOutcome::Good, T = ExchangeOutcome::Timeout;
+  const struct {
+    const char* name;
+    std::vector<std::tuple<uint8_t, int, ExchangeOutcome>> tries;  // address, baud code, outcome
+    bool conflict;                                                  // at address 5, 9600 Bd
+  } cases[] = {
+      {"three damaged, the others clean", {{5, 4, D}, {0, 4, G}, {5, 4, D}, {9, 4, T}, {5, 4, D}}, true},
+      {"two are not enough", {{5, 4, D}, {0, 4, G}, {5, 4, D}}, false},
+      {"a clean answer between", {{5, 4, D}, {5, 4, D}, {5, 4, G}, {5, 4, D}, {5, 4, D}}, false},
+      {"another place damaged too", {{5, 4, D}, {5, 7, D}, {5, 4, D}, {5, 4, D}}, false},
+      {"the other place clean again", {{0, 4, D}, {5, 4, D}, {0, 4, G}, {5, 4, D}, {5, 4, D}}, true},
+  };
+  for (const auto& c : cases) {
+    AddressConflicts conflicts;
+    for (const auto& [address, code, outcome] : c.tries) conflicts.add(address, code, outcome);
+    EXPECT_EQ(conflicts.probablyTwoModules(5, 4), c.conflict) << c.name;
   }
 }
 

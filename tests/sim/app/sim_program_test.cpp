@@ -171,10 +171,11 @@ TEST_F(SimProgramTest, WindowShowsTheLineAndArmsFaults) {
   panel.findChild<QSpinBox*>("NewAddress")->setValue(5);
   panel.findChild<QComboBox*>("NewRate")->setCurrentIndex(7);
   panel.findChild<QPushButton*>("AddModuleButton")->click();
-  panel.findChild<QPushButton*>("AddModuleButton")->click();  // the same again: refused, and said so
-  EXPECT_EQ(sim.moduleCount(), 2);
-  EXPECT_EQ(message->text(), "Na adrese 5 a rychlosti 57600 Bd už modul odpovídá.");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 2; }));
+  panel.findChild<QPushButton*>("AddModuleButton")->click();  // the same again: added, and the collision said
+  EXPECT_EQ(sim.moduleCount(), 3);
+  EXPECT_EQ(message->text(), "Modul 2: kolize s modulem 1 (stejná adresa i rychlost), odpovědi na vedení kolidují.");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 3; }));
+  EXPECT_EQ(table->item(1, 1)->text(), "5 – kolize s modulem 2");
   EXPECT_EQ(table->item(1, 2)->text(), "57600 Bd");
 
   table->setCurrentCell(1, 0);

@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -149,7 +150,8 @@ TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
   o.udpPort = -1;
   o.serveLocal = false;
   o.ptyLink = link;
-  o.modules = {{0, 4}, {5, 8}};  // 9600 and 115200 Bd; the line paced, as users have it
+  // 9600 and 115200 Bd, and two alike at 7, the second 2 ms slower; the line paced, as users have it
+  o.modules = {{0, 4}, {5, 8}, {7, 4, 1ms}, {7, 4, 3ms}};
   SimServer sim(o);
   std::string error;
   ASSERT_TRUE(sim.start(&error)) << error;
@@ -184,8 +186,17 @@ TEST(SerialLine, APseudoTerminalServesTheLineAtTheRateTheDriverSet) {
     EXPECT_EQ(answer->data, (std::array<uint8_t, 5>{0x00, 'Q', 'X', '-', '5'}));
   }
 
-  // A frame cut short is counted as unreadable; the next whole one is answered.
+  // The two at 7 answer at once: bytes for as long as both answers hold the wire, no frame
+  // among them, though both meant the same.
   ASSERT_TRUE(driver.setRate(B9600));
+  const auto collide = serialframe::EncodeRequest({2, 7, 200, 0, {}});
+  ASSERT_TRUE(driver.write(collide.data(), collide.size()));
+  const std::vector<uint8_t> garbage = driver.read(64, 1000ms);
+  const auto character = wire::CharacterTime(9600);
+  EXPECT_EQ(garbage.size(), size_t((wire::AnswerFrameTime(9600) + 2ms + character - 1ns) / character));
+  EXPECT_EQ(std::count(garbage.begin(), garbage.end(), serialframe::AnswerMark), 0);
+
+  // A frame cut short is counted as unreadable; the next whole one is answered.
   const uint64_t unreadable = sim.malformedCount();
   ASSERT_TRUE(driver.write(Identify.data(), 6));
   ASSERT_TRUE(WaitFor([&] { return sim.malformedCount() > unreadable; }));
