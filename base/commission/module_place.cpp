@@ -3,17 +3,11 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "base/exchange/address_conflict.h"
 #include "base/exchange/driver_loader.h"
 #include "base/exchange/exchange_observer.h"
 #include "base/exchange/identify.h"
 #include "base/text/baud.h"
-
-namespace {
-
-// A damaged answer now and then is noise on the wire; this many in a row is no longer.
-constexpr int DamagedTries = 4;
-
-}  // namespace
 
 QString PlaceText(const ModulePlace& place) {
   return QStringLiteral("adresa %1, %2 Bd").arg(place.address).arg(BaudCodeToRate(place.baudCode));
@@ -44,7 +38,8 @@ PlaceProbe ProbePlace(const PlaceAccess& access, const ModulePlace& place) {
     probe.status = status;
     return probe;
   }
-  for (int damaged = 0; damaged < DamagedTries;) {
+  // One place alone on the wire: its damaged answers in a row decide as they do in a scan.
+  for (int damaged = 0; damaged < ConflictTries;) {
     const uint8_t status = IdentifyModule(access.iface, access.handle, place.address, probe.ident);
     if (status == 0) {
       probe.outcome = PlaceProbe::Answered;
@@ -67,8 +62,8 @@ PlaceProbe ProbePlace(const PlaceAccess& access, const ModulePlace& place) {
 }
 
 QString CollisionText(const ModulePlace& place) {
-  return QStringLiteral("pravděpodobně dva moduly na adrese %1 (%2 Bd): každá odpověď přišla poškozená")
-      .arg(place.address)
+  return QStringLiteral("%1 (%2 Bd): každá odpověď přišla poškozená")
+      .arg(AddressConflictText(place.address))
       .arg(BaudCodeToRate(place.baudCode));
 }
 
