@@ -45,6 +45,8 @@
 #include "line/connect/scan_panel.h"
 #include "line/traffic/traffic_panel.h"
 #include "line/app/window_place.h"
+#include "line/settings/line_settings_window.h"
+#include "line/settings/module_settings_window.h"
 #include "line/common/workbench_settings.h"
 #include "mqtt/mqtt_messages.h"
 #include "ui/question.h"
@@ -107,6 +109,8 @@ LineWindow::LineWindow(QWidget* parent)
   auto* save = button("U&ložit linku jako…", "SaveLine");
   auto* load = button("&Načíst linku…", "LoadLine");
   auto* report = button("&Protokol linky…", "LineReport");
+  auto* settings = button("&Hromadné nastavení…", "LineSettings");
+  connect(settings, &QPushButton::clicked, this, &LineWindow::openLineSettings);
   connect(add, &QPushButton::clicked, this, &LineWindow::askAddModule);
   connect(remove, &QPushButton::clicked, this, [this] { removeModule(selectedRow()); });
   ol->addLayout(controls);
@@ -227,7 +231,7 @@ void LineWindow::buildOverviewTable() {
   delete overviewLayout_->takeAt(1);
   overviewLayout_->insertWidget(1, table_, 1);
   // Tab takes the table after the row of buttons above it, the line's name after it.
-  setTabOrder(tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineReport")), table_);
+  setTabOrder(tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineSettings")), table_);
   setTabOrder(table_, lineName_);
   connect(table_, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { openDetail(sorted_->mapToSource(index).row()); });
@@ -434,6 +438,53 @@ void LineWindow::removeModule(int row) {
   delete details_.take(ModuleKey(model_.row(row).module));
   model_.removeModule(row);
   lineChanged(true);
+}
+
+ModuleSettingsWindow* LineWindow::openSettings(const LineModule& module) {
+  ModuleSettingsWindow* w = nullptr;
+  for (ModuleSettingsWindow* open : findChildren<ModuleSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly))
+    if (open->module() == module) w = open;
+  if (w == nullptr) {
+    w = new ModuleSettingsWindow(worker(), module, this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    connect(w, &ModuleSettingsWindow::moduleMoved, this, &LineWindow::followModule);
+  }
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
+LineSettingsWindow* LineWindow::openLineSettings() {
+  auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly);
+  if (w == nullptr) {
+    w = new LineSettingsWindow(worker(), this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    const int row = selectedRow();
+    w->setModules(model_.modules(), row >= 0 ? QVector<LineModule>{model_.row(row).module} : QVector<LineModule>{});
+  }
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
+void LineWindow::followModule(const LineModule& from, const LineModule& to) {
+  const int row = model_.rowOf(from.address, from.baudCode);
+  if (row < 0) return;
+  if (model_.rowOf(to.address, to.baudCode) >= 0) {
+    lineInfo_->setText(QStringLiteral("Modul %1 odpovídá na adrese %2 (%3 Bd), kde linka už jeden modul má; linka nezměněna.")
+                           .arg(from.address)
+                           .arg(to.address)
+                           .arg(BaudCodeToRate(to.baudCode)));
+    lineInfo_->setStyleSheet(FailureStyle());
+    return;
+  }
+  delete details_.take(ModuleKey(from));
+  model_.removeModule(row);
+  model_.addModule(to);
+  lineChanged(true);
+  if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->moved(from, to);
 }
 
 void LineWindow::shareTextColumns() {
@@ -665,6 +716,7 @@ ModuleDetailWindow* LineWindow::openDetail(int row) {
     w->setOutputs(r.outputs);
     if (r.last) w->addReading(*r.last);
     if (model_.watch() != LineModel::Watch::Polling) w->pollingStopped(model_.watch() == LineModel::Watch::Disconnected);
+    connect(w, &ModuleDetailWindow::settingsRequested, this, &LineWindow::openSettings);
     details_.insert(key, w);
   }
   w->show();
