@@ -402,6 +402,7 @@ void LineWindow::lineChanged(bool save) {
     traffic_->setModules(modules);
     mqtt_->setModules(modules);
   }
+  if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setModules(modules, w->ticked());
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Soubor linky: %2").arg(modules.size()).arg(linePath_));
   // Only what is still on the line keeps its history.
@@ -481,10 +482,10 @@ void LineWindow::followModule(const LineModule& from, const LineModule& to) {
     return;
   }
   delete details_.take(ModuleKey(from));
+  if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->moved(from, to);
   model_.removeModule(row);
   model_.addModule(to);
   lineChanged(true);
-  if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->moved(from, to);
 }
 
 void LineWindow::shareTextColumns() {

@@ -39,7 +39,7 @@ LineSettingsWindow::LineSettingsWindow(LineWorker* worker, QWidget* parent)
   auto* modulesLabel = new QLabel(QStringLiteral("&Moduly"), this);
   modules_ = new QListWidget(this);
   modules_->setObjectName(QStringLiteral("ModuleList"));
-  modules_->setMaximumWidth(260);
+  modules_->setMaximumWidth(320);
   modulesLabel->setBuddy(modules_);
   left->addWidget(modulesLabel);
   left->addWidget(modules_, 1);
@@ -137,6 +137,7 @@ void LineSettingsWindow::setMessage(const QString& text, bool failure) {
 }
 
 void LineSettingsWindow::setModules(const QVector<LineModule>& line, const QVector<LineModule>& ticked) {
+  if (line == line_ && ticked == this->ticked()) return;  // the preview still holds
   line_ = line;
   const QSignalBlocker quiet(modules_);
   modules_->clear();
