@@ -109,8 +109,6 @@ LineWindow::LineWindow(QWidget* parent)
   auto* save = button("U&ložit linku jako…", "SaveLine");
   auto* load = button("&Načíst linku…", "LoadLine");
   auto* report = button("&Protokol linky…", "LineReport");
-  auto* settings = button("&Hromadné nastavení…", "LineSettings");
-  connect(settings, &QPushButton::clicked, this, &LineWindow::openLineSettings);
   connect(add, &QPushButton::clicked, this, &LineWindow::askAddModule);
   connect(remove, &QPushButton::clicked, this, [this] { removeModule(selectedRow()); });
   ol->addLayout(controls);
@@ -131,6 +129,11 @@ LineWindow::LineWindow(QWidget* parent)
   bottom->addWidget(lineName_);
   bottom->addSpacing(12);
   bottom->addWidget(lineInfo_, 1);
+  // Below the table rather than in the row above it, which already takes a laptop's width.
+  auto* settings = new QPushButton(QStringLiteral("&Hromadné nastavení…"), overview);
+  settings->setObjectName(QStringLiteral("LineSettings"));
+  connect(settings, &QPushButton::clicked, this, &LineWindow::openLineSettings);
+  bottom->addWidget(settings);
   ol->addLayout(bottom);
   connect(lineName_, &QLineEdit::editingFinished, this, &LineWindow::takeLineName);
   tabs_->addTab(overview, QStringLiteral("Přehled linky"));
@@ -231,8 +234,9 @@ void LineWindow::buildOverviewTable() {
   delete overviewLayout_->takeAt(1);
   overviewLayout_->insertWidget(1, table_, 1);
   // Tab takes the table after the row of buttons above it, the line's name after it.
-  setTabOrder(tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineSettings")), table_);
+  setTabOrder(tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineReport")), table_);
   setTabOrder(table_, lineName_);
+  setTabOrder(lineName_, tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineSettings")));
   connect(table_, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { openDetail(sorted_->mapToSource(index).row()); });
   table_->installEventFilter(this);

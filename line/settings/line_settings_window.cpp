@@ -39,7 +39,7 @@ LineSettingsWindow::LineSettingsWindow(LineWorker* worker, QWidget* parent)
   auto* modulesLabel = new QLabel(QStringLiteral("&Moduly"), this);
   modules_ = new QListWidget(this);
   modules_->setObjectName(QStringLiteral("ModuleList"));
-  modules_->setMaximumWidth(320);
+  modules_->setFixedWidth(300);
   modulesLabel->setBuddy(modules_);
   left->addWidget(modulesLabel);
   left->addWidget(modules_, 1);
@@ -93,9 +93,9 @@ LineSettingsWindow::LineSettingsWindow(LineWorker* worker, QWidget* parent)
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setColumnWidth(ModuleColumn, 110);
-  table_->setColumnWidth(SettingColumn, 170);
-  table_->setColumnWidth(BeforeColumn, 150);
-  table_->setColumnWidth(AfterColumn, 150);
+  table_->setColumnWidth(SettingColumn, 160);
+  table_->setColumnWidth(BeforeColumn, 170);
+  table_->setColumnWidth(AfterColumn, 190);
   right->addWidget(table_, 1);
   top->addLayout(right, 1);
   layout->addLayout(top, 1);
@@ -126,7 +126,7 @@ LineSettingsWindow::LineSettingsWindow(LineWorker* worker, QWidget* parent)
   KeepReturnFromButtons(this);
   choiceKindChanged();
   statusBar_->setText(QStringLiteral(" "));
-  resize(980, 560);
+  resize(1100, 560);
 }
 
 QString LineSettingsWindow::message() const { return message_->text(); }
