@@ -17,11 +17,10 @@
 #include "base/text/czech_plural.h"
 #include "ui/question.h"
 #include "ui/return_key.h"
+#include "line/settings/settings_foot.h"
 #include "ui/status_bar.h"
 
 namespace {
-
-QString Place(const LineModule& m) { return QStringLiteral("%1 (%2 Bd)").arg(m.address).arg(BaudCodeToRate(m.baudCode)); }
 
 constexpr int ModuleRole = Qt::UserRole + 1;
 
@@ -99,15 +98,7 @@ LineSettingsWindow::LineSettingsWindow(LineWorker* worker, QWidget* parent)
   right->addWidget(table_, 1);
   top->addLayout(right, 1);
   layout->addLayout(top, 1);
-  message_ = new QLabel(this);
-  message_->setObjectName(QStringLiteral("SettingsMessage"));
-  message_->setWordWrap(true);
-  message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  layout->addWidget(message_);
-  statusBar_ = new StatusBar(this);
-  statusBar_->elideLongTexts();
-  layout->addWidget(statusBar_);
-  layout->setContentsMargins(9, 9, 9, 0);
+  foot_.emplace(this, layout);
 
   connect(kind_, &QComboBox::currentIndexChanged, this, &LineSettingsWindow::choiceKindChanged);
   for (QSpinBox* s : {first_, last_}) connect(s, &QSpinBox::valueChanged, this, &LineSettingsWindow::dropPreview);
@@ -119,22 +110,16 @@ LineSettingsWindow::LineSettingsWindow(LineWorker* worker, QWidget* parent)
   connect(close, &QPushButton::clicked, this, &QWidget::close);
   connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
   connect(run_, &SettingsRun::status, this,
-          [this](const LineModule& m, const QString& text) { statusBar_->setText(QStringLiteral(" Modul %1:%2").arg(Place(m), text)); });
+          [this](const LineModule& m, const QString& text) { foot_->status->setText(QStringLiteral(" Modul %1:%2").arg(ModulePlace(m), text)); });
   connect(run_, &SettingsRun::readDone, this, &LineSettingsWindow::readDone);
   connect(run_, &SettingsRun::written, this, &LineSettingsWindow::written);
   connect(run_, &SettingsRun::undone, this, &LineSettingsWindow::undone);
   KeepReturnFromButtons(this);
   choiceKindChanged();
-  statusBar_->setText(QStringLiteral(" "));
   resize(1100, 560);
 }
 
-QString LineSettingsWindow::message() const { return message_->text(); }
-
-void LineSettingsWindow::setMessage(const QString& text, bool failure) {
-  message_->setStyleSheet(failure ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
-  message_->setText(text);
-}
+QString LineSettingsWindow::message() const { return foot_->message->text(); }
 
 void LineSettingsWindow::setModules(const QVector<LineModule>& line, const QVector<LineModule>& ticked) {
   if (line == line_ && ticked == this->ticked()) return;  // the preview still holds
@@ -143,7 +128,7 @@ void LineSettingsWindow::setModules(const QVector<LineModule>& line, const QVect
   modules_->clear();
   for (int i = 0; i < line.size(); ++i) {
     const LineModule& m = line[i];
-    auto* item = new QListWidgetItem(QStringLiteral("Modul %1%2").arg(Place(m), m.ident.isEmpty() ? QString() : QStringLiteral(" – ") + m.ident.simplified()),
+    auto* item = new QListWidgetItem(QStringLiteral("Modul %1%2").arg(ModulePlace(m), m.ident.isEmpty() ? QString() : QStringLiteral(" – ") + m.ident.simplified()),
                                      modules_);
     item->setData(ModuleRole, i);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
@@ -213,7 +198,7 @@ void LineSettingsWindow::addRow(const LineModule& module, const QString& setting
                                 const QString& result) {
   const int row = table_->rowCount();
   table_->insertRow(row);
-  const QString texts[] = {Place(module), setting, before, after, result};
+  const QString texts[] = {ModulePlace(module), setting, before, after, result};
   for (int c = 0; c < ColumnCount; ++c) {
     auto* item = new QTableWidgetItem(texts[c]);
     item->setToolTip(texts[c]);
@@ -225,10 +210,10 @@ void LineSettingsWindow::addRow(const LineModule& module, const QString& setting
 void LineSettingsWindow::showPreview() {
   if (run_->busy()) return;
   const QVector<LineModule> chosen = ticked();
-  if (chosen.isEmpty()) return setMessage(QStringLiteral("Zaškrtněte aspoň jeden modul."), true);
+  if (chosen.isEmpty()) return foot_->setMessage(QStringLiteral("Zaškrtněte aspoň jeden modul."), true);
   dropPreview();
   previewed_ = choice();
-  setMessage(QStringLiteral("Čte se nastavení %1…").arg(CzechCount(chosen.size(), "modulu", "modulů", "modulů")));
+  foot_->setMessage(QStringLiteral("Čte se nastavení %1…").arg(CzechCount(chosen.size(), "modulu", "modulů", "modulů")));
   run_->read(chosen);
   updateButtons();
 }
@@ -252,11 +237,11 @@ void LineSettingsWindow::readDone(const QVector<ModuleSettings>& settings) {
              ConfigByteValueText(b.address, b.value));
     wishes_.append(SettingsWish{s.module, s.read.image, wanted});
   }
-  statusBar_->setText(QStringLiteral(" "));
+  foot_->status->setText(QStringLiteral(" "));
   QString text = QStringLiteral("%1: změní se %2.")
                      .arg(SettingChoiceText(previewed_), CzechCount(wishes_.size(), "modul", "moduly", "modulů"));
   if (unreadable > 0) text += QStringLiteral(" Nelze přečíst: %1.").arg(CzechCount(unreadable, "modul", "moduly", "modulů"));
-  setMessage(text, unreadable > 0);
+  foot_->setMessage(text, unreadable > 0);
   updateButtons();
 }
 
@@ -265,14 +250,14 @@ void LineSettingsWindow::writeModules() {
   if (!ask_(QStringLiteral("Zapsat „%1“ do %2 podle náhledu? Před prvním zápisem se moduly zálohují.")
                 .arg(SettingChoiceText(previewed_), CzechCount(wishes_.size(), "modulu", "modulů", "modulů"))))
     return;
-  setMessage(run_->backupPath().isEmpty() ? QStringLiteral("Moduly se zálohují a zapisují…") : QStringLiteral("Zapisuje se…"));
+  foot_->setMessage(run_->backupPath().isEmpty() ? QStringLiteral("Moduly se zálohují a zapisují…") : QStringLiteral("Zapisuje se…"));
   run_->write(wishes_);
   updateButtons();
 }
 
 void LineSettingsWindow::written(const QVector<ChangeReport>& reports, const QString& failure) {
   if (!failure.isEmpty()) {
-    setMessage(failure, true);
+    foot_->setMessage(failure, true);
     return updateButtons();
   }
   int good = 0;
@@ -287,34 +272,27 @@ void LineSettingsWindow::written(const QVector<ChangeReport>& reports, const QSt
   }
   // Written once: another write needs a new preview of what the modules now hold.
   wishes_.clear();
-  statusBar_->setText(QStringLiteral(" "));
-  setMessage(QStringLiteral("Zapsáno do %1 z %2. Záloha před první změnou: %3")
-                 .arg(CzechCount(good, "modulu", "modulů", "modulů"))
-                 .arg(reports.size())
-                 .arg(run_->backupPath()),
-             good < reports.size());
+  foot_->status->setText(QStringLiteral(" "));
+  foot_->setMessage(QStringLiteral("Zapsáno do %1 z %2. Záloha před první změnou: %3")
+                        .arg(CzechCount(good, "modulu", "modulů", "modulů"))
+                        .arg(reports.size())
+                        .arg(run_->backupPath()),
+                    good < reports.size());
   updateButtons();
 }
 
 void LineSettingsWindow::undoChange() {
   if (run_->busy() || run_->backupPath().isEmpty()) return;
-  if (!ask_(QStringLiteral("Vrátit %1 do stavu zálohy z %2 (%3)? Adresa a rychlost se nevracejí.")
-                .arg(CzechCount(run_->backup().modules.size(), "modul", "moduly", "modulů"),
-                     run_->backup().saved.toString(QStringLiteral("d. M. yyyy HH:mm:ss")), run_->backupPath())))
-    return;
+  if (!ask_(UndoQuestion(run_->backup(), run_->backupPath()))) return;
   run_->undo();
   updateButtons();
 }
 
 void LineSettingsWindow::undone(const QVector<RestoreReport>& reports, bool stopped) {
-  QStringList lines;
-  bool failure = stopped;
-  for (const RestoreReport& r : reports) {
-    lines << QStringLiteral("modul %1: %2").arg(Place(r.module), r.text);
-    failure = failure || !r.ok();
-  }
+  bool failure = false;
+  const QString text = UndoneText(reports, stopped, failure);
   dropPreview();
-  statusBar_->setText(QStringLiteral(" "));
-  setMessage(QStringLiteral("Vrácení změny: ") + lines.join(QStringLiteral("; ")), failure);
+  foot_->status->setText(QStringLiteral(" "));
+  foot_->setMessage(text, failure);
   updateButtons();
 }

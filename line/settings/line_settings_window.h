@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "line/common/line_types.h"
 #include "line/settings/settings_change.h"
+#include "line/settings/settings_foot.h"
 #include "line/settings/settings_run.h"
 
 class QComboBox;
@@ -52,7 +54,6 @@ class LineSettingsWindow : public QWidget {
   // The preview no longer holds (another choice, other modules).
   void dropPreview();
   void choiceKindChanged();
-  void setMessage(const QString& text, bool failure = false);
   void updateButtons();
 
   SettingsRun* run_;
@@ -70,6 +71,5 @@ class LineSettingsWindow : public QWidget {
   QPushButton* write_;
   QPushButton* undo_;
   QTableWidget* table_;
-  QLabel* message_;
-  StatusBar* statusBar_;
+  std::optional<SettingsFoot> foot_;
 };

@@ -16,6 +16,7 @@
 #include "line/settings/settings_change.h"
 #include "ui/question.h"
 #include "ui/return_key.h"
+#include "line/settings/settings_foot.h"
 #include "ui/status_bar.h"
 
 namespace {
@@ -30,8 +31,6 @@ struct Field {
 constexpr Field Fields[] = {{" Negace DIN ", "DIN", "DinNegation", CfgAddr::DinNegation},
                             {"Negace DOUT ", "DOUT", "DoutNegation", CfgAddr::DoutNegation},
                             {" Počáteční stav DOUT ", "DOUT", "DoutInitial", CfgAddr::DoutInitialState}};
-
-QString Place(const LineModule& m) { return QStringLiteral("%1 (%2 Bd)").arg(m.address).arg(BaudCodeToRate(m.baudCode)); }
 
 }  // namespace
 
@@ -106,22 +105,14 @@ ModuleSettingsWindow::ModuleSettingsWindow(LineWorker* worker, const LineModule&
   buttons->addStretch(1);
   buttons->addWidget(close);
   layout->addLayout(buttons);
-  message_ = new QLabel(this);
-  message_->setObjectName(QStringLiteral("SettingsMessage"));
-  message_->setWordWrap(true);
-  message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  layout->addWidget(message_);
-  statusBar_ = new StatusBar(this);
-  statusBar_->elideLongTexts();
-  layout->addWidget(statusBar_);
-  layout->setContentsMargins(9, 9, 9, 0);
+  foot_.emplace(this, layout);
 
   connect(read_, &QPushButton::clicked, this, &ModuleSettingsWindow::readModule);
   connect(write_, &QPushButton::clicked, this, &ModuleSettingsWindow::writeModule);
   connect(undo_, &QPushButton::clicked, this, &ModuleSettingsWindow::undoChange);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
   connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
-  connect(run_, &SettingsRun::status, this, [this](const LineModule&, const QString& text) { statusBar_->setText(text); });
+  connect(run_, &SettingsRun::status, this, [this](const LineModule&, const QString& text) { foot_->status->setText(text); });
   connect(run_, &SettingsRun::readDone, this, &ModuleSettingsWindow::readDone);
   connect(run_, &SettingsRun::written, this, &ModuleSettingsWindow::written);
   connect(run_, &SettingsRun::undone, this, &ModuleSettingsWindow::undone);
@@ -134,21 +125,15 @@ ModuleSettingsWindow::ModuleSettingsWindow(LineWorker* worker, const LineModule&
   });
   KeepReturnFromButtons(this);
   updateTitle();
-  statusBar_->setText(QStringLiteral(" "));
   updateButtons();
   readModule();
 }
 
-QString ModuleSettingsWindow::status() const { return statusBar_->text(); }
-QString ModuleSettingsWindow::message() const { return message_->text(); }
+QString ModuleSettingsWindow::status() const { return foot_->status->text(); }
+QString ModuleSettingsWindow::message() const { return foot_->message->text(); }
 
 void ModuleSettingsWindow::updateTitle() {
-  setWindowTitle(QStringLiteral("Nastavení modulu %1%2").arg(Place(module_), module_.ident.isEmpty() ? QString() : QStringLiteral(" – ") + module_.ident));
-}
-
-void ModuleSettingsWindow::setMessage(const QString& text, bool failure) {
-  message_->setStyleSheet(failure ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
-  message_->setText(text);
+  setWindowTitle(QStringLiteral("Nastavení modulu %1%2").arg(ModulePlace(module_), module_.ident.isEmpty() ? QString() : QStringLiteral(" – ") + module_.ident));
 }
 
 void ModuleSettingsWindow::updateButtons() {
@@ -171,11 +156,11 @@ void ModuleSettingsWindow::showImage(const ConfigImage& image) {
 bool ModuleSettingsWindow::takeImage(ConfigImage& image) {
   uint8_t address = 0;
   if (!ParseByteInRange(address_->text(), 0, 255, address)) {
-    statusBar_->setText(AddressRangeText);
+    foot_->status->setText(AddressRangeText);
     return false;
   }
   if (rate_->currentIndex() < 0 || rate_->currentIndex() >= BaudCodeCount) {
-    statusBar_->setText(BaudRangeText);
+    foot_->status->setText(BaudRangeText);
     return false;
   }
   image.bytes[CfgAddr::BusAddress] = address;
@@ -184,7 +169,7 @@ bool ModuleSettingsWindow::takeImage(ConfigImage& image) {
   image.bytes[CfgAddr::AinRange] = uint8_t(range_->currentIndex());
   for (int g = 0; g < 3; ++g)
     for (int n = 0; n < 32; ++n) SetDigitalBit(image, Fields[g].base, n, bits_[size_t(g * 32 + n)]->isChecked());
-  statusBar_->setText(QStringLiteral(" "));
+  foot_->status->setText(QStringLiteral(" "));
   return true;
 }
 
@@ -202,7 +187,7 @@ void ModuleSettingsWindow::readDone(const QVector<ModuleSettings>& settings) {
       if (s.read.known[address]) image_.bytes[address] = s.read.image.at(address);
     known_ = known_ || s.ok();
     showImage(image_);
-    statusBar_->setText(s.text);
+    foot_->status->setText(s.text);
   }
   updateButtons();
 }
@@ -213,22 +198,22 @@ void ModuleSettingsWindow::writeModule() {
   if (!takeImage(wanted)) return;
   const std::vector<ConfigByte> changes = ChangedSettings(image_, wanted);
   if (changes.empty()) {
-    statusBar_->setText(QStringLiteral(" Beze změny, nebylo co zapsat."));
+    foot_->status->setText(QStringLiteral(" Beze změny, nebylo co zapsat."));
     return;
   }
   if (TouchesLineSettings(changes) &&
       !ask_(QStringLiteral("Nová adresa nebo rychlost začne platit po vypnutí a zapnutí modulu. Do té doby modul "
-                           "odpovídá na %1. Zapsat?").arg(Place(module_))))
+                           "odpovídá na %1. Zapsat?").arg(ModulePlace(module_))))
     return;
-  if (run_->backupPath().isEmpty()) setMessage(QStringLiteral("Před prvním zápisem se pořizuje záloha modulu…"));
+  if (run_->backupPath().isEmpty()) foot_->setMessage(QStringLiteral("Před prvním zápisem se pořizuje záloha modulu…"));
   run_->write({SettingsWish{module_, image_, wanted}});
   updateButtons();
 }
 
 void ModuleSettingsWindow::written(const QVector<ChangeReport>& reports, const QString& failure) {
   if (!failure.isEmpty()) {
-    statusBar_->setText(QStringLiteral(" "));
-    setMessage(failure, true);
+    foot_->status->setText(QStringLiteral(" "));
+    foot_->setMessage(failure, true);
     return updateButtons();
   }
   const QString backup = QStringLiteral("Záloha před první změnou: %1").arg(run_->backupPath());
@@ -236,16 +221,17 @@ void ModuleSettingsWindow::written(const QVector<ChangeReport>& reports, const Q
     const ChangeReport& r = reports.first();
     // The bytes that went through, each verified by its read-back, are what the module holds.
     for (std::size_t k = 0; k < r.writes.size() && k < r.result.done; ++k) image_.bytes[r.writes[k].address] = r.writes[k].value;
-    statusBar_->setText(r.text);
-    setMessage(backup, !r.ok());
+    foot_->status->setText(r.text);
+    foot_->setMessage(backup, !r.ok());
   }
   LineModule place;
   if (movesTo(place)) {
     waiting_ = true;
     tries_ = 0;
-    setMessage(QStringLiteral("Modul odpovídá na nové adrese a rychlosti %1 až po vypnutí a zapnutí. Vypněte a zapněte "
-                              "modul; okno ho pak na nové adrese najde samo (zavřením okna se hledání ukončí). %2")
-                   .arg(Place(place), backup));
+    foot_->setMessage(QStringLiteral("Modul odpovídá na nové adrese a rychlosti %1 až po vypnutí a zapnutí. Vypněte a "
+                                     "zapněte modul; okno ho pak na nové adrese najde samo (zavřením okna se hledání "
+                                     "ukončí). %2")
+                          .arg(ModulePlace(place), backup));
     probe_.start();
   }
   updateButtons();
@@ -262,7 +248,7 @@ void ModuleSettingsWindow::found(const LineModule& at, bool answered, const QStr
   if (!waiting_) return updateButtons();
   if (!answered) {
     ++tries_;
-    statusBar_->setText(QStringLiteral(" Modul na %1 zatím neodpovídá (%2. pokus): %3").arg(Place(at)).arg(tries_).arg(error));
+    foot_->status->setText(QStringLiteral(" Modul na %1 zatím neodpovídá (%2. pokus): %3").arg(ModulePlace(at)).arg(tries_).arg(error));
     probe_.start();
     return updateButtons();
   }
@@ -272,29 +258,22 @@ void ModuleSettingsWindow::found(const LineModule& at, bool answered, const QStr
   module_.ident = ident.isEmpty() ? from.ident : ident;
   run_->moved(from, module_);
   updateTitle();
-  statusBar_->setText(QStringLiteral(" Modul odpovídá na %1.").arg(Place(module_)));
-  setMessage(QStringLiteral("Modul nalezen na nové adrese a rychlosti %1; linka ho sleduje a soubor linky je uložen.").arg(Place(module_)));
+  foot_->status->setText(QStringLiteral(" Modul odpovídá na %1.").arg(ModulePlace(module_)));
+  foot_->setMessage(QStringLiteral("Modul nalezen na nové adrese a rychlosti %1; linka ho sleduje a soubor linky je uložen.").arg(ModulePlace(module_)));
   updateButtons();
   emit moduleMoved(from, module_);
 }
 
 void ModuleSettingsWindow::undoChange() {
   if (run_->busy() || waiting_ || run_->backupPath().isEmpty()) return;
-  if (!ask_(QStringLiteral("Vrátit modul do stavu zálohy z %1 (%2)? Adresa a rychlost se nevracejí.")
-                .arg(run_->backup().saved.toString(QStringLiteral("d. M. yyyy HH:mm:ss")), run_->backupPath())))
-    return;
+  if (!ask_(UndoQuestion(run_->backup(), run_->backupPath()))) return;
   run_->undo();
   updateButtons();
 }
 
 void ModuleSettingsWindow::undone(const QVector<RestoreReport>& reports, bool stopped) {
-  QStringList lines;
-  bool failure = stopped;
-  for (const RestoreReport& r : reports) {
-    lines << QStringLiteral("Modul %1: %2").arg(Place(r.module), r.text);
-    failure = failure || !r.ok();
-  }
-  setMessage(QStringLiteral("Vrácení změny: ") + lines.join(QStringLiteral("; ")), failure);
+  bool failure = false;
+  foot_->setMessage(UndoneText(reports, stopped, failure), failure);
   // What the module holds now, as the restore left it.
   run_->read({module_});
   updateButtons();

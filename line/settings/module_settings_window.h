@@ -2,9 +2,11 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <optional>
 #include <array>
 
 #include "line/common/line_types.h"
+#include "line/settings/settings_foot.h"
 #include "line/settings/settings_run.h"
 
 class QCheckBox;
@@ -58,7 +60,6 @@ class ModuleSettingsWindow : public QWidget {
   void found(const LineModule& at, bool answered, const QString& ident, const QString& error);
   // The place the module's written address and rate point to, when it differs from where it answers.
   bool movesTo(LineModule& place) const;
-  void setMessage(const QString& text, bool failure = false);
   void updateButtons();
   void updateTitle();
 
@@ -78,6 +79,5 @@ class ModuleSettingsWindow : public QWidget {
   QPushButton* read_;
   QPushButton* write_;
   QPushButton* undo_;
-  QLabel* message_;
-  StatusBar* statusBar_;
+  std::optional<SettingsFoot> foot_;
 };

@@ -64,6 +64,15 @@ void SettingsRun::moved(const LineModule& from, const LineModule& to) {
     }
 }
 
+ImageEvents SettingsRun::readEvents(const std::shared_ptr<Shared>& shared, SettingsRun* run, const LineModule& m,
+                                    const QString& prefix) {
+  ImageEvents events;
+  events.progress = [shared, run, m, prefix](ImagePhase, int percent) {
+    shared->deliver([run, m, prefix, percent] { emit run->status(m, prefix + ReadProgressText(percent)); });
+  };
+  return events;
+}
+
 void SettingsRun::read(const QVector<LineModule>& modules) {
   if (busy_) return;
   busy_ = true;
@@ -79,11 +88,7 @@ void SettingsRun::read(const QVector<LineModule>& modules) {
           s.text = QLatin1Char(' ') + error;
           return s;
         }
-        ImageEvents events;
-        events.progress = [this, shared, m](ImagePhase, int percent) {
-          shared->deliver([this, m, percent] { emit status(m, ReadProgressText(percent)); });
-        };
-        s.read = ReadModuleImage(link, events, SettingsAddresses());
+        s.read = ReadModuleImage(link, readEvents(shared, this, m, QString()), SettingsAddresses());
         s.text = ReadResultText(link.iface, s.read.result);
         return s;
       },
@@ -118,13 +123,7 @@ void SettingsRun::write(const QVector<SettingsWish>& wishes) {
           image.error = DriverStatusText(link.iface, image.status);
           return image;
         }
-        ImageEvents events;
-        events.progress = [this, shared, m](ImagePhase, int percent) {
-          shared->deliver([this, m, percent] {
-            emit status(m, QStringLiteral(" Záloha: ") + ReadProgressText(percent).trimmed());
-          });
-        };
-        image.read = ReadModuleImage(link, events);
+        image.read = ReadModuleImage(link, readEvents(shared, this, m, QStringLiteral(" Záloha:")));
         if (!image.read.ok()) image.error = ReadResultText(link.iface, image.read.result).trimmed();
         return image;
       },

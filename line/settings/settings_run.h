@@ -75,6 +75,10 @@ class SettingsRun : public QObject {
 
  private:
   struct Shared;
+  // The progress of a read on the driver thread as the run's status, after `prefix`; touches
+  // the run only on its own thread, while it lives.
+  static ImageEvents readEvents(const std::shared_ptr<Shared>& shared, SettingsRun* run, const LineModule& module,
+                                const QString& prefix);
   void backedUp(const QVector<ModuleImage>& images);
   void writeAll();
   void restored(const QVector<RestoreReport>& reports, bool stopped);

@@ -15,17 +15,11 @@
 #include "line/poll/line_worker.h"
 #include "line/settings/line_settings_window.h"
 #include "line/settings/module_settings_window.h"
+#include "tests/line/settings/settings_test_support.h"
 #include "tests/line/simulated_workbench.h"
 #include "tests/sim/sim_line.h"
 
 namespace {
-
-LineModule Module(uint8_t address, int baudCode) {
-  LineModule m;
-  m.address = address;
-  m.baudCode = baudCode;
-  return m;
-}
 
 constexpr SimModuleSpec Line[] = {{1, 4}, {5, 7}, {17, 8}};
 
@@ -40,15 +34,6 @@ struct LineSettingsTest : ::testing::Test {
     ASSERT_NE(sim, nullptr);
     workbench.emplace(dir, *sim);
     for (const SimModuleSpec& s : Line) line.append(Module(s.address, s.baudCode));
-  }
-  // The line held by the test's own driver thread (a line window holds its own).
-  void open() {
-    TData data{};
-    InitData(&data);
-    bool opened = false;
-    QObject::connect(&worker, &LineWorker::opened, &worker, [&](uint32_t status) { opened = status == 0; }, Qt::DirectConnection);
-    worker.open(data);
-    ASSERT_TRUE(WaitFor([&] { return opened; }));
   }
   uint8_t memory(int module, uint8_t address) { return sim->withModule(module, [&](SimModule& m) { return m.configByte(address); }); }
   void setMemory(int module, uint8_t address, uint8_t value) {
@@ -82,7 +67,7 @@ TEST_F(LineSettingsTest, PreviewListsExactlyTheBytesThatChange) {
       {"nothing to change", 0xFF, 0xFF, 0, {SettingChoice::DinNegation, 0, 15, 1},
        {"1 (9600 Bd)||||beze změny", "5 (57600 Bd)||||beze změny"}},
   };
-  open();
+  OpenLine(worker);  // the test's own driver thread; a line window holds the line itself
   LineSettingsWindow window(&worker);
   window.setModules(line, {line[0], line[1]});
   for (const auto& c : cases) {
@@ -100,7 +85,7 @@ TEST_F(LineSettingsTest, PreviewListsExactlyTheBytesThatChange) {
 }
 
 TEST_F(LineSettingsTest, SeveralModulesRangesSetWithTheBackupTakenFirstThenUndone) {
-  open();
+  OpenLine(worker);
   LineSettingsWindow window(&worker);
   window.setQuestion([](const QString&) { return true; });
   window.setModules(line, {line[0], line[2]});

@@ -16,18 +16,11 @@
 #include "line/poll/line_worker.h"
 #include "line/settings/module_settings_window.h"
 #include "line/settings/settings_change.h"
+#include "tests/line/settings/settings_test_support.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/scripted_driver.h"
-#include "tests/support/wait_for.h"
 
 namespace {
-
-LineModule Module(uint8_t address, int baudCode) {
-  LineModule m;
-  m.address = address;
-  m.baudCode = baudCode;
-  return m;
-}
 
 using Request = std::array<uint32_t, 8>;
 Request Read(uint8_t address) { return {3, Cmd::ReadConfigByte, 0, 0, address, address, 0, 0}; }
@@ -48,12 +41,7 @@ struct ModuleSettingsTest : ::testing::Test {
   }
   void SetUp() override {
     deliver();
-    TData data{};
-    InitData(&data);
-    bool opened = false;
-    QObject::connect(&worker, &LineWorker::opened, &worker, [&](uint32_t status) { opened = status == 0; }, Qt::DirectConnection);
-    worker.open(data);
-    ASSERT_TRUE(WaitFor([&] { return opened; }));
+    OpenLine(worker);
   }
   std::vector<Request> configRequests() const {
     std::vector<Request> r;
