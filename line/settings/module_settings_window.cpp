@@ -188,6 +188,9 @@ void ModuleSettingsWindow::readDone(const QVector<ModuleSettings>& settings) {
     known_ = known_ || s.ok();
     showImage(image_);
     foot_->status->setText(s.text);
+    LineModule place;
+    if (s.ok() && movesTo(place))
+      foot_->setMessage(QStringLiteral("Modul má v paměti adresu a rychlost %1; začnou platit po jeho příštím zapnutí.").arg(ModulePlace(place)));
   }
   updateButtons();
 }
@@ -217,15 +220,18 @@ void ModuleSettingsWindow::written(const QVector<ChangeReport>& reports, const Q
     return updateButtons();
   }
   const QString backup = QStringLiteral("Záloha před první změnou: %1").arg(run_->backupPath());
+  bool moves = false;  // the write took a new address or rate
   if (reports.size() == 1) {
     const ChangeReport& r = reports.first();
     // The bytes that went through, each verified by its read-back, are what the module holds.
-    for (std::size_t k = 0; k < r.writes.size() && k < r.result.done; ++k) image_.bytes[r.writes[k].address] = r.writes[k].value;
+    const std::vector<ConfigByte> done(r.writes.begin(), r.writes.begin() + long(std::min(r.writes.size(), r.result.done)));
+    for (const ConfigByte& b : done) image_.bytes[b.address] = b.value;
+    moves = TouchesLineSettings(done);
     foot_->status->setText(r.text);
     foot_->setMessage(backup, !r.ok());
   }
   LineModule place;
-  if (movesTo(place)) {
+  if (moves && movesTo(place)) {
     waiting_ = true;
     tries_ = 0;
     foot_->setMessage(QStringLiteral("Modul odpovídá na nové adrese a rychlosti %1 až po vypnutí a zapnutí. Vypněte a "
