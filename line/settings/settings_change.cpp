@@ -6,6 +6,7 @@
 
 #include "base/exchange/commands.h"
 #include "base/settings/settings.h"
+#include "base/text/baud.h"
 
 const std::vector<uint8_t>& SettingsAddresses() {
   static const std::vector<uint8_t> addresses = [] {
@@ -82,6 +83,8 @@ ConfigImage ApplyChoice(const SettingChoice& c, ConfigImage image) {
     SetDigitalBit(image, FieldBase(c.kind), channel, c.value != 0);
   return image;
 }
+
+QString ModulePlace(const LineModule& m) { return QStringLiteral("%1 (%2 Bd)").arg(m.address).arg(BaudCodeToRate(m.baudCode)); }
 
 QString AutoBackupFolder() {
   const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);

@@ -42,6 +42,9 @@ ConfigImage ApplyChoice(const SettingChoice& choice, ConfigImage image);
 bool DigitalBit(const ConfigImage& image, uint8_t base, int channel);
 void SetDigitalBit(ConfigImage& image, uint8_t base, int channel, bool on);
 
+// "5 (9600 Bd)": where a module answers.
+QString ModulePlace(const LineModule& module);
+
 // Where the workbench keeps the line backups it takes before it writes a change:
 // <GenericDataLocation>/qx510/zálohy, a file per backup named by its time. Empty when the user
 // has no data folder.

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "base/text/czech_plural.h"
+#include "line/settings/settings_change.h"
 #include "ui/status_bar.h"
 
 SettingsFoot::SettingsFoot(QWidget* window, QVBoxLayout* layout) : message(new QLabel(window)), status(new StatusBar(window)) {
@@ -21,8 +22,6 @@ void SettingsFoot::setMessage(const QString& text, bool failure) {
   message->setStyleSheet(failure ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
   message->setText(text);
 }
-
-QString ModulePlace(const LineModule& m) { return QStringLiteral("%1 (%2 Bd)").arg(m.address).arg(BaudCodeToRate(m.baudCode)); }
 
 QString UndoQuestion(const LineFile& backup, const QString& path) {
   return QStringLiteral("Vrátit %1 do stavu zálohy z %2 (%3)? Adresa a rychlost se nevracejí.")

@@ -19,9 +19,6 @@ struct SettingsFoot {
   void setMessage(const QString& text, bool failure = false);
 };
 
-// "5 (9600 Bd)": where a module answers.
-QString ModulePlace(const LineModule& module);
-
 // The question before an undo, and how it went, module by module; `failure` when any did not
 // end as the backup has it.
 QString UndoQuestion(const LineFile& backup, const QString& path);

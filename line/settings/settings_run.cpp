@@ -40,8 +40,6 @@ void ForEachModule(LineWorker* worker, const std::shared_ptr<S>& shared, const Q
   }
 }
 
-QString ModuleName(const LineModule& m) { return QStringLiteral("modul %1 (%2 Bd)").arg(m.address).arg(BaudCodeToRate(m.baudCode)); }
-
 }  // namespace
 
 SettingsRun::SettingsRun(LineWorker* worker, QObject* parent)
@@ -104,8 +102,7 @@ void SettingsRun::write(const QVector<SettingsWish>& wishes) {
   wishes_ = wishes;
   QVector<LineModule> unsaved;
   for (const SettingsWish& w : wishes)
-    if (!undoModules_.contains(w.module))
-      unsaved.append(w.module);
+    if (!undoModules_.contains(w.module)) unsaved.append(w.module);
   if (unsaved.isEmpty()) return writeAll();
   auto shared = shared_;
   ForEachModule<ModuleImage>(
@@ -133,7 +130,7 @@ void SettingsRun::write(const QVector<SettingsWish>& wishes) {
 void SettingsRun::backedUp(const QVector<ModuleImage>& images) {
   QStringList failures;
   for (const ModuleImage& i : images)
-    if (!i.ok()) failures << QStringLiteral("%1: %2").arg(ModuleName(i.module), i.error);
+    if (!i.ok()) failures << QStringLiteral("modul %1: %2").arg(ModulePlace(i.module), i.error);
   QString failure;
   if (!failures.isEmpty()) {
     failure = QStringLiteral("Zálohu nelze pořídit, nic nezapsáno: ") + failures.join(QStringLiteral("; "));
