@@ -27,6 +27,8 @@
 #include "line/log/log_panel.h"
 #include "line/app/module_detail_window.h"
 #include "line/connect/scan_panel.h"
+#include "line/settings/line_settings_window.h"
+#include "line/settings/module_settings_window.h"
 #include "line/trend/trend_plot.h"
 #include "line/common/workbench_settings.h"
 #include "sim/sim_server.h"
@@ -129,6 +131,20 @@ int main(int argc, char** argv) {
   Save(wizard, "28-line-calibration-result.png");
   wizard->close();
   detail->close();
+
+  // The first module's settings as read from it; then inputs 0-11 negated on every module,
+  // previewed.
+  ModuleSettingsWindow* settings = window.openSettings(window.model()->row(0).module);
+  Settle(1500);
+  Save(settings, "30-line-module-settings.png");
+  settings->close();
+  LineSettingsWindow* several = window.openLineSettings();
+  several->setModules(window.model()->modules(), window.model()->modules());
+  several->setChoice({SettingChoice::DinNegation, 0, 11, 1});
+  several->showPreview();
+  Settle(2500);
+  Save(several, "31-line-settings.png");
+  several->close();
 
   // Log running for two modules.
   window.tabs()->setCurrentIndex(2);

@@ -45,6 +45,8 @@
 #include "line/connect/scan_panel.h"
 #include "line/traffic/traffic_panel.h"
 #include "line/app/window_place.h"
+#include "line/settings/line_settings_window.h"
+#include "line/settings/module_settings_window.h"
 #include "line/common/workbench_settings.h"
 #include "mqtt/mqtt_messages.h"
 #include "ui/question.h"
@@ -127,6 +129,11 @@ LineWindow::LineWindow(QWidget* parent)
   bottom->addWidget(lineName_);
   bottom->addSpacing(12);
   bottom->addWidget(lineInfo_, 1);
+  // Below the table rather than in the row above it, which already takes a laptop's width.
+  auto* settings = new QPushButton(QStringLiteral("&Hromadné nastavení…"), overview);
+  settings->setObjectName(QStringLiteral("LineSettings"));
+  connect(settings, &QPushButton::clicked, this, &LineWindow::openLineSettings);
+  bottom->addWidget(settings);
   ol->addLayout(bottom);
   connect(lineName_, &QLineEdit::editingFinished, this, &LineWindow::takeLineName);
   tabs_->addTab(overview, QStringLiteral("Přehled linky"));
@@ -229,6 +236,7 @@ void LineWindow::buildOverviewTable() {
   // Tab takes the table after the row of buttons above it, the line's name after it.
   setTabOrder(tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineReport")), table_);
   setTabOrder(table_, lineName_);
+  setTabOrder(lineName_, tabs_->widget(0)->findChild<QPushButton*>(QStringLiteral("LineSettings")));
   connect(table_, &QTableView::doubleClicked, this,
           [this](const QModelIndex& index) { openDetail(sorted_->mapToSource(index).row()); });
   table_->installEventFilter(this);
@@ -399,6 +407,7 @@ void LineWindow::lineChanged(bool save) {
     traffic_->setModules(modules);
     mqtt_->setModules(modules);
   }
+  if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setModules(modules, w->ticked());
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Soubor linky: %2").arg(modules.size()).arg(linePath_));
   // Only what is still on the line keeps its history.
@@ -434,6 +443,53 @@ void LineWindow::removeModule(int row) {
   // Nothing is written to the module: it only leaves the polling and the line file.
   delete details_.take(ModuleKey(model_.row(row).module));
   model_.removeModule(row);
+  lineChanged(true);
+}
+
+ModuleSettingsWindow* LineWindow::openSettings(const LineModule& module) {
+  ModuleSettingsWindow* w = nullptr;
+  for (ModuleSettingsWindow* open : findChildren<ModuleSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly))
+    if (open->module() == module) w = open;
+  if (w == nullptr) {
+    w = new ModuleSettingsWindow(worker(), module, this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    connect(w, &ModuleSettingsWindow::moduleMoved, this, &LineWindow::followModule);
+  }
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
+LineSettingsWindow* LineWindow::openLineSettings() {
+  auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly);
+  if (w == nullptr) {
+    w = new LineSettingsWindow(worker(), this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    const int row = selectedRow();
+    w->setModules(model_.modules(), row >= 0 ? QVector<LineModule>{model_.row(row).module} : QVector<LineModule>{});
+  }
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
+void LineWindow::followModule(const LineModule& from, const LineModule& to) {
+  const int row = model_.rowOf(from.address, from.baudCode);
+  if (row < 0) return;
+  if (model_.rowOf(to.address, to.baudCode) >= 0) {
+    lineInfo_->setText(QStringLiteral("Modul %1 odpovídá na adrese %2 (%3 Bd), kde linka už jeden modul má; linka nezměněna.")
+                           .arg(from.address)
+                           .arg(to.address)
+                           .arg(BaudCodeToRate(to.baudCode)));
+    lineInfo_->setStyleSheet(FailureStyle());
+    return;
+  }
+  delete details_.take(ModuleKey(from));
+  if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->moved(from, to);
+  model_.removeModule(row);
+  model_.addModule(to);
   lineChanged(true);
 }
 
@@ -666,6 +722,7 @@ ModuleDetailWindow* LineWindow::openDetail(int row) {
     w->setOutputs(r.outputs);
     if (r.last) w->addReading(*r.last);
     if (model_.watch() != LineModel::Watch::Polling) w->pollingStopped(model_.watch() == LineModel::Watch::Disconnected);
+    connect(w, &ModuleDetailWindow::settingsRequested, this, &LineWindow::openSettings);
     details_.insert(key, w);
   }
   w->show();

@@ -16,6 +16,8 @@ class ExchangeObserver;
 class ExchangeQueue;
 class TrafficPanel;
 class LineWorker;
+class LineSettingsWindow;
+class ModuleSettingsWindow;
 class LogPanel;
 class ModuleDetailWindow;
 class MqttPanel;
@@ -60,6 +62,10 @@ class LineWindow : public QMainWindow {
   QString statusText(int panel) const;
   ModuleDetailWindow* openDetail(int row);
   ModuleDetailWindow* detail(int row) const;
+  // A module's settings window (one per module), and the one for several modules at once,
+  // opened or raised; the overview's chosen row comes ticked.
+  ModuleSettingsWindow* openSettings(const LineModule& module);
+  LineSettingsWindow* openLineSettings();
   // How the window asks the operator before it cuts a restore short or quits with a log or a
   // calibration running (AskYesNo unless a test answers instead); true: go ahead.
   void setQuestion(std::function<bool(const QString& text)> ask) { ask_ = std::move(ask); }
@@ -74,6 +80,9 @@ class LineWindow : public QMainWindow {
   // A module put on the line or taken off it by hand; nothing is written to any module.
   void addModule(const LineModule& module);
   void removeModule(int row);
+  // A module answers at another place after its address or rate was written and it was
+  // power-cycled: its entry follows it, and the line file is saved.
+  void followModule(const LineModule& from, const LineModule& to);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

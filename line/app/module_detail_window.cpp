@@ -118,6 +118,10 @@ ModuleDetailWindow::ModuleDetailWindow(const LineModule& module, LineWorker* wor
   sl->addWidget(statusBits_);
   sl->addWidget(clear_);
   side->addWidget(status);
+  auto* settings = new QPushButton(QStringLiteral("Na&stavení…"), this);
+  settings->setObjectName(QStringLiteral("SettingsButton"));
+  connect(settings, &QPushButton::clicked, this, [this] { emit settingsRequested(module_); });
+  side->addWidget(settings);
   message_ = new QLabel(this);
   message_->setObjectName(QStringLiteral("ModuleMessage"));
   message_->setWordWrap(true);

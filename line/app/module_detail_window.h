@@ -66,6 +66,10 @@ class ModuleDetailWindow : public QWidget {
   // Opens the guided calibration of input 0, or raises the one already open.
   CalibrationWizard* openCalibration();
 
+ signals:
+  // "Nastavení…": the module's settings window, which the line window keeps.
+  void settingsRequested(const LineModule& module);
+
  protected:
   void timerEvent(QTimerEvent* event) override;
 

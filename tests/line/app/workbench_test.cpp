@@ -29,6 +29,8 @@
 #include "line/app/line_window.h"
 #include "line/log/log_panel.h"
 #include "line/app/module_detail_window.h"
+#include "line/settings/line_settings_window.h"
+#include "line/settings/module_settings_window.h"
 #include "line/common/save_path.h"
 #include "line/traffic/traffic_panel.h"
 #include "line/trend/trend_plot.h"
@@ -253,6 +255,8 @@ TEST_F(WorkbenchTest, MnemonicsAreUniqueOnEveryPage) {
   QTest::keyClick(w.get(), Qt::Key_E, Qt::AltModifier);
   EXPECT_EQ(QApplication::focusWidget(), w->logPanel()->findChild<QListWidget*>(QStringLiteral("LogModules")));
   ExpectMnemonicsUnique({w->openDetail(0)}, "detail");
+  ExpectMnemonicsUnique({w->openSettings(w->model()->row(0).module)}, "module settings");
+  ExpectMnemonicsUnique({w->openLineSettings()}, "several modules' settings");
 }
 
 TEST_F(WorkbenchTest, TrafficFilterOffersTheLinesModules) {
