@@ -99,10 +99,6 @@ int CmdScan(CliContext& c) {
   ScanBudget budget(timing.basis, timing.adapterLatencyMs, int(userTimeout));
   const uint8_t iface = c.data.Interface;
   const uint32_t handle = c.data.DriverHandle;
-  // The progress counts each try at its timeout: at 600 Bd a try takes seventy times what
-  // it takes at 115200 Bd, and most tries meet no module.
-  qint64 totalMs = 0, doneMs = 0;
-  for (int code : codes) totalMs += qint64(budget.tryTimeoutMs(BaudCodeToRate(code))) * qint64(addresses.size());
   std::size_t done = 0;
   const std::size_t total = addresses.size() * codes.size();
   QElapsedTimer scanClock;
@@ -138,12 +134,12 @@ int CmdScan(CliContext& c) {
   hooks.conflict = [&](uint8_t address, int code) {
     c.say(QStringLiteral("%1 při %2 Bd: jejich odpovědi kolidují").arg(AddressConflictText(address)).arg(BaudCodeToRate(code)));
   };
-  hooks.tried = [&](int timeoutMs) {
+  // The progress counts each try at its timeout, as the workbench does: at 600 Bd a try takes
+  // seventy times what it takes at 115200 Bd, and most tries meet no module.
+  hooks.tried = [&](int64_t doneMs, int64_t wholeMs) {
     ++done;
-    doneMs += timeoutMs;
-    // The time left as the workbench reckons it: each try counted at its timeout.
-    c.progressBar(QStringLiteral("Hledání"), int(std::min<qint64>(100, doneMs * 100 / std::max<qint64>(1, totalMs))),
-                  QStringLiteral("zbývá asi %1").arg(DurationText(TimeLeftMs(doneMs, totalMs, scanClock.elapsed()) / 1000)));
+    c.progressBar(QStringLiteral("Hledání"), int(std::min<int64_t>(100, doneMs * 100 / std::max<int64_t>(1, wholeMs))),
+                  QStringLiteral("zbývá asi %1").arg(DurationText(TimeLeftMs(doneMs, wholeMs, scanClock.elapsed()) / 1000)));
   };
   const ScanEnd end = ScanLine(iface, handle, addresses, codes, budget, c.data.ResponseTimeout, hooks);
   int result = ExitOk;

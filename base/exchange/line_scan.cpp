@@ -46,7 +46,17 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
     if (address >= 0 && std::find(list.begin(), list.end(), uint8_t(address)) == list.end())
       list.push_back(uint8_t(address));
   };
-  for (int code : baudCodes) {
+  int64_t doneMs = 0;
+  // What the tries not made yet would take: the rest of this rate's addresses, then every
+  // address at each rate after it.
+  auto leftMs = [&](std::size_t rateIndex, std::size_t addressesLeft) {
+    int64_t ms = int64_t(addressesLeft) * budget.tryTimeoutMs(BaudCodeToRate(baudCodes[rateIndex]));
+    for (std::size_t i = rateIndex + 1; i < baudCodes.size(); ++i)
+      ms += int64_t(addresses.size()) * budget.tryTimeoutMs(BaudCodeToRate(baudCodes[i]));
+    return ms;
+  };
+  for (std::size_t rateIndex = 0; rateIndex < baudCodes.size(); ++rateIndex) {
+    const int code = baudCodes[rateIndex];
     if ((end.stopped = end.stopped || hooks.stop())) break;
     const int32_t rate = BaudCodeToRate(code);
     setTimeout = -1;
@@ -60,6 +70,7 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
     QElapsedTimer clock;
     clock.start();
     int previousSilent = -1;  // the address of the try before, when it failed
+    std::size_t addressesLeft = addresses.size();
     for (uint8_t address : addresses) {
       if ((end.stopped = hooks.stop())) break;
       const int timeout = budget.tryTimeoutMs(rate);
@@ -88,7 +99,8 @@ ScanEnd ScanLine(uint8_t iface, uint32_t handle, const std::vector<uint8_t>& add
       }
       if (status != 0) silent.push_back({address, startedNs});
       previousSilent = status != 0 ? int(address) : -1;
-      hooks.tried(timeout);
+      doneMs += timeout;
+      if (hooks.tried) hooks.tried(doneMs, doneMs + leftMs(rateIndex, --addressesLeft));
     }
     if (end.stopped) break;
     if (!again.empty() && !useRate(code, responseTimeoutMs)) return end;

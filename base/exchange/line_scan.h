@@ -25,7 +25,10 @@ struct ScanHooks {
   std::function<uint32_t(int baudCode, int timeoutMs)> setRate;
   std::function<bool()> stop;  // asked before every try
   std::function<void(const ScanFind&)> found;
-  std::function<void(int tryTimeoutMs)> tried;  // after every try of the plan
+  // After every try of the plan: the time its tries took at their timeouts, and that with what
+  // the rest would take at the budget as it stands now. The budget shortens tries as it learns,
+  // so the whole is reckoned anew each time; after the last try the two are equal.
+  std::function<void(int64_t doneMs, int64_t wholeMs)> tried;
   // Probably two modules answer at the address and rate: its answers keep arriving damaged
   // while the others' do not (base/exchange/address_conflict.h). May be empty.
   std::function<void(uint8_t address, int baudCode)> conflict;

@@ -219,7 +219,6 @@ void LineWorker::doScan(ScanPlan plan) {
   ScanBudget budget(timing.basis, timing.adapterLatencyMs, plan.timeoutMs);
   // Progress in each try's timeout: a try at 600 Bd weighs seventy at 115200 Bd.
   const int total = plan.budgetMs(budget);
-  int done = 0;
   uint32_t failed = 0;
   QString error;
   // The start first: a record of the polls before it never falls inside the span.
@@ -252,10 +251,7 @@ void LineWorker::doScan(ScanPlan plan) {
     place.baudCode = code;
     emit scanConflict(place);
   };
-  hooks.tried = [&](int timeoutMs) {
-    done = std::min(total, done + timeoutMs);
-    emit scanProgress(done, total, clock.elapsed());
-  };
+  hooks.tried = [&](int64_t doneMs, int64_t wholeMs) { emit scanProgress(int(doneMs), int(wholeMs), clock.elapsed()); };
   const ScanEnd end = ScanLine(data_.Interface, data_.DriverHandle, addresses,
                                std::vector<int>(plan.baudCodes.begin(), plan.baudCodes.end()), budget,
                                plan.restoreTimeoutMs, hooks);
