@@ -45,6 +45,8 @@
 #include "line/connect/scan_panel.h"
 #include "line/traffic/traffic_panel.h"
 #include "line/app/window_place.h"
+#include "line/commission/commissioning_window.h"
+#include "line/commission/line_rate_window.h"
 #include "line/settings/line_settings_window.h"
 #include "line/settings/module_settings_window.h"
 #include "line/common/workbench_settings.h"
@@ -134,6 +136,15 @@ LineWindow::LineWindow(QWidget* parent)
   settings->setObjectName(QStringLiteral("LineSettings"));
   connect(settings, &QPushButton::clicked, this, &LineWindow::openLineSettings);
   bottom->addWidget(settings);
+  // Every other letter of "Uvedení do provozu" is taken on this page (the connection's included).
+  auto* commission = new QPushButton(QStringLiteral("Uveden&í do provozu…"), overview);
+  commission->setObjectName(QStringLiteral("Commissioning"));
+  connect(commission, &QPushButton::clicked, this, &LineWindow::openCommissioning);
+  bottom->addWidget(commission);
+  auto* lineRate = new QPushButton(QStringLiteral("Změna ry&chlosti linky…"), overview);
+  lineRate->setObjectName(QStringLiteral("LineRate"));
+  connect(lineRate, &QPushButton::clicked, this, &LineWindow::openLineRate);
+  bottom->addWidget(lineRate);
   ol->addLayout(bottom);
   connect(lineName_, &QLineEdit::editingFinished, this, &LineWindow::takeLineName);
   tabs_->addTab(overview, QStringLiteral("Přehled linky"));
@@ -408,6 +419,8 @@ void LineWindow::lineChanged(bool save) {
     mqtt_->setModules(modules);
   }
   if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setModules(modules, w->ticked());
+  if (auto* w = findChild<CommissioningWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setLineModules(modules);
+  if (auto* w = findChild<LineRateWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setModules(modules);
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Soubor linky: %2").arg(modules.size()).arg(linePath_));
   // Only what is still on the line keeps its history.
@@ -468,6 +481,34 @@ LineSettingsWindow* LineWindow::openLineSettings() {
     w->setAttribute(Qt::WA_DeleteOnClose);
     const int row = selectedRow();
     w->setModules(model_.modules(), row >= 0 ? QVector<LineModule>{model_.row(row).module} : QVector<LineModule>{});
+  }
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
+CommissioningWindow* LineWindow::openCommissioning() {
+  auto* w = findChild<CommissioningWindow*>(QString(), Qt::FindDirectChildrenOnly);
+  if (w == nullptr) {
+    w = new CommissioningWindow(worker(), this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setLineModules(model_.modules());
+    connect(w, &CommissioningWindow::moduleCommissioned, this, &LineWindow::addModule);
+  }
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
+LineRateWindow* LineWindow::openLineRate() {
+  auto* w = findChild<LineRateWindow*>(QString(), Qt::FindDirectChildrenOnly);
+  if (w == nullptr) {
+    w = new LineRateWindow(worker(), this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setModules(model_.modules());
+    connect(w, &LineRateWindow::lineFollowed, this, [this](const QVector<LineModule>& modules) { useModules(modules, true); });
   }
   w->show();
   w->raise();

@@ -257,6 +257,8 @@ TEST_F(WorkbenchTest, MnemonicsAreUniqueOnEveryPage) {
   ExpectMnemonicsUnique({w->openDetail(0)}, "detail");
   ExpectMnemonicsUnique({w->openSettings(w->model()->row(0).module)}, "module settings");
   ExpectMnemonicsUnique({w->openLineSettings()}, "several modules' settings");
+  ExpectMnemonicsUnique({w->openCommissioning()}, "commissioning");
+  ExpectMnemonicsUnique({w->openLineRate()}, "line rate");
 }
 
 TEST_F(WorkbenchTest, TrafficFilterOffersTheLinesModules) {
