@@ -351,6 +351,10 @@ LineWindow::~LineWindow() {
   details_.clear();
   // Calibrations taken over from details gone: they write back through the worker.
   qDeleteAll(findChildren<CalibrationWizard*>(QString(), Qt::FindDirectChildrenOnly));
+  // A commissioning or rate change may hold the driver thread waiting for the operator's power
+  // cycle: their end gives it up, else the worker's thread would never end.
+  qDeleteAll(findChildren<CommissioningWindow*>(QString(), Qt::FindDirectChildrenOnly));
+  qDeleteAll(findChildren<LineRateWindow*>(QString(), Qt::FindDirectChildrenOnly));
   worker_.reset();  // its thread ends here: no exchange after this
   if (queue_) SetExchangeObserver(previousObserver_);
 }

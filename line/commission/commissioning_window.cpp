@@ -93,7 +93,7 @@ CommissioningWindow::CommissioningWindow(LineWorker* worker, QWidget* parent)
   planButtons->addWidget(removeRow);
   planButtons->addStretch(1);
   planLayout->addLayout(planButtons);
-  middle->addWidget(planBox, 1);
+  middle->addWidget(planBox, 2);
 
   auto* stepsBox = new QGroupBox(QStringLiteral("Kroky modulu"), this);
   auto* stepsLayout = new QVBoxLayout(stepsBox);
@@ -110,7 +110,7 @@ CommissioningWindow::CommissioningWindow(LineWorker* worker, QWidget* parent)
     steps_->setItem(s, 1, new QTableWidgetItem());
   }
   stepsLayout->addWidget(steps_);
-  middle->addWidget(stepsBox, 1);
+  middle->addWidget(stepsBox, 3);
   layout->addLayout(middle, 1);
 
   auto* promptRow = new QHBoxLayout;
@@ -178,7 +178,7 @@ void CommissioningWindow::setLineModules(const QVector<LineModule>& modules) {
   template_->clear();
   template_->addItem(QStringLiteral("bez vzoru: modul si ponechá svou konfiguraci"));
   for (const LineModule& m : modules)
-    template_->addItem(QStringLiteral("modul linky %1%2").arg(PlaceText({m.address, m.baudCode}),
+    template_->addItem(QStringLiteral("modul linky: %1%2").arg(PlaceText({m.address, m.baudCode}),
                                                             m.tag.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(m.tag)),
                        QVariant::fromValue(ModuleKey(m)));
   if (fileTemplate_) template_->addItem(QStringLiteral("záloha %1").arg(fileTemplateName_), QStringLiteral("soubor"));
@@ -257,7 +257,10 @@ bool CommissioningWindow::plannedPlace(int row, ModulePlace& place, QString& err
   place = {uint8_t(address), BaudRateToCode(rate)};
   for (const LineModule& m : line_)
     if (m.address == place.address && m.baudCode == place.baudCode) {
-      error = QStringLiteral("Řádek %1 plánu: na místě %2 už linka modul má; nic nezapsáno.").arg(row + 1).arg(PlaceText(place));
+      error = QStringLiteral("Řádek %1 plánu: linka už má modul na adrese %2 s rychlostí %3 Bd; nic nezapsáno.")
+                  .arg(row + 1)
+                  .arg(place.address)
+                  .arg(BaudCodeToRate(place.baudCode));
       return false;
     }
   return true;
@@ -314,7 +317,7 @@ void CommissioningWindow::begin(const std::optional<ConfigImage>& image, const Q
   plan.tag = plan_->item(row_, TagColumn)->text().trimmed();
   protocol_.delivery = plan.from;
   protocol_.templateSource = template_->currentText();
-  say(QStringLiteral("Modul pro %1 se uvádí do provozu…").arg(PlaceText(plan.to)));
+  say(QStringLiteral("Nový modul se uvádí do provozu (nové místo: %1)…").arg(PlaceText(plan.to)));
   run_->start(plan, powerWaitMs_);
   updateButtons();
 }

@@ -152,6 +152,23 @@ TEST_F(CommissioningTest, TheDeliveryPlaceMustHoldExactlyOneModuleBeforeAnything
   EXPECT_EQ(linePlaces(), (QStringList{"31@4 ", "5@4 TT-105"}));
 }
 
+// The workbench closed while the driver thread waits for the operator's power cycle: it ends,
+// and the line keeps what it had.
+TEST_F(CommissioningTest, TheWorkbenchClosedWhileAPowerCycleIsAwaitedEnds) {
+  open({{31, 4}});
+  CommissioningWindow* w = window->openCommissioning();
+  w->addPlanned({5, 4}, QString());
+  deliver();
+  w->startNext();
+  ASSERT_TRUE(WaitFor([&] { return w->waitingForPowerCycle(); }));
+  const QString path = window->linePath();
+  window.reset();
+  LineFile saved;
+  QString error;
+  ASSERT_TRUE(LoadLineFile(path, saved, error)) << error.toStdString();
+  EXPECT_EQ(saved.modules.size(), 1);
+}
+
 // A line of four moved to 115200 Bd; the module at address 2 refuses the write and keeps its
 // rate: the final table and the line file say where each answers.
 TEST_F(CommissioningTest, ALineOfFourMovedToAnotherRateEndsInTheTableOfWhereEachAnswers) {
