@@ -59,6 +59,15 @@ namespace {
 
 QString FailureStyle() { return QStringLiteral("color: #b00000; font-weight: bold"); }
 
+// A window of the line opened or brought to the front.
+template <typename W>
+W* Raised(W* w) {
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
+
 }  // namespace
 
 LineWindow::LineWindow(QWidget* parent)
@@ -472,10 +481,7 @@ ModuleSettingsWindow* LineWindow::openSettings(const LineModule& module) {
     w->setAttribute(Qt::WA_DeleteOnClose);
     connect(w, &ModuleSettingsWindow::moduleMoved, this, &LineWindow::followModule);
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
 }
 
 LineSettingsWindow* LineWindow::openLineSettings() {
@@ -486,10 +492,7 @@ LineSettingsWindow* LineWindow::openLineSettings() {
     const int row = selectedRow();
     w->setModules(model_.modules(), row >= 0 ? QVector<LineModule>{model_.row(row).module} : QVector<LineModule>{});
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
 }
 
 CommissioningWindow* LineWindow::openCommissioning() {
@@ -500,10 +503,7 @@ CommissioningWindow* LineWindow::openCommissioning() {
     w->setLineModules(model_.modules());
     connect(w, &CommissioningWindow::moduleCommissioned, this, &LineWindow::addModule);
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
 }
 
 LineRateWindow* LineWindow::openLineRate() {
@@ -514,10 +514,7 @@ LineRateWindow* LineWindow::openLineRate() {
     w->setModules(model_.modules());
     connect(w, &LineRateWindow::lineFollowed, this, [this](const QVector<LineModule>& modules) { useModules(modules, true); });
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
 }
 
 void LineWindow::followModule(const LineModule& from, const LineModule& to) {
@@ -770,10 +767,7 @@ ModuleDetailWindow* LineWindow::openDetail(int row) {
     connect(w, &ModuleDetailWindow::settingsRequested, this, &LineWindow::openSettings);
     details_.insert(key, w);
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
 }
 
 QString LineWindow::lineFileFolder() {

@@ -21,6 +21,7 @@
 #include "base/commission/commission_template.h"
 #include "base/text/baud.h"
 #include "line/commission/commission_run.h"
+#include "line/commission/power_cycle_foot.h"
 #include "line/common/save_path.h"
 #include "line/common/workbench_settings.h"
 #include "ui/return_key.h"
@@ -113,23 +114,7 @@ CommissioningWindow::CommissioningWindow(LineWorker* worker, QWidget* parent)
   middle->addWidget(stepsBox, 3);
   layout->addLayout(middle, 1);
 
-  auto* promptRow = new QHBoxLayout;
-  prompt_ = new QLabel(this);
-  prompt_->setObjectName(QStringLiteral("PowerCyclePrompt"));
-  prompt_->setWordWrap(true);
-  prompt_->setStyleSheet(QStringLiteral("font-weight: bold"));
-  powerDone_ = Button(QStringLiteral("&Napájení přepnuto"), "PowerCycled", this);
-  cancel_ = Button(QStringLiteral("&Zrušit"), "CancelWork", this);
-  promptRow->addWidget(prompt_, 1);
-  promptRow->addWidget(powerDone_);
-  promptRow->addWidget(cancel_);
-  layout->addLayout(promptRow);
-
-  message_ = new QLabel(this);
-  message_->setObjectName(QStringLiteral("Message"));
-  message_->setWordWrap(true);
-  message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  layout->addWidget(message_);
+  foot_ = new PowerCycleFoot(run_, this, layout, QStringLiteral("&Napájení přepnuto"), QStringLiteral("&Zrušit"));
 
   auto* buttons = new QHBoxLayout;
   start_ = Button(QStringLiteral("&Uvést další modul"), "StartNext", this);
@@ -152,15 +137,13 @@ CommissioningWindow::CommissioningWindow(LineWorker* worker, QWidget* parent)
   });
   connect(start_, &QPushButton::clicked, this, &CommissioningWindow::startNext);
   connect(retry_, &QPushButton::clicked, this, &CommissioningWindow::retryStep);
-  connect(powerDone_, &QPushButton::clicked, this, &CommissioningWindow::confirmPowerCycle);
-  connect(cancel_, &QPushButton::clicked, this, &CommissioningWindow::cancelWork);
+  connect(foot_, &PowerCycleFoot::changed, this, &CommissioningWindow::updateButtons);
   connect(saveProtocol_, &QPushButton::clicked, this, &CommissioningWindow::saveProtocolAs);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
   connect(run_, &CommissionRun::report, this, &CommissioningWindow::stepReport);
   connect(run_, &CommissionRun::progress, this, [this](CommissionStep step, int percent) {
     steps_->item(int(step), 1)->setText(QStringLiteral("%1 %").arg(percent));
   });
-  connect(run_, &CommissionRun::powerCycleAsked, this, &CommissioningWindow::powerCycleAsked);
   connect(run_, &CommissionRun::commissioned, this, &CommissioningWindow::commissioned);
   connect(run_, &CommissionRun::templateRead, this, &CommissioningWindow::templateRead);
 
@@ -336,31 +319,12 @@ void CommissioningWindow::stepReport(CommissionStep step, const QString& text) {
   steps_->resizeRowToContents(int(step));
 }
 
-void CommissioningWindow::powerCycleAsked(const QString& prompt) {
-  askedPowerCycle_ = true;
-  prompt_->setText(prompt + QStringLiteral(" Potom stiskněte „Napájení přepnuto“."));
-  updateButtons();
-  powerDone_->setFocus();
-}
+void CommissioningWindow::confirmPowerCycle() { foot_->confirm(); }
 
-void CommissioningWindow::confirmPowerCycle() {
-  if (!askedPowerCycle_) return;
-  askedPowerCycle_ = false;
-  prompt_->clear();
-  run_->answerPowerCycle(true);
-  updateButtons();
-}
-
-void CommissioningWindow::cancelWork() {
-  askedPowerCycle_ = false;
-  prompt_->clear();
-  run_->cancel();
-  updateButtons();
-}
+void CommissioningWindow::cancelWork() { foot_->cancel(); }
 
 void CommissioningWindow::commissioned(bool ok) {
-  askedPowerCycle_ = false;
-  prompt_->clear();
+  foot_->clear();
   const Commissioning* job = run_->job();
   if (job == nullptr) {  // the line could not be used: the text came as the first step's
     plan_->item(row_, StateColumn)->setText(QStringLiteral("čeká"));
@@ -442,12 +406,11 @@ void CommissioningWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-QString CommissioningWindow::message() const { return message_->text(); }
+bool CommissioningWindow::waitingForPowerCycle() const { return foot_->waiting(); }
 
-void CommissioningWindow::say(const QString& text, bool failure) {
-  message_->setText(text);
-  message_->setStyleSheet(failure ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
-}
+QString CommissioningWindow::message() const { return foot_->message(); }
+
+void CommissioningWindow::say(const QString& text, bool failure) { foot_->say(text, failure); }
 
 void CommissioningWindow::updateButtons() {
   const bool busy = run_->busy();
@@ -455,8 +418,7 @@ void CommissioningWindow::updateButtons() {
   const Commissioning* job = run_->job();
   retry_->setEnabled(!busy && job != nullptr && !job->done() && job->last().outcome != StepReport::Refused &&
                      job->last().outcome != StepReport::Collided);
-  powerDone_->setEnabled(askedPowerCycle_);
-  cancel_->setEnabled(busy);
+  foot_->updateButtons();
   saveProtocol_->setEnabled(!busy && !protocol_.modules.isEmpty());
   template_->setEnabled(!busy);
   deliveryAddress_->setEnabled(!busy);

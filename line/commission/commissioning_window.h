@@ -11,8 +11,8 @@
 
 class CommissionRun;
 class LineWorker;
+class PowerCycleFoot;
 class QComboBox;
-class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
@@ -44,7 +44,7 @@ class CommissioningWindow : public QWidget {
   CommissionRun* run() const { return run_; }
   QTableWidget* plan() const { return plan_; }
   QTableWidget* steps() const { return steps_; }
-  bool waitingForPowerCycle() const { return askedPowerCycle_; }
+  bool waitingForPowerCycle() const;
   QString message() const;
   const CommissionProtocol& protocol() const { return protocol_; }
   bool saveProtocol(const QString& path, QString& error);
@@ -71,7 +71,6 @@ class CommissioningWindow : public QWidget {
   void begin(const std::optional<ConfigImage>& image, const QString& type);
   void templateRead(const ConfigImage& image, const QString& type, const QString& error);
   void stepReport(CommissionStep step, const QString& text);
-  void powerCycleAsked(const QString& prompt);
   void commissioned(bool ok);
   void record(bool ok);
   void say(const QString& text, bool failure = false);
@@ -82,7 +81,6 @@ class CommissioningWindow : public QWidget {
   std::optional<ConfigImage> fileTemplate_;
   QString fileTemplateType_, fileTemplateName_;
   int row_ = -1;  // the plan's row under way
-  bool askedPowerCycle_ = false;
   int powerWaitMs_ = 30000;
   CommissionProtocol protocol_;
 
@@ -91,11 +89,8 @@ class CommissioningWindow : public QWidget {
   QComboBox* template_;
   QTableWidget* plan_;
   QTableWidget* steps_;
-  QLabel* prompt_;
-  QLabel* message_;
+  PowerCycleFoot* foot_;
   QPushButton* start_;
   QPushButton* retry_;
-  QPushButton* powerDone_;
-  QPushButton* cancel_;
   QPushButton* saveProtocol_;
 };

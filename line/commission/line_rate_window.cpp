@@ -13,6 +13,7 @@
 
 #include "base/text/baud.h"
 #include "line/commission/commission_run.h"
+#include "line/commission/power_cycle_foot.h"
 #include "ui/question.h"
 #include "ui/return_key.h"
 
@@ -48,20 +49,7 @@ LineRateWindow::LineRateWindow(LineWorker* worker, QWidget* parent)
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   layout->addWidget(table_, 1);
 
-  auto* promptRow = new QHBoxLayout;
-  prompt_ = new QLabel(this);
-  prompt_->setWordWrap(true);
-  prompt_->setStyleSheet(QStringLiteral("font-weight: bold"));
-  powerDone_ = new QPushButton(QStringLiteral("Napájení &přepnuto"), this);
-  cancel_ = new QPushButton(QStringLiteral("Zr&ušit"), this);
-  promptRow->addWidget(prompt_, 1);
-  promptRow->addWidget(powerDone_);
-  promptRow->addWidget(cancel_);
-  layout->addLayout(promptRow);
-  message_ = new QLabel(this);
-  message_->setWordWrap(true);
-  message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  layout->addWidget(message_);
+  foot_ = new PowerCycleFoot(run_, this, layout, QStringLiteral("Napájení &přepnuto"), QStringLiteral("Zr&ušit"));
   auto* close = new QPushButton(QStringLiteral("Zavří&t"), this);
   auto* bottom = new QHBoxLayout;
   bottom->addStretch(1);
@@ -69,14 +57,8 @@ LineRateWindow::LineRateWindow(LineWorker* worker, QWidget* parent)
   layout->addLayout(bottom);
 
   connect(change_, &QPushButton::clicked, this, &LineRateWindow::changeRate);
-  connect(powerDone_, &QPushButton::clicked, this, &LineRateWindow::confirmPowerCycle);
-  connect(cancel_, &QPushButton::clicked, this, &LineRateWindow::cancelWork);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
-  connect(run_, &CommissionRun::powerCycleAsked, this, [this](const QString& prompt) {
-    asked_ = true;
-    prompt_->setText(prompt + QStringLiteral(" Potom stiskněte „Napájení přepnuto“."));
-    updateButtons();
-  });
+  connect(foot_, &PowerCycleFoot::changed, this, &LineRateWindow::updateButtons);
   connect(run_, &CommissionRun::rateProgress, this, [this](int phase, int index, int count) {
     say(QStringLiteral("%1 modulu %2 z %3…").arg(phase == 0 ? QStringLiteral("Zápis rychlosti do") : QStringLiteral("Hledání"))
             .arg(index + 1)
@@ -120,24 +102,12 @@ void LineRateWindow::changeRate() {
   updateButtons();
 }
 
-void LineRateWindow::confirmPowerCycle() {
-  if (!asked_) return;
-  asked_ = false;
-  prompt_->clear();
-  run_->answerPowerCycle(true);
-  updateButtons();
-}
+void LineRateWindow::confirmPowerCycle() { foot_->confirm(); }
 
-void LineRateWindow::cancelWork() {
-  asked_ = false;
-  prompt_->clear();
-  run_->cancel();
-  updateButtons();
-}
+void LineRateWindow::cancelWork() { foot_->cancel(); }
 
 void LineRateWindow::changed(const LineRateResult& result) {
-  asked_ = false;
-  prompt_->clear();
+  foot_->clear();
   fillTable(result.rows, result.baudCode);
   switch (result.outcome) {
     case LineRateResult::Refused: say(result.refusal, true); break;
@@ -182,17 +152,15 @@ void LineRateWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-QString LineRateWindow::message() const { return message_->text(); }
+bool LineRateWindow::waitingForPowerCycle() const { return foot_->waiting(); }
 
-void LineRateWindow::say(const QString& text, bool failure) {
-  message_->setText(text);
-  message_->setStyleSheet(failure ? QStringLiteral("color: #b00000; font-weight: bold") : QString());
-}
+QString LineRateWindow::message() const { return foot_->message(); }
+
+void LineRateWindow::say(const QString& text, bool failure) { foot_->say(text, failure); }
 
 void LineRateWindow::updateButtons() {
   const bool busy = run_->busy();
   change_->setEnabled(!busy && !modules_.isEmpty());
   rate_->setEnabled(!busy);
-  powerDone_->setEnabled(asked_);
-  cancel_->setEnabled(busy);
+  foot_->updateButtons();
 }

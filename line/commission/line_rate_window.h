@@ -10,8 +10,8 @@
 
 class CommissionRun;
 class LineWorker;
+class PowerCycleFoot;
 class QComboBox;
-class QLabel;
 class QPushButton;
 class QTableWidget;
 
@@ -34,7 +34,7 @@ class LineRateWindow : public QWidget {
 
   CommissionRun* run() const { return run_; }
   QTableWidget* table() const { return table_; }
-  bool waitingForPowerCycle() const { return asked_; }
+  bool waitingForPowerCycle() const;
   QString message() const;
 
  public slots:
@@ -57,14 +57,10 @@ class LineRateWindow : public QWidget {
   CommissionRun* run_;
   QVector<LineModule> modules_;
   std::function<bool(const QString&)> ask_;
-  bool asked_ = false;
   int powerWaitMs_ = 30000;
 
   QComboBox* rate_;
   QTableWidget* table_;
-  QLabel* prompt_;
-  QLabel* message_;
+  PowerCycleFoot* foot_;
   QPushButton* change_;
-  QPushButton* powerDone_;
-  QPushButton* cancel_;
 };
