@@ -278,6 +278,8 @@ void CommissioningWindow::startNext() {
       updateButtons();
       return;
     }
+  plan_->item(row_, StateColumn)->setText(QStringLiteral("čeká"));
+  say(QStringLiteral("Vzorový modul už na lince není; zvolte jiný vzor. Nic nezapsáno."), true);
 }
 
 void CommissioningWindow::templateRead(const ConfigImage& image, const QString& type, const QString& error) {
