@@ -228,7 +228,8 @@ void CommissioningWindow::loadTemplateFile() {
 bool CommissioningWindow::plannedPlace(int row, ModulePlace& place, QString& error) const {
   bool okAddress = false, okRate = false;
   const int address = plan_->item(row, AddressColumn)->text().trimmed().toInt(&okAddress);
-  const int rate = plan_->item(row, RateColumn)->text().trimmed().toInt(&okRate);
+  // "57600" or "57600 Bd" as the rate lists write it.
+  const int rate = QString(plan_->item(row, RateColumn)->text()).remove(QStringLiteral("Bd")).trimmed().toInt(&okRate);
   if (!okAddress || address < 0 || address > 255) {
     error = QStringLiteral("Řádek %1 plánu: adresa musí být číslo 0–255.").arg(row + 1);
     return false;

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "base/text/baud.h"
+#include "base/text/czech_plural.h"
 #include "line/commission/commission_run.h"
 #include "line/commission/power_cycle_foot.h"
 #include "ui/question.h"
@@ -92,10 +93,11 @@ void LineRateWindow::setRate(int baudCode) { rate_->setCurrentIndex(baudCode); }
 void LineRateWindow::changeRate() {
   if (run_->busy() || modules_.isEmpty()) return;
   const int code = rate_->currentIndex();
-  const QString question = QStringLiteral("Zapsat rychlost %1 Bd do %2 modulů linky? Každý ji začne používat po vypnutí a "
+  const QString question = QStringLiteral("Zapsat rychlost %1 Bd do %2 %3 linky? Každý ji začne používat po vypnutí a "
                                           "zapnutí napájení linky, o které program požádá.")
                                .arg(BaudCodeToRate(code))
-                               .arg(modules_.size());
+                               .arg(modules_.size())
+                               .arg(CzechPlural(modules_.size(), "modulu", "modulů", "modulů"));
   if (!(ask_ ? ask_(question) : AskYesNo(this, Title, question))) return;
   say(QStringLiteral("Rychlost se zapisuje…"));
   run_->changeRate(LineFile(QDateTime::currentDateTime(), modules_), code, powerWaitMs_);
