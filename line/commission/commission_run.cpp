@@ -86,9 +86,11 @@ void CommissionRun::retry() {
 void CommissionRun::runJob(bool restart) {
   busy_ = true;
   shared_->cancelled = false;
-  if (restart) job_.reset();
+  // The job belongs to the driver thread until it is handed back: the window never reads it
+  // while it runs.
+  auto job = restart ? nullptr : job_;
+  job_.reset();
   auto shared = shared_;
-  auto job = job_;
   worker_->onWire([this, shared, job, plan = plan_, wait = powerWaitMs_, events = events()](
                       uint8_t iface, uint32_t handle, uint16_t timeoutMs, const LineWorker::RateSetter& setRate,
                       uint32_t status, const QString& error) mutable {

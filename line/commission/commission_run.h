@@ -29,7 +29,8 @@ class CommissionRun : public QObject {
   void answerPowerCycle(bool done);
   // Ends the work at the next byte; a power cycle asked for is given up.
   void cancel();
-  // The module's commissioning as it stands after `commissioned` (none before a start).
+  // The module's commissioning as it stands after `commissioned`; none before a start, while
+  // it runs, and after a run the line could not take.
   const Commissioning* job() const { return job_.get(); }
 
  signals:
