@@ -17,8 +17,8 @@ struct Line {
 
 QVector<Line> ModuleLines(const CommissionRecord& r) {
   QVector<Line> lines;
-  lines.append({{{0, QStringLiteral("Modul %1%2").arg(PlaceText(r.place),
-                                                      r.tag.isEmpty() ? QString() : QStringLiteral(" – ") + r.tag)}},
+  // "Modul TT-101: adresa 1, 19200 Bd"
+  lines.append({{{0, QStringLiteral("Modul%1: %2").arg(r.tag.isEmpty() ? QString() : QLatin1Char(' ') + r.tag, PlaceText(r.place))}},
                 true});
   const auto labelled = [&lines](const QString& label, const QString& value) {
     lines.append({{{0.03, label}, {0.28, value}}});

@@ -116,7 +116,7 @@ TEST_F(CommissioningTest, FourDeliveredModulesGoIntoTheLineOneAfterAnotherAndInt
   const QString out = QString::fromUtf8(text.readAllStandardOutput());
   EXPECT_TRUE(out.contains(QStringLiteral("Uvedeno do provozu: 4 z 4"))) << out.toStdString();
   for (const auto& p : planned)
-    EXPECT_TRUE(out.contains(QStringLiteral("Modul %1 – %2").arg(PlaceText(p.to), QLatin1String(p.tag)))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Modul %1: %2").arg(QLatin1String(p.tag), PlaceText(p.to)))) << out.toStdString();
   EXPECT_EQ(out.count(QStringLiteral("Rozsah AIN 0:")), 4) << out.toStdString();
 }
 
