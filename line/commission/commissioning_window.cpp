@@ -203,19 +203,19 @@ void CommissioningWindow::addPlanRow() {
   updateButtons();
 }
 
-bool CommissioningWindow::setTemplateFile(const QString& spec) {
+bool CommissioningWindow::setTemplateFile(const QString& file) {
   CommissionTemplate source;
   QString error;
-  if (!LoadCommissionTemplate(spec, source, error)) {
+  if (!LoadCommissionTemplate(file, source, error)) {
     say(error, true);
     return false;
   }
   fileTemplate_ = source.image;
   fileTemplateType_ = source.type;
-  fileTemplateName_ = QFileInfo(spec).fileName();
+  fileTemplateName_ = QFileInfo(file).fileName();
   setLineModules(line_);
   template_->setCurrentIndex(template_->count() - 1);
-  say(QStringLiteral("Vzor načten ze zálohy %1.").arg(spec));
+  say(QStringLiteral("Vzor načten ze zálohy %1.").arg(file));
   return true;
 }
 

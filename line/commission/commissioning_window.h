@@ -37,7 +37,7 @@ class CommissioningWindow : public QWidget {
   ModulePlace delivery() const;
   void addPlanned(const ModulePlace& place, const QString& tag);
   // The template from a backup file (a module's backup, or FILE:ADDR of a line file).
-  bool setTemplateFile(const QString& spec);
+  bool setTemplateFile(const QString& file);
   // How long a module may take to answer at its new place after the operator's word.
   void setPowerWaitMs(int ms) { powerWaitMs_ = ms; }
 
