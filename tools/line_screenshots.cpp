@@ -22,6 +22,8 @@
 #include "line/calibration/calibration_history.h"
 #include "line/calibration/calibration_wizard.h"
 #include "line/calibration/date_field.h"
+#include "line/commission/commissioning_window.h"
+#include "line/commission/line_rate_window.h"
 #include "line/app/line_window.h"
 #include "line/publish/mqtt_panel.h"
 #include "line/log/log_panel.h"
@@ -182,6 +184,29 @@ int main(int argc, char** argv) {
   window.mqttPanel()->findChild<QLineEdit*>(QStringLiteral("MqttUrl"))->setText(QStringLiteral("mqtt://127.0.0.1:1883"));
   Settle(300);
   Save(&window, "29-line-mqtt.png");
+
+  // Commissioning: two new modules planned after the line's four, the first one delivered
+  // and given the first module's configuration, waiting for its power cycle.
+  window.tabs()->setCurrentIndex(0);
+  window.stopPolling();
+  sim.withBus([](SimBus& bus) { bus.add(0, 4); });
+  CommissioningWindow* commissioning = window.openCommissioning();
+  commissioning->addPlanned({21, 7}, QStringLiteral("TT-121"));
+  commissioning->addPlanned({22, 7}, QStringLiteral("TT-122"));
+  commissioning->findChild<QComboBox*>(QStringLiteral("Template"))->setCurrentIndex(1);
+  commissioning->startNext();
+  Settle(3000);
+  Save(commissioning, "32-line-commissioning.png");
+  commissioning->cancelWork();
+  Settle(1000);
+  commissioning->close();
+
+  // The line's rate change, planned to 115200 Bd.
+  LineRateWindow* rate = window.openLineRate();
+  rate->setRate(8);
+  Settle(300);
+  Save(rate, "33-line-rate.png");
+  rate->close();
   window.close();
   return ShotsStatus();
 }

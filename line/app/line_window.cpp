@@ -45,6 +45,8 @@
 #include "line/connect/scan_panel.h"
 #include "line/traffic/traffic_panel.h"
 #include "line/app/window_place.h"
+#include "line/commission/commissioning_window.h"
+#include "line/commission/line_rate_window.h"
 #include "line/settings/line_settings_window.h"
 #include "line/settings/module_settings_window.h"
 #include "line/common/workbench_settings.h"
@@ -56,6 +58,15 @@
 namespace {
 
 QString FailureStyle() { return QStringLiteral("color: #b00000; font-weight: bold"); }
+
+// A window of the line opened or brought to the front.
+template <typename W>
+W* Raised(W* w) {
+  w->show();
+  w->raise();
+  w->activateWindow();
+  return w;
+}
 
 }  // namespace
 
@@ -134,6 +145,15 @@ LineWindow::LineWindow(QWidget* parent)
   settings->setObjectName(QStringLiteral("LineSettings"));
   connect(settings, &QPushButton::clicked, this, &LineWindow::openLineSettings);
   bottom->addWidget(settings);
+  // Every other letter of "Uvedení do provozu" is taken on this page (the connection's included).
+  auto* commission = new QPushButton(QStringLiteral("Uveden&í do provozu…"), overview);
+  commission->setObjectName(QStringLiteral("Commissioning"));
+  connect(commission, &QPushButton::clicked, this, &LineWindow::openCommissioning);
+  bottom->addWidget(commission);
+  auto* lineRate = new QPushButton(QStringLiteral("Změna ry&chlosti linky…"), overview);
+  lineRate->setObjectName(QStringLiteral("LineRate"));
+  connect(lineRate, &QPushButton::clicked, this, &LineWindow::openLineRate);
+  bottom->addWidget(lineRate);
   ol->addLayout(bottom);
   connect(lineName_, &QLineEdit::editingFinished, this, &LineWindow::takeLineName);
   tabs_->addTab(overview, QStringLiteral("Přehled linky"));
@@ -340,6 +360,10 @@ LineWindow::~LineWindow() {
   details_.clear();
   // Calibrations taken over from details gone: they write back through the worker.
   qDeleteAll(findChildren<CalibrationWizard*>(QString(), Qt::FindDirectChildrenOnly));
+  // A commissioning or rate change may hold the driver thread waiting for the operator's power
+  // cycle: their end gives it up, else the worker's thread would never end.
+  qDeleteAll(findChildren<CommissioningWindow*>(QString(), Qt::FindDirectChildrenOnly));
+  qDeleteAll(findChildren<LineRateWindow*>(QString(), Qt::FindDirectChildrenOnly));
   worker_.reset();  // its thread ends here: no exchange after this
   if (queue_) SetExchangeObserver(previousObserver_);
 }
@@ -408,6 +432,8 @@ void LineWindow::lineChanged(bool save) {
     mqtt_->setModules(modules);
   }
   if (auto* w = findChild<LineSettingsWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setModules(modules, w->ticked());
+  if (auto* w = findChild<CommissioningWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setLineModules(modules);
+  if (auto* w = findChild<LineRateWindow*>(QString(), Qt::FindDirectChildrenOnly)) w->setModules(modules);
   lineInfo_->setStyleSheet(QString());
   lineInfo_->setText(QStringLiteral("Modulů na lince: %1. Soubor linky: %2").arg(modules.size()).arg(linePath_));
   // Only what is still on the line keeps its history.
@@ -455,10 +481,7 @@ ModuleSettingsWindow* LineWindow::openSettings(const LineModule& module) {
     w->setAttribute(Qt::WA_DeleteOnClose);
     connect(w, &ModuleSettingsWindow::moduleMoved, this, &LineWindow::followModule);
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
 }
 
 LineSettingsWindow* LineWindow::openLineSettings() {
@@ -469,10 +492,29 @@ LineSettingsWindow* LineWindow::openLineSettings() {
     const int row = selectedRow();
     w->setModules(model_.modules(), row >= 0 ? QVector<LineModule>{model_.row(row).module} : QVector<LineModule>{});
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
+}
+
+CommissioningWindow* LineWindow::openCommissioning() {
+  auto* w = findChild<CommissioningWindow*>(QString(), Qt::FindDirectChildrenOnly);
+  if (w == nullptr) {
+    w = new CommissioningWindow(worker(), this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setLineModules(model_.modules());
+    connect(w, &CommissioningWindow::moduleCommissioned, this, &LineWindow::addModule);
+  }
+  return Raised(w);
+}
+
+LineRateWindow* LineWindow::openLineRate() {
+  auto* w = findChild<LineRateWindow*>(QString(), Qt::FindDirectChildrenOnly);
+  if (w == nullptr) {
+    w = new LineRateWindow(worker(), this);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setModules(model_.modules());
+    connect(w, &LineRateWindow::lineFollowed, this, [this](const QVector<LineModule>& modules) { useModules(modules, true); });
+  }
+  return Raised(w);
 }
 
 void LineWindow::followModule(const LineModule& from, const LineModule& to) {
@@ -725,10 +767,7 @@ ModuleDetailWindow* LineWindow::openDetail(int row) {
     connect(w, &ModuleDetailWindow::settingsRequested, this, &LineWindow::openSettings);
     details_.insert(key, w);
   }
-  w->show();
-  w->raise();
-  w->activateWindow();
-  return w;
+  return Raised(w);
 }
 
 QString LineWindow::lineFileFolder() {

@@ -11,6 +11,8 @@
 
 class BackupPanel;
 class CalibrationWizard;
+class CommissioningWindow;
+class LineRateWindow;
 class ConnectionPanel;
 class ExchangeObserver;
 class ExchangeQueue;
@@ -66,6 +68,9 @@ class LineWindow : public QMainWindow {
   // opened or raised; the overview's chosen row comes ticked.
   ModuleSettingsWindow* openSettings(const LineModule& module);
   LineSettingsWindow* openLineSettings();
+  // "Uvedení do provozu" and "Změna rychlosti linky", opened or raised; the line follows both.
+  CommissioningWindow* openCommissioning();
+  LineRateWindow* openLineRate();
   // How the window asks the operator before it cuts a restore short or quits with a log or a
   // calibration running (AskYesNo unless a test answers instead); true: go ahead.
   void setQuestion(std::function<bool(const QString& text)> ask) { ask_ = std::move(ask); }

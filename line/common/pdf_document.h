@@ -3,9 +3,14 @@
 // certificate alike.
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QMarginsF>
 #include <QString>
 #include <functional>
+#include <utility>
+
+#include "base/config/config_image.h"
 
 class QPdfWriter;
 
@@ -13,3 +18,10 @@ class QPdfWriter;
 // `paint` fails (it sets `error`) or the writer did not make a whole PDF. Margins in millimetres.
 QByteArray RenderA4Pdf(const QString& title, const QString& creator, const QMarginsF& marginsMm,
                        const std::function<bool(QPdfWriter& writer, QString& error)>& paint, QString& error);
+
+// The image's named values with the Czech labels and values the settings windows use
+// ("Komunikační rychlost", "4800 Bd"), in NamedValues() order.
+QList<std::pair<QString, QString>> ReportSettings(const ConfigImage& image);
+
+// "7. 12. 2026 19:40:05 +01:00": a time as the report prints it, with its offset from UTC.
+QString ReportTimeText(const QDateTime& time);

@@ -459,6 +459,19 @@ void LineWorker::onLine(const LineModule& module, LineJob work) {
   });
 }
 
+void LineWorker::onWire(WireJob work) {
+  post([this, work = std::move(work)] {
+    const RateSetter setRate = [this](int baudCode) {
+      uint32_t status = 0;
+      useRate(baudCode, timeoutMs_, &status);
+      return status;
+    };
+    if (!connected_) return work(0, 0, 0, setRate, StatusNoEntry, NotConnectedText.trimmed());
+    work(data_.Interface, data_.DriverHandle, uint16_t(timeoutMs_), setRate, 0, QString());
+    for (Stats& s : stats_) s.rangeByte = -1;
+  });
+}
+
 LineAccess LineWorker::access() {
   LineAccess a{data_.Interface, data_.DriverHandle, {}};
   a.reach = [this](const LineModule& module, QString& error) {

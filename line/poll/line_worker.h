@@ -61,6 +61,14 @@ class LineWorker : public QObject {
   // range is read again before its next value, as after a restore.
   using LineJob = std::function<void(const ModuleLink& link, uint32_t status, const QString& error)>;
   void onLine(const LineModule& module, LineJob work);
+  // A job that reaches modules at places of its own choosing (a new module moved from its
+  // delivery place to its own, a whole line moved to another rate): `work` gets the line's
+  // interface and handle and this thread's rate setter, or the status and text of why the line
+  // cannot be used. Polling waits until it returns; every module's range is read again after.
+  using RateSetter = std::function<uint32_t(int baudCode)>;
+  using WireJob = std::function<void(uint8_t iface, uint32_t handle, uint16_t timeoutMs, const RateSetter& setRate,
+                                     uint32_t status, const QString& error)>;
+  void onWire(WireJob work);
   // The port and device the open line goes through, as LineDeviceText named them when it was
   // opened (the drivers read the mapping then); empty for an interface never mapped or a line
   // not open. For the jobs of onLine: on this worker's thread only.

@@ -9,25 +9,6 @@
 #include "base/config/line_file.h"
 #include "line/poll/line_model.h"
 
-QList<std::pair<QString, QString>> ReportSettings(const ConfigImage& image) {
-  QList<std::pair<QString, QString>> settings;
-  for (const QString& line : NamedValues(image)) {
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    const QString name = line.left(eq), value = line.mid(eq + 1);
-    if (const QString label = SettingLabel(name); !label.isEmpty()) settings.append({label, SettingValueText(name, value)});
-  }
-  return settings;
-}
-
-QString ReportTimeText(const QDateTime& time) {
-  const int offset = time.offsetFromUtc() / 60;
-  return time.toString(QStringLiteral("d. M. yyyy HH:mm:ss ")) +
-         QStringLiteral("%1%2:%3")
-             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-             .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
-             .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
-}
-
 namespace {
 
 LineReport Started(const QString& lineName) {

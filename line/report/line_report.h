@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/config/config_image.h"
+#include "line/common/pdf_document.h"
 #include "base/text/czech_plural.h"
 #include "base/exchange/exchange_trace.h"
 #include "line/common/line_types.h"
@@ -47,9 +48,3 @@ LineReport ReportFromLineFile(const LineFile& file, const QString& path, const Q
 // The overview as it stands, with the images of the backup last written or opened (empty: none).
 LineReport ReportFromOverview(const LineModel& model, const LineFile& backup, const QString& lineName);
 
-// The image's named values with the Czech labels and values the settings windows use
-// ("Komunikační rychlost", "4800 Bd"), in NamedValues() order.
-QList<std::pair<QString, QString>> ReportSettings(const ConfigImage& image);
-
-// "7. 12. 2026 19:40:05 +01:00": a time as the report prints it, with its offset from UTC.
-QString ReportTimeText(const QDateTime& time);

@@ -29,6 +29,8 @@
 #include "line/app/line_window.h"
 #include "line/log/log_panel.h"
 #include "line/app/module_detail_window.h"
+#include "line/commission/commissioning_window.h"
+#include "line/commission/line_rate_window.h"
 #include "line/settings/line_settings_window.h"
 #include "line/settings/module_settings_window.h"
 #include "line/common/save_path.h"
@@ -257,6 +259,8 @@ TEST_F(WorkbenchTest, MnemonicsAreUniqueOnEveryPage) {
   ExpectMnemonicsUnique({w->openDetail(0)}, "detail");
   ExpectMnemonicsUnique({w->openSettings(w->model()->row(0).module)}, "module settings");
   ExpectMnemonicsUnique({w->openLineSettings()}, "several modules' settings");
+  ExpectMnemonicsUnique({w->openCommissioning()}, "commissioning");
+  ExpectMnemonicsUnique({w->openLineRate()}, "line rate");
 }
 
 TEST_F(WorkbenchTest, TrafficFilterOffersTheLinesModules) {
