@@ -1,5 +1,6 @@
 // commission from the companion, run in-process against the simulated line: new modules
-// delivered alike, each connected alone, put in service one after another into a line file.
+// delivered alike, each connected alone, put in service one after another into a line file,
+// and the line then moved to another rate.
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,18 @@ TEST_F(CliCommissionTest, FourDeliveredModulesGoIntoTheLineOneAfterAnother) {
     EXPECT_EQ(sim.configByte(CfgAddr::AinRange), 1);
     EXPECT_EQ(sim.configByte(CfgAddr::DoutNegation), 0x0F);
     EXPECT_EQ(sim.configByte(CfgAddr::VoltageGain), SimModule::FactoryMemory()[CfgAddr::VoltageGain]);
+  }
+
+  // The line put in service moves to one rate, and its file follows.
+  const Result moved = run({QStringLiteral("line"), QStringLiteral("rate"), QStringLiteral("--to"), QStringLiteral("57600"),
+                            QStringLiteral("--line"), path("linka.qx510line")},
+                           [this] { powerCycle(); });
+  ASSERT_EQ(moved.code, 0) << moved.err.toStdString();
+  ASSERT_TRUE(LoadLineFile(path("linka.qx510line"), line, error)) << error.toStdString();
+  ASSERT_EQ(line.modules.size(), 4);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(BaudCodeToRate(line.modules[i].baudCode), 57600) << i;
+    EXPECT_EQ(sim_->snapshot(i + 1).baudRate(), 57600) << i;
   }
 }
 
