@@ -11,24 +11,24 @@
 namespace {
 
 // "FILE:5" or "FILE:5@57600"; a file whose own name ends so is taken whole.
-void SplitSpec(const QString& spec, QString& path, QString& module) {
-  path = spec;
+void SplitTemplateArgument(const QString& argument, QString& path, QString& module) {
+  path = argument;
   module.clear();
-  const qsizetype colon = spec.lastIndexOf(QLatin1Char(':'));
-  if (colon <= 0 || QFileInfo::exists(spec)) return;
-  const QString tail = spec.mid(colon + 1);
+  const qsizetype colon = argument.lastIndexOf(QLatin1Char(':'));
+  if (colon <= 0 || QFileInfo::exists(argument)) return;
+  const QString tail = argument.mid(colon + 1);
   bool number = false;
   tail.section(QLatin1Char('@'), 0, 0).toUInt(&number);
   if (!number) return;
-  path = spec.left(colon);
+  path = argument.left(colon);
   module = tail;
 }
 
 }  // namespace
 
-bool LoadCommissionTemplate(const QString& spec, CommissionTemplate& out, QString& error) {
+bool LoadCommissionTemplate(const QString& argument, CommissionTemplate& out, QString& error) {
   QString path, module;
-  SplitSpec(spec, path, module);
+  SplitTemplateArgument(argument, path, module);
   QByteArray text;
   QString why;
   bool missing = false;

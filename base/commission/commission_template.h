@@ -11,7 +11,7 @@ struct CommissionTemplate {
   QString type;  // the module type it was taken from (ModuleTypeName)
 };
 
-// `spec` is FILE, or FILE:ADDR (or FILE:ADDR@RATE) for a module of a line file; a line file
+// `argument` is FILE, or FILE:ADDR (or FILE:ADDR@RATE) for a module of a line file; a line file
 // that holds one image needs no address. False with the operator's message for a file that
 // cannot be read or is neither, a module that is not in the line or has no image there.
-bool LoadCommissionTemplate(const QString& spec, CommissionTemplate& out, QString& error);
+bool LoadCommissionTemplate(const QString& argument, CommissionTemplate& out, QString& error);
