@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 
+#include "base/config/line_image.h"
 #include "base/exchange/driver_loader.h"
 #include "base/exchange/identify.h"
 #include "line/poll/line_worker.h"
@@ -108,21 +109,13 @@ void SettingsRun::write(const QVector<SettingsWish>& wishes) {
   ForEachModule<ModuleImage>(
       worker_, shared_, unsaved,
       [this, shared](const LineModule& m, const ModuleLink& link, uint32_t lineStatus, const QString& error) {
-        ModuleImage image;
-        image.module = m;
-        image.status = lineStatus;
-        image.error = error;
-        if (lineStatus != 0) return image;
-        shared->deliver([this, m] { emit status(m, QStringLiteral(" Záloha: čte se identifikace…")); });
-        image.status = IdentifyModule(link.iface, link.handle, link.module, image.ident);
-        image.ident.remove(QChar(u'\0'));
-        if (image.status != 0) {
-          image.error = DriverStatusText(link.iface, image.status);
-          return image;
-        }
-        image.read = ReadModuleImage(link, readEvents(shared, this, m, QStringLiteral(" Záloha:")));
-        if (!image.read.ok()) image.error = ReadResultText(link.iface, image.read.result).trimmed();
-        return image;
+        if (lineStatus == 0) shared->deliver([this, m] { emit status(m, QStringLiteral(" Záloha: čte se identifikace…")); });
+        // The driver thread has set the module's rate already; what it said of that is the reach.
+        const LineAccess access{link.iface, link.handle, [&](const LineModule&, QString& text) {
+                                  text = error;
+                                  return lineStatus;
+                                }};
+        return ReadLineModule(access, m, readEvents(shared, this, m, QStringLiteral(" Záloha:")));
       },
       [this](const QVector<ModuleImage>& images) { backedUp(images); });
 }
